@@ -1,0 +1,33 @@
+# libjpeg-turbo from Debian's source package, built static for mingw. The source is
+# fetched once with apt-get source (needs the deb-src entry the bootstrap adds).
+include(ExternalProject)
+set(NIMBO_JPEG_SRC ${CMAKE_BINARY_DIR}/_deps/jpeg-src)
+if(NOT EXISTS ${NIMBO_JPEG_SRC}/CMakeLists.txt)
+  set(fetch ${CMAKE_BINARY_DIR}/_deps/jpeg-fetch)
+  file(REMOVE_RECURSE ${fetch})
+  file(MAKE_DIRECTORY ${fetch})
+  execute_process(COMMAND apt-get source -qq libjpeg-turbo WORKING_DIRECTORY ${fetch}
+                  RESULT_VARIABLE rc OUTPUT_QUIET)
+  file(GLOB unpacked LIST_DIRECTORIES true ${fetch}/libjpeg-turbo-*)
+  list(FILTER unpacked EXCLUDE REGEX "\\.(tar|dsc|gz|xz|bz2)")
+  if(NOT rc EQUAL 0 OR NOT unpacked)
+    message(FATAL_ERROR "apt-get source libjpeg-turbo failed; run tools/bootstrap.sh first")
+  endif()
+  file(RENAME ${unpacked} ${NIMBO_JPEG_SRC})
+  file(REMOVE_RECURSE ${fetch})
+endif()
+set(NIMBO_JPEG_PREFIX ${CMAKE_BINARY_DIR}/_deps/jpeg)
+ExternalProject_Add(jpeg_build
+  SOURCE_DIR ${NIMBO_JPEG_SRC}
+  BINARY_DIR ${CMAKE_BINARY_DIR}/_deps/jpeg-build
+  INSTALL_DIR ${NIMBO_JPEG_PREFIX}
+  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE} -DCMAKE_BUILD_TYPE=Release
+             -DCMAKE_INSTALL_PREFIX=<INSTALL_DIR> -DENABLE_SHARED=OFF -DENABLE_STATIC=ON
+             -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF -DWITH_JAVA=OFF -DCMAKE_CROSSCOMPILING_EMULATOR=
+  BUILD_BYPRODUCTS ${NIMBO_JPEG_PREFIX}/lib/libjpeg.a
+  UPDATE_COMMAND "" PATCH_COMMAND "")
+file(MAKE_DIRECTORY ${NIMBO_JPEG_PREFIX}/include)
+add_library(nimbo_jpeg STATIC IMPORTED GLOBAL)
+set_target_properties(nimbo_jpeg PROPERTIES IMPORTED_LOCATION ${NIMBO_JPEG_PREFIX}/lib/libjpeg.a
+                      INTERFACE_INCLUDE_DIRECTORIES ${NIMBO_JPEG_PREFIX}/include)
+add_dependencies(nimbo_jpeg jpeg_build)

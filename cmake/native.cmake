@@ -1,0 +1,12 @@
+# Native build: the portable core under AddressSanitizer and UBSan, its unit tests and fuzzers.
+find_package(GTest REQUIRED)
+
+set(NIMBO_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+add_compile_options(-Wall -Wextra -g -O1 ${NIMBO_SANITIZE})
+add_link_options(${NIMBO_SANITIZE})
+
+add_library(nimbo_core STATIC ${NIMBO_PORTABLE_SOURCES} common/platform_posix.cpp)
+target_include_directories(nimbo_core PUBLIC ${CMAKE_SOURCE_DIR})
+
+add_subdirectory(tests/unit)
+add_subdirectory(tests/fuzz)

@@ -1,0 +1,23 @@
+# Windows build: gen_nimbo.dll, the player stand-in and the Win32 test programs,
+# all 32-bit, with the C++ runtime linked in so only system DLLs are imported.
+add_compile_options(-Wall -Wextra -O2 -g0)
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501)
+add_link_options(-static-libgcc -static-libstdc++ -static)
+
+include(cmake/jpeg.cmake)
+
+# The service host every request goes to; a test build may point it elsewhere.
+set(NIMBO_SERVICE_HOST "vkontakte.ru" CACHE STRING "Host name of the service")
+
+add_library(nimbo_core_win STATIC ${NIMBO_PORTABLE_SOURCES} ${NIMBO_WIN32_SOURCES} common/platform_win.cpp)
+target_include_directories(nimbo_core_win PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_definitions(nimbo_core_win PUBLIC NIMBO_SERVICE_HOST="${NIMBO_SERVICE_HOST}")
+target_link_libraries(nimbo_core_win PUBLIC nimbo_jpeg winmm ws2_32 shell32 user32 gdi32 kernel32)
+
+add_library(gen_nimbo SHARED plugin/export.cpp plugin/gen_nimbo.def)
+set_target_properties(gen_nimbo PROPERTIES PREFIX "" OUTPUT_NAME gen_nimbo)
+target_link_libraries(gen_nimbo PRIVATE nimbo_core_win)
+target_link_options(gen_nimbo PRIVATE -Wl,--enable-stdcall-fixup)
+
+add_subdirectory(tools/player)
+add_subdirectory(tests/win32)

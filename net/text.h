@@ -1,0 +1,32 @@
+// Small text functions shared across the plugin: building query values,
+// picking values out of pages, header blocks and the status mask.
+#pragma once
+
+#include <string>
+
+namespace nimbo {
+
+// The literal that an extraction returns when a marker is missing.
+extern const wchar_t kNone[];
+
+// Every byte becomes "%" and two upper-case hexadecimal digits.
+std::string urlEncode(const std::string& bytes);
+
+// The text after `start` (searched from the first `key`) up to the next `end`,
+// "<br>" in any case turned into CR, then trimmed; "None" when a marker is missing.
+std::wstring extractBetween(const std::wstring& text, const std::wstring& key,
+                            const std::wstring& start, const std::wstring& end);
+
+// Replaces every occurrence of `pattern`, scanning left to right; replacements are
+// never scanned again. Without `caseSensitive` both sides are lower-cased for the search.
+std::wstring replaceText(const std::wstring& text, const std::wstring& pattern,
+                         const std::wstring& replacement, bool caseSensitive);
+
+// Drops leading spaces and LFs and trailing spaces, LFs and CRs.
+std::wstring trimBlanks(const std::wstring& text);
+
+// 8-bit convenience: widen, extract, narrow back (through the system code page).
+std::string extractBetween8(const std::string& text, const std::wstring& key,
+                            const std::wstring& start, const std::wstring& end);
+
+}  // namespace nimbo

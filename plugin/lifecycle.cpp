@@ -1,0 +1,43 @@
+// init, config and quit, as Winamp calls them on its user-interface thread.
+#include "plugin/plugin.h"
+#include "plugin/settings.h"
+#include "plugin/state.h"
+#include "plugin/update_cycle.h"
+
+namespace nimbo {
+
+namespace {
+UINT gTimerId = 0;
+}
+
+PluginRecord gPluginRecord = {16, "Vkontakte Nimbo v0.276 beta", init, config, quit, nullptr, nullptr};
+
+int init() {
+    try {
+        securityCodePending = false;
+        settingsDialogOpen = false;
+        activityHash.clear();
+        lastTrackFile.clear();
+        editSettings([](Settings& s) { s.NoLogin = false; });
+        loadSettings();
+        gTimerId = startUpdateTimer();
+    } catch (...) {
+        // Nothing may escape into Winamp; without a timer the plugin simply stays idle.
+    }
+    return 0;
+}
+
+void config() {
+    // The settings dialog opens from here; it is not part of this build yet.
+}
+
+void quit() {
+    try {
+        stopUpdateTimer(gTimerId);
+        gTimerId = 0;
+        saveSettings();
+    } catch (...) {
+    }
+}
+
+}  // namespace nimbo

@@ -1,0 +1,50 @@
+// The plugin's settings, kept in winamp.ini's section "Gen_Nimbo", and Winamp's proxy.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "plugin/settings_codec.h"
+
+namespace nimbo {
+
+// Named after their ini keys.
+struct Settings {
+    bool Enabled = false;
+    bool ShowErrors = false;
+    bool NoLogin = false;  // on: cookie mode
+    std::wstring Cookie;
+    std::wstring AuthLogin;
+    std::wstring AuthPass;
+    std::wstring StatusMask;
+};
+
+extern const wchar_t kDefaultStatusMask[];
+
+// The settings are shared by Winamp's thread (dialog, init, quit) and the timer
+// thread (tick, login). Readers take a consistent copy; writers edit under the lock,
+// so no thread ever sees a half-written text.
+Settings currentSettings();
+void editSettings(const std::function<void(Settings&)>& edit);
+// Just the on/off switch, for the tick's guard (no copy of the texts).
+bool publishingEnabled();
+
+// Winamp's [Winamp] "proxy" text and its parts; written by the load only, before the
+// timer starts, and read-only afterwards.
+struct ProxyConfig {
+    std::string proxySetting;
+    ProxyParts parts;
+};
+const ProxyConfig& proxyConfig();
+
+// Finds winamp.ini, remembers its path and reads every setting and the proxy.
+void loadSettings();
+// Writes the seven settings to the remembered path.
+void saveSettings();
+// The remembered path (wide, so a folder name outside the code page still works).
+std::wstring iniPath();
+
+// Resets everything to the state of a freshly loaded library (tests).
+void resetSettingsForTest();
+
+}  // namespace nimbo

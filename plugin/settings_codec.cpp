@@ -1,0 +1,94 @@
+#include "plugin/settings_codec.h"
+
+#include "common/platform.h"
+#include "net/text.h"
+
+namespace nimbo {
+
+std::wstring decodeUtf8(const std::string& bytes) {
+    std::wstring out;
+    out.reserve(bytes.size());
+    size_t i = 0;
+    while (i < bytes.size()) {
+        unsigned char lead = bytes[i++];
+        if (lead < 0x80) {
+            out.push_back(wchar_t(lead));
+            continue;
+        }
+        // Bit 0x20 of the lead byte chooses between two and three bytes.
+        int follow = (lead & 0x20) ? 2 : 1;
+        unsigned value = (lead & 0x20) ? (lead & 0x0F) : (lead & 0x1F);
+        for (int k = 0; k < follow; ++k) {
+            if (i >= bytes.size()) return std::wstring();
+            unsigned char b = bytes[i++];
+            if ((b & 0xC0) != 0x80) return std::wstring();
+            value = (value << 6) | (b & 0x3F);
+        }
+        out.push_back(wchar_t(value));
+    }
+    return out;
+}
+
+std::string encodeUtf8(const std::wstring& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned c = unsigned(text[i]);
+        // A UTF-16 surrogate pair (Windows) joins into one code point.
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && unsigned(text[i + 1]) >= 0xDC00 &&
+            unsigned(text[i + 1]) < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (unsigned(text[i + 1]) - 0xDC00);
+            ++i;
+        }
+        if (c < 0x80) {
+            out.push_back(char(c));
+        } else if (c < 0x800) {
+            out.push_back(char(0xC0 | (c >> 6)));
+            out.push_back(char(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(char(0xE0 | (c >> 12)));
+            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(char(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(char(0xF0 | (c >> 18)));
+            out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(char(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::wstring decodeStoredText(const std::wstring& stored) {
+    return replaceText(decodeUtf8(narrow(stored)), L"{NextString}", L"\r\n", false);
+}
+
+std::wstring encodeStoredText(const std::wstring& value) {
+    return widen(encodeUtf8(replaceText(value, L"\r\n", L"{NextString}", true)));
+}
+
+ProxyParts parseProxySetting(const std::string& proxySetting) {
+    ProxyParts p;
+    const size_t at = proxySetting.find('@');
+    const std::string address = at == std::string::npos ? proxySetting : proxySetting.substr(at + 1);
+    size_t colon = address.find(':');
+    if (colon != std::string::npos) {
+        p.proxyHost = address.substr(0, colon);
+        p.proxyPort = address.substr(colon + 1);
+    }
+    if (at != std::string::npos) {
+        const std::string credentials = proxySetting.substr(0, at);
+        colon = credentials.find(':');
+        if (colon != std::string::npos) {
+            p.proxyUser = credentials.substr(0, colon);
+            p.proxyPassword = credentials.substr(colon + 1);
+        }
+    }
+    if (p.proxyUser.empty()) p.proxyPassword.clear();
+    if (p.proxyPassword.empty()) p.proxyUser.clear();
+    if (p.proxyHost.empty()) p.proxyPort.clear();
+    if (p.proxyPort.empty()) p.proxyHost.clear();
+    return p;
+}
+
+}  // namespace nimbo

@@ -1,0 +1,77 @@
+#include "plugin/update_cycle.h"
+
+#include <mmsystem.h>
+
+#include "plugin/settings.h"
+#include "plugin/state.h"
+#include "probe/probe.h"
+
+namespace nimbo {
+
+namespace {
+
+// Ticks in progress and the thread they run on; quit waits for the count to drop.
+volatile LONG gActiveTicks = 0;
+volatile LONG gQuitting = 0;
+volatile DWORD gTickThread = 0;
+
+void runTick() {
+    if (!publishingEnabled() || settingsDialogOpen || securityCodePending) return;
+
+    std::string fileName = currentFileName();
+    std::string state = playStateText();
+    if (fileName == lastTrackFile && state == lastPlayState) return;
+    // Remembered before any request: a failure is not retried until the next change.
+    lastTrackFile = fileName;
+    lastPlayState = state;
+}
+
+BOOL CALLBACK closeWindow(HWND window, LPARAM) {
+    if (IsWindowVisible(window)) PostMessageW(window, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+}  // namespace
+
+void CALLBACK updateTick(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
+    InterlockedIncrement(&gActiveTicks);
+    gTickThread = GetCurrentThreadId();
+    if (!gQuitting) {
+        try {
+            runTick();
+        } catch (...) {
+            // Nothing may escape into the timer thread (and so into Winamp).
+        }
+    }
+    InterlockedDecrement(&gActiveTicks);
+}
+
+UINT startUpdateTimer() {
+    InterlockedExchange(&gQuitting, 0);
+    // TIME_KILL_SYNCHRONOUS makes timeKillEvent wait for a callback in flight; quit
+    // only kills the timer once no tick can be waiting for Winamp's thread.
+    return timeSetEvent(1000, 1000, updateTick, 100,
+                        TIME_PERIODIC | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);
+}
+
+void stopUpdateTimer(UINT timerId) {
+    InterlockedExchange(&gQuitting, 1);
+    DWORD lastClose = 0;
+    while (gActiveTicks > 0) {
+        // A tick may wait for an answer from this thread's windows, or for the
+        // user in a message box: answer the one, close the other.
+        DWORD now = GetTickCount();
+        if (now - lastClose >= 200) {
+            EnumThreadWindows(gTickThread, closeWindow, 0);
+            lastClose = now;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    if (timerId != 0) timeKillEvent(timerId);
+}
+
+bool quitRequested() { return gQuitting != 0; }
+
+}  // namespace nimbo

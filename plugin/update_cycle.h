@@ -1,0 +1,20 @@
+// The once-a-second tick that notices a change of track or playback state.
+#pragma once
+
+#include <windows.h>
+
+namespace nimbo {
+
+void CALLBACK updateTick(UINT timerId, UINT message, DWORD_PTR user, DWORD_PTR, DWORD_PTR);
+
+// Starts the periodic timer; 0 when the system refused it.
+UINT startUpdateTimer();
+// Stops the timer and returns once no tick runs and none can start. Safe to call
+// from the thread that owns windows a tick may be sending to: it keeps answering
+// sent messages and closes message boxes the tick is waiting in.
+void stopUpdateTimer(UINT timerId);
+
+// True while a tick is past its start; lets a running tick leave early at quit.
+bool quitRequested();
+
+}  // namespace nimbo

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Makes a fresh Debian 12 machine (as root) ready to build and test the plugin.
+# Idempotent: when everything is already installed it only checks and returns.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 mingw-w64-i686-dev
+  wine wine32:i386 xvfb xauth x11-apps imagemagick
+  libgtest-dev googletest clang libclang-rt-14-dev
+  python3 curl tinyproxy locales dpkg-dev
+)
+
+need_i386=0
+dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+src_list=/etc/apt/sources.list.d/nimbo-src.sources
+need_src=0
+[ -f "$src_list" ] || need_src=1
+
+if [ "$need_i386" = 1 ] || [ "$need_src" = 1 ] || [ "${#missing[@]}" -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  [ "$need_i386" = 1 ] && dpkg --add-architecture i386
+  if [ "$need_src" = 1 ]; then
+    # Source packages from the same archive as the binaries (libjpeg-turbo is built from source).
+    cat > "$src_list" <<'SRC'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+  fi
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${packages[@]}"
+fi
+
+# Locales that select the ANSI code pages the tests need under Wine (1251, 1252).
+want_locales=(ru_RU.UTF-8 en_US.UTF-8)
+have=$(locale -a 2>/dev/null | tr 'A-Z' 'a-z')
+regen=0
+for l in "${want_locales[@]}"; do
+  norm=$(echo "$l" | tr 'A-Z' 'a-z' | sed 's/utf-8/utf8/')
+  echo "$have" | grep -qx "$norm" && continue
+  sed -i "s/^# *\($l UTF-8\)/\1/" /etc/locale.gen
+  grep -q "^$l UTF-8" /etc/locale.gen || echo "$l UTF-8" >> /etc/locale.gen
+  regen=1
+done
+[ "$regen" = 1 ] && locale-gen >/dev/null
+
+echo "bootstrap: ready"
