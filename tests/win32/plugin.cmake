@@ -9,3 +9,6 @@ foreach(cp 1251 1252)
                   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_settings_store.cpp)
   target_compile_definitions(test_settings_store_${cp} PRIVATE NIMBO_EXPECT_CP=${cp})
 endforeach()
+
+nimbo_wine_test(test_lifecycle SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_lifecycle.cpp
+                ${CMAKE_SOURCE_DIR}/plugin/export.cpp)

@@ -1,0 +1,230 @@
+// The plugin's lifecycle with its modules linked in: the record, init, the tick's
+// guard, and quit's ordering (no tick running, timer stopped, then the save).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+
+#include "plugin/plugin.h"
+#include "plugin/settings.h"
+#include "plugin/state.h"
+#include "tests/win32/win32_test_util.h"
+
+using namespace nimbo;
+using namespace testutil;
+
+extern "C" nimbo::PluginRecord* winampGetGeneralPurposePlugin();
+
+namespace {
+
+// A stand-in main window whose WM_USER handler counts queries and can stall.
+std::atomic<int> gQueries{0};
+std::atomic<int> gStallMs{0};
+std::atomic<bool> gSavedDuringStall{false};
+HANDLE gFirstQuery = nullptr;
+bool gQuitFromQuery = false;
+HWND gOwnWindow = nullptr;
+
+bool iniHasBeenSaved() {
+    std::string bytes;
+    return readFile(besideIni(), bytes) && bytes.find("StatusMask=") != std::string::npos;
+}
+
+LRESULT CALLBACK winampProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_USER) {
+        int n = ++gQueries;
+        if (n == 1) SetEvent(gFirstQuery);
+        if (n == 1 && gQuitFromQuery) PostMessageW(window, WM_APP, 0, 0);
+        if (int stall = gStallMs.exchange(0)) {
+            Sleep(DWORD(stall));
+            gSavedDuringStall = iniHasBeenSaved();
+        }
+        return 0;
+    }
+    if (message == WM_APP) {
+        // quit on the thread that owns the window, while a tick waits for it.
+        quit();
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND createWinampWindow() {
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = winampProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = "Winamp v1.x";
+        RegisterClassA(&wc);
+        registered = true;
+    }
+    return CreateWindowA("Winamp v1.x", "stand-in", 0, 0, 0, 10, 10, nullptr, nullptr,
+                         GetModuleHandleW(nullptr), nullptr);
+}
+
+DWORD WINAPI windowThread(LPVOID ready) {
+    HWND window = createWinampWindow();
+    SetEvent(static_cast<HANDLE>(ready));
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    DestroyWindow(window);
+    return 0;
+}
+
+// Runs the window on a thread of its own, as a separate Winamp would.
+class ForeignWindow {
+public:
+    ForeignWindow() {
+        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        thread_ = CreateThread(nullptr, 0, windowThread, ready, 0, &id_);
+        WaitForSingleObject(ready, 5000);
+        CloseHandle(ready);
+    }
+    ~ForeignWindow() {
+        PostThreadMessageW(id_, WM_QUIT, 0, 0);
+        WaitForSingleObject(thread_, 5000);
+        CloseHandle(thread_);
+    }
+
+private:
+    HANDLE thread_;
+    DWORD id_;
+};
+
+void pumpFor(DWORD ms) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+class Lifecycle : public ::testing::Test {
+protected:
+    void SetUp() override {
+        removeFile(besideIni());
+        resetSettingsForTest();
+        gQueries = 0;
+        gStallMs = 0;
+        gSavedDuringStall = false;
+        gQuitFromQuery = false;
+        gFirstQuery = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    void TearDown() override {
+        CloseHandle(gFirstQuery);
+        removeFile(besideIni());
+    }
+};
+
+}  // namespace
+
+TEST(PluginRecord, IsOneStaticRecordWithTheHostFormat) {
+    PluginRecord* first = winampGetGeneralPurposePlugin();
+    PluginRecord* second = winampGetGeneralPurposePlugin();
+    ASSERT_EQ(first, second);
+    EXPECT_EQ(sizeof(PluginRecord), 28u);
+    EXPECT_EQ(*reinterpret_cast<int*>(first), 16);
+    EXPECT_STREQ(first->description, "Vkontakte Nimbo v0.276 beta");
+    EXPECT_EQ(first->hwndParent, nullptr);
+    EXPECT_EQ(first->hDllInstance, nullptr);
+    EXPECT_TRUE(first->init && first->config && first->quit);
+}
+
+TEST_F(Lifecycle, InitReturnsZeroAndTheTimerTicksOnlyWhileEnabled) {
+    ForeignWindow winamp;
+    ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=0\r\n"));
+    EXPECT_EQ(init(), 0);
+    Sleep(2500);
+    EXPECT_EQ(gQueries.load(), 0) << "a disabled plugin must not ask Winamp anything";
+    editSettings([](Settings& s) { s.Enabled = true; });
+    EXPECT_EQ(WaitForSingleObject(gFirstQuery, 3000), WAIT_OBJECT_0) << "the timer never ticked";
+    quit();
+}
+
+TEST_F(Lifecycle, TicksStayIdleWhileADialogIsOpen) {
+    ForeignWindow winamp;
+    ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=1\r\n"));
+    init();
+    settingsDialogOpen = true;  // init cleared it; the dialog sets it after init
+    Sleep(2500);
+    EXPECT_EQ(gQueries.load(), 0);
+    settingsDialogOpen = false;
+    securityCodePending = true;
+    Sleep(2000);
+    EXPECT_EQ(gQueries.load(), 0);
+    securityCodePending = false;
+    EXPECT_EQ(WaitForSingleObject(gFirstQuery, 3000), WAIT_OBJECT_0);
+    quit();
+}
+
+TEST_F(Lifecycle, AnIdleTickOnlyAsksAFewQueries) {
+    ForeignWindow winamp;
+    ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=1\r\n"));
+    init();
+    ASSERT_EQ(WaitForSingleObject(gFirstQuery, 3000), WAIT_OBJECT_0);
+    Sleep(500);
+    int before = gQueries.load();
+    Sleep(3000);
+    int perTick = (gQueries.load() - before) / 3;
+    // Position, entry name and play state: nothing else while nothing changes.
+    EXPECT_GE(perTick, 2);
+    EXPECT_LE(perTick, 4);
+    quit();
+}
+
+TEST_F(Lifecycle, QuitWaitsForARunningTickThenStopsTheTimerThenSaves) {
+    ForeignWindow winamp;
+    ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=1\r\n"));
+    gStallMs = 1500;  // the first query keeps the tick busy
+    init();
+    ASSERT_EQ(WaitForSingleObject(gFirstQuery, 3000), WAIT_OBJECT_0);
+    quit();
+    EXPECT_FALSE(gSavedDuringStall.load()) << "settings were saved while a tick was running";
+    EXPECT_TRUE(iniHasBeenSaved());
+    int after = gQueries.load();
+    Sleep(2500);
+    EXPECT_EQ(gQueries.load(), after) << "a tick ran after quit";
+}
+
+TEST_F(Lifecycle, QuitOnTheWindowsOwnThreadDoesNotDeadlock) {
+    ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=1\r\n"));
+    gOwnWindow = createWinampWindow();
+    gQuitFromQuery = true;  // the first query posts a quit to this thread mid-tick
+    init();
+    DWORD start = GetTickCount();
+    while (!iniHasBeenSaved() && GetTickCount() - start < 10000) pumpFor(50);
+    EXPECT_TRUE(iniHasBeenSaved()) << "quit never finished";
+    int after = gQueries.load();
+    pumpFor(2200);
+    EXPECT_EQ(gQueries.load(), after);
+    DestroyWindow(gOwnWindow);
+}
+
+TEST_F(Lifecycle, QuitWithPublishingOffStillSavesTheSettings) {
+    ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=0\r\nCookie=kept\r\n"));
+    init();
+    editSettings([](Settings& s) { s.AuthLogin = L"me@example.org"; });
+    quit();
+    std::string bytes;
+    ASSERT_TRUE(readFile(besideIni(), bytes));
+    EXPECT_NE(bytes.find("Enabled=0"), std::string::npos);
+    EXPECT_NE(bytes.find("Cookie=kept"), std::string::npos);
+    EXPECT_NE(bytes.find("AuthLogin=me@example.org"), std::string::npos);
+}
+
+TEST_F(Lifecycle, InitResetsTheRuntimeState) {
+    lastTrackFile = "old.mp3";
+    activityHash = "stale";
+    settingsDialogOpen = true;
+    securityCodePending = true;
+    editSettings([](Settings& s) { s.NoLogin = true; });
+    EXPECT_EQ(init(), 0);
+    EXPECT_EQ(lastTrackFile, "");
+    EXPECT_EQ(activityHash, "");
+    EXPECT_FALSE(settingsDialogOpen.load());
+    EXPECT_FALSE(securityCodePending.load());
+    EXPECT_FALSE(currentSettings().NoLogin);  // no ini: the key's default
+    quit();
+}

@@ -1,0 +1,85 @@
+"""Answering one site request, well or badly as the matching rule says."""
+
+import select
+import time
+
+import standin_site
+from standin_wire import Reply, abort, send_all
+
+DEFAULT_HUGE = 20 * 1024 * 1024
+GARBAGE = b"this reply has no status line\r\n\x00\xff\xfe garbage <html>\r\n\r\nmore\n"
+FILLER = b"<!-- padding -->" * 4096  # 64 KiB
+
+
+def wait_for_close(sock, limit, stopping):
+    """Holds the connection until the peer closes it, `limit` passes or the server stops."""
+    deadline = time.monotonic() + limit
+    while not stopping.is_set() and time.monotonic() < deadline:
+        try:
+            ready, _, _ = select.select([sock], [], [], 0.2)
+            if ready and not sock.recv(4096):
+                return
+        except (OSError, ValueError):
+            return
+
+
+def pause(seconds, stopping):
+    stopping.wait(max(0.0, seconds))
+
+
+def _send_huge(sock, reply, size):
+    padding = max(0, size - len(reply.body))
+    head = reply.head_bytes(length_header=False)
+    head = head[:-2] + b"Content-Length: %d\r\n\r\n" % (len(reply.body) + padding)
+    if not send_all(sock, head + reply.body):
+        return
+    while padding > 0:
+        piece = FILLER[:min(padding, len(FILLER))]
+        if not send_all(sock, piece):
+            return
+        padding -= len(piece)
+
+
+def _send_reset(sock, reply, options, stopping):
+    body = reply.body or b"partial body that never ends"
+    reply.body = body
+    keep = options.get("bytes", max(1, len(body) // 2))
+    send_all(sock, reply.head_bytes() + body[:max(0, min(keep, len(body) - 1))])
+    # Let the partial reply reach the client before the RST overtakes it.
+    pause(options.get("pause", 0.3), stopping)
+    abort(sock)
+
+
+def respond(server, sock, req, rule):
+    """Runs the endpoint (unless the rule replaces it), logs the request, sends the answer."""
+    state = server.state
+    mode = rule.mode if rule else None
+    options = rule.options if rule else {}
+    if mode in ("refuse", "hang", "garbage", "zero_length", "empty"):
+        state.record(req, mode=mode)
+        if mode == "refuse":
+            abort(sock)
+        elif mode == "hang":
+            wait_for_close(sock, server.hang_limit, server.stopping)
+        elif mode == "garbage":
+            send_all(sock, GARBAGE)
+        elif mode == "zero_length":
+            send_all(sock, Reply(200, "OK", [("Content-Type", "text/html")]).to_bytes())
+        else:
+            send_all(sock, Reply(200, "OK", [("Content-Type", "text/html")]).head_bytes(False))
+        return
+    if mode == "delay":
+        pause(options.get("seconds", 2.0), server.stopping)
+    reply, note = standin_site.answer(state, state.snapshot(), req)
+    if mode == "status":
+        reply.status = options.get("code", 500)
+        reply.reason = "Status From Rule"
+    state.record(req, mode=mode, note=note)
+    if mode == "chunked":
+        send_all(sock, reply.chunked_bytes(options.get("chunks", [3, 2])))
+    elif mode == "huge":
+        _send_huge(sock, reply, options.get("size", DEFAULT_HUGE))
+    elif mode == "reset":
+        _send_reset(sock, reply, options, server.stopping)
+    else:
+        send_all(sock, reply.to_bytes())

@@ -1,0 +1,261 @@
+"""The stand-in's mutable state: configuration, misbehaviour rules, the
+request log and the published status. One lock guards all of it, because
+every connection runs on its own thread."""
+
+import base64
+import json
+import secrets
+import threading
+import time
+
+CAPTCHA_SIZES = ("130x50", "200x70", "100x30")
+
+MODES = {
+    "refuse": "close the connection without answering (before reading when no path/param filter)",
+    "hang": "read the request, never answer; hold until the client closes (or --hang-limit)",
+    "reset": "send the headers and part of the body, then RST (bytes=N, pause=SECONDS)",
+    "garbage": "send bytes without any status line, then close",
+    "chunked": "answer normally but with a chunked body (chunks=3,2 cycles the sizes)",
+    "zero_length": "answer 200 with \"Content-Length: 0\" and no body, endpoint not run",
+    "empty": "answer 200 with an empty body, endpoint not run (a stale-hash reply)",
+    "huge": "answer normally, body padded to size=BYTES (default 20 MiB)",
+    "delay": "wait seconds=S before answering normally",
+    "status": "answer normally but with status code code=NNN",
+}
+
+RULE_OPTIONS = {
+    "seconds": float,
+    "size": int,
+    "bytes": int,
+    "pause": float,
+    "code": int,
+    "chunks": lambda v: [int(x) for x in v.split(",") if x.strip()],
+}
+
+
+class ConfigError(ValueError):
+    pass
+
+
+def _flag(value):
+    text = str(value).strip().lower()
+    if text in ("1", "true", "yes", "on"):
+        return True
+    if text in ("0", "false", "no", "off", ""):
+        return False
+    raise ConfigError("not a yes/no value: %r" % value)
+
+
+def _choice(options):
+    def check(value):
+        if value not in options:
+            raise ConfigError("expected one of %s, got %r" % (", ".join(options), value))
+        return value
+    return check
+
+
+def _charset(value):
+    try:
+        "x".encode(value)
+    except LookupError:
+        raise ConfigError("unknown charset %r" % value)
+    return value
+
+
+# name -> (converter, default, help)
+CONFIG_FIELDS = {
+    "email": (str, "user@example.com", "the e-mail that logs in"),
+    "password": (str, "secret", "the password that logs in"),
+    "login_charset": (_charset, "cp1251", "byte encoding of e-mail and password on the wire"),
+    "cookie": (str, "5f2e8a91c04b", "the remixsid value handed out and accepted"),
+    "hash": (str, "a1b2c3d4e5", "the current activity hash"),
+    "captcha": (_flag, False, "demand a security code on every first login"),
+    "code": (str, "4821", "the correct security code"),
+    "sid": (str, "123456", "the picture's sid written into the challenge page"),
+    "csid": (str, '"987"', "the form value written after value= (quotes are part of it)"),
+    "captcha_size": (_choice(CAPTCHA_SIZES), "130x50", "picture size"),
+    "wrong_login": (_choice(("deleted", "none")), "deleted",
+                    "wrong credentials: remixsid=deleted, or no remixsid cookie at all"),
+    "cookie_header": (_choice(("normal", "lower")), "normal",
+                      "write the Set-Cookie header name normally or all lower case"),
+    "profile_hash": (_flag, True, "the profile page carries the activity hash"),
+    "domain": (str, "", "cookie domain (empty: the request's host)"),
+}
+
+
+class Rule:
+    def __init__(self, mode, count=1, path=None, param=None, options=None):
+        self.mode = mode
+        self.count = count  # remaining uses; negative means unlimited
+        self.path = path
+        self.param = param
+        self.options = options or {}
+
+    def matches(self, req):
+        if self.count == 0:
+            return False
+        if self.path is not None and (req is None or req.path != self.path):
+            return False
+        if self.param is not None and (req is None or not req.has_param(self.param)):
+            return False
+        return True
+
+    def as_dict(self):
+        return {"mode": self.mode, "count": self.count, "path": self.path,
+                "param": self.param, "options": self.options}
+
+
+def make_rule(values):
+    """Builds a rule from a dict of texts (control query or --mode option)."""
+    values = dict(values)
+    mode = values.pop("mode", "")
+    if mode not in MODES:
+        raise ConfigError("unknown mode %r (known: %s)" % (mode, ", ".join(MODES)))
+    try:
+        count = int(values.pop("count", "1"))
+    except ValueError:
+        raise ConfigError("count must be a number")
+    path = values.pop("path", None) or None
+    param = values.pop("param", None) or None
+    options = {}
+    for key, text in values.items():
+        if key not in RULE_OPTIONS:
+            raise ConfigError("unknown option %r for a mode" % key)
+        try:
+            options[key] = RULE_OPTIONS[key](text)
+        except ValueError:
+            raise ConfigError("bad value %r for %s" % (text, key))
+    if mode == "chunked" and not options.get("chunks", [3, 2]):
+        raise ConfigError("chunks needs at least one size")
+    return Rule(mode, count, path, param, options)
+
+
+class State:
+    def __init__(self, log_path=None):
+        self.lock = threading.Lock()
+        self.config = {name: field[1] for name, field in CONFIG_FIELDS.items()}
+        self.rules = []
+        self.log = []
+        self.seq = 0
+        self.status = None
+        self.history = []
+        self.log_file = open(log_path, "a", encoding="utf-8") if log_path else None
+
+    # configuration
+    def configure(self, values):
+        """Applies a dict of texts; all or nothing. Returns the new config."""
+        converted = {}
+        for name, text in values.items():
+            if name not in CONFIG_FIELDS:
+                raise ConfigError("unknown setting %r" % name)
+            converted[name] = CONFIG_FIELDS[name][0](text)
+        with self.lock:
+            self.config.update(converted)
+            return dict(self.config)
+
+    def snapshot(self):
+        with self.lock:
+            return dict(self.config)
+
+    def rotate_hash(self):
+        with self.lock:
+            self.config["hash"] = secrets.token_hex(5)
+            return self.config["hash"]
+
+    # misbehaviour rules
+    def add_rule(self, rule):
+        with self.lock:
+            self.rules.append(rule)
+            return [r.as_dict() for r in self.rules]
+
+    def clear_rules(self):
+        with self.lock:
+            self.rules = []
+
+    def list_rules(self):
+        with self.lock:
+            return [r.as_dict() for r in self.rules]
+
+    def take_rule(self, req, accept_time=False):
+        """Consumes one use of the first rule that applies to this request.
+
+        At accept time (req is None) only a filter-less "refuse" applies,
+        since nothing is known about the request yet.
+        """
+        with self.lock:
+            for rule in self.rules:
+                if accept_time and (rule.mode != "refuse" or rule.path or rule.param):
+                    continue
+                if rule.matches(req):
+                    if rule.count > 0:
+                        rule.count -= 1
+                    self.rules = [r for r in self.rules if r.count != 0]
+                    return Rule(rule.mode, 1, rule.path, rule.param, dict(rule.options))
+            return None
+
+    # published status
+    def set_status(self, text, raw):
+        with self.lock:
+            self.status = text
+            self.history.append({"action": "set", "text": text, "hex": raw.hex()})
+
+    def clear_status(self):
+        with self.lock:
+            self.status = None
+            self.history.append({"action": "clear", "text": None, "hex": ""})
+
+    def status_report(self):
+        with self.lock:
+            return {"status": self.status, "history": list(self.history)}
+
+    # request log
+    def record(self, req, mode=None, problem=None, note=None):
+        entry = {
+            "time": time.time(),
+            "peer": "%s:%d" % req.peer,
+            "raw": req.raw.decode("latin-1"),
+            "raw_b64": base64.b64encode(req.raw).decode("ascii"),
+            "method": req.method,
+            "target": req.target,
+            "form": req.form,
+            "host": req.host,
+            "path": req.path,
+            "query": req.query.decode("latin-1"),
+            "params": [[k.decode("latin-1"), v.decode("latin-1")] for k, v in req.params],
+            "headers": [[k, v] for k, v in req.headers],
+            "mode": mode,
+            "error": problem or req.error,
+        }
+        if note:
+            entry.update(note)
+        with self.lock:
+            self.seq += 1
+            entry["seq"] = self.seq
+            self.log.append(entry)
+            if self.log_file:
+                self.log_file.write(json.dumps(entry) + "\n")
+                self.log_file.flush()
+        return entry
+
+    def log_since(self, seq=0):
+        with self.lock:
+            return [e for e in self.log if e["seq"] > seq]
+
+    def reset_log(self):
+        with self.lock:
+            self.log = []
+
+    def reset(self, config, rules):
+        """Back to the given configuration and rules, with no log and no status."""
+        with self.lock:
+            self.config = dict(config)
+            self.rules = list(rules)
+            self.log = []
+            self.status = None
+            self.history = []
+
+    def close(self):
+        with self.lock:
+            if self.log_file:
+                self.log_file.close()
+                self.log_file = None
