@@ -10,3 +10,7 @@ target_include_directories(nimbo_core PUBLIC ${CMAKE_SOURCE_DIR})
 
 add_subdirectory(tests/unit)
 add_subdirectory(tests/fuzz)
+
+# The service stand-in is Python; its own tests run with the native suite.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME service_standin COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/test_service_standin.py)

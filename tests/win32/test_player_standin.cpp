@@ -1,0 +1,465 @@
+// The player stand-in under Wine: its answers to raw WM_USER queries, its command
+// pipe, and its host side with a small test plugin and with the real gen_nimbo.dll.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Build outputs are known by their Unix paths; Wine's drive Z: is the root.
+std::wstring windowsPath(const char* unixPath) {
+    std::wstring path = L"Z:";
+    for (const char* p = unixPath; *p; ++p) path += *p == '/' ? L'\\' : wchar_t(*p);
+    return path;
+}
+
+// A temporary host folder: nimbo_player.exe, optionally Plugins\gen_nimbo.dll.
+class HostFolder {
+  public:
+    explicit HostFolder(const char* pluginDll) {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        static int counter = 0;
+        folder_ = std::wstring(temp) + L"nimbo-player-" + std::to_wstring(GetCurrentProcessId()) +
+                  L"-" + std::to_wstring(++counter) + L"\\";
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        CreateDirectoryW((folder_ + L"Plugins").c_str(), nullptr);
+        ready_ = CopyFileW(windowsPath(NIMBO_PLAYER_EXE).c_str(), exe().c_str(), FALSE) != 0;
+        if (pluginDll)
+            ready_ = ready_ && CopyFileW(windowsPath(pluginDll).c_str(), plugin().c_str(), FALSE);
+    }
+    ~HostFolder() {
+        DeleteFileW(exe().c_str());
+        DeleteFileW(plugin().c_str());
+        DeleteFileW(ini().c_str());
+        RemoveDirectoryW((folder_ + L"Plugins").c_str());
+        RemoveDirectoryW(folder_.c_str());
+    }
+    bool ready() const { return ready_; }
+    std::wstring exe() const { return folder_ + L"nimbo_player.exe"; }
+    std::wstring plugin() const { return folder_ + L"Plugins\\gen_nimbo.dll"; }
+    std::wstring ini() const { return folder_ + L"winamp.ini"; }
+
+  private:
+    std::wstring folder_;
+    bool ready_ = false;
+};
+
+struct Reply {
+    std::vector<std::string> lines;
+    bool ok = false;
+    std::string error;
+};
+
+// The stand-in as a child process with its stdin and stdout on pipes.
+class StandIn {
+  public:
+    ~StandIn() {
+        if (process_) {
+            // Ended and waited for, so the host folder's files can be deleted.
+            if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) TerminateProcess(process_, 9);
+            WaitForSingleObject(process_, 5000);
+            CloseHandle(process_);
+        }
+        if (input_) CloseHandle(input_);
+        if (output_) CloseHandle(output_);
+    }
+
+    // Starts the program and reads up to its "ready" line; earlier lines (from a
+    // plugin's init) are kept in `before`.
+    bool start(const std::wstring& exe, const std::wstring& options, std::string& ready,
+               std::vector<std::string>* before = nullptr) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        HANDLE childIn = nullptr, childOut = nullptr;
+        if (!CreatePipe(&childIn, &input_, &inherit, 0)) return false;
+        if (!CreatePipe(&output_, &childOut, &inherit, 0)) return false;
+        SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = childIn;
+        startup.hStdOutput = childOut;
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        std::wstring commandLine = L"\"" + exe + L"\" " + options;
+        PROCESS_INFORMATION info = {};
+        BOOL created = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
+                                      nullptr, nullptr, &startup, &info);
+        CloseHandle(childIn);
+        CloseHandle(childOut);
+        if (!created) return false;
+        CloseHandle(info.hThread);
+        process_ = info.hProcess;
+        processId_ = info.dwProcessId;
+        while (readLine(ready, 20000)) {
+            if (ready.compare(0, 6, "ready ") == 0) return true;
+            if (before) before->push_back(ready);
+        }
+        return false;
+    }
+
+    bool readLine(std::string& line, DWORD timeout) {
+        DWORD start = GetTickCount();
+        for (;;) {
+            size_t end = pending_.find('\n');
+            if (end != std::string::npos) {
+                line = pending_.substr(0, end);
+                pending_.erase(0, end + 1);
+                return true;
+            }
+            DWORD available = 0;
+            if (!PeekNamedPipe(output_, nullptr, 0, nullptr, &available, nullptr)) return false;
+            if (available == 0) {
+                if (GetTickCount() - start > timeout) return false;
+                Sleep(5);
+                continue;
+            }
+            char buffer[4096];
+            DWORD got = 0;
+            if (!ReadFile(output_, buffer, std::min<DWORD>(available, sizeof buffer), &got,
+                          nullptr))
+                return false;
+            pending_.append(buffer, got);
+        }
+    }
+
+    Reply send(const std::string& command, DWORD timeout = 10000) {
+        Reply reply;
+        std::string bytes = command + "\n";
+        DWORD written = 0;
+        if (!WriteFile(input_, bytes.data(), DWORD(bytes.size()), &written, nullptr)) {
+            reply.error = "stand-in gone";
+            return reply;
+        }
+        std::string line;
+        while (readLine(line, timeout)) {
+            if (line == "ok") {
+                reply.ok = true;
+                return reply;
+            }
+            if (line.compare(0, 6, "error ") == 0) {
+                reply.error = line.substr(6);
+                return reply;
+            }
+            reply.lines.push_back(line);
+        }
+        reply.error = "no reply";
+        return reply;
+    }
+
+    // The child's "Winamp v1.x" window (not just any: other stand-ins may run).
+    HWND window() const {
+        HWND found = nullptr;
+        while ((found = FindWindowExW(nullptr, found, L"Winamp v1.x", nullptr))) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(found, &owner);
+            if (owner == processId_) return found;
+        }
+        return nullptr;
+    }
+
+    HANDLE process() const { return process_; }
+
+    bool exitCode(DWORD timeout, DWORD& code) {
+        return WaitForSingleObject(process_, timeout) == WAIT_OBJECT_0 &&
+               GetExitCodeProcess(process_, &code);
+    }
+
+  private:
+    HANDLE process_ = nullptr;
+    DWORD processId_ = 0;
+    HANDLE input_ = nullptr;
+    HANDLE output_ = nullptr;
+    std::string pending_;
+};
+
+LRESULT query(HWND window, WPARAM wParam, LPARAM id) {
+    return SendMessageA(window, WM_USER, wParam, id);
+}
+
+// The NUL-terminated text at an address inside the stand-in (its buffer is 1040 bytes).
+std::string remoteText(HANDLE process, LRESULT address) {
+    char buffer[1040] = {};
+    SIZE_T got = 0;
+    if (!ReadProcessMemory(process, reinterpret_cast<LPCVOID>(address), buffer, sizeof buffer,
+                           &got))
+        return "<unreadable>";
+    return std::string(buffer, strnlen(buffer, got));
+}
+
+bool hasLine(const Reply& reply, const std::string& wanted) {
+    return std::find(reply.lines.begin(), reply.lines.end(), wanted) != reply.lines.end();
+}
+
+bool listsVisibleDialog(const Reply& windows) {
+    for (const std::string& line : windows.lines)
+        if (line.find("\tclass=#32770\t") != std::string::npos &&
+            line.find("\tvisible=1") != std::string::npos)
+            return true;
+    return false;
+}
+
+class StandInWithoutPlugin : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(host_.ready());
+        std::string ready;
+        ASSERT_TRUE(player_.start(host_.exe(), L"--no-plugin", ready));
+        ASSERT_EQ("ready no-plugin", ready);
+        window_ = player_.window();
+        ASSERT_NE(nullptr, window_);
+    }
+
+    void run(const std::string& command) {
+        Reply reply = player_.send(command);
+        ASSERT_TRUE(reply.ok) << command << ": " << reply.error;
+    }
+
+    HostFolder host_{nullptr};
+    StandIn player_;
+    HWND window_ = nullptr;
+};
+
+TEST_F(StandInWithoutPlugin, AnswersTheQueryTable) {
+    run("add C:\\a.mp3|A|245|320|48|1");
+    run("add C:\\b.mp3|B|-1|128|44|2");
+    struct Step {
+        const char* command;  // run first, when set
+        WPARAM wParam;
+        LPARAM id;
+        LRESULT expected;
+    };
+    const Step steps[] = {
+        {"play 0", 0, 125, 0},
+        {nullptr, 1, 105, 245},
+        {nullptr, 0, 126, 48},
+        {nullptr, 1, 126, 320},
+        {nullptr, 2, 126, 1},
+        {nullptr, 1, 104, 1},
+        {"pause", 1, 104, 3},
+        {"pause", 1, 104, 1},
+        {"play 1", 0, 125, 1},
+        {nullptr, 1, 105, -1},
+        {nullptr, 1, 126, 128},
+        // A stop keeps the last track's values.
+        {"stop", 1, 104, 0},
+        {nullptr, 0, 126, 44},
+        {nullptr, 1, 126, 128},
+        {nullptr, 2, 126, 2},
+        {nullptr, 1, 105, -1},
+        // Raw values a test may force, negative ones included.
+        {"state 2", 1, 104, 2},
+        {"state 7", 1, 104, 7},
+        {"state -1", 1, 104, -1},
+        {"set length 0", 1, 105, 0},
+        {"set length 59", 1, 105, 59},
+        {"set length 3600", 1, 105, 3600},
+        {"set length 6000", 1, 105, 6000},
+        {"set length -30", 1, 105, -30},
+        {"set bitrate -1", 1, 126, -1},
+        {"set samplerate -2", 0, 126, -2},
+        {"set channels -3", 2, 126, -3},
+        {"pos 5", 0, 125, 5},
+        {"pos -1", 0, 125, -1},
+        // Every other query id answers 1.
+        {nullptr, 0, 0, 1},
+        {nullptr, 0, 100, 1},
+        {nullptr, 1, 127, 1},
+        {nullptr, 0, 210, 1},
+        {nullptr, 0, 213, 1},
+        {nullptr, 5, 9999, 1},
+    };
+    for (const Step& step : steps) {
+        if (step.command) run(step.command);
+        EXPECT_EQ(step.expected, query(window_, step.wParam, step.id))
+            << (step.command ? step.command : "") << " query " << step.id << "/" << step.wParam;
+    }
+}
+
+TEST_F(StandInWithoutPlugin, EntryTextsShareOneOverwrittenBuffer) {
+    run("add C:\\music\\one.mp3|First");
+    run("add D:\\two.mp3|Second");
+    LRESULT path = query(window_, 0, 211);
+    ASSERT_NE(0, path);
+    EXPECT_EQ("C:\\music\\one.mp3", remoteText(player_.process(), path));
+    LRESULT title = query(window_, 1, 212);
+    EXPECT_EQ(path, title);
+    EXPECT_EQ("Second", remoteText(player_.process(), path));
+    EXPECT_EQ(path, query(window_, 1, 211));
+    EXPECT_EQ("D:\\two.mp3", remoteText(player_.process(), path));
+
+    const WPARAM outside[] = {2, 1000, WPARAM(-1)};
+    for (WPARAM position : outside) {
+        EXPECT_EQ(0, query(window_, position, 211)) << position;
+        EXPECT_EQ(0, query(window_, position, 212)) << position;
+    }
+    run("clear");
+    EXPECT_EQ(0, query(window_, 0, 211));
+}
+
+TEST_F(StandInWithoutPlugin, EntryBytesReachTheBufferExactly) {
+    ASSERT_EQ(1252u, GetACP()) << "run under LC_ALL=en_US.UTF-8";
+    // UTF-8 on the pipe, the ANSI code page in the playlist; a character outside the
+    // code page becomes its substitute.
+    run("add C:\\caf\xC3\xA9 \xD0\x96.mp3|x");
+    EXPECT_EQ("C:\\caf\xE9 ?.mp3", remoteText(player_.process(), query(window_, 0, 211)));
+
+    // The raw form puts exact bytes in, a name longer than the probe's 260 included.
+    std::string name = "C:\\";
+    std::string escaped = "C:\\\\";
+    for (int i = 0; i < 300; ++i) {
+        unsigned char byte = static_cast<unsigned char>(0x80 + i % 0x7F);
+        name += char(byte);
+        char hex[8];
+        snprintf(hex, sizeof hex, "\\x%02X", byte);
+        escaped += hex;
+    }
+    run("addraw " + escaped + "|T\\x7Citle");
+    EXPECT_EQ(name, remoteText(player_.process(), query(window_, 1, 211)));
+    EXPECT_EQ("T|itle", remoteText(player_.process(), query(window_, 1, 212)));
+
+    // A name longer than the shared buffer is cut to fit, NUL included.
+    run("add C:\\" + std::string(1100, 'n'));
+    EXPECT_EQ("C:\\" + std::string(1036, 'n'),
+              remoteText(player_.process(), query(window_, 2, 211)));
+}
+
+TEST_F(StandInWithoutPlugin, CountsAnsweredQueriesAndStopsAnsweringAtQuit) {
+    Reply before = player_.send("queries");
+    ASSERT_TRUE(before.ok);
+    ASSERT_EQ(1u, before.lines.size());
+    for (int i = 0; i < 5; ++i) query(window_, 0, 125);
+    Reply after = player_.send("queries");
+    int counted = atoi(before.lines[0].c_str() + 8);
+    EXPECT_EQ("queries " + std::to_string(counted + 5), after.lines.at(0));
+
+    Reply quit = player_.send("quit");
+    ASSERT_TRUE(quit.ok) << quit.error;
+    EXPECT_TRUE(hasLine(quit, "window-gone 1"));
+    EXPECT_EQ(nullptr, player_.window());
+    EXPECT_EQ(0, query(window_, 0, 125));  // the window is gone: the send fails
+    EXPECT_EQ(after.lines.at(0), player_.send("queries").lines.at(0));
+    EXPECT_EQ("already quit", player_.send("quit").error);
+
+    ASSERT_TRUE(player_.send("exit").ok);
+    DWORD code = 1;
+    ASSERT_TRUE(player_.exitCode(5000, code));
+    EXPECT_EQ(0u, code);
+}
+
+TEST_F(StandInWithoutPlugin, RejectsMalformedCommands) {
+    const char* bad[] = {
+        "bogus",          "play 3", "pos x",       "state",         "set volume 3",
+        "set length ten", "add",    "add a|b|ten", "addraw a\\xZZ", "add a|b|1|2|3|4|5",
+        "sleep -1",       "pause",  "gettext 0x1", "click nothing", "msgbox",
+        "dismiss",        "config", "quit now",    "next",
+    };
+    run("clear");
+    for (const char* command : bad) {
+        Reply reply = player_.send(command);
+        EXPECT_FALSE(reply.ok) << command;
+        EXPECT_FALSE(reply.error.empty() || reply.error == "no reply") << command;
+    }
+    // Still answering afterwards.
+    run("add C:\\a.mp3");
+    EXPECT_NE(0, query(window_, 0, 212));
+}
+
+TEST(StandInHost, CallsThePluginOnItsUiThreadInTheHostsOrder) {
+    HostFolder host(NIMBO_FAKE_PLUGIN_DLL);
+    ASSERT_TRUE(host.ready());
+    StandIn player;
+    std::string ready;
+    std::vector<std::string> initLines;
+    ASSERT_TRUE(player.start(host.exe(), L"", ready, &initLines));
+    EXPECT_EQ("ready init=0", ready);
+    EXPECT_EQ(std::vector<std::string>{"fake-init parent-ok 1 instance-ok 1"}, initLines);
+
+    Reply config = player.send("config");
+    ASSERT_TRUE(config.ok) << config.error;
+    EXPECT_TRUE(hasLine(config, "fake-config ui-thread 1"));
+
+    // The plugin's box from another thread: found, read and dismissed.
+    Reply box = player.send("msgbox 5000");
+    ASSERT_TRUE(box.ok) << box.error;
+    EXPECT_TRUE(hasLine(box, "caption Error"));
+    EXPECT_TRUE(hasLine(box, "text Fake message\\r\\nsecond line"));
+    EXPECT_TRUE(hasLine(box, "button 1 OK"));
+    EXPECT_TRUE(listsVisibleDialog(player.send("windows")));
+    ASSERT_TRUE(player.send("dismiss").ok);
+    EXPECT_FALSE(listsVisibleDialog(player.send("windows")));
+    EXPECT_EQ("no message box", player.send("msgbox").error);
+
+    // quit comes after the window is gone, so the plugin's query there fails.
+    Reply quit = player.send("quit unload");
+    ASSERT_TRUE(quit.ok) << quit.error;
+    EXPECT_TRUE(hasLine(quit, "fake-quit ui-thread 1 window-alive 0 answer 0"));
+    EXPECT_TRUE(hasLine(quit, "loaded-after-quit 0"));
+    EXPECT_TRUE(hasLine(player.send("plugin"), "loaded 0 running 0"));
+}
+
+TEST(StandInHost, UnloadsAPluginWhoseInitFails) {
+    HostFolder host(NIMBO_FAKE_PLUGIN_DLL);
+    ASSERT_TRUE(host.ready());
+    SetEnvironmentVariableA("NIMBO_FAKE_INIT_RESULT", "7");
+    StandIn player;
+    std::string ready;
+    bool started = player.start(host.exe(), L"", ready);
+    SetEnvironmentVariableA("NIMBO_FAKE_INIT_RESULT", nullptr);
+    ASSERT_TRUE(started);
+    EXPECT_EQ("ready init=7", ready);
+    EXPECT_TRUE(hasLine(player.send("plugin"), "loaded 0 running 0"));
+    EXPECT_EQ("no running plugin", player.send("config").error);
+    Reply quit = player.send("quit");
+    EXPECT_TRUE(quit.ok) << quit.error;
+    EXPECT_FALSE(hasLine(quit, "loaded-after-quit 1"));
+}
+
+std::wstring iniValue(const std::wstring& ini, const wchar_t* key) {
+    wchar_t value[512] = {};
+    GetPrivateProfileStringW(L"Gen_Nimbo", key, L"<absent>", value, 512, ini.c_str());
+    return value;
+}
+
+TEST(StandInHost, RunsTheRealPluginAndOutlivesItsUnload) {
+    HostFolder host(NIMBO_PLUGIN_DLL);
+    ASSERT_TRUE(host.ready());
+    // Publishing off: the plugin must stay idle, no queries and no requests.
+    ASSERT_TRUE(WritePrivateProfileStringW(L"Gen_Nimbo", L"Enabled", L"0", host.ini().c_str()));
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, host.ini().c_str());
+    ASSERT_EQ(L"<absent>", iniValue(host.ini(), L"ShowErrors"));
+
+    StandIn player;
+    std::string ready;
+    ASSERT_TRUE(player.start(host.exe(), L"--unload-after-quit", ready));
+    EXPECT_EQ("ready init=0", ready);
+    Reply plugin = player.send("plugin");
+    EXPECT_TRUE(hasLine(plugin, "loaded 1 running 1"));
+    EXPECT_TRUE(hasLine(plugin, "description Vkontakte Nimbo v0.276 beta"));
+    EXPECT_TRUE(player.send("config").ok);
+    ASSERT_TRUE(player.send("sleep 1500").ok);
+    EXPECT_TRUE(hasLine(player.send("queries"), "queries 0"));
+
+    Reply quit = player.send("quit", 20000);
+    ASSERT_TRUE(quit.ok) << quit.error;
+    EXPECT_TRUE(hasLine(quit, "window-gone 1"));
+    EXPECT_TRUE(hasLine(quit, "loaded-after-quit 0"));
+    // The settings reached winamp.ini beside the exe at quit.
+    EXPECT_EQ(L"0", iniValue(host.ini(), L"Enabled"));
+    EXPECT_EQ(L"0", iniValue(host.ini(), L"ShowErrors"));
+    EXPECT_NE(L"<absent>", iniValue(host.ini(), L"StatusMask"));
+
+    // A timer tick after the unload would jump into freed code and end the process.
+    Reply sleep = player.send("sleep 3000");
+    EXPECT_TRUE(sleep.ok) << sleep.error;
+    EXPECT_TRUE(hasLine(player.send("queries"), "queries 0"));
+    ASSERT_TRUE(player.send("exit").ok);
+    DWORD code = 1;
+    ASSERT_TRUE(player.exitCode(5000, code));
+    EXPECT_EQ(0u, code);
+}
+
+}  // namespace

@@ -1,0 +1,337 @@
+// The command set (see README.md); every handler runs on the UI thread.
+#include <map>
+#include <string>
+
+#include "tools/player/app.h"
+#include "tools/player/automation.h"
+#include "tools/player/text.h"
+
+namespace player {
+
+namespace {
+
+typedef std::vector<std::string> Args;
+typedef bool (*Handler)(const std::string& rest, Command& command);
+
+bool fail(Command& command, const std::string& reason) {
+    command.error = reason;
+    return false;
+}
+
+bool intArg(const std::string& text, long long low, long long high, long long& value) {
+    return parseInt(text, value) && value >= low && value <= high;
+}
+
+const long long kIntMin = -2147483647LL - 1, kIntMax = 2147483647LL;
+
+// "add": texts arrive as UTF-8 and go into the playlist through the ANSI code page;
+// "addraw": texts are taken byte for byte, with \xNN escapes.
+bool addEntry(const std::string& rest, Command& command, bool raw) {
+    Args fields = splitText(rest, '|');
+    if (fields.empty() || fields[0].empty())
+        return fail(command, "usage: add path|title|length|bitrate|samplerate|channels");
+    if (fields.size() > 6) return fail(command, "too many fields");
+    Entry entry;
+    std::string texts[2];
+    for (int i = 0; i < 2 && size_t(i) < fields.size(); ++i) {
+        if (raw && !decodeRawBytes(fields[size_t(i)], texts[i]))
+            return fail(command, "bad \\x escape");
+        if (!raw) texts[i] = toAnsi(fromUtf8(fields[size_t(i)]));
+    }
+    entry.path = texts[0];
+    if (fields.size() > 1) {
+        entry.title = texts[1];
+    } else {
+        size_t cut = entry.path.find_last_of("\\/");
+        entry.title = cut == std::string::npos ? entry.path : entry.path.substr(cut + 1);
+    }
+    int* numbers[4] = {&entry.length, &entry.bitrate, &entry.sampleRate, &entry.channels};
+    for (size_t i = 2; i < fields.size(); ++i) {
+        long long value = 0;
+        if (!intArg(fields[i], kIntMin, kIntMax, value))
+            return fail(command, "bad number " + fields[i]);
+        *numbers[i - 2] = int(value);
+    }
+    Model& m = app().model;
+    m.playlist.push_back(entry);
+    command.output.push_back("entry " + std::to_string(m.playlist.size() - 1));
+    return true;
+}
+
+bool cmdAdd(const std::string& rest, Command& command) {
+    return addEntry(rest, command, false);
+}
+bool cmdAddRaw(const std::string& rest, Command& command) {
+    return addEntry(rest, command, true);
+}
+
+bool cmdClear(const std::string&, Command&) {
+    Model& m = app().model;
+    m.playlist.clear();
+    m.position = 0;
+    m.state = kStopped;
+    return true;
+}
+
+bool cmdPlay(const std::string& rest, Command& command) {
+    Model& m = app().model;
+    long long position = m.position;
+    if (!rest.empty() && !intArg(rest, kIntMin, kIntMax, position))
+        return fail(command, "bad position");
+    m.position = int(position);
+    if (!m.loadCurrent()) return fail(command, "no entry at " + std::to_string(position));
+    m.state = kPlaying;
+    return true;
+}
+
+bool cmdPause(const std::string&, Command& command) {
+    Model& m = app().model;
+    // Like the host's pause button: toggles, and does nothing while stopped.
+    if (m.state == kPlaying) {
+        m.state = kPaused;
+    } else if (m.state == kPaused) {
+        m.state = kPlaying;
+    } else {
+        return fail(command, "not playing");
+    }
+    return true;
+}
+
+bool cmdStop(const std::string&, Command&) {
+    app().model.state = kStopped;
+    return true;
+}
+
+bool step(Command& command, int delta) {
+    Model& m = app().model;
+    if (m.playlist.empty()) return fail(command, "empty playlist");
+    int size = int(m.playlist.size());
+    int from = m.position >= 0 && m.position < size ? m.position : 0;
+    m.position = (from + delta + size) % size;
+    if (m.state != kStopped) m.loadCurrent();
+    command.output.push_back("position " + std::to_string(m.position));
+    return true;
+}
+
+bool cmdNext(const std::string&, Command& command) {
+    return step(command, 1);
+}
+bool cmdPrev(const std::string&, Command& command) {
+    return step(command, -1);
+}
+
+bool cmdPos(const std::string& rest, Command& command) {
+    long long value = 0;
+    if (!intArg(rest, kIntMin, kIntMax, value)) return fail(command, "usage: pos <n>");
+    app().model.position = int(value);
+    return true;
+}
+
+bool cmdState(const std::string& rest, Command& command) {
+    long long value = 0;
+    if (!intArg(rest, kIntMin, kIntMax, value)) return fail(command, "usage: state <n>");
+    app().model.state = int(value);
+    return true;
+}
+
+bool cmdSet(const std::string& rest, Command& command) {
+    Args words = splitText(rest, ' ');
+    long long value = 0;
+    if (words.size() != 2 || !intArg(words[1], kIntMin, kIntMax, value))
+        return fail(command, "usage: set length|bitrate|samplerate|channels <n>");
+    Model& m = app().model;
+    std::map<std::string, int*> fields = {{"length", &m.length},
+                                          {"bitrate", &m.bitrate},
+                                          {"samplerate", &m.sampleRate},
+                                          {"channels", &m.channels}};
+    auto field = fields.find(words[0]);
+    if (field == fields.end()) return fail(command, "unknown field " + words[0]);
+    *field->second = int(value);
+    return true;
+}
+
+bool cmdShow(const std::string&, Command& command) {
+    const Model& m = app().model;
+    command.output.push_back(
+        "state " + std::to_string(m.state) + " position " + std::to_string(m.position) +
+        " entries " + std::to_string(m.playlist.size()) + " length " + std::to_string(m.length) +
+        " bitrate " + std::to_string(m.bitrate) + " samplerate " + std::to_string(m.sampleRate) +
+        " channels " + std::to_string(m.channels));
+    return true;
+}
+
+bool cmdList(const std::string&, Command& command) {
+    const std::vector<Entry>& list = app().model.playlist;
+    for (size_t i = 0; i < list.size(); ++i) {
+        const Entry& e = list[i];
+        command.output.push_back("entry " + std::to_string(i) + "\t" + escapeBytes(e.path) + "\t" +
+                                 escapeBytes(e.title) + "\t" + std::to_string(e.length) + "\t" +
+                                 std::to_string(e.bitrate) + "\t" + std::to_string(e.sampleRate) +
+                                 "\t" + std::to_string(e.channels));
+    }
+    return true;
+}
+
+bool cmdQueries(const std::string&, Command& command) {
+    command.output.push_back("queries " + std::to_string(app().queries));
+    return true;
+}
+
+bool cmdPlugin(const std::string&, Command& command) {
+    const PluginHost& p = app().plugin;
+    command.output.push_back(std::string("loaded ") + (p.loaded() ? "1" : "0") + " running " +
+                             (p.running() ? "1" : "0"));
+    if (p.record())
+        command.output.push_back(
+            "description " + escapeField(p.record()->description ? p.record()->description : ""));
+    return true;
+}
+
+bool cmdConfig(const std::string&, Command& command) {
+    if (!app().plugin.running()) return fail(command, "no running plugin");
+    app().plugin.config();
+    return true;
+}
+
+bool cmdQuit(const std::string& rest, Command& command) {
+    if (!rest.empty() && rest != "unload") return fail(command, "usage: quit [unload]");
+    if (app().quitting) return fail(command, "already quit");
+    app().pendingQuit = &command;
+    beginQuit(rest == "unload");
+    return true;
+}
+
+bool cmdExit(const std::string&, Command& command) {
+    command.exitAfter = true;
+    if (app().quitting) return true;
+    // Leaving without a quit command still quits the plugin first, as the host does.
+    app().pendingQuit = &command;
+    beginQuit(false);
+    return true;
+}
+
+bool cmdSleep(const std::string& rest, Command& command) {
+    long long ms = 0;
+    if (!intArg(rest, 0, 600000, ms)) return fail(command, "usage: sleep <ms>");
+    pumpFor(DWORD(ms));
+    return true;
+}
+
+bool handleArg(const std::string& text, HWND& window, Command& command) {
+    long long value = 0;
+    if (!parseInt(text, value)) return fail(command, "bad window handle " + text);
+    window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(value));
+    if (!ownWindow(window)) return fail(command, "no window " + text + " in this process");
+    return true;
+}
+
+// Splits "<hwnd> <text>"; the text may hold spaces.
+bool handleAndText(const std::string& rest, HWND& window, std::string& text, Command& command) {
+    size_t space = rest.find(' ');
+    if (!handleArg(rest.substr(0, space), window, command)) return false;
+    text = space == std::string::npos ? std::string() : rest.substr(space + 1);
+    return true;
+}
+
+bool cmdWindows(const std::string&, Command& command) {
+    listWindows(command.output);
+    return true;
+}
+
+bool cmdMsgbox(const std::string& rest, Command& command) {
+    long long timeout = 0;
+    if (!rest.empty() && !intArg(rest, 0, 600000, timeout))
+        return fail(command, "usage: msgbox [ms]");
+    DWORD start = GetTickCount();
+    HWND box = findMessageBox();
+    while (!box && GetTickCount() - start < DWORD(timeout)) {
+        pumpFor(20);
+        box = findMessageBox();
+    }
+    if (!box) return fail(command, "no message box");
+    describeMessageBox(box, command.output);
+    return true;
+}
+
+bool cmdDismiss(const std::string& rest, Command& command) {
+    HWND box = nullptr;
+    if (!rest.empty()) {
+        if (!handleArg(rest, box, command)) return false;
+    } else if (!(box = findMessageBox())) {
+        return fail(command, "no message box");
+    }
+    return dismissMessageBox(box, command.error);
+}
+
+bool cmdGetText(const std::string& rest, Command& command) {
+    HWND window = nullptr;
+    std::string text;
+    if (!handleArg(rest, window, command)) return false;
+    if (!windowText(window, text)) return fail(command, "no answer");
+    command.output.push_back("text " + escapeField(text));
+    return true;
+}
+
+bool cmdSetText(const std::string& rest, Command& command) {
+    HWND window = nullptr;
+    std::string text;
+    if (!handleAndText(rest, window, text, command)) return false;
+    return setWindowText(window, text) || fail(command, "not accepted");
+}
+
+bool cmdType(const std::string& rest, Command& command) {
+    HWND window = nullptr;
+    std::string text;
+    if (!handleAndText(rest, window, text, command)) return false;
+    typeText(window, text);
+    return true;
+}
+
+bool cmdClick(const std::string& rest, Command& command) {
+    HWND window = nullptr;
+    if (!handleArg(rest, window, command)) return false;
+    clickWindow(window);
+    return true;
+}
+
+bool cmdScreenshot(const std::string& rest, Command& command) {
+    Args words = splitText(rest, ' ');
+    HWND window = nullptr;
+    if (words[0].empty() || words.size() > 2)
+        return fail(command, "usage: screenshot <path> [hwnd]");
+    if (words.size() == 2 && !handleArg(words[1], window, command)) return false;
+    pumpFor(50);  // let pending paints land first
+    return saveScreenshot(words[0], window, command.error);
+}
+
+const std::map<std::string, Handler>& handlers() {
+    static const std::map<std::string, Handler> table = {
+        {"add", cmdAdd},         {"addraw", cmdAddRaw},   {"clear", cmdClear},
+        {"play", cmdPlay},       {"pause", cmdPause},     {"stop", cmdStop},
+        {"next", cmdNext},       {"prev", cmdPrev},       {"pos", cmdPos},
+        {"state", cmdState},     {"set", cmdSet},         {"show", cmdShow},
+        {"list", cmdList},       {"queries", cmdQueries}, {"plugin", cmdPlugin},
+        {"config", cmdConfig},   {"quit", cmdQuit},       {"exit", cmdExit},
+        {"sleep", cmdSleep},     {"windows", cmdWindows}, {"msgbox", cmdMsgbox},
+        {"dismiss", cmdDismiss}, {"gettext", cmdGetText}, {"settext", cmdSetText},
+        {"type", cmdType},       {"click", cmdClick},     {"screenshot", cmdScreenshot},
+    };
+    return table;
+}
+
+}  // namespace
+
+void runCommand(Command& command) {
+    size_t space = command.line.find(' ');
+    std::string name = command.line.substr(0, space);
+    std::string rest = space == std::string::npos ? std::string() : command.line.substr(space + 1);
+    auto handler = handlers().find(name);
+    if (handler == handlers().end()) {
+        command.error = "unknown command " + name;
+        return;
+    }
+    if (!handler->second(rest, command) && command.error.empty()) command.error = "failed";
+    refreshMainWindow();
+}
+
+}  // namespace player

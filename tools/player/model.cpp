@@ -1,0 +1,67 @@
+#include "tools/player/model.h"
+
+#include <cstring>
+
+namespace player {
+
+namespace {
+// Query ids of the host's WM_USER interface (the lParam).
+const LPARAM kIsPlaying = 104;
+const LPARAM kOutputTime = 105;
+const LPARAM kListPosition = 125;
+const LPARAM kInfo = 126;
+const LPARAM kEntryFile = 211;
+const LPARAM kEntryTitle = 212;
+}  // namespace
+
+bool Model::loadCurrent() {
+    if (position < 0 || size_t(position) >= playlist.size()) return false;
+    const Entry& e = playlist[size_t(position)];
+    length = e.length;
+    bitrate = e.bitrate;
+    sampleRate = e.sampleRate;
+    channels = e.channels;
+    return true;
+}
+
+LRESULT Model::entryText(WPARAM wParam, bool title) {
+    // wParam is unsigned: a negative position arrives as a huge one and misses too.
+    if (wParam >= playlist.size()) return 0;
+    const std::string& text = title ? playlist[wParam].title : playlist[wParam].path;
+    size_t n = text.size() < kEntryBufferBytes - 1 ? text.size() : kEntryBufferBytes - 1;
+    memcpy(buffer_, text.data(), n);
+    buffer_[n] = '\0';
+    return reinterpret_cast<LRESULT>(buffer_);
+}
+
+LRESULT Model::answer(WPARAM wParam, LPARAM query) {
+    switch (query) {
+        case kIsPlaying:
+            return state;
+        case kOutputTime:
+            // wParam 0 asks for the playing position in ms; the stand-in does not
+            // advance time, so it is 0.
+            return wParam == 1 ? length : 0;
+        case kListPosition:
+            return position;
+        case kInfo:
+            switch (wParam) {
+                case 0:
+                    return sampleRate;
+                case 1:
+                    return bitrate;
+                case 2:
+                    return channels;
+                default:
+                    return 0;
+            }
+        case kEntryFile:
+            return entryText(wParam, false);
+        case kEntryTitle:
+            return entryText(wParam, true);
+        default:
+            return 1;
+    }
+}
+
+}  // namespace player

@@ -1,0 +1,55 @@
+// The stand-in's playlist and playback state, and its answers to the WM_USER
+// queries a general-purpose plugin sends to the main window.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace player {
+
+struct Entry {
+    std::string path;  // 8-bit text in the ANSI code page, as the host keeps it
+    std::string title;
+    int length = -1;      // seconds; negative = unknown
+    int bitrate = 128;    // kbps
+    int sampleRate = 44;  // kHz
+    int channels = 2;
+};
+
+// Playback states as query 104 reports them.
+enum PlayState { kStopped = 0, kPlaying = 1, kPaused = 3 };
+
+// The host hands out entry texts through one static buffer of this size; the next
+// 211/212 call overwrites it, exactly as callers of the real host must expect.
+const size_t kEntryBufferBytes = 1040;
+
+class Model {
+  public:
+    std::vector<Entry> playlist;
+    int position = 0;  // raw: a test may put it outside the playlist
+    int state = kStopped;
+    // What the "current track" reports; loaded from an entry by play/next and kept
+    // after a stop, so query 126 still gives the last track's values.
+    int length = -1;
+    int bitrate = 0;
+    int sampleRate = 0;
+    int channels = 0;
+
+    // Answers one WM_USER query; every query id not handled gives 1.
+    LRESULT answer(WPARAM wParam, LPARAM query);
+
+    // Loads the entry at `position` into the current-track values; false outside
+    // the playlist.
+    bool loadCurrent();
+
+    const char* entryBuffer() const { return buffer_; }
+
+  private:
+    LRESULT entryText(WPARAM wParam, bool title);
+
+    char buffer_[kEntryBufferBytes] = {};
+};
+
+}  // namespace player
