@@ -6,6 +6,7 @@
 
 #include "common/platform.h"
 #include "plugin/settings.h"
+#include "probe/composer.h"
 #include "probe/words.h"
 
 namespace nimbo {
@@ -91,6 +92,12 @@ std::string playStateText() {
 
 std::string localWord(const std::wstring& key, const std::string& fallback) {
     return localWord(currentSettings().StatusMask, key, fallback);
+}
+
+std::wstring composeCurrentStatus(const std::string& fileName, const std::string& filePath) {
+    PlayerValues player{currentTitle, lengthText, bitrateText, sampleRateText, channelsText,
+                        playStateText};
+    return composeStatus(currentSettings().StatusMask, fileName, filePath, player);
 }
 
 }  // namespace nimbo

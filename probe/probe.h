@@ -19,3 +19,11 @@ std::string playStateText();
 std::string localWord(const std::wstring& key, const std::string& fallback);
 
 }  // namespace nimbo
+
+namespace nimbo {
+
+// The status text for the current entry, composed from the StatusMask setting with
+// the live player values (asked only for placeholders that occur).
+std::wstring composeCurrentStatus(const std::string& fileName, const std::string& filePath);
+
+}  // namespace nimbo

@@ -8,6 +8,11 @@ foreach(cp 1251 1252)
   nimbo_wine_test(test_settings_store_${cp} LOCALE ${locale} LOCKS appdata
                   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_settings_store.cpp)
   target_compile_definitions(test_settings_store_${cp} PRIVATE NIMBO_EXPECT_CP=${cp})
+  nimbo_wine_test(test_probe_${cp} LOCALE ${locale} LOCKS winamp_window
+                  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_probe.cpp)
+  target_compile_definitions(test_probe_${cp} PRIVATE NIMBO_EXPECT_CP=${cp}
+                             NIMBO_PLAYER_EXE="$<TARGET_FILE:nimbo_player>")
+  add_dependencies(test_probe_${cp} nimbo_player)
 endforeach()
 
 nimbo_wine_test(test_lifecycle SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_lifecycle.cpp

@@ -1,0 +1,354 @@
+#include "net/http.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "net/text.h"
+
+namespace nimbo {
+
+const char kUserAgent[] = "Opera/9.20 (Windows NT 5.1; U; ru)";
+
+namespace {
+
+bool isBlankOrControl(unsigned char c) {
+    return c <= 0x20 || c == 0x7F;
+}
+
+std::string trimPiece(const std::string& text) {
+    size_t first = 0, last = text.size();
+    while (first < last && isBlankOrControl(text[first])) ++first;
+    while (last > first && isBlankOrControl(text[last - 1])) --last;
+    return text.substr(first, last - first);
+}
+
+char upperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
+
+bool equalsNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (upperAscii(a[i]) != upperAscii(b[i])) return false;
+    }
+    return true;
+}
+
+bool startsWithNoCase(const std::string& text, const std::string& prefix) {
+    return text.size() >= prefix.size() && equalsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool containsNoCase(const std::string& text, const std::string& part) {
+    std::string upper = text;
+    std::transform(upper.begin(), upper.end(), upper.begin(), upperAscii);
+    return upper.find(part) != std::string::npos;
+}
+
+// A CR or LF inside a header value would end the line early and let the rest pose
+// as a header of its own, so none goes out.
+std::string withoutLineBreaks(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c != '\r' && c != '\n') out.push_back(c);
+    }
+    return out;
+}
+
+// Digits in `base` (10 or 16) only, at least one. Large values saturate, which is
+// enough here: every size is checked against far smaller bounds.
+bool parseNumber(const std::string& text, unsigned base, uint64_t& value) {
+    if (text.empty()) return false;
+    const uint64_t kCap = uint64_t(1) << 48;
+    value = 0;
+    for (char c : text) {
+        unsigned digit;
+        if (c >= '0' && c <= '9') {
+            digit = unsigned(c - '0');
+        } else if (base == 16 && upperAscii(c) >= 'A' && upperAscii(c) <= 'F') {
+            digit = unsigned(upperAscii(c) - 'A' + 10);
+        } else {
+            return false;
+        }
+        value = std::min(kCap, value * base + digit);
+    }
+    return true;
+}
+
+// The text after the first space of a line, or nothing when there is no space.
+std::string afterFirstSpace(const std::string& line) {
+    size_t space = line.find(' ');
+    return space == std::string::npos ? std::string() : line.substr(space + 1);
+}
+
+int statusCodeOf(const std::string& statusLine) {
+    std::string rest = afterFirstSpace(statusLine);
+    rest = rest.substr(0, rest.find(' '));
+    uint64_t code = 0;
+    if (rest.size() > 9 || !parseNumber(rest, 10, code)) return 0;
+    return int(code);
+}
+
+// Bytes from a source with the line rules of the reply: a line ends at CR LF, LF CR,
+// a lone CR or a lone LF. Once the source has closed, failed or timed out, or a
+// bound has been passed, it is never asked again.
+class ReplyReader {
+  public:
+    explicit ReplyReader(ByteSource& source) : source_(source) {}
+
+    // False when the read ended first; the line is then empty.
+    bool readLine(std::string& line) {
+        line.clear();
+        for (;;) {
+            int c = next();
+            if (c < 0) {
+                line.clear();
+                return false;
+            }
+            if (c == '\r' || c == '\n') {
+                // The partner of this end is dropped only if it is the very next
+                // byte, whenever that arrives; so a pair split across two reads is
+                // one line end, and nobody waits just to look for it.
+                pendingPartner_ = (c == '\r') ? '\n' : '\r';
+                return true;
+            }
+            if (line.size() >= kMaxHeaderLineBytes) {
+                stop();
+                line.clear();
+                return false;
+            }
+            line.push_back(char(c));
+        }
+    }
+
+    // Appends up to `count` bytes; returns how many arrived.
+    size_t readBytes(std::string& out, size_t count) {
+        size_t got = 0;
+        while (got < count) {
+            if (pos_ == len_ && !fill()) break;
+            if (dropPartner()) continue;
+            size_t take = std::min(count - got, len_ - pos_);
+            out.append(buffer_ + pos_, take);
+            pos_ += take;
+            got += take;
+        }
+        return got;
+    }
+
+    // Ends the read as if the connection had ended here.
+    void stop() {
+        ended_ = true;
+        pos_ = len_ = 0;
+    }
+
+  private:
+    bool fill() {
+        if (ended_ || taken_ >= kMaxReplyBytes) {
+            stop();
+            return false;
+        }
+        int max = int(std::min(sizeof(buffer_), kMaxReplyBytes - taken_));
+        int n = source_.read(buffer_, max);
+        if (n <= 0) {
+            stop();
+            return false;
+        }
+        pos_ = 0;
+        len_ = std::min(size_t(n), size_t(max));
+        taken_ += len_;
+        return true;
+    }
+
+    // Drops the byte at the read position when it completes the last line end.
+    bool dropPartner() {
+        int partner = pendingPartner_;
+        pendingPartner_ = -1;
+        if (partner >= 0 && buffer_[pos_] == char(partner)) {
+            ++pos_;
+            return true;
+        }
+        return false;
+    }
+
+    int next() {
+        for (;;) {
+            if (pos_ == len_ && !fill()) return -1;
+            if (dropPartner()) continue;
+            return static_cast<unsigned char>(buffer_[pos_++]);
+        }
+    }
+
+    ByteSource& source_;
+    char buffer_[4096];
+    size_t pos_ = 0, len_ = 0;
+    size_t taken_ = 0;
+    bool ended_ = false;
+    int pendingPartner_ = -1;
+};
+
+enum class BodyMode { toClose, length, chunked };
+
+void readChunkedBody(ReplyReader& reader, std::string& body) {
+    std::string line;
+    for (;;) {
+        if (!reader.readLine(line)) return;
+        if (line.empty()) continue;
+        uint64_t size = 0;
+        if (!parseNumber(line.substr(0, line.find(' ')), 16, size) || size == 0) return;
+        size_t room = kMaxBodyBytes - body.size();
+        if (size > room) {
+            reader.readBytes(body, room);
+            reader.stop();
+            return;
+        }
+        if (reader.readBytes(body, size_t(size)) < size) return;
+    }
+}
+
+}  // namespace
+
+ParsedUrl parseUrl(const std::string& url) {
+    ParsedUrl parsed;
+    std::string rest = url;
+    size_t mark = url.find("://");
+    if (mark != std::string::npos) {
+        parsed.scheme = trimPiece(url.substr(0, mark));
+        rest = url.substr(mark + 3);
+        if (equalsNoCase(parsed.scheme, "https")) parsed.port = "443";
+        if (equalsNoCase(parsed.scheme, "ftp")) parsed.port = "21";
+    }
+    size_t slash = rest.find('/');
+    size_t at = rest.find('@');
+    if (at != std::string::npos && (slash == std::string::npos || at < slash)) {
+        std::string userInfo = rest.substr(0, at);
+        size_t colon = userInfo.find(':');
+        parsed.user = trimPiece(userInfo.substr(0, colon));
+        if (colon != std::string::npos) parsed.password = trimPiece(userInfo.substr(colon + 1));
+        rest = rest.substr(at + 1);
+        slash = rest.find('/');
+    }
+    std::string hostPort = trimPiece(rest.substr(0, slash));
+    std::string path =
+        slash == std::string::npos ? std::string() : trimPiece(rest.substr(slash + 1));
+    size_t colon = hostPort.find(':');
+    parsed.host = trimPiece(hostPort.substr(0, colon));
+    if (colon != std::string::npos) {
+        std::string port = trimPiece(hostPort.substr(colon + 1));
+        if (!port.empty()) parsed.port = port;
+    }
+    if (parsed.host.empty()) parsed.host = "localhost";
+    parsed.requestUri = "/" + path;
+    return parsed;
+}
+
+std::string base64Encode(const std::string& bytes) {
+    static const char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        size_t n = std::min<size_t>(3, bytes.size() - i);
+        uint32_t group = uint32_t(static_cast<unsigned char>(bytes[i])) << 16;
+        if (n > 1) group |= uint32_t(static_cast<unsigned char>(bytes[i + 1])) << 8;
+        if (n > 2) group |= uint32_t(static_cast<unsigned char>(bytes[i + 2]));
+        out.push_back(kAlphabet[(group >> 18) & 63]);
+        out.push_back(kAlphabet[(group >> 12) & 63]);
+        out.push_back(n > 1 ? kAlphabet[(group >> 6) & 63] : '=');
+        out.push_back(n > 2 ? kAlphabet[group & 63] : '=');
+    }
+    return out;
+}
+
+std::string buildRequest(const ParsedUrl& url, const ProxyParts& proxy,
+                         const std::optional<std::string>& cookie) {
+    const bool viaProxy = !proxy.proxyHost.empty();
+    std::string target = url.requestUri;
+    if (viaProxy) target = url.scheme + "://" + url.host + ":" + url.port + target;
+    std::string host = url.host;
+    if (url.port != "80") host += ":" + url.port;
+
+    std::string request = "GET " + withoutLineBreaks(target) + " HTTP/1.0\r\n";
+    request += "Host: " + withoutLineBreaks(host) + "\r\n";
+    if (viaProxy && !proxy.proxyUser.empty()) {
+        request += "Proxy-Authorization: Basic " +
+                   base64Encode(proxy.proxyUser + ":" + proxy.proxyPassword) + "\r\n";
+    }
+    if (cookie) request += "Cookie: " + withoutLineBreaks(*cookie) + "\r\n";
+    request += std::string("User-Agent: ") + kUserAgent + "\r\n";
+    request += "\r\n";
+    return request;
+}
+
+HttpReply readReply(ByteSource& source) {
+    HttpReply reply;
+    ReplyReader reader(source);
+    std::string line;
+
+    // Status line: the first non-empty line. Blank lines before it count against
+    // the header line bound.
+    size_t blankLines = 0;
+    while (reader.readLine(line) && line.empty()) {
+        if (++blankLines > kMaxHeaderLines) {
+            reader.stop();
+            break;
+        }
+    }
+    if (!startsWithNoCase(line, "HTTP/")) {
+        // No status: what came is the start of a body that runs to the close.
+        reply.body = line + "\r\n";
+        reader.readBytes(reply.body, kMaxBodyBytes - reply.body.size());
+        return reply;
+    }
+    reply.statusCode = statusCodeOf(line);
+    reply.headers.push_back(line);
+
+    BodyMode mode = BodyMode::toClose;
+    uint64_t length = 0;
+    for (;;) {
+        if (reply.headers.size() > kMaxHeaderLines) {
+            reader.stop();
+            break;
+        }
+        if (!reader.readLine(line)) break;
+        reply.headers.push_back(line);
+        if (line.empty()) break;
+        if (startsWithNoCase(line, "CONTENT-LENGTH:")) {
+            uint64_t value = 0;
+            if (parseNumber(trimPiece(afterFirstSpace(line)), 10, value)) {
+                length = value;
+                mode = BodyMode::length;
+            }
+        } else if (startsWithNoCase(line, "TRANSFER-ENCODING:")) {
+            if (containsNoCase(afterFirstSpace(line), "CHUNKED")) mode = BodyMode::chunked;
+        }
+    }
+
+    if (reply.statusCode == 204 || reply.statusCode == 304) return reply;
+    switch (mode) {
+        case BodyMode::length:
+            reader.readBytes(reply.body, size_t(std::min<uint64_t>(length, kMaxBodyBytes)));
+            break;
+        case BodyMode::chunked:
+            readChunkedBody(reader, reply.body);
+            break;
+        case BodyMode::toClose:
+            reader.readBytes(reply.body, kMaxBodyBytes);
+            break;
+    }
+    return reply;
+}
+
+std::string loginCookie(const std::vector<std::string>& headers) {
+    std::string text;
+    for (const std::string& line : headers) text += line + "\r\n";
+    if (text.find("Set-Cookie: remixsid") == std::string::npos) return "None";
+    std::string cookie = "remixsid=" + extractBetween8(text, L"remixsid", L"=", L";");
+    if (cookie.find("deleted") != std::string::npos) return "None";
+    return cookie;
+}
+
+std::string streamToText(const std::string& stream) {
+    return stream;
+}
+
+}  // namespace nimbo

@@ -1,0 +1,79 @@
+// The portable half of the HTTP/1.0 client: URL parsing, the request bytes, the reply
+// reader over a byte source, and the login cookie rule. The socket half lives in
+// http_client_win.cpp, so everything here runs in the DLL, the unit tests and the fuzzer.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "plugin/settings_codec.h"
+
+namespace nimbo {
+
+extern const char kUserAgent[];
+
+// Each wait for incoming data is limited to this.
+constexpr int kHttpWaitMs = 5000;
+
+// Bounds on what a reply may make us hold. Past a bound the read ends as if the
+// connection had ended there.
+constexpr size_t kMaxHeaderLineBytes = 64 * 1024;
+constexpr size_t kMaxHeaderLines = 100;
+constexpr size_t kMaxBodyBytes = 16 * 1024 * 1024;
+// Every byte taken from the connection, framing included: stops a peer that streams
+// blank lines or chunk framing forever without ever growing the body.
+constexpr size_t kMaxReplyBytes = 4 * kMaxBodyBytes;
+
+struct ParsedUrl {
+    std::string scheme = "http";
+    std::string user;
+    std::string password;
+    std::string host;
+    std::string port = "80";
+    std::string requestUri = "/";  // "/" + path part, query included
+};
+
+ParsedUrl parseUrl(const std::string& url);
+
+// RFC 4648 Base64, standard alphabet with "=" padding.
+std::string base64Encode(const std::string& bytes);
+
+// The whole GET request, CR LF line ends, up to and including the empty line.
+// The request line takes the absolute form when `proxy.proxyHost` is set; a
+// "Cookie" header goes out only when `cookie` holds a value.
+std::string buildRequest(const ParsedUrl& url, const ProxyParts& proxy,
+                         const std::optional<std::string>& cookie);
+
+// Where the reply bytes come from: a socket in the plugin, a buffer in tests.
+class ByteSource {
+  public:
+    virtual ~ByteSource() = default;
+    // Up to `max` bytes into `buffer`: the count (> 0), 0 when the peer closed,
+    // < 0 on an error or when the wait ran out.
+    virtual int read(char* buffer, int max) = 0;
+};
+
+struct HttpReply {
+    int statusCode = 0;                // 0 when there is no status line
+    std::vector<std::string> headers;  // status line first, the closing empty line included
+    std::string body;
+};
+
+// Reads one reply from `source`. Never fails: whatever arrived is the reply.
+HttpReply readReply(ByteSource& source);
+
+// The login cookie from a reply's header lines: "remixsid=" + value, or "None".
+std::string loginCookie(const std::vector<std::string>& headers);
+
+// The result of a login request.
+struct aDeltaOne {
+    std::string cookie;  // "remixsid=..." / "None" / "err"
+    std::string body;
+};
+
+// A byte stream as text: all of its bytes, from its start.
+std::string streamToText(const std::string& stream);
+
+}  // namespace nimbo

@@ -1,0 +1,336 @@
+// The reply reader over canned bytes, handed out in pieces of every size.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "net/http.h"
+
+using namespace nimbo;
+
+namespace {
+
+// Hands out `data` in pieces of at most `chunk` bytes, then answers `endResult`
+// (0: the peer closed, -1: a wait ran out) to every further read.
+class CannedSource : public ByteSource {
+  public:
+    CannedSource(std::string data, size_t chunk, int endResult = 0)
+        : data_(std::move(data)), chunk_(chunk), endResult_(endResult) {}
+    int read(char* buffer, int max) override {
+        ++reads;
+        if (pos_ == data_.size()) {
+            ++readsAtEnd;
+            return endResult_;
+        }
+        size_t n = std::min({chunk_, size_t(max), data_.size() - pos_});
+        std::copy(data_.begin() + pos_, data_.begin() + pos_ + n, buffer);
+        pos_ += n;
+        return int(n);
+    }
+    size_t consumed() const { return pos_; }
+    int reads = 0;
+    int readsAtEnd = 0;
+
+  private:
+    std::string data_;
+    size_t chunk_;
+    int endResult_;
+    size_t pos_ = 0;
+};
+
+// The same text forever, never closing.
+class EndlessSource : public ByteSource {
+  public:
+    explicit EndlessSource(std::string prefix, std::string unit)
+        : prefix_(std::move(prefix)), unit_(std::move(unit)) {}
+    int read(char* buffer, int max) override {
+        for (int i = 0; i < max; ++i, ++pos_) {
+            buffer[i] = pos_ < prefix_.size() ? prefix_[pos_]
+                                              : unit_[(pos_ - prefix_.size()) % unit_.size()];
+        }
+        total += size_t(max);
+        return max;
+    }
+    size_t total = 0;
+
+  private:
+    std::string prefix_, unit_;
+    size_t pos_ = 0;
+};
+
+const size_t kChunkSizes[] = {1, 2, 3, 7, 4096};
+
+HttpReply readIn(const std::string& wire, size_t chunk, int endResult = 0) {
+    CannedSource source(wire, chunk, endResult);
+    return readReply(source);
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(ReadReply, EveryLineEndInEveryPieceSize) {
+    for (const char* end : {"\r\n", "\n\r", "\r", "\n"}) {
+        const std::string e = end;
+        const std::string wire = "HTTP/1.0 200 OK" + e + "Content-Length: 3" + e + e + "xyz!";
+        for (size_t chunk : kChunkSizes) {
+            SCOPED_TRACE(testing::Message()
+                         << "end " << int(e[0]) << e.size() << " chunk " << chunk);
+            HttpReply r = readIn(wire, chunk);
+            EXPECT_EQ(r.statusCode, 200);
+            EXPECT_EQ(r.headers, (Lines{"HTTP/1.0 200 OK", "Content-Length: 3", ""}));
+            EXPECT_EQ(r.body, "xyz");
+        }
+    }
+}
+
+TEST(ReadReply, MixedLineEndsSplitAtTheEarliestEnd) {
+    // CR LF, then a lone CR followed by CR LF (two ends), then LF CR, then LF LF.
+    const std::string wire = "HTTP/1.0 200 OK\r\nA: 1\r\r\n";
+    for (size_t chunk : kChunkSizes) {
+        EXPECT_EQ(readIn(wire, chunk).headers, (Lines{"HTTP/1.0 200 OK", "A: 1", ""}));
+    }
+    const std::string wire2 = "HTTP/1.0 200 OK\n\rA: 1\n\n";
+    for (size_t chunk : kChunkSizes) {
+        EXPECT_EQ(readIn(wire2, chunk).headers, (Lines{"HTTP/1.0 200 OK", "A: 1", ""}));
+    }
+}
+
+TEST(ReadReply, StatusLine) {
+    struct Case {
+        std::string wire;
+        int status;
+        Lines headers;
+        std::string body;
+    };
+    const Case cases[] = {
+        {"\r\n\r\nHTTP/1.1 404 Not Found\r\n\r\nnope", 404, {"HTTP/1.1 404 Not Found", ""}, "nope"},
+        {"http/1.0 200\r\n\r\nok", 200, {"http/1.0 200", ""}, "ok"},
+        {"HTTP/1.0 abc\r\n\r\nb", 0, {"HTTP/1.0 abc", ""}, "b"},
+        // No status line: the line and CR LF start a body read to the close.
+        {"<html>hi</html>\nmore\r\n", 0, {}, "<html>hi</html>\r\nmore\r\n"},
+        {"\r\nHTTX/1.0 200 OK\r\nA: 1\r\n\r\n", 0, {}, "HTTX/1.0 200 OK\r\nA: 1\r\n\r\n"},
+        {"", 0, {}, "\r\n"},
+        // A line cut off by the close counts as empty.
+        {"HTTP/1.0 200 O", 0, {}, "\r\n"},
+    };
+    for (const Case& c : cases) {
+        for (size_t chunk : kChunkSizes) {
+            SCOPED_TRACE(c.wire + " / chunk " + std::to_string(chunk));
+            HttpReply r = readIn(c.wire, chunk);
+            EXPECT_EQ(r.statusCode, c.status);
+            EXPECT_EQ(r.headers, c.headers);
+            EXPECT_EQ(r.body, c.body);
+        }
+    }
+}
+
+TEST(ReadReply, SilentServerGivesCrLfAfterOneWait) {
+    CannedSource source("", 1, -1);
+    HttpReply r = readReply(source);
+    EXPECT_EQ(r.body, "\r\n");
+    EXPECT_TRUE(r.headers.empty());
+    // A wait that ran out ends the read; nobody waits a second time.
+    EXPECT_EQ(source.reads, 1);
+}
+
+TEST(ReadReply, BodyModesFromHeadersInAnyCase) {
+    const std::string chunked = "3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n";
+    struct Case {
+        std::string headers;
+        std::string rest;
+        std::string body;
+    };
+    const Case cases[] = {
+        {"Content-Length: 3\r\n", "abcdef", "abc"},
+        {"CONTENT-LENGTH:    3  \r\n", "abcdef", "abc"},
+        {"Content-Length: 0\r\n", "abcdef", ""},
+        {"Content-Length: 10\r\n", "abc", "abc"},
+        // No space, or no number: the body runs to the close.
+        {"Content-Length:3\r\n", "abcdef", "abcdef"},
+        {"Content-Length: -1\r\n", "abcdef", "abcdef"},
+        {"", "abcdef", "abcdef"},
+        {"Transfer-Encoding: chunked\r\n", chunked, "abcde"},
+        {"transfer-encoding: gzip, CHUNKED\r\n", chunked, "abcde"},
+        // The later of the two lines decides.
+        {"Content-Length: 2\r\nTransfer-Encoding: chunked\r\n", chunked, "abcde"},
+        {"Transfer-Encoding: chunked\r\nContent-Length: 2\r\n", chunked, "3\r"},
+        {"Transfer-Encoding: chunked\r\nContent-Length: nope\r\n", chunked, "abcde"},
+    };
+    for (const Case& c : cases) {
+        for (size_t chunk : kChunkSizes) {
+            SCOPED_TRACE(c.headers + " / chunk " + std::to_string(chunk));
+            HttpReply r = readIn("HTTP/1.0 200 OK\r\n" + c.headers + "\r\n" + c.rest, chunk);
+            EXPECT_EQ(r.body, c.body);
+            EXPECT_EQ(r.headers.back(), "");
+        }
+    }
+}
+
+TEST(ReadReply, ChunkedBodies) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n", "abcde"},
+        {"a\r\n0123456789\r\nA\r\nabcdefghij\r\n0\r\n", "0123456789abcdefghij"},
+        {"3 ; note\r\nabc\r\n0\r\n", "abc"},
+        {"\r\n\r\n3\nabc\n\n2\rde\r0\r\n", "abcde"},
+        // Text that is not hexadecimal ends the body, and so does the close.
+        {"3\r\nabc\r\n3;x=1\r\ndef\r\n0\r\n", "abc"},
+        {"3\r\nabc\r\n5\r\nde", "abcde"},
+        {"3\r\nabc\r\n", "abc"},
+    };
+    for (const auto& c : cases) {
+        for (size_t chunk : kChunkSizes) {
+            SCOPED_TRACE(c.first + " / chunk " + std::to_string(chunk));
+            HttpReply r =
+                readIn("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + c.first, chunk);
+            EXPECT_EQ(r.body, c.second);
+        }
+    }
+}
+
+// A reply whose length or chunks say it is complete never waits for more data.
+TEST(ReadReply, CompleteBodyNeedsNoFurtherRead) {
+    const std::string replies[] = {
+        "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello",
+        "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n",
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n",
+        "HTTP/1.0 204 No Content\r\nContent-Length: 5\r\n\r\n",
+        "HTTP/1.0 304 Not Modified\r\n\r\n",
+    };
+    for (const std::string& wire : replies) {
+        for (size_t chunk : kChunkSizes) {
+            SCOPED_TRACE(wire);
+            CannedSource source(wire, chunk, -1);
+            readReply(source);
+            EXPECT_EQ(source.readsAtEnd, 0);
+        }
+    }
+}
+
+TEST(ReadReply, NoBodyFor204And304) {
+    for (const char* status : {"204 No Content", "304 Not Modified"}) {
+        HttpReply r =
+            readIn(std::string("HTTP/1.0 ") + status + "\r\nContent-Length: 3\r\n\r\nabc", 4096);
+        EXPECT_EQ(r.body, "");
+        EXPECT_EQ(r.headers.size(), 3u);
+    }
+    EXPECT_EQ(readIn("HTTP/1.0 205 Reset\r\n\r\nabc", 4096).body, "abc");
+}
+
+TEST(ReadReply, TimeOutMidWayKeepsWhatArrived) {
+    HttpReply body = readIn("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nabc", 2, -1);
+    EXPECT_EQ(body.body, "abc");
+    EXPECT_EQ(body.statusCode, 200);
+
+    CannedSource source("HTTP/1.0 200 OK\r\nContent-Len", 3, -1);
+    HttpReply headers = readReply(source);
+    EXPECT_EQ(headers.headers, (Lines{"HTTP/1.0 200 OK"}));
+    EXPECT_EQ(headers.body, "");
+    EXPECT_EQ(source.readsAtEnd, 1);
+
+    HttpReply chunked =
+        readIn("HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab", 1, -1);
+    EXPECT_EQ(chunked.body, "ab");
+}
+
+TEST(ReadReply, HeaderLineBound) {
+    const std::string fits(kMaxHeaderLineBytes, 'a');
+    HttpReply ok = readIn("HTTP/1.0 200 OK\r\nX: " + fits.substr(3) + "\r\n\r\nbody", 4096);
+    EXPECT_EQ(ok.headers.size(), 3u);
+    EXPECT_EQ(ok.headers[1].size(), kMaxHeaderLineBytes);
+    EXPECT_EQ(ok.body, "body");
+
+    CannedSource source("HTTP/1.0 200 OK\r\nX: " + fits + "\r\n\r\nbody", 4096);
+    HttpReply tooLong = readReply(source);
+    EXPECT_EQ(tooLong.headers, (Lines{"HTTP/1.0 200 OK"}));
+    EXPECT_EQ(tooLong.body, "");
+    EXPECT_LT(source.consumed(), kMaxHeaderLineBytes + 4096 + 100);
+
+    // An over-long first line is no status line, and the read ends there.
+    HttpReply longStatus = readIn("HTTP/1.0 " + fits + "\r\n\r\nbody", 4096);
+    EXPECT_EQ(longStatus.statusCode, 0);
+    EXPECT_EQ(longStatus.body, "\r\n");
+}
+
+TEST(ReadReply, HeaderCountBound) {
+    auto replyWith = [](size_t headerCount) {
+        std::string wire = "HTTP/1.0 200 OK\r\n";
+        for (size_t i = 0; i < headerCount; ++i) wire += "X-" + std::to_string(i) + ": v\r\n";
+        return readIn(wire + "\r\nbody", 4096);
+    };
+    HttpReply atBound = replyWith(kMaxHeaderLines - 1);
+    EXPECT_EQ(atBound.headers.size(), kMaxHeaderLines + 1);  // status + lines + empty line
+    EXPECT_EQ(atBound.body, "body");
+
+    HttpReply past = replyWith(kMaxHeaderLines);
+    EXPECT_EQ(past.headers.size(), kMaxHeaderLines + 1);
+    EXPECT_NE(past.headers.back(), "");
+    EXPECT_EQ(past.body, "");
+
+    EndlessSource blanks("", "\r\n");
+    HttpReply r = readReply(blanks);
+    EXPECT_EQ(r.body, "\r\n");
+    EXPECT_LT(blanks.total, 8192u);
+
+    EndlessSource headers("HTTP/1.0 200 OK\r\n", "X: y\r\n");
+    EXPECT_EQ(readReply(headers).headers.size(), kMaxHeaderLines + 1);
+}
+
+TEST(ReadReply, BodyBoundInEveryMode) {
+    const std::string big(kMaxBodyBytes + 10, 'b');
+    const std::string lengthHeader = "Content-Length: " + std::to_string(big.size()) + "\r\n";
+    for (const std::string& headers : {lengthHeader, std::string()}) {
+        CannedSource source("HTTP/1.0 200 OK\r\n" + headers + "\r\n" + big, 1 << 16);
+        HttpReply r = readReply(source);
+        EXPECT_EQ(r.body.size(), kMaxBodyBytes);
+        EXPECT_EQ(source.readsAtEnd, 0);
+    }
+
+    EndlessSource chunks("HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
+                         "400\r\n" + std::string(0x400, 'c') + "\r\n");
+    EXPECT_EQ(readReply(chunks).body.size(), kMaxBodyBytes);
+
+    EndlessSource huge("HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFF\r\n",
+                       "z");
+    EXPECT_EQ(readReply(huge).body.size(), kMaxBodyBytes);
+
+    // Framing alone never grows the body, yet the read still ends.
+    EndlessSource framing("HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", "\r\n");
+    EXPECT_EQ(readReply(framing).body, "");
+    EXPECT_LE(framing.total, kMaxReplyBytes);
+}
+
+struct CookieCase {
+    const char* name;
+    Lines headers;
+    const char* cookie;
+};
+
+TEST(LoginCookie, Rules) {
+    const CookieCase cases[] = {
+        {"redirect with cookie",
+         {"HTTP/1.1 302 Found", "Location: /id1",
+          "Set-Cookie: remixsid=0123abcd; expires=Mon, 01-Jan-2030 00:00:00 GMT; path=/", ""},
+         "remixsid=0123abcd"},
+        {"value trimmed", {"HTTP/1.1 200 OK", "Set-Cookie: remixsid= v1 ;", ""}, "remixsid=v1"},
+        {"deleted", {"HTTP/1.1 302 Found", "Set-Cookie: remixsid=deleted; path=/", ""}, "None"},
+        {"lower-case header", {"HTTP/1.1 302", "set-cookie: remixsid=abc;", ""}, "None"},
+        {"missing", {"HTTP/1.1 200 OK", "Content-Type: text/html", ""}, "None"},
+        // The markers are searched in the whole header text, from the first "remixsid".
+        {"no '=' anywhere after", {"HTTP/1.1 200", "Set-Cookie: remixsid", ""}, "remixsid=None"},
+        {"earlier mention",
+         {"HTTP/1.1 200", "X-Note: remixsid=first;", "Set-Cookie: remixsid=2;"},
+         "remixsid=first"},
+    };
+    for (const CookieCase& c : cases) EXPECT_EQ(loginCookie(c.headers), c.cookie) << c.name;
+}
+
+TEST(LoginCookie, FromARedirectOnTheWire) {
+    HttpReply r = readIn(
+        "HTTP/1.1 302 Found\r\nLocation: http://vk.test/id1\r\n"
+        "Set-Cookie: remixsid=5f3e9a; path=/\r\nContent-Length: 0\r\n\r\n",
+        1);
+    EXPECT_EQ(r.statusCode, 302);
+    EXPECT_EQ(r.body, "");
+    EXPECT_EQ(loginCookie(r.headers), "remixsid=5f3e9a");
+}
+
+}  // namespace

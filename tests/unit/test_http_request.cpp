@@ -1,0 +1,112 @@
+// URL parsing, Base64 and the exact request bytes.
+#include <gtest/gtest.h>
+
+#include "net/http.h"
+
+using namespace nimbo;
+
+namespace {
+
+struct UrlCase {
+    const char* url;
+    const char* scheme;
+    const char* user;
+    const char* password;
+    const char* host;
+    const char* port;
+    const char* requestUri;
+};
+
+const UrlCase kUrlCases[] = {
+    {"vkontakte.ru/profile.php", "http", "", "", "vkontakte.ru", "80", "/profile.php"},
+    {"vkontakte.ru", "http", "", "", "vkontakte.ru", "80", "/"},
+    {"h/login.php?email=%61&pass=%62", "http", "", "", "h", "80", "/login.php?email=%61&pass=%62"},
+    {"https://a.b/x?y=1", "https", "", "", "a.b", "443", "/x?y=1"},
+    {"HTTPS://a.b", "HTTPS", "", "", "a.b", "443", "/"},
+    {"FTP://a.b/f", "FTP", "", "", "a.b", "21", "/f"},
+    {"http://user:pw@h:8080/p", "http", "user", "pw", "h", "8080", "/p"},
+    {"u@h", "http", "u", "", "h", "80", "/"},
+    // An "@" after the first "/" belongs to the path.
+    {"h/p@q", "http", "", "", "h", "80", "/p@q"},
+    {"", "http", "", "", "localhost", "80", "/"},
+    {"/x", "http", "", "", "localhost", "80", "/x"},
+    {":8080/x", "http", "", "", "localhost", "8080", "/x"},
+    {" h :81/ a b \t", "http", "", "", "h", "81", "/a b"},
+    {"\thttp \x01://h\r\n", "http", "", "", "h", "80", "/"},
+    {"h:/x", "http", "", "", "h", "80", "/x"},
+    {"h//x", "http", "", "", "h", "80", "//x"},
+};
+
+TEST(ParseUrl, SplitsEveryPiece) {
+    for (const UrlCase& c : kUrlCases) {
+        SCOPED_TRACE(c.url);
+        ParsedUrl u = parseUrl(c.url);
+        EXPECT_EQ(u.scheme, c.scheme);
+        EXPECT_EQ(u.user, c.user);
+        EXPECT_EQ(u.password, c.password);
+        EXPECT_EQ(u.host, c.host);
+        EXPECT_EQ(u.port, c.port);
+        EXPECT_EQ(u.requestUri, c.requestUri);
+    }
+}
+
+TEST(Base64, EncodesStandardVectorsAndBinary) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+        {"user:pass", "dXNlcjpwYXNz"},
+        {std::string("\xff\xfe\x00", 3), "//4A"},
+        {"\xfb\xff", "+/8="},
+    };
+    for (const auto& c : cases) EXPECT_EQ(base64Encode(c.first), c.second) << c.first;
+}
+
+ProxyParts proxy(const char* host, const char* port, const char* user, const char* password) {
+    return ProxyParts{host, port, user, password};
+}
+
+TEST(BuildRequest, ExactBytes) {
+    const std::string ua = "User-Agent: Opera/9.20 (Windows NT 5.1; U; ru)\r\n\r\n";
+    struct Case {
+        const char* name;
+        const char* url;
+        ProxyParts proxy;
+        std::optional<std::string> cookie;
+        std::string head;  // everything before the User-Agent line
+    };
+    const Case cases[] = {
+        {"page", "vk.test/profile.php", ProxyParts(), "remixsid=abc; remixlang=0",
+         "GET /profile.php HTTP/1.0\r\nHost: vk.test\r\nCookie: remixsid=abc; remixlang=0\r\n"},
+        {"login", "vk.test/login.php?email=%61", ProxyParts(), std::nullopt,
+         "GET /login.php?email=%61 HTTP/1.0\r\nHost: vk.test\r\n"},
+        {"empty cookie setting", "vk.test/x", ProxyParts(), "; remixlang=0",
+         "GET /x HTTP/1.0\r\nHost: vk.test\r\nCookie: ; remixlang=0\r\n"},
+        {"proxy with user", "vk.test/profile.php", proxy("10.0.0.1", "3128", "user", "pass"), "c=1",
+         "GET http://vk.test:80/profile.php HTTP/1.0\r\nHost: vk.test\r\n"
+         "Proxy-Authorization: Basic dXNlcjpwYXNz\r\nCookie: c=1\r\n"},
+        {"proxy without user", "vk.test/p", proxy("px", "8080", "", ""), std::nullopt,
+         "GET http://vk.test:80/p HTTP/1.0\r\nHost: vk.test\r\n"},
+        {"user without proxy host", "vk.test/p", proxy("", "", "u", "p"), std::nullopt,
+         "GET /p HTTP/1.0\r\nHost: vk.test\r\n"},
+        {"port 80 written out", "h:80/", ProxyParts(), std::nullopt,
+         "GET / HTTP/1.0\r\nHost: h\r\n"},
+        {"other port", "h:8080/", ProxyParts(), std::nullopt, "GET / HTTP/1.0\r\nHost: h:8080\r\n"},
+        {"https through proxy", "https://h/", proxy("p", "1", "", ""), std::nullopt,
+         "GET https://h:443/ HTTP/1.0\r\nHost: h:443\r\n"},
+        // A line break inside the cookie or the URL must not split the request's headers.
+        {"line breaks dropped", "h/captcha.php?sid=1\r\nX-Evil: 1", ProxyParts(),
+         "remixsid=a\r\nX-Injected: 1\n; remixlang=0",
+         "GET /captcha.php?sid=1X-Evil: 1 HTTP/1.0\r\nHost: h\r\n"
+         "Cookie: remixsid=aX-Injected: 1; remixlang=0\r\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(buildRequest(parseUrl(c.url), c.proxy, c.cookie), c.head + ua) << c.name;
+    }
+}
+
+}  // namespace

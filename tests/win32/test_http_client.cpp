@@ -1,0 +1,267 @@
+// The Winsock client against a loopback server thread inside this program.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <winsock2.h>
+
+#include <string>
+
+#include "net/http_client.h"
+#include "plugin/settings.h"
+
+using namespace nimbo;
+
+namespace {
+
+const char kUa[] = "User-Agent: Opera/9.20 (Windows NT 5.1; U; ru)\r\n";
+
+enum class After { holdOpen, reset, neverAnswer };
+
+// Accepts one connection, records the request up to its empty line, answers with
+// `reply`, then keeps the connection open until the client closes it, or resets it.
+class LoopbackServer {
+  public:
+    LoopbackServer(std::string reply, After after) : reply_(std::move(reply)), after_(after) {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        listen(listener_, 1);
+        int size = sizeof(address);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+        thread_ = CreateThread(nullptr, 0, &LoopbackServer::run, this, 0, nullptr);
+    }
+    ~LoopbackServer() {
+        finish();
+        closesocket(listener_);
+        WSACleanup();
+    }
+
+    std::string port() const { return std::to_string(port_); }
+    std::string url(const std::string& path) const { return "127.0.0.1:" + port() + path; }
+
+    // Waits for the server thread, then hands out the bytes it received.
+    const std::string& request() {
+        finish();
+        return request_;
+    }
+
+  private:
+    static DWORD WINAPI run(void* self) {
+        static_cast<LoopbackServer*>(self)->serve();
+        return 0;
+    }
+
+    static bool readable(SOCKET s, int milliseconds) {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(s, &set);
+        timeval limit = {milliseconds / 1000, (milliseconds % 1000) * 1000};
+        return select(0, &set, nullptr, nullptr, &limit) == 1;
+    }
+
+    void serve() {
+        if (!readable(listener_, 20000)) return;
+        SOCKET peer = accept(listener_, nullptr, nullptr);
+        if (peer == INVALID_SOCKET) return;
+        char buffer[4096];
+        while (request_.find("\r\n\r\n") == std::string::npos && readable(peer, 20000)) {
+            int n = recv(peer, buffer, sizeof(buffer), 0);
+            if (n <= 0) break;
+            request_.append(buffer, n);
+        }
+        if (after_ != After::neverAnswer) send(peer, reply_.data(), int(reply_.size()), 0);
+        if (after_ == After::reset) {
+            Sleep(300);
+            linger abortive = {1, 0};
+            setsockopt(peer, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&abortive),
+                       sizeof(abortive));
+        } else {
+            // Until the client closes: the client must not wait for us.
+            while (readable(peer, 20000) && recv(peer, buffer, sizeof(buffer), 0) > 0) {
+            }
+        }
+        closesocket(peer);
+    }
+
+    void finish() {
+        if (thread_) {
+            WaitForSingleObject(thread_, INFINITE);
+            CloseHandle(thread_);
+            thread_ = nullptr;
+        }
+    }
+
+    std::string reply_;
+    After after_;
+    SOCKET listener_ = INVALID_SOCKET;
+    unsigned short port_ = 0;
+    HANDLE thread_ = nullptr;
+    std::string request_;
+};
+
+// A loopback port that nobody listens on.
+std::string closedPort() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    int size = sizeof(address);
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
+    closesocket(s);
+    WSACleanup();
+    return std::to_string(ntohs(address.sin_port));
+}
+
+class HttpClient : public testing::Test {
+  protected:
+    void SetUp() override { resetSettingsForTest(); }
+    void TearDown() override { resetSettingsForTest(); }
+    static DWORD now() { return GetTickCount(); }
+};
+
+TEST_F(HttpClient, ContentLengthReplyEndsWithoutWaitingForTheClose) {
+    LoopbackServer server("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello", After::holdOpen);
+    HttpReply reply;
+    DWORD start = now();
+    ASSERT_TRUE(httpExchange(server.url("/profile.php"), std::string("c=1; remixlang=0"),
+                             ProxyParts(), reply));
+    EXPECT_LT(now() - start, 2000u);
+    EXPECT_EQ(reply.statusCode, 200);
+    EXPECT_EQ(reply.body, "hello");
+    EXPECT_EQ(server.request(), "GET /profile.php HTTP/1.0\r\nHost: 127.0.0.1:" + server.port() +
+                                    "\r\nCookie: c=1; remixlang=0\r\n" + kUa + "\r\n");
+}
+
+TEST_F(HttpClient, ProxyGetsAbsoluteFormAndAuthorization) {
+    LoopbackServer proxy("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", After::holdOpen);
+    ProxyParts parts;
+    parts.proxyHost = "127.0.0.1";
+    parts.proxyPort = proxy.port();
+    parts.proxyUser = "user";
+    parts.proxyPassword = "pass";
+    HttpReply reply;
+    ASSERT_TRUE(httpExchange("vk.test/profile.php", std::nullopt, parts, reply));
+    EXPECT_EQ(reply.body, "ok");
+    EXPECT_EQ(proxy.request(), std::string("GET http://vk.test:80/profile.php HTTP/1.0\r\n"
+                                           "Host: vk.test\r\n"
+                                           "Proxy-Authorization: Basic dXNlcjpwYXNz\r\n") +
+                                   kUa + "\r\n");
+}
+
+TEST_F(HttpClient, GetPageSendsTheCookieSettingWithoutLineBreaks) {
+    editSettings([](Settings& s) { s.Cookie = L"remixsid=abc\r\n"; });
+    LoopbackServer server("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\npage", After::holdOpen);
+    EXPECT_EQ(httpGetPage(server.url("/profile.php")), "page");
+    EXPECT_NE(server.request().find("\r\nCookie: remixsid=abc; remixlang=0\r\nUser-Agent: "),
+              std::string::npos)
+        << server.request();
+    // The stored setting keeps what the user typed.
+    EXPECT_EQ(currentSettings().Cookie, L"remixsid=abc\r\n");
+}
+
+TEST_F(HttpClient, EmptyCookieSettingStillSendsRemixlang) {
+    LoopbackServer server("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", After::holdOpen);
+    EXPECT_EQ(httpGetPage(server.url("/x")), "");
+    EXPECT_NE(server.request().find("\r\nCookie: ; remixlang=0\r\n"), std::string::npos);
+}
+
+TEST_F(HttpClient, GetToStreamHoldsExactlyTheBody) {
+    const std::string image("\xff\xd8\x00\x01\r\n\xff\xd9", 8);
+    LoopbackServer server("HTTP/1.0 200 OK\r\nContent-Length: 8\r\n\r\n" + image, After::holdOpen);
+    std::string stream = "old contents that are longer";
+    ASSERT_TRUE(httpGetToStream(server.url("/captcha.php?sid=1"), stream));
+    EXPECT_EQ(stream, image);
+}
+
+TEST_F(HttpClient, LoginTakesTheCookieFromARedirectAndSendsNoCookie) {
+    editSettings([](Settings& s) { s.Cookie = L"remixsid=old"; });
+    LoopbackServer server(
+        "HTTP/1.1 302 Found\r\nLocation: /id1\r\nSet-Cookie: remixsid=9f8e; path=/\r\n"
+        "Content-Length: 0\r\n\r\n",
+        After::holdOpen);
+    aDeltaOne result = httpLogin(server.url("/login.php?email=%61&pass=%62"));
+    EXPECT_EQ(result.cookie, "remixsid=9f8e");
+    EXPECT_EQ(result.body, "");
+    EXPECT_EQ(server.request(), "GET /login.php?email=%61&pass=%62 HTTP/1.0\r\nHost: 127.0.0.1:" +
+                                    server.port() + "\r\n" + kUa + "\r\n");
+}
+
+TEST_F(HttpClient, ChunkedReplyIsJoined) {
+    LoopbackServer server(
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n",
+        After::holdOpen);
+    DWORD start = now();
+    EXPECT_EQ(httpGetPage(server.url("/")), "abcde");
+    EXPECT_LT(now() - start, 2000u);
+}
+
+TEST_F(HttpClient, ResetMidBodyKeepsWhatArrived) {
+    LoopbackServer server("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\npartial", After::reset);
+    DWORD start = now();
+    EXPECT_EQ(httpGetPage(server.url("/")), "partial");
+    EXPECT_LT(now() - start, 3000u);
+}
+
+TEST_F(HttpClient, RefusedConnectionFailsEveryOperation) {
+    const std::string url = "127.0.0.1:" + closedPort() + "/x";
+    EXPECT_EQ(httpGetPage(url), "err");
+    std::string stream = "untouched";
+    EXPECT_FALSE(httpGetToStream(url, stream));
+    EXPECT_EQ(stream, "untouched");
+    aDeltaOne login = httpLogin(url);
+    EXPECT_EQ(login.cookie, "err");
+    EXPECT_EQ(login.body, "");
+}
+
+TEST_F(HttpClient, SilentServerGivesCrLfAfterOneWait) {
+    LoopbackServer server("", After::neverAnswer);
+    DWORD start = now();
+    EXPECT_EQ(httpGetPage(server.url("/")), "\r\n");
+    DWORD elapsed = now() - start;
+    EXPECT_GE(elapsed, 4500u);
+    EXPECT_LT(elapsed, 8000u);
+    EXPECT_EQ(server.request().substr(0, 16), "GET / HTTP/1.0\r\n");
+}
+
+// A listener whose accept queue is full drops further connection attempts, so the
+// connect itself has to give up.
+TEST_F(HttpClient, ConnectThatNeverCompletesGivesUpAfterAboutOneWait) {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    listen(listener, 1);
+    int size = sizeof(address);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    SOCKET fillers[4];
+    for (SOCKET& f : fillers) {
+        f = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        u_long nonBlocking = 1;
+        ioctlsocket(f, FIONBIO, &nonBlocking);
+        connect(f, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    }
+    Sleep(200);
+
+    DWORD start = now();
+    std::string page = httpGetPage("127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/");
+    DWORD elapsed = now() - start;
+    EXPECT_EQ(page, "err");
+    EXPECT_GE(elapsed, 4500u);
+    EXPECT_LT(elapsed, 7000u);
+
+    for (SOCKET f : fillers) closesocket(f);
+    closesocket(listener);
+    WSACleanup();
+}
+
+}  // namespace
