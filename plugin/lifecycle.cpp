@@ -1,4 +1,5 @@
 // init, config and quit, as Winamp calls them on its user-interface thread.
+#include "net/publisher.h"
 #include "plugin/plugin.h"
 #include "plugin/settings.h"
 #include "plugin/state.h"
@@ -36,6 +37,7 @@ void quit() {
         stopUpdateTimer(gTimerId);
         gTimerId = 0;
         saveSettings();
+        if (publishingEnabled() && !settingsDialogOpen) clearActivity();
     } catch (...) {
     }
 }

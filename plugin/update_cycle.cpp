@@ -2,6 +2,7 @@
 
 #include <mmsystem.h>
 
+#include "net/publisher.h"
 #include "plugin/settings.h"
 #include "plugin/state.h"
 #include "probe/probe.h"
@@ -15,6 +16,13 @@ volatile LONG gActiveTicks = 0;
 volatile LONG gQuitting = 0;
 volatile DWORD gTickThread = 0;
 
+// The full path is asked only now, on a change, so an idle tick stays cheap.
+void publishStatus(const std::string& filePath) {
+    if (activityHash.empty()) fetchActivityHash();
+    if (activityHash.empty() || quitRequested()) return;
+    setActivity(composeCurrentStatus(lastTrackFile, filePath));
+}
+
 void runTick() {
     if (!publishingEnabled() || settingsDialogOpen || securityCodePending) return;
 
@@ -24,6 +32,15 @@ void runTick() {
     // Remembered before any request: a failure is not retried until the next change.
     lastTrackFile = fileName;
     lastPlayState = state;
+
+    const Settings settings = currentSettings();
+    if (settings.NoLogin) {
+        if (settings.Cookie.empty()) return;
+        publishStatus(currentFilePath());
+        return;
+    }
+    // Login mode needs the e-mail and password login, which this build does not
+    // have yet: the tick ends as after a failed login, without a message.
 }
 
 BOOL CALLBACK closeWindow(HWND window, LPARAM) {
