@@ -11,13 +11,26 @@ set(NIMBO_SERVICE_HOST "vkontakte.ru" CACHE STRING "Host name of the service")
 
 add_library(nimbo_core_win STATIC ${NIMBO_PORTABLE_SOURCES} ${NIMBO_WIN32_SOURCES} common/platform_win.cpp)
 target_include_directories(nimbo_core_win PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_definitions(nimbo_core_win PUBLIC NIMBO_SERVICE_HOST="${NIMBO_SERVICE_HOST}")
+target_compile_definitions(nimbo_core_win PRIVATE NIMBO_SERVICE_HOST="${NIMBO_SERVICE_HOST}")
 target_link_libraries(nimbo_core_win PUBLIC nimbo_jpeg winmm ws2_32 shell32 user32 gdi32 kernel32)
 
 add_library(gen_nimbo SHARED plugin/export.cpp plugin/gen_nimbo.def)
 set_target_properties(gen_nimbo PROPERTIES PREFIX "" OUTPUT_NAME gen_nimbo)
 target_link_libraries(gen_nimbo PRIVATE nimbo_core_win)
 target_link_options(gen_nimbo PRIVATE -Wl,--enable-stdcall-fixup)
+
+# A test build that talks to the service stand-in directly: the host name resolves
+# to the loopback address. Its own service_host object wins over the library's.
+set(NIMBO_LOOPBACK_SERVICE_HOST "localhost:18080" CACHE STRING "Service host of the test build")
+add_library(gen_nimbo_loopback_host OBJECT net/service_host.cpp)
+target_compile_definitions(gen_nimbo_loopback_host PRIVATE NIMBO_SERVICE_HOST="${NIMBO_LOOPBACK_SERVICE_HOST}")
+target_include_directories(gen_nimbo_loopback_host PRIVATE ${CMAKE_SOURCE_DIR})
+add_library(gen_nimbo_loopback SHARED plugin/export.cpp plugin/gen_nimbo.def
+            $<TARGET_OBJECTS:gen_nimbo_loopback_host>)
+set_target_properties(gen_nimbo_loopback PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/loopback
+                      ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/loopback
+                      OUTPUT_NAME gen_nimbo)
+target_link_libraries(gen_nimbo_loopback PRIVATE nimbo_core_win)
 
 add_subdirectory(tools/player)
 add_subdirectory(tests/win32)

@@ -10,8 +10,6 @@
 
 namespace nimbo {
 
-const char kServiceHost[] = NIMBO_SERVICE_HOST;
-
 const wchar_t kNoConnection[] = L"Vkontakte tags updating error : No connection";
 const wchar_t kIncorrectLoginData[] = L"Vkontakte tags updating error : Incorrect login data";
 const wchar_t kCantParse[] = L"Vkontakte tags updating error : Can't parse";
