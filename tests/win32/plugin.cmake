@@ -17,3 +17,5 @@ endforeach()
 
 nimbo_wine_test(test_lifecycle SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_lifecycle.cpp
                 ${CMAKE_SOURCE_DIR}/plugin/export.cpp)
+
+add_test(NAME dll_tables COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_dll_tables.sh $<TARGET_FILE:gen_nimbo>)

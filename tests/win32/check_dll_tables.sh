@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# check_dll_tables.sh DLL: a 32-bit PE whose only export is the plugin entry, and
+# whose imports are system DLLs alone (the C++ runtime is linked in).
+set -euo pipefail
+dll=$1
+dump=$(i686-w64-mingw32-objdump -p "$dll")
+fail=0
+
+grep -q "^Magic.*010b" <<<"$dump" || { echo "not a PE32 (32-bit) image"; fail=1; }
+exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | awk '/^[[:space:]]+\[/{print $NF}')
+if [ "$exports" != "winampGetGeneralPurposePlugin" ]; then
+  echo "exports are not exactly winampGetGeneralPurposePlugin:"; echo "$exports"; fail=1
+fi
+allowed='^(KERNEL32|USER32|GDI32|WINMM|WS2_32|WSOCK32|SHELL32|ADVAPI32|msvcrt|COMCTL32|ole32)\.dll$'
+while read -r name; do
+  if ! grep -qiE "$allowed" <<<"$name"; then echo "imports a non-system DLL: $name"; fail=1; fi
+done < <(awk '/DLL Name:/{print $3}' <<<"$dump")
+echo "imports: $(awk '/DLL Name:/{printf "%s ", $3}' <<<"$dump")"
+echo "exports: $exports"
+exit $fail
