@@ -1,6 +1,4 @@
 // Feeds arbitrary bytes to the ID3v2 reader through a file, as the player would.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -8,31 +6,14 @@
 
 #include "common/platform.h"
 #include "tags/id3v2.h"
-
-namespace {
-
-// One scratch file per process, removed again when the fuzzer exits.
-struct ScratchFile {
-    std::string path = "/tmp/nimbo-fuzz-id3v2-" + std::to_string(getpid()) + ".mp3";
-    ~ScratchFile() { std::remove(path.c_str()); }
-};
-
-const std::string& scratchPath() {
-    static const ScratchFile file;
-    return file.path;
-}
-
-}  // namespace
+#include "tests/fuzz/scratch_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FILE* out = std::fopen(scratchPath().c_str(), "wb");
-    if (!out) return 0;
-    std::fwrite(data, 1, size, out);
-    std::fclose(out);
+    if (!fuzz::writeScratch(data, size)) return 0;
 
     const int before = nimbo::openFileCount();
     nimbo::TID3v2 tag;
-    const bool loaded = tag.load(scratchPath());
+    const bool loaded = tag.load(fuzz::scratchPath());
     if (nimbo::openFileCount() != before) std::abort();  // a handle leaked
     if (loaded != (size >= 10)) std::abort();
     // No text can outgrow the 500-byte frame buffer.

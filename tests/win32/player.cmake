@@ -3,6 +3,7 @@
 # winamp_window lock, because the plugin finds "the" window by its class alone.
 add_library(player_fake_plugin SHARED ${CMAKE_CURRENT_SOURCE_DIR}/player_fake_plugin.cpp)
 set_target_properties(player_fake_plugin PROPERTIES PREFIX "")
+target_include_directories(player_fake_plugin PRIVATE ${CMAKE_SOURCE_DIR})
 
 set(NIMBO_PLAYER_PATHS
   NIMBO_PLAYER_EXE="$<TARGET_FILE:nimbo_player>"

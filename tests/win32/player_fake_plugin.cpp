@@ -6,17 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "plugin/record.h"
+
 namespace {
 
-struct PluginRecord {
-    int version;
-    const char* description;
-    int (*init)();
-    void (*config)();
-    void (*quit)();
-    HWND hwndParent;
-    HINSTANCE hDllInstance;
-};
+using nimbo::PluginRecord;
 
 int init();
 void config();

@@ -4,7 +4,6 @@
 
 namespace player {
 
-static_assert(sizeof(PluginRecord) == 28, "the record is seven 32-bit fields");
 
 namespace {
 typedef PluginRecord* (*GetPluginFunction)();

@@ -5,18 +5,11 @@
 
 #include <string>
 
+#include "plugin/record.h"
+
 namespace player {
 
-// The record the plugin's export returns: seven 32-bit fields.
-struct PluginRecord {
-    int version;
-    const char* description;
-    int (*init)();
-    void (*config)();
-    void (*quit)();
-    HWND hwndParent;
-    HINSTANCE hDllInstance;
-};
+using nimbo::PluginRecord;
 
 class PluginHost {
   public:
