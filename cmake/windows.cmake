@@ -34,3 +34,4 @@ target_link_libraries(gen_nimbo_loopback PRIVATE nimbo_core_win)
 
 add_subdirectory(tools/player)
 add_subdirectory(tests/win32)
+add_subdirectory(tools/bench)

@@ -1,0 +1,397 @@
+#!/usr/bin/env python3
+"""Shows the plugin doing its job: a player plays three tracks and the plugin
+publishes each change as the user's status on a local stand-in for the service.
+
+    python3 tools/demo.py [--build build/win32]
+
+Needs the Windows build (gen_nimbo.dll and nimbo_player.exe), Wine and Xvfb.
+Everything runs in a temporary folder that is removed at the end, also after a
+failure or Ctrl-C. Exit code 0 when every step happened, 1 when one did not.
+Python 3 standard library only.
+"""
+
+import argparse
+import json
+import os
+import queue
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import traceback
+import urllib.request
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tools", "player"))
+
+from player_driver import Player, PlayerError, make_host_folder, windows_path  # noqa: E402
+
+WINE_SESSION = os.path.join(ROOT, "tests", "win32", "wine-session.sh")
+SERVICE = os.path.join(ROOT, "tools", "service", "service_standin.py")
+
+COOKIE = "d3m0c00k1e"
+SECONDS = 3  # length of each generated track
+# The status template between "mask{" and "}", and the user's own words for the
+# playback states; "{NextString}" is how winamp.ini stores a line break.
+STATUS_MASK = ("mask{%curstate% %artist% - %title% (%length%)}{NextString}"
+               "$playing=listening to;$paused=taking a break from;$stopped=done with;")
+WORDS = {"play": "listening to", "pause": "taking a break from", "stop": "done with"}
+
+
+class DemoFailed(Exception):
+    """A step did not happen in time; the message says which."""
+
+
+class Interrupted(Exception):
+    pass
+
+
+def say(text=""):
+    print(text, flush=True)
+
+
+def step(number, total, text):
+    say("\n[%d/%d] %s" % (number, total, text))
+
+
+# ---------------------------------------------------------------- audio files
+
+def silent_mpeg_frames(seconds):
+    """MPEG-1 Layer III frames, 128 kbit/s, 44.1 kHz, stereo, all side information and
+    audio data zero: a decoder plays them as silence. 417 bytes per 1152 samples."""
+    header = bytes([0xFF, 0xFB, 0x90, 0x00])
+    frame = header + bytes(417 - len(header))
+    count = int(seconds * 44100 / 1152) + 1
+    return frame * count
+
+
+def id3v2_3_tag(frames):
+    """An ID3v2.3 tag with text frames in ISO-8859-1 and some padding."""
+    body = b""
+    for frame_id, text in frames:
+        data = b"\x00" + text.encode("latin-1")
+        body += frame_id.encode("ascii") + struct.pack(">I", len(data)) + b"\x00\x00" + data
+    body += bytes(64)  # padding, as taggers leave room for later edits
+    size = len(body)
+    syncsafe = bytes([(size >> 21) & 0x7F, (size >> 14) & 0x7F, (size >> 7) & 0x7F, size & 0x7F])
+    return b"ID3\x03\x00\x00" + syncsafe + body
+
+
+def id3v1_tag(title, artist, album="", year="", comment="", genre=255):
+    def field(text, size):
+        return text.encode("latin-1")[:size].ljust(size, b"\x00")
+    return (b"TAG" + field(title, 30) + field(artist, 30) + field(album, 30) + field(year, 4)
+            + field(comment, 30) + bytes([genre]))
+
+
+def make_tracks(folder):
+    """Writes three small MP3 files; returns their playlist entries and the status each
+    should produce while playing."""
+    os.makedirs(folder)
+    audio = silent_mpeg_frames(SECONDS)
+    tracks = [
+        ("track01.mp3", "track01", "ID3v2.3 tag (TPE1/TIT2)",
+         id3v2_3_tag([("TPE1", "The Demo Band"), ("TIT2", "Caf\u00e9 Morning")]) + audio,
+         "The Demo Band", "Caf\u00e9 Morning"),
+        ("track02.mp3", "track02", "ID3v1 tag only",
+         audio + id3v1_tag("Tagged The Old Way", "Old Format Artist"),
+         "Old Format Artist", "Tagged The Old Way"),
+        ("Quiet Quartet - Untagged Tune.mp3", "Quiet Quartet - Untagged Tune", "no tag at all",
+         audio, "Quiet Quartet", "Untagged Tune"),
+    ]
+    entries = []
+    for name, playlist_title, kind, data, artist, title in tracks:
+        path = os.path.join(folder, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        entries.append({"path": path, "name": name, "playlist_title": playlist_title,
+                        "kind": kind, "artist": artist, "title": title, "bytes": len(data)})
+    return entries
+
+
+def expected_status(state, entry):
+    return "%s %s - %s (00:%02d)" % (WORDS[state], entry["artist"], entry["title"], SECONDS)
+
+
+# ---------------------------------------------------------------- processes
+
+def run_to_end(argv, timeout):
+    """Runs a helper script in its own session so Ctrl-C cannot cut it off half-way
+    (a half-started Wine session would be left behind); Ctrl-C is passed on after."""
+    proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                            start_new_session=True)
+    interrupted = False
+    deadline = time.monotonic() + timeout
+    while True:
+        try:
+            out, _ = proc.communicate(timeout=max(0.1, deadline - time.monotonic()))
+            break
+        except subprocess.TimeoutExpired:
+            if time.monotonic() >= deadline:
+                os.killpg(proc.pid, signal.SIGKILL)
+                proc.wait()
+                raise DemoFailed("%s did not finish within %d s" % (argv[1], timeout))
+        except KeyboardInterrupt:
+            interrupted = True
+    if interrupted:
+        raise KeyboardInterrupt
+    return proc.returncode, out.decode("utf-8", "replace")
+
+
+class Service:
+    """The service stand-in on a free loopback port, with its control channel."""
+
+    def __init__(self, log_path):
+        self.proc = subprocess.Popen(
+            [sys.executable, SERVICE, "--host", "127.0.0.1", "--port", "0", "--log", log_path,
+             "--cookie", COOKIE],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
+        lines = queue.Queue()
+        threading.Thread(target=lambda: lines.put(self.proc.stdout.readline()),
+                         daemon=True).start()
+        try:
+            first = lines.get(timeout=15).decode("ascii", "replace").strip()
+        except queue.Empty:
+            first = ""
+        if not first.startswith("listening 127.0.0.1:"):
+            self.stop()
+            raise DemoFailed("the service stand-in did not start (%r)" % first)
+        self.port = int(first.rsplit(":", 1)[1])
+        # Control requests go straight to loopback, whatever proxy the environment names.
+        self._opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+
+    def control(self, name):
+        url = "http://127.0.0.1:%d/__control/%s" % (self.port, name)
+        with self._opener.open(url, timeout=5) as reply:
+            return json.loads(reply.read().decode("utf-8"))
+
+    def history(self):
+        return self.control("status")["history"]
+
+    def log(self):
+        return self.control("log")["entries"]
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        for stream in (self.proc.stdout, self.proc.stderr):
+            stream.close()
+
+
+def wait_for_history(service, since, wanted, timeout, what):
+    """Waits until an entry after index `since` of the status history matches `wanted`
+    (a function); returns (index, entry). Fails with what arrived instead."""
+    deadline = time.monotonic() + timeout
+    while True:
+        history = service.history()
+        for i in range(since, len(history)):
+            if wanted(history[i]):
+                return i, history[i]
+        if time.monotonic() >= deadline:
+            got = [h["text"] if h["action"] == "set" else "(cleared)" for h in history[since:]]
+            raise DemoFailed("%s: nothing matching arrived within %d s; the service got %s"
+                             % (what, timeout, got or "nothing"))
+        time.sleep(0.2)
+
+
+def describe_box(player):
+    """The text of a message box the plugin may be showing, for a failure report."""
+    try:
+        box = player.message_box(300)
+    except PlayerError:
+        return ""
+    return " (the plugin shows a message box: %r)" % box["text"] if box else ""
+
+
+# ---------------------------------------------------------------- the demo
+
+def demo(build, work, state):
+    """Runs the steps; records what it starts in `state` for the clean-up."""
+    total = 9
+    dll = os.path.join(build, "gen_nimbo.dll")
+    exe = os.path.join(build, "tools", "player", "nimbo_player.exe")
+    for path in (dll, exe):
+        if not os.path.isfile(path):
+            raise DemoFailed("%s is missing: build the Windows tree first (bash tools/demo.sh)"
+                             % path)
+
+    step(1, total, "Starting Wine (a private Windows environment in %s) on a virtual screen"
+         % work)
+    session_file = os.path.join(work, "wine-session.path")
+    state["session_file"] = session_file
+    code, out = run_to_end([WINE_SESSION, "start", session_file], timeout=180)
+    if code != 0:
+        raise DemoFailed("the Wine session did not start:\n" + out)
+    say("      " + out.strip().splitlines()[-1])
+
+    step(2, total, "Starting the service stand-in: a local web server that answers like the "
+         "social network's site and logs every request")
+    service = Service(os.path.join(work, "requests.jsonl"))
+    state["service"] = service
+    say("      listening on 127.0.0.1:%d; it accepts the login cookie remixsid=%s"
+        % (service.port, COOKIE))
+
+    step(3, total, "Making three small MP3 files (3 s of silence each) and a player folder")
+    entries = make_tracks(os.path.join(work, "music"))
+    for e in entries:
+        say("      %-36s %6d bytes, %s" % (e["name"], e["bytes"], e["kind"]))
+    ini = ("[Winamp]\r\nproxy=127.0.0.1:%d\r\n"
+           "[Gen_Nimbo]\r\nEnabled=1\r\nShowErrors=1\r\nNoLogin=1\r\nCookie=remixsid=%s\r\n"
+           "StatusMask=%s\r\n" % (service.port, COOKIE, STATUS_MASK))
+    host = os.path.join(work, "host")
+    os.makedirs(host)
+    make_host_folder(exe, plugin_dll=dll, ini_text=ini, folder=host)
+    say("      %s: nimbo_player.exe, Plugins\\gen_nimbo.dll (the shipped plugin, unchanged) "
+        "and winamp.ini:" % host)
+    for line in ini.splitlines():
+        say("        " + line)
+    say("      The plugin reaches the service through the player's proxy setting, so the "
+        "stand-in sees every request.")
+
+    step(4, total, "Starting the player stand-in; it loads the plugin as the media player would")
+    env = {"NIMBO_WINE_SESSION_FILE": session_file}
+    player = Player(host, env=env, locale="en_US.UTF-8")
+    state["player"] = player
+    try:
+        ready = player.wait_ready(timeout=90)
+    except PlayerError as e:
+        raise DemoFailed("the player did not start: %s %s" % (e, player.stderr_lines[-5:]))
+    if not ready.startswith("init="):
+        raise DemoFailed("the player could not load the plugin: ready " + ready)
+    say("      player ready, plugin loaded: %s" % player.check("plugin")[-1])
+    for e in entries:
+        player.add(windows_path(e["path"]), e["playlist_title"], SECONDS, 128, 44, 2)
+    say("      playlist: " + "; ".join(e["playlist_title"] for e in entries))
+    say("      (playlist titles carry no artist for the tagged files: what the status shows "
+        "comes from their tags)")
+
+    # Each change the plugin sees within a second; publishing takes a request or two.
+    actions = [
+        ("play 0", "play", 0, "Playing track 1: the plugin reads the ID3v2 tag"),
+        ("next", "play", 1, "Next track: only an ID3v1 tag at the end of the file"),
+        ("next", "play", 2, "Next track: no tag, so the name \"Artist - Title\" is used"),
+        ("pause", "pause", 2, "Pause: same file, new state, so a new status"),
+        ("stop", "stop", 2, "Stop"),
+    ]
+    step(5, total, "Playing through the playlist; after each change we wait for the plugin's "
+         "status to reach the service")
+    since = len(service.history())
+    first_play = None
+    for command, word, index, text in actions:
+        say("      > %-6s %s" % (command, text))
+        player.check(command)
+        want = expected_status(word, entries[index])
+        try:
+            since, entry = wait_for_history(
+                service, since, lambda h, w=want: h["action"] == "set" and h["text"] == w,
+                timeout=20, what="the status for '%s'" % command)
+        except DemoFailed as e:
+            raise DemoFailed(str(e) + describe_box(player))
+        first_play = since if first_play is None else first_play
+        since += 1
+        say("        service received: %s" % entry["text"])
+
+    step(6, total, "Quitting the player: the plugin clears the status on its way out")
+    for line in player.check("quit", timeout=30):
+        say("      " + line)
+    wait_for_history(service, since, lambda h: h["action"] == "clear", timeout=15,
+                     what="the clear request at quit")
+    player.check("exit", timeout=30)
+    player.exit_code(timeout=30)
+    say("      player has exited")
+
+    step(7, total, "Every status text the service received, in order (decoded from UTF-8)")
+    for i, h in enumerate(service.history()):
+        say("      " + ("set   %s" % h["text"] if h["action"] == "set" else "clear"))
+        if i < first_play:
+            say("            (sent when the plugin started: it reports the empty, stopped "
+                "player as a change too)")
+
+    step(8, total, "The requests on the wire (absolute form, since they go through the proxy); "
+         "the clear request in full")
+    log = service.log()
+    for entry in log:
+        line = entry["raw"].split("\r\n", 1)[0]
+        say("      " + (line if len(line) <= 100 else line[:90] + "... (%d bytes)" % len(line)))
+        for key, value in entry["params"]:
+            if key == "setactivity":
+                # The log holds the decoded bytes as latin-1 text; they are UTF-8.
+                text = value.encode("latin-1").decode("utf-8", "replace")
+                say("          setactivity, percent-decoded: " + text)
+    clear = [e for e in log if any(k == "clearactivity" for k, _ in e["params"])]
+    if not clear:
+        raise DemoFailed("no clearactivity request in the service's log")
+    for line in clear[-1]["raw"].split("\r\n"):
+        if line:
+            say("        | " + line)
+
+    step(9, total, "winamp.ini after quit (the plugin writes its settings back)")
+    with open(os.path.join(host, "winamp.ini"), "rb") as f:
+        for line in f.read().decode("utf-8", "replace").splitlines():
+            say("        " + line)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--build", default=os.path.join(ROOT, "build", "win32"),
+                        help="the Windows build folder (default build/win32)")
+    args = parser.parse_args()
+
+    def on_term(*_):
+        raise Interrupted()
+    signal.signal(signal.SIGTERM, on_term)
+
+    started = time.monotonic()
+    work = tempfile.mkdtemp(prefix="nimbo-demo-")
+    state = {}
+    status = 0
+    try:
+        demo(os.path.abspath(args.build), work, state)
+    except (DemoFailed, PlayerError) as e:
+        say("\nDEMO FAILED: %s" % e)
+        status = 1
+    except (KeyboardInterrupt, Interrupted):
+        say("\ninterrupted; cleaning up")
+        status = 130
+    except Exception:  # a fault of the demo itself: still clean up, and show it
+        traceback.print_exc()
+        say("\nDEMO FAILED: unexpected error (above)")
+        status = 1
+    finally:
+        cleanup(state, work)
+    if status == 0:
+        say("\nDemo finished in %.0f s: every step happened." % (time.monotonic() - started))
+    return status
+
+
+def cleanup(state, work):
+    """Stops whatever was started, last first; each part on its own so one stuck piece
+    does not keep the others alive."""
+    # Stopping the Wine session ends every Windows process in it, so a player stuck
+    # behind a message box cannot hold the clean-up up.
+    if state.get("session_file"):
+        try:
+            run_to_end([WINE_SESSION, "stop", state["session_file"]], timeout=60)
+        except (DemoFailed, KeyboardInterrupt):
+            pass
+    if state.get("player"):
+        try:
+            state["player"].close(timeout=5)
+        except (PlayerError, OSError):
+            pass
+    if state.get("service"):
+        state["service"].stop()
+    shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
