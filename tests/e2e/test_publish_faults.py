@@ -1,0 +1,172 @@
+#!/usr/bin/env python3
+"""The publisher's message boxes and the service's misbehaviour, through the shipped
+DLL in the player stand-in. Whatever the service does, Winamp keeps running and
+answering, the plugin stays loaded, and quit still writes the settings."""
+
+import os
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from e2e_support import (ERROR_PREFIX, PLAYER_EXE, PLUGIN_DLL,  # noqa: E402
+                         SERVICE_HASH, SHIPPED_HOST, PluginHost, Service, closed_port,
+                         expected_request, have_binaries, ini, is_clear_activity,
+                         is_profile_page, is_set_activity, kinds, param, raw_bytes, wait_until)
+
+MASK = "%title% %curstate%"
+
+
+def status_texts(service):
+    return [e.get("status_text") for e in service.log() if is_set_activity(e)]
+
+
+@unittest.skipUnless(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
+class MessageBoxes(unittest.TestCase):
+    def take_box(self, host, text):
+        """The next message box: the publisher's text, OK only; then dismissed."""
+        box = host.message_box(10000)
+        self.assertIsNotNone(box, "no message box for %r" % text)
+        self.assertEqual(ERROR_PREFIX + text, box["text"])
+        self.assertEqual([(1, "OK")], box["buttons"])
+        host.dismiss(box)
+        self.assertIsNone(host.message_box(0))
+
+    def test_no_connection(self):
+        # The proxy port is closed: every connection is refused.
+        with PluginHost(PLUGIN_DLL, ini(proxy="127.0.0.1:%d" % closed_port(),
+                                        status_mask=MASK)) as host:
+            self.take_box(host, "No connection")
+            # No retry for the same track and state; the next change tries again.
+            time.sleep(2)
+            self.assertIsNone(host.message_box(0))
+            # One change: an entry appears at the current position (a new file name).
+            host.player.add("C:\\m\\one.ogg", "A - One", 100)
+            box = host.message_box(10000)
+            self.assertEqual(ERROR_PREFIX + "No connection", box["text"])
+            # The box blocks the tick, not Winamp; and quit does not wait for the user.
+            host.assert_alive(self)
+            started = time.monotonic()
+            host.quit()
+            self.assertLess(time.monotonic() - started, 15)
+            self.assertIsNone(host.message_box(0))
+            host.assert_saved(self)
+
+    def test_incorrect_login_data(self):
+        with Service() as service, PluginHost(
+                PLUGIN_DLL, ini(proxy=service.proxy, cookie="remixsid=wrong",
+                                status_mask=MASK)) as host:
+            self.take_box(host, "Incorrect login data")
+            self.assertEqual(["page"], kinds(service.log()))
+            self.assertEqual(
+                expected_request("http://%s:80/profile.php" % SHIPPED_HOST, SHIPPED_HOST,
+                                 cookie="remixsid=wrong"),
+                raw_bytes(service.log()[0]))
+            host.assert_alive(self)
+            host.quit()
+            host.assert_saved(self)
+
+    def test_cant_parse_and_the_clear_request_with_an_empty_hash(self):
+        # A profile page without the activityhash input.
+        with Service(args=["--profile-hash", "0"]) as service, PluginHost(
+                PLUGIN_DLL, ini(proxy=service.proxy, status_mask=MASK)) as host:
+            self.take_box(host, "Can't parse")
+            self.assertEqual(["page"], kinds(service.log()))
+            host.quit()
+            # Winamp destroys its window before it calls quit, and a tick in between
+            # sees the window gone (a change) and may try once more; the clear
+            # request comes last all the same.
+            log = service.log()
+            self.assertEqual("clear", kinds(log)[-1])
+            self.assertEqual(1, kinds(log).count("clear"))
+            self.assertEqual(
+                expected_request("http://%s:80/profile.php?clearactivity=1&activityhash="
+                                 % SHIPPED_HOST, SHIPPED_HOST),
+                raw_bytes(log[-1]))
+            host.assert_saved(self)
+
+
+@unittest.skipUnless(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
+class ServiceFaults(unittest.TestCase):
+    def start(self, service):
+        host = PluginHost(PLUGIN_DLL, ini(proxy=service.proxy, status_mask=MASK))
+        self.addCleanup(host.close)
+        return host
+
+    def play_one(self, host, service):
+        """Starts a track and waits for its publish. The tick may see the new entry
+        before "play" too, so the number of set requests on the way may vary."""
+        host.player.add("C:\\m\\one.ogg", "A - One", 100)
+        host.player.check("play 0")
+        wait_until(lambda: "One playing" in status_texts(service), 15, "the publish of a track")
+
+    def finish(self, host):
+        host.assert_alive(self)
+        host.quit()
+        host.assert_saved(self)
+
+    def test_service_that_never_answers(self):
+        with Service(args=["--mode", "mode=hang&path=/profile.php&param=setactivity"]) as service:
+            host = self.start(service)
+            service.wait_for_requests(is_set_activity, 1)
+            # While the tick waits for the reply, Winamp is not held up.
+            host.assert_alive(self)
+            # Each wait ends after 5 s; a silent reply reads as CR LF: no "err", no
+            # box, no renewal, and the next change publishes normally.
+            self.play_one(host, service)
+            self.assertEqual(["page", "set", "set"], kinds(service.log())[:3])
+            self.assertEqual(1, kinds(service.log()).count("page"))
+            self.assertIsNone(host.message_box(0))
+
+            # Quit while a set-activity hangs: quit waits for that tick, then saves
+            # and still sends the clear request.
+            service.mode(mode="hang", path="/profile.php", param="setactivity")
+            before = len(service.log())
+            host.player.check("pause")
+            wait_until(lambda: len(service.log()) > before, 10, "the hanging request")
+            started = time.monotonic()
+            self.finish(host)
+            self.assertLess(time.monotonic() - started, 20)
+            self.assertTrue(is_clear_activity(service.log()[-1]))
+
+    def test_reset_in_the_middle_of_the_profile_page(self):
+        with Service(args=["--mode", "mode=reset&path=/profile.php&bytes=40"]) as service:
+            host = self.start(service)
+            box = host.message_box(10000)
+            self.assertEqual(ERROR_PREFIX + "Incorrect login data", box["text"])
+            host.dismiss(box)
+            # The hash stayed empty, so the next change fetches the page again.
+            self.play_one(host, service)
+            self.assertEqual(["page", "page", "set"], kinds(service.log())[:3])
+            self.assertEqual(2, kinds(service.log()).count("page"))
+            self.finish(host)
+
+    def test_reply_without_status_line(self):
+        with Service(args=["--mode", "mode=garbage&path=/profile.php&param=setactivity"]) \
+                as service:
+            host = self.start(service)
+            service.wait_for_requests(is_set_activity, 1)
+            self.play_one(host, service)
+            # The garbage counted as a reply: no box, no renewal, the hash kept.
+            self.assertEqual(["page", "set", "set"], kinds(service.log())[:3])
+            self.assertEqual(1, kinds(service.log()).count("page"))
+            self.assertEqual("garbage", service.log()[1]["mode"])
+            self.assertIsNone(host.message_box(0))
+            self.finish(host)
+
+    def test_huge_profile_page(self):
+        # 20 MiB of page: the read stops at the plugin's bound, and the hash near the
+        # top of the page is still found.
+        with Service(args=["--mode", "mode=huge&path=/profile.php&count=1"]) as service:
+            host = self.start(service)
+            entry = service.wait_for_requests(is_set_activity, 1, timeout=30)[0]
+            self.assertEqual(SERVICE_HASH, param(entry, "activityhash"))
+            self.assertTrue(is_profile_page(service.log()[0]))
+            self.assertEqual("huge", service.log()[0]["mode"])
+            self.assertIsNone(host.message_box(0))
+            self.finish(host)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

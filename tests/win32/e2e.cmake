@@ -1,0 +1,34 @@
+# End to end: the whole plugin inside the player stand-in against the service
+# stand-in (Python tests, one ctest test per file), and settings changed while the
+# plugin runs (a Win32 program around a service stand-in). All of them start a
+# "Winamp v1.x" window, and several use the fixed port of the loopback build.
+set(NIMBO_E2E_ENV
+  "NIMBO_WINE_SESSION_FILE=${NIMBO_WINE_SESSION_FILE}"
+  "NIMBO_PLAYER_EXE=$<TARGET_FILE:nimbo_player>"
+  "NIMBO_PLUGIN_DLL=$<TARGET_FILE:gen_nimbo>"
+  "NIMBO_LOOPBACK_DLL=$<TARGET_FILE:gen_nimbo_loopback>"
+  "NIMBO_TESTDATA_DIR=${NIMBO_TESTDATA_DIR}"
+  "LC_ALL=en_US.UTF-8")
+
+file(GLOB NIMBO_E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_publish_*.py)
+foreach(script ${NIMBO_E2E_TESTS})
+  get_filename_component(name ${script} NAME_WE)
+  add_test(NAME e2e_${name} COMMAND python3 ${script})
+  set_tests_properties(e2e_${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
+    RESOURCE_LOCK "winamp_window;service_port_18080" ENVIRONMENT "${NIMBO_E2E_ENV}")
+endforeach()
+
+# Not nimbo_wine_test: this one runs under a wrapper that starts the service stand-in
+# and hands its port over in NIMBO_SERVICE_PORT.
+add_executable(test_publish_runtime ${CMAKE_CURRENT_LIST_DIR}/test_publish_runtime.cpp)
+set_target_properties(test_publish_runtime PROPERTIES
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/test_publish_runtime)
+target_link_libraries(test_publish_runtime PRIVATE nimbo_core_win gtest gtest_main)
+target_compile_definitions(test_publish_runtime PRIVATE
+  NIMBO_PLAYER_EXE="$<TARGET_FILE:nimbo_player>")
+add_dependencies(test_publish_runtime nimbo_player)
+add_test(NAME e2e_test_publish_runtime
+         COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.py with-service
+                 ${CMAKE_SOURCE_DIR}/tests/win32/wine-run.sh $<TARGET_FILE:test_publish_runtime>)
+set_tests_properties(e2e_test_publish_runtime PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
+  RESOURCE_LOCK winamp_window ENVIRONMENT "${NIMBO_E2E_ENV}")
