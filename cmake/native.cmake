@@ -7,6 +7,9 @@ add_link_options(${NIMBO_SANITIZE})
 
 add_library(nimbo_core STATIC ${NIMBO_PORTABLE_SOURCES} common/platform_posix.cpp)
 target_include_directories(nimbo_core PUBLIC ${CMAKE_SOURCE_DIR})
+# Debian's libjpeg-dev decodes the security-code picture in the native build.
+find_package(JPEG REQUIRED)
+target_link_libraries(nimbo_core PUBLIC JPEG::JPEG)
 
 add_subdirectory(tests/unit)
 add_subdirectory(tests/fuzz)

@@ -4,6 +4,7 @@
 #include "plugin/settings.h"
 #include "plugin/state.h"
 #include "plugin/update_cycle.h"
+#include "ui/settings_dialog.h"
 
 namespace nimbo {
 
@@ -28,9 +29,7 @@ int init() {
     return 0;
 }
 
-void config() {
-    // The settings dialog opens from here; it is not part of this build yet.
-}
+void config() { showSettingsDialog(); }
 
 void quit() {
     try {

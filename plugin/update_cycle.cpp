@@ -2,6 +2,7 @@
 
 #include <mmsystem.h>
 
+#include "net/login.h"
 #include "net/publisher.h"
 #include "plugin/settings.h"
 #include "plugin/state.h"
@@ -16,7 +17,6 @@ volatile LONG gActiveTicks = 0;
 volatile LONG gQuitting = 0;
 volatile DWORD gTickThread = 0;
 
-// The full path is asked only now, on a change, so an idle tick stays cheap.
 void publishStatus(const std::string& filePath) {
     if (activityHash.empty()) fetchActivityHash();
     if (activityHash.empty() || quitRequested()) return;
@@ -32,15 +32,17 @@ void runTick() {
     // Remembered before any request: a failure is not retried until the next change.
     lastTrackFile = fileName;
     lastPlayState = state;
+    // The full path (for the tags) is asked only on a change, so an idle tick stays cheap.
+    const std::string filePath = currentFilePath();
 
     const Settings settings = currentSettings();
     if (settings.NoLogin) {
         if (settings.Cookie.empty()) return;
-        publishStatus(currentFilePath());
+        publishStatus(filePath);
         return;
     }
-    // Login mode needs the e-mail and password login, which this build does not
-    // have yet: the tick ends as after a failed login, without a message.
+    if (settings.AuthLogin.empty() || settings.AuthPass.empty()) return;
+    if (logIn()) publishStatus(filePath);
 }
 
 BOOL CALLBACK closeWindow(HWND window, LPARAM) {

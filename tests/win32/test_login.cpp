@@ -1,0 +1,307 @@
+// The login against the service stand-in (its port in NIMBO_SERVICE_PORT, reached
+// through Winamp's proxy setting) under Windows-1251. A helper thread plays the user:
+// it answers the security-code dialog and reads and dismisses message boxes.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <winsock2.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "common/platform.h"
+#include "net/http_client.h"
+#include "net/login.h"
+#include "plugin/settings.h"
+#include "plugin/state.h"
+#include "tests/win32/win32_test_util.h"
+#include "ui/security_code_dialog.h"
+
+using namespace nimbo;
+
+namespace {
+
+const char kFirstLogin[] =
+    "/login.php?email=%75%73%65%72%40%65%78%61%6D%70%6C%65%2E%63%6F%6D"
+    "&pass=%73%65%63%72%65%74";
+const char kCodeLoginStart[] =
+    "/login.php?success_url=&fail_url=&try_to_login=1"
+    "&email=%75%73%65%72%40%65%78%61%6D%70%6C%65%2E%63%6F%6D&pass=%73%65%63%72%65%74";
+const char kCaptcha[] = "/captcha.php?sid=123456";
+const wchar_t kServiceCookie[] = L"remixsid=5f2e8a91c04b";
+
+std::string servicePort() {
+    const char* port = std::getenv("NIMBO_SERVICE_PORT");
+    return port ? port : "";
+}
+
+std::string control(const std::string& request) {
+    HttpReply reply;
+    if (!httpExchange("127.0.0.1:" + servicePort() + "/__control/" + request, std::nullopt,
+                      ProxyParts(), reply))
+        return std::string();
+    return reply.body;
+}
+
+// Path and query of every logged request (the proxy sees the absolute form; how the
+// client writes scheme, host and port is not the login's business), JSON escapes
+// undone (the targets are ASCII).
+std::vector<std::string> loggedTargets() {
+    const std::string log = control("log");
+    const std::string key = "\"target\": \"";
+    std::vector<std::string> targets;
+    for (size_t at = log.find(key); at != std::string::npos; at = log.find(key, at)) {
+        std::string target;
+        for (at += key.size(); at < log.size() && log[at] != '"'; ++at) {
+            if (log[at] == '\\' && at + 1 < log.size()) ++at;
+            target += log[at];
+        }
+        const size_t scheme = target.find("://");
+        if (scheme != std::string::npos) target.erase(0, target.find('/', scheme + 3));
+        targets.push_back(target);
+    }
+    return targets;
+}
+
+void useProxy(const std::string& hostPort) {
+    ASSERT_TRUE(
+        testutil::writeFile(testutil::besideIni(), "[Winamp]\r\nproxy=" + hostPort + "\r\n"));
+    resetSettingsForTest();
+    loadSettings();
+}
+
+std::string closedPort() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(1, 1), &data);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    int length = sizeof address;
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    closesocket(s);
+    return std::to_string(ntohs(address.sin_port));
+}
+
+// What the user does when the security-code dialog comes up.
+enum class Answer { closeEmpty, type };
+
+// Plays the user while logIn runs on the test's thread: answers the security-code
+// dialog, and reads and dismisses every message box that thread shows.
+class User {
+  public:
+    explicit User(Answer answer = Answer::closeEmpty, const wchar_t* code = L"")
+        : answer_(answer), code_(code), loginThread_(GetCurrentThreadId()) {
+        done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        thread_ = CreateThread(nullptr, 0, run, this, 0, nullptr);
+    }
+    void finish() {
+        SetEvent(done_);
+        WaitForSingleObject(thread_, 30000);
+        CloseHandle(thread_);
+        CloseHandle(done_);
+    }
+    std::vector<std::wstring> boxes;
+    int dialogs = 0;
+
+  private:
+    static DWORD WINAPI run(void* self) {
+        static_cast<User*>(self)->watch();
+        return 0;
+    }
+    static BOOL CALLBACK findBox(HWND window, LPARAM found) {
+        wchar_t name[16] = {0};
+        GetClassNameW(window, name, 16);
+        if (wcscmp(name, L"#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    void watch() {
+        HWND answered = nullptr;
+        while (WaitForSingleObject(done_, 20) == WAIT_TIMEOUT) {
+            HWND dialog = securityCodeWindow();
+            if (dialog && dialog != answered) {
+                answered = dialog;
+                ++dialogs;
+                Sleep(100);
+                if (answer_ == Answer::type) {
+                    HWND edit =
+                        GetWindow(GetWindow(GetWindow(dialog, GW_CHILD), GW_HWNDNEXT), GW_HWNDNEXT);
+                    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(code_));
+                }
+                PostMessageW(dialog, WM_CLOSE, 0, 0);
+            }
+            HWND box = nullptr;
+            EnumThreadWindows(loginThread_, findBox, reinterpret_cast<LPARAM>(&box));
+            if (box) {
+                wchar_t text[256] = {0};
+                GetDlgItemTextW(box, 0xFFFF, text, 256);  // a message box's text control
+                boxes.push_back(text);
+                SendMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+                while (IsWindow(box)) Sleep(20);
+            }
+        }
+    }
+
+    Answer answer_;
+    const wchar_t* code_;
+    DWORD loginThread_;
+    HANDLE done_ = nullptr;
+    HANDLE thread_ = nullptr;
+};
+
+class Login : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(ansiCodePage(), 1251u) << "run under LC_ALL=ru_RU.UTF-8";
+        if (servicePort().empty()) GTEST_SKIP() << "no service stand-in (NIMBO_SERVICE_PORT)";
+        ASSERT_NE(control("reset"), "");
+        useProxy("127.0.0.1:" + servicePort());
+        setCredentials(L"user@example.com", L"secret", false);
+    }
+    void TearDown() override {
+        EXPECT_FALSE(securityCodePending);
+        EXPECT_EQ(securityCodeWindow(), nullptr);
+    }
+
+    void setCredentials(const std::wstring& email, const std::wstring& password, bool showErrors) {
+        editSettings([&](Settings& s) {
+            s.NoLogin = false;
+            s.Cookie.clear();
+            s.AuthLogin = email;
+            s.AuthPass = password;
+            s.ShowErrors = showErrors;
+        });
+    }
+
+    // logIn with a user at hand; the boxes shown come back in `boxes`.
+    bool logInAs(User& user) {
+        const bool result = logIn();
+        user.finish();
+        return result;
+    }
+
+    void expectUnchanged(const std::wstring& password = L"secret") {
+        const Settings s = currentSettings();
+        EXPECT_FALSE(s.NoLogin);
+        EXPECT_EQ(s.Cookie, L"");
+        EXPECT_EQ(s.AuthLogin, L"user@example.com");
+        EXPECT_EQ(s.AuthPass, password);
+    }
+
+    void expectLoggedIn() {
+        const Settings s = currentSettings();
+        EXPECT_TRUE(s.NoLogin);
+        EXPECT_EQ(s.Cookie, kServiceCookie);
+        EXPECT_EQ(s.AuthLogin, L"");
+        EXPECT_EQ(s.AuthPass, L"");
+    }
+};
+
+const wchar_t kIncorrect[] = L"Vkontakte tags updating error : Incorrect login data";
+const wchar_t kNoConnectionText[] = L"Vkontakte tags updating error : No connection";
+
+}  // namespace
+
+TEST_F(Login, RightCredentialsStoreTheCookieAfterOneRequest) {
+    User user;
+    EXPECT_TRUE(logInAs(user));
+    EXPECT_EQ(loggedTargets(), std::vector<std::string>{kFirstLogin});
+    EXPECT_TRUE(user.boxes.empty());
+    EXPECT_EQ(user.dialogs, 0);
+    expectLoggedIn();
+}
+
+TEST_F(Login, CyrillicPasswordGoesOutAsItsCp1251Bytes) {
+    // "пароль" in UTF-8 for the control request; the service compares cp1251 bytes.
+    ASSERT_NE(control("config?password=%D0%BF%D0%B0%D1%80%D0%BE%D0%BB%D1%8C"), "");
+    setCredentials(L"user@example.com", L"\u043F\u0430\u0440\u043E\u043B\u044C", false);
+    User user;
+    EXPECT_TRUE(logInAs(user));
+    const std::vector<std::string> targets = loggedTargets();
+    ASSERT_EQ(targets.size(), 1u);
+    const std::string tail = "&pass=%EF%E0%F0%EE%EB%FC";
+    EXPECT_EQ(targets[0].substr(targets[0].size() - tail.size()), tail);
+    expectLoggedIn();
+}
+
+TEST_F(Login, WrongPasswordIsReportedOnlyWhenErrorsAreShown) {
+    const struct {
+        const char* wrongLogin;  // how the service refuses
+        bool showErrors;
+        int boxes;
+    } cases[] = {
+        {"deleted", false, 0},
+        {"deleted", true, 1},
+        {"none", false, 0},
+        {"none", true, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.wrongLogin) + (c.showErrors ? " shown" : " hidden"));
+        ASSERT_NE(control(std::string("reset")), "");
+        ASSERT_NE(control(std::string("config?wrong_login=") + c.wrongLogin), "");
+        setCredentials(L"user@example.com", L"wrong pass", c.showErrors);
+        User user;
+        EXPECT_FALSE(logInAs(user));
+        ASSERT_EQ(int(user.boxes.size()), c.boxes);
+        if (c.boxes) {
+            EXPECT_EQ(user.boxes[0], kIncorrect);
+        }
+        EXPECT_EQ(loggedTargets().size(), 1u);
+        expectUnchanged(L"wrong pass");
+    }
+}
+
+TEST_F(Login, ServiceDownIsAlwaysReported) {
+    useProxy("127.0.0.1:" + closedPort());
+    setCredentials(L"user@example.com", L"secret", false);
+    User user;
+    EXPECT_FALSE(logInAs(user));
+    ASSERT_EQ(user.boxes.size(), 1u);
+    EXPECT_EQ(user.boxes[0], kNoConnectionText);
+    expectUnchanged();
+}
+
+TEST_F(Login, SecurityCodeDialogClosedEmptyEndsTheAttemptQuietly) {
+    ASSERT_NE(control("config?captcha=1"), "");
+    User user(Answer::closeEmpty);
+    EXPECT_FALSE(logInAs(user));
+    EXPECT_EQ(user.dialogs, 1);
+    EXPECT_TRUE(user.boxes.empty());
+    EXPECT_EQ(loggedTargets(), (std::vector<std::string>{kFirstLogin, kCaptcha}));
+    expectUnchanged();
+}
+
+TEST_F(Login, WrongSecurityCodeEndsTheAttemptQuietly) {
+    ASSERT_NE(control("config?captcha=1"), "");
+    User user(Answer::type, L"0000");
+    EXPECT_FALSE(logInAs(user));
+    EXPECT_TRUE(user.boxes.empty());
+    const std::vector<std::string> targets = loggedTargets();
+    ASSERT_EQ(targets.size(), 3u);
+    EXPECT_EQ(targets[2], std::string(kCodeLoginStart) + "&csid=\"987\"&ccode=0000");
+    expectUnchanged();
+
+    // Nothing survives: the next attempt starts over with the first login request.
+    User again(Answer::type, L"4821");
+    EXPECT_TRUE(logInAs(again));
+    const std::vector<std::string> later = loggedTargets();
+    ASSERT_EQ(later.size(), 6u);
+    EXPECT_EQ(later[3], kFirstLogin);
+}
+
+TEST_F(Login, RightSecurityCodeLogsIn) {
+    ASSERT_NE(control("config?captcha=1"), "");
+    User user(Answer::type, L"4821");
+    EXPECT_TRUE(logInAs(user));
+    EXPECT_TRUE(user.boxes.empty());
+    const std::vector<std::string> targets = loggedTargets();
+    ASSERT_EQ(targets.size(), 3u);
+    EXPECT_EQ(targets[0], kFirstLogin);
+    EXPECT_EQ(targets[1], kCaptcha);
+    // csid goes in with the quotes the page wrote around it, the code as typed.
+    EXPECT_EQ(targets[2], std::string(kCodeLoginStart) + "&csid=\"987\"&ccode=4821");
+    expectLoggedIn();
+}

@@ -1,0 +1,563 @@
+// The settings dialog on this program's own message loop: geometry, views, the radio
+// buttons, "Ok" and "Cancel", raising, the link and the Tab order.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "net/publisher.h"
+#include "plugin/settings.h"
+#include "plugin/state.h"
+#include "tests/win32/win32_test_util.h"
+#include "ui/security_code_dialog.h"
+#include "ui/settings_dialog.h"
+
+using namespace nimbo;
+
+namespace {
+
+enum Kind { kLabel, kRadio, kCheck, kPush, kLine, kPassword, kBox };
+
+struct Expected {
+    int number;
+    Kind kind;
+    const wchar_t* text;  // in login mode with sample()'s values; null: the home page
+    int x, y, w, h;
+    LONG weight;
+    bool underline;
+};
+
+Settings sample(bool cookieMode) {
+    Settings s;
+    s.Enabled = true;
+    s.ShowErrors = false;
+    s.NoLogin = cookieMode;
+    s.AuthLogin = L"user@example.com";
+    s.AuthPass = L"secret & more";
+    s.Cookie = L"remixsid=abc123";
+    s.StatusMask = L"%artist% - %title%\r\n$playing=plays;";
+    return s;
+}
+
+// clang-format off
+const Expected kLayout[] = {
+    {1,  kLabel,    L"Authorizing through:", 8,   5, 150, 13, FW_BOLD,   false},
+    {2,  kLabel,    L"Login:",               8,  48, 353, 13, FW_NORMAL, false},
+    {3,  kLabel,    L"Password:",            8,  88, 353, 13, FW_NORMAL, false},
+    {4,  kLabel,    L"Status mask:",         8, 141, 353, 13, FW_BOLD,   false},
+    {5,  kLabel,    L"v0.276 beta",        220,   5, 353, 14, FW_NORMAL, false},
+    {6,  kLabel,    L"Tarnell Project",    230,  17, 353, 14, FW_BOLD,   false},
+    {7,  kLabel,    nullptr,               195,  30, 353, 14, FW_NORMAL, true},
+    {8,  kRadio,    L"Login/Pass",           8,  24,  80, 17, FW_NORMAL, false},
+    {9,  kRadio,    L"Cookie",             100,  24,  80, 17, FW_NORMAL, false},
+    {10, kLine,     L"user@example.com",     8,  64, 233, 21, FW_NORMAL, false},
+    {11, kPassword, L"secret & more",        8, 104, 233, 21, FW_NORMAL, false},
+    {12, kBox,      L"%artist% - %title%\r\n$playing=plays;", 8, 160, 353, 73, FW_NORMAL, false},
+    {13, kBox,      L"remixsid=abc123",      8,  64, 353, 73, FW_NORMAL, false},
+    {14, kPush,     L"Ok",                 208, 240,  75, 25, FW_NORMAL, false},
+    {15, kPush,     L"Cancel",             288, 240,  75, 25, FW_NORMAL, false},
+    {16, kCheck,    L"Enabled",              8, 240,  97, 17, FW_NORMAL, false},
+    {17, kCheck,    L"Show errors",        100, 240,  97, 17, FW_NORMAL, false},
+};
+// clang-format on
+
+enum { kModeLabel = 2, kPasswordLabel = 3, kLink = 7, kLoginRadio = 8, kCookieRadio = 9 };
+enum { kLoginEdit = 10, kPasswordEdit, kMaskEdit, kCookieEdit, kOk, kCancel, kEnabled, kErrors };
+
+std::vector<std::string> gOpened;
+void recordOpen(const char* address) {
+    gOpened.push_back(address);
+}
+
+std::wstring textOf(HWND w) {
+    wchar_t buffer[512] = {0};
+    GetWindowTextW(w, buffer, 512);
+    return buffer;
+}
+
+LONG styleOf(HWND w) {
+    return GetWindowLongW(w, GWL_STYLE);
+}
+bool visible(HWND w) {
+    return IsWindowVisible(w) != FALSE;
+}
+bool checked(HWND w) {
+    return SendMessageW(w, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+BOOL CALLBACK countNimbo(HWND w, LPARAM p) {
+    if (textOf(w) == L"Nimbo") ++*reinterpret_cast<int*>(p);
+    return TRUE;
+}
+
+BOOL CALLBACK countAll(HWND, LPARAM p) {
+    ++*reinterpret_cast<int*>(p);
+    return TRUE;
+}
+
+int countDialogWindows() {
+    int count = 0;
+    EnumWindows(countNimbo, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+// Whether top-level window `a` lies above `b` in the Z order.
+bool isAbove(HWND a, HWND b) {
+    for (HWND w = GetWindow(a, GW_HWNDNEXT); w; w = GetWindow(w, GW_HWNDNEXT)) {
+        if (w == b) return true;
+    }
+    return false;
+}
+
+// The text colour the dialog gives a control when it paints.
+COLORREF paintColour(HWND dialog, HWND control, UINT message) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    SendMessageW(dialog, message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control));
+    COLORREF colour = GetTextColor(dc);
+    DeleteDC(dc);
+    return colour;
+}
+
+// The dialog's area of the screen as a 24-bit BMP (a build artefact to look at).
+void saveScreenshot(HWND window, const std::string& path) {
+    RECT r;
+    GetWindowRect(window, &r);
+    int w = r.right - r.left, h = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    DWORD size = DWORD(((w * 3 + 3) & ~3) * h);
+    BITMAPFILEHEADER file = {0x4D42, DWORD(sizeof file + sizeof info.bmiHeader + size), 0, 0,
+                             DWORD(sizeof file + sizeof info.bmiHeader)};
+    std::string bytes(reinterpret_cast<char*>(&file), sizeof file);
+    bytes.append(reinterpret_cast<char*>(&info.bmiHeader), sizeof info.bmiHeader);
+    bytes.append(static_cast<char*>(bits), size);
+    testutil::writeFile(path, bytes);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+}
+
+class SettingsDialog : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(GetACP(), unsigned(NIMBO_EXPECT_CP)) << "wrong locale for this test program";
+        resetSettingsForTest();
+        settingsDialogOpen = false;
+        securityCodePending = false;
+        gOpened.clear();
+        setHomePageOpenerForTest(recordOpen);
+    }
+    void TearDown() override {
+        if (HWND d = settingsDialogWindow()) SendMessageW(item(d, kCancel), BM_CLICK, 0, 0);
+        pump();
+        EXPECT_EQ(countDialogWindows(), 0) << "a closed dialog's window was left behind";
+    }
+
+    HWND open(const Settings& s) {
+        editSettings([&](Settings& target) { target = s; });
+        showSettingsDialog();
+        pump();
+        return settingsDialogWindow();
+    }
+
+    // Runs the message loop the way a host with IsDialogMessage does.
+    void pump(int rounds = 5) {
+        for (int i = 0; i < rounds; ++i) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                HWND d = settingsDialogWindow();
+                if (d && IsDialogMessageW(d, &msg)) continue;
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+            Sleep(10);
+        }
+    }
+
+    // A key pressed in the focused control, through the loop above.
+    void press(int key) {
+        PostMessageW(GetFocus(), WM_KEYDOWN, key, 1);
+        pump(2);
+    }
+
+    static HWND item(HWND dialog, int number) { return GetDlgItem(dialog, 100 + number); }
+};
+
+}  // namespace
+
+TEST_F(SettingsDialog, WindowIsCentredBorderedAndWithoutSystemMenu) {
+    HWND d = open(sample(false));
+    ASSERT_NE(d, nullptr);
+    EXPECT_TRUE(settingsDialogOpen);
+    EXPECT_TRUE(visible(d));
+    EXPECT_EQ(textOf(d), L"Nimbo");
+    RECT r;
+    GetWindowRect(d, &r);
+    EXPECT_EQ(r.left, 323);
+    EXPECT_EQ(r.top, 235);
+    EXPECT_EQ(r.right - r.left, 378);
+    EXPECT_EQ(r.bottom - r.top, 298);
+    LONG style = styleOf(d);
+    EXPECT_TRUE(style & WS_BORDER);
+    EXPECT_TRUE(style & WS_CAPTION);
+    EXPECT_FALSE(style & (WS_SYSMENU | WS_THICKFRAME | WS_POPUP | WS_CHILD));
+    EXPECT_EQ(GetWindow(d, GW_OWNER), nullptr);
+    EXPECT_EQ(GetClassLongPtrW(d, GCLP_HBRBACKGROUND), ULONG_PTR(COLOR_BTNFACE + 1));
+    saveScreenshot(d, testutil::exeFolder() + "settings_dialog_login.bmp");
+    SendMessageW(item(d, kCookieRadio), BM_CLICK, 0, 0);
+    pump();
+    saveScreenshot(d, testutil::exeFolder() + "settings_dialog_cookie.bmp");
+}
+
+TEST_F(SettingsDialog, ControlsHaveTheirRectanglesFontsTextsAndStyles) {
+    HWND d = open(sample(false));
+    ASSERT_NE(d, nullptr);
+    int children = 0;
+    EnumChildWindows(d, countAll, reinterpret_cast<LPARAM>(&children));
+    EXPECT_EQ(children, 17);
+    for (const Expected& e : kLayout) {
+        SCOPED_TRACE("control " + std::to_string(e.number));
+        HWND c = item(d, e.number);
+        ASSERT_NE(c, nullptr);
+        RECT r;
+        GetWindowRect(c, &r);
+        MapWindowPoints(nullptr, d, reinterpret_cast<POINT*>(&r), 2);
+        EXPECT_EQ(r.left, e.x);
+        EXPECT_EQ(r.top, e.y);
+        EXPECT_EQ(r.right - r.left, e.w);
+        EXPECT_EQ(r.bottom - r.top, e.h);
+        if (e.text) {
+            EXPECT_EQ(textOf(c), e.text);
+        } else {
+            // The link shows the very address it opens.
+            EXPECT_EQ(testutil::utf8(textOf(c)), kHomePage);
+            EXPECT_EQ(std::string(kHomePage).rfind("http://", 0), 0u);
+        }
+
+        LOGFONTW lf = {};
+        ASSERT_TRUE(
+            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0)), sizeof lf, &lf));
+        EXPECT_STREQ(lf.lfFaceName, L"MS Shell Dlg 2");
+        EXPECT_EQ(lf.lfHeight, 15);
+        EXPECT_EQ(lf.lfCharSet, DEFAULT_CHARSET);
+        EXPECT_EQ(lf.lfWeight, e.weight);
+        EXPECT_EQ(lf.lfUnderline != 0, e.underline);
+
+        wchar_t cls[16] = {0};
+        GetClassNameW(c, cls, 16);
+        LONG style = styleOf(c), ex = GetWindowLongW(c, GWL_EXSTYLE);
+        bool edit = e.kind == kLine || e.kind == kPassword || e.kind == kBox;
+        EXPECT_EQ(lstrcmpiW(cls, e.kind == kLabel ? L"Static" : edit ? L"Edit" : L"Button"), 0);
+        EXPECT_EQ((ex & WS_EX_CLIENTEDGE) != 0, edit);
+        switch (e.kind) {
+            case kLabel:
+                EXPECT_EQ(style & SS_TYPEMASK, SS_LEFTNOWORDWRAP);
+                EXPECT_TRUE(style & SS_NOPREFIX);
+                EXPECT_TRUE(style & SS_NOTIFY);
+                break;
+            case kRadio:
+                EXPECT_EQ(style & BS_TYPEMASK, BS_AUTORADIOBUTTON);
+                break;
+            case kCheck:
+                EXPECT_EQ(style & BS_TYPEMASK, BS_AUTOCHECKBOX);
+                break;
+            case kPush:
+                EXPECT_EQ(style & BS_TYPEMASK, BS_PUSHBUTTON);  // no default button
+                break;
+            case kLine:
+            case kPassword:
+                EXPECT_TRUE(style & ES_AUTOHSCROLL);
+                EXPECT_FALSE(style & (ES_MULTILINE | WS_VSCROLL));
+                EXPECT_EQ(SendMessageW(c, EM_GETPASSWORDCHAR, 0, 0) != 0, e.kind == kPassword);
+                break;
+            case kBox:
+                EXPECT_TRUE(style & ES_MULTILINE);
+                EXPECT_TRUE(style & WS_VSCROLL);
+                EXPECT_FALSE(style & (ES_AUTOHSCROLL | WS_HSCROLL));  // long lines wrap
+                break;
+        }
+    }
+}
+
+TEST_F(SettingsDialog, TextColoursAndLinkReactToTheMouse) {
+    HWND d = open(sample(false));
+    ASSERT_NE(d, nullptr);
+    for (int n : {1, 2, 3, 4, int(kLoginRadio), int(kEnabled)}) {
+        EXPECT_EQ(paintColour(d, item(d, n), WM_CTLCOLORSTATIC), COLORREF(0x000008)) << n;
+    }
+    for (int n : {int(kLoginEdit), int(kMaskEdit)}) {
+        EXPECT_EQ(paintColour(d, item(d, n), WM_CTLCOLOREDIT), COLORREF(0x000008)) << n;
+    }
+    EXPECT_EQ(paintColour(d, item(d, 5), WM_CTLCOLORSTATIC), COLORREF(0x808080));
+    EXPECT_EQ(paintColour(d, item(d, 6), WM_CTLCOLORSTATIC), COLORREF(0x808080));
+
+    HWND link = item(d, kLink);
+    auto linkColour = [&] { return paintColour(d, link, WM_CTLCOLORSTATIC); };
+    const COLORREF blue = 0xFF0000, red = 0x0000FF;
+    EXPECT_EQ(linkColour(), blue);
+
+    // The rectangle reaches the window's edge: the blank right of the text is the link.
+    POINT blank = {360, 37};
+    ClientToScreen(d, &blank);
+    EXPECT_EQ(WindowFromPoint(blank), link);
+
+    struct {
+        UINT down, up;
+    } buttons[] = {{WM_LBUTTONDOWN, WM_LBUTTONUP},
+                   {WM_RBUTTONDOWN, WM_RBUTTONUP},
+                   {WM_MBUTTONDOWN, WM_MBUTTONUP}};
+    for (auto b : buttons) {
+        SendMessageW(link, b.down, 0, MAKELPARAM(165, 7));
+        EXPECT_EQ(linkColour(), red);
+        EXPECT_TRUE(gOpened.empty()) << "opened on press";
+        SendMessageW(link, b.up, 0, MAKELPARAM(165, 7));
+        EXPECT_EQ(linkColour(), blue);
+        ASSERT_EQ(gOpened.size(), 1u);
+        EXPECT_EQ(gOpened[0], std::string(kHomePage));
+        gOpened.clear();
+    }
+    SendMessageW(link, WM_LBUTTONDOWN, 0, 0);
+    SendMessageW(link, WM_MOUSELEAVE, 0, 0);
+    EXPECT_EQ(linkColour(), blue);
+    EXPECT_TRUE(gOpened.empty());
+}
+
+TEST_F(SettingsDialog, ModeDecidesWhichBoxesShow) {
+    struct {
+        bool cookie;
+        const wchar_t* label;
+    } modes[] = {{false, L"Login:"}, {true, L"Cookie:"}};
+    for (auto m : modes) {
+        SCOPED_TRACE(m.cookie ? "cookie mode" : "login mode");
+        HWND d = open(sample(m.cookie));
+        ASSERT_NE(d, nullptr);
+        EXPECT_EQ(textOf(item(d, kModeLabel)), m.label);
+        EXPECT_EQ(checked(item(d, kLoginRadio)), !m.cookie);
+        EXPECT_EQ(checked(item(d, kCookieRadio)), m.cookie);
+        EXPECT_EQ(visible(item(d, kLoginEdit)), !m.cookie);
+        EXPECT_EQ(visible(item(d, kPasswordEdit)), !m.cookie);
+        EXPECT_EQ(visible(item(d, kPasswordLabel)), !m.cookie);
+        EXPECT_EQ(visible(item(d, kCookieEdit)), m.cookie);
+        EXPECT_TRUE(visible(item(d, kMaskEdit)));
+        EXPECT_TRUE(checked(item(d, kEnabled)));
+        EXPECT_FALSE(checked(item(d, kErrors)));
+        // The hidden boxes hold their settings all the same.
+        EXPECT_EQ(textOf(item(d, kCookieEdit)), L"remixsid=abc123");
+        EXPECT_EQ(textOf(item(d, kPasswordEdit)), L"secret & more");
+        SendMessageW(item(d, kCancel), BM_CLICK, 0, 0);
+        pump();
+    }
+}
+
+TEST_F(SettingsDialog, RadioButtonsSwitchTheModeAtOnceAndCancelKeepsIt) {
+    HWND d = open(sample(false));
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(GetNextDlgGroupItem(d, item(d, kLoginRadio), FALSE), item(d, kCookieRadio));
+    EXPECT_EQ(GetNextDlgGroupItem(d, item(d, kCookieRadio), FALSE), item(d, kLoginRadio));
+
+    SetWindowTextW(item(d, kLoginEdit), L"typed but cancelled");
+    SendMessageW(item(d, kErrors), BM_CLICK, 0, 0);
+    SendMessageW(item(d, kCookieRadio), BM_CLICK, 0, 0);
+    EXPECT_TRUE(currentSettings().NoLogin);
+    EXPECT_FALSE(checked(item(d, kLoginRadio)));
+    EXPECT_TRUE(visible(item(d, kCookieEdit)));
+    EXPECT_FALSE(visible(item(d, kLoginEdit)));
+    EXPECT_EQ(textOf(item(d, kModeLabel)), L"Cookie:");
+
+    SendMessageW(item(d, kLoginRadio), BM_CLICK, 0, 0);
+    EXPECT_FALSE(currentSettings().NoLogin);
+    EXPECT_TRUE(visible(item(d, kPasswordEdit)));
+    EXPECT_EQ(textOf(item(d, kModeLabel)), L"Login:");
+
+    SendMessageW(item(d, kCookieRadio), BM_CLICK, 0, 0);
+    SendMessageW(item(d, kCancel), BM_CLICK, 0, 0);
+    EXPECT_FALSE(settingsDialogOpen);
+    EXPECT_FALSE(visible(d));
+    Settings s = currentSettings(), before = sample(false);
+    EXPECT_TRUE(s.NoLogin);
+    EXPECT_EQ(s.AuthLogin, before.AuthLogin);
+    EXPECT_EQ(s.ShowErrors, before.ShowErrors);
+    pump();
+    EXPECT_FALSE(IsWindow(d)) << "the hidden window is destroyed once its handler returned";
+}
+
+TEST_F(SettingsDialog, OkStoresEveryBoxWholeHiddenOnesToo) {
+    HWND d = open(sample(true));
+    ASSERT_NE(d, nullptr);
+    SetWindowTextW(item(d, kLoginEdit), L"  other@example.com ");
+    SetWindowTextW(item(d, kPasswordEdit), L"p@ss word");
+    SetWindowTextW(item(d, kCookieEdit), L"remixsid=new\r\nsecond line");
+    SetWindowTextW(item(d, kMaskEdit), L"");
+    // Typed keys: Enter in the mask box makes a line break, not a default button.
+    SetFocus(item(d, kMaskEdit));
+    for (wchar_t ch : std::wstring(L"ab")) PostMessageW(item(d, kMaskEdit), WM_CHAR, ch, 1);
+    PostMessageW(item(d, kMaskEdit), WM_KEYDOWN, VK_RETURN, 1 | (0x1C << 16));
+    pump();
+    PostMessageW(item(d, kMaskEdit), WM_CHAR, L'c', 1);
+    pump();
+    EXPECT_TRUE(IsWindowVisible(d)) << "Enter must not close the dialog";
+    SendMessageW(item(d, kEnabled), BM_CLICK, 0, 0);
+    SendMessageW(item(d, kErrors), BM_CLICK, 0, 0);
+    EXPECT_TRUE(settingsDialogOpen);
+    EXPECT_EQ(currentSettings().AuthLogin, L"user@example.com") << "applied before Ok";
+
+    SendMessageW(item(d, kOk), BM_CLICK, 0, 0);
+    EXPECT_FALSE(settingsDialogOpen);
+    EXPECT_FALSE(visible(d));
+    EXPECT_EQ(settingsDialogWindow(), nullptr);
+    Settings s = currentSettings();
+    EXPECT_EQ(s.AuthLogin, L"  other@example.com ");
+    EXPECT_EQ(s.AuthPass, L"p@ss word");
+    EXPECT_EQ(s.Cookie, L"remixsid=new\r\nsecond line");
+    EXPECT_EQ(s.StatusMask, L"ab\r\nc");
+    EXPECT_FALSE(s.Enabled);
+    EXPECT_TRUE(s.ShowErrors);
+    EXPECT_TRUE(s.NoLogin);
+}
+
+TEST_F(SettingsDialog, CyrillicTextsRoundTrip) {
+    const std::wstring cyrillic = L"\u0418\u0432\u0430\u043D \u0412\u0430\u0441\u044F";
+    HWND d = open(sample(false));
+    ASSERT_NE(d, nullptr);
+    SetWindowTextW(item(d, kLoginEdit), (cyrillic + L"@mail.ru").c_str());
+    SetWindowTextW(item(d, kPasswordEdit), cyrillic.c_str());
+    SetWindowTextW(item(d, kMaskEdit),
+                   (L"\u0418\u0433\u0440\u0430\u0435\u0442: %title%\r\n" + cyrillic).c_str());
+    SetWindowTextW(item(d, kCookieEdit), (L"\u00A9 " + cyrillic).c_str());
+    SendMessageW(item(d, kOk), BM_CLICK, 0, 0);
+    Settings s = currentSettings();
+    EXPECT_EQ(s.AuthLogin, cyrillic + L"@mail.ru");
+    EXPECT_EQ(s.AuthPass, cyrillic);
+    EXPECT_EQ(s.StatusMask, L"\u0418\u0433\u0440\u0430\u0435\u0442: %title%\r\n" + cyrillic);
+    EXPECT_EQ(s.Cookie, L"\u00A9 " + cyrillic);
+}
+
+TEST_F(SettingsDialog, SecondShowOnlyRaisesTheOpenWindow) {
+    HWND d = open(sample(false));
+    ASSERT_NE(d, nullptr);
+    SetWindowTextW(item(d, kLoginEdit), L"half typed");
+    // Another window on top of it.
+    HWND other = CreateWindowExW(0, L"STATIC", L"cover", WS_POPUP | WS_VISIBLE, 300, 200, 400, 400,
+                                 nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(other, nullptr);
+    SetWindowPos(other, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    pump();
+    ASSERT_TRUE(isAbove(other, d));
+
+    showSettingsDialog();
+    pump();
+    EXPECT_EQ(settingsDialogWindow(), d);
+    EXPECT_EQ(countDialogWindows(), 1);
+    EXPECT_TRUE(settingsDialogOpen);
+    EXPECT_EQ(textOf(item(d, kLoginEdit)), L"half typed");
+    EXPECT_TRUE(visible(d));
+    EXPECT_TRUE(isAbove(d, other)) << "the dialog is on top again";
+    DestroyWindow(other);
+}
+
+TEST_F(SettingsDialog, CloseRequestCountsAsCancelAndTheNextShowBuildsAnew) {
+    HWND d = open(sample(false));
+    ASSERT_NE(d, nullptr);
+    SetWindowTextW(item(d, kPasswordEdit), L"dropped");
+    PostMessageW(d, WM_CLOSE, 0, 0);
+    pump();
+    EXPECT_FALSE(settingsDialogOpen);
+    EXPECT_FALSE(IsWindow(d) && visible(d));
+    EXPECT_EQ(currentSettings().AuthPass, L"secret & more");
+    EXPECT_EQ(countDialogWindows(), 0);
+
+    HWND again = open(sample(false));
+    ASSERT_NE(again, nullptr);
+    EXPECT_TRUE(settingsDialogOpen);
+    EXPECT_EQ(textOf(item(again, kPasswordEdit)), L"secret & more");
+}
+
+TEST_F(SettingsDialog, TabVisitsTheVisibleControlsInTheirOrder) {
+    struct {
+        bool cookie;
+        std::vector<int> order;
+    } modes[] = {
+        {false,
+         {kLoginRadio, kLoginEdit, kPasswordEdit, kMaskEdit, kEnabled, kOk, kCancel, kErrors}},
+        {true, {kCookieRadio, kMaskEdit, kCookieEdit, kEnabled, kOk, kCancel, kErrors}}};
+    // Windows' dialog manager enters a radio group at its checked button only.
+    for (auto& m : modes) {
+        SCOPED_TRACE(m.cookie ? "cookie mode" : "login mode");
+        HWND d = open(sample(m.cookie));
+        ASSERT_NE(d, nullptr);
+        HWND at = item(d, m.order.back());
+        for (int n : m.order) {
+            at = GetNextDlgTabItem(d, at, FALSE);
+            EXPECT_EQ(at, item(d, n)) << "expected control " << n;
+        }
+        SendMessageW(item(d, kCancel), BM_CLICK, 0, 0);
+        pump();
+    }
+
+    // The Tab key itself, through IsDialogMessage, out of a multi-line box too.
+    HWND d = open(sample(false));
+    ASSERT_NE(d, nullptr);
+    SetFocus(item(d, kLoginEdit));
+    for (int n : {int(kPasswordEdit), int(kMaskEdit), int(kEnabled), int(kOk)}) {
+        press(VK_TAB);
+        EXPECT_EQ(GetFocus(), item(d, n)) << "expected control " << n;
+    }
+    EXPECT_FALSE(currentSettings().NoLogin);
+}
+
+// Needs the service stand-in for the picture (run under its wrapper, which sets
+// NIMBO_SERVICE_PORT); the code dialog runs on a helper thread, as on the timer thread.
+TEST_F(SettingsDialog, OpeningClosesTheSecurityCodeWindow) {
+    const char* port = std::getenv("NIMBO_SERVICE_PORT");
+    if (!port) GTEST_SKIP() << "no service stand-in (NIMBO_SERVICE_PORT)";
+    ASSERT_TRUE(testutil::writeFile(testutil::besideIni(),
+                                    std::string("[Winamp]\r\nproxy=127.0.0.1:") + port + "\r\n"));
+    loadSettings();
+
+    struct Ask {
+        std::string url, code;
+        static DWORD WINAPI run(void* self) {
+            auto* ask = static_cast<Ask*>(self);
+            ask->code = askSecurityCode(ask->url);
+            return 0;
+        }
+    } ask{std::string(kServiceHost) + "/captcha.php?sid=42", ""};
+    HANDLE thread = CreateThread(nullptr, 0, Ask::run, &ask, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    HWND code = nullptr;
+    for (int i = 0; i < 1000 && !code; ++i) {
+        Sleep(20);
+        code = securityCodeWindow();
+    }
+    ASSERT_NE(code, nullptr) << "the security-code window never came up";
+    ASSERT_TRUE(securityCodePending);
+    HWND codeEdit = FindWindowExW(code, nullptr, L"Edit", nullptr);
+    SendMessageW(codeEdit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"7x9"));
+
+    showSettingsDialog();
+    bool ended = WaitForSingleObject(thread, 20000) == WAIT_OBJECT_0;
+    if (!ended) PostMessageW(securityCodeWindow(), WM_CLOSE, 0, 0);
+    WaitForSingleObject(thread, 20000);
+    CloseHandle(thread);
+    EXPECT_TRUE(ended) << "the security-code dialog was not asked to close";
+    EXPECT_EQ(ask.code, "7x9") << "it ends with the text typed so far";
+    EXPECT_FALSE(securityCodePending);
+    pump();
+    HWND d = settingsDialogWindow();
+    ASSERT_NE(d, nullptr);
+    EXPECT_TRUE(visible(d));
+    EXPECT_TRUE(settingsDialogOpen);
+}

@@ -1,0 +1,22 @@
+// The small window that shows the service's security-code picture and asks the user
+// to type the code. It runs on the caller's thread (the timer thread during a login).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace nimbo {
+
+// Fetches and decodes the picture at `imageUrl`, shows it with an edit box and an
+// "Ok" button, and returns once the window got WM_CLOSE (or quit began): the typed
+// text in the ANSI code page. Empty when the picture cannot be fetched or decoded
+// (then no window appears) or when nothing was typed. securityCodePending is on
+// while the window exists.
+std::string askSecurityCode(const std::string& imageUrl);
+
+// The dialog window while it is up, else null. Readable from any thread, so Winamp's
+// thread can post WM_CLOSE to it.
+HWND securityCodeWindow();
+
+}  // namespace nimbo
