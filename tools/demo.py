@@ -214,9 +214,30 @@ def describe_box(player):
 
 # ---------------------------------------------------------------- the demo
 
+def settings_dialog(player, required=True):
+    """The visible settings window and its controls, from the stand-in's window list."""
+    windows = player.windows()
+    dialog = next((w for w in windows if w["text"] == "Nimbo" and w.get("visible") == "1"
+                   and w.get("parent") == "0x0"), None)
+    if dialog is None:
+        if required:
+            raise DemoFailed("the settings window did not appear after config")
+        return None, []
+    return dialog, [w for w in windows if w.get("parent") == dialog["hwnd"]]
+
+
+def wait_until(condition, timeout, what):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if condition():
+            return
+        time.sleep(0.2)
+    raise DemoFailed("%s did not happen within %d s" % (what, timeout))
+
+
 def demo(build, work, state):
     """Runs the steps; records what it starts in `state` for the clean-up."""
-    total = 9
+    total = 10
     dll = os.path.join(build, "gen_nimbo.dll")
     exe = os.path.join(build, "tools", "player", "nimbo_player.exe")
     for path in (dll, exe):
@@ -300,7 +321,23 @@ def demo(build, work, state):
         since += 1
         say("        service received: %s" % entry["text"])
 
-    step(6, total, "Quitting the player: the plugin clears the status on its way out")
+    step(6, total, "Opening the plugin's settings, as Winamp's Configure button does (config)")
+    player.check("config")
+    dialog, controls = settings_dialog(player)
+    say("      a window \"%s\" of %dx%d pixels with %d controls:"
+        % (dialog["text"], dialog["rect"][2] - dialog["rect"][0],
+           dialog["rect"][3] - dialog["rect"][1], len(controls)))
+    for c in controls:
+        if c.get("visible") == "1" and c["text"]:
+            text = c["text"].replace("\r\n", " / ")
+            say("        %-8s %-22s at %s" % (c["class"], '"%s"' % text, c["rel"][:2]))
+    cancel = next(c for c in controls if c["text"] == "Cancel")
+    player.check("click %s" % cancel["hwnd"])
+    wait_until(lambda: settings_dialog(player, required=False)[0] is None, timeout=10,
+               what="the settings window to close after Cancel")
+    say("      > Cancel: the window closes and the settings stay as they were")
+
+    step(7, total, "Quitting the player: the plugin clears the status on its way out")
     for line in player.check("quit", timeout=30):
         say("      " + line)
     wait_for_history(service, since, lambda h: h["action"] == "clear", timeout=15,
@@ -309,14 +346,14 @@ def demo(build, work, state):
     player.exit_code(timeout=30)
     say("      player has exited")
 
-    step(7, total, "Every status text the service received, in order (decoded from UTF-8)")
+    step(8, total, "Every status text the service received, in order (decoded from UTF-8)")
     for i, h in enumerate(service.history()):
         say("      " + ("set   %s" % h["text"] if h["action"] == "set" else "clear"))
         if i < first_play:
             say("            (sent when the plugin started: it reports the empty, stopped "
                 "player as a change too)")
 
-    step(8, total, "The requests on the wire (absolute form, since they go through the proxy); "
+    step(9, total, "The requests on the wire (absolute form, since they go through the proxy); "
          "the clear request in full")
     log = service.log()
     for entry in log:
@@ -334,7 +371,7 @@ def demo(build, work, state):
         if line:
             say("        | " + line)
 
-    step(9, total, "winamp.ini after quit (the plugin writes its settings back)")
+    step(10, total, "winamp.ini after quit (the plugin writes its settings back)")
     with open(os.path.join(host, "winamp.ini"), "rb") as f:
         for line in f.read().decode("utf-8", "replace").splitlines():
             say("        " + line)
