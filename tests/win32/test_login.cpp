@@ -14,10 +14,15 @@
 #include "net/login.h"
 #include "plugin/settings.h"
 #include "plugin/state.h"
+#include "tests/win32/service_test_util.h"
 #include "tests/win32/win32_test_util.h"
 #include "ui/security_code_dialog.h"
 
 using namespace nimbo;
+using testutil::closedPort;
+using testutil::control;
+using testutil::servicePort;
+using testutil::useProxy;
 
 namespace {
 
@@ -29,19 +34,6 @@ const char kCodeLoginStart[] =
     "&email=%75%73%65%72%40%65%78%61%6D%70%6C%65%2E%63%6F%6D&pass=%73%65%63%72%65%74";
 const char kCaptcha[] = "/captcha.php?sid=123456";
 const wchar_t kServiceCookie[] = L"remixsid=5f2e8a91c04b";
-
-std::string servicePort() {
-    const char* port = std::getenv("NIMBO_SERVICE_PORT");
-    return port ? port : "";
-}
-
-std::string control(const std::string& request) {
-    HttpReply reply;
-    if (!httpExchange("127.0.0.1:" + servicePort() + "/__control/" + request, std::nullopt,
-                      ProxyParts(), reply))
-        return std::string();
-    return reply.body;
-}
 
 // Path and query of every logged request (the proxy sees the absolute form; how the
 // client writes scheme, host and port is not the login's business), JSON escapes
@@ -61,27 +53,6 @@ std::vector<std::string> loggedTargets() {
         targets.push_back(target);
     }
     return targets;
-}
-
-void useProxy(const std::string& hostPort) {
-    ASSERT_TRUE(
-        testutil::writeFile(testutil::besideIni(), "[Winamp]\r\nproxy=" + hostPort + "\r\n"));
-    resetSettingsForTest();
-    loadSettings();
-}
-
-std::string closedPort() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(1, 1), &data);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    int length = sizeof address;
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    closesocket(s);
-    return std::to_string(ntohs(address.sin_port));
 }
 
 // What the user does when the security-code dialog comes up.

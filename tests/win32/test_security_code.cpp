@@ -21,49 +21,18 @@
 #include "plugin/settings.h"
 #include "plugin/state.h"
 #include "plugin/update_cycle.h"
+#include "tests/win32/service_test_util.h"
 #include "tests/win32/win32_test_util.h"
 #include "ui/jpeg_image.h"
 #include "ui/security_code_dialog.h"
 
 using namespace nimbo;
+using testutil::closedPort;
+using testutil::control;
+using testutil::servicePort;
+using testutil::useProxy;
 
 namespace {
-
-std::string servicePort() {
-    const char* port = std::getenv("NIMBO_SERVICE_PORT");
-    return port ? port : "";
-}
-
-std::string control(const std::string& request) {
-    HttpReply reply;
-    if (!httpExchange("127.0.0.1:" + servicePort() + "/__control/" + request, std::nullopt,
-                      ProxyParts(), reply))
-        return std::string();
-    return reply.body;
-}
-
-// Winamp's proxy setting, read the way the plugin reads it.
-void useProxy(const std::string& hostPort) {
-    ASSERT_TRUE(
-        testutil::writeFile(testutil::besideIni(), "[Winamp]\r\nproxy=" + hostPort + "\r\n"));
-    resetSettingsForTest();
-    loadSettings();
-}
-
-// A loopback port that nothing listens on.
-std::string closedPort() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(1, 1), &data);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    int length = sizeof address;
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    closesocket(s);
-    return std::to_string(ntohs(address.sin_port));
-}
 
 std::string captchaUrl() {
     return std::string(kServiceHost) + "/captcha.php?sid=123456";
