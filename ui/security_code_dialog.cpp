@@ -7,6 +7,7 @@
 #include "plugin/state.h"
 #include "plugin/update_cycle.h"
 #include "ui/jpeg_image.h"
+#include "ui/window_util.h"
 
 namespace nimbo {
 
@@ -46,21 +47,6 @@ const ControlLayout kControls[] = {
 };
 
 std::atomic<HWND> gDialog{nullptr};
-
-// n / 2 to the nearest integer, an exact half going to the even neighbour.
-int half(int n) {
-    const int down = n >= 0 ? n / 2 : -((1 - n) / 2);
-    if (n % 2 == 0) return down;
-    return down % 2 == 0 ? down : down + 1;
-}
-
-HINSTANCE thisModule() {
-    HMODULE module = nullptr;
-    GetModuleHandleExW(
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-        reinterpret_cast<LPCWSTR>(&thisModule), &module);
-    return module;
-}
 
 // What the window procedure needs; lives on askSecurityCode's stack.
 struct DialogState {
@@ -138,7 +124,7 @@ class WindowClass {
         WNDCLASSEXW wc = {};
         wc.cbSize = sizeof wc;
         wc.lpfnWndProc = proc;
-        wc.hInstance = thisModule();
+        wc.hInstance = moduleInstance();
         wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
         wc.hbrBackground = background;
         wc.lpszClassName = name;
@@ -147,29 +133,12 @@ class WindowClass {
             RegisterClassExW(&wc);
         }
     }
-    ~WindowClass() { UnregisterClassW(name_, thisModule()); }
+    ~WindowClass() { UnregisterClassW(name_, moduleInstance()); }
     WindowClass(const WindowClass&) = delete;
     WindowClass& operator=(const WindowClass&) = delete;
 
   private:
     const wchar_t* name_;
-};
-
-class Font {
-  public:
-    explicit Font(int weight)
-        : handle_(CreateFontW(kFontHeight, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                              DEFAULT_PITCH | FF_DONTCARE, kFontFace)) {}
-    ~Font() {
-        if (handle_) DeleteObject(handle_);
-    }
-    Font(const Font&) = delete;
-    Font& operator=(const Font&) = delete;
-    HFONT get() const { return handle_; }
-
-  private:
-    HFONT handle_;
 };
 
 class Window {
@@ -216,16 +185,16 @@ void describePicture(const JpegPicture& picture, DialogState& state) {
 }
 
 HWND createDialog(HWND owner, DialogState& state, const Font& font, const Font& bold) {
-    const int left = half(GetSystemMetrics(SM_CXSCREEN)) - half(kWidth);
-    const int top = half(GetSystemMetrics(SM_CYSCREEN)) - half(kHeight);
+    const POINT origin = centredOrigin(kWidth, kHeight);
+    const int left = origin.x, top = origin.y;
     HWND dialog = CreateWindowExW(0, kDialogClass, kCaption, WS_BORDER, left, top, kWidth, kHeight,
-                                  owner, nullptr, thisModule(), &state);
+                                  owner, nullptr, moduleInstance(), &state);
     if (!dialog) return nullptr;
     SendMessageW(dialog, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
     for (const ControlLayout& c : kControls) {
         HWND control = CreateWindowExW(
             c.exStyle, c.className, c.text, WS_CHILD | WS_VISIBLE | c.style, c.left, c.top, c.width,
-            c.height, dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), thisModule(),
+            c.height, dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), moduleInstance(),
             nullptr);
         if (!control) return nullptr;
         const HFONT face = c.bold ? bold.get() : font.get();
@@ -279,13 +248,13 @@ std::string askSecurityCode(const std::string& imageUrl) {
     PendingFlag pending;
     WindowClass ownerClass(kOwnerClass, ownerProc, nullptr);
     WindowClass dialogClass(kDialogClass, dialogProc, GetSysColorBrush(COLOR_BTNFACE));
-    Font font(FW_NORMAL);
-    Font bold(FW_BOLD);
+    const Font font = makeFont(kFontFace, kFontHeight, FW_NORMAL);
+    const Font bold = makeFont(kFontFace, kFontHeight, FW_BOLD);
     DialogState state;
     describePicture(picture, state);
 
     Window owner(CreateWindowExW(0, kOwnerClass, L"", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
-                                 thisModule(), nullptr));
+                                 moduleInstance(), nullptr));
     if (!owner.get()) return result;
     // Owned by the application window, so destroying that one takes it along.
     HWND dialog = createDialog(owner.get(), state, font, bold);

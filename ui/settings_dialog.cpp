@@ -10,6 +10,7 @@
 #include "plugin/settings.h"
 #include "plugin/state.h"
 #include "ui/security_code_dialog.h"
+#include "ui/window_util.h"
 
 #define NIMBO_HOME_PAGE "http://nimbo.sourceforge.net"
 
@@ -105,19 +106,9 @@ const ControlRow kControls[kControlCount] = {
 };
 // clang-format on
 
-struct FontDeleter {
-    void operator()(HFONT font) const { DeleteObject(font); }
-};
-using Font = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
-
-Font makeFont(Look look) {
-    LOGFONTW lf = {};
-    lf.lfHeight = kFontHeight;
-    lf.lfWeight = look == Look::Bold ? FW_BOLD : FW_NORMAL;
-    lf.lfUnderline = look == Look::Underlined;
-    lf.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynW(lf.lfFaceName, kFontFace, LF_FACESIZE);
-    return Font(CreateFontIndirectW(&lf));
+Font fontFor(Look look) {
+    return makeFont(kFontFace, kFontHeight, look == Look::Bold ? FW_BOLD : FW_NORMAL,
+                    look == Look::Underlined);
 }
 
 // One dialog window's state. The window owns it from WM_NCCREATE and frees it at
@@ -138,23 +129,8 @@ Dialog* gOpen = nullptr;
 WNDPROC gStaticProc = nullptr;
 HomePageOpener gOpener = nullptr;
 
-HINSTANCE moduleInstance() {
-    HMODULE module = nullptr;
-    GetModuleHandleExW(
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-        reinterpret_cast<LPCWSTR>(&moduleInstance), &module);
-    return module;
-}
-
 Dialog* dialogOf(HWND window) {
     return reinterpret_cast<Dialog*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-}
-
-// n / 2 to the nearest integer, an exact half going to the even neighbour.
-int half(int n) {
-    int q = n / 2;
-    if (n % 2 != 0 && q % 2 != 0) q += n > 0 ? 1 : -1;
-    return q;
 }
 
 std::wstring textOf(HWND control) {
@@ -483,7 +459,7 @@ bool buildDialog() {
 
     std::unique_ptr<Dialog> owned(new Dialog);
     for (Look look : {Look::Regular, Look::Bold, Look::Underlined}) {
-        owned->fonts[static_cast<int>(look)] = makeFont(look);
+        owned->fonts[static_cast<int>(look)] = fontFor(look);
     }
     CreateParams params = {owned.get(), false};
     // Overlapped with a thin border only: Windows adds the caption, but there is no
@@ -498,8 +474,8 @@ bool buildDialog() {
         DestroyWindow(window);
         return false;
     }
-    int left = half(GetSystemMetrics(SM_CXSCREEN)) - half(kOuterWidth);
-    int top = half(GetSystemMetrics(SM_CYSCREEN)) - half(kOuterHeight);
+    const POINT origin = centredOrigin(kOuterWidth, kOuterHeight);
+    const int left = origin.x, top = origin.y;
     SetWindowPos(window, nullptr, left, top, kOuterWidth, kOuterHeight,
                  SWP_NOZORDER | SWP_NOACTIVATE);
 
