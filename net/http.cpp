@@ -347,6 +347,16 @@ std::string loginCookie(const std::vector<std::string>& headers) {
     return cookie;
 }
 
+TimeLimitedSource::TimeLimitedSource(ByteSource& inner, unsigned limitMs,
+                                     std::function<unsigned()> nowMs)
+    : inner_(inner), limitMs_(limitMs), nowMs_(std::move(nowMs)), startMs_(nowMs_()) {}
+
+int TimeLimitedSource::read(char* buffer, int max) {
+    // Unsigned difference: right across a wrap of the clock.
+    if (nowMs_() - startMs_ >= limitMs_) return -1;
+    return inner_.read(buffer, max);
+}
+
 std::string streamToText(const std::string& stream) {
     return stream;
 }

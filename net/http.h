@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,6 +54,25 @@ class ByteSource {
     // Up to `max` bytes into `buffer`: the count (> 0), 0 when the peer closed,
     // < 0 on an error or when the wait ran out.
     virtual int read(char* buffer, int max) = 0;
+};
+
+// A whole reply may take at most this long. Each wait is bounded, but a peer that
+// trickles a byte now and then would otherwise hold the caller (and so Winamp's exit
+// at quit) almost without end.
+constexpr unsigned kMaxReplyMs = 60000;
+
+// Passes reads through until `limitMs` have gone by since it was made, then answers
+// every read as a wait that ran out. `nowMs` is a millisecond clock that may wrap.
+class TimeLimitedSource : public ByteSource {
+  public:
+    TimeLimitedSource(ByteSource& inner, unsigned limitMs, std::function<unsigned()> nowMs);
+    int read(char* buffer, int max) override;
+
+  private:
+    ByteSource& inner_;
+    unsigned limitMs_;
+    std::function<unsigned()> nowMs_;
+    unsigned startMs_;
 };
 
 struct HttpReply {

@@ -205,7 +205,8 @@ bool httpExchange(const std::string& url, const std::optional<std::string>& cook
         }
         Connection connection;
         if (!connection.open(target) || !connection.sendAll(request)) return false;
-        SocketSource source(connection.handle());
+        SocketSource socketSource(connection.handle());
+        TimeLimitedSource source(socketSource, kMaxReplyMs, [] { return unsigned(GetTickCount()); });
         reply = readReply(source);
         return true;
     } catch (...) {

@@ -334,3 +334,22 @@ TEST(LoginCookie, FromARedirectOnTheWire) {
 }
 
 }  // namespace
+
+TEST(ReadReply, AWholeReplyIsBoundInTime) {
+    // A peer that trickles forever: every read takes a second of the fake clock,
+    // which starts just below the wrap of a 32-bit millisecond counter.
+    EndlessSource trickle("HTTP/1.0 200 OK\r\n\r\n", "x");
+    unsigned now = 0xFFFFFFFFu - 2500;
+    TimeLimitedSource limited(trickle, 10000, [&] {
+        unsigned t = now;
+        now += 1000;
+        return t;
+    });
+    HttpReply reply = readReply(limited);
+    EXPECT_EQ(reply.statusCode, 200);
+    EXPECT_GT(trickle.total, 0u);
+    // About ten reads got through before the limit; the rest answered as a time-out.
+    EXPECT_LE(trickle.total, 10u * 4096u);
+    int afterLimit = limited.read(nullptr, 0);
+    EXPECT_EQ(afterLimit, -1);
+}
