@@ -17,7 +17,8 @@ target_link_libraries(nimbo_core_win PUBLIC nimbo_jpeg winmm ws2_32 shell32 user
 add_library(gen_nimbo SHARED plugin/export.cpp plugin/gen_nimbo.def)
 set_target_properties(gen_nimbo PROPERTIES PREFIX "" OUTPUT_NAME gen_nimbo)
 target_link_libraries(gen_nimbo PRIVATE nimbo_core_win)
-target_link_options(gen_nimbo PRIVATE -Wl,--enable-stdcall-fixup)
+# The shipped DLL carries no symbol table: half the size, nothing lost at run time.
+target_link_options(gen_nimbo PRIVATE -Wl,--enable-stdcall-fixup -s)
 
 # A test build that talks to the service stand-in directly: the host name resolves
 # to the loopback address. Its own service_host object wins over the library's.
