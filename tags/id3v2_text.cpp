@@ -1,5 +1,6 @@
 #include "tags/id3v2_text.h"
 
+#include "common/hex.h"
 #include "common/platform.h"
 
 namespace nimbo {
@@ -28,13 +29,6 @@ std::string utf16Text(const std::string& content) {
         out += narrow(std::wstring(1, static_cast<wchar_t>(unit)));
     }
     return trimControls(out);
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 }  // namespace

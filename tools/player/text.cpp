@@ -6,6 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/hex.h"
+
+using nimbo::hexDigit;
+
 namespace player {
 
 std::wstring fromUtf8(const std::string& text) {
@@ -28,12 +32,6 @@ std::string toCodePage(UINT codePage, const std::wstring& text) {
     return out;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 }  // namespace
 
 std::string toUtf8(const std::wstring& text) {
