@@ -20,7 +20,6 @@ const wchar_t kFontFace[] = L"MS Sans Serif";
 const int kFontHeight = 15;
 const int kWidth = 201;
 const int kHeight = 175;
-const COLORREF kTextColour = 0x000008;
 // How often the loop looks at quitRequested() when no message arrives.
 const DWORD kQuitPollMs = 100;
 

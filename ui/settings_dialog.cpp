@@ -27,7 +27,6 @@ const int kFontHeight = 15;
 const int kOuterWidth = 378;
 const int kOuterHeight = 298;
 
-const COLORREF kTextColour = 0x000008;
 const COLORREF kGrey = 0x808080;
 const COLORREF kLinkBlue = 0xFF0000;
 const COLORREF kLinkRed = 0x0000FF;

@@ -9,6 +9,9 @@
 
 namespace nimbo {
 
+// Both windows draw their texts in this colour (practically black).
+constexpr COLORREF kTextColour = 0x000008;
+
 // n / 2 to the nearest integer, an exact half going to the even neighbour.
 int half(int n);
 

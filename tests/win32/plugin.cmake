@@ -1,17 +1,10 @@
 # The plugin shell: settings store under both code pages, lifecycle and the tick.
 foreach(cp 1251 1252)
-  if(cp EQUAL 1251)
-    set(locale ru_RU.UTF-8)
-  else()
-    set(locale en_US.UTF-8)
-  endif()
-  nimbo_wine_test(test_settings_store_${cp} LOCALE ${locale} LOCKS appdata
+  nimbo_wine_test(test_settings_store_${cp} CODEPAGE ${cp} LOCKS appdata
                   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_settings_store.cpp)
-  target_compile_definitions(test_settings_store_${cp} PRIVATE NIMBO_EXPECT_CP=${cp})
-  nimbo_wine_test(test_probe_${cp} LOCALE ${locale} LOCKS winamp_window
+  nimbo_wine_test(test_probe_${cp} CODEPAGE ${cp} LOCKS winamp_window
                   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_probe.cpp)
-  target_compile_definitions(test_probe_${cp} PRIVATE NIMBO_EXPECT_CP=${cp}
-                             NIMBO_PLAYER_EXE="$<TARGET_FILE:nimbo_player>")
+  target_compile_definitions(test_probe_${cp} PRIVATE NIMBO_PLAYER_EXE="$<TARGET_FILE:nimbo_player>")
   add_dependencies(test_probe_${cp} nimbo_player)
 endforeach()
 
