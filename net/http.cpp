@@ -3,24 +3,13 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "net/text.h"
+#include "common/text.h"
 
 namespace nimbo {
 
 const char kUserAgent[] = "Opera/9.20 (Windows NT 5.1; U; ru)";
 
 namespace {
-
-bool isBlankOrControl(unsigned char c) {
-    return c <= 0x20 || c == 0x7F;
-}
-
-std::string trimPiece(const std::string& text) {
-    size_t first = 0, last = text.size();
-    while (first < last && isBlankOrControl(text[first])) ++first;
-    while (last > first && isBlankOrControl(text[last - 1])) --last;
-    return text.substr(first, last - first);
-}
 
 char upperAscii(char c) {
     return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
@@ -212,7 +201,7 @@ ParsedUrl parseUrl(const std::string& url) {
     std::string rest = url;
     size_t mark = url.find("://");
     if (mark != std::string::npos) {
-        parsed.scheme = trimPiece(url.substr(0, mark));
+        parsed.scheme = trimControls(url.substr(0, mark), true);
         rest = url.substr(mark + 3);
         if (equalsNoCase(parsed.scheme, "https")) parsed.port = "443";
         if (equalsNoCase(parsed.scheme, "ftp")) parsed.port = "21";
@@ -222,18 +211,18 @@ ParsedUrl parseUrl(const std::string& url) {
     if (at != std::string::npos && (slash == std::string::npos || at < slash)) {
         std::string userInfo = rest.substr(0, at);
         size_t colon = userInfo.find(':');
-        parsed.user = trimPiece(userInfo.substr(0, colon));
-        if (colon != std::string::npos) parsed.password = trimPiece(userInfo.substr(colon + 1));
+        parsed.user = trimControls(userInfo.substr(0, colon), true);
+        if (colon != std::string::npos) parsed.password = trimControls(userInfo.substr(colon + 1), true);
         rest = rest.substr(at + 1);
         slash = rest.find('/');
     }
-    std::string hostPort = trimPiece(rest.substr(0, slash));
+    std::string hostPort = trimControls(rest.substr(0, slash), true);
     std::string path =
-        slash == std::string::npos ? std::string() : trimPiece(rest.substr(slash + 1));
+        slash == std::string::npos ? std::string() : trimControls(rest.substr(slash + 1), true);
     size_t colon = hostPort.find(':');
-    parsed.host = trimPiece(hostPort.substr(0, colon));
+    parsed.host = trimControls(hostPort.substr(0, colon), true);
     if (colon != std::string::npos) {
-        std::string port = trimPiece(hostPort.substr(colon + 1));
+        std::string port = trimControls(hostPort.substr(colon + 1), true);
         if (!port.empty()) parsed.port = port;
     }
     if (parsed.host.empty()) parsed.host = "localhost";
@@ -314,7 +303,7 @@ HttpReply readReply(ByteSource& source) {
         if (line.empty()) break;
         if (startsWithNoCase(line, "CONTENT-LENGTH:")) {
             uint64_t value = 0;
-            if (parseNumber(trimPiece(afterFirstSpace(line)), 10, value)) {
+            if (parseNumber(trimControls(afterFirstSpace(line), true), 10, value)) {
                 length = value;
                 mode = BodyMode::length;
             }

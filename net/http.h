@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/settings_codec.h"
+#include "core/settings_codec.h"
 
 namespace nimbo {
 

@@ -4,9 +4,10 @@
 #include <cstring>
 #include <new>
 
+#include "common/critical_section.h"
 #include "common/platform.h"
+#include "core/settings.h"
 #include "net/http_client.h"
-#include "plugin/settings.h"
 
 namespace nimbo {
 
@@ -16,36 +17,15 @@ namespace {
 // caller about that much per request instead of the system's much longer default.
 constexpr int kConnectWaitMs = 5000;
 
-class CriticalSection {
-  public:
-    CriticalSection() { InitializeCriticalSection(&section_); }
-    ~CriticalSection() { DeleteCriticalSection(&section_); }
-    CriticalSection(const CriticalSection&) = delete;
-    CriticalSection& operator=(const CriticalSection&) = delete;
-    void enter() { EnterCriticalSection(&section_); }
-    void leave() { LeaveCriticalSection(&section_); }
-
-  private:
-    CRITICAL_SECTION section_;
-};
-
 // Built when the module loads, before any request can run. Serialises Winsock
 // start-up and host look-ups (gethostbyname hands out shared data).
 CriticalSection gLookupLock;
 bool gWinsockStarted = false;
 
-class Locked {
-  public:
-    Locked() { gLookupLock.enter(); }
-    ~Locked() { gLookupLock.leave(); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-};
-
 // Started once, on first use, and left running: the plugin is never unloaded
 // before the process ends, and WSACleanup may not be called from DllMain.
 bool startWinsock() {
-    Locked lock;
+    Locked lock(gLookupLock);
     if (!gWinsockStarted) {
         WSADATA data;
         gWinsockStarted = WSAStartup(MAKEWORD(1, 1), &data) == 0;
@@ -68,7 +48,7 @@ bool resolve(const std::string& host, const std::string& port, sockaddr_in& addr
         return false;
     }
 
-    Locked lock;
+    Locked lock(gLookupLock);
     unsigned long ip = inet_addr(host.c_str());
     if (ip == INADDR_NONE) {
         hostent* entry = gethostbyname(host.c_str());

@@ -3,12 +3,11 @@
 #include <string>
 
 #include "common/platform.h"
+#include "common/text.h"
+#include "core/settings.h"
+#include "core/state.h"
 #include "net/http_client.h"
 #include "net/publisher.h"
-#include "net/text.h"
-#include "plugin/settings.h"
-#include "plugin/update_cycle.h"
-#include "ui/security_code_dialog.h"
 
 namespace nimbo {
 
@@ -38,11 +37,12 @@ std::string codeLoginUrl(const std::string& email, const std::string& password,
 
 // The challenge answered: the second reply, or nothing when the attempt ends here
 // without a message (dialog closed empty, wrong code, quit under way).
-bool answerChallenge(const std::string& email, const std::string& password, aDeltaOne& reply) {
+bool answerChallenge(const std::string& email, const std::string& password,
+                     const SecurityCodePrompt& askCode, aDeltaOne& reply) {
     const std::string sid = extractBetween8(reply.body, L"captcha.php?sid", L"=", L"'");
     // Without a sid the challenge cannot be shown; the cookie rule decides.
     if (sid == "None") return true;
-    const std::string code = askSecurityCode(std::string(kServiceHost) + "/captcha.php?sid=" + sid);
+    const std::string code = askCode(std::string(kServiceHost) + "/captcha.php?sid=" + sid);
     if (code.empty() || quitRequested()) return false;
     const std::string csid = extractBetween8(reply.body, L"name=\"csid\"", L"value=", L">");
     reply = httpLogin(codeLoginUrl(email, password, csid, code));
@@ -51,13 +51,13 @@ bool answerChallenge(const std::string& email, const std::string& password, aDel
 
 }  // namespace
 
-bool logIn() {
+bool logIn(const SecurityCodePrompt& askCode) {
     const Settings settings = currentSettings();
     const std::string email = narrow(settings.AuthLogin);
     const std::string password = narrow(settings.AuthPass);
 
     aDeltaOne reply = httpLogin(firstLoginUrl(email, password));
-    if (contains(reply.body, kCodeFormMarker) && !answerChallenge(email, password, reply))
+    if (contains(reply.body, kCodeFormMarker) && !answerChallenge(email, password, askCode, reply))
         return false;
 
     if (reply.cookie == "None") {

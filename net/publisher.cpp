@@ -2,11 +2,10 @@
 
 #include <windows.h>
 
+#include "common/text.h"
+#include "common/utf8.h"
+#include "core/state.h"
 #include "net/http_client.h"
-#include "net/text.h"
-#include "plugin/settings_codec.h"
-#include "plugin/state.h"
-#include "plugin/update_cycle.h"
 
 namespace nimbo {
 

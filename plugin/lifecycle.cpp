@@ -1,8 +1,8 @@
 // init, config and quit, as Winamp calls them on its user-interface thread.
+#include "core/settings.h"
+#include "core/state.h"
 #include "net/publisher.h"
 #include "plugin/plugin.h"
-#include "plugin/settings.h"
-#include "plugin/state.h"
 #include "plugin/update_cycle.h"
 #include "ui/settings_dialog.h"
 

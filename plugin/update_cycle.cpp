@@ -2,11 +2,12 @@
 
 #include <mmsystem.h>
 
+#include "core/settings.h"
+#include "core/state.h"
 #include "net/login.h"
 #include "net/publisher.h"
-#include "plugin/settings.h"
-#include "plugin/state.h"
 #include "probe/probe.h"
+#include "ui/security_code_dialog.h"
 
 namespace nimbo {
 
@@ -14,7 +15,6 @@ namespace {
 
 // Ticks in progress and the thread they run on; quit waits for the count to drop.
 volatile LONG gActiveTicks = 0;
-volatile LONG gQuitting = 0;
 volatile DWORD gTickThread = 0;
 
 void publishStatus(const std::string& filePath) {
@@ -42,7 +42,7 @@ void runTick() {
         return;
     }
     if (settings.AuthLogin.empty() || settings.AuthPass.empty()) return;
-    if (logIn()) publishStatus(filePath);
+    if (logIn(askSecurityCode)) publishStatus(filePath);
 }
 
 BOOL CALLBACK closeWindow(HWND window, LPARAM) {
@@ -55,7 +55,7 @@ BOOL CALLBACK closeWindow(HWND window, LPARAM) {
 void CALLBACK updateTick(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
     InterlockedIncrement(&gActiveTicks);
     gTickThread = GetCurrentThreadId();
-    if (!gQuitting) {
+    if (!quitRequested()) {
         try {
             runTick();
         } catch (...) {
@@ -66,7 +66,7 @@ void CALLBACK updateTick(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
 }
 
 UINT startUpdateTimer() {
-    InterlockedExchange(&gQuitting, 0);
+    setQuitRequested(false);
     // TIME_KILL_SYNCHRONOUS makes timeKillEvent wait for a callback in flight; quit
     // only kills the timer once no tick can be waiting for Winamp's thread.
     return timeSetEvent(1000, 1000, updateTick, 100,
@@ -74,7 +74,7 @@ UINT startUpdateTimer() {
 }
 
 void stopUpdateTimer(UINT timerId) {
-    InterlockedExchange(&gQuitting, 1);
+    setQuitRequested(true);
     DWORD lastClose = 0;
     while (gActiveTicks > 0) {
         // A tick may wait for an answer from this thread's windows, or for the
@@ -90,7 +90,5 @@ void stopUpdateTimer(UINT timerId) {
     }
     if (timerId != 0) timeKillEvent(timerId);
 }
-
-bool quitRequested() { return gQuitting != 0; }
 
 }  // namespace nimbo

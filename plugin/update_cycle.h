@@ -14,7 +14,4 @@ UINT startUpdateTimer();
 // sent messages and closes message boxes the tick is waiting in.
 void stopUpdateTimer(UINT timerId);
 
-// True while a tick is past its start; lets a running tick leave early at quit.
-bool quitRequested();
-
 }  // namespace nimbo

@@ -1,23 +1,13 @@
 #include "probe/composer.h"
 
 #include "common/platform.h"
-#include "net/text.h"
+#include "common/text.h"
 #include "probe/words.h"
 #include "tags/id3v1.h"
 #include "tags/id3v2.h"
 
 namespace nimbo {
 namespace {
-
-// trimBlanks on 8-bit text: leading spaces and LFs, trailing spaces, LFs and CRs.
-std::string trimName(const std::string& text) {
-    size_t first = 0, last = text.size();
-    while (first < last && (text[first] == ' ' || text[first] == '\n')) ++first;
-    while (last > first &&
-           (text[last - 1] == ' ' || text[last - 1] == '\n' || text[last - 1] == '\r'))
-        --last;
-    return text.substr(first, last - first);
-}
 
 std::string raiseFirstLetter(std::string text) {
     if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] = char(text[0] - 'a' + 'A');
@@ -106,13 +96,13 @@ std::wstring compose(const std::wstring& statusMask, const std::string& fileName
 std::string artistFromName(const std::string& text) {
     const size_t dash = text.find('-');
     if (dash == std::string::npos) return std::string();
-    return raiseFirstLetter(trimName(underscoresToSpaces(text.substr(0, dash))));
+    return raiseFirstLetter(trimBlanks(underscoresToSpaces(text.substr(0, dash))));
 }
 
 std::string titleFromName(const std::string& text) {
     const size_t dash = text.find('-');
-    if (dash == std::string::npos) return raiseFirstLetter(trimName(text));
-    return raiseFirstLetter(trimName(underscoresToSpaces(text.substr(dash + 1))));
+    if (dash == std::string::npos) return raiseFirstLetter(trimBlanks(text));
+    return raiseFirstLetter(trimBlanks(underscoresToSpaces(text.substr(dash + 1))));
 }
 
 std::wstring composeStatus(const std::wstring& statusMask, const std::string& fileName,

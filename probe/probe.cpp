@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "common/platform.h"
-#include "plugin/settings.h"
+#include "core/settings.h"
 #include "probe/composer.h"
 #include "probe/words.h"
 

@@ -1,7 +1,7 @@
 #include "probe/words.h"
 
 #include "common/platform.h"
-#include "net/text.h"
+#include "common/text.h"
 
 namespace nimbo {
 

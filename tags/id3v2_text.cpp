@@ -2,6 +2,7 @@
 
 #include "common/hex.h"
 #include "common/platform.h"
+#include "common/text.h"
 
 namespace nimbo {
 namespace id3v2 {
@@ -32,13 +33,6 @@ std::string utf16Text(const std::string& content) {
 }
 
 }  // namespace
-
-std::string trimControls(const std::string& bytes) {
-    size_t first = 0, last = bytes.size();
-    while (first < last && static_cast<unsigned char>(bytes[first]) <= 0x20) ++first;
-    while (last > first && static_cast<unsigned char>(bytes[last - 1]) <= 0x20) --last;
-    return bytes.substr(first, last - first);
-}
 
 std::string frameText(const std::string& content) {
     if (!content.empty() && content[0] == 1) return utf16Text(content);

@@ -8,9 +8,6 @@
 namespace nimbo {
 namespace id3v2 {
 
-// Removes every leading and trailing byte of value 0x20 or less.
-std::string trimControls(const std::string& bytes);
-
 // A frame's content (encoding byte first) as text. Encoding 1 is UTF-16 with an optional
 // byte-order mark (little-endian without one), each unit narrowed on its own; anything
 // else is taken as stored bytes.

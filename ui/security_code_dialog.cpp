@@ -3,9 +3,8 @@
 #include <atomic>
 
 #include "common/platform.h"
+#include "core/state.h"
 #include "net/http_client.h"
-#include "plugin/state.h"
-#include "plugin/update_cycle.h"
 #include "ui/jpeg_image.h"
 #include "ui/window_util.h"
 
@@ -71,12 +70,6 @@ void paintPicture(const DRAWITEMSTRUCT& item, const DialogState& state) {
     RestoreDC(item.hDC, saved);
 }
 
-LRESULT colours(HDC dc, int background) {
-    SetTextColor(dc, kTextColour);
-    SetBkColor(dc, GetSysColor(background));
-    return reinterpret_cast<LRESULT>(GetSysColorBrush(background));
-}
-
 LRESULT CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_NCCREATE: {
@@ -101,9 +94,9 @@ LRESULT CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         }
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
-            return colours(reinterpret_cast<HDC>(wParam), COLOR_BTNFACE);
+            return controlColours(reinterpret_cast<HDC>(wParam), kTextColour, COLOR_BTNFACE);
         case WM_CTLCOLOREDIT:
-            return colours(reinterpret_cast<HDC>(wParam), COLOR_WINDOW);
+            return controlColours(reinterpret_cast<HDC>(wParam), kTextColour, COLOR_WINDOW);
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -120,17 +113,7 @@ LRESULT CALLBACK ownerProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 class WindowClass {
   public:
     WindowClass(const wchar_t* name, WNDPROC proc, HBRUSH background) : name_(name) {
-        WNDCLASSEXW wc = {};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = proc;
-        wc.hInstance = moduleInstance();
-        wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        wc.hbrBackground = background;
-        wc.lpszClassName = name;
-        if (!RegisterClassExW(&wc)) {
-            UnregisterClassW(name, wc.hInstance);
-            RegisterClassExW(&wc);
-        }
+        registerWindowClass(name, proc, background);
     }
     ~WindowClass() { UnregisterClassW(name_, moduleInstance()); }
     WindowClass(const WindowClass&) = delete;
@@ -220,12 +203,6 @@ void runLoop(HWND dialog, const DialogState& state) {
             DispatchMessageW(&message);
         }
     }
-}
-
-std::wstring windowText(HWND window) {
-    std::wstring text(size_t(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(size_t(GetWindowTextW(window, &text[0], int(text.size()))));
-    return text;
 }
 
 }  // namespace

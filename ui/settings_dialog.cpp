@@ -7,8 +7,8 @@
 #include <string>
 #include <type_traits>
 
-#include "plugin/settings.h"
-#include "plugin/state.h"
+#include "core/settings.h"
+#include "core/state.h"
 #include "ui/security_code_dialog.h"
 #include "ui/window_util.h"
 
@@ -132,15 +132,6 @@ Dialog* dialogOf(HWND window) {
     return reinterpret_cast<Dialog*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
-std::wstring textOf(HWND control) {
-    int length = GetWindowTextLengthW(control);
-    if (length <= 0) return std::wstring();
-    std::wstring text(size_t(length) + 1, L'\0');
-    int got = GetWindowTextW(control, &text[0], length + 1);
-    text.resize(size_t(got > 0 ? got : 0));
-    return text;
-}
-
 bool isChecked(HWND button) {
     return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
@@ -190,10 +181,10 @@ void closeDialog(Dialog& d) {
 
 void acceptEdits(Dialog& d) {
     // Every text whole, hidden boxes too; nothing trimmed or checked.
-    std::wstring login = textOf(d[kLoginEdit]);
-    std::wstring password = textOf(d[kPasswordEdit]);
-    std::wstring cookie = textOf(d[kCookieEdit]);
-    std::wstring mask = textOf(d[kMaskEdit]);
+    std::wstring login = windowText(d[kLoginEdit]);
+    std::wstring password = windowText(d[kPasswordEdit]);
+    std::wstring cookie = windowText(d[kCookieEdit]);
+    std::wstring mask = windowText(d[kMaskEdit]);
     bool enabled = isChecked(d[kEnabledCheck]);
     bool showErrors = isChecked(d[kShowErrorsCheck]);
     editSettings([&](Settings& s) {
@@ -266,23 +257,7 @@ COLORREF colourOf(const Dialog& d, HWND control) {
 }
 
 LRESULT paintColours(const Dialog& d, HDC dc, HWND control, int background) {
-    SetTextColor(dc, colourOf(d, control));
-    SetBkColor(dc, GetSysColor(background));
-    return reinterpret_cast<LRESULT>(GetSysColorBrush(background));
-}
-
-// Tab from a multi-line edit box arrives as WM_NEXTDLGCTL, which only dialog-class
-// windows handle on their own.
-void moveFocus(HWND window, WPARAM wParam, LPARAM lParam) {
-    HWND focus = GetFocus();
-    if (focus && !IsChild(window, focus)) focus = nullptr;
-    HWND target = LOWORD(lParam) ? reinterpret_cast<HWND>(wParam)
-                                 : GetNextDlgTabItem(window, focus, static_cast<BOOL>(wParam != 0));
-    if (!target) return;
-    SetFocus(target);
-    if (SendMessageW(target, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) {
-        SendMessageW(target, EM_SETSEL, 0, -1);
-    }
+    return controlColours(dc, colourOf(d, control), background);
 }
 
 // Focus goes back where it was when the window is activated again; at first to the
@@ -388,17 +363,6 @@ LRESULT CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     }
 }
 
-bool registerClass(HINSTANCE instance) {
-    WNDCLASSEXW wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = dialogProc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kClassName;
-    return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-}
-
 bool createControls(Dialog& d, HINSTANCE instance, bool cookieMode) {
     for (const ControlRow& row : kControls) {
         const wchar_t* text = row.text ? row.text : L"";
@@ -454,7 +418,9 @@ void fillFromSettings(Dialog& d, const Settings& s) {
 bool buildDialog() {
     Settings settings = currentSettings();
     HINSTANCE instance = moduleInstance();
-    if (!registerClass(instance)) return false;
+    if (!registerWindowClass(kClassName, dialogProc,
+                             reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1)))
+        return false;
 
     std::unique_ptr<Dialog> owned(new Dialog);
     for (Look look : {Look::Regular, Look::Bold, Look::Underlined}) {

@@ -33,4 +33,45 @@ Font makeFont(const wchar_t* face, int height, int weight, bool underline) {
     return Font(CreateFontIndirectW(&lf));
 }
 
+bool registerWindowClass(const wchar_t* name, WNDPROC proc, HBRUSH background) {
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = moduleInstance();
+    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    wc.hbrBackground = background;
+    wc.lpszClassName = name;
+    if (RegisterClassExW(&wc)) return true;
+    if (GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+    UnregisterClassW(name, wc.hInstance);
+    return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+LRESULT controlColours(HDC dc, COLORREF text, int background) {
+    SetTextColor(dc, text);
+    SetBkColor(dc, GetSysColor(background));
+    return reinterpret_cast<LRESULT>(GetSysColorBrush(background));
+}
+
+std::wstring windowText(HWND window) {
+    int length = GetWindowTextLengthW(window);
+    if (length <= 0) return std::wstring();
+    std::wstring text(size_t(length) + 1, L'\0');
+    int got = GetWindowTextW(window, &text[0], length + 1);
+    text.resize(size_t(got > 0 ? got : 0));
+    return text;
+}
+
+void moveFocus(HWND window, WPARAM wParam, LPARAM lParam) {
+    HWND focus = GetFocus();
+    if (focus && !IsChild(window, focus)) focus = nullptr;
+    HWND target = LOWORD(lParam) ? reinterpret_cast<HWND>(wParam)
+                                 : GetNextDlgTabItem(window, focus, static_cast<BOOL>(wParam != 0));
+    if (!target) return;
+    SetFocus(target);
+    if (SendMessageW(target, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) {
+        SendMessageW(target, EM_SETSEL, 0, -1);
+    }
+}
+
 }  // namespace nimbo

@@ -1,10 +1,12 @@
 // Small pieces both of the plugin's windows need: centring by the screen's half,
-// fonts by face and height, and the module that owns the window classes.
+// fonts by face and height, the module that owns the window classes, class
+// registration, control colours and texts, and keyboard focus moves.
 #pragma once
 
 #include <windows.h>
 
 #include <memory>
+#include <string>
 #include <type_traits>
 
 namespace nimbo {
@@ -28,5 +30,21 @@ using Font = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
 
 // A font by face and positive (cell) height, DEFAULT_CHARSET.
 Font makeFont(const wchar_t* face, int height, int weight, bool underline = false);
+
+// Registers a window class of this module with the arrow cursor. A class of the
+// same name left registered is replaced when no window uses it, else kept (it has
+// the same procedure). False when neither works.
+bool registerWindowClass(const wchar_t* name, WNDPROC proc, HBRUSH background);
+
+// The answer to WM_CTLCOLOR*: `text` on the system colour `background`.
+LRESULT controlColours(HDC dc, COLORREF text, int background);
+
+// A window's whole text.
+std::wstring windowText(HWND window);
+
+// WM_NEXTDLGCTL for a plain window (only dialog-class windows handle it on their
+// own; a multi-line edit box sends it for Tab): focus the next or previous tab stop,
+// or the given control, and select an edit box's text.
+void moveFocus(HWND window, WPARAM wParam, LPARAM lParam);
 
 }  // namespace nimbo

@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "common/platform.h"
-#include "plugin/settings_codec.h"
+#include "common/utf8.h"
+#include "core/settings_codec.h"
 
 using namespace nimbo;
 

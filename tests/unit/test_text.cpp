@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "common/platform.h"
-#include "net/text.h"
+#include "common/text.h"
 
 using namespace nimbo;
 

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "net/http_client.h"
-#include "plugin/settings.h"
+#include "core/settings.h"
 #include "tests/win32/win32_test_util.h"
 
 namespace testutil {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "net/http_client.h"
-#include "plugin/settings.h"
+#include "core/settings.h"
 
 using namespace nimbo;
 

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "plugin/plugin.h"
-#include "plugin/settings.h"
-#include "plugin/state.h"
+#include "core/settings.h"
+#include "core/state.h"
 #include "tests/win32/win32_test_util.h"
 
 using namespace nimbo;

@@ -12,8 +12,8 @@
 #include "common/platform.h"
 #include "net/http_client.h"
 #include "net/login.h"
-#include "plugin/settings.h"
-#include "plugin/state.h"
+#include "core/settings.h"
+#include "core/state.h"
 #include "tests/win32/service_test_util.h"
 #include "tests/win32/win32_test_util.h"
 #include "ui/security_code_dialog.h"
@@ -149,7 +149,7 @@ class Login : public ::testing::Test {
 
     // logIn with a user at hand; the boxes shown come back in `boxes`.
     bool logInAs(User& user) {
-        const bool result = logIn();
+        const bool result = logIn(askSecurityCode);
         user.finish();
         return result;
     }

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/platform.h"
-#include "plugin/settings.h"
+#include "core/settings.h"
 #include "probe/probe.h"
 #include "tests/win32/standin_process.h"
 

@@ -8,7 +8,7 @@
 
 #include "net/http_client.h"
 #include "plugin/plugin.h"
-#include "plugin/settings.h"
+#include "core/settings.h"
 #include "tests/win32/standin_process.h"
 #include "tests/win32/win32_test_util.h"
 

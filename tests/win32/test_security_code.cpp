@@ -18,8 +18,8 @@
 
 #include "net/http_client.h"
 #include "net/publisher.h"
-#include "plugin/settings.h"
-#include "plugin/state.h"
+#include "core/settings.h"
+#include "core/state.h"
 #include "plugin/update_cycle.h"
 #include "tests/win32/service_test_util.h"
 #include "tests/win32/win32_test_util.h"

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "net/publisher.h"
-#include "plugin/settings.h"
-#include "plugin/state.h"
+#include "core/settings.h"
+#include "core/state.h"
 #include "tests/win32/win32_test_util.h"
 #include "ui/security_code_dialog.h"
 #include "ui/settings_dialog.h"

@@ -2,7 +2,7 @@
 // this program was built to expect (1251 or 1252; the locale decides under Wine).
 #include <gtest/gtest.h>
 
-#include "plugin/settings.h"
+#include "core/settings.h"
 #include "tests/win32/win32_test_util.h"
 
 using namespace nimbo;

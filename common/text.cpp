@@ -1,4 +1,4 @@
-#include "net/text.h"
+#include "common/text.h"
 
 #include "common/platform.h"
 
@@ -38,14 +38,36 @@ std::wstring replaceText(const std::wstring& text, const std::wstring& pattern,
     return out;
 }
 
-std::wstring trimBlanks(const std::wstring& text) {
-    size_t first = 0;
-    while (first < text.size() && (text[first] == L' ' || text[first] == L'\n')) ++first;
-    size_t last = text.size();
-    while (last > first &&
-           (text[last - 1] == L' ' || text[last - 1] == L'\n' || text[last - 1] == L'\r'))
-        --last;
+namespace {
+
+// Both widths of text trim alike; the predicates say which characters go at each end.
+template <typename Text, typename Leading, typename Trailing>
+Text trimEnds(const Text& text, Leading dropLeading, Trailing dropTrailing) {
+    size_t first = 0, last = text.size();
+    while (first < last && dropLeading(text[first])) ++first;
+    while (last > first && dropTrailing(text[last - 1])) --last;
     return text.substr(first, last - first);
+}
+
+template <typename Text>
+Text trimBlankEnds(const Text& text) {
+    using Char = typename Text::value_type;
+    auto leading = [](Char c) { return c == Char(' ') || c == Char('\n'); };
+    auto trailing = [](Char c) { return c == Char(' ') || c == Char('\n') || c == Char('\r'); };
+    return trimEnds(text, leading, trailing);
+}
+
+}  // namespace
+
+std::wstring trimBlanks(const std::wstring& text) { return trimBlankEnds(text); }
+std::string trimBlanks(const std::string& text) { return trimBlankEnds(text); }
+
+std::string trimControls(const std::string& bytes, bool andDelete) {
+    auto control = [andDelete](char c) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        return b <= 0x20 || (andDelete && b == 0x7F);
+    };
+    return trimEnds(bytes, control, control);
 }
 
 std::wstring extractBetween(const std::wstring& text, const std::wstring& key,

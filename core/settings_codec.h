@@ -14,10 +14,6 @@ std::wstring decodeStoredText(const std::wstring& stored);
 // through the code page (so an 8-bit ini file holds the UTF-8 bytes).
 std::wstring encodeStoredText(const std::wstring& value);
 
-// The UTF-8 steps alone, on bytes.
-std::wstring decodeUtf8(const std::string& bytes);  // empty when malformed
-std::string encodeUtf8(const std::wstring& text);
-
 struct ProxyParts {
     std::string proxyHost;
     std::string proxyPort;

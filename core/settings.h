@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "plugin/settings_codec.h"
+#include "core/settings_codec.h"
 
 namespace nimbo {
 

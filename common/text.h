@@ -1,5 +1,5 @@
-// Small text functions shared across the plugin: building query values,
-// picking values out of pages, header blocks and the status mask.
+// Small text functions shared across the plugin: building query values, picking
+// values out of pages, header blocks and the status mask, and trimming.
 #pragma once
 
 #include <string>
@@ -24,6 +24,10 @@ std::wstring replaceText(const std::wstring& text, const std::wstring& pattern,
 
 // Drops leading spaces and LFs and trailing spaces, LFs and CRs.
 std::wstring trimBlanks(const std::wstring& text);
+std::string trimBlanks(const std::string& text);
+
+// Drops leading and trailing bytes of value 0x20 or less; with `andDelete` also 0x7F.
+std::string trimControls(const std::string& bytes, bool andDelete = false);
 
 // 8-bit convenience: widen, extract, narrow back (through the system code page).
 std::string extractBetween8(const std::string& text, const std::wstring& key,

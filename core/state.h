@@ -1,7 +1,5 @@
-// Runtime state shared by Winamp's thread and the timer thread.
+// Runtime state shared by Winamp's thread and the timer thread, and the quit signal.
 #pragma once
-
-#include <windows.h>
 
 #include <atomic>
 #include <string>
@@ -17,5 +15,10 @@ extern std::atomic<bool> securityCodePending;  // timer thread writes
 extern std::string lastTrackFile;
 extern std::string lastPlayState;
 extern std::string activityHash;
+
+// Raised by quit before it waits for the tick, lowered when the timer starts: a
+// running tick, a login or the security-code window leaves early once it is up.
+bool quitRequested();
+void setQuitRequested(bool raised);
 
 }  // namespace nimbo

@@ -1,10 +1,11 @@
-#include "plugin/settings.h"
+#include "core/settings.h"
 
 #include <windows.h>
 #include <shlobj.h>
 
 #include <vector>
 
+#include "common/critical_section.h"
 #include "common/platform.h"
 
 namespace nimbo {
@@ -21,8 +22,7 @@ const wchar_t kDefaultStatusMask[] =
 namespace {
 
 struct Store {
-    Store() { InitializeCriticalSection(&lock); }
-    CRITICAL_SECTION lock;
+    CriticalSection lock;
     Settings values;
     ProxyConfig proxy;
     std::wstring path;
@@ -33,10 +33,10 @@ Store& store() {
     return s;
 }
 
-class Locked {
+// The store's lock, held for the scope it is made in.
+class StoreLock : public Locked {
 public:
-    Locked() { EnterCriticalSection(&store().lock); }
-    ~Locked() { LeaveCriticalSection(&store().lock); }
+    StoreLock() : Locked(store().lock) {}
 };
 
 const int kTextUnits = 4096;
@@ -115,24 +115,24 @@ std::wstring findIniPath() {
 }  // namespace
 
 Settings currentSettings() {
-    Locked lock;
+    StoreLock lock;
     return store().values;
 }
 
 void editSettings(const std::function<void(Settings&)>& edit) {
-    Locked lock;
+    StoreLock lock;
     edit(store().values);
 }
 
 bool publishingEnabled() {
-    Locked lock;
+    StoreLock lock;
     return store().values.Enabled;
 }
 
 const ProxyConfig& proxyConfig() { return store().proxy; }
 
 std::wstring iniPath() {
-    Locked lock;
+    StoreLock lock;
     return store().path;
 }
 
@@ -162,7 +162,7 @@ void loadSettings() {
     std::wstring proxy;
     ini.textValue(L"proxy", proxy);
 
-    Locked lock;
+    StoreLock lock;
     store().path = path;
     store().values = s;
     store().proxy.proxySetting = narrow(proxy);
@@ -188,7 +188,7 @@ void saveSettings() {
 }
 
 void resetSettingsForTest() {
-    Locked lock;
+    StoreLock lock;
     store().values = Settings();
     store().proxy = ProxyConfig();
     store().path.clear();

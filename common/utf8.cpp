@@ -1,7 +1,4 @@
-#include "plugin/settings_codec.h"
-
-#include "common/platform.h"
-#include "net/text.h"
+#include "common/utf8.h"
 
 namespace nimbo {
 
@@ -57,38 +54,6 @@ std::string encodeUtf8(const std::wstring& text) {
         }
     }
     return out;
-}
-
-std::wstring decodeStoredText(const std::wstring& stored) {
-    return replaceText(decodeUtf8(narrow(stored)), L"{NextString}", L"\r\n", false);
-}
-
-std::wstring encodeStoredText(const std::wstring& value) {
-    return widen(encodeUtf8(replaceText(value, L"\r\n", L"{NextString}", true)));
-}
-
-ProxyParts parseProxySetting(const std::string& proxySetting) {
-    ProxyParts p;
-    const size_t at = proxySetting.find('@');
-    const std::string address = at == std::string::npos ? proxySetting : proxySetting.substr(at + 1);
-    size_t colon = address.find(':');
-    if (colon != std::string::npos) {
-        p.proxyHost = address.substr(0, colon);
-        p.proxyPort = address.substr(colon + 1);
-    }
-    if (at != std::string::npos) {
-        const std::string credentials = proxySetting.substr(0, at);
-        colon = credentials.find(':');
-        if (colon != std::string::npos) {
-            p.proxyUser = credentials.substr(0, colon);
-            p.proxyPassword = credentials.substr(colon + 1);
-        }
-    }
-    if (p.proxyUser.empty()) p.proxyPassword.clear();
-    if (p.proxyPassword.empty()) p.proxyUser.clear();
-    if (p.proxyHost.empty()) p.proxyPort.clear();
-    if (p.proxyPort.empty()) p.proxyHost.clear();
-    return p;
 }
 
 }  // namespace nimbo
