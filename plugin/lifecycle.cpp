@@ -1,4 +1,5 @@
 // init, config and quit, as Winamp calls them on its user-interface thread.
+#include "common/version.h"
 #include "core/settings.h"
 #include "core/state.h"
 #include "net/publisher.h"
@@ -12,7 +13,8 @@ namespace {
 UINT gTimerId = 0;
 }
 
-PluginRecord gPluginRecord = {16, "Vkontakte Nimbo v0.276 beta", init, config, quit, nullptr, nullptr};
+PluginRecord gPluginRecord = {16, "Vkontakte Nimbo v" NIMBO_VERSION, init, config, quit, nullptr,
+                              nullptr};
 
 int init() {
     try {

@@ -145,10 +145,10 @@ def run_to_end(argv, timeout):
 class Service:
     """The service stand-in on a free loopback port, with its control channel."""
 
-    def __init__(self, log_path):
+    def __init__(self, log_path, options=()):
         self.proc = subprocess.Popen(
             [sys.executable, SERVICE, "--host", "127.0.0.1", "--port", "0", "--log", log_path,
-             "--cookie", COOKIE],
+             "--cookie", COOKIE, *options],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
         lines = queue.Queue()
         threading.Thread(target=lambda: lines.put(self.proc.stdout.readline()),

@@ -7,6 +7,7 @@
 #include <string>
 #include <type_traits>
 
+#include "common/version.h"
 #include "core/settings.h"
 #include "core/state.h"
 #include "ui/security_code_dialog.h"
@@ -89,7 +90,7 @@ const ControlRow kControls[kControlCount] = {
     {kModeLabel,       L"STATIC", nullptr,                   8,  48, 353, 13, kLabel, 0, kNoTab, Look::Regular,    kTextColour},
     {kPasswordLabel,   L"STATIC", L"Password:",              8,  88, 353, 13, kLabel, 0, kNoTab, Look::Regular,    kTextColour},
     {kMaskLabel,       L"STATIC", L"Status mask:",           8, 141, 353, 13, kLabel, 0, kNoTab, Look::Bold,       kTextColour},
-    {kVersionLabel,    L"STATIC", L"v0.276 beta",          220,   5, 353, 14, kLabel, 0, kNoTab, Look::Regular,    kGrey},
+    {kVersionLabel,    L"STATIC", L"v" NIMBO_VERSION,       220,   5, 353, 14, kLabel, 0, kNoTab, Look::Regular,    kGrey},
     {kAuthorLabel,     L"STATIC", L"Tarnell Project",      230,  17, 353, 14, kLabel, 0, kNoTab, Look::Bold,       kGrey},
     {kLink,            L"STATIC", L"" NIMBO_HOME_PAGE,     195,  30, 353, 14, kLabel, 0, kNoTab, Look::Underlined, kLinkBlue},
     {kLoginRadio,      L"BUTTON", L"Login/Pass",             8,  24,  80, 17, kRadio, 0, 0,      Look::Regular,    kTextColour},

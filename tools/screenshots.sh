@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Pictures of the settings window (both sign-in modes) and the security-code window,
+# saved as PNGs in docs/images/ (or the folder given with --out).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/bootstrap.sh
+cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw32.cmake"
+cmake --build build/win32 --target gen_nimbo nimbo_player
+python3 tools/screenshots.py "$@"
