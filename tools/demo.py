@@ -2,11 +2,12 @@
 """Shows the plugin doing its job: a player plays three tracks and the plugin
 publishes each change as the user's status on a local stand-in for the service.
 
-    python3 tools/demo.py [--build build/win32]
+    python3 tools/demo.py [--build build/win32] [--out build/demo]
 
 Needs the Windows build (gen_nimbo.dll and nimbo_player.exe), Wine and Xvfb.
 Everything runs in a temporary folder that is removed at the end, also after a
-failure or Ctrl-C. Exit code 0 when every step happened, 1 when one did not.
+failure or Ctrl-C; only the pictures of the plugin's windows stay, in the output
+folder (--out). Exit code 0 when every step happened, 1 when one did not.
 Python 3 standard library only.
 """
 
@@ -235,9 +236,9 @@ def wait_until(condition, timeout, what):
     raise DemoFailed("%s did not happen within %d s" % (what, timeout))
 
 
-def demo(build, work, state):
+def demo(build, work, state, pictures):
     """Runs the steps; records what it starts in `state` for the clean-up."""
-    total = 10
+    total = 11
     dll = os.path.join(build, "gen_nimbo.dll")
     exe = os.path.join(build, "tools", "player", "nimbo_player.exe")
     for path in (dll, exe):
@@ -376,11 +377,19 @@ def demo(build, work, state):
         for line in f.read().decode("utf-8", "replace").splitlines():
             say("        " + line)
 
+    step(11, total, "Pictures of the plugin's windows: the settings in both sign-in modes and "
+         "the security-code window (a second player signs in with e-mail and password)")
+    import screenshots  # here: it imports this module in turn
+    for path in screenshots.take_pictures(build, session_file, pictures, work):
+        say("      saved " + path)
+
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "win32"),
                         help="the Windows build folder (default build/win32)")
+    parser.add_argument("--out", default=os.path.join(ROOT, "build", "demo"),
+                        help="where the window pictures go (default build/demo)")
     args = parser.parse_args()
 
     def on_term(*_):
@@ -392,7 +401,7 @@ def main():
     state = {}
     status = 0
     try:
-        demo(os.path.abspath(args.build), work, state)
+        demo(os.path.abspath(args.build), work, state, os.path.abspath(args.out))
     except (DemoFailed, PlayerError) as e:
         say("\nDEMO FAILED: %s" % e)
         status = 1
