@@ -1,0 +1,250 @@
+// nimbo-preview: prints the status text the plugin would publish for each file, from
+// the plugin's own composer and tag readers. Player values come from the options.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/platform.h"
+#include "common/text.h"
+#include "common/utf8.h"
+#include "core/settings_codec.h"
+#include "probe/composer.h"
+#include "probe/words.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
+namespace nimbo {
+namespace {
+
+const char kUsage[] =
+    "usage: nimbo-preview (--mask TEXT | --ini WINAMP_INI) [--state playing|paused|stopped] "
+    "[--title TEXT] [--length SECONDS] [--bitrate KBPS] [--samplerate KHZ] [--channels N] "
+    "[--explain]"
+#ifndef _WIN32
+    " [--codepage 1251|1252]"
+#endif
+    " FILE...";
+
+struct UsageError {
+    std::string message;
+};
+
+struct Options {
+    std::wstring mask;
+    bool haveMask = false;
+    std::string iniPath;
+    bool haveTitle = false;
+    std::wstring title;
+    std::string state;  // "" when not given
+    // Numbers as the player would report them; -1 stands for a value it does not know.
+    long length = -1, bitrate = -1, sampleRate = -1, channels = -1;
+    bool explain = false;
+    std::vector<std::wstring> files;
+};
+
+long number(const std::string& option, const std::string& text) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 0 || value > 1000000000L)
+        throw UsageError{option + " takes a whole number from 0 up, not \"" + text + "\""};
+    return value;
+}
+
+// Arguments arrive as UTF-8 (natively) or UTF-16 (Windows); the work is done wide.
+Options parse(const std::vector<std::wstring>& args) {
+    Options o;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string name = encodeUtf8(args[i]);
+        auto value = [&]() -> const std::wstring& {
+            if (i + 1 >= args.size()) throw UsageError{name + " needs a value"};
+            return args[++i];
+        };
+        if (name == "--mask") {
+            o.mask = value();
+            o.haveMask = true;
+        } else if (name == "--ini") {
+            o.iniPath = encodeUtf8(value());
+        } else if (name == "--title") {
+            o.title = value();
+            o.haveTitle = true;
+        } else if (name == "--state") {
+            o.state = encodeUtf8(value());
+            if (o.state != "playing" && o.state != "paused" && o.state != "stopped")
+                throw UsageError{"--state is playing, paused or stopped, not \"" + o.state + "\""};
+        } else if (name == "--length") {
+            o.length = number(name, encodeUtf8(value()));
+        } else if (name == "--bitrate") {
+            o.bitrate = number(name, encodeUtf8(value()));
+        } else if (name == "--samplerate") {
+            o.sampleRate = number(name, encodeUtf8(value()));
+        } else if (name == "--channels") {
+            o.channels = number(name, encodeUtf8(value()));
+        } else if (name == "--explain") {
+            o.explain = true;
+#ifndef _WIN32
+        } else if (name == "--codepage") {
+            const std::string page = encodeUtf8(value());
+            if (page != "1251" && page != "1252")
+                throw UsageError{"--codepage is 1251 or 1252, not \"" + page + "\""};
+            setAnsiCodePage(unsigned(std::stoul(page)));
+#endif
+        } else if (name.size() > 1 && name[0] == '-') {
+            throw UsageError{"unknown option " + name};
+        } else {
+            o.files.push_back(args[i]);
+        }
+    }
+    if (o.haveMask == !o.iniPath.empty()) throw UsageError{"give either --mask or --ini"};
+    if (o.files.empty()) throw UsageError{"no FILE given"};
+    return o;
+}
+
+std::string lowerAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return text;
+}
+
+// The status mask as the plugin loads it from winamp.ini: section "Gen_Nimbo", key
+// "StatusMask" (both in any letter case), the stored text decoded; the built-in
+// default when the key is absent. Values lose surrounding blanks and one pair of
+// surrounding quotes, as the system's profile reader does.
+std::wstring maskFromIni(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw UsageError{"cannot read " + path};
+    std::string line, section;
+    while (std::getline(file, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::string trimmed = trimControls(line);
+        if (!trimmed.empty() && trimmed[0] == '[') {
+            section = lowerAscii(trimmed.substr(1, trimmed.find(']') - 1));
+            continue;
+        }
+        const size_t equals = trimmed.find('=');
+        if (section != "gen_nimbo" || equals == std::string::npos) continue;
+        if (lowerAscii(trimControls(trimmed.substr(0, equals))) != "statusmask") continue;
+        std::string value = trimControls(trimmed.substr(equals + 1));
+        if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+            value = value.substr(1, value.size() - 2);
+        return decodeStoredBytes(value);
+    }
+    return kDefaultStatusMask;
+}
+
+std::string numberText(long value, const std::wstring& mask) {
+    return value < 0 ? localWord(mask, L"$unknown", "Unknown") : std::to_string(value);
+}
+
+std::string stateWord(const std::string& state, const std::wstring& mask) {
+    if (state.empty()) return "-";
+    return localWord(mask, L"$" + std::wstring(state.begin(), state.end()), state);
+}
+
+// One line per file: CR, LF and the backslash are escaped so a status of several
+// lines still takes one.
+std::string oneLine(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+bool readable(const std::wstring& path) {
+    ReadOnlyFile file(path);
+    return file.isOpen();
+}
+
+int run(const std::vector<std::wstring>& args) {
+    Options o;
+    try {
+        o = parse(args);
+        if (!o.haveMask) o.mask = maskFromIni(o.iniPath);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "nimbo-preview: %s\n%s\n", e.message.c_str(), kUsage);
+        return 2;
+    }
+    const std::wstring& mask = o.mask;
+    // Each value the composer asks for is noted with where it came from.
+    std::vector<std::string> asked;
+    auto note = [&asked](const char* name, bool given, const std::string& value) {
+        asked.push_back(std::string(name) + ": " +
+                        (given ? "player (option)" : "not given, so the word for unknown") +
+                        " -> " + value);
+        return value;
+    };
+    PlayerValues player;
+    player.currentTitle = [&o] { return o.haveTitle ? o.title : std::wstring(); };
+    player.lengthText = [&] {
+        return note("length", o.length >= 0,
+                    o.length < 0 ? localWord(mask, L"$unknown", "Unknown")
+                                 : formatLength(int(o.length)));
+    };
+    player.bitrateText = [&] { return note("bitrate", o.bitrate >= 0, numberText(o.bitrate, mask)); };
+    player.sampleRateText = [&] {
+        return note("samplerate", o.sampleRate >= 0, numberText(o.sampleRate, mask));
+    };
+    player.channelsText = [&] {
+        return note("channels", o.channels >= 0, numberText(o.channels, mask));
+    };
+    player.playStateText = [&] {
+        const std::string word = stateWord(o.state, mask);
+        asked.push_back("curstate: " + (o.state.empty() ? std::string("not given") : "--state " + o.state) +
+                        " -> " + word);
+        return word;
+    };
+
+    int status = 0;
+    for (const std::wstring& file : o.files) {
+        if (!readable(file)) {
+            std::fprintf(stderr, "nimbo-preview: cannot read %s\n", encodeUtf8(file).c_str());
+            status = 1;
+        }
+        ValueSources sources;
+        asked.clear();
+        const std::wstring text = composeStatus(mask, file, player, &sources);
+        std::printf("%s\n", oneLine(encodeUtf8(text)).c_str());
+        if (o.explain) {
+            std::printf("    artist: %s\n    title: %s\n", sources.artist.c_str(),
+                        sources.title.c_str());
+            for (const std::string& line : asked) std::printf("    %s\n", oneLine(line).c_str());
+        }
+    }
+    std::fflush(stdout);
+    return status;
+}
+
+}  // namespace
+}  // namespace nimbo
+
+#ifdef _WIN32
+int main() {
+    // The wide command line: names and texts outside the code page arrive intact.
+    int count = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::wstring> args;
+    for (int i = 1; argv && i < count; ++i) args.emplace_back(argv[i]);
+    if (argv) LocalFree(argv);
+    return nimbo::run(args);
+}
+#else
+int main(int argc, char** argv) {
+    std::vector<std::wstring> args;
+    for (int i = 1; i < argc; ++i) args.push_back(nimbo::decodeUtf8(argv[i]));
+    return nimbo::run(args);
+}
+#endif
