@@ -330,6 +330,56 @@ TEST(ID3v2, FrameWalk) {
     }
 }
 
+TEST(ID3v2, FrameFlagsAndUnsynchronisation) {
+    // FF FE 41 00 written unsynchronised: FF 00 FE 41 00.
+    const std::string utf16A = bytes({1, 0xFF, 0, 0xFE, 0x41, 0});
+    const std::string big = latin1(std::string(300, '\xFF'));  // 601 bytes once unsynchronised
+    const std::string v3body = frame3("TXXX", big) + frame3("TIT2", utf16(u"Un")) +
+                               frame3("TPE1", latin1("Art\xFF"));
+    struct Case {
+        const char* name;
+        std::string file;
+        std::wstring title, artist;
+    } cases[] = {
+        {"v4 data length indicator",
+         id3v2Tag(4, frame4("TIT2", syncsafe(3) + latin1("DL"), 0x01) + frame4("TPE1", latin1("A"))),
+         L"DL", L"A"},
+        {"v4 group id", id3v2Tag(4, frame4("TIT2", bytes({7}) + utf16(u"G"), 0x40)), L"G", L""},
+        {"v4 group id and data length indicator",
+         id3v2Tag(4, frame4("TIT2", bytes({7}) + syncsafe(3) + latin1("GD"), 0x41)), L"GD", L""},
+        {"v4 flags on a frame too short for their bytes",
+         id3v2Tag(4, frame4("TIT2", latin1("Old")) + frame4("TIT2", bytes({0, 0}), 0x01)), L"", L""},
+        {"v3 group id", id3v2Tag(3, frame3("TIT2", bytes({9}) + utf16(u"G3"), 0x20)), L"G3", L""},
+        {"v3 0x01 carries no byte", id3v2Tag(3, frame3("TIT2", latin1("Ok"), 0x01)), L"Ok", L""},
+        {"v4 unsynchronised frame", id3v2Tag(4, frame4("TIT2", utf16A, 0x02)), L"A", L""},
+        {"v4 unsynchronised frame with a data length indicator",
+         id3v2Tag(4, frame4("TIT2", syncsafe(5) + utf16A, 0x03)), L"A", L""},
+        {"v4 unsynchronised tag: every frame",
+         id3v2Tag(4, frame4("TIT2", utf16A) + frame4("TPE1", latin1(std::string("\xFF\0", 2))), 0, 0x80), L"A",
+         L"\u00FF"},
+        {"v4 frame flag 0x02 without the tag flag only for that frame",
+         id3v2Tag(4, frame4("TIT2", latin1(std::string("\xFF\0!", 3))) + frame4("TPE1", latin1(std::string("\xFF\0!", 3)), 0x02)),
+         std::wstring(L"\u00FF\0!", 3), L"\u00FF!"},
+        // Frame sizes count resynchronised bytes; the 601-byte frame is read through.
+        {"v3 unsynchronised tag", id3v2Tag(3, unsynchronised(v3body), 0, 0x80), L"Un", L"Art\u00FF"},
+        {"v3 without the flag reads stored bytes", id3v2Tag(3, v3body), L"Un", L"Art\u00FF"},
+        {"v3 unsynchronised frame running past the tag",
+         id3v2Tag(3, unsynchronised(frame3("TIT2", latin1("T")) + "TXXX" + plain32(5000) +
+                                    bytes({0, 0}) + big),
+                  0, 0x80) + std::string(6000, '\xFF'),
+         L"T", L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Loaded l = loadBytes(c.file);
+        EXPECT_TRUE(l.result);
+        EXPECT_EQ(l.tag.title, c.title);
+        EXPECT_EQ(l.tag.artist, c.artist);
+    }
+    EXPECT_EQ(id3v2::resynchronise(bytes({0xFF, 0, 0, 0xFF, 0xFF, 0, 0xE0, 0xFF})),
+              bytes({0xFF, 0, 0xFF, 0xFF, 0xE0, 0xFF}));
+}
+
 TEST(ID3v2, ExtendedHeaderIsSkipped) {
     // ID3v2.3: size of what follows the size field (6), flags, padding size.
     const std::string ext3 = plain32(6) + bytes({0, 0, 0, 0, 0, 0});
@@ -455,6 +505,32 @@ TEST(RealWorldTags, KnownValuesAndNoLeaks) {
         EXPECT_EQ(v1.artist, c.v1artist);
     }
 
+    // Frame flags and unsynchronisation.
+    struct Flagged {
+        const char* file;
+        std::wstring title, artist, album, year;
+    } flagged[] = {
+        // ID3v2.3, whole tag unsynchronised; UTF-16 with a big-endian mark.
+        {"mutagen-id3v23_unsynch.id3", L"My babe just cares for me", L"Nina Simone", L"100% Jazz",
+         L""},
+        {"taglib-unsynch24.id3", L"Hi", L"", L"", L""},  // one unsynchronised ID3v2.4 frame
+        // ID3v2.3 unsynchronised with an 8 KB picture; Latin-1 through code page 1252.
+        {"id3lib-230-picture.tag", L"Aquarium", L"", L"", L""},
+        {"mm-issue-979.mp3", L"Minnie & Me", L"Alexander Hacke", L"Sanctuary", L"2005"},
+        // Data length indicators on frames of one and two bytes, then plain frames.
+        {"taglib-broken-tenc.id3", L"Take On Me", L"A Ha", L"1985", L"1985"},
+        {"mm-id3v2-xheader.mp3", L"title", L"", L"", L""},  // extended header, then a flagged frame
+    };
+    for (const Flagged& c : flagged) {
+        SCOPED_TRACE(c.file);
+        TID3v2 v2;
+        ASSERT_TRUE(v2.load(folder + "/" + c.file));
+        EXPECT_EQ(v2.title, c.title);
+        EXPECT_EQ(v2.artist, c.artist);
+        EXPECT_EQ(v2.album, c.album);
+        EXPECT_EQ(v2.year, c.year);
+    }
+
     TID3v2 tag;
     ASSERT_TRUE(tag.load(folder + "/mutagen-id3v22-test.mp3"));
     EXPECT_EQ(tag.album, L"Hymns for the Exiled");
@@ -478,6 +554,13 @@ TEST(RealWorldTags, KnownValuesAndNoLeaks) {
     EXPECT_TRUE(tag.found);
     EXPECT_EQ(tag.tagSize, 0);
     EXPECT_EQ(tag.title, L"");
+    ASSERT_TRUE(tag.load(folder + "/id3lib-230-picture.tag"));
+    EXPECT_EQ(tag.composer, L"Camille Saint-Sa\u00EBns");
+    EXPECT_EQ(tag.genre, L"");  // "(32)"
+    ASSERT_TRUE(tag.load(folder + "/taglib-broken-tenc.id3"));
+    EXPECT_EQ(tag.encoder, L"");
+    EXPECT_EQ(tag.copyright, L"");
+    EXPECT_EQ(tag.track, 1);
     ASSERT_TRUE(tag.load(folder + "/mutagen-id3v24_extended_header.id3"));
     EXPECT_EQ(tag.comment, L"This is a comment!");
 }
