@@ -1,6 +1,7 @@
 // The status text composer: template, artist and title sources, placeholders.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <stdexcept>
 
@@ -213,6 +214,39 @@ TEST(ComposeStatus, UnicodeFromTheFileToTheStatus) {
         // A word definition is still narrowed: Cyrillic survives 1251 only.
         EXPECT_EQ(composeStatus(L"$unknown_artist=" + ru + L"; mask{%artist%}", L"x", FakePlayer().values()),
                   codePage == 1251 ? ru : L"????");
+    }
+}
+
+// The shared real-world files through the composer in both code pages, against their
+// tags read as UTF-16 elsewhere. Only encoding-0 and ID3v1 bytes depend on the code page.
+TEST(ComposeStatus, RealWorldFilesInBothCodePages) {
+    const std::string folder = std::string(NIMBO_TESTDATA_DIR) + "/id3";
+    if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no " << folder;
+    struct Case {
+        const char* file;
+        std::wstring at1251, at1252;  // "%artist%|%title%"
+    } cases[] = {
+        // UTF-16 Korean; the ID3v1 tag holds the same in code page 949.
+        {"mm-id3-multi-02.mp3", L"\uC774\uC18C\uB77C|Rain", L"\uC774\uC18C\uB77C|Rain"},
+        {"mm-outofbounds.mp3", L"\uD074\uB860(Clone)|\uB108\uC758 \uC0DD\uC77C\uC5D4",
+         L"\uD074\uB860(Clone)|\uB108\uC758 \uC0DD\uC77C\uC5D4"},
+        // Latin-1 in encoding 0: right under 1252 only.
+        {"mm-bug-non_ascii_chars.mp3",
+         L"Janelle Mon\u0431e/Roman Gianarthur/Nate Wonder/Roman Gianarthur|Suite II Overture",
+         L"Janelle Mon\u00E1e/Roman Gianarthur/Nate Wonder/Roman Gianarthur|Suite II Overture"},
+        // UTF-8 frames in an unsynchronised ID3v2.4 tag.
+        {"mm-id3v2.4.mp3", L"Explo|Home", L"Explo|Home"},
+        // Unsynchronised ID3v2.3, UTF-16 after a TLEN frame.
+        {"mm-issue-979.mp3", L"Alexander Hacke|Minnie & Me", L"Alexander Hacke|Minnie & Me"},
+    };
+    for (unsigned codePage : {1251u, 1252u}) {
+        CodePage cp(codePage);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.file) + " at " + std::to_string(codePage));
+            EXPECT_EQ(composeStatus(L"%artist%|%title%", wide(folder + "/" + c.file),
+                                    FakePlayer().values()),
+                      codePage == 1251 ? c.at1251 : c.at1252);
+        }
     }
 }
 
