@@ -26,7 +26,8 @@ std::wstring upperText(const std::wstring& text);
 // Sizes and positions are 64-bit, so files of 2 GiB and more work.
 class ReadOnlyFile {
 public:
-    explicit ReadOnlyFile(const std::string& path);  // 8-bit path, system code page
+    explicit ReadOnlyFile(const std::string& path);   // 8-bit path, system code page
+    explicit ReadOnlyFile(const std::wstring& path);  // UTF-16 path (natively opened as UTF-8)
     ~ReadOnlyFile();
     ReadOnlyFile(const ReadOnlyFile&) = delete;
     ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;

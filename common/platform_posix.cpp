@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "common/platform.h"
+#include "common/utf8.h"
 
 namespace nimbo {
 namespace {
@@ -94,6 +95,8 @@ std::wstring upperText(const std::wstring& text) {
     for (wchar_t& c : out) c = upperChar(c);
     return out;
 }
+
+ReadOnlyFile::ReadOnlyFile(const std::wstring& path) : ReadOnlyFile(encodeUtf8(path)) {}
 
 ReadOnlyFile::ReadOnlyFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY)) {
     if (fd_ >= 0) {

@@ -1,4 +1,4 @@
-// Win32 side of the platform calls: the system ANSI code page and CreateFileA.
+// Win32 side of the platform calls: the system ANSI code page and CreateFileW.
 #include <windows.h>
 
 #include <atomic>
@@ -42,8 +42,11 @@ std::wstring upperText(const std::wstring& text) {
     return out;
 }
 
-ReadOnlyFile::ReadOnlyFile(const std::string& path)
-    : handle_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+ReadOnlyFile::ReadOnlyFile(const std::string& path) : ReadOnlyFile(widen(path)) {}
+
+// CreateFileW, so a path the ANSI code page cannot hold still opens.
+ReadOnlyFile::ReadOnlyFile(const std::wstring& path)
+    : handle_(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
     if (handle_ == INVALID_HANDLE_VALUE) {
         handle_ = nullptr;

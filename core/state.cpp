@@ -8,7 +8,7 @@ std::atomic<bool> gQuitRequested{false};
 
 std::atomic<bool> settingsDialogOpen{false};
 std::atomic<bool> securityCodePending{false};
-std::string lastTrackFile;
+std::wstring lastTrackFile;
 std::string lastPlayState;
 std::string activityHash;
 

@@ -17,32 +17,32 @@ namespace {
 volatile LONG gActiveTicks = 0;
 volatile DWORD gTickThread = 0;
 
-void publishStatus(const std::string& filePath) {
+void publishStatus() {
     if (activityHash.empty()) fetchActivityHash();
     if (activityHash.empty() || quitRequested()) return;
-    setActivity(composeCurrentStatus(lastTrackFile, filePath));
+    setActivity(composeCurrentStatus(lastTrackFile));
 }
 
 void runTick() {
     if (!publishingEnabled() || settingsDialogOpen || securityCodePending) return;
 
-    std::string fileName = currentFileName();
+    // The whole wide path: the same name in two folders, or two names the code page
+    // spells alike, are different tracks.
+    std::wstring filePath = currentFilePath();
     std::string state = playStateText();
-    if (fileName == lastTrackFile && state == lastPlayState) return;
+    if (filePath == lastTrackFile && state == lastPlayState) return;
     // Remembered before any request: a failure is not retried until the next change.
-    lastTrackFile = fileName;
+    lastTrackFile = filePath;
     lastPlayState = state;
-    // The full path (for the tags) is asked only on a change, so an idle tick stays cheap.
-    const std::string filePath = currentFilePath();
 
     const Settings settings = currentSettings();
     if (settings.NoLogin) {
         if (settings.Cookie.empty()) return;
-        publishStatus(filePath);
+        publishStatus();
         return;
     }
     if (settings.AuthLogin.empty() || settings.AuthPass.empty()) return;
-    if (logIn(askSecurityCode)) publishStatus(filePath);
+    if (logIn(askSecurityCode)) publishStatus();
 }
 
 BOOL CALLBACK closeWindow(HWND window, LPARAM) {

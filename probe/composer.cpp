@@ -9,106 +9,118 @@
 namespace nimbo {
 namespace {
 
-std::string raiseFirstLetter(std::string text) {
-    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] = char(text[0] - 'a' + 'A');
+std::wstring raiseFirstLetter(std::wstring text) {
+    if (!text.empty() && text[0] >= L'a' && text[0] <= L'z') text[0] = wchar_t(text[0] - 32);
     return text;
 }
 
-std::string underscoresToSpaces(std::string text) {
-    for (char& c : text)
-        if (c == '_') c = ' ';
+std::wstring underscoresToSpaces(std::wstring text) {
+    for (wchar_t& c : text)
+        if (c == L'_') c = L' ';
     return text;
 }
 
-bool isMp3Name(const std::string& fileName) {
-    const size_t dot = fileName.rfind('.');
-    return dot != std::string::npos && upperText(widen(fileName.substr(dot))) == L".MP3";
+bool isMp3Name(const std::wstring& fileName) {
+    const size_t dot = fileName.rfind(L'.');
+    return dot != std::wstring::npos && upperText(fileName.substr(dot)) == L".MP3";
 }
 
 // Both tag versions, read once per composition; ID3v2 wins over ID3v1 field by field.
+// ID3v1 holds code-page bytes, ID3v2 UTF-16 already.
 struct TagTexts {
-    std::string artist, title;
+    std::wstring artist, title;
 };
 
-TagTexts readTags(const std::string& filePath) {
+TagTexts readTags(const std::wstring& filePath) {
     TID3v1 v1;
     TID3v2 v2;
     v1.load(filePath);
     v2.load(filePath);
-    return {v2.artist.empty() ? v1.artist : v2.artist, v2.title.empty() ? v1.title : v2.title};
+    return {v2.artist.empty() ? widen(v1.artist) : v2.artist,
+            v2.title.empty() ? widen(v1.title) : v2.title};
 }
 
-std::string ask(const std::function<std::string()>& value) {
-    return value ? value() : std::string();
+template <typename Text>
+Text ask(const std::function<Text()>& value) {
+    return value ? value() : Text();
 }
 
-std::wstring compose(const std::wstring& statusMask, const std::string& fileName,
-                     const std::string& filePath, const PlayerValues& player) {
+std::wstring compose(const std::wstring& statusMask, const std::wstring& filePath,
+                     const PlayerValues& player) {
     std::wstring text = extractBetween(statusMask, L"mask", L"{", L"}");
     if (text == kNone) text = statusMask;
 
+    const std::wstring fileName = withoutFolder(filePath);
     TagTexts tags;
     if (isMp3Name(fileName)) tags = readTags(filePath);
 
     // The playlist title is asked for at most once, and only when the tags leave a gap.
     bool haveTitle = false;
-    std::string playlistTitle;
-    auto currentTitle = [&]() -> const std::string& {
+    std::wstring playlistTitle;
+    auto currentTitle = [&]() -> const std::wstring& {
         if (!haveTitle) playlistTitle = ask(player.currentTitle);
         haveTitle = true;
         return playlistTitle;
     };
 
-    std::string artist = tags.artist;
+    std::wstring artist = tags.artist;
     if (artist.empty()) artist = artistFromName(currentTitle());
     if (artist.empty()) artist = artistFromName(fileName);
-    if (artist.empty()) artist = localWord(statusMask, L"$unknown_artist", "Unknown Artist");
+    if (artist.empty()) artist = widen(localWord(statusMask, L"$unknown_artist", "Unknown Artist"));
 
-    std::string title = tags.title;
+    std::wstring title = tags.title;
     if (title.empty()) title = titleFromName(currentTitle());
     if (title.empty()) title = titleFromName(fileName);
     if (title.empty()) title = fileName;
 
     struct Placeholder {
         const wchar_t* name;
-        std::function<std::string()> value;
+        std::function<std::wstring()> value;
+    };
+    auto player8 = [](const std::function<std::string()>& value) {
+        return [&value] { return widen(ask(value)); };
     };
     const Placeholder placeholders[] = {
         {L"%artist%", [&] { return artist; }},
         {L"%title%", [&] { return title; }},
-        {L"%length%", [&] { return ask(player.lengthText); }},
-        {L"%bitrate%", [&] { return ask(player.bitrateText); }},
-        {L"%samplerate%", [&] { return ask(player.sampleRateText); }},
-        {L"%channels%", [&] { return ask(player.channelsText); }},
-        {L"%curstate%", [&] { return ask(player.playStateText); }},
+        {L"%length%", player8(player.lengthText)},
+        {L"%bitrate%", player8(player.bitrateText)},
+        {L"%samplerate%", player8(player.sampleRateText)},
+        {L"%channels%", player8(player.channelsText)},
+        {L"%curstate%", player8(player.playStateText)},
     };
     // Each step sees the text left by the one before, so a value holding a later
     // placeholder gets it replaced too.
     for (const Placeholder& p : placeholders) {
         if (text.find(p.name) == std::wstring::npos) continue;
-        text = replaceText(text, p.name, widen(p.value()), false);
+        text = replaceText(text, p.name, p.value(), false);
     }
     return text;
 }
 
 }  // namespace
 
-std::string artistFromName(const std::string& text) {
-    const size_t dash = text.find('-');
-    if (dash == std::string::npos) return std::string();
+std::wstring withoutFolder(const std::wstring& text) {
+    const size_t cut = text.find_last_of(L":\\/");
+    return cut == std::wstring::npos ? text : text.substr(cut + 1);
+}
+
+std::wstring artistFromName(const std::wstring& text) {
+    const size_t dash = text.find(L'-');
+    if (dash == std::wstring::npos) return std::wstring();
     return raiseFirstLetter(trimBlanks(underscoresToSpaces(text.substr(0, dash))));
 }
 
-std::string titleFromName(const std::string& text) {
-    const size_t dash = text.find('-');
-    if (dash == std::string::npos) return raiseFirstLetter(trimBlanks(text));
+std::wstring titleFromName(const std::wstring& text) {
+    const size_t dash = text.find(L'-');
+    if (dash == std::wstring::npos) return raiseFirstLetter(trimBlanks(text));
     return raiseFirstLetter(trimBlanks(underscoresToSpaces(text.substr(dash + 1))));
 }
 
-std::wstring composeStatus(const std::wstring& statusMask, const std::string& fileName,
-                           const std::string& filePath, const PlayerValues& player) {
+std::wstring composeStatus(const std::wstring& statusMask, const std::wstring& filePath,
+                           const PlayerValues& player) {
     try {
-        return compose(statusMask, fileName, filePath, player);
+        return compose(statusMask, filePath, player);
     } catch (...) {
         // Out of memory or a throwing player callback: publish nothing this time.
         return std::wstring();

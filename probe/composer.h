@@ -1,4 +1,6 @@
-// Turns the user's status mask into the status text for the current track.
+// Turns the user's status mask into the status text for the current track. Texts from
+// the file and the playlist stay UTF-16 all the way; only the player's numbers and the
+// user's words are 8-bit text of the system code page.
 #pragma once
 
 #include <functional>
@@ -8,18 +10,22 @@ namespace nimbo {
 
 // What the composer asks the player; each is called only when its placeholder occurs.
 struct PlayerValues {
-    std::function<std::string()> currentTitle, lengthText, bitrateText, sampleRateText,
-        channelsText, playStateText;
+    std::function<std::wstring()> currentTitle;
+    std::function<std::string()> lengthText, bitrateText, sampleRateText, channelsText,
+        playStateText;
 };
 
-// fileName: the entry's name without folder (as stored for the change test; used for the
-// ".MP3" test and the name fallbacks); filePath: the entry's full path, which the tag readers
-// open. Never throws; an empty result is not published.
-std::wstring composeStatus(const std::wstring& statusMask, const std::string& fileName,
-                           const std::string& filePath, const PlayerValues& player);
+// filePath: the current entry's full path, as stored for the change test. The tag readers
+// open it; its name (after the last ":", "\" or "/") serves the ".MP3" test and the name
+// fallbacks. Never throws; an empty result is not published.
+std::wstring composeStatus(const std::wstring& statusMask, const std::wstring& filePath,
+                           const PlayerValues& player);
+
+// The text after its last ":", "\" or "/" (all of it without any).
+std::wstring withoutFolder(const std::wstring& text);
 
 // Artist and title out of a text of the form artist "-" title.
-std::string artistFromName(const std::string& text);
-std::string titleFromName(const std::string& text);
+std::wstring artistFromName(const std::wstring& text);
+std::wstring titleFromName(const std::wstring& text);
 
 }  // namespace nimbo

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
 
 #include "common/platform.h"
 #include "core/settings.h"
@@ -18,12 +19,14 @@ enum Query : LPARAM {
     kListPosition = 125,
     kEntryFile = 211,
     kEntryTitle = 212,
+    kEntryTitleWide = 213,
+    kEntryFileWide = 214,
     kOutputTime = 105,
     kInfo = 126,
     kIsPlaying = 104,
 };
 
-const size_t kNameBytes = 260;
+const size_t kNameUnits = 260;
 
 HWND winampWindow() { return FindWindowA("Winamp v1.x", nullptr); }
 
@@ -31,28 +34,45 @@ LRESULT ask(HWND window, WPARAM wParam, LPARAM query) {
     return SendMessageA(window, WM_USER, wParam, query);
 }
 
-// An entry's text lives in Winamp's memory; Winamp hands out its address.
-std::string entryText(LPARAM query, bool cutFolder) {
+// Winamp's answer to a query it does not know.
+const LRESULT kUnknownQuery = 1;
+
+// Reads at most `bytes` bytes from `address` in the other process; a read that stops
+// early (the text ends near unreadable memory) keeps what arrived.
+size_t readText(HANDLE process, LPCVOID address, void* buffer, size_t bytes) {
+    SIZE_T got = 0;
+    if (!ReadProcessMemory(process, address, buffer, bytes, &got) && got > bytes) got = 0;
+    return got;
+}
+
+// An entry's text lives in Winamp's memory; Winamp hands out its address. The wide query
+// comes first; a Winamp that answers it with 1 does not know it, and the 8-bit query
+// then gives the text through the code page. Either way at most 260 units are read.
+std::wstring entryText(LPARAM wideQuery, LPARAM narrowQuery) {
     HWND window = winampWindow();
-    if (!window) return std::string();
+    if (!window) return std::wstring();
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
     HANDLE process =
         OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
-    if (!process) return std::string();
+    if (!process) return std::wstring();
     WPARAM position = WPARAM(ask(window, 0, kListPosition));
-    LPCVOID address = reinterpret_cast<LPCVOID>(ask(window, position, query));
-    char buffer[kNameBytes];
-    SIZE_T got = 0;
-    // A read that stops early (the text ends near unreadable memory) keeps what arrived.
-    if (!ReadProcessMemory(process, address, buffer, kNameBytes, &got) && got > kNameBytes) got = 0;
-    CloseHandle(process);
-    std::wstring text = widen(std::string(buffer, strnlen(buffer, got)));
-    if (cutFolder) {
-        size_t cut = text.find_last_of(L":\\/");
-        if (cut != std::wstring::npos) text.erase(0, cut + 1);
+    std::wstring text;
+    LRESULT address = ask(window, position, wideQuery);
+    if (address != kUnknownQuery) {
+        wchar_t buffer[kNameUnits];
+        const size_t units = readText(process, reinterpret_cast<LPCVOID>(address), buffer,
+                                      sizeof buffer) / sizeof(wchar_t);
+        text.assign(buffer, wcsnlen(buffer, units));
+    } else {
+        address = ask(window, position, narrowQuery);
+        char buffer[kNameUnits];
+        const size_t bytes =
+            readText(process, reinterpret_cast<LPCVOID>(address), buffer, sizeof buffer);
+        text = widen(std::string(buffer, strnlen(buffer, bytes)));
     }
-    return narrow(text);
+    CloseHandle(process);
+    return text;
 }
 
 std::string numberText(WPARAM which) {
@@ -64,9 +84,8 @@ std::string numberText(WPARAM which) {
 
 }  // namespace
 
-std::string currentFileName() { return entryText(kEntryFile, true); }
-std::string currentFilePath() { return entryText(kEntryFile, false); }
-std::string currentTitle() { return entryText(kEntryTitle, true); }
+std::wstring currentFilePath() { return entryText(kEntryFileWide, kEntryFile); }
+std::wstring currentTitle() { return withoutFolder(entryText(kEntryTitleWide, kEntryTitle)); }
 
 std::string lengthText() {
     HWND window = winampWindow();
@@ -94,10 +113,10 @@ std::string localWord(const std::wstring& key, const std::string& fallback) {
     return localWord(currentSettings().StatusMask, key, fallback);
 }
 
-std::wstring composeCurrentStatus(const std::string& fileName, const std::string& filePath) {
+std::wstring composeCurrentStatus(const std::wstring& filePath) {
     PlayerValues player{currentTitle, lengthText, bitrateText, sampleRateText, channelsText,
                         playStateText};
-    return composeStatus(currentSettings().StatusMask, fileName, filePath, player);
+    return composeStatus(currentSettings().StatusMask, filePath, player);
 }
 
 }  // namespace nimbo

@@ -6,9 +6,10 @@
 
 namespace nimbo {
 
-std::string currentFileName();  // the current entry's file name, folder cut off
-std::string currentFilePath();  // the same entry's full path, for reading its tags
-std::string currentTitle();     // the current entry's playlist title, cut the same way
+// The current entry's full path and its playlist title (cut after its last ":", "\" or
+// "/"), asked as wide texts where Winamp knows the wide queries, else through the code page.
+std::wstring currentFilePath();
+std::wstring currentTitle();
 std::string lengthText();
 std::string bitrateText();
 std::string sampleRateText();
@@ -24,6 +25,6 @@ namespace nimbo {
 
 // The status text for the current entry, composed from the StatusMask setting with
 // the live player values (asked only for placeholders that occur).
-std::wstring composeCurrentStatus(const std::string& fileName, const std::string& filePath);
+std::wstring composeCurrentStatus(const std::wstring& filePath);
 
 }  // namespace nimbo

@@ -17,7 +17,7 @@ std::string fieldText(const unsigned char* tag, size_t offset, size_t width) {
     return std::string(reinterpret_cast<const char*>(tag) + offset, end);
 }
 
-bool readTail(const std::string& fileName, unsigned char (&tag)[kTagBytes]) {
+bool readTail(const std::wstring& fileName, unsigned char (&tag)[kTagBytes]) {
     ReadOnlyFile file(fileName);
     int64_t size = 0;
     if (!file.isOpen() || !file.size(size) || size < kTagBytes) return false;
@@ -38,7 +38,9 @@ void TID3v1::clear() {
     genreByte = 255;
 }
 
-bool TID3v1::load(const std::string& fileName) {
+bool TID3v1::load(const std::string& fileName) { return load(widen(fileName)); }
+
+bool TID3v1::load(const std::wstring& fileName) {
     clear();
     try {
         unsigned char tag[kTagBytes];

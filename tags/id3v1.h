@@ -1,4 +1,5 @@
 // The ID3v1 / ID3v1.1 tag: the fixed 128-byte block at the very end of an audio file.
+// Its texts are bytes of the system code page, as stored.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +24,8 @@ class TID3v1 {
     void clear();
     // True when the last 128 bytes were read, tag or not (see `found`); false when the
     // file cannot be opened or read or is shorter than 128 bytes. Never throws.
-    bool load(const std::string& fileName);
+    bool load(const std::wstring& fileName);
+    bool load(const std::string& fileName);  // 8-bit path, system code page
 };
 
 }  // namespace nimbo

@@ -1,5 +1,6 @@
 #include "tags/id3v2.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -76,8 +77,16 @@ bool storedAsText(uint8_t version, unsigned char formatFlags) {
     return true;
 }
 
+// Bytes the format flags put in front of the content: the group id (ID3v2.3 0x20,
+// ID3v2.4 0x40) and the ID3v2.4 data length indicator (0x01).
+size_t flagBytes(uint8_t version, unsigned char formatFlags) {
+    if (version == 3) return (formatFlags & 0x20) ? 1 : 0;
+    if (version == 4) return ((formatFlags & 0x40) ? 1 : 0) + ((formatFlags & 0x01) ? 4 : 0);
+    return 0;
+}
+
 void storeFrame(uint8_t version, const std::string& id, const std::string& content, Slots& slots) {
-    if (content[0] != 0 && content[0] != 1) return;
+    if (static_cast<unsigned char>(content[0]) > 3) return;  // not a text encoding
     for (int slot = 0; slot < kSlotCount; ++slot) {
         const char* wanted = version > 2 ? kFrameIds[slot].modern : kFrameIds[slot].legacy;
         if (id == wanted) slots[slot] = content;
@@ -99,20 +108,83 @@ int64_t firstFramePosition(ReadOnlyFile& file, const unsigned char* header, int3
     return extended >= 6 && start <= tagSize ? start : int64_t(kHeaderBytes);
 }
 
-void walkFrames(const std::string& fileName, const unsigned char* header, int32_t tagSize,
+// The frame area as the walk reads it: the stored bytes, or, for an ID3v2.3 tag whose
+// whole body is unsynchronised, those bytes with every FF 00 turned back into FF. Then
+// frame sizes count resynchronised bytes, so skipping means reading through (in small
+// chunks, and never past the tag's end); stored bytes are skipped by position.
+class FrameArea {
+  public:
+    FrameArea(ReadOnlyFile& file, int64_t start, bool unsynchronised)
+        : file_(file), position_(start), unsynchronised_(unsynchronised) {}
+
+    bool begin() { return file_.seek(position_); }
+    int64_t position() const { return position_; }  // file position of the next byte
+
+    bool read(void* out, size_t count) {
+        if (!unsynchronised_) {
+            if (!file_.readExact(out, count)) return false;
+            position_ += int64_t(count);
+            return true;
+        }
+        unsigned char* bytes = static_cast<unsigned char*>(out);
+        for (size_t i = 0; i < count; ++i)
+            if (!next(bytes[i])) return false;
+        return true;
+    }
+
+    // Moves `count` bytes on; false when the move fails or passes `limit`.
+    bool skip(uint64_t count, int64_t limit) {
+        if (!unsynchronised_) {
+            position_ += int64_t(count);
+            return file_.seek(position_);
+        }
+        unsigned char ignored;
+        for (uint64_t i = 0; i < count; ++i)
+            if (position_ >= limit || !next(ignored)) return false;
+        return true;
+    }
+
+  private:
+    bool next(unsigned char& byte) {
+        for (;;) {
+            if (used_ == held_) {
+                held_ = file_.read(chunk_, sizeof chunk_);
+                used_ = 0;
+                if (held_ == 0) return false;
+            }
+            byte = chunk_[used_++];
+            ++position_;
+            const bool dropped = afterFF_ && byte == 0;
+            afterFF_ = !dropped && byte == 0xFF;
+            if (!dropped) return true;
+        }
+    }
+
+    ReadOnlyFile& file_;
+    int64_t position_;
+    bool unsynchronised_;
+    bool afterFF_ = false;
+    unsigned char chunk_[1024];
+    size_t held_ = 0, used_ = 0;
+};
+
+void walkFrames(const std::wstring& fileName, const unsigned char* header, int32_t tagSize,
                 Slots& slots) {
     ReadOnlyFile file(fileName);
     int64_t fileSize = 0;
     if (!file.isOpen() || !file.size(fileSize)) return;
     const uint8_t version = header[3];
     const size_t frameHeaderBytes = version == 2 ? 6 : 10;
+    // Tag flag 0x80: ID3v2.3 unsynchronises the whole body, ID3v2.4 every frame's data.
+    const bool unsynchronisedTag = (header[5] & 0x80) != 0;
 
-    int64_t position = firstFramePosition(file, header, tagSize);
-    if (!file.seek(position)) return;
-    std::string buffer(kBufferBytes, '\0');
-    while (position < tagSize && position < fileSize) {
+    FrameArea area(file, firstFramePosition(file, header, tagSize),
+                   unsynchronisedTag && version == 3);
+    if (!area.begin()) return;
+    std::string data;
+    while (area.position() < tagSize && area.position() < fileSize) {
         unsigned char frameHeader[10];
-        if (!file.readExact(frameHeader, frameHeaderBytes)) return;
+        if (!area.read(frameHeader, frameHeaderBytes)) return;
         if (frameHeader[0] < 'A' || frameHeader[0] > 'Z') return;  // padding, footer, junk
 
         uint32_t size;
@@ -126,21 +198,25 @@ void walkFrames(const std::string& fileName, const unsigned char* header, int32_
         // damaged and nothing after it can be trusted.
         if (size >= 0x80000000u) return;
 
-        const int64_t dataStart = position + int64_t(frameHeaderBytes);
-        buffer.assign(kBufferBytes, '\0');
         const size_t wanted = size < kBufferBytes ? size : kBufferBytes;
-        if (!file.readExact(&buffer[0], wanted)) return;
-        if (version == 2 || storedAsText(version, frameHeader[9])) {
+        data.assign(wanted, '\0');
+        if (!area.read(&data[0], wanted)) return;
+        const unsigned char flags = version == 2 ? 0 : frameHeader[9];
+        if (storedAsText(version, flags)) {
+            if (version == 4 && (unsynchronisedTag || (flags & 0x02)))
+                data = id3v2::resynchronise(data);
+            // The content is always the whole buffer, zero-filled after the data.
+            std::string content = data.substr(std::min(flagBytes(version, flags), data.size()));
+            content.resize(kBufferBytes, '\0');
             const std::string id(reinterpret_cast<const char*>(frameHeader), version == 2 ? 3 : 4);
-            storeFrame(version, id, buffer, slots);
+            storeFrame(version, id, content, slots);
         }
-        position = dataStart + size;
-        if (!file.seek(position)) return;
+        if (!area.skip(size - wanted, tagSize)) return;
     }
 }
 
-std::string firstNonEmpty(const Slots& slots, Slot primary, Slot fallback) {
-    std::string text = id3v2::frameText(slots[primary]);
+std::wstring firstNonEmpty(const Slots& slots, Slot primary, Slot fallback) {
+    std::wstring text = id3v2::frameText(slots[primary]);
     return text.empty() ? id3v2::frameText(slots[fallback]) : text;
 }
 
@@ -165,7 +241,9 @@ void TID3v2::clear() {
     url.clear();
 }
 
-bool TID3v2::load(const std::string& fileName) {
+bool TID3v2::load(const std::string& fileName) { return load(widen(fileName)); }
+
+bool TID3v2::load(const std::wstring& fileName) {
     clear();
     try {
         unsigned char header[kHeaderBytes];
@@ -191,13 +269,13 @@ bool TID3v2::load(const std::string& fileName) {
         album = firstNonEmpty(slots, kAlbum, kOriginalAlbum);
         trackText = id3v2::frameText(slots[kTrack]);
         int32_t number = 0;
-        if (!id3v2::parseInt32(trackText.substr(0, trackText.find('/')), number)) number = 0;
+        if (!id3v2::parseInt32(trackText.substr(0, trackText.find(L'/')), number)) number = 0;
         track = static_cast<uint16_t>(number & 0xFFFF);
         year = id3v2::frameText(slots[kYear]);
         if (year.empty()) year = id3v2::frameText(slots[kRecordingTime]).substr(0, 4);
         genre = id3v2::frameText(slots[kGenre]);
-        const size_t close = genre.rfind(')');
-        if (close != std::string::npos) genre.erase(0, close + 1);  // "(17)Rock" -> "Rock"
+        const size_t close = genre.rfind(L')');
+        if (close != std::wstring::npos) genre.erase(0, close + 1);  // "(17)Rock" -> "Rock"
         comment = id3v2::describedText(slots[kComment], true);
         composer = id3v2::frameText(slots[kComposer]);
         encoder = id3v2::frameText(slots[kEncoder]);

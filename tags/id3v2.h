@@ -1,5 +1,5 @@
 // The ID3v2 tag at the start of an audio file (major versions 2, 3 and 4): sixteen kinds
-// of frame turned into twelve texts and a track number.
+// of frame turned into twelve texts (UTF-16, see id3v2_text.h) and a track number.
 #pragma once
 
 #include <cstdint>
@@ -14,24 +14,25 @@ class TID3v2 {
     bool found;
     uint8_t version;
     int32_t tagSize;  // header + frames (+ footer); 0 when it would pass the file's end
-    std::string title;
-    std::string artist;
-    std::string album;
+    std::wstring title;
+    std::wstring artist;
+    std::wstring album;
     uint16_t track;
-    std::string trackText;
-    std::string year;
-    std::string genre;
-    std::string comment;
-    std::string composer;
-    std::string encoder;
-    std::string copyright;
-    std::string language;
-    std::string url;
+    std::wstring trackText;
+    std::wstring year;
+    std::wstring genre;
+    std::wstring comment;
+    std::wstring composer;
+    std::wstring encoder;
+    std::wstring copyright;
+    std::wstring language;
+    std::wstring url;
 
     void clear();
     // True when the first 10 bytes were read, tag or not (see `found`); false when the
     // file cannot be opened or is shorter. Never throws.
-    bool load(const std::string& fileName);
+    bool load(const std::wstring& fileName);
+    bool load(const std::string& fileName);  // 8-bit path, system code page
 };
 
 }  // namespace nimbo

@@ -10,46 +10,115 @@ namespace {
 
 constexpr unsigned kByteOrderMark = 0xFEFF;
 constexpr unsigned kSwappedMark = 0xFFFE;
+constexpr wchar_t kReplacement = 0xFFFD;
 
-std::string utf16Text(const std::string& content) {
-    std::string out;
+bool isHighSurrogate(unsigned unit) { return unit >= 0xD800 && unit < 0xDC00; }
+bool isLowSurrogate(unsigned unit) { return unit >= 0xDC00 && unit < 0xE000; }
+
+std::wstring trimWide(const std::wstring& text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && unsigned(text[begin]) <= 0x20) ++begin;
+    while (end > begin && unsigned(text[end - 1]) <= 0x20) --end;
+    return text.substr(begin, end - begin);
+}
+
+// Appends one UTF-16 unit; a surrogate without its partner becomes U+FFFD, so the status
+// never carries a half character onto the wire.
+void appendUnit(std::wstring& out, unsigned unit, bool& pendingHigh) {
+    if (pendingHigh && !isLowSurrogate(unit)) {
+        out.back() = kReplacement;
+        pendingHigh = false;
+    }
+    if (isLowSurrogate(unit) && !pendingHigh) {
+        out.push_back(kReplacement);
+        return;
+    }
+    out.push_back(static_cast<wchar_t>(unit));
+    pendingHigh = isHighSurrogate(unit) && !pendingHigh;
+}
+
+// Units after the encoding byte. A leading byte-order mark decides the order (FF FE after
+// a big-endian default flips it too); a mark later on is dropped.
+std::wstring utf16Text(const std::string& content, bool bigEndian) {
+    std::wstring out;
+    bool pendingHigh = false;
     const size_t units = (content.size() - 1) / 2;
-    // ID3v2.3 allows either byte order behind a BOM; a text without one is taken as
-    // little-endian, which is what the common writers produce.
-    bool bigEndian = false;
     for (size_t i = 0; i < units; ++i) {
         const unsigned char first = static_cast<unsigned char>(content[1 + 2 * i]);
         const unsigned char second = static_cast<unsigned char>(content[2 + 2 * i]);
-        unsigned unit = bigEndian ? (first << 8) | second : first | (second << 8);
+        const unsigned unit = bigEndian ? (first << 8) | second : first | (second << 8);
         if (i == 0 && unit == kSwappedMark) {
-            bigEndian = true;
+            bigEndian = !bigEndian;
             continue;
         }
         if (unit == 0) break;
         if (unit == kByteOrderMark) continue;
-        out += narrow(std::wstring(1, static_cast<wchar_t>(unit)));
+        appendUnit(out, unit, pendingHigh);
     }
-    return trimControls(out);
+    if (pendingHigh) out.back() = kReplacement;
+    return trimWide(out);
+}
+
+// UTF-8 up to the first zero byte. Each malformed sequence (a stray or missing follow-up
+// byte, an overlong form, a surrogate, a value past U+10FFFF) becomes one U+FFFD.
+std::wstring utf8Text(const std::string& content) {
+    std::wstring out;
+    size_t i = 1;
+    if (content.compare(1, 3, "\xEF\xBB\xBF") == 0) i = 4;  // a UTF-8 byte-order mark
+    while (i < content.size() && content[i] != 0) {
+        const unsigned char lead = static_cast<unsigned char>(content[i++]);
+        if (lead < 0x80) {
+            out.push_back(lead);
+            continue;
+        }
+        int follow = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+        if (lead >= 0xF8) follow = 0;
+        uint32_t value = lead & (0x3F >> follow);
+        int got = 0;
+        while (got < follow && i < content.size() &&
+               (static_cast<unsigned char>(content[i]) & 0xC0) == 0x80) {
+            value = (value << 6) | (static_cast<unsigned char>(content[i++]) & 0x3F);
+            ++got;
+        }
+        static const uint32_t kSmallest[4] = {0, 0x80, 0x800, 0x10000};
+        if (follow == 0 || got < follow || value < kSmallest[follow] || value > 0x10FFFF ||
+            (value >= 0xD800 && value < 0xE000)) {
+            out.push_back(kReplacement);
+        } else if (value >= 0x10000) {
+            out.push_back(static_cast<wchar_t>(0xD800 + ((value - 0x10000) >> 10)));
+            out.push_back(static_cast<wchar_t>(0xDC00 + ((value - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<wchar_t>(value));
+        }
+    }
+    return trimWide(out);
 }
 
 }  // namespace
 
-std::string frameText(const std::string& content) {
-    if (!content.empty() && content[0] == 1) return utf16Text(content);
-    return trimControls(content);
+std::wstring frameText(const std::string& content) {
+    if (content.empty()) return std::wstring();
+    switch (content[0]) {
+        case 1: return utf16Text(content, false);
+        case 2: return utf16Text(content, true);
+        case 3: return utf8Text(content);
+        // Trimmed as bytes first, encoding byte included, then widened: a zero byte
+        // inside the text stays.
+        default: return widen(trimControls(content));
+    }
 }
 
-std::string describedText(const std::string& content, bool withLanguage) {
-    if (content.empty()) return std::string();
+std::wstring describedText(const std::string& content, bool withLanguage) {
+    if (content.empty()) return std::wstring();
     const char encoding = content[0];
     const size_t descriptionAt = withLanguage ? 4 : 1;
     if (content.size() <= descriptionAt) return frameText(std::string(1, encoding));
     const std::string rest = content.substr(descriptionAt);
 
     // Without a terminator the description cannot be told from the text, so all of it
-    // is kept, in either encoding.
+    // is kept, in any encoding.
     size_t textAt = 0;
-    if (encoding == 1) {
+    if (encoding == 1 || encoding == 2) {
         for (size_t i = 0; i + 1 < rest.size(); i += 2) {
             if (rest[i] == 0 && rest[i + 1] == 0) {
                 textAt = i + 2;
@@ -89,6 +158,25 @@ bool parseInt32(const std::string& text, int32_t& out) {
     }
     out = static_cast<int32_t>(negative ? -value : value);
     return true;
+}
+
+bool parseInt32(const std::wstring& text, int32_t& out) {
+    std::string ascii;
+    for (wchar_t unit : text) {
+        if (unsigned(unit) >= 0x80) return false;  // no digit, sign or space lies up there
+        ascii.push_back(static_cast<char>(unit));
+    }
+    return parseInt32(ascii, out);
+}
+
+std::string resynchronise(const std::string& bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        out.push_back(bytes[i]);
+        if (bytes[i] == '\xFF' && i + 1 < bytes.size() && bytes[i + 1] == 0) ++i;
+    }
+    return out;
 }
 
 }  // namespace id3v2

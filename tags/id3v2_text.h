@@ -1,5 +1,5 @@
-// Decoding of ID3v2 frame contents into 8-bit text of the system code page. Kept apart
-// from the frame walk so tests can feed contents directly.
+// Decoding of ID3v2 frame contents into UTF-16 text. Kept apart from the frame walk so
+// tests can feed contents directly.
 #pragma once
 
 #include <cstdint>
@@ -8,19 +8,26 @@
 namespace nimbo {
 namespace id3v2 {
 
-// A frame's content (encoding byte first) as text. Encoding 1 is UTF-16 with an optional
-// byte-order mark (little-endian without one), each unit narrowed on its own; anything
-// else is taken as stored bytes.
-std::string frameText(const std::string& content);
+// A frame's content (encoding byte first) as UTF-16 text, trimmed of units up to 0x20 at
+// both ends. Encoding 0 is text of the system code page (ISO-8859-1 in the standard, but
+// writers put the local code page there, Windows-1251 in Russian files); 1 is UTF-16 with
+// an optional byte-order mark (little-endian without one); 2 is UTF-16BE; 3 is UTF-8.
+// The wide encodings end at their first zero unit; any other encoding byte gives bytes
+// widened as encoding 0 does.
+std::wstring frameText(const std::string& content);
 
 // The text of a frame that puts a description (and, `withLanguage`, a 3-byte language
 // code) before it, as COMM and WXXX do.
-std::string describedText(const std::string& content, bool withLanguage);
+std::wstring describedText(const std::string& content, bool withLanguage);
 
 // Integer conversion in the manner of Delphi's StrToInt: leading spaces, a sign, then
 // decimal digits or hexadecimal ones after "$" or "0x". False on any other character,
 // on empty input and outside the signed 32-bit range.
 bool parseInt32(const std::string& text, int32_t& out);
+bool parseInt32(const std::wstring& text, int32_t& out);
+
+// Undoes unsynchronisation: every FF 00 becomes FF.
+std::string resynchronise(const std::string& bytes);
 
 }  // namespace id3v2
 }  // namespace nimbo

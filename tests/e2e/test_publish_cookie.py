@@ -5,7 +5,10 @@ the composed status under code pages 1252 and 1251, that only a change publishes
 the renewal of a stale activity hash, and the clear request at quit."""
 
 import os
+import shutil
+import struct
 import sys
+import tempfile
 import time
 import unittest
 
@@ -29,6 +32,23 @@ def absolute(target):
 
 def shipped(target, **kw):
     return expected_request(absolute(target), SHIPPED_HOST, **kw)
+
+
+def syncsafe(n):
+    return bytes([(n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F])
+
+
+def id3v2(version, frames):
+    """An ID3v2 tag (version 3 or 4) of (id, encoding, text) frames, then a little audio."""
+    body = b""
+    for frame_id, encoding, text in frames:
+        data = bytes([encoding]) + {0: lambda t: t.encode("cp1251"),
+                                    1: lambda t: t.encode("utf-16"),
+                                    2: lambda t: t.encode("utf-16-be"),
+                                    3: lambda t: t.encode("utf-8")}[encoding](text)
+        size = struct.pack(">I", len(data)) if version == 3 else syncsafe(len(data))
+        body += frame_id.encode("ascii") + size + b"\0\0" + data
+    return b"ID3" + bytes([version, 0, 0]) + syncsafe(len(body)) + body + b"\xff\xfb" * 64
 
 
 def sets_with_text(service, text):
@@ -109,6 +129,57 @@ class CookieModePublishing(unittest.TestCase):
             host.quit()
             self.assertEqual(mask.replace("\r\n", "{NextString}").encode("utf-8"),
                              ini_values(host.ini_bytes(), "Gen_Nimbo")["StatusMask"])
+
+    def test_non_latin_names_and_tags_under_both_code_pages(self):
+        # Tags in all four encodings under non-Latin paths, through the whole plugin.
+        # Encoding 0 holds Windows-1251 bytes, as Russian files do: only it (and the
+        # 8-bit queries of an older Winamp) depends on the code page.
+        music = tempfile.mkdtemp(prefix="nimbo-e2e-")
+        self.addCleanup(shutil.rmtree, music, True)
+        files = {
+            "日本/曲.mp3": id3v2(3, [("TPE1", 1, "坂本"), ("TIT2", 1, "戦場のメリークリスマス")]),
+            "한국어.mp3": id3v2(4, [("TPE1", 2, "아이유"), ("TIT2", 3, "좋은 날")]),
+            "Ελλάδα.mp3": id3v2(4, [("TPE1", 3, "Χαρούλα"), ("TIT2", 0, "Кино")]),
+            # The same name in two folders, and two names a code page spells alike.
+            "A/01.mp3": id3v2(3, [("TPE1", 0, "First"), ("TIT2", 0, "One")]),
+            "B/01.mp3": id3v2(3, [("TPE1", 0, "Second"), ("TIT2", 0, "Two")]),
+            "愛.mp3": id3v2(3, [("TPE1", 0, "Love"), ("TIT2", 0, "A")]),
+            "恋.mp3": id3v2(3, [("TPE1", 0, "Romance"), ("TIT2", 0, "B")]),
+        }
+        for name, data in files.items():
+            path = os.path.join(music, name).encode("utf-8")
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+        greek_title = {"ru_RU.UTF-8": "Кино", "en_US.UTF-8": "Êèíî"}
+        old_title = {"ru_RU.UTF-8": "Кино - Группа крови.ogg",
+                     "en_US.UTF-8": "???? - ?????? ?????.ogg"}
+        for locale in ("en_US.UTF-8", "ru_RU.UTF-8"):
+            with self.subTest(locale=locale), Service() as service, PluginHost(
+                    PLUGIN_DLL, ini(proxy=service.proxy, status_mask="%artist% - %title%"),
+                    locale=locale) as host:
+                plays = [(name, "Wrong - Title") for name in files]
+                plays.append(("Русское/Кино - Группа_крови.ogg", None))
+                for name, title in plays:
+                    host.player.add(windows_path(os.path.join(music, name)), title, 100)
+                service.wait_quiet()  # the first entry, stopped, fetched the hash
+                expected = ["坂本 - 戦場のメリークリスマス", "아이유 - 좋은 날",
+                            "Χαρούλα - " + greek_title[locale], "First - One", "Second - Two",
+                            "Love - A", "Romance - B", "Кино - Группа крови.ogg"]
+                for index, text in enumerate(expected):
+                    entry = publish_one(self, host, service, "play %d" % index)
+                    self.assertEqual(text, entry["status_text"])
+                    self.assertEqual(shipped(set_activity_query(text)), raw_bytes(entry))
+
+                # An older Winamp answers 1 to the wide queries: the 8-bit path of a
+                # non-Latin name cannot be opened, so the playlist title stands in.
+                host.player.check("widequeries off")
+                self.assertEqual("Wrong - Title",
+                                 publish_one(self, host, service, "play 0")["status_text"])
+                self.assertEqual(old_title[locale],
+                                 publish_one(self, host, service, "play 7")["status_text"])
+                self.assertEqual("First - One",
+                                 publish_one(self, host, service, "play 3")["status_text"])
 
     def test_only_a_change_publishes(self):
         with Service() as service, PluginHost(

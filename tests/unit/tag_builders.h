@@ -117,5 +117,15 @@ inline std::string utf16(const std::u16string& text, bool bom = true) {
     return out;
 }
 
+// Unsynchronisation as a writer applies it: a zero byte after every FF.
+inline std::string unsynchronised(const std::string& data) {
+    std::string out;
+    for (char c : data) {
+        out.push_back(c);
+        if (c == '\xFF') out.push_back('\0');
+    }
+    return out;
+}
+
 }  // namespace testing
 }  // namespace nimbo

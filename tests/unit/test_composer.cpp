@@ -1,6 +1,7 @@
 // The status text composer: template, artist and title sources, placeholders.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <stdexcept>
 
@@ -13,6 +14,11 @@ using namespace nimbo::testing;
 
 namespace {
 
+struct CodePage {
+    explicit CodePage(unsigned cp) { setAnsiCodePage(cp); }
+    ~CodePage() { setAnsiCodePage(1252); }
+};
+
 // The built-in status mask of the settings store (defined in Win32-only code).
 const wchar_t kDefaultMask[] =
     L"\u041E\u00A9 Now is %curstate%:\r\nArtist: %artist%\r\nTitle: %title%\r\n"
@@ -21,7 +27,7 @@ const wchar_t kDefaultMask[] =
 
 // A player whose answers are fixed and whose questions are counted.
 struct FakePlayer {
-    std::string title = "";
+    std::wstring title = L"";
     std::map<std::string, int> asked;
 
     PlayerValues values() {
@@ -45,6 +51,9 @@ struct FakePlayer {
     }
 };
 
+// Scratch paths are ASCII; the composer takes wide ones.
+std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
 std::string tagFile(const std::string& v2artist, const std::string& v2title,
                     const std::string& v1artist, const std::string& v1title) {
     std::string frames;
@@ -57,8 +66,8 @@ std::string tagFile(const std::string& v2artist, const std::string& v2title,
 
 TEST(ComposeStatus, DefaultMaskReplacesEveryPlaceholder) {
     FakePlayer player;
-    player.title = "Band - Song";
-    EXPECT_EQ(composeStatus(kDefaultMask, "x.ogg", "/nowhere/x.ogg", player.values()),
+    player.title = L"Band - Song";
+    EXPECT_EQ(composeStatus(kDefaultMask, L"/nowhere/x.ogg", player.values()),
               L"\u041E\u00A9 Now is playing:\r\nArtist: Band\r\nTitle: Song\r\nLength: 03:25\r\n"
               L"Bitrate: 192\r\nSampleRate: 44\r\nChannels: 2");
 }
@@ -83,8 +92,8 @@ TEST(ComposeStatus, Templates) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FakePlayer player;
-        player.title = "Song";
-        EXPECT_EQ(composeStatus(c.mask, "song.ogg", dir.path() + "/song.ogg", player.values()),
+        player.title = L"Song";
+        EXPECT_EQ(composeStatus(c.mask, wide(dir.path() + "/song.ogg"), player.values()),
                   c.expected);
     }
 }
@@ -99,27 +108,28 @@ TEST(ComposeStatus, ArtistAndTitleSources) {
     dir.write("untagged.mp3", std::string(300, '\xFF'));
     struct Case {
         const char* name;
-        std::string fileName, playlistTitle;
+        std::string fileName;
+        std::wstring playlistTitle;
         const wchar_t* expected;  // "%artist%|%title%"
     } cases[] = {
-        {"ID3v2 first", "both.mp3", "PL Artist - PL Title", L"V2 Artist|V2 Title"},
-        {"ID3v1 artist, ID3v2 title", "v1artist.MP3", "PL - T", L"V1 Artist|V2 Title"},
-        {"ID3v2 artist, ID3v1 title", "v1title.Mp3", "PL - T", L"V2 Artist|V1 Title"},
-        {"other extension skips tags", "tagged.ogg", "pl_artist - pl_title", L"Pl artist|Pl title"},
-        {"no tags: playlist title", "untagged.mp3", " my band  -  my song ", L"My band|My song"},
-        {"missing file: playlist title", "gone.mp3", "A - B", L"A|B"},
-        {"artist with a dash", "x.ogg", "Jay-Z - Song", L"Jay|Z - Song"},
-        {"playlist title without dash, file name with one", "Band_Name-track.ogg", "just title",
+        {"ID3v2 first", "both.mp3", L"PL Artist - PL Title", L"V2 Artist|V2 Title"},
+        {"ID3v1 artist, ID3v2 title", "v1artist.MP3", L"PL - T", L"V1 Artist|V2 Title"},
+        {"ID3v2 artist, ID3v1 title", "v1title.Mp3", L"PL - T", L"V2 Artist|V1 Title"},
+        {"other extension skips tags", "tagged.ogg", L"pl_artist - pl_title", L"Pl artist|Pl title"},
+        {"no tags: playlist title", "untagged.mp3", L" my band  -  my song ", L"My band|My song"},
+        {"missing file: playlist title", "gone.mp3", L"A - B", L"A|B"},
+        {"artist with a dash", "x.ogg", L"Jay-Z - Song", L"Jay|Z - Song"},
+        {"playlist title without dash, file name with one", "Band_Name-track.ogg", L"just title",
          L"Band Name|Just title"},
-        {"nothing but the file name", "track_01.ogg", "", L"Unknown Artist|Track_01.ogg"},
-        {"dash only", "-", "", L"Unknown Artist|-"},
-        {"non-letter first character stays", "x.ogg", "\xE9lan - 1st", L"\u00E9lan|1st"},
+        {"nothing but the file name", "track_01.ogg", L"", L"Unknown Artist|Track_01.ogg"},
+        {"dash only", "-", L"", L"Unknown Artist|-"},
+        {"non-letter first character stays", "x.ogg", L"\u00E9lan - 1st", L"\u00E9lan|1st"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FakePlayer player;
         player.title = c.playlistTitle;
-        EXPECT_EQ(composeStatus(L"%artist%|%title%", c.fileName, dir.path() + "/" + c.fileName,
+        EXPECT_EQ(composeStatus(L"%artist%|%title%", wide(dir.path() + "/" + c.fileName),
                                 player.values()),
                   c.expected);
     }
@@ -128,9 +138,9 @@ TEST(ComposeStatus, ArtistAndTitleSources) {
 TEST(ComposeStatus, UnknownArtistWordFromTheMask) {
     FakePlayer player;
     EXPECT_EQ(
-        composeStatus(L"$unknown_artist = Nobody ; mask{%artist%}", "x.ogg", "", player.values()),
+        composeStatus(L"$unknown_artist = Nobody ; mask{%artist%}", L"x.ogg", player.values()),
         L"Nobody");
-    EXPECT_EQ(composeStatus(L"$unknown_artist=None; mask{%artist%}", "x.ogg", "", player.values()),
+    EXPECT_EQ(composeStatus(L"$unknown_artist=None; mask{%artist%}", L"x.ogg", player.values()),
               L"Unknown Artist");
 }
 
@@ -138,73 +148,138 @@ TEST(ComposeStatus, ValuesAreFetchedOnlyWhenTheirPlaceholderOccurs) {
     ScratchFolder dir;
     const std::string path = dir.write("t.mp3", tagFile("Art", "Tit", "", ""));
     FakePlayer player;
-    player.title = "ignored - ignored";
+    player.title = L"ignored - ignored";
     EXPECT_EQ(
-        composeStatus(L"%artist% %bitrate% %BITRATE% %Length%", "t.mp3", path, player.values()),
+        composeStatus(L"%artist% %bitrate% %BITRATE% %Length%", wide(path), player.values()),
         L"Art 192 192 %Length%");
     // Tags gave both texts, so the playlist title was never needed.
     EXPECT_EQ(player.asked, (std::map<std::string, int>{{"bitrate", 1}}));
 
     FakePlayer fallback;
-    composeStatus(L"%title%", "none.ogg", dir.path() + "/none.ogg", fallback.values());
+    composeStatus(L"%title%", wide(dir.path() + "/none.ogg"), fallback.values());
     EXPECT_EQ(fallback.asked, (std::map<std::string, int>{{"title", 1}}));
 }
 
 TEST(ComposeStatus, LaterPlaceholdersInsideValuesAreReplaced) {
     FakePlayer player;
-    player.title = "Band - 100%length% %curstate%";
+    player.title = L"Band - 100%length% %curstate%";
     // The title step brings in "%length%" and "%curstate%", which later steps replace.
-    EXPECT_EQ(composeStatus(L"%title% %artist%", "x.ogg", "", player.values()),
+    EXPECT_EQ(composeStatus(L"%title% %artist%", L"x.ogg", player.values()),
               L"10003:25 playing Band");
     // An earlier placeholder is not looked at again.
-    player.title = "X - %artist%";
-    EXPECT_EQ(composeStatus(L"%artist% %title%", "x.ogg", "", player.values()), L"X %artist%");
+    player.title = L"X - %artist%";
+    EXPECT_EQ(composeStatus(L"%artist% %title%", L"x.ogg", player.values()), L"X %artist%");
 }
 
-TEST(ComposeStatus, Cyrillic1251) {
-    setAnsiCodePage(1251);
+// Non-Latin names and tags in every encoding reach the status unchanged under either code
+// page; only encoding-0 frames, ID3v1 and the user's words go through the code page.
+TEST(ComposeStatus, UnicodeFromTheFileToTheStatus) {
+    const std::wstring ja = L"\u611B", ko = L"\uD55C\uAD6D", el = L"\u0395\u03BB\u03BB\u03AC\u03B4\u03B1",
+                       ru = L"\u041A\u0438\u043D\u043E";
     ScratchFolder dir;
-    const std::string path =
-        dir.write("t.mp3", id3v2Tag(3, frame3("TPE1", utf16(u"\u0410\u043B\u0438\u0441\u0430"))));
-    FakePlayer player;
-    player.title = "\xC8\xE2\xE0\xED - \xCF\xE5\xF1\xED\xFF";  // "Иван - Песня"
-    const std::wstring fromTitle = composeStatus(L"%artist%/%title%", "x.ogg", "", player.values());
-    const std::wstring fromTags = composeStatus(L"%artist%", "t.mp3", path, player.values());
-    const std::wstring word =
-        composeStatus(L"$unknown_artist=\u0410\u043D\u043E\u043D\u0438\u043C; mask{%artist%}", "x",
-                      "", FakePlayer().values());
-    setAnsiCodePage(1252);
-    EXPECT_EQ(fromTitle, L"\u0418\u0432\u0430\u043D/\u041F\u0435\u0441\u043D\u044F");
-    EXPECT_EQ(fromTags, L"\u0410\u043B\u0438\u0441\u0430");
-    EXPECT_EQ(word, L"\u0410\u043D\u043E\u043D\u0438\u043C");
+    // Natively a wide path is opened as UTF-8, so these are the names the composer gets.
+    const std::string tagged = "\xE6\x84\x9B/\xED\x95\x9C\xEA\xB5\xAD.mp3";  // 愛/한국.mp3
+    dir.write(tagged,
+              id3v2Tag(3, frame3("TPE1", utf16(u"\u611B")) + frame3("TIT2", bytes({2, 0xD5, 0x5C, 0xAD, 0x6D}))));
+    dir.write("el.mp3", id3v2Tag(4, frame4("TPE1", "\3\xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1") +
+                                        frame4("TIT2", latin1("\xCA\xE8\xED\xEE"))));
+    dir.write("v1.mp3", std::string(200, '\xFF') + id3v1Block("\xCA\xE8\xED\xEE", "Band"));
+    const std::wstring root = wide(dir.path()) + L"/";
+    struct Case {
+        const char* name;
+        std::wstring path, playlistTitle;
+        std::wstring at1251, at1252;  // "%artist%|%title%"
+    } cases[] = {
+        {"UTF-16 and UTF-16BE tags under a non-Latin path", root + ja + L"/" + ko + L".mp3", L"",
+         ja + L"|" + ko, ja + L"|" + ko},
+        {"UTF-8 tag; encoding 0 through the code page", root + L"el.mp3", L"",
+         el + L"|" + ru, el + L"|\u00CA\u00E8\u00ED\u00EE"},
+        {"ID3v1 through the code page", root + L"v1.mp3", L"", L"Band|" + ru,
+         L"Band|\u00CA\u00E8\u00ED\u00EE"},
+        {"wide playlist title", root + L"x.ogg", ko + L" - " + el, ko + L"|" + el, ko + L"|" + el},
+        {"wide file name", L"C:\\" + ru + L"\\" + ja + L" - " + ru + L".ogg", L"", ja + L"|" + ru + L".ogg",
+         ja + L"|" + ru + L".ogg"},
+        {"file name alone", L"D:" + el + L".mp3", L"", L"Unknown Artist|" + el + L".mp3",
+         L"Unknown Artist|" + el + L".mp3"},
+    };
+    for (unsigned codePage : {1251u, 1252u}) {
+        CodePage cp(codePage);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + " at " + std::to_string(codePage));
+            FakePlayer player;
+            player.title = c.playlistTitle;
+            EXPECT_EQ(composeStatus(L"%artist%|%title%", c.path, player.values()),
+                      codePage == 1251 ? c.at1251 : c.at1252);
+        }
+        // A word definition is still narrowed: Cyrillic survives 1251 only.
+        EXPECT_EQ(composeStatus(L"$unknown_artist=" + ru + L"; mask{%artist%}", L"x", FakePlayer().values()),
+                  codePage == 1251 ? ru : L"????");
+    }
+}
+
+// The shared real-world files through the composer in both code pages, against their
+// tags read as UTF-16 elsewhere. Only encoding-0 and ID3v1 bytes depend on the code page.
+TEST(ComposeStatus, RealWorldFilesInBothCodePages) {
+    const std::string folder = std::string(NIMBO_TESTDATA_DIR) + "/id3";
+    if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no " << folder;
+    struct Case {
+        const char* file;
+        std::wstring at1251, at1252;  // "%artist%|%title%"
+    } cases[] = {
+        // UTF-16 Korean; the ID3v1 tag holds the same in code page 949.
+        {"mm-id3-multi-02.mp3", L"\uC774\uC18C\uB77C|Rain", L"\uC774\uC18C\uB77C|Rain"},
+        {"mm-outofbounds.mp3", L"\uD074\uB860(Clone)|\uB108\uC758 \uC0DD\uC77C\uC5D4",
+         L"\uD074\uB860(Clone)|\uB108\uC758 \uC0DD\uC77C\uC5D4"},
+        // Latin-1 in encoding 0: right under 1252 only.
+        {"mm-bug-non_ascii_chars.mp3",
+         L"Janelle Mon\u0431e/Roman Gianarthur/Nate Wonder/Roman Gianarthur|Suite II Overture",
+         L"Janelle Mon\u00E1e/Roman Gianarthur/Nate Wonder/Roman Gianarthur|Suite II Overture"},
+        // UTF-8 frames in an unsynchronised ID3v2.4 tag.
+        {"mm-id3v2.4.mp3", L"Explo|Home", L"Explo|Home"},
+        // Unsynchronised ID3v2.3, UTF-16 after a TLEN frame.
+        {"mm-issue-979.mp3", L"Alexander Hacke|Minnie & Me", L"Alexander Hacke|Minnie & Me"},
+    };
+    for (unsigned codePage : {1251u, 1252u}) {
+        CodePage cp(codePage);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.file) + " at " + std::to_string(codePage));
+            EXPECT_EQ(composeStatus(L"%artist%|%title%", wide(folder + "/" + c.file),
+                                    FakePlayer().values()),
+                      codePage == 1251 ? c.at1251 : c.at1252);
+        }
+    }
 }
 
 TEST(ComposeStatus, MissingOrThrowingPlayerValues) {
     PlayerValues none;
-    EXPECT_EQ(composeStatus(L"%artist%|%title%|%length%|%curstate%", "a - b.ogg", "", none),
+    EXPECT_EQ(composeStatus(L"%artist%|%title%|%length%|%curstate%", L"a - b.ogg", none),
               L"A|B.ogg||");
     PlayerValues throwing;
     throwing.lengthText = []() -> std::string { throw std::runtime_error("gone"); };
-    EXPECT_EQ(composeStatus(L"%length%", "x.ogg", "", throwing), L"");
+    EXPECT_EQ(composeStatus(L"%length%", L"x.ogg", throwing), L"");
 }
 
 TEST(NameSplitting, ArtistAndTitleFromName) {
     struct Case {
-        std::string text, artist, title;
+        std::wstring text, artist, title;
     } cases[] = {
-        {"band - song", "Band", "Song"},
-        {"the_band-the_song", "The band", "The song"},
-        {"no dash_here ", "", "No dash_here"},
-        {" \nlead - trail \r\n", "Lead", "Trail"},
-        {"a-b-c", "A", "B-c"},
-        {"-", "", ""},
-        {"", "", ""},
-        {"\tx - y", "\tx", "Y"},
-        {"1st - \xE0la", "1st", "\xE0la"},
+        {L"band - song", L"Band", L"Song"},
+        {L"the_band-the_song", L"The band", L"The song"},
+        {L"no dash_here ", L"", L"No dash_here"},
+        {L" \nlead - trail \r\n", L"Lead", L"Trail"},
+        {L"a-b-c", L"A", L"B-c"},
+        {L"-", L"", L""},
+        {L"", L"", L""},
+        {L"\tx - y", L"\tx", L"Y"},
+        {L"1st - \u00E0la", L"1st", L"\u00E0la"},
+        // Only a to z is raised; other scripts stay as they are.
+        {L"\u03B1_\u03B2 - \u044F_z", L"\u03B1 \u03B2", L"\u044F z"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
+        SCOPED_TRACE(std::string(c.text.begin(), c.text.end()));
         EXPECT_EQ(artistFromName(c.text), c.artist);
         EXPECT_EQ(titleFromName(c.text), c.title);
     }
+    EXPECT_EQ(withoutFolder(L"C:\\a/b:c\\d.mp3"), L"d.mp3");
+    EXPECT_EQ(withoutFolder(L"plain"), L"plain");
 }

@@ -215,13 +215,13 @@ TEST_F(Lifecycle, QuitWithPublishingOffStillSavesTheSettings) {
 }
 
 TEST_F(Lifecycle, InitResetsTheRuntimeState) {
-    lastTrackFile = "old.mp3";
+    lastTrackFile = L"C:\\old.mp3";
     activityHash = "stale";
     settingsDialogOpen = true;
     securityCodePending = true;
     editSettings([](Settings& s) { s.NoLogin = true; });
     EXPECT_EQ(init(), 0);
-    EXPECT_EQ(lastTrackFile, "");
+    EXPECT_EQ(lastTrackFile, L"");
     EXPECT_EQ(activityHash, "");
     EXPECT_FALSE(settingsDialogOpen.load());
     EXPECT_FALSE(securityCodePending.load());

@@ -106,8 +106,10 @@ TEST_F(StandInWithoutPlugin, AnswersTheQueryTable) {
         {nullptr, 0, 100, 1},
         {nullptr, 1, 127, 1},
         {nullptr, 0, 210, 1},
-        {nullptr, 0, 213, 1},
         {nullptr, 5, 9999, 1},
+        // A host that predates the wide entry queries.
+        {"widequeries off", 0, 213, 1},
+        {nullptr, 0, 214, 1},
     };
     for (const Step& step : steps) {
         if (step.command) run(step.command);
@@ -143,6 +145,13 @@ TEST_F(StandInWithoutPlugin, EntryBytesReachTheBufferExactly) {
     // code page becomes its substitute.
     run("add C:\\caf\xC3\xA9 \xD0\x96.mp3|x");
     EXPECT_EQ("C:\\caf\xE9 ?.mp3", remoteText(player_.process(), query(window_, 0, 211)));
+    // The wide query hands out the text whole, in a buffer of its own.
+    wchar_t wide[16] = {};
+    SIZE_T got = 0;
+    ASSERT_TRUE(ReadProcessMemory(player_.process(), reinterpret_cast<LPCVOID>(query(window_, 0, 214)),
+                                  wide, sizeof wide - sizeof(wchar_t), &got));
+    EXPECT_EQ(std::wstring(L"C:\\caf\u00E9 \u0416.mp3"), wide);
+    EXPECT_NE(query(window_, 0, 214), query(window_, 0, 211));
 
     // The raw form puts exact bytes in, a name longer than the probe's 260 included.
     std::string name = "C:\\";

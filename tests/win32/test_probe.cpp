@@ -5,10 +5,13 @@
 #include "common/platform.h"
 #include "core/settings.h"
 #include "probe/probe.h"
+#include "probe/composer.h"
 #include "tests/win32/standin_process.h"
+#include "tests/win32/win32_test_util.h"
 
 using namespace nimbo;
 using namespace standin;
+using testutil::utf8;
 
 namespace {
 
@@ -28,6 +31,7 @@ protected:
         ASSERT_EQ(GetACP(), unsigned(NIMBO_EXPECT_CP)) << "wrong locale for this test";
         ASSERT_TRUE(started_);
         run("clear");
+        run("widequeries on");
         editSettings([](Settings& s) { s.StatusMask.clear(); });
     }
     static void run(const std::string& command) {
@@ -49,31 +53,61 @@ bool Probe::started_ = false;
 
 }  // namespace
 
-TEST_F(Probe, NamesAreCutAfterTheirLastSeparator) {
-    run("add C:\\Music\\Some Folder\\Artist - Song.mp3|AC/DC: Back in Black|200|192|44|2");
+// Every entry-text case, with a host that answers the wide queries and with one that
+// answers them 1 (then the 8-bit queries give the same texts).
+TEST_F(Probe, EntryTextsWithAndWithoutTheWideQueries) {
+    for (const char* wide : {"on", "off"}) {
+        SCOPED_TRACE(wide);
+        run("clear");
+        run(std::string("widequeries ") + wide);
+        run("add C:\\Music\\Some Folder\\Artist - Song.mp3|AC/DC: Back in Black|200|192|44|2");
+        run("play 0");
+        EXPECT_EQ(currentFilePath(), L"C:\\Music\\Some Folder\\Artist - Song.mp3");
+        EXPECT_EQ(currentTitle(), L" Back in Black");
+        run("add http://radio.example/stream|Radio/One|-1|128|44|2");
+        run("play 1");
+        EXPECT_EQ(withoutFolder(currentFilePath()), L"stream");
+        EXPECT_EQ(currentTitle(), L"One");
+        // Texts of 260 units or more are cut to 260, never overrun.
+        run("addraw " + std::string(300, 'n') + "|" + std::string(259, 't') + "|1|1|1|1");
+        run("play 2");
+        EXPECT_EQ(currentFilePath(), std::wstring(260, L'n'));
+        EXPECT_EQ(currentTitle(), std::wstring(259, L't'));
+        run("addraw x.mp3||1");  // an empty title
+        run("play 3");
+        EXPECT_EQ(currentTitle(), L"");
+        // A position outside the playlist: the host hands out a null address.
+        run("pos 9");
+        EXPECT_EQ(currentFilePath(), L"");
+        EXPECT_EQ(currentTitle(), L"");
+    }
+}
+
+TEST_F(Probe, NonLatinTextsArriveWholeThroughTheWideQueries) {
+    const std::wstring path = L"C:\\\u041C\u0443\u0437\u044B\u043A\u0430\\\u611B \uD55C.mp3";
+    const std::wstring title = L"\u041A\u0438\u043D\u043E - \u30B0\u30EB\u30FC\u30D7";
+    run("add " + utf8(path) + "|" + utf8(title) + "|1|1|1|1");
     run("play 0");
-    EXPECT_EQ(currentFileName(), "Artist - Song.mp3");
-    EXPECT_EQ(currentFilePath(), "C:\\Music\\Some Folder\\Artist - Song.mp3");
-    EXPECT_EQ(currentTitle(), " Back in Black");
-    run("add http://radio.example/stream|Radio/One|-1|128|44|2");
+    EXPECT_EQ(currentFilePath(), path);
+    EXPECT_EQ(currentTitle(), title);
+    // 300 Cyrillic letters: 260 units arrive, whatever the code page.
+    run("add " + utf8(std::wstring(300, L'\u0436')) + "|x|1");
     run("play 1");
-    EXPECT_EQ(currentFileName(), "stream");
-    EXPECT_EQ(currentTitle(), "One");
-}
+    EXPECT_EQ(currentFilePath(), std::wstring(260, L'\u0436'));
 
-TEST_F(Probe, ANameOf260BytesOrMoreIsCut) {
-    std::string name(300, 'n');
-    run("addraw " + name + "|" + std::string(259, 't') + "|1|1|1|1");
+    // An older host: the same entry through the code page.
+    run("widequeries off");
     run("play 0");
-    EXPECT_EQ(currentFileName(), std::string(260, 'n'));
-    EXPECT_EQ(currentTitle(), std::string(259, 't'));
-}
-
-TEST_F(Probe, APositionOutsideThePlaylistGivesEmptyNames) {
-    run("add a.mp3|A|1|1|1|1");
-    run("pos 5");
-    EXPECT_EQ(currentFileName(), "");
-    EXPECT_EQ(currentTitle(), "");
+    if (GetACP() == 1251) {
+        EXPECT_EQ(currentFilePath(), L"C:\\\u041C\u0443\u0437\u044B\u043A\u0430\\? ?.mp3");
+        EXPECT_EQ(currentTitle(), L"\u041A\u0438\u043D\u043E - ????");
+    } else {
+        EXPECT_EQ(currentFilePath(), L"C:\\??????\\? ?.mp3");
+        EXPECT_EQ(currentTitle(), L"???? - ????");
+    }
+    mask(L"$paused=\u043F\u0430\u0443\u0437\u0430;");
+    run("state 3");
+    EXPECT_EQ(playStateText(), GetACP() == 1251 ? "\xEF\xE0\xF3\xE7\xE0" : "?????");
 }
 
 TEST_F(Probe, LengthsAreMinutesAndSeconds) {
@@ -127,23 +161,6 @@ TEST_F(Probe, PlayStatesAndTheirWords) {
     EXPECT_EQ(playStateText(), "off");
 }
 
-TEST_F(Probe, CyrillicTextsArriveInTheCodePage) {
-    // The stand-in stores the title through the system code page, as the real host does.
-    run("add C:\\\u041C\u0443\u0437\u044B\u043A\u0430\\\u041F\u0435\u0441\u043D\u044F.mp3|"
-        "\u041A\u0438\u043D\u043E - \u0413\u0440\u0443\u043F\u043F\u0430|1|1|1|1");
-    run("play 0");
-    if (GetACP() == 1251) {
-        EXPECT_EQ(currentFileName(), "\xCF\xE5\xF1\xED\xFF.mp3");
-        EXPECT_EQ(currentTitle(), "\xCA\xE8\xED\xEE - \xC3\xF0\xF3\xEF\xEF\xE0");
-    } else {
-        EXPECT_EQ(currentFileName(), "?????.mp3");
-        EXPECT_EQ(currentTitle(), "???? - ??????");
-    }
-    mask(L"$paused=\u043F\u0430\u0443\u0437\u0430;");
-    run("state 3");
-    EXPECT_EQ(playStateText(), GetACP() == 1251 ? "\xEF\xE0\xF3\xE7\xE0" : "?????");
-}
-
 TEST_F(Probe, ComposesFromTheTagsOfAFileInAnotherFolder) {
     const std::string file = std::string(NIMBO_TESTDATA_DIR) + "/id3/mutagen-silence-44-s.mp3";
     if (GetFileAttributesA(("Z:" + file).c_str()) == INVALID_FILE_ATTRIBUTES)
@@ -154,7 +171,20 @@ TEST_F(Probe, ComposesFromTheTagsOfAFileInAnotherFolder) {
     run("add " + windowsFile + "|Wrong - Title|75|128|44|2");
     run("play 0");
     mask(L"%artist% - %title% [%length%] %curstate%");
-    EXPECT_EQ(composeCurrentStatus(currentFileName(), currentFilePath()), L"jzig - Silence [01:15] playing");
+    EXPECT_EQ(composeCurrentStatus(currentFilePath()), L"jzig - Silence [01:15] playing");
+
+    // The same file under a name no code page holds whole: only the wide path opens it.
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring copy = std::wstring(temp) + L"\u611B\u0416\u03A9.mp3";
+    ASSERT_TRUE(CopyFileW(std::wstring(windowsFile.begin(), windowsFile.end()).c_str(), copy.c_str(), FALSE));
+    run("clear");
+    run("add " + utf8(copy) + "|Wrong - Title|75|128|44|2");
+    run("play 0");
+    EXPECT_EQ(composeCurrentStatus(currentFilePath()), L"jzig - Silence [01:15] playing");
+    run("widequeries off");
+    EXPECT_EQ(composeCurrentStatus(currentFilePath()), L"Wrong - Title [01:15] playing");
+    DeleteFileW(copy.c_str());
 }
 
 // Runs last: with the stand-in gone every operation gives its fallback.
@@ -163,9 +193,8 @@ TEST_F(Probe, ZZWithoutAWindowEveryTextFallsBack) {
     DWORD code = 0;
     ASSERT_TRUE(player_->exitCode(10000, code));
     ASSERT_EQ(FindWindowA("Winamp v1.x", nullptr), nullptr);
-    EXPECT_EQ(currentFileName(), "");
-    EXPECT_EQ(currentFilePath(), "");
-    EXPECT_EQ(currentTitle(), "");
+    EXPECT_EQ(currentFilePath(), L"");
+    EXPECT_EQ(currentTitle(), L"");
     EXPECT_EQ(lengthText(), "--:--");
     EXPECT_EQ(bitrateText(), "-");
     EXPECT_EQ(sampleRateText(), "-");

@@ -24,8 +24,9 @@ bool intArg(const std::string& text, long long low, long long high, long long& v
 
 const long long kIntMin = -2147483647LL - 1, kIntMax = 2147483647LL;
 
-// "add": texts arrive as UTF-8 and go into the playlist through the ANSI code page;
-// "addraw": texts are taken byte for byte, with \xNN escapes.
+// "add": texts arrive as UTF-8; the wide queries get them as they are, the 8-bit ones
+// through the ANSI code page. "addraw": the 8-bit texts are taken byte for byte, with
+// \xNN escapes, and widened through the code page.
 bool addEntry(const std::string& rest, Command& command, bool raw) {
     Args fields = splitText(rest, '|');
     if (fields.empty() || fields[0].empty())
@@ -33,17 +34,24 @@ bool addEntry(const std::string& rest, Command& command, bool raw) {
     if (fields.size() > 6) return fail(command, "too many fields");
     Entry entry;
     std::string texts[2];
+    std::wstring wide[2];
     for (int i = 0; i < 2 && size_t(i) < fields.size(); ++i) {
         if (raw && !decodeRawBytes(fields[size_t(i)], texts[i]))
             return fail(command, "bad \\x escape");
-        if (!raw) texts[i] = toAnsi(fromUtf8(fields[size_t(i)]));
+        wide[i] = raw ? fromAnsi(texts[i]) : fromUtf8(fields[size_t(i)]);
+        if (!raw) texts[i] = toAnsi(wide[i]);
     }
     entry.path = texts[0];
+    entry.widePath = wide[0];
     if (fields.size() > 1) {
         entry.title = texts[1];
+        entry.wideTitle = wide[1];
     } else {
         size_t cut = entry.path.find_last_of("\\/");
         entry.title = cut == std::string::npos ? entry.path : entry.path.substr(cut + 1);
+        size_t wideCut = entry.widePath.find_last_of(L"\\/");
+        entry.wideTitle =
+            wideCut == std::wstring::npos ? entry.widePath : entry.widePath.substr(wideCut + 1);
     }
     int* numbers[4] = {&entry.length, &entry.bitrate, &entry.sampleRate, &entry.channels};
     for (size_t i = 2; i < fields.size(); ++i) {
@@ -63,6 +71,12 @@ bool cmdAdd(const std::string& rest, Command& command) {
 }
 bool cmdAddRaw(const std::string& rest, Command& command) {
     return addEntry(rest, command, true);
+}
+
+bool cmdWideQueries(const std::string& rest, Command& command) {
+    if (rest != "on" && rest != "off") return fail(command, "usage: widequeries on|off");
+    app().model.wideQueries = rest == "on";
+    return true;
 }
 
 bool cmdClear(const std::string&, Command&) {
@@ -315,6 +329,7 @@ const std::map<std::string, Handler>& handlers() {
         {"sleep", cmdSleep},     {"windows", cmdWindows}, {"msgbox", cmdMsgbox},
         {"dismiss", cmdDismiss}, {"gettext", cmdGetText}, {"settext", cmdSetText},
         {"type", cmdType},       {"click", cmdClick},     {"screenshot", cmdScreenshot},
+        {"widequeries", cmdWideQueries},
     };
     return table;
 }

@@ -12,6 +12,8 @@ const LPARAM kListPosition = 125;
 const LPARAM kInfo = 126;
 const LPARAM kEntryFile = 211;
 const LPARAM kEntryTitle = 212;
+const LPARAM kEntryTitleWide = 213;
+const LPARAM kEntryFileWide = 214;
 }  // namespace
 
 bool Model::loadCurrent() {
@@ -32,6 +34,15 @@ LRESULT Model::entryText(WPARAM wParam, bool title) {
     memcpy(buffer_, text.data(), n);
     buffer_[n] = '\0';
     return reinterpret_cast<LRESULT>(buffer_);
+}
+
+LRESULT Model::entryTextWide(WPARAM wParam, bool title) {
+    if (wParam >= playlist.size()) return 0;
+    const std::wstring& text = title ? playlist[wParam].wideTitle : playlist[wParam].widePath;
+    size_t n = text.size() < kEntryBufferUnits - 1 ? text.size() : kEntryBufferUnits - 1;
+    memcpy(wideBuffer_, text.data(), n * sizeof(wchar_t));
+    wideBuffer_[n] = L'\0';
+    return reinterpret_cast<LRESULT>(wideBuffer_);
 }
 
 LRESULT Model::answer(WPARAM wParam, LPARAM query) {
@@ -59,6 +70,10 @@ LRESULT Model::answer(WPARAM wParam, LPARAM query) {
             return entryText(wParam, false);
         case kEntryTitle:
             return entryText(wParam, true);
+        case kEntryFileWide:
+            return wideQueries ? entryTextWide(wParam, false) : 1;
+        case kEntryTitleWide:
+            return wideQueries ? entryTextWide(wParam, true) : 1;
         default:
             return 1;
     }

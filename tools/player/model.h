@@ -10,8 +10,10 @@
 namespace player {
 
 struct Entry {
-    std::string path;  // 8-bit text in the ANSI code page, as the host keeps it
+    std::string path;  // 8-bit text in the ANSI code page, for queries 211/212
     std::string title;
+    std::wstring widePath;  // the same texts in UTF-16, for queries 214/213
+    std::wstring wideTitle;
     int length = -1;      // seconds; negative = unknown
     int bitrate = 128;    // kbps
     int sampleRate = 44;  // kHz
@@ -24,6 +26,8 @@ enum PlayState { kStopped = 0, kPlaying = 1, kPaused = 3 };
 // The host hands out entry texts through one static buffer of this size; the next
 // 211/212 call overwrites it, exactly as callers of the real host must expect.
 const size_t kEntryBufferBytes = 1040;
+// The wide queries 213/214 answer from a buffer of their own, in UTF-16 units.
+const size_t kEntryBufferUnits = 1040;
 
 class Model {
   public:
@@ -36,6 +40,8 @@ class Model {
     int bitrate = 0;
     int sampleRate = 0;
     int channels = 0;
+    // Off: 213 and 214 get 1, as from a host that predates them.
+    bool wideQueries = true;
 
     // Answers one WM_USER query; every query id not handled gives 1.
     LRESULT answer(WPARAM wParam, LPARAM query);
@@ -48,8 +54,10 @@ class Model {
 
   private:
     LRESULT entryText(WPARAM wParam, bool title);
+    LRESULT entryTextWide(WPARAM wParam, bool title);
 
     char buffer_[kEntryBufferBytes] = {};
+    wchar_t wideBuffer_[kEntryBufferUnits] = {};
 };
 
 }  // namespace player

@@ -12,16 +12,16 @@ using nimbo::hexDigit;
 
 namespace player {
 
-std::wstring fromUtf8(const std::string& text) {
+namespace {
+std::wstring fromCodePage(UINT codePage, const std::string& text) {
     if (text.empty()) return std::wstring();
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+    int n = MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), nullptr, 0);
     if (n <= 0) return std::wstring();
     std::wstring out(size_t(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &out[0], n);
+    MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), &out[0], n);
     return out;
 }
 
-namespace {
 std::string toCodePage(UINT codePage, const std::wstring& text) {
     if (text.empty()) return std::string();
     int n = WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), nullptr, 0, nullptr,
@@ -34,6 +34,12 @@ std::string toCodePage(UINT codePage, const std::wstring& text) {
 
 }  // namespace
 
+std::wstring fromUtf8(const std::string& text) {
+    return fromCodePage(CP_UTF8, text);
+}
+std::wstring fromAnsi(const std::string& text) {
+    return fromCodePage(CP_ACP, text);
+}
 std::string toUtf8(const std::wstring& text) {
     return toCodePage(CP_UTF8, text);
 }

@@ -9,8 +9,9 @@ namespace player {
 
 std::wstring fromUtf8(const std::string& text);
 std::string toUtf8(const std::wstring& text);
-// Through the system ANSI code page (WideCharToMultiByte with CP_ACP).
+// Through the system ANSI code page (CP_ACP).
 std::string toAnsi(const std::wstring& text);
+std::wstring fromAnsi(const std::string& text);
 
 // The raw-bytes form of a command argument: "\xNN" is the byte NN, "\\" a backslash;
 // any other backslash stands for itself, so ordinary Windows paths pass unchanged.
