@@ -34,5 +34,6 @@ set_target_properties(gen_nimbo_loopback PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIR
 target_link_libraries(gen_nimbo_loopback PRIVATE nimbo_core_win)
 
 add_subdirectory(tools/player)
+add_subdirectory(tools/preview)
 add_subdirectory(tests/win32)
 add_subdirectory(tools/bench)

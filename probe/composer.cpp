@@ -29,6 +29,7 @@ bool isMp3Name(const std::wstring& fileName) {
 // ID3v1 holds code-page bytes, ID3v2 UTF-16 already.
 struct TagTexts {
     std::wstring artist, title;
+    ValueSources sources;
 };
 
 TagTexts readTags(const std::wstring& filePath) {
@@ -36,8 +37,23 @@ TagTexts readTags(const std::wstring& filePath) {
     TID3v2 v2;
     v1.load(filePath);
     v2.load(filePath);
-    return {v2.artist.empty() ? widen(v1.artist) : v2.artist,
-            v2.title.empty() ? widen(v1.title) : v2.title};
+    TagTexts tags;
+    const bool legacy = v2.version == 2;
+    if (!v2.artist.empty()) {
+        tags.artist = v2.artist;
+        tags.sources.artist = legacy ? "ID3v2 TP1" : "ID3v2 TPE1";
+    } else if (!v1.artist.empty()) {
+        tags.artist = widen(v1.artist);
+        tags.sources.artist = "ID3v1";
+    }
+    if (!v2.title.empty()) {
+        tags.title = v2.title;
+        tags.sources.title = legacy ? "ID3v2 TT2" : "ID3v2 TIT2";
+    } else if (!v1.title.empty()) {
+        tags.title = widen(v1.title);
+        tags.sources.title = "ID3v1";
+    }
+    return tags;
 }
 
 template <typename Text>
@@ -46,7 +62,7 @@ Text ask(const std::function<Text()>& value) {
 }
 
 std::wstring compose(const std::wstring& statusMask, const std::wstring& filePath,
-                     const PlayerValues& player) {
+                     const PlayerValues& player, ValueSources& sources) {
     std::wstring text = extractBetween(statusMask, L"mask", L"{", L"}");
     if (text == kNone) text = statusMask;
 
@@ -63,15 +79,24 @@ std::wstring compose(const std::wstring& statusMask, const std::wstring& filePat
         return playlistTitle;
     };
 
+    sources = tags.sources;
     std::wstring artist = tags.artist;
-    if (artist.empty()) artist = artistFromName(currentTitle());
-    if (artist.empty()) artist = artistFromName(fileName);
-    if (artist.empty()) artist = widen(localWord(statusMask, L"$unknown_artist", "Unknown Artist"));
+    if (artist.empty() && !(artist = artistFromName(currentTitle())).empty())
+        sources.artist = "playlist title";
+    if (artist.empty() && !(artist = artistFromName(fileName)).empty()) sources.artist = "file name";
+    if (artist.empty()) {
+        artist = widen(localWord(statusMask, L"$unknown_artist", "Unknown Artist"));
+        sources.artist = "the word for an unknown artist";
+    }
 
     std::wstring title = tags.title;
-    if (title.empty()) title = titleFromName(currentTitle());
-    if (title.empty()) title = titleFromName(fileName);
-    if (title.empty()) title = fileName;
+    if (title.empty() && !(title = titleFromName(currentTitle())).empty())
+        sources.title = "playlist title";
+    if (title.empty() && !(title = titleFromName(fileName)).empty()) sources.title = "file name";
+    if (title.empty()) {
+        title = fileName;
+        sources.title = "the file name as it is";
+    }
 
     struct Placeholder {
         const wchar_t* name;
@@ -118,9 +143,10 @@ std::wstring titleFromName(const std::wstring& text) {
 }
 
 std::wstring composeStatus(const std::wstring& statusMask, const std::wstring& filePath,
-                           const PlayerValues& player) {
+                           const PlayerValues& player, ValueSources* sources) {
     try {
-        return compose(statusMask, filePath, player);
+        ValueSources ignored;
+        return compose(statusMask, filePath, player, sources ? *sources : ignored);
     } catch (...) {
         // Out of memory or a throwing player callback: publish nothing this time.
         return std::wstring();

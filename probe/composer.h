@@ -15,11 +15,17 @@ struct PlayerValues {
         playStateText;
 };
 
+// Where the artist and the title of a composition came from, in words (for example
+// "ID3v2 TPE1", "ID3v1", "playlist title", "file name"), for people trying masks out.
+struct ValueSources {
+    std::string artist, title;
+};
+
 // filePath: the current entry's full path, as stored for the change test. The tag readers
 // open it; its name (after the last ":", "\" or "/") serves the ".MP3" test and the name
 // fallbacks. Never throws; an empty result is not published.
 std::wstring composeStatus(const std::wstring& statusMask, const std::wstring& filePath,
-                           const PlayerValues& player);
+                           const PlayerValues& player, ValueSources* sources = nullptr);
 
 // The text after its last ":", "\" or "/" (all of it without any).
 std::wstring withoutFolder(const std::wstring& text);
