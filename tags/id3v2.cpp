@@ -108,7 +108,7 @@ int64_t firstFramePosition(ReadOnlyFile& file, const unsigned char* header, int3
     return extended >= 6 && start <= tagSize ? start : int64_t(kHeaderBytes);
 }
 
-// The frame area as the walk reads it: the stored bytes, or, for an ID3v2.3 tag whose
+// The frame area as the walk reads it: the stored bytes, or, for an ID3v2.2/2.3 tag whose
 // whole body is unsynchronised, those bytes with every FF 00 turned back into FF. Then
 // frame sizes count resynchronised bytes, so skipping means reading through (in small
 // chunks, and never past the tag's end); stored bytes are skipped by position.
@@ -175,11 +175,11 @@ void walkFrames(const std::wstring& fileName, const unsigned char* header, int32
     if (!file.isOpen() || !file.size(fileSize)) return;
     const uint8_t version = header[3];
     const size_t frameHeaderBytes = version == 2 ? 6 : 10;
-    // Tag flag 0x80: ID3v2.3 unsynchronises the whole body, ID3v2.4 every frame's data.
+    // Tag flag 0x80: ID3v2.2 and 2.3 unsynchronise the whole body, ID3v2.4 every frame's data.
     const bool unsynchronisedTag = (header[5] & 0x80) != 0;
 
     FrameArea area(file, firstFramePosition(file, header, tagSize),
-                   unsynchronisedTag && version == 3);
+                   unsynchronisedTag && version < 4);
     if (!area.begin()) return;
     std::string data;
     while (area.position() < tagSize && area.position() < fileSize) {

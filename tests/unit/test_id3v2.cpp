@@ -362,6 +362,10 @@ TEST(ID3v2, FrameFlagsAndUnsynchronisation) {
          std::wstring(L"\u00FF\0!", 3), L"\u00FF!"},
         // Frame sizes count resynchronised bytes; the 601-byte frame is read through.
         {"v3 unsynchronised tag", id3v2Tag(3, unsynchronised(v3body), 0, 0x80), L"Un", L"Art\u00FF"},
+        {"v2 unsynchronised tag",
+         id3v2Tag(2, unsynchronised(frame2("TT2", utf16(u"Two")) + frame2("TP1", latin1("B"))), 10,
+                  0x80),
+         L"Two", L"B"},
         {"v3 without the flag reads stored bytes", id3v2Tag(3, v3body), L"Un", L"Art\u00FF"},
         {"v3 unsynchronised frame running past the tag",
          id3v2Tag(3, unsynchronised(frame3("TIT2", latin1("T")) + "TXXX" + plain32(5000) +
