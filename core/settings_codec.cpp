@@ -1,17 +1,16 @@
 #include "core/settings_codec.h"
 
-#include "common/platform.h"
 #include "common/text.h"
 #include "common/utf8.h"
 
 namespace nimbo {
 
-std::wstring decodeStoredText(const std::wstring& stored) {
-    return replaceText(decodeUtf8(narrow(stored)), L"{NextString}", L"\r\n", false);
+std::wstring decodeStoredText(const std::string& stored) {
+    return replaceText(decodeUtf8(stored), L"{NextString}", L"\r\n", false);
 }
 
-std::wstring encodeStoredText(const std::wstring& value) {
-    return widen(encodeUtf8(replaceText(value, L"\r\n", L"{NextString}", true)));
+std::string encodeStoredText(const std::wstring& value) {
+    return encodeUtf8(replaceText(value, L"\r\n", L"{NextString}", true));
 }
 
 ProxyParts parseProxySetting(const std::string& proxySetting) {
