@@ -33,8 +33,9 @@ struct Line {
 Line lineAt(const std::string& file, size_t begin) {
     size_t lf = file.find('\n', begin);
     size_t next = lf == std::string::npos ? file.size() : lf + 1;
-    size_t end = lf == std::string::npos ? file.size() : lf;
-    if (end > begin && file[end - 1] == '\r') --end;
+    if (lf == std::string::npos) return {begin, file.size(), next};
+    // CR LF ends a line; a CR without LF is part of it.
+    size_t end = lf > begin && file[lf - 1] == '\r' ? lf - 1 : lf;
     return {begin, end, next};
 }
 

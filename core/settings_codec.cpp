@@ -10,7 +10,12 @@ std::wstring decodeStoredText(const std::string& stored) {
 }
 
 std::string encodeStoredText(const std::wstring& value) {
-    return encodeUtf8(replaceText(value, L"\r\n", L"{NextString}", true));
+    // A lone CR or LF can end the ini line for a reader (the platform's takes either
+    // as a line end) and lose the rest of the value: it is stored as a line break too,
+    // and reads back as CR LF.
+    std::wstring marked = replaceText(value, L"\r\n", L"{NextString}", true);
+    marked = replaceText(marked, L"\r", L"{NextString}", true);
+    return encodeUtf8(replaceText(marked, L"\n", L"{NextString}", true));
 }
 
 ProxyParts parseProxySetting(const std::string& proxySetting) {

@@ -10,8 +10,9 @@ namespace nimbo {
 // are read from the file as they are.
 std::wstring decodeStoredText(const std::string& stored);
 
-// Setting -> the file's bytes: CR LF -> "{NextString}", then UTF-8. Decoding gives
-// the text back for every text that does not itself hold the marker.
+// Setting -> the file's bytes: CR LF, and a lone CR or LF, -> "{NextString}", then
+// UTF-8. Decoding gives the text back, every line break as CR LF, for every text
+// that does not itself hold the marker. The bytes never hold a CR or LF.
 std::string encodeStoredText(const std::wstring& value);
 
 struct ProxyParts {

@@ -57,8 +57,10 @@ TEST(StoredText, LineBreaksBecomeTheMarkerAndBack) {
     const std::string stored = encodeStoredText(mask);
     EXPECT_EQ(stored, "Line one{NextString}Line two");
     EXPECT_EQ(decodeStoredText(stored), mask);
-    // A lone CR or LF is kept as it is.
-    EXPECT_EQ(encodeStoredText(L"a\rb\nc"), "a\rb\nc");
+    // A lone CR or LF, which can end the ini line and lose the rest of the value, is
+    // stored as a line break and reads back as CR LF.
+    EXPECT_EQ(encodeStoredText(L"a\rb\nc\r\r\n"), "a{NextString}b{NextString}c{NextString}{NextString}");
+    EXPECT_EQ(decodeStoredText(encodeStoredText(L"a\rb\nc")), L"a\r\nb\r\nc");
 }
 
 TEST(StoredText, MarkerInAnyLetterCaseIsALineBreak) {
