@@ -1,5 +1,7 @@
 #include "core/ini_text.h"
 
+#include <algorithm>
+
 namespace nimbo {
 namespace {
 
@@ -25,6 +27,12 @@ bool sameName(const std::string& a, const std::string& b) {
     return true;
 }
 
+// Where `c` first stands in [begin, end), or `end`: searches stay within one line, so
+// a large file costs one pass.
+size_t findIn(const std::string& text, char c, size_t begin, size_t end) {
+    return size_t(std::find(text.begin() + begin, text.begin() + end, c) - text.begin());
+}
+
 // One line of the file: [begin, end) without its line break, `next` after it.
 struct Line {
     size_t begin, end, next;
@@ -44,9 +52,7 @@ bool sectionName(const std::string& file, const Line& line, std::string& name) {
     size_t p = line.begin;
     while (p < line.end && isBlank(file[p])) ++p;
     if (p == line.end || file[p] != '[') return false;
-    size_t close = file.find(']', p);
-    if (close == std::string::npos || close > line.end) close = line.end;
-    name = trimmed(file, p + 1, close);
+    name = trimmed(file, p + 1, findIn(file, ']', p, line.end));
     return true;
 }
 
@@ -79,8 +85,7 @@ Place find(const std::string& file, const std::string& section, const std::strin
         const std::string text = trimmed(file, line.begin, line.end);
         if (text.empty()) continue;
         place.sectionEnd = line.next;
-        size_t eq = file.find('=', line.begin);
-        if (eq == std::string::npos || eq > line.end) eq = line.end;
+        const size_t eq = findIn(file, '=', line.begin, line.end);
         if (!place.key && sameName(trimmed(file, line.begin, eq), key)) {
             place.key = true;
             place.keyLine = line;
@@ -97,8 +102,8 @@ bool readIniValue(const std::string& file, const std::string& section, const std
     if (!place.key) return false;
     const Line& line = place.keyLine;
     // A key without "=" has no value; the platform gives the default for it.
-    size_t eq = file.find('=', line.begin);
-    if (eq == std::string::npos || eq >= line.end) return false;
+    const size_t eq = findIn(file, '=', line.begin, line.end);
+    if (eq == line.end) return false;
     value = trimmed(file, eq + 1, line.end);
     if (value.size() > 1 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
         value = value.substr(1, value.size() - 2);
