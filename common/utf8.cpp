@@ -12,16 +12,36 @@ std::wstring decodeUtf8(const std::string& bytes) {
             out.push_back(wchar_t(lead));
             continue;
         }
-        // Bit 0x20 of the lead byte chooses between two and three bytes.
-        int follow = (lead & 0x20) ? 2 : 1;
-        unsigned value = (lead & 0x20) ? (lead & 0x0F) : (lead & 0x1F);
+        // F0..F4 start four bytes (beyond U+FFFF); otherwise bit 0x20 of the lead
+        // byte chooses between two and three bytes, as files written before have it.
+        int follow;
+        unsigned value;
+        if (lead >= 0xF0 && lead <= 0xF4) {
+            follow = 3;
+            value = lead & 0x07;
+        } else if (lead & 0x20) {
+            follow = 2;
+            value = lead & 0x0F;
+        } else {
+            follow = 1;
+            value = lead & 0x1F;
+        }
         for (int k = 0; k < follow; ++k) {
             if (i >= bytes.size()) return std::wstring();
             unsigned char b = bytes[i++];
             if ((b & 0xC0) != 0x80) return std::wstring();
             value = (value << 6) | (b & 0x3F);
         }
-        out.push_back(wchar_t(value));
+        if (value > 0x10FFFF) return std::wstring();
+        if (value >= 0x10000) {
+            // The plugin's wide text is UTF-16: a surrogate pair.
+            value -= 0x10000;
+            out.push_back(wchar_t(0xD800 + (value >> 10)));
+            out.push_back(wchar_t(0xDC00 + (value & 0x3FF)));
+        } else {
+            // Surrogates that arrive as three bytes each (older files) stay as they are.
+            out.push_back(wchar_t(value));
+        }
     }
     return out;
 }

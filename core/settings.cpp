@@ -7,6 +7,7 @@
 
 #include "common/critical_section.h"
 #include "common/platform.h"
+#include "core/ini_text.h"
 
 namespace nimbo {
 
@@ -39,51 +40,85 @@ public:
     StoreLock() : Locked(store().lock) {}
 };
 
-const int kTextUnits = 4096;
-
-// winamp.ini reached through the private-profile calls, one section at a time.
+// winamp.ini read and written as bytes, so a stored value comes back exactly as it
+// was written, whatever its length and whatever the code page. A Unicode (UTF-16)
+// file, which only the platform's calls understand, goes through those instead.
 class IniFile {
 public:
-    IniFile(const std::wstring& path, const wchar_t* section, bool writing)
-        : path_(path), section_(section), writing_(writing) {}
-
-    void setSection(const wchar_t* section) { section_ = section; }
-
-    void boolValue(const wchar_t* key, bool& value) {
-        if (writing_)
-            WritePrivateProfileStringW(section_, key, value ? L"1" : L"0", path_.c_str());
-        else
-            value = GetPrivateProfileIntW(section_, key, value ? 1 : 0, path_.c_str()) != 0;
+    explicit IniFile(const std::wstring& path) : path_(path) {
+        readWholeFile();
+        unicode_ = isUtf16Text(bytes_);
     }
 
-    void textValue(const wchar_t* key, std::wstring& value) {
-        if (writing_) {
-            WritePrivateProfileStringW(section_, key, value.c_str(), path_.c_str());
-            return;
+    // Read: false when the key is absent. A value holds the file's bytes.
+    bool get(const char* section, const char* key, std::string& value) const {
+        if (!unicode_) return readIniValue(bytes_, section, key, value);
+        const std::wstring wideSection = widen(section), wideKey = widen(key);
+        // The platform cuts a value to its buffer: grow the buffer until it fits.
+        for (DWORD units = 4096;; units *= 4) {
+            std::vector<wchar_t> buffer(units, L'\0');
+            const wchar_t kAbsent[] = L"\x1\x2";  // cannot stand in an ini line
+            DWORD n = GetPrivateProfileStringW(wideSection.c_str(), wideKey.c_str(), kAbsent,
+                                               buffer.data(), units, path_.c_str());
+            if (n + 1 >= units && units < 0x4000000) continue;
+            std::wstring text(buffer.data(), n);
+            if (text == kAbsent) return false;
+            value = narrow(text);
+            return true;
         }
-        std::vector<wchar_t> buffer(kTextUnits, L'\0');
-        DWORD n = GetPrivateProfileStringW(section_, key, value.c_str(), buffer.data(), kTextUnits,
-                                           path_.c_str());
-        value = n == 0 ? std::wstring() : std::wstring(buffer.data());
     }
 
-    bool hasKey(const wchar_t* key) {
-        std::vector<wchar_t> names(65536, L'\0');
-        DWORD n = GetPrivateProfileStringW(section_, nullptr, L"", names.data(), DWORD(names.size()),
-                                           path_.c_str());
-        for (DWORD i = 0; i < n;) {
-            const wchar_t* name = names.data() + i;
-            if (lstrcmpiW(name, key) == 0) return true;
-            i += DWORD(lstrlenW(name)) + 1;
+    // Digits need no code page: the platform's integer read does for every file.
+    bool getBool(const char* section, const char* key, bool fallback) const {
+        return GetPrivateProfileIntW(widen(section).c_str(), widen(key).c_str(), fallback ? 1 : 0,
+                                     path_.c_str()) != 0;
+    }
+
+    void set(const char* section, const char* key, const std::string& value) {
+        if (unicode_) {
+            WritePrivateProfileStringW(widen(section).c_str(), widen(key).c_str(),
+                                       widen(value).c_str(), path_.c_str());
+        } else {
+            bytes_ = writeIniValue(bytes_, section, key, value);
+            changed_ = true;
         }
-        return false;
+    }
+
+    // Writes the edited bytes back (write failures are ignored, as at quit).
+    void commit() {
+        if (!changed_) return;
+        // The platform may hold the file in a cache; have it drop that copy so its
+        // next read sees what is written here.
+        WritePrivateProfileStringW(nullptr, nullptr, nullptr, path_.c_str());
+        HANDLE file = CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return;
+        DWORD written = 0;
+        if (WriteFile(file, bytes_.data(), DWORD(bytes_.size()), &written, nullptr) &&
+            written == bytes_.size())
+            SetEndOfFile(file);
+        CloseHandle(file);
+        WritePrivateProfileStringW(nullptr, nullptr, nullptr, path_.c_str());
     }
 
 private:
+    void readWholeFile() {
+        HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return;
+        char chunk[65536];
+        DWORD got = 0;
+        while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes_.append(chunk, got);
+        CloseHandle(file);
+    }
+
     std::wstring path_;
-    const wchar_t* section_;
-    bool writing_;
+    std::string bytes_;
+    bool unicode_ = false;
+    bool changed_ = false;
 };
+
+const char kSection[] = "Gen_Nimbo";
 
 bool isFile(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
@@ -138,53 +173,49 @@ std::wstring iniPath() {
 
 void loadSettings() {
     const std::wstring path = findIniPath();
-    IniFile ini(path, L"Gen_Nimbo", false);
+    const IniFile ini(path);
     Settings s;
-    ini.boolValue(L"Enabled", s.Enabled);
-    ini.boolValue(L"ShowErrors", s.ShowErrors);
-    ini.textValue(L"Cookie", s.Cookie);
-    s.Cookie = decodeStoredText(s.Cookie);
-    ini.textValue(L"AuthLogin", s.AuthLogin);
-    s.AuthLogin = decodeStoredText(s.AuthLogin);
-    ini.textValue(L"AuthPass", s.AuthPass);
-    s.AuthPass = decodeStoredText(s.AuthPass);
+    s.Enabled = ini.getBool(kSection, "Enabled", false);
+    s.ShowErrors = ini.getBool(kSection, "ShowErrors", false);
+    const struct {
+        const char* key;
+        std::wstring& value;
+    } texts[] = {{"Cookie", s.Cookie},
+                 {"AuthLogin", s.AuthLogin},
+                 {"AuthPass", s.AuthPass},
+                 {"StatusMask", s.StatusMask}};
     // A missing mask is the built-in default as it stands: passing the default
     // through the stored-text decoding would mangle it in most code pages.
-    if (ini.hasKey(L"StatusMask")) {
-        ini.textValue(L"StatusMask", s.StatusMask);
-        s.StatusMask = decodeStoredText(s.StatusMask);
-    } else {
-        s.StatusMask = kDefaultStatusMask;
+    s.StatusMask = kDefaultStatusMask;
+    for (const auto& text : texts) {
+        std::string stored;
+        if (ini.get(kSection, text.key, stored)) text.value = decodeStoredText(stored);
     }
-    ini.boolValue(L"NoLogin", s.NoLogin);
+    s.NoLogin = ini.getBool(kSection, "NoLogin", false);
 
-    ini.setSection(L"Winamp");
-    std::wstring proxy;
-    ini.textValue(L"proxy", proxy);
+    // Winamp's own 8-bit text, taken as it stands.
+    std::string proxy;
+    ini.get("Winamp", "proxy", proxy);
 
     StoreLock lock;
     store().path = path;
     store().values = s;
-    store().proxy.proxySetting = narrow(proxy);
+    store().proxy.proxySetting = proxy;
     if (!store().proxy.proxySetting.empty())
         store().proxy.parts = parseProxySetting(store().proxy.proxySetting);
 }
 
 void saveSettings() {
     const Settings s = currentSettings();
-    IniFile ini(iniPath(), L"Gen_Nimbo", true);
-    bool enabled = s.Enabled, showErrors = s.ShowErrors, noLogin = s.NoLogin;
-    std::wstring cookie = encodeStoredText(s.Cookie);
-    std::wstring login = encodeStoredText(s.AuthLogin);
-    std::wstring pass = encodeStoredText(s.AuthPass);
-    std::wstring mask = encodeStoredText(s.StatusMask);
-    ini.boolValue(L"Enabled", enabled);
-    ini.boolValue(L"ShowErrors", showErrors);
-    ini.textValue(L"Cookie", cookie);
-    ini.textValue(L"AuthLogin", login);
-    ini.textValue(L"AuthPass", pass);
-    ini.textValue(L"StatusMask", mask);
-    ini.boolValue(L"NoLogin", noLogin);
+    IniFile ini(iniPath());
+    ini.set(kSection, "Enabled", s.Enabled ? "1" : "0");
+    ini.set(kSection, "ShowErrors", s.ShowErrors ? "1" : "0");
+    ini.set(kSection, "Cookie", encodeStoredText(s.Cookie));
+    ini.set(kSection, "AuthLogin", encodeStoredText(s.AuthLogin));
+    ini.set(kSection, "AuthPass", encodeStoredText(s.AuthPass));
+    ini.set(kSection, "StatusMask", encodeStoredText(s.StatusMask));
+    ini.set(kSection, "NoLogin", s.NoLogin ? "1" : "0");
+    ini.commit();
 }
 
 void resetSettingsForTest() {

@@ -1,17 +1,21 @@
 #include "core/settings_codec.h"
 
-#include "common/platform.h"
 #include "common/text.h"
 #include "common/utf8.h"
 
 namespace nimbo {
 
-std::wstring decodeStoredText(const std::wstring& stored) {
-    return replaceText(decodeUtf8(narrow(stored)), L"{NextString}", L"\r\n", false);
+std::wstring decodeStoredText(const std::string& stored) {
+    return replaceText(decodeUtf8(stored), L"{NextString}", L"\r\n", false);
 }
 
-std::wstring encodeStoredText(const std::wstring& value) {
-    return widen(encodeUtf8(replaceText(value, L"\r\n", L"{NextString}", true)));
+std::string encodeStoredText(const std::wstring& value) {
+    // A lone CR or LF can end the ini line for a reader (the platform's takes either
+    // as a line end) and lose the rest of the value: it is stored as a line break too,
+    // and reads back as CR LF.
+    std::wstring marked = replaceText(value, L"\r\n", L"{NextString}", true);
+    marked = replaceText(marked, L"\r", L"{NextString}", true);
+    return encodeUtf8(replaceText(marked, L"\n", L"{NextString}", true));
 }
 
 ProxyParts parseProxySetting(const std::string& proxySetting) {

@@ -5,14 +5,15 @@
 
 namespace nimbo {
 
-// Stored text -> setting: narrow through the code page, decode UTF-8 (one to three
-// bytes a character; anything malformed gives an empty text), "{NextString}" in
-// any letter case -> CR LF.
-std::wstring decodeStoredText(const std::wstring& stored);
+// The file's bytes -> setting: UTF-8 (anything malformed gives an empty text), then
+// "{NextString}" in any letter case -> CR LF. No code page is involved: the bytes
+// are read from the file as they are.
+std::wstring decodeStoredText(const std::string& stored);
 
-// Setting -> stored text: CR LF -> "{NextString}", UTF-8, widened byte by byte
-// through the code page (so an 8-bit ini file holds the UTF-8 bytes).
-std::wstring encodeStoredText(const std::wstring& value);
+// Setting -> the file's bytes: CR LF, and a lone CR or LF, -> "{NextString}", then
+// UTF-8. Decoding gives the text back, every line break as CR LF, for every text
+// that does not itself hold the marker. The bytes never hold a CR or LF.
+std::string encodeStoredText(const std::wstring& value);
 
 struct ProxyParts {
     std::string proxyHost;

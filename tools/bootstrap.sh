@@ -40,8 +40,9 @@ SRC
   apt-get install -y -q --no-install-recommends "${packages[@]}"
 fi
 
-# Locales that select the ANSI code pages the tests need under Wine (1251, 1252).
-want_locales=(ru_RU.UTF-8 en_US.UTF-8)
+# Locales that select the ANSI code pages the tests need under Wine (1251, 1252, and
+# the double-byte 932).
+want_locales=(ru_RU.UTF-8 en_US.UTF-8 ja_JP.UTF-8)
 have=$(locale -a 2>/dev/null | tr 'A-Z' 'a-z')
 regen=0
 for l in "${want_locales[@]}"; do

@@ -120,6 +120,9 @@ struct Dialog {
     COLORREF linkColour = kLinkBlue;
     bool trackingLeave = false;
     HWND savedFocus = nullptr;
+    // What the window showed when it opened: the settings then and the boxes' texts.
+    Settings atOpen;
+    std::wstring loginShown, passwordShown, cookieShown;
 
     HWND operator[](Control c) const { return controls[c]; }
 };
@@ -188,10 +191,21 @@ void acceptEdits(Dialog& d) {
     std::wstring mask = windowText(d[kMaskEdit]);
     bool enabled = isChecked(d[kEnabledCheck]);
     bool showErrors = isChecked(d[kShowErrorsCheck]);
+    const bool cookieMode = isChecked(d[kCookieRadio]);
+    const bool modeChanged = cookieMode != d.atOpen.NoLogin;
     editSettings([&](Settings& s) {
-        s.AuthLogin = login;
-        s.AuthPass = password;
-        s.Cookie = cookie;
+        // A login can finish while the window is open (its code window closes when
+        // this one opens): it stores the cookie, clears the e-mail and password and
+        // switches to cookie mode. A box the user left alone, in a mode the user left
+        // alone, must not bring the old values back.
+        auto apply = [&](std::wstring& setting, const std::wstring& box, const std::wstring& shown,
+                         const std::wstring& before) {
+            if (modeChanged || box != shown || setting == before) setting = box;
+        };
+        apply(s.AuthLogin, login, d.loginShown, d.atOpen.AuthLogin);
+        apply(s.AuthPass, password, d.passwordShown, d.atOpen.AuthPass);
+        apply(s.Cookie, cookie, d.cookieShown, d.atOpen.Cookie);
+        if (modeChanged) s.NoLogin = cookieMode;
         s.StatusMask = mask;
         s.Enabled = enabled;
         s.ShowErrors = showErrors;
@@ -379,6 +393,7 @@ bool createControls(Dialog& d, HINSTANCE instance, bool cookieMode) {
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdBase + row.number)), instance, nullptr);
         if (!control) return false;
         d.controls[row.number] = control;
+        if (row.tab != kNoTab) handleDialogKeys(control);
         SendMessageW(control, WM_SETFONT,
                      reinterpret_cast<WPARAM>(d.fonts[static_cast<int>(row.look)].get()), FALSE);
     }
@@ -413,6 +428,10 @@ void fillFromSettings(Dialog& d, const Settings& s) {
     }
     setChecked(d[kEnabledCheck], s.Enabled);
     setChecked(d[kShowErrorsCheck], s.ShowErrors);
+    d.atOpen = s;
+    d.loginShown = windowText(d[kLoginEdit]);
+    d.passwordShown = windowText(d[kPasswordEdit]);
+    d.cookieShown = windowText(d[kCookieEdit]);
 }
 
 // Builds the window and shows it; false when a window could not be made.

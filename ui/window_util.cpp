@@ -74,4 +74,55 @@ void moveFocus(HWND window, WPARAM wParam, LPARAM lParam) {
     }
 }
 
+namespace {
+
+const wchar_t kKeyProcProp[] = L"NimboKeyProc";
+
+bool isRadioButton(HWND control) {
+    return (SendMessageW(control, WM_GETDLGCODE, 0, 0) & DLGC_RADIOBUTTON) != 0;
+}
+
+// A host's loop need not hand our keys to IsDialogMessage, so each tab stop moves the
+// focus itself. When a loop does, it takes Tab and the arrows before they get here.
+LRESULT CALLBACK dialogKeyProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
+    WNDPROC original = reinterpret_cast<WNDPROC>(GetPropW(control, kKeyProcProp));
+    if (!original) return DefWindowProcW(control, message, wParam, lParam);
+    HWND parent = GetParent(control);
+    switch (message) {
+        case WM_KEYDOWN:
+            if (wParam == VK_TAB) {
+                SendMessageW(parent, WM_NEXTDLGCTL, GetKeyState(VK_SHIFT) < 0, 0);
+                return 0;
+            }
+            if ((wParam == VK_LEFT || wParam == VK_RIGHT || wParam == VK_UP || wParam == VK_DOWN) &&
+                isRadioButton(control)) {
+                HWND next = GetNextDlgGroupItem(parent, control, wParam == VK_LEFT || wParam == VK_UP);
+                if (next && next != control && isRadioButton(next)) {
+                    SetFocus(next);
+                    if (SendMessageW(next, BM_GETCHECK, 0, 0) != BST_CHECKED)
+                        SendMessageW(next, BM_CLICK, 0, 0);
+                }
+                return 0;
+            }
+            break;
+        case WM_CHAR:
+            if (wParam == L'\t') return 0;  // never typed into a box
+            break;
+        case WM_NCDESTROY:
+            SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+            RemovePropW(control, kKeyProcProp);
+            break;
+    }
+    return CallWindowProcW(original, control, message, wParam, lParam);
+}
+
+}  // namespace
+
+void handleDialogKeys(HWND control) {
+    if (GetPropW(control, kKeyProcProp)) return;
+    LONG_PTR original = GetWindowLongPtrW(control, GWLP_WNDPROC);
+    if (!original || !SetPropW(control, kKeyProcProp, reinterpret_cast<HANDLE>(original))) return;
+    SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(dialogKeyProc));
+}
+
 }  // namespace nimbo

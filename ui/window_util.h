@@ -1,6 +1,6 @@
 // Small pieces both of the plugin's windows need: centring by the screen's half,
 // fonts by face and height, the module that owns the window classes, class
-// registration, control colours and texts, and keyboard focus moves.
+// registration, control colours and texts, and keyboard focus moves and keys.
 #pragma once
 
 #include <windows.h>
@@ -46,5 +46,10 @@ std::wstring windowText(HWND window);
 // own; a multi-line edit box sends it for Tab): focus the next or previous tab stop,
 // or the given control, and select an edit box's text.
 void moveFocus(HWND window, WPARAM wParam, LPARAM lParam);
+
+// Makes a tab stop move the focus on Tab and Shift+Tab (through its parent's
+// WM_NEXTDLGCTL) and, for a radio button, on the arrow keys within its group, and
+// drop TAB characters, whether or not the host's loop calls IsDialogMessage.
+void handleDialogKeys(HWND control);
 
 }  // namespace nimbo

@@ -1,7 +1,10 @@
-# The plugin shell: settings store under both code pages, lifecycle and the tick.
-foreach(cp 1251 1252)
+# The plugin shell: settings store under single- and double-byte code pages,
+# lifecycle and the tick.
+foreach(cp 1251 1252 932)
   nimbo_wine_test(test_settings_store_${cp} CODEPAGE ${cp} LOCKS appdata
                   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_settings_store.cpp)
+endforeach()
+foreach(cp 1251 1252)
   nimbo_wine_test(test_probe_${cp} CODEPAGE ${cp} LOCKS winamp_window
                   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_probe.cpp)
   target_compile_definitions(test_probe_${cp} PRIVATE NIMBO_PLAYER_EXE="$<TARGET_FILE:nimbo_player>")

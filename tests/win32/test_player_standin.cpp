@@ -308,4 +308,57 @@ TEST(StandInHost, RunsTheRealPluginAndOutlivesItsUnload) {
     EXPECT_EQ(0u, code);
 }
 
+// The stand-in's loop never calls IsDialogMessage: the settings window still moves
+// through its controls on Tab and Shift+Tab, switches the mode on the arrows, and a
+// Tab in the status-mask box types nothing.
+TEST(StandInHost, SettingsWindowKeyboardWithoutIsDialogMessage) {
+    HostFolder host(NIMBO_PLUGIN_DLL);
+    ASSERT_TRUE(host.ready());
+    ASSERT_TRUE(WritePrivateProfileStringW(L"Gen_Nimbo", L"StatusMask", L"mask", host.ini().c_str()));
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, host.ini().c_str());
+
+    StandIn player;
+    std::string ready;
+    ASSERT_TRUE(player.start(host.exe(), L"", ready));
+    ASSERT_EQ("ready init=0", ready);
+    ASSERT_TRUE(player.send("config").ok);
+    std::string maskBox;
+    // The focused control's id (100 + its number in the window's table).
+    auto focusAfter = [&](const std::string& key) {
+        if (!key.empty()) {
+            Reply pressed = player.send("key " + key);
+            EXPECT_TRUE(pressed.ok) << key << ": " << pressed.error;
+        }
+        Reply focus = player.send("focus");
+        if (!focus.ok || focus.lines.empty()) return -1;
+        std::string line = focus.lines[0];  // "focus <hwnd> id <id>"
+        size_t id = line.rfind(' ');
+        if (line.compare(id - 3, 4, " id ") == 0 && line.substr(id + 1) == "112")
+            maskBox = line.substr(6, line.find(' ', 6) - 6);
+        return std::stoi(line.substr(id + 1));
+    };
+    EXPECT_EQ(108, focusAfter(""));  // the checked radio button
+    // Login mode: radio, login, password, mask, Enabled, Ok, Cancel, Show errors.
+    for (int id : {110, 111, 112, 116, 114, 115, 117, 108}) EXPECT_EQ(id, focusAfter("tab"));
+    for (int id : {117, 115, 114, 116, 112}) EXPECT_EQ(id, focusAfter("shift+tab"));
+    ASSERT_FALSE(maskBox.empty());
+    EXPECT_EQ(116, focusAfter("tab"));
+    Reply mask = player.send("gettext " + maskBox);
+    EXPECT_TRUE(hasLine(mask, "text mask")) << "a Tab was typed into the box";
+    for (int id : {112, 111, 110, 108}) EXPECT_EQ(id, focusAfter("shift+tab"));
+    // The arrows switch to cookie mode, whose cookie box then comes after the mask.
+    EXPECT_EQ(109, focusAfter("right"));
+    EXPECT_EQ(112, focusAfter("tab"));
+    EXPECT_EQ(113, focusAfter("tab"));
+    EXPECT_EQ(116, focusAfter("tab"));
+    for (int id : {113, 112, 109}) EXPECT_EQ(id, focusAfter("shift+tab"));
+    EXPECT_EQ(108, focusAfter("left"));
+    EXPECT_EQ(110, focusAfter("tab"));
+
+    ASSERT_TRUE(player.send("quit", 20000).ok);
+    ASSERT_TRUE(player.send("exit").ok);
+    EXPECT_EQ(L"0", iniValue(host.ini(), L"NoLogin"));
+    EXPECT_EQ(L"mask", iniValue(host.ini(), L"StatusMask"));
+}
+
 }  // namespace

@@ -173,13 +173,15 @@ class SettingsDialog : public ::testing::Test {
         return settingsDialogWindow();
     }
 
-    // Runs the message loop the way a host with IsDialogMessage does.
+    // Runs the message loop the way a host with IsDialogMessage does (or, with
+    // `dialogKeys` off, the way the player stand-in does: without it).
+    bool dialogKeys = true;
     void pump(int rounds = 5) {
         for (int i = 0; i < rounds; ++i) {
             MSG msg;
             while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
                 HWND d = settingsDialogWindow();
-                if (d && IsDialogMessageW(d, &msg)) continue;
+                if (dialogKeys && d && IsDialogMessageW(d, &msg)) continue;
                 TranslateMessage(&msg);
                 DispatchMessageW(&msg);
             }
@@ -190,6 +192,7 @@ class SettingsDialog : public ::testing::Test {
     // A key pressed in the focused control, through the loop above.
     void press(int key) {
         PostMessageW(GetFocus(), WM_KEYDOWN, key, 1);
+        PostMessageW(GetFocus(), WM_KEYUP, key, 1 | (3u << 30));
         pump(2);
     }
 
@@ -516,6 +519,110 @@ TEST_F(SettingsDialog, TabVisitsTheVisibleControlsInTheirOrder) {
         EXPECT_EQ(GetFocus(), item(d, n)) << "expected control " << n;
     }
     EXPECT_FALSE(currentSettings().NoLogin);
+}
+
+// A host loop without IsDialogMessage (the player stand-in's, or one that calls it for
+// its own windows only): Tab still moves through the table's order, the arrows move
+// within the radio pair, and no TAB character lands in a box. With IsDialogMessage
+// each key moves exactly once.
+TEST_F(SettingsDialog, KeyboardWorksWhateverTheHostLoopDoes) {
+    for (bool hostCallsIsDialogMessage : {false, true}) {
+        SCOPED_TRACE(hostCallsIsDialogMessage ? "IsDialogMessage" : "plain loop");
+        dialogKeys = hostCallsIsDialogMessage;
+        HWND d = open(sample(false));
+        ASSERT_NE(d, nullptr);
+        SetFocus(item(d, kLoginRadio));
+        for (int n : {int(kLoginEdit), int(kPasswordEdit), int(kMaskEdit), int(kEnabled), int(kOk),
+                      int(kCancel), int(kErrors), int(kLoginRadio)}) {
+            press(VK_TAB);
+            EXPECT_EQ(GetFocus(), item(d, n)) << "expected control " << n;
+        }
+        // A TAB character reaching a box (typed or translated) is dropped.
+        SetFocus(item(d, kMaskEdit));
+        PostMessageW(item(d, kMaskEdit), WM_CHAR, L'\t', 1);
+        pump(2);
+        EXPECT_EQ(textOf(item(d, kMaskEdit)), L"%artist% - %title%\r\n$playing=plays;");
+
+        // The arrows switch the mode within the radio pair, as a click does.
+        SetFocus(item(d, kLoginRadio));
+        press(VK_RIGHT);
+        EXPECT_EQ(GetFocus(), item(d, kCookieRadio));
+        EXPECT_TRUE(checked(item(d, kCookieRadio)));
+        EXPECT_TRUE(currentSettings().NoLogin);
+        EXPECT_TRUE(visible(item(d, kCookieEdit)));
+        press(VK_TAB);
+        EXPECT_EQ(GetFocus(), item(d, kMaskEdit));
+        press(VK_TAB);
+        EXPECT_EQ(GetFocus(), item(d, kCookieEdit));
+        PostMessageW(item(d, kCookieEdit), WM_CHAR, L'\t', 1);
+        press(VK_TAB);
+        EXPECT_EQ(GetFocus(), item(d, kEnabled));
+        EXPECT_EQ(textOf(item(d, kCookieEdit)), L"remixsid=abc123");
+        SetFocus(item(d, kCookieRadio));
+        press(VK_UP);
+        EXPECT_EQ(GetFocus(), item(d, kLoginRadio));
+        EXPECT_FALSE(currentSettings().NoLogin);
+        SendMessageW(item(d, kCancel), BM_CLICK, 0, 0);
+        pump();
+    }
+}
+
+// A login that finishes while the window is open (its code window closed when this one
+// opened) stores the cookie, clears the e-mail and password and switches to cookie
+// mode. "Ok" keeps all that unless the user changed those boxes or the mode.
+TEST_F(SettingsDialog, OkKeepsWhatALoginStoredBehindTheWindow) {
+    const auto loginFinishes = [] {
+        editSettings([](Settings& s) {
+            s.Cookie = L"remixsid=fresh";
+            s.AuthLogin.clear();
+            s.AuthPass.clear();
+            s.NoLogin = true;
+        });
+    };
+    {
+        SCOPED_TRACE("boxes and mode left alone");
+        Settings start = sample(false);
+        start.Cookie.clear();
+        HWND d = open(start);
+        ASSERT_NE(d, nullptr);
+        loginFinishes();
+        SetWindowTextW(item(d, kMaskEdit), L"new mask");
+        SendMessageW(item(d, kEnabled), BM_CLICK, 0, 0);
+        SendMessageW(item(d, kOk), BM_CLICK, 0, 0);
+        Settings s = currentSettings();
+        EXPECT_EQ(s.Cookie, L"remixsid=fresh");
+        EXPECT_EQ(s.AuthLogin, L"");
+        EXPECT_EQ(s.AuthPass, L"");
+        EXPECT_TRUE(s.NoLogin);
+        EXPECT_EQ(s.StatusMask, L"new mask");  // the other fields apply as usual
+        EXPECT_FALSE(s.Enabled);
+    }
+    {
+        SCOPED_TRACE("a box the user edited wins");
+        HWND d = open(sample(false));
+        ASSERT_NE(d, nullptr);
+        loginFinishes();
+        SetWindowTextW(item(d, kLoginEdit), L"typed@example.com");
+        SendMessageW(item(d, kOk), BM_CLICK, 0, 0);
+        Settings s = currentSettings();
+        EXPECT_EQ(s.AuthLogin, L"typed@example.com");
+        EXPECT_EQ(s.AuthPass, L"");
+        EXPECT_EQ(s.Cookie, L"remixsid=fresh");
+        EXPECT_TRUE(s.NoLogin);
+    }
+    {
+        SCOPED_TRACE("a mode the user chose wins");
+        HWND d = open(sample(true));
+        ASSERT_NE(d, nullptr);
+        SendMessageW(item(d, kLoginRadio), BM_CLICK, 0, 0);
+        loginFinishes();
+        SendMessageW(item(d, kOk), BM_CLICK, 0, 0);
+        Settings s = currentSettings();
+        EXPECT_FALSE(s.NoLogin);
+        EXPECT_EQ(s.AuthLogin, L"user@example.com");
+        EXPECT_EQ(s.AuthPass, L"secret & more");
+        EXPECT_EQ(s.Cookie, L"remixsid=abc123");
+    }
 }
 
 // Needs the service stand-in for the picture (run under its wrapper, which sets

@@ -2,6 +2,7 @@
 // this program was built to expect (1251 or 1252; the locale decides under Wine).
 #include <gtest/gtest.h>
 
+#include "common/platform.h"
 #include "core/settings.h"
 #include "tests/win32/win32_test_util.h"
 
@@ -118,11 +119,74 @@ TEST_F(SettingsStore, LoadAndSaveRoundTrip) {
     EXPECT_TRUE(again.Enabled);
 }
 
-TEST_F(SettingsStore, PresentEmptyMaskStaysEmptyAndLongValuesAreCut) {
-    ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nStatusMask=\r\nCookie=" + std::string(5000, 'c') + "\r\n"));
+TEST_F(SettingsStore, PresentEmptyMaskStaysEmptyAndLongValuesAreReadWhole) {
+    // 2,100 Cyrillic letters are 4,200 bytes: a read cut at 4,095 would end inside a
+    // letter and lose the whole value.
+    const std::wstring longMask = std::wstring(2100, L'\u0436');
+    ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nStatusMask=\r\nCookie=" + std::string(70000, 'c') +
+                                           "\r\nAuthPass=" + utf8(longMask) + "\r\n"));
     loadSettings();
     EXPECT_EQ(currentSettings().StatusMask, L"");
-    EXPECT_EQ(currentSettings().Cookie, std::wstring(4095, L'c'));
+    EXPECT_EQ(currentSettings().Cookie, std::wstring(70000, L'c'));
+    EXPECT_EQ(currentSettings().AuthPass, longMask);
+}
+
+// Every code page, the double-byte ones too: the file holds exactly the UTF-8 bytes,
+// and they read back as the same texts, emoji (beyond U+FFFF) included.
+TEST_F(SettingsStore, TextsReachTheFileAsUtf8BytesAndComeBackWhole) {
+    const std::wstring emoji = std::wstring(L"\u266B ") + wchar_t(0xD83C) + wchar_t(0xDFB5) + L" %title%";
+    const std::wstring japanese = L"\u66F2\u540D: %title%\r\n\u30A2\u30FC\u30C6\u30A3\u30B9\u30C8";
+    const std::wstring longMask = std::wstring(2100, L'\u0436') + L"\r\n" + emoji;
+    ASSERT_TRUE(writeFile(besideIni(), "[Winamp]\r\nproxy=127.0.0.1:3128\r\n[Other]\r\nKey=\x81\xFF\r\n"));
+    loadSettings();
+    editSettings([&](Settings& s) {
+        s.StatusMask = longMask;
+        s.Cookie = emoji;
+        s.AuthLogin = japanese;
+        s.AuthPass = kCyrillic;
+    });
+    saveSettings();
+    std::string bytes;
+    ASSERT_TRUE(readFile(besideIni(), bytes));
+    EXPECT_TRUE(contains(bytes, "Cookie=" + utf8(emoji) + "\r\n"));
+    EXPECT_TRUE(contains(bytes, "AuthLogin=" + utf8(L"\u66F2\u540D: %title%") + "{NextString}" +
+                                    utf8(L"\u30A2\u30FC\u30C6\u30A3\u30B9\u30C8") + "\r\n"));
+    EXPECT_TRUE(contains(bytes, "AuthPass=" + utf8(kCyrillic) + "\r\n"));
+    EXPECT_TRUE(contains(bytes, "StatusMask=" + utf8(std::wstring(2100, L'\u0436')) + "{NextString}" +
+                                    utf8(emoji) + "\r\n"));
+    // Winamp's sections and their bytes stay as they were.
+    EXPECT_EQ(bytes.find("[Winamp]\r\nproxy=127.0.0.1:3128\r\n[Other]\r\nKey=\x81\xFF\r\n"), 0u);
+
+    resetSettingsForTest();
+    loadSettings();
+    Settings s = currentSettings();
+    EXPECT_EQ(s.StatusMask, longMask);
+    EXPECT_EQ(s.Cookie, emoji);
+    EXPECT_EQ(s.AuthLogin, japanese);
+    EXPECT_EQ(s.AuthPass, kCyrillic);
+    EXPECT_EQ(proxyConfig().parts.proxyHost, "127.0.0.1");
+    // And the platform's own reader still finds the keys where it expects them.
+    wchar_t value[64] = {0};
+    GetPrivateProfileStringW(L"Gen_Nimbo", L"NoLogin", L"?", value, 64, widen(besideIni()).c_str());
+    EXPECT_STREQ(value, L"0");
+}
+
+// A Unicode winamp.ini is left to the platform's calls, so it is never damaged.
+TEST_F(SettingsStore, UnicodeFileGoesThroughThePlatform) {
+    const std::wstring text = L"\xFEFF[Gen_Nimbo]\r\nCookie=remixsid=u\r\nEnabled=1\r\n";
+    ASSERT_TRUE(writeFile(besideIni(), std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2)));
+    loadSettings();
+    EXPECT_EQ(currentSettings().Cookie, L"remixsid=u");
+    EXPECT_TRUE(currentSettings().Enabled);
+    editSettings([](Settings& s) { s.AuthLogin = L"bob"; });
+    saveSettings();
+    resetSettingsForTest();
+    loadSettings();
+    EXPECT_EQ(currentSettings().Cookie, L"remixsid=u");
+    EXPECT_EQ(currentSettings().AuthLogin, L"bob");
+    std::string bytes;
+    ASSERT_TRUE(readFile(besideIni(), bytes));
+    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
 }
 
 TEST_F(SettingsStore, MalformedStoredTextReadsEmpty) {

@@ -227,6 +227,21 @@ void typeText(HWND window, const std::string& utf8) {
     for (wchar_t unit : fromUtf8(utf8)) PostMessageW(window, WM_CHAR, unit, 1);
 }
 
+void pressKey(HWND window, UINT key, bool shift) {
+    BYTE state[256];
+    GetKeyboardState(state);
+    const BYTE before = state[VK_SHIFT];
+    state[VK_SHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(state);
+    const LPARAM scan = LPARAM(MapVirtualKeyW(key, 0)) << 16;
+    PostMessageW(window, WM_KEYDOWN, key, 1 | scan);
+    PostMessageW(window, WM_KEYUP, key, 1 | scan | (LPARAM(3) << 30));
+    pumpFor(50);
+    GetKeyboardState(state);
+    state[VK_SHIFT] = before;
+    SetKeyboardState(state);
+}
+
 namespace {
 // Owners of the GDI objects and the file a screenshot needs.
 struct ScreenDc {

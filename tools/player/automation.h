@@ -33,6 +33,10 @@ void clickWindow(HWND window);
 // Posts one WM_CHAR per UTF-16 unit, as typing would.
 void typeText(HWND window, const std::string& utf8);
 
+// Posts a key's down and up to `window` and runs the host loop (Translate, Dispatch)
+// over them, with Shift held in this thread's keyboard state while they are handled.
+void pressKey(HWND window, UINT key, bool shift);
+
 // Saves the screen area of `window` (the whole screen when null) as a 24-bit BMP.
 bool saveScreenshot(const std::string& utf8Path, HWND window, std::string& error);
 

@@ -308,6 +308,29 @@ bool cmdClick(const std::string& rest, Command& command) {
     return true;
 }
 
+bool cmdKey(const std::string& rest, Command& command) {
+    static const std::map<std::string, UINT> keys = {
+        {"tab", VK_TAB}, {"left", VK_LEFT}, {"right", VK_RIGHT}, {"up", VK_UP}, {"down", VK_DOWN},
+        {"enter", VK_RETURN}, {"escape", VK_ESCAPE}};
+    std::string name = rest;
+    const bool shift = name.compare(0, 6, "shift+") == 0;
+    if (shift) name = name.substr(6);
+    auto key = keys.find(name);
+    if (key == keys.end()) return fail(command, "usage: key [shift+]tab|left|right|up|down|enter|escape");
+    HWND focus = GetFocus();
+    if (!focus) return fail(command, "no focus");
+    pressKey(focus, key->second, shift);
+    return true;
+}
+
+bool cmdFocus(const std::string&, Command& command) {
+    HWND focus = GetFocus();
+    if (!focus) return fail(command, "no focus");
+    command.output.push_back("focus " + std::to_string(reinterpret_cast<UINT_PTR>(focus)) + " id " +
+                             std::to_string(GetDlgCtrlID(focus)));
+    return true;
+}
+
 bool cmdScreenshot(const std::string& rest, Command& command) {
     Args words = splitText(rest, ' ');
     HWND window = nullptr;
@@ -329,7 +352,7 @@ const std::map<std::string, Handler>& handlers() {
         {"sleep", cmdSleep},     {"windows", cmdWindows}, {"msgbox", cmdMsgbox},
         {"dismiss", cmdDismiss}, {"gettext", cmdGetText}, {"settext", cmdSetText},
         {"type", cmdType},       {"click", cmdClick},     {"screenshot", cmdScreenshot},
-        {"widequeries", cmdWideQueries},
+        {"key", cmdKey},         {"focus", cmdFocus},     {"widequeries", cmdWideQueries},
     };
     return table;
 }
