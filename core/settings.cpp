@@ -11,15 +11,6 @@
 
 namespace nimbo {
 
-const wchar_t kDefaultStatusMask[] =
-    L"\u041E\u00A9 Now is %curstate%:\r\n"
-    L"Artist: %artist%\r\n"
-    L"Title: %title%\r\n"
-    L"Length: %length%\r\n"
-    L"Bitrate: %bitrate%\r\n"
-    L"SampleRate: %samplerate%\r\n"
-    L"Channels: %channels%";
-
 namespace {
 
 struct Store {

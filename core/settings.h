@@ -19,7 +19,6 @@ struct Settings {
     std::wstring StatusMask;
 };
 
-extern const wchar_t kDefaultStatusMask[];
 
 // The settings are shared by Winamp's thread (dialog, init, quit) and the timer
 // thread (tick, login). Readers take a consistent copy; writers edit under the lock,

@@ -5,6 +5,15 @@
 
 namespace nimbo {
 
+const wchar_t kDefaultStatusMask[] =
+    L"\u041E\u00A9 Now is %curstate%:\r\n"
+    L"Artist: %artist%\r\n"
+    L"Title: %title%\r\n"
+    L"Length: %length%\r\n"
+    L"Bitrate: %bitrate%\r\n"
+    L"SampleRate: %samplerate%\r\n"
+    L"Channels: %channels%";
+
 std::wstring decodeStoredText(const std::string& stored) {
     return replaceText(decodeUtf8(stored), L"{NextString}", L"\r\n", false);
 }

@@ -5,6 +5,9 @@
 
 namespace nimbo {
 
+// The status mask of a fresh installation (also what a missing key gives).
+extern const wchar_t kDefaultStatusMask[];
+
 // The file's bytes -> setting: UTF-8 (anything malformed gives an empty text), then
 // "{NextString}" in any letter case -> CR LF. No code page is involved: the bytes
 // are read from the file as they are.

@@ -15,3 +15,5 @@ nimbo_wine_test(test_lifecycle SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_lifecycl
                 ${CMAKE_SOURCE_DIR}/plugin/export.cpp)
 
 add_test(NAME dll_tables COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_dll_tables.sh $<TARGET_FILE:gen_nimbo>)
+
+add_test(NAME package COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_package.sh ${CMAKE_BINARY_DIR})

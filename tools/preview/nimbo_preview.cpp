@@ -10,6 +10,7 @@
 #include "common/platform.h"
 #include "common/text.h"
 #include "common/utf8.h"
+#include "core/ini_text.h"
 #include "core/settings_codec.h"
 #include "probe/composer.h"
 #include "probe/words.h"
@@ -34,6 +35,7 @@ const char kUsage[] =
 struct UsageError {
     std::string message;
 };
+struct HelpWanted {};
 
 struct Options {
     std::wstring mask;
@@ -61,6 +63,7 @@ Options parse(const std::vector<std::wstring>& args) {
     Options o;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string name = encodeUtf8(args[i]);
+        if (name == "--help") throw HelpWanted{};
         auto value = [&]() -> const std::wstring& {
             if (i + 1 >= args.size()) throw UsageError{name + " needs a value"};
             return args[++i];
@@ -105,36 +108,16 @@ Options parse(const std::vector<std::wstring>& args) {
     return o;
 }
 
-std::string lowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return text;
-}
-
-// The status mask as the plugin loads it from winamp.ini: section "Gen_Nimbo", key
-// "StatusMask" (both in any letter case), the stored text decoded; the built-in
-// default when the key is absent. Values lose surrounding blanks and one pair of
-// surrounding quotes, as the system's profile reader does.
+// The status mask as the plugin loads it from winamp.ini: the stored text of
+// "StatusMask" in section "Gen_Nimbo", or the built-in default when the key is absent.
 std::wstring maskFromIni(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) throw UsageError{"cannot read " + path};
-    std::string line, section;
-    while (std::getline(file, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        const std::string trimmed = trimControls(line);
-        if (!trimmed.empty() && trimmed[0] == '[') {
-            section = lowerAscii(trimmed.substr(1, trimmed.find(']') - 1));
-            continue;
-        }
-        const size_t equals = trimmed.find('=');
-        if (section != "gen_nimbo" || equals == std::string::npos) continue;
-        if (lowerAscii(trimControls(trimmed.substr(0, equals))) != "statusmask") continue;
-        std::string value = trimControls(trimmed.substr(equals + 1));
-        if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
-            value = value.substr(1, value.size() - 2);
-        return decodeStoredBytes(value);
-    }
-    return kDefaultStatusMask;
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    std::string stored;
+    if (!readIniValue(bytes.str(), "Gen_Nimbo", "StatusMask", stored)) return kDefaultStatusMask;
+    return decodeStoredText(stored);
 }
 
 std::string numberText(long value, const std::wstring& mask) {
@@ -174,32 +157,36 @@ int run(const std::vector<std::wstring>& args) {
     try {
         o = parse(args);
         if (!o.haveMask) o.mask = maskFromIni(o.iniPath);
+    } catch (const HelpWanted&) {
+        std::printf("%s\n", kUsage);
+        return 0;
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "nimbo-preview: %s\n%s\n", e.message.c_str(), kUsage);
+        std::fprintf(stderr, "nimbo-preview: %s (--help shows the usage)\n", e.message.c_str());
         return 2;
     }
     const std::wstring& mask = o.mask;
     // Each value the composer asks for is noted with where it came from.
     std::vector<std::string> asked;
-    auto note = [&asked](const char* name, bool given, const std::string& value) {
-        asked.push_back(std::string(name) + ": " +
-                        (given ? "player (option)" : "not given, so the word for unknown") +
-                        " -> " + value);
+    auto note = [&asked](const char* name, const char* option, long given,
+                         const std::string& value) {
+        const std::string source = given >= 0 ? std::string(option) + " " + std::to_string(given)
+                                              : std::string("not given: the word for unknown");
+        asked.push_back(std::string(name) + ": " + source + " -> " + value);
         return value;
     };
     PlayerValues player;
     player.currentTitle = [&o] { return o.haveTitle ? o.title : std::wstring(); };
     player.lengthText = [&] {
-        return note("length", o.length >= 0,
+        return note("length", "--length", o.length,
                     o.length < 0 ? localWord(mask, L"$unknown", "Unknown")
                                  : formatLength(int(o.length)));
     };
-    player.bitrateText = [&] { return note("bitrate", o.bitrate >= 0, numberText(o.bitrate, mask)); };
+    player.bitrateText = [&] { return note("bitrate", "--bitrate", o.bitrate, numberText(o.bitrate, mask)); };
     player.sampleRateText = [&] {
-        return note("samplerate", o.sampleRate >= 0, numberText(o.sampleRate, mask));
+        return note("samplerate", "--samplerate", o.sampleRate, numberText(o.sampleRate, mask));
     };
     player.channelsText = [&] {
-        return note("channels", o.channels >= 0, numberText(o.channels, mask));
+        return note("channels", "--channels", o.channels, numberText(o.channels, mask));
     };
     player.playStateText = [&] {
         const std::string word = stateWord(o.state, mask);
