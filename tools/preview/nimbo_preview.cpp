@@ -2,8 +2,6 @@
 // the plugin's own composer and tag readers. Player values come from the options.
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -111,12 +109,14 @@ Options parse(const std::vector<std::wstring>& args) {
 // The status mask as the plugin loads it from winamp.ini: the stored text of
 // "StatusMask" in section "Gen_Nimbo", or the built-in default when the key is absent.
 std::wstring maskFromIni(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
+    std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) throw UsageError{"cannot read " + path};
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
+    std::string bytes;
+    char chunk[4096];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) bytes.append(chunk, got);
+    std::fclose(file);
     std::string stored;
-    if (!readIniValue(bytes.str(), "Gen_Nimbo", "StatusMask", stored)) return kDefaultStatusMask;
+    if (!readIniValue(bytes, "Gen_Nimbo", "StatusMask", stored)) return kDefaultStatusMask;
     return decodeStoredText(stored);
 }
 
