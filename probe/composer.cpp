@@ -33,11 +33,16 @@ struct TagTexts {
 };
 
 TagTexts readTags(const std::wstring& filePath) {
-    TID3v1 v1;
-    TID3v2 v2;
-    v1.load(filePath);
-    v2.load(filePath);
     TagTexts tags;
+    // One opening serves both versions; the block at the end is read only when the
+    // tag at the start leaves a gap.
+    ReadOnlyFile file(filePath);
+    int64_t fileSize = 0;
+    if (!file.isOpen() || !file.size(fileSize)) return tags;
+    TID3v2 v2;
+    TID3v1 v1;
+    v2.load(file, fileSize);
+    if (v2.artist.empty() || v2.title.empty()) v1.load(file, fileSize);
     const bool legacy = v2.version == 2;
     if (!v2.artist.empty()) {
         tags.artist = v2.artist;

@@ -17,12 +17,6 @@ std::string fieldText(const unsigned char* tag, size_t offset, size_t width) {
     return std::string(reinterpret_cast<const char*>(tag) + offset, end);
 }
 
-bool readTail(const std::wstring& fileName, unsigned char (&tag)[kTagBytes]) {
-    ReadOnlyFile file(fileName);
-    int64_t size = 0;
-    if (!file.isOpen() || !file.size(size) || size < kTagBytes) return false;
-    return file.seek(size - kTagBytes) && file.readExact(tag, kTagBytes);
-}
 
 }  // namespace
 
@@ -41,10 +35,22 @@ void TID3v1::clear() {
 bool TID3v1::load(const std::string& fileName) { return load(widen(fileName)); }
 
 bool TID3v1::load(const std::wstring& fileName) {
+    ReadOnlyFile file(fileName);
+    int64_t size = 0;
+    if (!file.isOpen() || !file.size(size)) {
+        clear();
+        return false;
+    }
+    return load(file, size);
+}
+
+bool TID3v1::load(ReadOnlyFile& file, int64_t fileSize) {
     clear();
     try {
         unsigned char tag[kTagBytes];
-        if (!readTail(fileName, tag)) return false;
+        if (fileSize < kTagBytes || !file.seek(fileSize - kTagBytes) ||
+            !file.readExact(tag, kTagBytes))
+            return false;
         if (std::memcmp(tag, "TAG", 3) != 0) return true;
 
         found = true;

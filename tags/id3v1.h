@@ -7,6 +7,8 @@
 
 namespace nimbo {
 
+class ReadOnlyFile;
+
 class TID3v1 {
   public:
     TID3v1() { clear(); }
@@ -26,6 +28,8 @@ class TID3v1 {
     // file cannot be opened or read or is shorter than 128 bytes. Never throws.
     bool load(const std::wstring& fileName);
     bool load(const std::string& fileName);  // 8-bit path, system code page
+    // The same on a file the caller opened and its size.
+    bool load(ReadOnlyFile& file, int64_t fileSize);
 };
 
 }  // namespace nimbo

@@ -12,6 +12,8 @@ namespace {
 
 constexpr size_t kHeaderBytes = 10;
 constexpr size_t kBufferBytes = 500;
+// The first read covers the header and the text frames of nearly every tag.
+constexpr size_t kWindowBytes = 4096;
 constexpr int kSlotCount = 16;
 
 struct FrameId {
@@ -93,14 +95,53 @@ void storeFrame(uint8_t version, const std::string& id, const std::string& conte
     }
 }
 
+// The start of the file as one read brings it in: the header and the frames of a usual
+// tag. A frame beyond it moves the window with one more read; large frames (pictures)
+// are passed by position and never read.
+class FileWindow {
+  public:
+    explicit FileWindow(ReadOnlyFile& file) : file_(file) {}
+
+    // Up to `count` bytes from `position`; how many arrived (fewer at the file's end).
+    size_t read(int64_t position, void* out, size_t count) {
+        unsigned char* bytes = static_cast<unsigned char*>(out);
+        size_t done = 0;
+        while (done < count) {
+            const int64_t at = position + int64_t(done);
+            if ((at < start_ || at >= start_ + int64_t(held_)) && !fill(at)) break;
+            const size_t offset = size_t(at - start_);
+            const size_t take = std::min(count - done, held_ - offset);
+            std::memcpy(bytes + done, buffer_ + offset, take);
+            done += take;
+        }
+        return done;
+    }
+
+  private:
+    bool fill(int64_t at) {
+        // A fresh file stands at its start, so the first read needs no seek.
+        if (at != filePosition_ && !file_.seek(at)) return false;
+        held_ = file_.read(buffer_, sizeof buffer_);
+        start_ = at;
+        filePosition_ = at + int64_t(held_);
+        return held_ > 0;
+    }
+
+    ReadOnlyFile& file_;
+    unsigned char buffer_[kWindowBytes];
+    int64_t start_ = 0;
+    size_t held_ = 0;
+    int64_t filePosition_ = 0;
+};
+
 // Where the first frame starts. An extended header (ID3v2.3/2.4 flag 0x40) is skipped by
 // its own size; a size that would not fit the tag means the flag is wrong (some writers
 // set it without writing the header), and the frames start right after the tag header.
-int64_t firstFramePosition(ReadOnlyFile& file, const unsigned char* header, int32_t tagSize) {
+int64_t firstFramePosition(FileWindow& window, const unsigned char* header, int32_t tagSize) {
     const uint8_t version = header[3];
     if (version < 3 || !(header[5] & 0x40)) return kHeaderBytes;
     unsigned char sizeBytes[4];
-    if (!file.seek(kHeaderBytes) || !file.readExact(sizeBytes, 4)) return kHeaderBytes;
+    if (window.read(kHeaderBytes, sizeBytes, 4) != 4) return kHeaderBytes;
     // ID3v2.3 counts the bytes after the size field; ID3v2.4 counts the whole header.
     const int64_t extended =
         version == 3 ? int64_t(bigEndian(sizeBytes, 4)) + 4 : int64_t(version4Size(sizeBytes));
@@ -114,15 +155,14 @@ int64_t firstFramePosition(ReadOnlyFile& file, const unsigned char* header, int3
 // chunks, and never past the tag's end); stored bytes are skipped by position.
 class FrameArea {
   public:
-    FrameArea(ReadOnlyFile& file, int64_t start, bool unsynchronised)
-        : file_(file), position_(start), unsynchronised_(unsynchronised) {}
+    FrameArea(FileWindow& window, int64_t start, bool unsynchronised)
+        : window_(window), position_(start), nextChunk_(start), unsynchronised_(unsynchronised) {}
 
-    bool begin() { return file_.seek(position_); }
     int64_t position() const { return position_; }  // file position of the next byte
 
     bool read(void* out, size_t count) {
         if (!unsynchronised_) {
-            if (!file_.readExact(out, count)) return false;
+            if (window_.read(position_, out, count) != count) return false;
             position_ += int64_t(count);
             return true;
         }
@@ -132,11 +172,11 @@ class FrameArea {
         return true;
     }
 
-    // Moves `count` bytes on; false when the move fails or passes `limit`.
+    // Moves `count` bytes on; false when the move passes `limit` in resynchronised bytes.
     bool skip(uint64_t count, int64_t limit) {
         if (!unsynchronised_) {
             position_ += int64_t(count);
-            return file_.seek(position_);
+            return true;
         }
         unsigned char ignored;
         for (uint64_t i = 0; i < count; ++i)
@@ -148,7 +188,8 @@ class FrameArea {
     bool next(unsigned char& byte) {
         for (;;) {
             if (used_ == held_) {
-                held_ = file_.read(chunk_, sizeof chunk_);
+                held_ = window_.read(nextChunk_, chunk_, sizeof chunk_);
+                nextChunk_ += int64_t(held_);
                 used_ = 0;
                 if (held_ == 0) return false;
             }
@@ -160,27 +201,24 @@ class FrameArea {
         }
     }
 
-    ReadOnlyFile& file_;
+    FileWindow& window_;
     int64_t position_;
+    int64_t nextChunk_;  // file position of the next chunk an unsynchronised walk reads
     bool unsynchronised_;
     bool afterFF_ = false;
     unsigned char chunk_[1024];
     size_t held_ = 0, used_ = 0;
 };
 
-void walkFrames(const std::wstring& fileName, const unsigned char* header, int32_t tagSize,
-                Slots& slots) {
-    ReadOnlyFile file(fileName);
-    int64_t fileSize = 0;
-    if (!file.isOpen() || !file.size(fileSize)) return;
+void walkFrames(FileWindow& window, int64_t fileSize, const unsigned char* header,
+                int32_t tagSize, Slots& slots) {
     const uint8_t version = header[3];
     const size_t frameHeaderBytes = version == 2 ? 6 : 10;
     // Tag flag 0x80: ID3v2.2 and 2.3 unsynchronise the whole body, ID3v2.4 every frame's data.
     const bool unsynchronisedTag = (header[5] & 0x80) != 0;
 
-    FrameArea area(file, firstFramePosition(file, header, tagSize),
+    FrameArea area(window, firstFramePosition(window, header, tagSize),
                    unsynchronisedTag && version < 4);
-    if (!area.begin()) return;
     std::string data;
     while (area.position() < tagSize && area.position() < fileSize) {
         unsigned char frameHeader[10];
@@ -244,16 +282,21 @@ void TID3v2::clear() {
 bool TID3v2::load(const std::string& fileName) { return load(widen(fileName)); }
 
 bool TID3v2::load(const std::wstring& fileName) {
+    ReadOnlyFile file(fileName);
+    int64_t fileSize = 0;
+    if (!file.isOpen() || !file.size(fileSize)) {
+        clear();
+        return false;
+    }
+    return load(file, fileSize);
+}
+
+bool TID3v2::load(ReadOnlyFile& file, int64_t fileSize) {
     clear();
     try {
+        FileWindow window(file);
         unsigned char header[kHeaderBytes];
-        int64_t fileSize = 0;
-        {
-            ReadOnlyFile file(fileName);
-            if (!file.isOpen() || file.read(header, kHeaderBytes) != kHeaderBytes ||
-                !file.size(fileSize))
-                return false;
-        }
+        if (window.read(0, header, kHeaderBytes) != kHeaderBytes) return false;
         if (std::memcmp(header, "ID3", 3) != 0) return true;
 
         found = true;
@@ -262,7 +305,7 @@ bool TID3v2::load(const std::wstring& fileName) {
         if (version < 2 || version > 4 || tagSize <= 0) return true;
 
         Slots slots;
-        walkFrames(fileName, header, tagSize, slots);
+        walkFrames(window, fileSize, header, tagSize, slots);
 
         title = firstNonEmpty(slots, kTitle, kGroup);
         artist = firstNonEmpty(slots, kArtist, kOriginalArtist);

@@ -7,6 +7,8 @@
 
 namespace nimbo {
 
+class ReadOnlyFile;
+
 class TID3v2 {
   public:
     TID3v2() { clear(); }
@@ -33,6 +35,9 @@ class TID3v2 {
     // file cannot be opened or is shorter. Never throws.
     bool load(const std::wstring& fileName);
     bool load(const std::string& fileName);  // 8-bit path, system code page
+    // The same on a file the caller opened (standing at its start) and its size, so
+    // that one opening serves both tag versions.
+    bool load(ReadOnlyFile& file, int64_t fileSize);
 };
 
 }  // namespace nimbo
