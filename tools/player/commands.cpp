@@ -1,4 +1,7 @@
 // The command set (see README.md); every handler runs on the UI thread.
+#include <windows.h>
+#include <psapi.h>
+
 #include <map>
 #include <string>
 
@@ -187,6 +190,24 @@ bool cmdPlugin(const std::string&, Command& command) {
     return true;
 }
 
+// What a leak would show in: private memory, kernel handles, GDI and USER objects.
+bool cmdResources(const std::string&, Command& command) {
+    PROCESS_MEMORY_COUNTERS_EX memory = {};
+    memory.cb = sizeof memory;
+    HANDLE self = GetCurrentProcess();
+    if (!GetProcessMemoryInfo(self, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                              sizeof memory))
+        return fail(command, "no memory counters");
+    DWORD handles = 0;
+    if (!GetProcessHandleCount(self, &handles)) return fail(command, "no handle count");
+    command.output.push_back("resources private " + std::to_string(memory.PrivateUsage) +
+                             " handles " + std::to_string(handles) + " gdi " +
+                             std::to_string(GetGuiResources(self, GR_GDIOBJECTS)) + " user " +
+                             std::to_string(GetGuiResources(self, GR_USEROBJECTS)) + " windows " +
+                             std::to_string(countOwnWindows()));
+    return true;
+}
+
 bool cmdConfig(const std::string&, Command& command) {
     if (!app().plugin.running()) return fail(command, "no running plugin");
     app().plugin.config();
@@ -315,6 +336,7 @@ const std::map<std::string, Handler>& handlers() {
         {"sleep", cmdSleep},     {"windows", cmdWindows}, {"msgbox", cmdMsgbox},
         {"dismiss", cmdDismiss}, {"gettext", cmdGetText}, {"settext", cmdSetText},
         {"type", cmdType},       {"click", cmdClick},     {"screenshot", cmdScreenshot},
+        {"resources", cmdResources},
     };
     return table;
 }
