@@ -1,12 +1,10 @@
 // The command set (see README.md); every handler runs on the UI thread.
-#include <windows.h>
-#include <psapi.h>
-
 #include <map>
 #include <string>
 
 #include "tools/player/app.h"
 #include "tools/player/automation.h"
+#include "tools/player/resources.h"
 #include "tools/player/text.h"
 
 namespace player {
@@ -190,21 +188,8 @@ bool cmdPlugin(const std::string&, Command& command) {
     return true;
 }
 
-// What a leak would show in: private memory, kernel handles, GDI and USER objects.
 bool cmdResources(const std::string&, Command& command) {
-    PROCESS_MEMORY_COUNTERS_EX memory = {};
-    memory.cb = sizeof memory;
-    HANDLE self = GetCurrentProcess();
-    if (!GetProcessMemoryInfo(self, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
-                              sizeof memory))
-        return fail(command, "no memory counters");
-    DWORD handles = 0;
-    if (!GetProcessHandleCount(self, &handles)) return fail(command, "no handle count");
-    command.output.push_back("resources private " + std::to_string(memory.PrivateUsage) +
-                             " handles " + std::to_string(handles) + " gdi " +
-                             std::to_string(GetGuiResources(self, GR_GDIOBJECTS)) + " user " +
-                             std::to_string(GetGuiResources(self, GR_USEROBJECTS)) + " windows " +
-                             std::to_string(countOwnWindows()));
+    command.output.push_back(describeResources());
     return true;
 }
 
