@@ -4,7 +4,14 @@ namespace nimbo {
 
 namespace {
 std::atomic<bool> gQuitRequested{false};
-}
+// Made when the module loads (creating an event is safe there), closed when it unloads.
+struct Event {
+    HANDLE handle = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ~Event() {
+        if (handle) CloseHandle(handle);
+    }
+} gQuitEvent;
+}  // namespace
 
 std::atomic<bool> settingsDialogOpen{false};
 std::atomic<bool> securityCodePending{false};
@@ -13,6 +20,14 @@ std::string lastPlayState;
 std::string activityHash;
 
 bool quitRequested() { return gQuitRequested.load(); }
-void setQuitRequested(bool raised) { gQuitRequested = raised; }
+void setQuitRequested(bool raised) {
+    gQuitRequested = raised;
+    if (raised) {
+        SetEvent(gQuitEvent.handle);
+    } else {
+        ResetEvent(gQuitEvent.handle);
+    }
+}
+HANDLE quitEvent() { return gQuitEvent.handle; }
 
 }  // namespace nimbo

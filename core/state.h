@@ -1,6 +1,8 @@
 // Runtime state shared by Winamp's thread and the timer thread, and the quit signal.
 #pragma once
 
+#include <windows.h>
+
 #include <atomic>
 #include <string>
 
@@ -20,5 +22,8 @@ extern std::string activityHash;
 // running tick, a login or the security-code window leaves early once it is up.
 bool quitRequested();
 void setQuitRequested(bool raised);
+// A manual-reset event that is set exactly while the quit signal is raised, so a
+// wait for the network or for a window can wake on quit instead of running out.
+HANDLE quitEvent();
 
 }  // namespace nimbo

@@ -9,20 +9,41 @@
 
 namespace nimbo {
 
+// How long one exchange may take, and what ends it early. Each wait within it (the
+// look-up, the connect, every wait for data) is bounded by kHttpWaitMs as well, and
+// a reply by kMaxReplyMs.
+struct ExchangeLimits {
+    unsigned totalMs;  // the whole exchange, look-up to the reply's last byte
+    bool endsAtQuit;   // never started once quit has begun, abandoned when it begins
+};
+
+// The tick's requests: quit must not wait for them.
+constexpr ExchangeLimits kTickExchange = {0xFFFFFFFFu, true};
+// The clear request, sent after quit has begun while Winamp's exit waits for it.
+constexpr ExchangeLimits kQuitExchange = {5000, false};
+
 // One GET exchange with explicit inputs. False when resolving, connecting or sending
-// failed; anything after the request went out (time-out, reset, short body, any
-// status) still counts as an exchange, and `reply` holds what arrived.
+// failed, or when quit abandoned it; anything else after the request went out
+// (time-out, reset, short body, any status) still counts as an exchange, and `reply`
+// holds what arrived.
 bool httpExchange(const std::string& url, const std::optional<std::string>& cookie,
-                  const ProxyParts& proxy, HttpReply& reply);
+                  const ProxyParts& proxy, HttpReply& reply,
+                  const ExchangeLimits& limits = kTickExchange);
 
 // These take the proxy from Winamp's setting and, where a cookie goes out, the
 // Cookie setting followed by "; remixlang=0".
 
 // The body as text, or "err".
-std::string httpGetPage(const std::string& url);
+std::string httpGetPage(const std::string& url, const ExchangeLimits& limits = kTickExchange);
 // On success `stream` holds exactly the body; on failure it is left untouched.
 bool httpGetToStream(const std::string& url, std::string& stream);
 // No cookie is sent; cookie "err" and an empty body when the exchange failed.
 aDeltaOne httpLogin(const std::string& url);
+
+// Resolves a host name to an IPv4 address in network byte order. Look-ups run on a
+// worker thread that the caller leaves behind when it runs out of time or quit comes.
+typedef bool (*HostLookup)(const std::string& host, unsigned long& ipv4);
+// Tests put a resolver of their own in place of the system's; null restores it.
+void setHostLookupForTest(HostLookup lookup);
 
 }  // namespace nimbo

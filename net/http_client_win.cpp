@@ -1,12 +1,14 @@
 #include <windows.h>
 #include <winsock2.h>
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
 #include "common/critical_section.h"
 #include "common/platform.h"
 #include "core/settings.h"
+#include "core/state.h"
 #include "net/http_client.h"
 
 namespace nimbo {
@@ -15,20 +17,35 @@ namespace {
 
 // A connect gets as long as one wait for data, so an unreachable service costs a
 // caller about that much per request instead of the system's much longer default.
-constexpr int kConnectWaitMs = 5000;
+constexpr DWORD kConnectWaitMs = 5000;
+// A host look-up gets the same, whatever the system resolver would allow itself.
+constexpr DWORD kLookupWaitMs = 5000;
 
-// Built when the module loads, before any request can run. Serialises Winsock
-// start-up and host look-ups (gethostbyname hands out shared data).
-CriticalSection gLookupLock;
+// Built when the module loads, before any request can run.
+CriticalSection gStartLock;
 bool gWinsockStarted = false;
+// Serialises host look-ups. Only look-up workers take it, never a caller that waits
+// for one, so a look-up that hangs holds up no request beyond its own limit.
+CriticalSection gLookupLock;
+
+bool systemHostLookup(const std::string& host, unsigned long& ipv4) {
+    hostent* entry = gethostbyname(host.c_str());
+    if (!entry || entry->h_addrtype != AF_INET || entry->h_length != 4 || !entry->h_addr_list[0]) {
+        return false;
+    }
+    std::memcpy(&ipv4, entry->h_addr_list[0], 4);
+    return true;
+}
+
+std::atomic<HostLookup> gHostLookup{systemHostLookup};
 
 // Started once, on first use, and left running: the plugin is never unloaded
 // before the process ends, and WSACleanup may not be called from DllMain.
 bool startWinsock() {
-    Locked lock(gLookupLock);
+    Locked lock(gStartLock);
     if (!gWinsockStarted) {
         WSADATA data;
-        gWinsockStarted = WSAStartup(MAKEWORD(1, 1), &data) == 0;
+        gWinsockStarted = WSAStartup(MAKEWORD(2, 2), &data) == 0;
     }
     return gWinsockStarted;
 }
@@ -41,24 +58,107 @@ bool allDigits(const std::string& text) {
     return true;
 }
 
-bool resolve(const std::string& host, const std::string& port, sockaddr_in& address) {
+// The time an exchange has left, and whether quit ends it early.
+class Budget {
+  public:
+    explicit Budget(const ExchangeLimits& limits)
+        : startMs_(GetTickCount()), totalMs_(limits.totalMs), endsAtQuit_(limits.endsAtQuit) {}
+
+    bool abandoned() const { return endsAtQuit_ && quitRequested(); }
+
+    // Waits up to `stepMs` since `sinceMs`, and never past the whole exchange's time,
+    // for `event`. False when the time ran out first or quit abandoned the exchange.
+    bool wait(HANDLE event, DWORD stepMs, DWORD sinceMs) const {
+        const DWORD now = GetTickCount();
+        // Unsigned differences: right across a wrap of the clock.
+        const DWORD stepUsed = now - sinceMs, totalUsed = now - startMs_;
+        if (stepUsed >= stepMs || totalUsed >= totalMs_) return false;
+        DWORD limit = stepMs - stepUsed;
+        if (totalMs_ - totalUsed < limit) limit = totalMs_ - totalUsed;
+        // Quit first, so it wins when both are set.
+        HANDLE events[2] = {quitEvent(), event};
+        const DWORD count = endsAtQuit_ ? 2 : 1;
+        const DWORD woke = WaitForMultipleObjects(count, events + (2 - count), FALSE, limit);
+        return woke == WAIT_OBJECT_0 + count - 1;
+    }
+
+  private:
+    DWORD startMs_;
+    DWORD totalMs_;
+    bool endsAtQuit_;
+};
+
+// One look-up on a thread of its own, so that a resolver that takes its time can be
+// left behind. Shared by the caller and the worker; whichever lets go last frees it.
+struct LookupJob {
+    std::string host;
+    HostLookup lookup = nullptr;
+    HANDLE done = nullptr;
+    HMODULE module = nullptr;  // keeps the code the worker runs loaded
+    unsigned long ipv4 = 0;
+    bool found = false;
+    LONG references = 2;
+};
+
+void release(LookupJob* job) {
+    if (InterlockedDecrement(&job->references) == 0) {
+        CloseHandle(job->done);
+        delete job;
+    }
+}
+
+DWORD WINAPI lookUpOnWorker(void* context) {
+    auto* job = static_cast<LookupJob*>(context);
+    {
+        Locked lock(gLookupLock);
+        try {
+            job->found = job->lookup(job->host, job->ipv4);
+        } catch (...) {
+            job->found = false;
+        }
+    }
+    SetEvent(job->done);
+    const HMODULE module = job->module;
+    release(job);
+    // An abandoned look-up may return after Winamp unloaded the plugin; the worker's
+    // own reference kept this code loaded until here.
+    if (module) FreeLibraryAndExitThread(module, 0);
+    return 0;
+}
+
+bool lookUp(const std::string& host, unsigned long& ipv4, const Budget& budget) {
+    auto* job = new (std::nothrow) LookupJob;
+    if (!job) return false;
+    job->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!job->done) {
+        delete job;
+        return false;
+    }
+    job->host = host;
+    job->lookup = gHostLookup;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCWSTR>(&lookUpOnWorker), &job->module);
+    HANDLE worker = CreateThread(nullptr, 0, lookUpOnWorker, job, 0, nullptr);
+    if (!worker) {
+        if (job->module) FreeLibrary(job->module);
+        CloseHandle(job->done);
+        delete job;
+        return false;
+    }
+    CloseHandle(worker);
+    const bool found = budget.wait(job->done, kLookupWaitMs, GetTickCount()) && job->found;
+    if (found) ipv4 = job->ipv4;
+    release(job);
+    return found;
+}
+
+bool resolve(const std::string& host, const std::string& port, const Budget& budget,
+             sockaddr_in& address) {
     std::memset(&address, 0, sizeof(address));
     address.sin_family = AF_INET;
     if (host.find('\0') != std::string::npos || port.find('\0') != std::string::npos) {
         return false;
     }
-
-    Locked lock(gLookupLock);
-    unsigned long ip = inet_addr(host.c_str());
-    if (ip == INADDR_NONE) {
-        hostent* entry = gethostbyname(host.c_str());
-        if (!entry || entry->h_addrtype != AF_INET || entry->h_length != 4 ||
-            !entry->h_addr_list[0]) {
-            return false;
-        }
-        std::memcpy(&ip, entry->h_addr_list[0], 4);
-    }
-    address.sin_addr.s_addr = ip;
 
     if (allDigits(port)) {
         if (port.size() > 5) return false;
@@ -66,42 +166,37 @@ bool resolve(const std::string& host, const std::string& port, sockaddr_in& addr
         if (number == 0 || number > 65535) return false;
         address.sin_port = htons(u_short(number));
     } else {
+        // A local table, no network: answered at once.
         servent* service = getservbyname(port.c_str(), "tcp");
         if (!service) return false;
         address.sin_port = service->s_port;
     }
+
+    unsigned long ip = inet_addr(host.c_str());
+    if (ip == INADDR_NONE && !lookUp(host, ip, budget)) return false;
+    address.sin_addr.s_addr = ip;
     return true;
 }
 
-bool waitFor(SOCKET socket, bool forWrite, int milliseconds) {
-    fd_set ready, failed;
-    FD_ZERO(&ready);
-    FD_ZERO(&failed);
-    FD_SET(socket, &ready);
-    FD_SET(socket, &failed);
-    timeval limit;
-    limit.tv_sec = milliseconds / 1000;
-    limit.tv_usec = (milliseconds % 1000) * 1000;
-    // A connect that fails is reported in the exception set (Windows semantics).
-    if (!forWrite) FD_ZERO(&failed);
-    int n = select(0, forWrite ? nullptr : &ready, forWrite ? &ready : nullptr, &failed, &limit);
-    return n > 0 && FD_ISSET(socket, &ready) && !FD_ISSET(socket, &failed);
-}
-
-// One TCP connection; shut down for sending and closed on every path.
+// One TCP connection, non-blocking throughout: every wait is one on the socket's
+// event (and, for the tick, on quit), bounded by the exchange's budget. Shut down
+// for sending and closed on every path.
 class Connection {
   public:
-    Connection() = default;
+    explicit Connection(const Budget& budget) : budget_(budget) {}
     ~Connection() {
         if (socket_ != INVALID_SOCKET) {
             shutdown(socket_, SD_SEND);
             closesocket(socket_);
         }
+        if (event_ != WSA_INVALID_EVENT) WSACloseEvent(event_);
     }
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
     bool open(const sockaddr_in& target) {
+        event_ = WSACreateEvent();
+        if (event_ == WSA_INVALID_EVENT) return false;
         socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         if (socket_ == INVALID_SOCKET) return false;
         sockaddr_in local;
@@ -112,51 +207,76 @@ class Connection {
         if (bind(socket_, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) {
             return false;
         }
-        // Non-blocking for the connect only, so its wait can be bounded.
-        u_long nonBlocking = 1;
-        if (ioctlsocket(socket_, FIONBIO, &nonBlocking) != 0) return false;
-        if (connect(socket_, reinterpret_cast<const sockaddr*>(&target), sizeof(target)) != 0) {
-            if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
-            if (!waitFor(socket_, true, kConnectWaitMs)) return false;
-            int error = 0;
-            int size = sizeof(error);
-            if (getsockopt(socket_, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) !=
-                    0 ||
-                error != 0) {
-                return false;
-            }
+        if (WSAEventSelect(socket_, event_, FD_CONNECT | FD_WRITE | FD_READ | FD_CLOSE) != 0) {
+            return false;
         }
-        nonBlocking = 0;
-        return ioctlsocket(socket_, FIONBIO, &nonBlocking) == 0;
+        if (connect(socket_, reinterpret_cast<const sockaddr*>(&target), sizeof(target)) == 0) {
+            return true;
+        }
+        if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
+        WSANETWORKEVENTS happened;
+        return await(FD_CONNECT, kConnectWaitMs, GetTickCount(), happened) &&
+               happened.iErrorCode[FD_CONNECT_BIT] == 0;
     }
 
     bool sendAll(const std::string& bytes) {
         size_t sent = 0;
         while (sent < bytes.size()) {
+            if (budget_.abandoned()) return false;
             int n = send(socket_, bytes.data() + sent, int(bytes.size() - sent), 0);
-            if (n == SOCKET_ERROR || n <= 0) return false;
-            sent += size_t(n);
+            if (n > 0) {
+                sent += size_t(n);
+                continue;
+            }
+            WSANETWORKEVENTS happened;
+            if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK ||
+                !await(FD_WRITE | FD_CLOSE, kHttpWaitMs, GetTickCount(), happened)) {
+                return false;
+            }
         }
         return true;
     }
 
-    SOCKET handle() const { return socket_; }
+    // As ByteSource::read: each call waits up to one wait's limit for data.
+    int read(char* buffer, int max) {
+        const DWORD started = GetTickCount();
+        for (;;) {
+            // Checked on every read, so a peer that never lets a wait happen (a fast
+            // stream of bytes) cannot keep an abandoned exchange going either.
+            if (budget_.abandoned()) return -1;
+            int n = recv(socket_, buffer, max, 0);
+            if (n >= 0) return n;
+            WSANETWORKEVENTS happened;
+            if (WSAGetLastError() != WSAEWOULDBLOCK ||
+                !await(FD_READ | FD_CLOSE, kHttpWaitMs, started, happened)) {
+                return -1;
+            }
+        }
+    }
 
   private:
+    // Waits until one of `wanted` has happened; false when the time ran out first,
+    // quit abandoned the exchange or the socket failed.
+    bool await(long wanted, DWORD stepMs, DWORD sinceMs, WSANETWORKEVENTS& happened) {
+        for (;;) {
+            if (!budget_.wait(event_, stepMs, sinceMs)) return false;
+            if (WSAEnumNetworkEvents(socket_, event_, &happened) != 0) return false;
+            if (happened.lNetworkEvents & wanted) return true;
+        }
+    }
+
+    const Budget& budget_;
+    WSAEVENT event_ = WSA_INVALID_EVENT;
     SOCKET socket_ = INVALID_SOCKET;
 };
 
 class SocketSource : public ByteSource {
   public:
-    explicit SocketSource(SOCKET socket) : socket_(socket) {}
-    int read(char* buffer, int max) override {
-        if (!waitFor(socket_, false, kHttpWaitMs)) return -1;
-        int n = recv(socket_, buffer, max, 0);
-        return n == SOCKET_ERROR ? -1 : n;
-    }
+    explicit SocketSource(Connection& connection) : connection_(connection) {}
+    int read(char* buffer, int max) override { return connection_.read(buffer, max); }
 
   private:
-    SOCKET socket_;
+    Connection& connection_;
 };
 
 ProxyParts configuredProxy() {
@@ -170,9 +290,16 @@ std::string cookieText() {
 
 }  // namespace
 
+void setHostLookupForTest(HostLookup lookup) {
+    gHostLookup = lookup ? lookup : systemHostLookup;
+}
+
 bool httpExchange(const std::string& url, const std::optional<std::string>& cookie,
-                  const ProxyParts& proxy, HttpReply& reply) {
+                  const ProxyParts& proxy, HttpReply& reply, const ExchangeLimits& limits) {
     try {
+        const Budget budget(limits);
+        // Once quit has begun, only its own request starts.
+        if (budget.abandoned()) return false;
         const ParsedUrl parsed = parseUrl(url);
         const std::string request = buildRequest(parsed, proxy, cookie);
         const bool viaProxy = !proxy.proxyHost.empty();
@@ -180,24 +307,25 @@ bool httpExchange(const std::string& url, const std::optional<std::string>& cook
         if (!startWinsock()) return false;
         sockaddr_in target;
         if (!resolve(viaProxy ? proxy.proxyHost : parsed.host,
-                     viaProxy ? proxy.proxyPort : parsed.port, target)) {
+                     viaProxy ? proxy.proxyPort : parsed.port, budget, target)) {
             return false;
         }
-        Connection connection;
+        Connection connection(budget);
         if (!connection.open(target) || !connection.sendAll(request)) return false;
-        SocketSource socketSource(connection.handle());
+        SocketSource socketSource(connection);
         TimeLimitedSource source(socketSource, kMaxReplyMs, [] { return unsigned(GetTickCount()); });
         reply = readReply(source);
-        return true;
+        // An exchange that quit cut short is no answer from the service.
+        return !budget.abandoned();
     } catch (...) {
         // Only memory exhaustion can get here; the caller sees a failed exchange.
         return false;
     }
 }
 
-std::string httpGetPage(const std::string& url) {
+std::string httpGetPage(const std::string& url, const ExchangeLimits& limits) {
     HttpReply reply;
-    if (!httpExchange(url, cookieText(), configuredProxy(), reply)) return "err";
+    if (!httpExchange(url, cookieText(), configuredProxy(), reply, limits)) return "err";
     return streamToText(reply.body);
 }
 

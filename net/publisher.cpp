@@ -68,7 +68,8 @@ void setActivity(const std::wstring& statusText) {
 }
 
 void clearActivity() {
-    httpGetPage(profileUrl() + "?clearactivity=1&activityhash=" + urlEncode(activityHash));
+    httpGetPage(profileUrl() + "?clearactivity=1&activityhash=" + urlEncode(activityHash),
+                kQuitExchange);
 }
 
 }  // namespace nimbo

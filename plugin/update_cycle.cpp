@@ -18,6 +18,8 @@ volatile LONG gActiveTicks = 0;
 volatile DWORD gTickThread = 0;
 
 void publishStatus() {
+    // A login may have taken until quit began; then nothing more goes out.
+    if (quitRequested()) return;
     if (activityHash.empty()) fetchActivityHash();
     if (activityHash.empty() || quitRequested()) return;
     setActivity(composeCurrentStatus(lastTrackFile));

@@ -19,8 +19,6 @@ const wchar_t kFontFace[] = L"MS Sans Serif";
 const int kFontHeight = 15;
 const int kWidth = 201;
 const int kHeight = 175;
-// How often the loop looks at quitRequested() when no message arrives.
-const DWORD kQuitPollMs = 100;
 
 enum ControlId { kPromptId = 100, kImageId, kCodeId, kOkId };
 
@@ -186,10 +184,11 @@ HWND createDialog(HWND owner, DialogState& state, const Font& font, const Font& 
 }
 
 // Waits for messages and dispatches them until WM_CLOSE reached the dialog. Quit
-// must never wait on the user, so the loop also ends once quit has begun.
+// must never wait on the user, so the loop also ends, at once, when quit begins.
 void runLoop(HWND dialog, const DialogState& state) {
+    HANDLE quit = quitEvent();
     while (!state.closeRequested && !quitRequested()) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, kQuitPollMs, QS_ALLINPUT);
+        MsgWaitForMultipleObjects(1, &quit, FALSE, INFINITE, QS_ALLINPUT);
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message == WM_QUIT) {
@@ -218,7 +217,8 @@ std::string askSecurityCode(const std::string& imageUrl) {
     const JpegPicture picture = decodeJpeg(imageBytes);
     imageBytes.clear();
     imageBytes.shrink_to_fit();
-    if (picture.empty()) return result;
+    // Once quit has begun nobody is left to answer the window.
+    if (picture.empty() || quitRequested()) return result;
 
     // Destroyed in reverse order: windows first, then the classes, fonts and flag.
     PendingFlag pending;

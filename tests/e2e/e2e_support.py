@@ -92,6 +92,34 @@ def closed_port():
     return free_port()
 
 
+class UnreachablePort:
+    """A loopback listener that never accepts, its queue filled up: further connects
+    to its port are neither accepted nor refused, they just never complete."""
+
+    def __init__(self):
+        self._listener = socket.socket()
+        self._listener.bind(("127.0.0.1", 0))
+        self._listener.listen(0)
+        self.port = self._listener.getsockname()[1]
+        self._fillers = []
+        for _ in range(4):
+            filler = socket.socket()
+            filler.setblocking(False)
+            filler.connect_ex(("127.0.0.1", self.port))
+            self._fillers.append(filler)
+        time.sleep(0.2)
+
+    def close(self):
+        for s in self._fillers + [self._listener]:
+            s.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
 def _http_get(port, target, timeout=10):
     """One GET to 127.0.0.1:port; returns the body. Plain sockets: the stand-in speaks HTTP/1.0."""
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
@@ -359,6 +387,14 @@ class PluginHost:
     def quit(self):
         """Winamp's quit sequence (the plugin's quit runs on the UI thread)."""
         return self.player.check("quit", timeout=40)
+
+    def timed_quit(self):
+        """quit; returns how long the plugin's quit took, in ms, as the stand-in timed it."""
+        for line in self.quit():
+            if line.startswith("quit-ms "):
+                sys.stderr.write("[quit took %s ms] " % line.split()[1])
+                return int(line.split()[1])
+        raise AssertionError("the stand-in did not report quit-ms")
 
     def assert_saved(self, test, enabled=True):
         """quit wrote all seven settings (keys the test's winamp.ini did not hold)."""

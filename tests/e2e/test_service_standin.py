@@ -437,6 +437,16 @@ class MisbehaviourTest(StandinCase):
         self.assertIn(LOGGED_IN, self.svc.get("/profile.php", self.cookie())[2])
         self.assertGreaterEqual(time.monotonic() - began, 1.0)
 
+        # One byte at a time: the first byte at once, the second only after the pause.
+        self.add(mode="trickle", seconds=1)
+        with socket.create_connection((self.svc.host, self.svc.port), timeout=5) as s:
+            s.sendall(plugin_request("/profile.php", self.cookie()))
+            self.assertEqual(s.recv(100), b"H")
+            began = time.monotonic()
+            self.assertEqual(s.recv(100), b"T")
+            self.assertGreaterEqual(time.monotonic() - began, 0.8)
+        self.assertEqual(self.svc.log()[-1]["mode"], "trickle")
+
         self.add(mode="huge")
         _, headers, body = self.svc.get("/profile.php", self.cookie(), timeout=20)
         self.assertEqual(len(body), 20 * 1024 * 1024)
@@ -481,7 +491,7 @@ class StartupOptionsTest(StandinCase):
         out = subprocess.run([sys.executable, SCRIPT, "--help"], capture_output=True,
                              timeout=10, text=True).stdout
         for word in ("refuse", "hang", "reset", "garbage", "chunked", "zero_length", "empty",
-                     "huge", "delay", "rotate-hash", "--captcha-size", "--log"):
+                     "huge", "delay", "trickle", "rotate-hash", "--captcha-size", "--log"):
             self.assertIn(word, out)
         bad = subprocess.run([sys.executable, SCRIPT, "--captcha-size", "9x9"],
                              capture_output=True, timeout=10)

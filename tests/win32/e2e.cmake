@@ -32,3 +32,9 @@ add_test(NAME e2e_test_publish_runtime
                  ${CMAKE_SOURCE_DIR}/tests/win32/wine-run.sh $<TARGET_FILE:test_publish_runtime>)
 set_tests_properties(e2e_test_publish_runtime PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
   RESOURCE_LOCK winamp_window ENVIRONMENT "${NIMBO_E2E_ENV}")
+
+# A short soak run (the long one is tools/soak.sh --minutes N): random changes and
+# service faults, both windows opened and closed, resources flat, the ini right.
+add_test(NAME e2e_soak_short COMMAND python3 ${CMAKE_SOURCE_DIR}/tools/soak.py --seconds 40 --report-every 4)
+set_tests_properties(e2e_soak_short PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 180
+  RESOURCE_LOCK winamp_window ENVIRONMENT "${NIMBO_E2E_ENV}")

@@ -7,6 +7,7 @@
 
 #include "net/http_client.h"
 #include "core/settings.h"
+#include "core/state.h"
 
 using namespace nimbo;
 
@@ -119,10 +120,48 @@ std::string closedPort() {
     return std::to_string(ntohs(address.sin_port));
 }
 
+// A resolver that holds every look-up until the test lets it go (20 s at most).
+HANDLE gReleaseLookups = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+bool slowLookup(const std::string&, unsigned long&) {
+    WaitForSingleObject(gReleaseLookups, 20000);
+    return false;
+}
+
+// Raises the quit signal from another thread after a while, as Winamp's quit would.
+class QuitLater {
+  public:
+    explicit QuitLater(DWORD afterMs) : afterMs_(afterMs) {
+        thread_ = CreateThread(nullptr, 0, &QuitLater::run, this, 0, nullptr);
+    }
+    ~QuitLater() {
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        setQuitRequested(false);
+    }
+
+  private:
+    static DWORD WINAPI run(void* self) {
+        Sleep(static_cast<QuitLater*>(self)->afterMs_);
+        setQuitRequested(true);
+        return 0;
+    }
+    DWORD afterMs_;
+    HANDLE thread_;
+};
+
 class HttpClient : public testing::Test {
   protected:
-    void SetUp() override { resetSettingsForTest(); }
-    void TearDown() override { resetSettingsForTest(); }
+    void SetUp() override {
+        resetSettingsForTest();
+        ResetEvent(gReleaseLookups);
+        setHostLookupForTest(slowLookup);
+    }
+    void TearDown() override {
+        SetEvent(gReleaseLookups);
+        setHostLookupForTest(nullptr);
+        setQuitRequested(false);
+        resetSettingsForTest();
+    }
     static DWORD now() { return GetTickCount(); }
 };
 
@@ -228,6 +267,40 @@ TEST_F(HttpClient, SilentServerGivesCrLfAfterOneWait) {
     EXPECT_GE(elapsed, 4500u);
     EXPECT_LT(elapsed, 8000u);
     EXPECT_EQ(server.request().substr(0, 16), "GET / HTTP/1.0\r\n");
+}
+
+TEST_F(HttpClient, LookUpThatNeverReturnsIsLeftBehindAfterItsLimit) {
+    DWORD start = now();
+    EXPECT_EQ(httpGetPage("slow.test/profile.php"), "err");
+    DWORD elapsed = now() - start;
+    EXPECT_GE(elapsed, 4500u);
+    EXPECT_LT(elapsed, 6500u);
+}
+
+// Whatever a request of the tick waits for, quit wakes it at once; once quit has
+// begun no such request starts, and the clear request still goes out.
+TEST_F(HttpClient, QuitAbandonsTheTicksRequestsButNotTheClearRequest) {
+    LoopbackServer silent("", After::neverAnswer);
+    const struct {
+        const char* what;
+        std::string url;
+    } cases[] = {
+        {"waiting for a reply", silent.url("/")},
+        {"waiting for a look-up", "slow.test/"},
+    };
+    for (const auto& c : cases) {
+        QuitLater quit(500);
+        DWORD start = now();
+        EXPECT_EQ(httpGetPage(c.url), "err") << c.what;
+        EXPECT_LT(now() - start, 1500u) << c.what;
+    }
+
+    setQuitRequested(true);
+    LoopbackServer answering("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", After::holdOpen);
+    DWORD start = now();
+    EXPECT_EQ(httpGetPage(answering.url("/")), "err");
+    EXPECT_LT(now() - start, 100u);
+    EXPECT_EQ(httpGetPage(answering.url("/"), kQuitExchange), "ok");
 }
 
 // A listener whose accept queue is full drops further connection attempts, so the

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <string>
 
 #include "plugin/plugin.h"
 #include "core/settings.h"
 #include "core/state.h"
+#include "net/http_client.h"
 #include "tests/win32/win32_test_util.h"
 
 using namespace nimbo;
@@ -24,6 +26,21 @@ std::atomic<bool> gSavedDuringStall{false};
 HANDLE gFirstQuery = nullptr;
 bool gQuitFromQuery = false;
 HWND gOwnWindow = nullptr;
+
+// Look-ups never reach the machine's resolver here: they fail at once, or, for the
+// slow case, hold until the test lets them go.
+std::atomic<int> gLookups{0};
+std::atomic<int> gSlowLookupsBegun{0};
+HANDLE gReleaseLookups = nullptr;
+bool noLookup(const std::string&, unsigned long&) {
+    ++gLookups;
+    return false;
+}
+bool slowLookup(const std::string& host, unsigned long& ipv4) {
+    ++gSlowLookupsBegun;
+    WaitForSingleObject(gReleaseLookups, 20000);
+    return noLookup(host, ipv4);
+}
 
 bool iniHasBeenSaved() {
     std::string bytes;
@@ -111,8 +128,16 @@ protected:
         gSavedDuringStall = false;
         gQuitFromQuery = false;
         gFirstQuery = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        gLookups = 0;
+        gSlowLookupsBegun = 0;
+        if (!gReleaseLookups) gReleaseLookups = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ResetEvent(gReleaseLookups);
+        setHostLookupForTest(noLookup);
     }
     void TearDown() override {
+        SetEvent(gReleaseLookups);
+        Sleep(100);  // abandoned look-ups end and free their jobs
+        setHostLookupForTest(nullptr);
         CloseHandle(gFirstQuery);
         removeFile(besideIni());
     }
@@ -186,6 +211,28 @@ TEST_F(Lifecycle, QuitWaitsForARunningTickThenStopsTheTimerThenSaves) {
     int after = gQueries.load();
     Sleep(2500);
     EXPECT_EQ(gQueries.load(), after) << "a tick ran after quit";
+}
+
+// A resolver that sits on the tick's look-up must hold Winamp's exit no longer than
+// the clear request's own limit.
+TEST_F(Lifecycle, QuitDuringASlowLookUpTakesAtMostOneLookUpLimit) {
+    ForeignWindow winamp;
+    ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=1\r\nNoLogin=1\r\n"
+                                       "Cookie=remixsid=1\r\n"));
+    setHostLookupForTest(slowLookup);
+    lastPlayState = "a state Winamp never reports";
+    init();
+    // The first tick sees a change and asks for the profile page.
+    for (int waited = 0; gSlowLookupsBegun.load() == 0 && waited < 5000; waited += 50) Sleep(50);
+    ASSERT_EQ(gSlowLookupsBegun.load(), 1) << "the tick never looked the service up";
+    DWORD start = GetTickCount();
+    quit();
+    DWORD took = GetTickCount() - start;
+    EXPECT_GE(took, 4500u) << "the clear request's look-up was not waited for";
+    EXPECT_LT(took, 6000u);
+    EXPECT_EQ(gLookups.load(), 0) << "a look-up returned early";
+    EXPECT_TRUE(iniHasBeenSaved());
+    printf("quit during a slow look-up took %lu ms\n", static_cast<unsigned long>(took));
 }
 
 TEST_F(Lifecycle, QuitOnTheWindowsOwnThreadDoesNotDeadlock) {

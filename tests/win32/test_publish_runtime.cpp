@@ -23,11 +23,13 @@ std::string servicePort() {
     return port ? port : "";
 }
 
-// Control requests go straight to the service, through the plugin's own client.
+// Control requests go straight to the service, through the plugin's own client;
+// unlike the tick's requests they still go out after a test's quit.
 std::string control(const std::string& name) {
     HttpReply reply;
+    const ExchangeLimits notEndedByQuit = {10000, false};
     if (!httpExchange("127.0.0.1:" + servicePort() + "/__control/" + name, std::nullopt,
-                      ProxyParts(), reply))
+                      ProxyParts(), reply, notEndedByQuit))
         return std::string();
     return reply.body;
 }

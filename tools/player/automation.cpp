@@ -102,6 +102,18 @@ BOOL CALLBACK collectTopLevel(HWND window, LPARAM list) {
     return TRUE;
 }
 
+BOOL CALLBACK countChild(HWND, LPARAM count) {
+    ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+BOOL CALLBACK countTopLevel(HWND window, LPARAM count) {
+    if (!ownWindow(window)) return TRUE;
+    ++*reinterpret_cast<int*>(count);
+    EnumChildWindows(window, countChild, count);
+    return TRUE;
+}
+
 BOOL CALLBACK findDialog(HWND window, LPARAM found) {
     if (!ownWindow(window) || !IsWindowVisible(window) || className(window) != "#32770")
         return TRUE;
@@ -150,6 +162,12 @@ bool ownWindow(HWND window) {
 
 void listWindows(std::vector<std::string>& out) {
     EnumWindows(collectTopLevel, reinterpret_cast<LPARAM>(&out));
+}
+
+int countOwnWindows() {
+    int count = 0;
+    EnumWindows(countTopLevel, reinterpret_cast<LPARAM>(&count));
+    return count;
 }
 
 HWND findMessageBox() {

@@ -12,6 +12,9 @@ namespace player {
 // One tab-separated "key=value" line per window of this process, top-level windows
 // (of every thread) each followed by all their descendants.
 void listWindows(std::vector<std::string>& out);
+// How many windows this process has, children included (a stand-in for the USER
+// object count where the system does not keep one).
+int countOwnWindows();
 
 // True when `window` exists and belongs to this process.
 bool ownWindow(HWND window);

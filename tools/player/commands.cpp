@@ -4,6 +4,7 @@
 
 #include "tools/player/app.h"
 #include "tools/player/automation.h"
+#include "tools/player/resources.h"
 #include "tools/player/text.h"
 
 namespace player {
@@ -201,6 +202,11 @@ bool cmdPlugin(const std::string&, Command& command) {
     return true;
 }
 
+bool cmdResources(const std::string&, Command& command) {
+    command.output.push_back(describeResources());
+    return true;
+}
+
 bool cmdConfig(const std::string&, Command& command) {
     if (!app().plugin.running()) return fail(command, "no running plugin");
     app().plugin.config();
@@ -353,6 +359,7 @@ const std::map<std::string, Handler>& handlers() {
         {"dismiss", cmdDismiss}, {"gettext", cmdGetText}, {"settext", cmdSetText},
         {"type", cmdType},       {"click", cmdClick},     {"screenshot", cmdScreenshot},
         {"key", cmdKey},         {"focus", cmdFocus},     {"widequeries", cmdWideQueries},
+        {"resources", cmdResources},
     };
     return table;
 }

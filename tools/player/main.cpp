@@ -122,7 +122,13 @@ void finishQuit() {
     if (app().mainWindow) DestroyWindow(app().mainWindow);
     bool windowGone = FindWindowW(kMainClass, nullptr) == nullptr;
     LONG before = app().queries;
+    // How long the plugin held the host's exit: its quit alone, not the window's end.
+    LARGE_INTEGER frequency, started, ended;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&started);
     app().plugin.quit();
+    QueryPerformanceCounter(&ended);
+    const long long quitMs = (ended.QuadPart - started.QuadPart) * 1000 / frequency.QuadPart;
     if (app().unloadAfterQuit) app().plugin.unload();
     app().quitDone = true;
     if (command) {
@@ -130,6 +136,7 @@ void finishQuit() {
         command->output.push_back("queries-during-quit " + std::to_string(app().queries - before));
         command->output.push_back(std::string("loaded-after-quit ") +
                                   (app().plugin.loaded() ? "1" : "0"));
+        command->output.push_back("quit-ms " + std::to_string(quitMs));
         app().pendingQuit = nullptr;
         finishCommand(*command);
     }

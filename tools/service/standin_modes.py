@@ -23,6 +23,15 @@ def wait_for_close(sock, limit, stopping):
             return
 
 
+def peer_closed(sock):
+    """True when the peer has closed its side (or the socket failed)."""
+    try:
+        ready, _, _ = select.select([sock], [], [], 0)
+        return bool(ready) and not sock.recv(4096)
+    except (OSError, ValueError):
+        return True
+
+
 def pause(seconds, stopping):
     stopping.wait(max(0.0, seconds))
 
@@ -48,6 +57,13 @@ def _send_reset(sock, reply, options, stopping):
     # Let the partial reply reach the client before the RST overtakes it.
     pause(options.get("pause", 0.3), stopping)
     abort(sock)
+
+
+def _send_trickle(sock, data, seconds, stopping):
+    for i in range(len(data)):
+        if stopping.is_set() or peer_closed(sock) or not send_all(sock, data[i:i + 1]):
+            return
+        pause(seconds, stopping)
 
 
 def respond(server, sock, req, rule):
@@ -81,5 +97,7 @@ def respond(server, sock, req, rule):
         _send_huge(sock, reply, options.get("size", DEFAULT_HUGE))
     elif mode == "reset":
         _send_reset(sock, reply, options, server.stopping)
+    elif mode == "trickle":
+        _send_trickle(sock, reply.to_bytes(), options.get("seconds", 3.0), server.stopping)
     else:
         send_all(sock, reply.to_bytes())

@@ -20,6 +20,7 @@ MODES = {
     "empty": "answer 200 with an empty body, endpoint not run (a stale-hash reply)",
     "huge": "answer normally, body padded to size=BYTES (default 20 MiB)",
     "delay": "wait seconds=S before answering normally",
+    "trickle": "answer normally, one byte every seconds=S (default 3) until the client closes",
     "status": "answer normally but with status code code=NNN",
 }
 
