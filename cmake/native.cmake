@@ -20,3 +20,4 @@ add_test(NAME service_standin COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/
 
 # Every #include in the product points down the layers (tests/check_layers.py).
 add_test(NAME include_layers COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/check_layers.py ${CMAKE_SOURCE_DIR})
+add_subdirectory(tools/bench)
