@@ -39,23 +39,14 @@ for f in "$host/tools/bench/tag_bench" "$win/tools/bench/tag_bench.exe" \
 done
 
 work=$(mktemp -d /tmp/nimbo-benchall.XXXXXX)
-session=${NIMBO_WINE_SESSION_FILE:-}
-own_session=0
-if [ -z "$session" ] || [ ! -f "$session" ]; then
-  session=$work/wine-session.path
-  own_session=1
-fi
+. "$root/tools/bench/bench_session.sh"
 cleanup() {
-  [ "$own_session" = 1 ] && { "$root/tests/win32/wine-session.sh" stop "$session" || true; }
+  bench_session_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-if [ "$own_session" = 1 ]; then
-  echo "starting a Wine session..."
-  "$root/tests/win32/wine-session.sh" start "$session" >/dev/null
-fi
-export NIMBO_WINE_SESSION_FILE=$session
+bench_session_start
 
 # part NAME COMMAND...: runs one part, shows its output indented and keeps it in
 # $work/NAME.out.

@@ -26,14 +26,8 @@ if [ ! -f "$bench" ]; then
 fi
 
 cookie=bench$$c0ffee
-user_agent='Opera/9.20 (Windows NT 5.1; U; ru)'
 work=$(mktemp -d /tmp/nimbo-bench.XXXXXX)
-session=${NIMBO_WINE_SESSION_FILE:-}
-own_session=0
-if [ -z "$session" ] || [ ! -f "$session" ]; then
-  session=$work/wine-session.path
-  own_session=1
-fi
+. "$root/tools/bench/bench_session.sh"
 
 cleanup() {
   local pid
@@ -43,16 +37,13 @@ cleanup() {
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
-  [ "$own_session" = 1 ] && { "$root/tests/win32/wine-session.sh" stop "$session" || true; }
+  bench_session_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-if [ "$own_session" = 1 ]; then
-  echo "starting a Wine session..."
-  "$root/tests/win32/wine-session.sh" start "$session" >/dev/null
-fi
+bench_session_start
 
 # start_listener NAME PATTERN COMMAND...: runs COMMAND in the background and prints the
 # port from its first line (sed PATTERN); the pid goes to $work/NAME.pid.
