@@ -81,14 +81,18 @@ echo "== 3. size of gen_nimbo.dll"
       printf 'section %-8s %7d\n' "$name" "$((16#$size))"
     done
   echo "file_bytes $(stat -c %s "$win/gen_nimbo.dll")"
-} >"$work/size.out"
-part size cat "$work/size.out"
+} >"$work/size.list"
+part size cat "$work/size.list"
 
 echo "== 4. idle tick, under Wine ($idle_rounds rounds of $idle_seconds s per set-up)"
 part idle python3 "$root/tools/bench/idle_tick.py" "$win/tools/player/nimbo_player.exe" \
   "$win/gen_nimbo.dll" --seconds "$idle_seconds" --rounds "$idle_rounds"
 
 bytes=$(figure size file_bytes)
+for value in "$(figure tags_native tags_nimbo_over_floor)" "$(figure tags_wine tags_nimbo_over_floor)" \
+  "$(figure http ratio_plugin_over_baseline)" "$bytes" "$(figure idle idle_tick_us_over_off)"; do
+  [ -n "$value" ] || { echo "a part printed no figure (see its output above)" >&2; exit 1; }
+done
 echo "== summary (targets in brackets)"
 echo "1. tags native: nimbo $(figure tags_native tags_nimbo_us_per_file) µs/file," \
   "TagLib $(figure tags_native tags_taglib_us_per_file), floor" \
