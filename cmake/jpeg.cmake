@@ -16,6 +16,24 @@ if(NOT EXISTS ${NIMBO_JPEG_SRC}/CMakeLists.txt)
   file(RENAME ${unpacked} ${NIMBO_JPEG_SRC})
   file(REMOVE_RECURSE ${fetch})
 endif()
+# The plugin decodes with the default parameters only (accurate integer IDCT, full size,
+# fancy upsampling, no colour quantising), so the optional code for the other choices
+# is left out. Rewritten only when it changes, so a configure does not rebuild it.
+set(jmorecfg ${NIMBO_JPEG_SRC}/jmorecfg.h)
+file(READ ${jmorecfg} original)
+set(trimmed "${original}")
+foreach(feature DCT_IFAST DCT_FLOAT IDCT_SCALING UPSAMPLE_MERGING QUANT_1PASS QUANT_2PASS)
+  string(REGEX REPLACE "#define ${feature}_SUPPORTED" "#undef  ${feature}_SUPPORTED"
+         trimmed "${trimmed}")
+endforeach()
+if(NOT trimmed STREQUAL original)
+  file(WRITE ${jmorecfg} "${trimmed}")
+endif()
+# Built for size: the picture is decoded once per login with a security code. No
+# unwind tables (only C frames, and the error exit is a longjmp), no arithmetic
+# decoding (no web server sends it), and msvcrt's own printf/scanf family instead of
+# mingw's much larger one, for the library's rare message texts.
+set(NIMBO_JPEG_C_FLAGS "-ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables -D__USE_MINGW_ANSI_STDIO=0")
 # The sub-build runs in its own folder: hand it the toolchain by absolute path.
 get_filename_component(NIMBO_TOOLCHAIN_ABS "${CMAKE_TOOLCHAIN_FILE}" ABSOLUTE BASE_DIR "${CMAKE_SOURCE_DIR}")
 set(NIMBO_JPEG_PREFIX ${CMAKE_BINARY_DIR}/_deps/jpeg)
@@ -23,9 +41,11 @@ ExternalProject_Add(jpeg_build
   SOURCE_DIR ${NIMBO_JPEG_SRC}
   BINARY_DIR ${CMAKE_BINARY_DIR}/_deps/jpeg-build
   INSTALL_DIR ${NIMBO_JPEG_PREFIX}
-  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${NIMBO_TOOLCHAIN_ABS} -DCMAKE_BUILD_TYPE=Release
+  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${NIMBO_TOOLCHAIN_ABS} -DCMAKE_BUILD_TYPE=MinSizeRel
+             "-DCMAKE_C_FLAGS=${NIMBO_JPEG_C_FLAGS}"
              -DCMAKE_INSTALL_PREFIX=<INSTALL_DIR> -DENABLE_SHARED=OFF -DENABLE_STATIC=ON
-             -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF -DWITH_JAVA=OFF -DCMAKE_CROSSCOMPILING_EMULATOR=
+             -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF -DWITH_JAVA=OFF -DWITH_ARITH_DEC=OFF
+             -DWITH_ARITH_ENC=OFF -DCMAKE_CROSSCOMPILING_EMULATOR=
   BUILD_BYPRODUCTS ${NIMBO_JPEG_PREFIX}/lib/libjpeg.a
   UPDATE_COMMAND "" PATCH_COMMAND "")
 file(MAKE_DIRECTORY ${NIMBO_JPEG_PREFIX}/include)

@@ -22,3 +22,4 @@ add_test(NAME service_standin COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/
 add_test(NAME include_layers COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/check_layers.py ${CMAKE_SOURCE_DIR})
 
 add_subdirectory(tools/preview)
+add_subdirectory(tools/bench)

@@ -1,6 +1,8 @@
 # Windows build: gen_nimbo.dll, the player stand-in and the Win32 test programs,
 # all 32-bit, with the C++ runtime linked in so only system DLLs are imported.
-add_compile_options(-Wall -Wextra -O2 -g0)
+# Each function and datum in a section of its own, so the DLLs' link can drop what
+# nothing calls (--gc-sections below).
+add_compile_options(-Wall -Wextra -O2 -g0 -ffunction-sections -fdata-sections)
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501)
 add_link_options(-static-libgcc -static-libstdc++ -static)
 
@@ -10,6 +12,15 @@ include(cmake/jpeg.cmake)
 set(NIMBO_SERVICE_HOST "vkontakte.ru" CACHE STRING "Host name of the service")
 
 add_library(nimbo_core_win STATIC ${NIMBO_PORTABLE_SOURCES} ${NIMBO_WIN32_SOURCES} common/platform_win.cpp)
+# Code that runs at start, at quit, in a window or once per change of track (the
+# requests, the composer) is built for size; the idle tick's path (update cycle,
+# probe, words, settings copy, platform and text calls) and the tag readers keep -O2.
+# No unwind tables beyond what exceptions need.
+set(NIMBO_COLD_SOURCES ${NIMBO_PORTABLE_SOURCES} ${NIMBO_WIN32_SOURCES})
+list(FILTER NIMBO_COLD_SOURCES INCLUDE REGEX
+     "/(ui/.*|plugin/lifecycle|net/.*|probe/composer|core/settings_codec|common/utf8)\\.cpp$")
+set_source_files_properties(${NIMBO_COLD_SOURCES} PROPERTIES COMPILE_OPTIONS -Os)
+target_compile_options(nimbo_core_win PRIVATE -fno-asynchronous-unwind-tables)
 target_include_directories(nimbo_core_win PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(nimbo_core_win PRIVATE NIMBO_SERVICE_HOST="${NIMBO_SERVICE_HOST}")
 target_link_libraries(nimbo_core_win PUBLIC nimbo_jpeg winmm ws2_32 shell32 user32 gdi32 kernel32)
@@ -17,8 +28,13 @@ target_link_libraries(nimbo_core_win PUBLIC nimbo_jpeg winmm ws2_32 shell32 user
 add_library(gen_nimbo SHARED plugin/export.cpp plugin/gen_nimbo.def)
 set_target_properties(gen_nimbo PROPERTIES PREFIX "" OUTPUT_NAME gen_nimbo)
 target_link_libraries(gen_nimbo PRIVATE nimbo_core_win)
+# What both plugin DLLs link with: unused sections dropped, and the runtime's
+# verbose terminate handler (which prints a demangled type name to a stderr Winamp
+# does not have, and pulls in the demangler and printf) replaced by plain abort.
+set(NIMBO_DLL_LINK_OPTIONS -Wl,--enable-stdcall-fixup -Wl,--gc-sections
+    -Wl,--defsym=__ZN9__gnu_cxx27__verbose_terminate_handlerEv=_abort)
 # The shipped DLL carries no symbol table: half the size, nothing lost at run time.
-target_link_options(gen_nimbo PRIVATE -Wl,--enable-stdcall-fixup -s)
+target_link_options(gen_nimbo PRIVATE ${NIMBO_DLL_LINK_OPTIONS} -s)
 
 # A test build that talks to the service stand-in directly: the host name resolves
 # to the loopback address. Its own service_host object wins over the library's.
@@ -32,6 +48,7 @@ set_target_properties(gen_nimbo_loopback PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIR
                       ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/loopback
                       OUTPUT_NAME gen_nimbo)
 target_link_libraries(gen_nimbo_loopback PRIVATE nimbo_core_win)
+target_link_options(gen_nimbo_loopback PRIVATE ${NIMBO_DLL_LINK_OPTIONS})
 
 add_subdirectory(tools/player)
 add_subdirectory(tools/preview)

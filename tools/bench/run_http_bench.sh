@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # run_http_bench.sh [COUNT=300]
-# Times COUNT profile-page requests made by the plugin's HTTP client (http_bench.exe
-# under Wine) and the same requests made by curl, both against the service stand-in
-# on loopback behind a relay that keeps each connection open after the reply (so
-# only a reply ended by its Content-Length ends quickly), and prints both medians
-# and their ratio. Needs the Windows build
-# (build/win32, or NIMBO_BUILD_DIR) with the http_bench target built.
-# Exits non-zero when an exchange fails or the client's median reaches a second,
-# which would mean replies are ended by a wait running out instead of by their length.
+# Times COUNT profile-page requests made by the plugin's HTTP client and the same
+# requests made by a minimal Winsock GET (connect, send, read until the server
+# closes), taking turns in one Windows process under Wine against the service
+# stand-in on loopback, and prints both medians and their ratio, and what each socket
+# step the client takes on top of the minimal GET costs. Then a short pass of
+# the plugin's client alone through a relay that keeps each connection open after the
+# reply (so only a reply ended by its Content-Length ends quickly).
+# Needs the Windows build (build/win32, or NIMBO_BUILD_DIR) with http_bench built.
+# Uses the Wine session named by NIMBO_WINE_SESSION_FILE when there is one, else its own.
+# Exits non-zero when an exchange fails or the client's median through the relay
+# reaches a second, which would mean replies are ended by a wait running out instead
+# of by their length.
 set -euo pipefail
 
 count=${1:-300}
@@ -22,9 +26,8 @@ if [ ! -f "$bench" ]; then
 fi
 
 cookie=bench$$c0ffee
-user_agent='Opera/9.20 (Windows NT 5.1; U; ru)'
 work=$(mktemp -d /tmp/nimbo-bench.XXXXXX)
-session=$work/wine-session.path
+. "$root/tools/bench/bench_session.sh"
 
 cleanup() {
   local pid
@@ -34,14 +37,13 @@ cleanup() {
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
-  "$root/tests/win32/wine-session.sh" stop "$session" || true
+  bench_session_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-echo "starting a Wine session..."
-"$root/tests/win32/wine-session.sh" start "$session" >/dev/null
+bench_session_start
 
 # start_listener NAME PATTERN COMMAND...: runs COMMAND in the background and prints the
 # port from its first line (sed PATTERN); the pid goes to $work/NAME.pid.
@@ -71,59 +73,42 @@ service_port=$(start_listener service 's/^listening 127\.0\.0\.1:\([0-9]*\)$/\1/
 # Content-Length ends quickly.
 port=$(start_listener relay 's/^listening \([0-9]*\)$/\1/p' \
   python3 "$root/tools/bench/hold_open_relay.py" "$service_port" --hold 8)
-url=127.0.0.1:$port/profile.php
-echo "service stand-in on port $service_port behind a hold-open relay on port $port"
-echo "$count requests of http://$url each way"
+echo "service stand-in on port $service_port, a hold-open relay in front of it on port $port"
 
-# The plugin's client, timed inside the Windows process.
-bench_status=0
-NIMBO_WINE_SESSION_FILE=$session "$root/tests/win32/wine-run.sh" "$bench" "$url" "$count" \
-  --cookie "remixsid=$cookie" --each >"$work/bench.out" 2>"$work/bench.err" || bench_status=$?
-tr -d '\r' <"$work/bench.out" | grep -v '^time_ms ' || true
-if [ "$bench_status" != 0 ]; then
-  echo "http_bench failed (exit $bench_status):" >&2
-  cat "$work/bench.err" >&2
+# run_client NAME ARGS...: http_bench.exe under Wine; its output (CR removed) goes to
+# $work/NAME.out and is shown; a failed run ends the script.
+run_client() {
+  local name=$1 status=0
+  shift
+  NIMBO_WINE_SESSION_FILE=$session "$root/tests/win32/wine-run.sh" "$bench" "$@" \
+    --cookie "remixsid=$cookie" 2>"$work/$name.err" | tr -d '\r' >"$work/$name.out" ||
+    status=$?
+  sed 's/^/  /' "$work/$name.out"
+  if [ "$status" != 0 ] || ! grep -q '^plugin_median_ms ' "$work/$name.out"; then
+    echo "http_bench ($name) failed:" >&2
+    cat "$work/$name.err" >&2
+    exit 1
+  fi
+}
+
+echo "$count requests of http://127.0.0.1:$service_port/profile.php each way, taking turns:" \
+  "the plugin, a minimal GET, and the minimal GET with each of the plugin's extra steps"
+run_client side-by-side "127.0.0.1:$service_port/profile.php" "$count" --breakdown
+
+relay_count=$((count < 20 ? count : 20))
+echo "$relay_count requests of the plugin's client through the hold-open relay"
+run_client relay "127.0.0.1:$port/profile.php" "$relay_count"
+
+figure() { sed -n "s/^$2 //p" "$work/$1.out"; }
+plugin=$(figure side-by-side plugin_median_ms)
+baseline=$(figure side-by-side baseline_median_ms)
+ratio=$(figure side-by-side ratio_plugin_over_baseline)
+relayed=$(figure relay plugin_median_ms)
+echo "exchange: plugin median $plugin ms, minimal GET median $baseline ms," \
+  "ratio $ratio (target at most 1.2); through the hold-open relay $relayed ms"
+echo "exchange: what each extra step of the plugin's client adds to a minimal GET (median, µs):" \
+  $(sed -n 's/^cost_us \([a-z_]*\) \(-*[0-9]*\)$/\1 \2;/p' "$work/side-by-side.out")
+if awk -v m="$relayed" 'BEGIN { exit !(m >= 1000) }'; then
+  echo "the plugin's median through the relay is a second or more: replies wait for a time-out" >&2
   exit 1
 fi
-
-# curl: one process, one HTTP/1.0 connection per URL, the plugin's headers
-# (Accept left out, as the plugin sends none).
-{
-  for _ in $(seq "$count"); do
-    printf 'url = "http://%s"\noutput = "/dev/null"\n' "$url"
-  done
-} >"$work/curl.conf"
-curl --http1.0 -s --noproxy '*' -A "$user_agent" \
-  -H "Cookie: remixsid=$cookie; remixlang=0" -H 'Accept:' \
-  -w '%{http_code} %{size_download} %{time_total}\n' -K "$work/curl.conf" >"$work/curl.out"
-
-tr -d '\r' <"$work/bench.out" | sed -n 's/^time_ms //p' >"$work/plugin.times"
-plugin_body=$(tr -d '\r' <"$work/bench.out" |
-  sed -n 's/^first-reply status 200 body \([0-9]*\) bytes$/\1/p')
-python3 - "$work/plugin.times" "$work/curl.out" "$count" "${plugin_body:-none}" <<'PY'
-import statistics, sys
-
-plugin = [float(l) for l in open(sys.argv[1]) if l.strip()]
-curl_replies, curl = set(), []
-for line in open(sys.argv[2]):
-    code, size, seconds = line.split()
-    curl_replies.add((code, size))
-    curl.append(float(seconds) * 1000.0)
-count = int(sys.argv[3])
-
-def summary(name, times):
-    print("%-7s n=%d median %.3f ms  min %.3f  max %.3f" % (
-        name, len(times), statistics.median(times), min(times), max(times)))
-
-summary("plugin", plugin)
-summary("curl", curl)
-# Both sides must have fetched the same page: status 200 and the same body size.
-if len(plugin) != count or len(curl) != count or curl_replies != {("200", sys.argv[4])}:
-    sys.exit("expected %d timings each and the same 200 page (plugin %d timings, %s bytes;"
-             " curl %d timings, status and size %s)"
-             % (count, len(plugin), sys.argv[4], len(curl), sorted(curl_replies)))
-ratio = statistics.median(plugin) / statistics.median(curl)
-print("ratio plugin/curl (medians) %.2f" % ratio)
-if statistics.median(plugin) >= 1000.0:
-    sys.exit("the plugin's median is a second or more: replies wait for a time-out")
-PY

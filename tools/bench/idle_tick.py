@@ -1,0 +1,145 @@
+#!/usr/bin/env python3
+"""What an idle tick costs under Wine: CPU of the player stand-in and wineserver.
+
+    idle_tick.py PLAYER_EXE PLUGIN_DLL [--seconds N] [--rounds R]
+
+Runs the player stand-in playing one track in three set-ups, in turn, R rounds:
+"off" (--no-plugin), "disabled" (plugin loaded, Enabled=0: the timer runs, the tick
+returns at its guard) and "idle" (Enabled=1, cookie mode with no cookie: after the
+first tick every tick finds the same file and state, so it only probes and compares).
+For each it measures N seconds of CPU time (ns, from /proc/PID/task/*/schedstat) of
+the player process and of the session's wineserver, and the queries the player
+answered. Prints medians per set-up and the differences per tick; figures only.
+
+Needs a Wine session (NIMBO_WINE_SESSION_FILE, as tests/win32/wine-session.sh makes)
+and /proc. Python 3 standard library only.
+"""
+
+import argparse
+import os
+import statistics
+import sys
+import tempfile
+import time
+import shutil
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "tools", "player"))
+
+import player_driver  # noqa: E402
+
+INI = {
+    "disabled": "[Gen_Nimbo]\r\nEnabled=0\r\n",
+    # No cookie: a change is remembered and nothing is sent, so no request leaves.
+    "idle": "[Gen_Nimbo]\r\nEnabled=1\r\nNoLogin=1\r\nCookie=\r\n",
+}
+
+
+def session_prefix():
+    path = os.environ.get("NIMBO_WINE_SESSION_FILE", "")
+    if not path or not os.path.isfile(path):
+        sys.exit("idle_tick: set NIMBO_WINE_SESSION_FILE to a running Wine session")
+    with open(path) as f:
+        return os.path.join(f.read().strip(), "prefix")
+
+
+def processes_of(prefix):
+    """{pid: comm} of the processes whose WINEPREFIX is `prefix`."""
+    wanted = b"WINEPREFIX=" + prefix.encode()
+    found = {}
+    for name in os.listdir("/proc"):
+        if not name.isdigit():
+            continue
+        try:
+            with open("/proc/%s/environ" % name, "rb") as f:
+                if wanted not in f.read().split(b"\0"):
+                    continue
+            with open("/proc/%s/comm" % name) as f:
+                found[int(name)] = f.read().strip()
+        except OSError:
+            continue
+    return found
+
+
+def cpu_ns(pid):
+    """Run time of every thread of a process so far, in ns (0 once it is gone)."""
+    total = 0
+    try:
+        for tid in os.listdir("/proc/%d/task" % pid):
+            try:
+                with open("/proc/%d/task/%s/schedstat" % (pid, tid)) as f:
+                    total += int(f.read().split()[0])
+            except OSError:
+                pass
+    except OSError:
+        pass
+    return total
+
+
+def measure(setup, exe, dll, prefix, seconds):
+    """One run of a set-up: (player ns, wineserver ns, queries) over `seconds`."""
+    folder = tempfile.mkdtemp(prefix="nimbo-idle-")
+    try:
+        player_driver.make_host_folder(exe, plugin_dll=None if setup == "off" else dll,
+                                       ini_text=INI.get(setup, ""), folder=folder)
+        options = ["--no-plugin"] if setup == "off" else []
+        with player_driver.Player(folder, options=options) as player:
+            ready = player.wait_ready()
+            if ready != ("no-plugin" if setup == "off" else "init=0"):
+                raise player_driver.PlayerError("unexpected start: " + ready)
+            player.add("C:\\music\\idle.mp3", "Artist - Title", 245)
+            player.check("play 0")
+            time.sleep(2.5)  # the first tick sees the change; later ones are idle
+            procs = processes_of(prefix)
+            players = [p for p, c in procs.items() if c.startswith("nimbo_player")]
+            servers = [p for p, c in procs.items() if c.startswith("wineserver")]
+            if len(players) != 1 or len(servers) != 1:
+                raise player_driver.PlayerError("cannot tell the processes apart: %r" % procs)
+            before_queries = player.queries()
+            p0, s0 = cpu_ns(players[0]), cpu_ns(servers[0])
+            time.sleep(seconds)
+            p1, s1 = cpu_ns(players[0]), cpu_ns(servers[0])
+            queries = player.queries() - before_queries
+            return p1 - p0, s1 - s0, queries
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("player_exe")
+    parser.add_argument("plugin_dll")
+    parser.add_argument("--seconds", type=float, default=10.0)
+    parser.add_argument("--rounds", type=int, default=3)
+    args = parser.parse_args()
+    prefix = session_prefix()
+
+    setups = ("off", "disabled", "idle")
+    runs = {s: [] for s in setups}
+    for _ in range(args.rounds):
+        for setup in setups:
+            runs[setup].append(measure(setup, args.player_exe, args.plugin_dll, prefix,
+                                       args.seconds))
+
+    ticks = args.seconds  # one tick a second
+    per_tick = {}
+    for setup in setups:
+        player = statistics.median(r[0] for r in runs[setup]) / ticks / 1000.0
+        server = statistics.median(r[1] for r in runs[setup]) / ticks / 1000.0
+        queries = statistics.median(r[2] for r in runs[setup]) / ticks
+        per_tick[setup] = player + server
+        print("idle_%s_us_per_second player %.1f wineserver %.1f total %.1f queries %.1f"
+              % (setup, player, server, player + server, queries))
+    print("idle_tick_us_over_off %.1f" % (per_tick["idle"] - per_tick["off"]))
+    print("idle_tick_us_over_disabled %.1f" % (per_tick["idle"] - per_tick["disabled"]))
+    print("idle_rounds %d seconds %.1f (medians of the rounds)" % (args.rounds, args.seconds))
+    # Sane: the tick ran and asked the player (three queries a tick today).
+    idle_queries = statistics.median(r[2] for r in runs["idle"])
+    return 0 if idle_queries > 0 else 1
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main())
+    except player_driver.PlayerError as e:
+        sys.exit("idle_tick: %s" % e)
