@@ -45,6 +45,7 @@ private:
     void* handle_;
 #else
     int fd_;
+    int64_t size_ = 0;  // from the opening's own status call, which checks for a folder
 #endif
 };
 

@@ -106,6 +106,7 @@ ReadOnlyFile::ReadOnlyFile(const std::string& path) : fd_(::open(path.c_str(), O
             fd_ = -1;
             return;
         }
+        size_ = int64_t(st.st_size);
         ++gOpenFiles;
     }
 }
@@ -120,9 +121,8 @@ ReadOnlyFile::~ReadOnlyFile() {
 bool ReadOnlyFile::isOpen() const { return fd_ >= 0; }
 
 bool ReadOnlyFile::size(int64_t& out) const {
-    struct stat st;
-    if (fd_ < 0 || fstat(fd_, &st) != 0) return false;
-    out = int64_t(st.st_size);
+    if (fd_ < 0) return false;
+    out = size_;
     return true;
 }
 

@@ -3,8 +3,7 @@
 #include "common/platform.h"
 #include "common/text.h"
 #include "probe/words.h"
-#include "tags/id3v1.h"
-#include "tags/id3v2.h"
+#include "tags/track_tags.h"
 
 namespace nimbo {
 namespace {
@@ -25,42 +24,6 @@ bool isMp3Name(const std::wstring& fileName) {
     return dot != std::wstring::npos && upperText(fileName.substr(dot)) == L".MP3";
 }
 
-// Both tag versions, read once per composition; ID3v2 wins over ID3v1 field by field.
-// ID3v1 holds code-page bytes, ID3v2 UTF-16 already.
-struct TagTexts {
-    std::wstring artist, title;
-    ValueSources sources;
-};
-
-TagTexts readTags(const std::wstring& filePath) {
-    TagTexts tags;
-    // One opening serves both versions; the block at the end is read only when the
-    // tag at the start leaves a gap.
-    ReadOnlyFile file(filePath);
-    int64_t fileSize = 0;
-    if (!file.isOpen() || !file.size(fileSize)) return tags;
-    TID3v2 v2;
-    TID3v1 v1;
-    v2.load(file, fileSize);
-    if (v2.artist.empty() || v2.title.empty()) v1.load(file, fileSize);
-    const bool legacy = v2.version == 2;
-    if (!v2.artist.empty()) {
-        tags.artist = v2.artist;
-        tags.sources.artist = legacy ? "ID3v2 TP1" : "ID3v2 TPE1";
-    } else if (!v1.artist.empty()) {
-        tags.artist = widen(v1.artist);
-        tags.sources.artist = "ID3v1";
-    }
-    if (!v2.title.empty()) {
-        tags.title = v2.title;
-        tags.sources.title = legacy ? "ID3v2 TT2" : "ID3v2 TIT2";
-    } else if (!v1.title.empty()) {
-        tags.title = widen(v1.title);
-        tags.sources.title = "ID3v1";
-    }
-    return tags;
-}
-
 template <typename Text>
 Text ask(const std::function<Text()>& value) {
     return value ? value() : Text();
@@ -72,8 +35,8 @@ std::wstring compose(const std::wstring& statusMask, const std::wstring& filePat
     if (text == kNone) text = statusMask;
 
     const std::wstring fileName = withoutFolder(filePath);
-    TagTexts tags;
-    if (isMp3Name(fileName)) tags = readTags(filePath);
+    TrackTags tags;
+    if (isMp3Name(fileName)) tags = readTrackTags(filePath);
 
     // The playlist title is asked for at most once, and only when the tags leave a gap.
     bool haveTitle = false;
@@ -84,7 +47,8 @@ std::wstring compose(const std::wstring& statusMask, const std::wstring& filePat
         return playlistTitle;
     };
 
-    sources = tags.sources;
+    sources.artist = tags.artistSource;
+    sources.title = tags.titleSource;
     std::wstring artist = tags.artist;
     if (artist.empty() && !(artist = artistFromName(currentTitle())).empty())
         sources.artist = "playlist title";

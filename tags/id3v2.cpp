@@ -12,6 +12,7 @@ namespace {
 
 constexpr size_t kHeaderBytes = 10;
 constexpr size_t kBufferBytes = 500;
+constexpr size_t kZeroTail = 8;
 // The first read covers the header and the text frames of nearly every tag.
 constexpr size_t kWindowBytes = 4096;
 constexpr int kSlotCount = 16;
@@ -87,12 +88,16 @@ size_t flagBytes(uint8_t version, unsigned char formatFlags) {
     return 0;
 }
 
-void storeFrame(uint8_t version, const std::string& id, const std::string& content, Slots& slots) {
-    if (static_cast<unsigned char>(content[0]) > 3) return;  // not a text encoding
+// The slot that keeps frames of this id, or -1 when none does.
+int slotOf(uint8_t version, const unsigned char* frameHeader) {
+    const size_t idBytes = version == 2 ? 3 : 4;
     for (int slot = 0; slot < kSlotCount; ++slot) {
         const char* wanted = version > 2 ? kFrameIds[slot].modern : kFrameIds[slot].legacy;
-        if (id == wanted) slots[slot] = content;
+        if (frameHeader[0] == static_cast<unsigned char>(wanted[0]) &&
+            std::memcmp(frameHeader + 1, wanted + 1, idBytes - 1) == 0)
+            return slot;
     }
+    return -1;
 }
 
 // The start of the file as one read brings it in: the header and the frames of a usual
@@ -100,7 +105,7 @@ void storeFrame(uint8_t version, const std::string& id, const std::string& conte
 // are passed by position and never read.
 class FileWindow {
   public:
-    explicit FileWindow(ReadOnlyFile& file) : file_(file) {}
+    FileWindow(ReadOnlyFile& file, int64_t fileSize) : file_(file), fileSize_(fileSize) {}
 
     // Up to `count` bytes from `position`; how many arrived (fewer at the file's end).
     size_t read(int64_t position, void* out, size_t count) {
@@ -120,14 +125,16 @@ class FileWindow {
   private:
     bool fill(int64_t at) {
         // A fresh file stands at its start, so the first read needs no seek.
-        if (at != filePosition_ && !file_.seek(at)) return false;
-        held_ = file_.read(buffer_, sizeof buffer_);
+        if (at >= fileSize_ || (at != filePosition_ && !file_.seek(at))) return false;
+        // No more than the file holds, so one read call serves.
+        held_ = file_.read(buffer_, size_t(std::min<int64_t>(sizeof buffer_, fileSize_ - at)));
         start_ = at;
         filePosition_ = at + int64_t(held_);
         return held_ > 0;
     }
 
     ReadOnlyFile& file_;
+    int64_t fileSize_;
     unsigned char buffer_[kWindowBytes];
     int64_t start_ = 0;
     size_t held_ = 0;
@@ -178,9 +185,25 @@ class FrameArea {
             position_ += int64_t(count);
             return true;
         }
-        unsigned char ignored;
-        for (uint64_t i = 0; i < count; ++i)
-            if (position_ >= limit || !next(ignored)) return false;
+        while (count > 0) {
+            if (position_ >= limit) return false;
+            if (afterFF_ || used_ == held_) {
+                // One byte the careful way: it may be a dropped zero, or need a refill.
+                unsigned char ignored;
+                if (!next(ignored)) return false;
+                --count;
+                continue;
+            }
+            // Up to the next FF nothing is dropped, so a whole run passes at once.
+            const size_t room = std::min<uint64_t>({held_ - used_, count, uint64_t(limit - position_)});
+            const void* ff = std::memchr(chunk_ + used_, 0xFF, room);
+            const size_t run = ff ? size_t(static_cast<const unsigned char*>(ff) - (chunk_ + used_)) + 1
+                                  : room;
+            used_ += run;
+            position_ += int64_t(run);
+            count -= run;
+            afterFF_ = ff != nullptr;
+        }
         return true;
     }
 
@@ -236,18 +259,23 @@ void walkFrames(FileWindow& window, int64_t fileSize, const unsigned char* heade
         // damaged and nothing after it can be trusted.
         if (size >= 0x80000000u) return;
 
-        const size_t wanted = size < kBufferBytes ? size : kBufferBytes;
-        data.assign(wanted, '\0');
-        if (!area.read(&data[0], wanted)) return;
         const unsigned char flags = version == 2 ? 0 : frameHeader[9];
-        if (storedAsText(version, flags)) {
+        const int slot = slotOf(version, frameHeader);
+        // Frames no field wants (pictures among them) are passed by position, unread.
+        const bool kept = slot >= 0 && storedAsText(version, flags);
+        const size_t wanted = kept ? std::min<size_t>(size, kBufferBytes) : 0;
+        if (kept) {
+            data.assign(wanted, '\0');
+            if (!area.read(&data[0], wanted)) return;
             if (version == 4 && (unsynchronisedTag || (flags & 0x02)))
                 data = id3v2::resynchronise(data);
-            // The content is always the whole buffer, zero-filled after the data.
-            std::string content = data.substr(std::min(flagBytes(version, flags), data.size()));
-            content.resize(kBufferBytes, '\0');
-            const std::string id(reinterpret_cast<const char*>(frameHeader), version == 2 ? 3 : 4);
-            storeFrame(version, id, content, slots);
+            std::string& content = slots[size_t(slot)];
+            std::string stored = data.substr(std::min(flagBytes(version, flags), data.size()));
+            // Zeros after the data stand for the rest of the fixed buffer the frame is
+            // read into: they end a text, complete a last UTF-16 unit and terminate a
+            // description just as a buffer full of them would.
+            stored.resize(std::min(kBufferBytes, stored.size() + kZeroTail), '\0');
+            if (static_cast<unsigned char>(stored[0]) <= 3) content.swap(stored);  // a text encoding
         }
         if (!area.skip(size - wanted, tagSize)) return;
     }
@@ -294,7 +322,7 @@ bool TID3v2::load(const std::wstring& fileName) {
 bool TID3v2::load(ReadOnlyFile& file, int64_t fileSize) {
     clear();
     try {
-        FileWindow window(file);
+        FileWindow window(file, fileSize);
         unsigned char header[kHeaderBytes];
         if (window.read(0, header, kHeaderBytes) != kHeaderBytes) return false;
         if (std::memcmp(header, "ID3", 3) != 0) return true;

@@ -30,8 +30,8 @@
 #include <taglib/mpegfile.h>
 #endif
 
-#include "tags/id3v1.h"
-#include "tags/id3v2.h"
+#include "common/utf8.h"
+#include "tags/track_tags.h"
 
 namespace {
 
@@ -41,14 +41,11 @@ struct ArtistTitle {
 };
 
 // The adapter: the only place that knows the tag readers' interface, so a change of
-// their signatures stops here. Mirrors the composer: both tags are read, ID3v2 wins,
-// ID3v1 fills what it leaves empty.
+// their signatures stops here. The composer's own read: ID3v2 first, ID3v1 for what
+// it leaves empty. The folder's paths are ASCII.
 ArtistTitle nimboTags(const std::string& path) {
-    nimbo::TID3v1 v1;
-    nimbo::TID3v2 v2;
-    v1.load(path);
-    v2.load(path);
-    return {v2.artist.empty() ? v1.artist : v2.artist, v2.title.empty() ? v1.title : v2.title};
+    const nimbo::TrackTags tags = nimbo::readTrackTags(std::wstring(path.begin(), path.end()));
+    return {nimbo::encodeUtf8(tags.artist), nimbo::encodeUtf8(tags.title)};
 }
 
 // What any tag reader must at least do. The bytes read are summed into the result so

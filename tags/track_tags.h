@@ -1,0 +1,21 @@
+// Artist and title of a file as the status needs them: the ID3v2 tag first, the
+// ID3v1 block for what it leaves empty.
+#pragma once
+
+#include <string>
+
+namespace nimbo {
+
+struct TrackTags {
+    std::wstring artist, title;  // empty where neither tag has one
+    // Where each came from ("ID3v2 TPE1", "ID3v1", ...); empty with the text.
+    const char* artistSource = "";
+    const char* titleSource = "";
+};
+
+// Opens the file once and reads its start in one go; the block at the end is read
+// only when the tag at the start leaves a gap. ID3v1 texts are code-page bytes,
+// widened here. Never throws; an unreadable file gives empty texts.
+TrackTags readTrackTags(const std::wstring& path);
+
+}  // namespace nimbo
