@@ -25,7 +25,7 @@ target_include_directories(nimbo_core_win PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(nimbo_core_win PRIVATE NIMBO_SERVICE_HOST="${NIMBO_SERVICE_HOST}")
 target_link_libraries(nimbo_core_win PUBLIC nimbo_jpeg winmm ws2_32 shell32 user32 gdi32 kernel32)
 
-add_library(gen_nimbo SHARED plugin/export.cpp plugin/gen_nimbo.def)
+add_library(gen_nimbo SHARED plugin/export.cpp plugin/lean_runtime.cpp plugin/gen_nimbo.def)
 set_target_properties(gen_nimbo PROPERTIES PREFIX "" OUTPUT_NAME gen_nimbo)
 target_link_libraries(gen_nimbo PRIVATE nimbo_core_win)
 # What both plugin DLLs link with: unused sections dropped, and the runtime's
@@ -42,7 +42,7 @@ set(NIMBO_LOOPBACK_SERVICE_HOST "localhost:18080" CACHE STRING "Service host of 
 add_library(gen_nimbo_loopback_host OBJECT net/service_host.cpp)
 target_compile_definitions(gen_nimbo_loopback_host PRIVATE NIMBO_SERVICE_HOST="${NIMBO_LOOPBACK_SERVICE_HOST}")
 target_include_directories(gen_nimbo_loopback_host PRIVATE ${CMAKE_SOURCE_DIR})
-add_library(gen_nimbo_loopback SHARED plugin/export.cpp plugin/gen_nimbo.def
+add_library(gen_nimbo_loopback SHARED plugin/export.cpp plugin/lean_runtime.cpp plugin/gen_nimbo.def
             $<TARGET_OBJECTS:gen_nimbo_loopback_host>)
 set_target_properties(gen_nimbo_loopback PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/loopback
                       ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/loopback

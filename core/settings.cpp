@@ -145,6 +145,11 @@ Settings currentSettings() {
     return store().values;
 }
 
+void readSettings(const std::function<void(const Settings&)>& read) {
+    StoreLock lock;
+    read(store().values);
+}
+
 void editSettings(const std::function<void(Settings&)>& edit) {
     StoreLock lock;
     edit(store().values);

@@ -25,6 +25,9 @@ struct Settings {
 // so no thread ever sees a half-written text.
 Settings currentSettings();
 void editSettings(const std::function<void(Settings&)>& edit);
+// Reads under the lock without copying the texts (the idle tick looks up a word
+// in the mask once a second).
+void readSettings(const std::function<void(const Settings&)>& read);
 // Just the on/off switch, for the tick's guard (no copy of the texts).
 bool publishingEnabled();
 

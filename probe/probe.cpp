@@ -110,7 +110,9 @@ std::string playStateText() {
 }
 
 std::string localWord(const std::wstring& key, const std::string& fallback) {
-    return localWord(currentSettings().StatusMask, key, fallback);
+    std::string word;
+    readSettings([&](const Settings& s) { word = localWord(s.StatusMask, key, fallback); });
+    return word;
 }
 
 std::wstring composeCurrentStatus(const std::wstring& filePath) {

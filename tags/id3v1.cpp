@@ -37,15 +37,13 @@ bool TID3v1::load(const std::string& fileName) { return load(widen(fileName)); }
 bool TID3v1::load(const std::wstring& fileName) {
     ReadOnlyFile file(fileName);
     int64_t size = 0;
-    if (!file.isOpen() || !file.size(size)) {
-        clear();
-        return false;
-    }
+    file.size(size);
     return load(file, size);
 }
 
 bool TID3v1::load(ReadOnlyFile& file, int64_t fileSize) {
     clear();
+    if (!file.isOpen()) return false;
     try {
         unsigned char tag[kTagBytes];
         if (fileSize < kTagBytes || !file.seek(fileSize - kTagBytes) ||

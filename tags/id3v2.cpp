@@ -311,16 +311,14 @@ bool TID3v2::load(const std::string& fileName) { return load(widen(fileName)); }
 
 bool TID3v2::load(const std::wstring& fileName) {
     ReadOnlyFile file(fileName);
-    int64_t fileSize = 0;
-    if (!file.isOpen() || !file.size(fileSize)) {
-        clear();
-        return false;
-    }
-    return load(file, fileSize);
+    int64_t size = 0;
+    file.size(size);
+    return load(file, size);
 }
 
 bool TID3v2::load(ReadOnlyFile& file, int64_t fileSize) {
     clear();
+    if (!file.isOpen()) return false;
     try {
         FileWindow window(file, fileSize);
         unsigned char header[kHeaderBytes];
