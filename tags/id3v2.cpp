@@ -233,8 +233,9 @@ class FrameArea {
     size_t held_ = 0, used_ = 0;
 };
 
+// `wanted` has bit 1 << slot set for each slot whose frames are read.
 void walkFrames(FileWindow& window, int64_t fileSize, const unsigned char* header,
-                int32_t tagSize, Slots& slots) {
+                int32_t tagSize, uint32_t wanted, Slots& slots) {
     const uint8_t version = header[3];
     const size_t frameHeaderBytes = version == 2 ? 6 : 10;
     // Tag flag 0x80: ID3v2.2 and 2.3 unsynchronise the whole body, ID3v2.4 every frame's data.
@@ -262,11 +263,11 @@ void walkFrames(FileWindow& window, int64_t fileSize, const unsigned char* heade
         const unsigned char flags = version == 2 ? 0 : frameHeader[9];
         const int slot = slotOf(version, frameHeader);
         // Frames no field wants (pictures among them) are passed by position, unread.
-        const bool kept = slot >= 0 && storedAsText(version, flags);
-        const size_t wanted = kept ? std::min<size_t>(size, kBufferBytes) : 0;
+        const bool kept = slot >= 0 && (wanted & (1u << slot)) && storedAsText(version, flags);
+        const size_t taken = kept ? std::min<size_t>(size, kBufferBytes) : 0;
         if (kept) {
-            data.assign(wanted, '\0');
-            if (!area.read(&data[0], wanted)) return;
+            data.assign(taken, '\0');
+            if (!area.read(&data[0], taken)) return;
             if (version == 4 && (unsynchronisedTag || (flags & 0x02)))
                 data = id3v2::resynchronise(data);
             std::string& content = slots[size_t(slot)];
@@ -277,7 +278,7 @@ void walkFrames(FileWindow& window, int64_t fileSize, const unsigned char* heade
             stored.resize(std::min(kBufferBytes, stored.size() + kZeroTail), '\0');
             if (static_cast<unsigned char>(stored[0]) <= 3) content.swap(stored);  // a text encoding
         }
-        if (!area.skip(size - wanted, tagSize)) return;
+        if (!area.skip(size - taken, tagSize)) return;
     }
 }
 
@@ -316,7 +317,7 @@ bool TID3v2::load(const std::wstring& fileName) {
     return load(file, size);
 }
 
-bool TID3v2::load(ReadOnlyFile& file, int64_t fileSize) {
+bool TID3v2::load(ReadOnlyFile& file, int64_t fileSize, Fields fields) {
     clear();
     if (!file.isOpen()) return false;
     try {
@@ -330,11 +331,15 @@ bool TID3v2::load(ReadOnlyFile& file, int64_t fileSize) {
         tagSize = computeTagSize(header, fileSize);
         if (version < 2 || version > 4 || tagSize <= 0) return true;
 
+        const uint32_t nameSlots =
+            (1u << kTitle) | (1u << kGroup) | (1u << kArtist) | (1u << kOriginalArtist);
+        const bool all = fields == Fields::all;
         Slots slots;
-        walkFrames(window, fileSize, header, tagSize, slots);
+        walkFrames(window, fileSize, header, tagSize, all ? ~0u : nameSlots, slots);
 
         title = firstNonEmpty(slots, kTitle, kGroup);
         artist = firstNonEmpty(slots, kArtist, kOriginalArtist);
+        if (!all) return true;
         album = firstNonEmpty(slots, kAlbum, kOriginalAlbum);
         trackText = id3v2::frameText(slots[kTrack]);
         int32_t number = 0;

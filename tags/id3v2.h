@@ -36,8 +36,10 @@ class TID3v2 {
     bool load(const std::wstring& fileName);
     bool load(const std::string& fileName);  // 8-bit path, system code page
     // The same on a file the caller opened (standing at its start) and its size, so
-    // that one opening serves both tag versions.
-    bool load(ReadOnlyFile& file, int64_t fileSize);
+    // that one opening serves both tag versions. With Fields::artistAndTitle only
+    // those two are read (the other fields stay empty): what the status needs.
+    enum class Fields { all, artistAndTitle };
+    bool load(ReadOnlyFile& file, int64_t fileSize, Fields fields = Fields::all);
 };
 
 }  // namespace nimbo

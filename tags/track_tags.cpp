@@ -14,7 +14,7 @@ TrackTags readTrackTags(const std::wstring& path) {
         if (!file.isOpen() || !file.size(fileSize)) return tags;
         TID3v2 v2;
         TID3v1 v1;
-        v2.load(file, fileSize);
+        v2.load(file, fileSize, TID3v2::Fields::artistAndTitle);
         if (v2.artist.empty() || v2.title.empty()) v1.load(file, fileSize);
         const bool legacy = v2.version == 2;
         if (!v2.artist.empty()) {
