@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "common/critical_section.h"
@@ -63,6 +65,24 @@ public:
     bool getBool(const char* section, const char* key, bool fallback) const {
         return GetPrivateProfileIntW(widen(section).c_str(), widen(key).c_str(), fallback ? 1 : 0,
                                      path_.c_str()) != 0;
+    }
+    // A number of the later keys: blanks around it allowed, anything else (or a key
+    // that is absent) gives the fallback rather than a silent 0.
+    long getNumber(const char* section, const char* key, long fallback) const {
+        std::string text;
+        if (!get(section, key, text)) return fallback;
+        const size_t first = text.find_first_not_of(" \t");
+        if (first == std::string::npos) return fallback;
+        const char* start = text.c_str() + first;
+        char* end = nullptr;
+        const long value = std::strtol(start, &end, 10);
+        if (end == start || text.find_first_not_of(" \t", size_t(end - text.c_str())) != std::string::npos)
+            return fallback;
+        return value;
+    }
+    bool has(const char* section, const char* key) const {
+        std::string ignored;
+        return get(section, key, ignored);
     }
 
     void set(const char* section, const char* key, const std::string& value) {
@@ -189,6 +209,14 @@ void loadSettings() {
     }
     s.NoLogin = ini.getBool(kSection, "NoLogin", false);
 
+    const long interval = ini.getNumber(kSection, "MinInterval", kDefaultMinInterval);
+    s.MinInterval = interval < 0 ? 0 : interval > kMaxMinInterval ? kMaxMinInterval : int(interval);
+    std::string privateWords;
+    if (ini.get(kSection, "PrivateWords", privateWords))
+        s.PrivateWords = decodeStoredText(privateWords);
+    s.OnPause = ini.getNumber(kSection, "OnPause", 0) == 1 ? 1 : 0;
+    s.OnStop = ini.getNumber(kSection, "OnStop", 0) == 1 ? 1 : 0;
+
     // Winamp's own 8-bit text, taken as it stands.
     std::string proxy;
     ini.get("Winamp", "proxy", proxy);
@@ -211,6 +239,15 @@ void saveSettings() {
     ini.set(kSection, "AuthPass", encodeStoredText(s.AuthPass));
     ini.set(kSection, "StatusMask", encodeStoredText(s.StatusMask));
     ini.set(kSection, "NoLogin", s.NoLogin ? "1" : "0");
+
+    const Settings defaults;
+    const auto setIfUsed = [&](const char* key, bool isDefault, const std::string& value) {
+        if (!isDefault || ini.has(kSection, key)) ini.set(kSection, key, value);
+    };
+    setIfUsed("MinInterval", s.MinInterval == defaults.MinInterval, std::to_string(s.MinInterval));
+    setIfUsed("PrivateWords", s.PrivateWords.empty(), encodeStoredText(s.PrivateWords));
+    setIfUsed("OnPause", s.OnPause == defaults.OnPause, std::to_string(s.OnPause));
+    setIfUsed("OnStop", s.OnStop == defaults.OnStop, std::to_string(s.OnStop));
     ini.commit();
 }
 

@@ -8,6 +8,10 @@
 
 namespace nimbo {
 
+constexpr int kDefaultMinInterval = 5;
+// An hour between two statuses is already more than anyone means to ask for.
+constexpr int kMaxMinInterval = 3600;
+
 // Named after their ini keys.
 struct Settings {
     bool Enabled = false;
@@ -17,6 +21,14 @@ struct Settings {
     std::wstring AuthLogin;
     std::wstring AuthPass;
     std::wstring StatusMask;
+
+    // Beyond the original seven keys. Each is written only once it differs from its
+    // default or already stands in the file, so an ini that never used them keeps
+    // exactly the keys it had.
+    int MinInterval = kDefaultMinInterval;  // seconds between two statuses; 0: at once
+    std::wstring PrivateWords;              // entries that keep a track private, one a line
+    int OnPause = 0;                        // 1: a pause clears the status instead
+    int OnStop = 0;                         // 1: a stop clears the status instead
 };
 
 
@@ -41,7 +53,7 @@ const ProxyConfig& proxyConfig();
 
 // Finds winamp.ini, remembers its path and reads every setting and the proxy.
 void loadSettings();
-// Writes the seven settings to the remembered path.
+// Writes the settings to the remembered path.
 void saveSettings();
 // The remembered path (wide, so a folder name outside the code page still works).
 std::wstring iniPath();

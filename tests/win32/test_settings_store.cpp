@@ -119,6 +119,54 @@ TEST_F(SettingsStore, LoadAndSaveRoundTrip) {
     EXPECT_TRUE(again.Enabled);
 }
 
+TEST_F(SettingsStore, LaterKeysAreReadClampedAndWrittenOnlyOnceUsed) {
+    // An ini without them keeps exactly its keys through a save.
+    ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=1\r\n"));
+    loadSettings();
+    Settings s = currentSettings();
+    EXPECT_EQ(s.MinInterval, 5);
+    EXPECT_TRUE(s.PrivateWords.empty());
+    EXPECT_EQ(s.OnPause, 0);
+    EXPECT_EQ(s.OnStop, 0);
+    saveSettings();
+    std::string bytes;
+    ASSERT_TRUE(readFile(besideIni(), bytes));
+    for (const char* key : {"MinInterval", "PrivateWords", "OnPause", "OnStop"})
+        EXPECT_FALSE(contains(bytes, key)) << key;
+
+    // Set ones go out, and read back; out-of-range numbers are brought into range.
+    editSettings([](Settings& v) {
+        v.MinInterval = 0;
+        v.PrivateWords = L"D:\\Audiobooks\r\n" + kCyrillic;
+        v.OnStop = 1;
+    });
+    saveSettings();
+    ASSERT_TRUE(readFile(besideIni(), bytes));
+    EXPECT_TRUE(contains(bytes, "MinInterval=0\r\n"));
+    EXPECT_TRUE(contains(bytes, "PrivateWords=D:\\Audiobooks{NextString}" + utf8(kCyrillic) + "\r\n"));
+    EXPECT_TRUE(contains(bytes, "OnStop=1\r\n"));
+    EXPECT_FALSE(contains(bytes, "OnPause"));
+    resetSettingsForTest();
+    loadSettings();
+    s = currentSettings();
+    EXPECT_EQ(s.MinInterval, 0);
+    EXPECT_EQ(s.PrivateWords, L"D:\\Audiobooks\r\n" + kCyrillic);
+    EXPECT_EQ(s.OnStop, 1);
+
+    const struct {
+        const char* stored;
+        int minInterval, onPause;
+    } cases[] = {{"-3", 0, 0}, {"999999", 3600, 0}, {"x", 5, 0}, {" 1 ", 1, 1}, {"2", 2, 0}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(writeFile(besideIni(), std::string("[Gen_Nimbo]\r\nMinInterval=") + c.stored +
+                                                "\r\nOnPause=" + c.stored + "\r\n"));
+        resetSettingsForTest();
+        loadSettings();
+        EXPECT_EQ(currentSettings().MinInterval, c.minInterval) << c.stored;
+        EXPECT_EQ(currentSettings().OnPause, c.onPause) << c.stored;
+    }
+}
+
 TEST_F(SettingsStore, PresentEmptyMaskStaysEmptyAndLongValuesAreReadWhole) {
     // 2,100 Cyrillic letters are 4,200 bytes: a read cut at 4,095 would end inside a
     // letter and lose the whole value.
