@@ -2,21 +2,26 @@
 
 namespace nimbo {
 
-std::wstring decodeUtf8(const std::string& bytes) {
+std::wstring decodeUtf8(const char* data, size_t size, Utf8Malformed rule) {
+    static const uint32_t kSmallest[4] = {0, 0x80, 0x800, 0x10000};
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
+    const bool strict = rule == Utf8Malformed::replaceEach;
     std::wstring out;
-    out.reserve(bytes.size());
+    out.reserve(size);
     size_t i = 0;
-    while (i < bytes.size()) {
-        unsigned char lead = bytes[i++];
+    while (i < size) {
+        const unsigned lead = bytes[i++];
         if (lead < 0x80) {
             out.push_back(wchar_t(lead));
             continue;
         }
-        // F0..F4 start four bytes (beyond U+FFFF); otherwise bit 0x20 of the lead
-        // byte chooses between two and three bytes, as files written before have it.
         int follow;
-        unsigned value;
-        if (lead >= 0xF0 && lead <= 0xF4) {
+        uint32_t value;
+        if (strict) {
+            // 80..BF and F8..FF start nothing.
+            follow = lead >= 0xF8 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+            value = lead & (0x3Fu >> follow);
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
             follow = 3;
             value = lead & 0x07;
         } else if (lead & 0x20) {
@@ -26,20 +31,24 @@ std::wstring decodeUtf8(const std::string& bytes) {
             follow = 1;
             value = lead & 0x1F;
         }
-        for (int k = 0; k < follow; ++k) {
-            if (i >= bytes.size()) return std::wstring();
-            unsigned char b = bytes[i++];
-            if ((b & 0xC0) != 0x80) return std::wstring();
-            value = (value << 6) | (b & 0x3F);
+        int got = 0;
+        while (got < follow && i < size && (bytes[i] & 0xC0) == 0x80) {
+            value = (value << 6) | (bytes[i++] & 0x3F);
+            ++got;
         }
-        if (value > 0x10FFFF) return std::wstring();
-        if (value >= 0x10000) {
-            // The plugin's wide text is UTF-16: a surrogate pair.
-            value -= 0x10000;
-            out.push_back(wchar_t(0xD800 + (value >> 10)));
-            out.push_back(wchar_t(0xDC00 + (value & 0x3FF)));
+        bool bad = got < follow || value > 0x10FFFF;
+        if (strict)
+            bad = bad || follow == 0 || value < kSmallest[follow] ||
+                  (value >= 0xD800 && value < 0xE000);
+        if (bad) {
+            if (!strict) return std::wstring();
+            out.push_back(wchar_t(0xFFFD));
+        } else if (value >= 0x10000) {
+            wchar_t high, low;
+            toSurrogatePair(value, high, low);
+            out.push_back(high);
+            out.push_back(low);
         } else {
-            // Surrogates that arrive as three bytes each (older files) stay as they are.
             out.push_back(wchar_t(value));
         }
     }
@@ -50,11 +59,9 @@ std::string encodeUtf8(const std::wstring& text) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-        unsigned c = unsigned(text[i]);
-        // A UTF-16 surrogate pair (Windows) joins into one code point.
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && unsigned(text[i + 1]) >= 0xDC00 &&
-            unsigned(text[i + 1]) < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (unsigned(text[i + 1]) - 0xDC00);
+        uint32_t c = unsigned(text[i]);
+        if (isHighSurrogate(c) && i + 1 < text.size() && isLowSurrogate(unsigned(text[i + 1]))) {
+            c = fromSurrogatePair(c, unsigned(text[i + 1]));
             ++i;
         }
         if (c < 0x80) {

@@ -15,7 +15,7 @@ const wchar_t kDefaultStatusMask[] =
     L"Channels: %channels%";
 
 std::wstring decodeStoredText(const std::string& stored) {
-    return replaceText(decodeUtf8(stored), L"{NextString}", L"\r\n", false);
+    return replaceText(decodeUtf8(stored, Utf8Malformed::emptyText), L"{NextString}", L"\r\n", false);
 }
 
 std::string encodeStoredText(const std::wstring& value) {

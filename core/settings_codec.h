@@ -8,9 +8,9 @@ namespace nimbo {
 // The status mask of a fresh installation (also what a missing key gives).
 extern const wchar_t kDefaultStatusMask[];
 
-// The file's bytes -> setting: UTF-8 (anything malformed gives an empty text), then
-// "{NextString}" in any letter case -> CR LF. No code page is involved: the bytes
-// are read from the file as they are.
+// The file's bytes -> setting: UTF-8 under the stored rule (anything malformed gives an
+// empty text, see Utf8Malformed::emptyText), then "{NextString}" in any letter case ->
+// CR LF. No code page is involved: the bytes are read from the file as they are.
 std::wstring decodeStoredText(const std::string& stored);
 
 // Setting -> the file's bytes: CR LF, and a lone CR or LF, -> "{NextString}", then

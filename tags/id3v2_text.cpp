@@ -1,8 +1,11 @@
 #include "tags/id3v2_text.h"
 
+#include <cstring>
+
 #include "common/hex.h"
 #include "common/platform.h"
 #include "common/text.h"
+#include "common/utf8.h"
 
 namespace nimbo {
 namespace id3v2 {
@@ -12,14 +15,9 @@ constexpr unsigned kByteOrderMark = 0xFEFF;
 constexpr unsigned kSwappedMark = 0xFFFE;
 constexpr wchar_t kReplacement = 0xFFFD;
 
-bool isHighSurrogate(unsigned unit) { return unit >= 0xD800 && unit < 0xDC00; }
-bool isLowSurrogate(unsigned unit) { return unit >= 0xDC00 && unit < 0xE000; }
-
+// Units up to 0x20 (blanks, zeros, controls) go at both ends of every frame's text.
 std::wstring trimWide(const std::wstring& text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && unsigned(text[begin]) <= 0x20) ++begin;
-    while (end > begin && unsigned(text[end - 1]) <= 0x20) --end;
-    return text.substr(begin, end - begin);
+    return trimEnds(text, [](wchar_t unit) { return unsigned(unit) <= 0x20; });
 }
 
 // Appends one UTF-16 unit; a surrogate without its partner becomes U+FFFD, so the status
@@ -59,39 +57,14 @@ std::wstring utf16Text(const std::string& content, bool bigEndian) {
     return trimWide(out);
 }
 
-// UTF-8 up to the first zero byte. Each malformed sequence (a stray or missing follow-up
-// byte, an overlong form, a surrogate, a value past U+10FFFF) becomes one U+FFFD.
+// UTF-8 up to the first zero byte, after an optional byte-order mark; each malformed
+// sequence becomes one U+FFFD.
 std::wstring utf8Text(const std::string& content) {
-    std::wstring out;
-    size_t i = 1;
-    if (content.compare(1, 3, "\xEF\xBB\xBF") == 0) i = 4;  // a UTF-8 byte-order mark
-    while (i < content.size() && content[i] != 0) {
-        const unsigned char lead = static_cast<unsigned char>(content[i++]);
-        if (lead < 0x80) {
-            out.push_back(lead);
-            continue;
-        }
-        int follow = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
-        if (lead >= 0xF8) follow = 0;
-        uint32_t value = lead & (0x3F >> follow);
-        int got = 0;
-        while (got < follow && i < content.size() &&
-               (static_cast<unsigned char>(content[i]) & 0xC0) == 0x80) {
-            value = (value << 6) | (static_cast<unsigned char>(content[i++]) & 0x3F);
-            ++got;
-        }
-        static const uint32_t kSmallest[4] = {0, 0x80, 0x800, 0x10000};
-        if (follow == 0 || got < follow || value < kSmallest[follow] || value > 0x10FFFF ||
-            (value >= 0xD800 && value < 0xE000)) {
-            out.push_back(kReplacement);
-        } else if (value >= 0x10000) {
-            out.push_back(static_cast<wchar_t>(0xD800 + ((value - 0x10000) >> 10)));
-            out.push_back(static_cast<wchar_t>(0xDC00 + ((value - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<wchar_t>(value));
-        }
-    }
-    return trimWide(out);
+    size_t begin = 1;
+    if (content.compare(1, 3, "\xEF\xBB\xBF") == 0) begin = 4;
+    const void* zero = std::memchr(content.data() + begin, 0, content.size() - begin);
+    const size_t end = zero ? size_t(static_cast<const char*>(zero) - content.data()) : content.size();
+    return trimWide(decodeUtf8(content.data() + begin, end - begin, Utf8Malformed::replaceEach));
 }
 
 }  // namespace
