@@ -1,5 +1,5 @@
-// One hexadecimal digit's value, shared by the tag reader's number rule and the
-// player stand-in's byte escapes.
+// One hexadecimal digit's value, shared by the tag reader's number rule, the HTTP
+// reader's sizes and the player stand-in's byte escapes.
 #pragma once
 
 namespace nimbo {

@@ -40,15 +40,6 @@ std::wstring replaceText(const std::wstring& text, const std::wstring& pattern,
 
 namespace {
 
-// Both widths of text trim alike; the predicates say which characters go at each end.
-template <typename Text, typename Leading, typename Trailing>
-Text trimEnds(const Text& text, Leading dropLeading, Trailing dropTrailing) {
-    size_t first = 0, last = text.size();
-    while (first < last && dropLeading(text[first])) ++first;
-    while (last > first && dropTrailing(text[last - 1])) --last;
-    return text.substr(first, last - first);
-}
-
 template <typename Text>
 Text trimBlankEnds(const Text& text) {
     using Char = typename Text::value_type;
@@ -57,7 +48,37 @@ Text trimBlankEnds(const Text& text) {
     return trimEnds(text, leading, trailing);
 }
 
+template <typename Char>
+Char lowerAscii(Char c) {
+    return c >= Char('A') && c <= Char('Z') ? Char(c - Char('A') + Char('a')) : c;
+}
+
+template <typename Text>
+bool sameNoCase(const Text& a, size_t from, const Text& b) {
+    for (size_t i = 0; i < b.size(); ++i)
+        if (lowerAscii(a[from + i]) != lowerAscii(b[i])) return false;
+    return true;
+}
+
 }  // namespace
+
+bool equalsNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && sameNoCase(a, 0, b);
+}
+
+bool equalsNoCase(const std::wstring& a, const std::wstring& b) {
+    return a.size() == b.size() && sameNoCase(a, 0, b);
+}
+
+bool startsWithNoCase(const std::string& text, const std::string& prefix) {
+    return text.size() >= prefix.size() && sameNoCase(text, 0, prefix);
+}
+
+bool containsNoCase(const std::string& text, const std::string& part) {
+    for (size_t at = 0; at + part.size() <= text.size(); ++at)
+        if (sameNoCase(text, at, part)) return true;
+    return false;
+}
 
 std::wstring trimBlanks(const std::wstring& text) { return trimBlankEnds(text); }
 std::string trimBlanks(const std::string& text) { return trimBlankEnds(text); }
@@ -67,7 +88,7 @@ std::string trimControls(const std::string& bytes, bool andDelete) {
         const unsigned char b = static_cast<unsigned char>(c);
         return b <= 0x20 || (andDelete && b == 0x7F);
     };
-    return trimEnds(bytes, control, control);
+    return trimEnds(bytes, control);
 }
 
 std::wstring extractBetween(const std::wstring& text, const std::wstring& key,

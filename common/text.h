@@ -1,7 +1,8 @@
 // Small text functions shared across the plugin: building query values, picking
-// values out of pages, header blocks and the status mask, and trimming.
+// values out of pages, header blocks and the status mask, trimming and comparing.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace nimbo {
@@ -21,6 +22,28 @@ std::wstring extractBetween(const std::wstring& text, const std::wstring& key,
 // never scanned again. Without `caseSensitive` both sides are lower-cased for the search.
 std::wstring replaceText(const std::wstring& text, const std::wstring& pattern,
                          const std::wstring& replacement, bool caseSensitive);
+
+// The text without the characters at its start that `dropLeading` accepts and those at
+// its end that `dropTrailing` accepts; every trim of the plugin is one of these.
+template <typename Text, typename DropLeading, typename DropTrailing>
+Text trimEnds(const Text& text, DropLeading dropLeading, DropTrailing dropTrailing) {
+    size_t first = 0, last = text.size();
+    while (first < last && dropLeading(text[first])) ++first;
+    while (last > first && dropTrailing(text[last - 1])) --last;
+    return text.substr(first, last - first);
+}
+template <typename Text, typename Drop>
+Text trimEnds(const Text& text, Drop drop) {
+    return trimEnds(text, drop, drop);
+}
+
+// Equality and prefix tests that fold only the ASCII letters A-Z; every other byte or
+// unit (non-ASCII letters included) must match exactly. For protocol and file names,
+// whose letter case the platform's locale must not decide.
+bool equalsNoCase(const std::string& a, const std::string& b);
+bool equalsNoCase(const std::wstring& a, const std::wstring& b);
+bool startsWithNoCase(const std::string& text, const std::string& prefix);
+bool containsNoCase(const std::string& text, const std::string& part);
 
 // Drops leading spaces and LFs and trailing spaces, LFs and CRs.
 std::wstring trimBlanks(const std::wstring& text);

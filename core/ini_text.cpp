@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/text.h"
+
 namespace nimbo {
 namespace {
 
@@ -11,20 +13,7 @@ bool isBlank(char c) {
 }
 
 std::string trimmed(const std::string& text, size_t begin, size_t end) {
-    while (begin < end && isBlank(text[begin])) ++begin;
-    while (end > begin && isBlank(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
-}
-
-bool sameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = char(x + 32);
-        if (y >= 'A' && y <= 'Z') y = char(y + 32);
-        if (x != y) return false;
-    }
-    return true;
+    return trimEnds(text.substr(begin, end - begin), isBlank);
 }
 
 // Where `c` first stands in [begin, end), or `end`: searches stay within one line, so
@@ -74,7 +63,7 @@ Place find(const std::string& file, const std::string& section, const std::strin
         std::string name;
         if (sectionName(file, line, name)) {
             if (inside) break;  // only the first section of that name counts
-            inside = sameName(name, section);
+            inside = equalsNoCase(name, section);
             if (inside) {
                 place.section = true;
                 place.sectionEnd = line.next;
@@ -86,7 +75,7 @@ Place find(const std::string& file, const std::string& section, const std::strin
         if (text.empty()) continue;
         place.sectionEnd = line.next;
         const size_t eq = findIn(file, '=', line.begin, line.end);
-        if (!place.key && sameName(trimmed(file, line.begin, eq), key)) {
+        if (!place.key && equalsNoCase(trimmed(file, line.begin, eq), key)) {
             place.key = true;
             place.keyLine = line;
         }

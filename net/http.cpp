@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "common/hex.h"
 #include "common/text.h"
 
 namespace nimbo {
@@ -10,28 +11,6 @@ namespace nimbo {
 const char kUserAgent[] = "Opera/9.20 (Windows NT 5.1; U; ru)";
 
 namespace {
-
-char upperAscii(char c) {
-    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
-}
-
-bool equalsNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (upperAscii(a[i]) != upperAscii(b[i])) return false;
-    }
-    return true;
-}
-
-bool startsWithNoCase(const std::string& text, const std::string& prefix) {
-    return text.size() >= prefix.size() && equalsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
-bool containsNoCase(const std::string& text, const std::string& part) {
-    std::string upper = text;
-    std::transform(upper.begin(), upper.end(), upper.begin(), upperAscii);
-    return upper.find(part) != std::string::npos;
-}
 
 // A CR or LF inside a header value would end the line early and let the rest pose
 // as a header of its own, so none goes out.
@@ -51,15 +30,9 @@ bool parseNumber(const std::string& text, unsigned base, uint64_t& value) {
     const uint64_t kCap = uint64_t(1) << 48;
     value = 0;
     for (char c : text) {
-        unsigned digit;
-        if (c >= '0' && c <= '9') {
-            digit = unsigned(c - '0');
-        } else if (base == 16 && upperAscii(c) >= 'A' && upperAscii(c) <= 'F') {
-            digit = unsigned(upperAscii(c) - 'A' + 10);
-        } else {
-            return false;
-        }
-        value = std::min(kCap, value * base + digit);
+        const int digit = hexDigit(c);
+        if (digit < 0 || unsigned(digit) >= base) return false;
+        value = std::min(kCap, value * base + unsigned(digit));
     }
     return true;
 }

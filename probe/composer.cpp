@@ -21,7 +21,7 @@ std::wstring underscoresToSpaces(std::wstring text) {
 
 bool isMp3Name(const std::wstring& fileName) {
     const size_t dot = fileName.rfind(L'.');
-    return dot != std::wstring::npos && upperText(fileName.substr(dot)) == L".MP3";
+    return dot != std::wstring::npos && equalsNoCase(fileName.substr(dot), std::wstring(L".mp3"));
 }
 
 template <typename Text>

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/platform.h"
+#include "common/text.h"
 
 namespace nimbo {
 namespace {
@@ -10,13 +11,12 @@ namespace {
 constexpr int kTagBytes = 128;
 
 // The field at full width with its trailing blanks and control bytes removed; bytes
-// inside the text (zero bytes included) stay as stored.
+// inside the text (zero bytes included) and at its start stay as stored.
 std::string fieldText(const unsigned char* tag, size_t offset, size_t width) {
-    size_t end = width;
-    while (end > 0 && tag[offset + end - 1] <= 0x20) --end;
-    return std::string(reinterpret_cast<const char*>(tag) + offset, end);
+    return trimEnds(std::string(reinterpret_cast<const char*>(tag) + offset, width),
+                    [](char) { return false; },
+                    [](char c) { return static_cast<unsigned char>(c) <= 0x20; });
 }
-
 
 }  // namespace
 

@@ -1,6 +1,6 @@
 // The text functions: percent-encoding is reversible, trimming only ever drops the
-// characters it names from the ends, replacing counts out, extraction is "None" or
-// a trimmed text without "<br>".
+// characters it names from the ends, the case-blind compares fold ASCII letters only,
+// replacing counts out, extraction is "None" or a trimmed text without "<br>".
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -28,6 +28,13 @@ void checkTrim(const Text& outer, const Text& inner, Dropped dropped) {
     // The first place is the only one that fits: everything before it is dropped.
     for (size_t i = 0; i < at; ++i) check(dropped(outer[i]));
     for (size_t i = at + inner.size(); i < outer.size(); ++i) check(dropped(outer[i]));
+}
+
+// ASCII letters folded, every other byte kept: what the case-blind compares mean.
+std::string foldAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = char(c + ('a' - 'A'));
+    return text;
 }
 
 // Splits the input at NUL bytes into up to four parts.
@@ -81,6 +88,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         checkTrim(text, bare, control);
         if (!bare.empty()) check(!control(bare.front()) && !control(bare.back()));
     }
+
+    const std::string key8 = part(all, 1);
+    check(nimbo::equalsNoCase(text, key8) == (foldAscii(text) == foldAscii(key8)));
+    check(nimbo::containsNoCase(text, key8) ==
+          (foldAscii(text).find(foldAscii(key8)) != std::string::npos));
+    check(nimbo::startsWithNoCase(text, key8) == (foldAscii(text).rfind(foldAscii(key8), 0) == 0));
 
     const std::wstring key = nimbo::widen(part(all, 1));
     const std::wstring start = nimbo::widen(part(all, 2));

@@ -1,6 +1,8 @@
-// Text functions shared by the request builders, the page scrapers and the mask.
+// Text functions shared by the request builders, the page scrapers, the mask, the ini
+// editor and the tag readers.
 #include <gtest/gtest.h>
 
+#include "common/hex.h"
 #include "common/platform.h"
 #include "common/text.h"
 
@@ -78,4 +80,78 @@ TEST(TrimBlanks, TrimsSpacesAndLineBreaksAsDefined) {
     // A leading CR stays; tabs stay on both sides.
     EXPECT_EQ(trimBlanks(L"\rx"), L"\rx");
     EXPECT_EQ(trimBlanks(L"\tx\t"), L"\tx\t");
+}
+
+TEST(TrimEnds, DropsWhatEachPredicateAcceptsAtItsEnd) {
+    auto control = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+    auto never = [](char) { return false; };
+    struct Case {
+        std::string text;
+        bool leading, trailing;  // which ends the control predicate trims
+        std::string expected;
+    } cases[] = {
+        {std::string(" \0\tab\0c\x1F\x20", 9), true, true, std::string("ab\0c", 4)},
+        {std::string(" \0\tab\0c\x1F\x20", 9), false, true, std::string(" \0\tab\0c", 7)},
+        {std::string(" \0\tab\0c\x1F\x20", 9), true, false, std::string("ab\0c\x1F\x20", 6)},
+        {"\x01\x02 \x10", true, true, ""},
+        {"\x01\x02 \x10", false, true, ""},
+        {"", true, true, ""},
+        // 0x21 and the bytes above 0x7F are no controls, signed char or not.
+        {"!\xA0x\xFF", true, true, "!\xA0x\xFF"},
+        {"\x7F", true, true, "\x7F"},
+    };
+    for (const Case& c : cases) {
+        std::string got;
+        if (c.leading && c.trailing) got = trimEnds(c.text, control);
+        else if (c.trailing) got = trimEnds(c.text, never, control);
+        else got = trimEnds(c.text, control, never);
+        EXPECT_EQ(got, c.expected) << c.text;
+    }
+    // The named trims: with the delete byte, and controls on wide text of the tag reader.
+    EXPECT_EQ(trimControls("\x7F a \x7F", true), "a");
+    EXPECT_EQ(trimControls("\x7F a \x7F"), "\x7F a \x7F");
+    EXPECT_EQ(trimEnds(std::wstring(L"\u3000\x1F x\u00A0\x20"),
+                       [](wchar_t c) { return unsigned(c) <= 0x20; }),
+              L"\u3000\x1F x\u00A0");
+}
+
+TEST(NoCaseCompare, FoldsOnlyAsciiLetters) {
+    struct Case {
+        const char* a;
+        const char* b;
+        bool equal;
+    } cases[] = {
+        {"Content-Length:", "CONTENT-LENGTH:", true},
+        {"https", "HTTPS", true},
+        {"", "", true},
+        {"a", "", false},
+        {"abc", "abd", false},
+        // Neighbours of the letter ranges do not fold: @ [ ` {.
+        {"@[", "`{", false},
+        // Bytes above 0x7F are compared as they are: 0xC0 / 0xE0 is a letter pair in 1251.
+        {"\xC0", "\xE0", false},
+        {"x\xFF", "X\xFF", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(equalsNoCase(std::string(c.a), std::string(c.b)), c.equal) << c.a << "|" << c.b;
+        EXPECT_EQ(equalsNoCase(std::string(c.b), std::string(c.a)), c.equal) << c.a << "|" << c.b;
+    }
+    EXPECT_TRUE(equalsNoCase(std::wstring(L".Mp3"), std::wstring(L".mP3")));
+    EXPECT_FALSE(equalsNoCase(std::wstring(L".\u041C"), std::wstring(L".\u043C")));  // Cyrillic М / м
+    EXPECT_FALSE(equalsNoCase(std::wstring(L"\u212A"), std::wstring(L"k")));        // the Kelvin sign
+
+    EXPECT_TRUE(startsWithNoCase("transfer-encoding: chunked", "TRANSFER-ENCODING:"));
+    EXPECT_FALSE(startsWithNoCase("Transfer", "TRANSFER-ENCODING:"));
+    EXPECT_TRUE(startsWithNoCase("x", ""));
+    EXPECT_TRUE(containsNoCase("gzip, Chunked", "CHUNKED"));
+    EXPECT_TRUE(containsNoCase("chunked", "CHUNKED"));
+    EXPECT_FALSE(containsNoCase("chunke", "CHUNKED"));
+    EXPECT_FALSE(containsNoCase("chun\xCB" "ed", "CHUNKED"));
+}
+
+TEST(HexDigit, ValuesAndNonDigits) {
+    const std::string digits = "0123456789abcdefABCDEF";
+    const int values[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 10, 11, 12, 13, 14, 15};
+    for (size_t i = 0; i < digits.size(); ++i) EXPECT_EQ(hexDigit(digits[i]), values[i]) << digits[i];
+    for (char c : std::string("/:@G`gxX \0\xB0\xFF", 12)) EXPECT_EQ(hexDigit(c), -1) << int(c);
 }
