@@ -64,28 +64,95 @@ uint32_t version4Size(const unsigned char* b) {
     return (uint32_t(b[0]) << 21) | (uint32_t(b[1]) << 14) | (uint32_t(b[2]) << 7) | b[3];
 }
 
-int32_t computeTagSize(const unsigned char* header, int64_t fileSize) {
-    // Each byte is taken whole, as stored; the result stays far below 2^31.
+// The tag header, its flag byte read once for the tag's version.
+struct TagHeader {
+    uint8_t version = 0;
+    int32_t size = 0;                   // header + frames (+ footer); 0 past the file's end
+    bool unsynchronisedBody = false;    // 2.2, 2.3: every FF 00 in the frame area is FF
+    bool unsynchronisedFrames = false;  // 2.4: the same inside every frame's data
+    bool compressed = false;            // 2.2: no scheme was ever defined; read as stored
+    bool extendedHeader = false;        // 2.3, 2.4
+    bool experimental = false;          // 2.3, 2.4; changes nothing for reading
+    bool footer = false;
+};
+
+TagHeader parseTagHeader(const unsigned char* header, int64_t fileSize) {
+    TagHeader tag;
+    tag.version = header[3];
+    const unsigned char flags = header[5];
+    switch (tag.version) {
+        case 2:
+            tag.unsynchronisedBody = flags & 0x80;
+            tag.compressed = flags & 0x40;
+            break;
+        case 3:
+            tag.unsynchronisedBody = flags & 0x80;
+            tag.extendedHeader = flags & 0x40;
+            tag.experimental = flags & 0x20;
+            break;
+        case 4:
+            tag.unsynchronisedFrames = flags & 0x80;
+            tag.extendedHeader = flags & 0x40;
+            tag.experimental = flags & 0x20;
+            break;
+    }
+    // The size rule counts the footer bit whatever the version says, unknown ones too.
+    tag.footer = flags & 0x10;
+    // Each size byte is taken whole, as stored; the result stays far below 2^31.
     int64_t total = (int64_t(header[6]) << 21) + (int64_t(header[7]) << 14) +
                     (int64_t(header[8]) << 7) + header[9] + kHeaderBytes;
-    if (header[5] & 0x10) total += 10;  // footer
-    return total > fileSize ? 0 : int32_t(total);
+    if (tag.footer) total += 10;
+    tag.size = total > fileSize ? 0 : int32_t(total);
+    return tag;
 }
 
-// Frames whose data cannot be read as text: ID3v2.3 compression (0x80) and encryption
-// (0x40), ID3v2.4 compression (0x08) and encryption (0x04).
-bool storedAsText(uint8_t version, unsigned char formatFlags) {
-    if (version == 3) return (formatFlags & 0xC0) == 0;
-    if (version == 4) return (formatFlags & 0x0C) == 0;
-    return true;
-}
+// A frame header's id, size and flags, read once for the tag's version.
+struct FrameHeader {
+    uint32_t size = 0;
+    bool compressed = false;
+    bool encrypted = false;
+    bool grouped = false;              // a group id byte before the content
+    bool unsynchronised = false;       // 2.4: this frame's data
+    bool dataLengthIndicator = false;  // 2.4: four bytes before the content
+    bool discardOnTagChange = false;   // status flags: what an editor does; no reader concern
+    bool discardOnFileChange = false;
+    bool readOnly = false;
 
-// Bytes the format flags put in front of the content: the group id (ID3v2.3 0x20,
-// ID3v2.4 0x40) and the ID3v2.4 data length indicator (0x01).
-size_t flagBytes(uint8_t version, unsigned char formatFlags) {
-    if (version == 3) return (formatFlags & 0x20) ? 1 : 0;
-    if (version == 4) return ((formatFlags & 0x40) ? 1 : 0) + ((formatFlags & 0x01) ? 4 : 0);
-    return 0;
+    // Compressed or encrypted data cannot be read as text.
+    bool storedAsText() const { return !compressed && !encrypted; }
+    // Bytes the flags put in front of the content.
+    size_t prefixBytes() const { return (grouped ? 1 : 0) + (dataLengthIndicator ? 4 : 0); }
+};
+
+// `bytes` holds the whole frame header: 6 bytes in version 2, 10 in versions 3 and 4.
+FrameHeader parseFrameHeader(uint8_t version, const unsigned char* bytes) {
+    FrameHeader frame;
+    switch (version) {
+        case 2:
+            frame.size = bigEndian(bytes + 3, 3);
+            break;
+        case 3:
+            frame.size = bigEndian(bytes + 4, 4);
+            frame.discardOnTagChange = bytes[8] & 0x80;
+            frame.discardOnFileChange = bytes[8] & 0x40;
+            frame.readOnly = bytes[8] & 0x20;
+            frame.compressed = bytes[9] & 0x80;
+            frame.encrypted = bytes[9] & 0x40;
+            frame.grouped = bytes[9] & 0x20;
+            break;
+        default:
+            frame.size = version4Size(bytes + 4);
+            frame.discardOnTagChange = bytes[8] & 0x40;
+            frame.discardOnFileChange = bytes[8] & 0x20;
+            frame.readOnly = bytes[8] & 0x10;
+            frame.grouped = bytes[9] & 0x40;
+            frame.compressed = bytes[9] & 0x08;
+            frame.encrypted = bytes[9] & 0x04;
+            frame.unsynchronised = bytes[9] & 0x02;
+            frame.dataLengthIndicator = bytes[9] & 0x01;
+            break;
+    }
+    return frame;
 }
 
 // The slot that keeps frames of this id, or -1 when none does.
@@ -141,19 +208,18 @@ class FileWindow {
     int64_t filePosition_ = 0;
 };
 
-// Where the first frame starts. An extended header (ID3v2.3/2.4 flag 0x40) is skipped by
-// its own size; a size that would not fit the tag means the flag is wrong (some writers
-// set it without writing the header), and the frames start right after the tag header.
-int64_t firstFramePosition(FileWindow& window, const unsigned char* header, int32_t tagSize) {
-    const uint8_t version = header[3];
-    if (version < 3 || !(header[5] & 0x40)) return kHeaderBytes;
+// Where the first frame starts. An extended header is skipped by its own size; a size
+// that would not fit the tag means the flag is wrong (some writers set it without writing
+// the header), and the frames start right after the tag header.
+int64_t firstFramePosition(FileWindow& window, const TagHeader& tag) {
+    if (!tag.extendedHeader) return kHeaderBytes;
     unsigned char sizeBytes[4];
     if (window.read(kHeaderBytes, sizeBytes, 4) != 4) return kHeaderBytes;
     // ID3v2.3 counts the bytes after the size field; ID3v2.4 counts the whole header.
-    const int64_t extended =
-        version == 3 ? int64_t(bigEndian(sizeBytes, 4)) + 4 : int64_t(version4Size(sizeBytes));
+    const int64_t extended = tag.version == 3 ? int64_t(bigEndian(sizeBytes, 4)) + 4
+                                              : int64_t(version4Size(sizeBytes));
     const int64_t start = kHeaderBytes + extended;
-    return extended >= 6 && start <= tagSize ? start : int64_t(kHeaderBytes);
+    return extended >= 6 && start <= tag.size ? start : int64_t(kHeaderBytes);
 }
 
 // The frame area as the walk reads it: the stored bytes, or, for an ID3v2.2/2.3 tag whose
@@ -234,51 +300,39 @@ class FrameArea {
 };
 
 // `wanted` has bit 1 << slot set for each slot whose frames are read.
-void walkFrames(FileWindow& window, int64_t fileSize, const unsigned char* header,
-                int32_t tagSize, uint32_t wanted, Slots& slots) {
-    const uint8_t version = header[3];
-    const size_t frameHeaderBytes = version == 2 ? 6 : 10;
-    // Tag flag 0x80: ID3v2.2 and 2.3 unsynchronise the whole body, ID3v2.4 every frame's data.
-    const bool unsynchronisedTag = (header[5] & 0x80) != 0;
-
-    FrameArea area(window, firstFramePosition(window, header, tagSize),
-                   unsynchronisedTag && version < 4);
+void walkFrames(FileWindow& window, int64_t fileSize, const TagHeader& tag, uint32_t wanted,
+                Slots& slots) {
+    const size_t frameHeaderBytes = tag.version == 2 ? 6 : 10;
+    const int32_t tagSize = tag.size;
+    FrameArea area(window, firstFramePosition(window, tag), tag.unsynchronisedBody);
     std::string data;
     while (area.position() < tagSize && area.position() < fileSize) {
-        unsigned char frameHeader[10];
-        if (!area.read(frameHeader, frameHeaderBytes)) return;
-        if (frameHeader[0] < 'A' || frameHeader[0] > 'Z') return;  // padding, footer, junk
+        unsigned char bytes[10];
+        if (!area.read(bytes, frameHeaderBytes)) return;
+        if (bytes[0] < 'A' || bytes[0] > 'Z') return;  // padding, footer, junk
 
-        uint32_t size;
-        if (version == 2)
-            size = bigEndian(frameHeader + 3, 3);
-        else if (version == 3)
-            size = bigEndian(frameHeader + 4, 4);
-        else
-            size = version4Size(frameHeader + 4);
+        const FrameHeader frame = parseFrameHeader(tag.version, bytes);
         // No tag holds a frame this large (tag sizes stay below 2^28 + 20); the header is
         // damaged and nothing after it can be trusted.
-        if (size >= 0x80000000u) return;
+        if (frame.size >= 0x80000000u) return;
 
-        const unsigned char flags = version == 2 ? 0 : frameHeader[9];
-        const int slot = slotOf(version, frameHeader);
+        const int slot = slotOf(tag.version, bytes);
         // Frames no field wants (pictures among them) are passed by position, unread.
-        const bool kept = slot >= 0 && (wanted & (1u << slot)) && storedAsText(version, flags);
-        const size_t taken = kept ? std::min<size_t>(size, kBufferBytes) : 0;
+        const bool kept = slot >= 0 && (wanted & (1u << slot)) && frame.storedAsText();
+        const size_t taken = kept ? std::min<size_t>(frame.size, kBufferBytes) : 0;
         if (kept) {
             data.assign(taken, '\0');
             if (!area.read(&data[0], taken)) return;
-            if (version == 4 && (unsynchronisedTag || (flags & 0x02)))
-                data = id3v2::resynchronise(data);
+            if (tag.unsynchronisedFrames || frame.unsynchronised) data = id3v2::resynchronise(data);
             std::string& content = slots[size_t(slot)];
-            std::string stored = data.substr(std::min(flagBytes(version, flags), data.size()));
+            std::string stored = data.substr(std::min(frame.prefixBytes(), data.size()));
             // Zeros after the data stand for the rest of the fixed buffer the frame is
             // read into: they end a text, complete a last UTF-16 unit and terminate a
             // description just as a buffer full of them would.
             stored.resize(std::min(kBufferBytes, stored.size() + kZeroTail), '\0');
             if (static_cast<unsigned char>(stored[0]) <= 3) content.swap(stored);  // a text encoding
         }
-        if (!area.skip(size - taken, tagSize)) return;
+        if (!area.skip(frame.size - taken, tagSize)) return;
     }
 }
 
@@ -327,15 +381,16 @@ bool TID3v2::load(ReadOnlyFile& file, int64_t fileSize, Fields fields) {
         if (std::memcmp(header, "ID3", 3) != 0) return true;
 
         found = true;
-        version = header[3];
-        tagSize = computeTagSize(header, fileSize);
+        const TagHeader tag = parseTagHeader(header, fileSize);
+        version = tag.version;
+        tagSize = tag.size;
         if (version < 2 || version > 4 || tagSize <= 0) return true;
 
         const uint32_t nameSlots =
             (1u << kTitle) | (1u << kGroup) | (1u << kArtist) | (1u << kOriginalArtist);
         const bool all = fields == Fields::all;
         Slots slots;
-        walkFrames(window, fileSize, header, tagSize, all ? ~0u : nameSlots, slots);
+        walkFrames(window, fileSize, tag, all ? ~0u : nameSlots, slots);
 
         title = firstNonEmpty(slots, kTitle, kGroup);
         artist = firstNonEmpty(slots, kArtist, kOriginalArtist);
