@@ -106,7 +106,8 @@ TagHeader parseTagHeader(const unsigned char* header, int64_t fileSize) {
     return tag;
 }
 
-// A frame header's id, size and flags, read once for the tag's version.
+// A frame header's size and flags, read once for the tag's version (the id stays in the
+// header's bytes, where the slot search compares it).
 struct FrameHeader {
     uint32_t size = 0;
     bool compressed = false;
@@ -140,7 +141,7 @@ FrameHeader parseFrameHeader(uint8_t version, const unsigned char* bytes) {
             frame.encrypted = bytes[9] & 0x40;
             frame.grouped = bytes[9] & 0x20;
             break;
-        default:
+        default:  // 4: frames are walked for versions 2 to 4 only
             frame.size = version4Size(bytes + 4);
             frame.discardOnTagChange = bytes[8] & 0x40;
             frame.discardOnFileChange = bytes[8] & 0x20;
