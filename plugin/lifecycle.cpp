@@ -38,6 +38,7 @@ void quit() {
         stopUpdateTimer(gTimerId);
         gTimerId = 0;
         saveSettings();
+        // Whatever came of it, Winamp is on its way out: nothing to tell.
         if (publishingEnabled() && !settingsDialogOpen) clearActivity();
     } catch (...) {
     }

@@ -6,6 +6,7 @@
 #include "core/state.h"
 #include "net/login.h"
 #include "net/publisher.h"
+#include "plugin/messages.h"
 #include "probe/probe.h"
 #include "ui/security_code_dialog.h"
 
@@ -17,12 +18,17 @@ namespace {
 volatile LONG gActiveTicks = 0;
 volatile DWORD gTickThread = 0;
 
+// At most one message per publish: each step that fails ends it.
 void publishStatus() {
     // A login may have taken until quit began; then nothing more goes out.
     if (quitRequested()) return;
-    if (activityHash.empty()) fetchActivityHash();
+    if (activityHash.empty()) {
+        const Outcome fetched = fetchActivityHash();
+        report(ReportedStep::publish, fetched);
+        if (!fetched) return;
+    }
     if (activityHash.empty() || quitRequested()) return;
-    setActivity(composeCurrentStatus(lastTrackFile));
+    report(ReportedStep::publish, setActivity(composeCurrentStatus(lastTrackFile)));
 }
 
 void runTick() {
@@ -44,7 +50,9 @@ void runTick() {
         return;
     }
     if (settings.AuthLogin.empty() || settings.AuthPass.empty()) return;
-    if (logIn(askSecurityCode)) publishStatus();
+    const Outcome loggedIn = logIn(askSecurityCode);
+    report(ReportedStep::logIn, loggedIn);
+    if (loggedIn) publishStatus();
 }
 
 BOOL CALLBACK closeWindow(HWND window, LPARAM) {
