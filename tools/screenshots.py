@@ -2,7 +2,7 @@
 """Pictures of the plugin's windows for the documentation: the settings window in
 both sign-in modes and the security-code window, each saved as a PNG.
 
-    python3 tools/screenshots.py [--build build/win32] [--out docs/images]
+    PYTHONPATH=tools python3 tools/screenshots.py [--build build/win32] [--out docs/images]
 
 Starts its own Wine session on a virtual screen, a service stand-in that asks for a
 security code, and the player stand-in with the shipped plugin; captures each window
