@@ -35,39 +35,59 @@ def code(cell):
     return cell[1:-1] if cell.startswith("`") and cell.endswith("`") else cell
 
 
-def id3v2(artist, title):
+def parts(cell):
+    """"artist / title / album / year" with any trailing parts left out; "—" is none."""
+    return [] if cell == NONE else [p.strip() for p in cell.split("/")]
+
+
+def id3v2(values):
+    """An ID3v2.3 tag, or ID3v2.4 with TDRC when the year is a whole date."""
+    year = values[3] if len(values) > 3 else NONE
+    version = 4 if len(year) > 4 else 3
     frames = b""
-    for frame_id, text in (("TPE1", artist), ("TIT2", title)):
+    for frame_id, text in zip(("TPE1", "TIT2", "TALB", "TYER" if version == 3 else "TDRC"),
+                              values):
+        if text == NONE:
+            continue
         data = b"\x00" + text.encode("latin-1")
-        frames += frame_id.encode() + struct.pack(">I", len(data)) + b"\x00\x00" + data
+        size = len(data)
+        size_bytes = (bytes([(size >> 21) & 0x7F, (size >> 14) & 0x7F, (size >> 7) & 0x7F,
+                             size & 0x7F]) if version == 4 else struct.pack(">I", size))
+        frames += frame_id.encode() + size_bytes + b"\x00\x00" + data
     size = len(frames)
     syncsafe = bytes([(size >> 21) & 0x7F, (size >> 14) & 0x7F, (size >> 7) & 0x7F, size & 0x7F])
-    return b"ID3\x03\x00\x00" + syncsafe + frames
+    return b"ID3" + bytes([version, 0, 0]) + syncsafe + frames
 
 
-def id3v1(artist, title):
-    def field(text, size):
+def id3v1(values):
+    def field(index, size):
+        text = values[index] if len(values) > index and values[index] != NONE else ""
         return text.encode("latin-1")[:size].ljust(size, b"\x00")
-    return b"TAG" + field(title, 30) + field(artist, 30) + bytes(30 + 4 + 30) + b"\xff"
+    return b"TAG" + field(1, 30) + field(0, 30) + field(2, 30) + field(3, 4) + bytes(30) + b"\xff"
 
 
 def make_track(folder, row):
-    name, v2, v1 = code(row[1]), row[2], row[3]
-    data = bytes(1024)  # stands in for the audio
-    if v2 != NONE:
-        data = id3v2(*[p.strip() for p in v2.split("/")]) + data
-    if v1 != NONE:
-        data = data + id3v1(*[p.strip() for p in v1.split("/")])
-    path = folder / name
-    path.write_bytes(data)
+    name, v2, v1, winamp = code(row[1]), parts(row[2]), parts(row[3]), parts(row[4])
     options = []
-    if row[4] != NONE:
-        options += ["--title", row[4]]
-    player = [p.strip() for p in row[5].split(",")]
+    for field, value in zip(("artist", "title", "album", "year"), winamp):
+        if value != NONE:
+            options += ["--winamp", "%s=%s" % (field, value)]
+    if row[5] != NONE:
+        options += ["--title", row[5]]
+    player = [p.strip() for p in row[6].split(",")]
     for flag, value in zip(("--state", "--length", "--bitrate", "--samplerate", "--channels"),
                            player):
         if value != NONE:
             options += [flag, value]
+    if "://" in name:
+        return name, options  # a stream: nothing to write
+    data = bytes(1024)  # stands in for the audio
+    if v2:
+        data = id3v2(v2) + data
+    if v1:
+        data = data + id3v1(v1)
+    path = folder / name
+    path.write_bytes(data)
     return path, options
 
 
