@@ -102,35 +102,32 @@ std::wstring compose(const std::wstring& statusMask, const std::wstring& filePat
         return value;
     };
 
-    struct Placeholder {
-        const wchar_t* name;
-        std::function<std::wstring()> value;
-    };
-    auto player8 = [](const std::function<std::string()>& value) {
-        return [&value] { return widen(ask(value)); };
-    };
-    const Placeholder placeholders[] = {
-        {L"%artist%", [&] { return artist; }},
-        {L"%title%", [&] { return title; }},
-        {L"%length%", player8(player.lengthText)},
-        {L"%bitrate%", player8(player.bitrateText)},
-        {L"%samplerate%", player8(player.sampleRateText)},
-        {L"%channels%", player8(player.channelsText)},
-        {L"%curstate%", player8(player.playStateText)},
-        {L"%album%",
-         [&] { return tagValue(&TrackTags::album, &TrackTags::albumSource, L"album", sources.album); }},
-        {L"%year%",
-         [&] {
-             // "2019-05-01" from any source shows as "2019".
-             return tagValue(&TrackTags::year, &TrackTags::yearSource, L"year", sources.year)
-                 .substr(0, 4);
-         }},
-    };
-    // Each step sees the text left by the one before, so a value holding a later
-    // placeholder gets it replaced too.
-    for (const Placeholder& p : placeholders) {
-        if (text.find(p.name) == std::wstring::npos) continue;
-        text = replaceText(text, p.name, p.value(), false);
+    // Replaced in this order. Each step sees the text left by the one before, so a
+    // value holding a later placeholder gets it replaced too.
+    static const wchar_t* const kPlaceholders[] = {
+        L"%artist%",   L"%title%",    L"%length%", L"%bitrate%", L"%samplerate%",
+        L"%channels%", L"%curstate%", L"%album%",  L"%year%"};
+    for (size_t i = 0; i < sizeof kPlaceholders / sizeof kPlaceholders[0]; ++i) {
+        if (text.find(kPlaceholders[i]) == std::wstring::npos) continue;
+        std::wstring value;
+        switch (i) {
+            case 0: value = artist; break;
+            case 1: value = title; break;
+            case 2: value = widen(ask(player.lengthText)); break;
+            case 3: value = widen(ask(player.bitrateText)); break;
+            case 4: value = widen(ask(player.sampleRateText)); break;
+            case 5: value = widen(ask(player.channelsText)); break;
+            case 6: value = widen(ask(player.playStateText)); break;
+            case 7:
+                value = tagValue(&TrackTags::album, &TrackTags::albumSource, L"album",
+                                 sources.album);
+                break;
+            default:
+                // "2019-05-01" from any source shows as "2019".
+                value = tagValue(&TrackTags::year, &TrackTags::yearSource, L"year", sources.year)
+                            .substr(0, 4);
+        }
+        text = replaceText(text, kPlaceholders[i], value, false);
     }
     return text;
 }
