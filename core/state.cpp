@@ -16,6 +16,7 @@ struct Event {
 std::atomic<bool> settingsDialogOpen{false};
 std::atomic<bool> securityCodePending{false};
 std::wstring lastTrackFile;
+std::wstring lastStreamTitle;
 std::string lastPlayState;
 std::string activityHash;
 

@@ -15,6 +15,7 @@ extern std::atomic<bool> securityCodePending;  // timer thread writes
 // Touched by the tick on the timer thread; by init before the timer starts and by
 // quit after it has stopped.
 extern std::wstring lastTrackFile;  // the current entry's full path
+extern std::wstring lastStreamTitle;  // for a stream, its playlist title; else empty
 extern std::string lastPlayState;
 extern std::string activityHash;
 

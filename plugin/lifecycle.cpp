@@ -22,6 +22,7 @@ int init() {
         settingsDialogOpen = false;
         activityHash.clear();
         lastTrackFile.clear();
+        lastStreamTitle.clear();
         editSettings([](Settings& s) { s.NoLogin = false; });
         loadSettings();
         gTimerId = startUpdateTimer();

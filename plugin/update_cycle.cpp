@@ -28,19 +28,23 @@ void publishStatus() {
         if (!fetched) return;
     }
     if (activityHash.empty() || quitRequested()) return;
-    report(ReportedStep::publish, setActivity(composeCurrentStatus(lastTrackFile)));
+    report(ReportedStep::publish, setActivity(composeCurrentStatus(lastTrackFile, lastStreamTitle)));
 }
 
 void runTick() {
     if (!publishingEnabled() || settingsDialogOpen || securityCodePending) return;
 
     // The whole wide path: the same name in two folders, or two names the code page
-    // spells alike, are different tracks.
-    std::wstring filePath = currentFilePath();
+    // spells alike, are different tracks. A stream's song is its playlist title.
+    PlayingEntry entry = currentEntry(lastTrackFile, lastStreamTitle);
     std::string state = playStateText();
-    if (filePath == lastTrackFile && state == lastPlayState) return;
+    if (entry.waiting) return;
+    if (entry.path == lastTrackFile && entry.streamTitle == lastStreamTitle &&
+        state == lastPlayState)
+        return;
     // Remembered before any request: a failure is not retried until the next change.
-    lastTrackFile = filePath;
+    lastTrackFile = entry.path;
+    lastStreamTitle = entry.streamTitle;
     lastPlayState = state;
 
     const Settings settings = currentSettings();

@@ -2,6 +2,7 @@
 
 #include "common/platform.h"
 #include "common/text.h"
+#include "probe/playing_entry.h"
 #include "probe/words.h"
 #include "tags/track_tags.h"
 
@@ -29,13 +30,31 @@ Text ask(const std::function<Text()>& value) {
     return value ? value() : Text();
 }
 
+bool maskShows(const std::wstring& text, const wchar_t* placeholder) {
+    return text.find(placeholder) != std::wstring::npos;
+}
+
 std::wstring compose(const std::wstring& statusMask, const std::wstring& filePath,
                      const PlayerValues& player, ValueSources& sources) {
+    sources = ValueSources();
     std::wstring text = extractBetween(statusMask, L"mask", L"{", L"}").value_or(statusMask);
 
     const std::wstring fileName = withoutFolder(filePath);
+    // A stream's playlist title is its song; Winamp's file info and tags would not follow it.
+    const bool stream = isStream(filePath);
+    const bool mp3 = !stream && isMp3Name(fileName);
+    // Album and year frames are read only for a mask that shows them; a value that brings
+    // either placeholder in later has them read then.
+    bool tagsWithAlbumAndYear = maskShows(text, L"%album%") || maskShows(text, L"%year%");
     TrackTags tags;
-    if (isMp3Name(fileName)) tags = readTrackTags(filePath);
+    if (mp3) tags = readTrackTags(filePath, tagsWithAlbumAndYear);
+
+    // Winamp is asked at most once per field, only for a file and only for what the
+    // tags leave empty.
+    auto fromWinamp = [&](const wchar_t* field, std::wstring& value, std::string& source) {
+        if (stream || !value.empty() || !player.fileInfo) return;
+        if (!(value = player.fileInfo(filePath, field)).empty()) source = "Winamp";
+    };
 
     // The playlist title is asked for at most once, and only when the tags leave a gap.
     bool haveTitle = false;
@@ -49,6 +68,7 @@ std::wstring compose(const std::wstring& statusMask, const std::wstring& filePat
     sources.artist = tags.artistSource;
     sources.title = tags.titleSource;
     std::wstring artist = tags.artist;
+    fromWinamp(L"artist", artist, sources.artist);
     if (artist.empty() && !(artist = artistFromName(currentTitle())).empty())
         sources.artist = "playlist title";
     if (artist.empty() && !(artist = artistFromName(fileName)).empty()) sources.artist = "file name";
@@ -58,6 +78,7 @@ std::wstring compose(const std::wstring& statusMask, const std::wstring& filePat
     }
 
     std::wstring title = tags.title;
+    fromWinamp(L"title", title, sources.title);
     if (title.empty() && !(title = titleFromName(currentTitle())).empty())
         sources.title = "playlist title";
     if (title.empty() && !(title = titleFromName(fileName)).empty()) sources.title = "file name";
@@ -66,27 +87,46 @@ std::wstring compose(const std::wstring& statusMask, const std::wstring& filePat
         sources.title = "the file name as it is";
     }
 
-    struct Placeholder {
-        const wchar_t* name;
-        std::function<std::wstring()> value;
+    // Album and year: the tags, then Winamp; empty when neither has one.
+    auto tagValue = [&](std::wstring TrackTags::*field, const char* TrackTags::*source,
+                        const wchar_t* winampField, std::string& explained) {
+        if (mp3 && !tagsWithAlbumAndYear) {
+            tags = readTrackTags(filePath, true);
+            tagsWithAlbumAndYear = true;
+        }
+        std::wstring value = tags.*field;
+        explained = tags.*source;
+        fromWinamp(winampField, value, explained);
+        if (value.empty()) explained = "none";
+        return value;
     };
-    auto player8 = [](const std::function<std::string()>& value) {
-        return [&value] { return widen(ask(value)); };
-    };
-    const Placeholder placeholders[] = {
-        {L"%artist%", [&] { return artist; }},
-        {L"%title%", [&] { return title; }},
-        {L"%length%", player8(player.lengthText)},
-        {L"%bitrate%", player8(player.bitrateText)},
-        {L"%samplerate%", player8(player.sampleRateText)},
-        {L"%channels%", player8(player.channelsText)},
-        {L"%curstate%", player8(player.playStateText)},
-    };
-    // Each step sees the text left by the one before, so a value holding a later
-    // placeholder gets it replaced too.
-    for (const Placeholder& p : placeholders) {
-        if (text.find(p.name) == std::wstring::npos) continue;
-        text = replaceText(text, p.name, p.value(), false);
+
+    // Replaced in this order. Each step sees the text left by the one before, so a
+    // value holding a later placeholder gets it replaced too.
+    static const wchar_t* const kPlaceholders[] = {
+        L"%artist%",   L"%title%",    L"%length%", L"%bitrate%", L"%samplerate%",
+        L"%channels%", L"%curstate%", L"%album%",  L"%year%"};
+    for (size_t i = 0; i < sizeof kPlaceholders / sizeof kPlaceholders[0]; ++i) {
+        if (text.find(kPlaceholders[i]) == std::wstring::npos) continue;
+        std::wstring value;
+        switch (i) {
+            case 0: value = artist; break;
+            case 1: value = title; break;
+            case 2: value = widen(ask(player.lengthText)); break;
+            case 3: value = widen(ask(player.bitrateText)); break;
+            case 4: value = widen(ask(player.sampleRateText)); break;
+            case 5: value = widen(ask(player.channelsText)); break;
+            case 6: value = widen(ask(player.playStateText)); break;
+            case 7:
+                value = tagValue(&TrackTags::album, &TrackTags::albumSource, L"album",
+                                 sources.album);
+                break;
+            default:
+                // "2019-05-01" from any source shows as "2019".
+                value = tagValue(&TrackTags::year, &TrackTags::yearSource, L"year", sources.year)
+                            .substr(0, 4);
+        }
+        text = replaceText(text, kPlaceholders[i], value, false);
     }
     return text;
 }

@@ -13,17 +13,23 @@ struct PlayerValues {
     std::function<std::wstring()> currentTitle;
     std::function<std::string()> lengthText, bitrateText, sampleRateText, channelsText,
         playStateText;
+    // Winamp's own answer for a field ("artist", "title", "album", "year") of the entry
+    // at `path`, from the input plugin that plays it; empty when it has none.
+    std::function<std::wstring(const std::wstring& path, const wchar_t* field)> fileInfo;
 };
 
-// Where the artist and the title of a composition came from, in words (for example
-// "ID3v2 TPE1", "ID3v1", "playlist title", "file name"), for people trying masks out.
+// Where each value of a composition came from, in words (for example "ID3v2 TPE1",
+// "ID3v1", "Winamp", "playlist title", "file name"), for people trying masks out. Album
+// and year are "" when their placeholders do not occur, "none" when no source has one.
 struct ValueSources {
-    std::string artist, title;
+    std::string artist, title, album, year;
 };
 
-// filePath: the current entry's full path, as stored for the change test. The tag readers
-// open it; its name (after the last ":", "\" or "/") serves the ".MP3" test and the name
-// fallbacks. Never throws; an empty result is not published.
+// filePath: the current entry's full path, as stored for the change test. For a file the
+// tag readers open it (an ".MP3" name) and Winamp is asked for what the tags leave
+// empty (every other name); a stream (see isStream) has only its playlist title. Its
+// name (after the last ":", "\" or "/") serves the ".MP3" test and the name fallbacks.
+// Never throws; an empty result is not published.
 std::wstring composeStatus(const std::wstring& statusMask, const std::wstring& filePath,
                            const PlayerValues& player, ValueSources* sources = nullptr);
 

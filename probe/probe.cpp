@@ -24,7 +24,18 @@ enum Query : LPARAM {
     kOutputTime = 105,
     kInfo = 126,
     kIsPlaying = 104,
+    kExtendedFileInfoWide = 3026,
 };
+
+// The wParam of the extended file-info query, laid out as Winamp expects it.
+struct ExtendedFileInfoWide {
+    const wchar_t* filename;
+    const wchar_t* metadata;
+    wchar_t* ret;
+    size_t retlen;  // in wide characters
+};
+
+const size_t kFileInfoUnits = 512;
 
 const size_t kNameUnits = 260;
 
@@ -87,6 +98,27 @@ std::string numberText(WPARAM which) {
 std::wstring currentFilePath() { return entryText(kEntryFileWide, kEntryFile); }
 std::wstring currentTitle() { return withoutFolder(entryText(kEntryTitleWide, kEntryTitle)); }
 
+PlayingEntry currentEntry(const std::wstring& lastPath, const std::wstring& lastStreamTitle) {
+    std::wstring path = currentFilePath();
+    if (!isStream(path)) return resolveEntry(path, std::wstring(), lastPath, lastStreamTitle);
+    return resolveEntry(path, entryText(kEntryTitleWide, kEntryTitle), lastPath, lastStreamTitle);
+}
+
+std::wstring winampFileInfo(const std::wstring& path, const wchar_t* field) {
+    HWND window = winampWindow();
+    if (!window) return std::wstring();
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId != GetCurrentProcessId()) return std::wstring();
+    // A Winamp that predates the query leaves the buffer alone, whatever it answers, so
+    // only a text put into the buffer counts.
+    wchar_t buffer[kFileInfoUnits];
+    buffer[0] = L'\0';
+    ExtendedFileInfoWide info = {path.c_str(), field, buffer, kFileInfoUnits};
+    ask(window, reinterpret_cast<WPARAM>(&info), kExtendedFileInfoWide);
+    return answeredText(buffer, kFileInfoUnits);
+}
+
 std::string lengthText() {
     HWND window = winampWindow();
     if (!window) return "--:--";
@@ -115,9 +147,10 @@ std::string localWord(const std::wstring& key, const std::string& fallback) {
     return word;
 }
 
-std::wstring composeCurrentStatus(const std::wstring& filePath) {
-    PlayerValues player{currentTitle, lengthText, bitrateText, sampleRateText, channelsText,
-                        playStateText};
+std::wstring composeCurrentStatus(const std::wstring& filePath, const std::wstring& streamTitle) {
+    PlayerValues player{currentTitle, lengthText,   bitrateText,    sampleRateText,
+                        channelsText, playStateText, winampFileInfo};
+    if (isStream(filePath)) player.currentTitle = [&] { return withoutFolder(streamTitle); };
     return composeStatus(currentSettings().StatusMask, filePath, player);
 }
 

@@ -4,12 +4,24 @@
 
 #include <string>
 
+#include "probe/playing_entry.h"
+
 namespace nimbo {
 
 // The current entry's full path and its playlist title (cut after its last ":", "\" or
 // "/"), asked as wide texts where Winamp knows the wide queries, else through the code page.
 std::wstring currentFilePath();
 std::wstring currentTitle();
+
+// The current entry for the change test: its path and, for a stream only, its playlist
+// title (uncut), resolved against what the last change remembered (see resolveEntry).
+// A file entry costs the path query alone; a stream one more title query.
+PlayingEntry currentEntry(const std::wstring& lastPath, const std::wstring& lastStreamTitle);
+
+// Winamp's answer to its extended file-info query (WM_USER, 3026) for `field` of the
+// file at `path`; empty when it has none, does not know the query, or its main window
+// belongs to another process (the query hands over this process's addresses).
+std::wstring winampFileInfo(const std::wstring& path, const wchar_t* field);
 std::string lengthText();
 std::string bitrateText();
 std::string sampleRateText();
@@ -24,7 +36,9 @@ std::string localWord(const std::wstring& key, const std::string& fallback);
 namespace nimbo {
 
 // The status text for the current entry, composed from the StatusMask setting with
-// the live player values (asked only for placeholders that occur).
-std::wstring composeCurrentStatus(const std::wstring& filePath);
+// the live player values (asked only for placeholders that occur). A stream's title is
+// the one its change test saw, so a later passing note never reaches the status.
+std::wstring composeCurrentStatus(const std::wstring& filePath,
+                                  const std::wstring& streamTitle = std::wstring());
 
 }  // namespace nimbo

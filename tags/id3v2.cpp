@@ -387,22 +387,26 @@ bool TID3v2::load(ReadOnlyFile& file, int64_t fileSize, Fields fields) {
         tagSize = tag.size;
         if (version < 2 || version > 4 || tagSize <= 0) return true;
 
-        const uint32_t nameSlots =
+        uint32_t wanted =
             (1u << kTitle) | (1u << kGroup) | (1u << kArtist) | (1u << kOriginalArtist);
+        if (fields == Fields::withAlbumAndYear)
+            wanted |= (1u << kAlbum) | (1u << kOriginalAlbum) | (1u << kYear) |
+                      (1u << kRecordingTime);
         const bool all = fields == Fields::all;
         Slots slots;
-        walkFrames(window, fileSize, tag, all ? ~0u : nameSlots, slots);
+        walkFrames(window, fileSize, tag, all ? ~0u : wanted, slots);
 
         title = firstNonEmpty(slots, kTitle, kGroup);
         artist = firstNonEmpty(slots, kArtist, kOriginalArtist);
-        if (!all) return true;
+        if (fields == Fields::artistAndTitle) return true;
         album = firstNonEmpty(slots, kAlbum, kOriginalAlbum);
+        year = id3v2::frameText(slots[kYear]);
+        if (year.empty()) year = id3v2::frameText(slots[kRecordingTime]).substr(0, 4);
+        if (!all) return true;
         trackText = id3v2::frameText(slots[kTrack]);
         int32_t number = 0;
         if (!id3v2::parseInt32(trackText.substr(0, trackText.find(L'/')), number)) number = 0;
         track = static_cast<uint16_t>(number & 0xFFFF);
-        year = id3v2::frameText(slots[kYear]);
-        if (year.empty()) year = id3v2::frameText(slots[kRecordingTime]).substr(0, 4);
         genre = id3v2::frameText(slots[kGenre]);
         const size_t close = genre.rfind(L')');
         if (close != std::wstring::npos) genre.erase(0, close + 1);  // "(17)Rock" -> "Rock"

@@ -37,8 +37,9 @@ class TID3v2 {
     bool load(const std::string& fileName);  // 8-bit path, system code page
     // The same on a file the caller opened (standing at its start) and its size, so
     // that one opening serves both tag versions. With Fields::artistAndTitle only
-    // those two are read (the other fields stay empty): what the status needs.
-    enum class Fields { all, artistAndTitle };
+    // those two are read (the other fields stay empty): what the status needs; with
+    // Fields::withAlbumAndYear also album and year, for a mask that shows them.
+    enum class Fields { all, artistAndTitle, withAlbumAndYear };
     bool load(ReadOnlyFile& file, int64_t fileSize, Fields fields = Fields::all);
 };
 

@@ -6,7 +6,23 @@
 
 namespace nimbo {
 
-TrackTags readTrackTags(const std::wstring& path) {
+namespace {
+
+// Takes the ID3v2 text, else the ID3v1 one, naming where it came from.
+void pick(std::wstring& out, const char*& source, const std::wstring& v2, const char* v2Source,
+          const std::string& v1) {
+    if (!v2.empty()) {
+        out = v2;
+        source = v2Source;
+    } else if (!v1.empty()) {
+        out = widen(v1);
+        source = "ID3v1";
+    }
+}
+
+}  // namespace
+
+TrackTags readTrackTags(const std::wstring& path, bool withAlbumAndYear) {
     TrackTags tags;
     try {
         ReadOnlyFile file(path);
@@ -14,23 +30,23 @@ TrackTags readTrackTags(const std::wstring& path) {
         if (!file.isOpen() || !file.size(fileSize)) return tags;
         TID3v2 v2;
         TID3v1 v1;
-        v2.load(file, fileSize, TID3v2::Fields::artistAndTitle);
-        if (v2.artist.empty() || v2.title.empty()) v1.load(file, fileSize);
+        v2.load(file, fileSize,
+                withAlbumAndYear ? TID3v2::Fields::withAlbumAndYear
+                                 : TID3v2::Fields::artistAndTitle);
+        bool gap = v2.artist.empty() || v2.title.empty();
+        if (withAlbumAndYear) gap = gap || v2.album.empty() || v2.year.empty();
+        if (gap) v1.load(file, fileSize);
         const bool legacy = v2.version == 2;
-        if (!v2.artist.empty()) {
-            tags.artist = v2.artist;
-            tags.artistSource = legacy ? "ID3v2 TP1" : "ID3v2 TPE1";
-        } else if (!v1.artist.empty()) {
-            tags.artist = widen(v1.artist);
-            tags.artistSource = "ID3v1";
-        }
-        if (!v2.title.empty()) {
-            tags.title = v2.title;
-            tags.titleSource = legacy ? "ID3v2 TT2" : "ID3v2 TIT2";
-        } else if (!v1.title.empty()) {
-            tags.title = widen(v1.title);
-            tags.titleSource = "ID3v1";
-        }
+        pick(tags.artist, tags.artistSource, v2.artist, legacy ? "ID3v2 TP1" : "ID3v2 TPE1",
+             v1.artist);
+        pick(tags.title, tags.titleSource, v2.title, legacy ? "ID3v2 TT2" : "ID3v2 TIT2",
+             v1.title);
+        if (!withAlbumAndYear) return tags;
+        pick(tags.album, tags.albumSource, v2.album, legacy ? "ID3v2 TAL" : "ID3v2 TALB",
+             v1.album);
+        pick(tags.year, tags.yearSource, v2.year.substr(0, 4),
+             legacy ? "ID3v2 TYE" : "ID3v2 TYER or TDRC", v1.year);
+        tags.year = tags.year.substr(0, 4);
     } catch (...) {
         // Out of memory: no tag texts this time.
         tags = TrackTags();

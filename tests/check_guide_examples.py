@@ -35,25 +35,46 @@ def code(cell):
     return cell[1:-1] if cell.startswith("`") and cell.endswith("`") else cell
 
 
+def parts(cell):
+    """"artist / title / album / year" with any trailing parts left out; "—" is none."""
+    return [] if cell == NONE else [p.strip() for p in cell.split("/")]
+
+
+def tag_v2(values):
+    """An ID3v2.3 tag, or ID3v2.4 with TDRC when the year is a whole date."""
+    year = values[3] if len(values) > 3 else NONE
+    version = 4 if len(year) > 4 else 3
+    ids = ("TPE1", "TIT2", "TALB", "TYER" if version == 3 else "TDRC")
+    return id3v2([(i, text) for i, text in zip(ids, values) if text != NONE], version=version)
+
+
+def tag_v1(values):
+    fields = dict((k, v) for k, v in zip(("artist", "title", "album", "year"), values) if v != NONE)
+    return id3v1(**fields)
+
+
 def make_track(folder, row):
-    name, v2, v1 = code(row[1]), row[2], row[3]
-    data = bytes(1024)  # stands in for the audio
-    if v2 != NONE:
-        artist, title = [p.strip() for p in v2.split("/")]
-        data = id3v2([("TPE1", artist), ("TIT2", title)]) + data
-    if v1 != NONE:
-        artist, title = [p.strip() for p in v1.split("/")]
-        data = data + id3v1(title=title, artist=artist)
-    path = folder / name
-    path.write_bytes(data)
+    name, v2, v1, winamp = code(row[1]), parts(row[2]), parts(row[3]), parts(row[4])
     options = []
-    if row[4] != NONE:
-        options += ["--title", row[4]]
-    player = [p.strip() for p in row[5].split(",")]
+    for field, value in zip(("artist", "title", "album", "year"), winamp):
+        if value != NONE:
+            options += ["--winamp", "%s=%s" % (field, value)]
+    if row[5] != NONE:
+        options += ["--title", row[5]]
+    player = [p.strip() for p in row[6].split(",")]
     for flag, value in zip(("--state", "--length", "--bitrate", "--samplerate", "--channels"),
                            player):
         if value != NONE:
             options += [flag, value]
+    if "://" in name:
+        return name, options  # a stream: nothing to write
+    data = bytes(1024)  # stands in for the audio
+    if v2:
+        data = tag_v2(v2) + data
+    if v1:
+        data = data + tag_v1(v1)
+    path = folder / name
+    path.write_bytes(data)
     return path, options
 
 

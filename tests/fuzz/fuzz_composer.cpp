@@ -39,8 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!fuzz::writeScratch(data + fileAt, size - fileAt)) return 0;
 
     nimbo::setAnsiCodePage(control & 1 ? 1251 : 1252);
-    // Control bit 1: the fixed mask that shows the tags' texts.
-    if (control & 2) mask = L"%artist%|%title%";
+    // Control bit 1: the fixed mask that shows the tags' texts; bit 2 adds album and year.
+    if (control & 2) mask = control & 4 ? L"%artist%|%title%|%album%|%year%" : L"%artist%|%title%";
     nimbo::PlayerValues player;
     player.currentTitle = [] { return std::wstring(L"Band - Song"); };
     player.lengthText = [] { return std::string("03:25"); };
@@ -48,6 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     player.sampleRateText = [] { return std::string("44"); };
     player.channelsText = [] { return std::string("2"); };
     player.playStateText = [] { return std::string("playing"); };
+    // Winamp's answers fill only what the tags leave empty.
+    player.fileInfo = [](const std::wstring&, const wchar_t* field) { return std::wstring(field); };
 
     const std::string path = fuzz::scratchPath();
     const int before = nimbo::openFileCount();

@@ -4,9 +4,11 @@
 #include <filesystem>
 #include <map>
 #include <stdexcept>
+#include <vector>
 
 #include "common/platform.h"
 #include "probe/composer.h"
+#include "probe/playing_entry.h"
 #include "tag_builders.h"
 
 using namespace nimbo;
@@ -28,6 +30,7 @@ const wchar_t kDefaultMask[] =
 // A player whose answers are fixed and whose questions are counted.
 struct FakePlayer {
     std::wstring title = L"";
+    std::map<std::wstring, std::wstring> winamp;  // its file-info answers, by field
     std::map<std::string, int> asked;
 
     PlayerValues values() {
@@ -47,6 +50,11 @@ struct FakePlayer {
         v.sampleRateText = answer("samplerate", "44");
         v.channelsText = answer("channels", "2");
         v.playStateText = answer("state", "playing");
+        v.fileInfo = [this](const std::wstring&, const wchar_t* field) {
+            ++asked["winamp " + std::string(field, field + wcslen(field))];
+            auto found = winamp.find(field);
+            return found == winamp.end() ? std::wstring() : found->second;
+        };
         return v;
     }
 };
@@ -106,12 +114,23 @@ TEST(ComposeStatus, ArtistAndTitleSources) {
     dir.write("v1title.Mp3", tagFile("V2 Artist", "", "", "V1 Title"));
     dir.write("tagged.ogg", tagFile("V2 Artist", "V2 Title", "V1 Artist", "V1 Title"));
     dir.write("untagged.mp3", std::string(300, '\xFF'));
+    dir.write("noTitle.mp3", tagFile("V2 Artist", "", "", ""));
+    const std::map<std::wstring, std::wstring> flac = {{L"artist", L"W Artist"}, {L"title", L"W Title"}};
     struct Case {
         const char* name;
         std::string fileName;
         std::wstring playlistTitle;
         const wchar_t* expected;  // "%artist%|%title%"
+        std::map<std::wstring, std::wstring> winamp;
     } cases[] = {
+        {"Winamp before the playlist title", "01.flac", L"Track 01", L"W Artist|W Title", flac},
+        {"Winamp fills what the tags leave empty", "noTitle.mp3", L"PL - T", L"V2 Artist|W Title",
+         flac},
+        {"ID3v1 before Winamp", "v1title.Mp3", L"PL - T", L"V2 Artist|V1 Title", flac},
+        {"tags beat Winamp", "both.mp3", L"PL - T", L"V2 Artist|V2 Title", flac},
+        {"Winamp knows one field", "x.opus", L"PL - T", L"PL|T2", {{L"artist", L""}, {L"title", L"T2"}}},
+        {"a stream: its playlist title, never Winamp", "http://radio.example:8000/stream",
+         L"Artist Two - Song Two", L"Artist Two|Song Two", flac},
         {"ID3v2 first", "both.mp3", L"PL Artist - PL Title", L"V2 Artist|V2 Title"},
         {"ID3v1 artist, ID3v2 title", "v1artist.MP3", L"PL - T", L"V1 Artist|V2 Title"},
         {"ID3v2 artist, ID3v1 title", "v1title.Mp3", L"PL - T", L"V2 Artist|V1 Title"},
@@ -129,9 +148,10 @@ TEST(ComposeStatus, ArtistAndTitleSources) {
         SCOPED_TRACE(c.name);
         FakePlayer player;
         player.title = c.playlistTitle;
-        EXPECT_EQ(composeStatus(L"%artist%|%title%", wide(dir.path() + "/" + c.fileName),
-                                player.values()),
-                  c.expected);
+        player.winamp = c.winamp;
+        const std::string path =
+            c.fileName.find("://") == std::string::npos ? dir.path() + "/" + c.fileName : c.fileName;
+        EXPECT_EQ(composeStatus(L"%artist%|%title%", wide(path), player.values()), c.expected);
     }
 }
 
@@ -155,9 +175,73 @@ TEST(ComposeStatus, ValuesAreFetchedOnlyWhenTheirPlaceholderOccurs) {
     // Tags gave both texts, so the playlist title was never needed.
     EXPECT_EQ(player.asked, (std::map<std::string, int>{{"bitrate", 1}}));
 
+    // Any other file: Winamp once per field, then the playlist title once for both.
     FakePlayer fallback;
-    composeStatus(L"%title%", wide(dir.path() + "/none.ogg"), fallback.values());
-    EXPECT_EQ(fallback.asked, (std::map<std::string, int>{{"title", 1}}));
+    composeStatus(L"%title% %album% %year% %album% %YEAR%", wide(dir.path() + "/none.ogg"),
+                  fallback.values());
+    EXPECT_EQ(fallback.asked, (std::map<std::string, int>{{"title", 1},
+                                                          {"winamp artist", 1},
+                                                          {"winamp title", 1},
+                                                          {"winamp album", 1},
+                                                          {"winamp year", 1}}));
+    // Album and year are not asked for a mask without them, nor anything for a stream.
+    FakePlayer stream;
+    stream.title = L"A - B";
+    EXPECT_EQ(composeStatus(L"%artist% %title%", L"http://radio.example/live.mp3", stream.values()),
+              L"A B");
+    EXPECT_EQ(stream.asked, (std::map<std::string, int>{{"title", 1}}));
+}
+
+// Album and year from each source in turn, each source's gaps filled by the next; the
+// year is its first four characters wherever it comes from.
+TEST(ComposeStatus, AlbumAndYearSources) {
+    ScratchFolder dir;
+    dir.write("v23.mp3", id3v2Tag(3, frame3("TPE1", latin1("A")) + frame3("TALB", latin1("Album 3")) +
+                                          frame3("TYER", latin1("1991"))));
+    dir.write("v24.mp3", id3v2Tag(4, frame4("TALB", "\3Album \xCE\xB1") +
+                                          frame4("TDRC", latin1("2019-05-01"))));
+    dir.write("v22.mp3", id3v2Tag(2, frame2("TAL", latin1("Album 2")) + frame2("TYE", latin1("1977"))));
+    dir.write("v1.mp3", std::string(200, '\xFF') + id3v1Block("T", "A", "V1 Album", "1985"));
+    dir.write("v2album.mp3", id3v2Tag(3, frame3("TALB", latin1("V2 Album"))) + std::string(200, '\xFF') +
+                                 id3v1Block("T", "A", "V1 Album", "1985"));
+    dir.write("bare.mp3", std::string(300, '\xFF'));
+    const std::map<std::wstring, std::wstring> winamp = {{L"album", L"W Album"}, {L"year", L"2001-09-11"}};
+    struct Case {
+        const char* name;
+        std::string fileName;
+        std::map<std::wstring, std::wstring> winamp;
+        const wchar_t* expected;  // "%album%|%year%"
+        const char* albumSource;
+        const char* yearSource;
+    } cases[] = {
+        {"ID3v2.3 TALB and TYER", "v23.mp3", winamp, L"Album 3|1991", "ID3v2 TALB", "ID3v2 TYER or TDRC"},
+        {"ID3v2.4 TDRC cut to the year", "v24.mp3", {}, L"Album \u03B1|2019", "ID3v2 TALB",
+         "ID3v2 TYER or TDRC"},
+        {"ID3v2.2 TAL and TYE", "v22.mp3", {}, L"Album 2|1977", "ID3v2 TAL", "ID3v2 TYE"},
+        {"ID3v1", "v1.mp3", winamp, L"V1 Album|1985", "ID3v1", "ID3v1"},
+        {"ID3v2 album, ID3v1 year", "v2album.mp3", {}, L"V2 Album|1985", "ID3v2 TALB", "ID3v1"},
+        {"untagged MP3: Winamp", "bare.mp3", winamp, L"W Album|2001", "Winamp", "Winamp"},
+        {"other format: Winamp", "x.m4a", winamp, L"W Album|2001", "Winamp", "Winamp"},
+        {"no source: empty", "x.wma", {}, L"|", "none", "none"},
+        {"a stream: empty", "http://radio.example/s", winamp, L"|", "none", "none"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePlayer player;
+        player.winamp = c.winamp;
+        const std::string path =
+            c.fileName.find("://") == std::string::npos ? dir.path() + "/" + c.fileName : c.fileName;
+        ValueSources sources;
+        EXPECT_EQ(composeStatus(L"%album%|%year%", wide(path), player.values(), &sources), c.expected);
+        EXPECT_EQ(sources.album, c.albumSource);
+        EXPECT_EQ(sources.year, c.yearSource);
+    }
+    // Replaced after %curstate%: a title bringing in %year% has it filled, from the tag
+    // read again for it.
+    FakePlayer player;
+    player.title = L"X - %year% %curstate%";
+    EXPECT_EQ(composeStatus(L"%title%", wide(dir.path() + "/v22.mp3"), player.values()),
+              L"1977 playing");
 }
 
 TEST(ComposeStatus, LaterPlaceholdersInsideValuesAreReplaced) {
@@ -257,6 +341,55 @@ TEST(ComposeStatus, MissingOrThrowingPlayerValues) {
     PlayerValues throwing;
     throwing.lengthText = []() -> std::string { throw std::runtime_error("gone"); };
     EXPECT_EQ(composeStatus(L"%length%", L"x.ogg", throwing), L"");
+}
+
+// What the change test compares: a file is its path; a stream also its song, where a
+// passing note is no song.
+TEST(PlayingEntry, FilesAndStreamsAgainstTheLastChange) {
+    const std::wstring radio = L"http://radio.example:8000/stream";
+    struct Case {
+        const char* name;
+        std::wstring path, title, lastPath, lastTitle;
+        std::wstring streamTitle;
+        bool waiting;
+    } cases[] = {
+        {"a file ignores its title", L"C:\\m\\a.flac", L"[Buffering]", L"", L"", L"", false},
+        {"a path without :// is a file", L"radio.example:8000/s", L"A - B", L"", L"", L"", false},
+        {"a stream's song", radio, L"Artist One - Song One", L"", L"", L"Artist One - Song One", false},
+        {"the next song", radio, L"Artist Two - Song Two", radio, L"Artist One - Song One",
+         L"Artist Two - Song Two", false},
+        {"buffering keeps the song", radio, L"[Buffering: 40%] Radio X", radio, L"Artist One - Song One",
+         L"Artist One - Song One", false},
+        {"a new stream still connecting waits", radio, L"[Connecting]", L"C:\\m\\a.flac", L"", L"", true},
+        {"another stream connecting waits", L"mms://other/live", L"[Connecting]", radio, L"A - B", L"",
+         true},
+        {"an open bracket alone is a song", radio, L"[Live - Set", radio, L"A - B", L"[Live - Set", false},
+        {"a bracket later is a song", radio, L"Band - Song [Live]", radio, L"A - B", L"Band - Song [Live]",
+         false},
+        {"an empty title is a song too", radio, L"", radio, L"A - B", L"", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const PlayingEntry entry = resolveEntry(c.path, c.title, c.lastPath, c.lastTitle);
+        EXPECT_EQ(entry.path, c.path);
+        EXPECT_EQ(entry.streamTitle, c.streamTitle);
+        EXPECT_EQ(entry.waiting, c.waiting);
+    }
+}
+
+// The file-info answer: up to its zero, and never past the buffer, whatever it holds.
+TEST(PlayingEntry, AnsweredTextStaysInsideTheBuffer) {
+    const wchar_t buffer[] = {L'a', L'b', L'\0', L'c', L'd', L'e'};
+    struct Case {
+        size_t units;
+        const wchar_t* expected;
+    } cases[] = {{6, L"ab"}, {2, L"ab"}, {1, L"a"}, {0, L""}};
+    for (const Case& c : cases) EXPECT_EQ(answeredText(buffer, c.units), c.expected) << c.units;
+    // Filled to the end with no zero (the vector owns exactly these units): cut there.
+    const std::vector<wchar_t> full(512, L'x');
+    EXPECT_EQ(answeredText(full.data(), full.size()), std::wstring(512, L'x'));
+    const std::vector<wchar_t> untouched(8, L'\0');
+    EXPECT_EQ(answeredText(untouched.data(), untouched.size()), L"");
 }
 
 TEST(NameSplitting, ArtistAndTitleFromName) {

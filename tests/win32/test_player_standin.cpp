@@ -201,7 +201,8 @@ TEST_F(StandInWithoutPlugin, RejectsMalformedCommands) {
         "bogus",          "play 3", "pos x",       "state",         "set volume 3",
         "set length ten", "add",    "add a|b|ten", "addraw a\\xZZ", "add a|b|1|2|3|4|5",
         "sleep -1",       "pause",  "gettext 0x1", "click nothing", "msgbox",
-        "dismiss",        "config", "quit now",    "next",
+        "dismiss",        "config", "quit now",    "next",          "tags 0 artist=A",
+        "retitle 0 X",    "fileinfo all",
     };
     run("clear");
     for (const char* command : bad) {
@@ -212,6 +213,9 @@ TEST_F(StandInWithoutPlugin, RejectsMalformedCommands) {
     // Still answering afterwards.
     run("add C:\\a.mp3");
     EXPECT_NE(0, query(window_, 0, 212));
+    for (const char* command : {"tags 0 =A", "tags 0 artist", "retitle 0", "tags 1 title=T"}) {
+        EXPECT_FALSE(player_.send(command).ok) << command;
+    }
 }
 
 TEST(StandInHost, CallsThePluginOnItsUiThreadInTheHostsOrder) {

@@ -187,8 +187,51 @@ TEST_F(Probe, ComposesFromTheTagsOfAFileInAnotherFolder) {
     DeleteFileW(copy.c_str());
 }
 
-// Runs last: with the stand-in gone every operation gives its fallback.
-TEST_F(Probe, ZZWithoutAWindowEveryTextFallsBack) {
+// Query counts of the stand-in, which answers in another process; so the file-info
+// query, which hands over this process's addresses, is never sent there.
+TEST_F(Probe, ChangeTestEntriesAndTheirCost) {
+    auto queries = [] {
+        Reply reply = player_->send("queries");
+        return reply.lines.empty() ? -1L : std::stol(reply.lines[0].substr(8));
+    };
+    for (const char* wide : {"on", "off"}) {
+        SCOPED_TRACE(wide);
+        run("clear");
+        run(std::string("widequeries ") + wide);
+        run("add C:\\m\\a.flac|[Buffering]|1");
+        run("add http://radio.example:8000/stream|[Buffering: 40%] Radio X|1");
+        run("tags 0 artist=Band|title=Song");
+        run("play 0");
+        long before = queries();
+        PlayingEntry file = currentEntry(L"", L"");
+        // A file: position and path only (and the 8-bit path after a refused wide query).
+        EXPECT_EQ(queries() - before, std::string(wide) == "on" ? 2 : 3);
+        EXPECT_EQ(file.path, L"C:\\m\\a.flac");
+        EXPECT_EQ(file.streamTitle, L"");
+        EXPECT_FALSE(file.waiting);
+
+        run("play 1");
+        PlayingEntry stream = currentEntry(L"", L"");
+        EXPECT_TRUE(stream.waiting);
+        run("retitle 1 AC/DC - Back in Black");
+        before = queries();
+        stream = currentEntry(stream.path, L"");
+        // One more position and title query; the title uncut.
+        EXPECT_EQ(queries() - before, std::string(wide) == "on" ? 4 : 6);
+        EXPECT_EQ(stream.path, L"http://radio.example:8000/stream");
+        EXPECT_EQ(stream.streamTitle, L"AC/DC - Back in Black");
+        run("retitle 1 [Buffering: 10%]");
+        EXPECT_EQ(currentEntry(stream.path, stream.streamTitle).streamTitle, L"AC/DC - Back in Black");
+    }
+    EXPECT_EQ(winampFileInfo(L"C:\\m\\a.flac", L"artist"), L"");
+    Reply asked = player_->send("infoqueries");
+    ASSERT_TRUE(asked.ok);
+    EXPECT_EQ(asked.lines, std::vector<std::string>{"infoqueries 0"});
+}
+
+// With the stand-in gone every operation gives its fallback; a fresh stand-in follows
+// for whatever test runs next.
+TEST_F(Probe, WithoutAWindowEveryTextFallsBack) {
     run("exit");
     DWORD code = 0;
     ASSERT_TRUE(player_->exitCode(10000, code));
@@ -200,4 +243,12 @@ TEST_F(Probe, ZZWithoutAWindowEveryTextFallsBack) {
     EXPECT_EQ(sampleRateText(), "-");
     EXPECT_EQ(channelsText(), "-");
     EXPECT_EQ(playStateText(), "-");
+    EXPECT_EQ(currentEntry(L"x", L"y").path, L"");
+    EXPECT_EQ(winampFileInfo(L"x.flac", L"title"), L"");
+
+    delete player_;
+    player_ = new StandIn();
+    std::string ready;
+    started_ = player_->start(host_->exe(), L"--no-plugin", ready);
+    ASSERT_TRUE(started_);
 }

@@ -80,9 +80,61 @@ bool cmdWideQueries(const std::string& rest, Command& command) {
     return true;
 }
 
+// "tags <index> field=value|...": the texts query 3026 gives for that entry's path.
+bool cmdTags(const std::string& rest, Command& command) {
+    const size_t space = rest.find(' ');
+    long long index = 0;
+    Model& m = app().model;
+    if (!intArg(rest.substr(0, space), 0, kIntMax, index) || size_t(index) >= m.playlist.size())
+        return fail(command, "usage: tags <index> field=value|...");
+    std::map<std::wstring, std::wstring>& table = m.fileInfo.tables[m.playlist[size_t(index)].widePath];
+    table.clear();
+    if (space == std::string::npos) return true;
+    for (const std::string& pair : splitText(rest.substr(space + 1), '|')) {
+        const size_t equals = pair.find('=');
+        if (equals == std::string::npos || equals == 0) return fail(command, "bad tag " + pair);
+        table[fromUtf8(pair.substr(0, equals))] = fromUtf8(pair.substr(equals + 1));
+    }
+    return true;
+}
+
+bool cmdFileInfo(const std::string& rest, Command& command) {
+    const std::map<std::string, FileInfoMode> modes = {{"tags", FileInfoMode::tags},
+                                                       {"none", FileInfoMode::none},
+                                                       {"unterminated", FileInfoMode::unterminated}};
+    auto mode = modes.find(rest);
+    if (mode == modes.end()) return fail(command, "usage: fileinfo tags|none|unterminated");
+    app().model.fileInfo.mode = mode->second;
+    return true;
+}
+
+bool cmdInfoQueries(const std::string&, Command& command) {
+    std::vector<std::wstring>& asked = app().model.fileInfo.asked;
+    command.output.push_back("infoqueries " + std::to_string(asked.size()));
+    for (const std::wstring& query : asked) command.output.push_back("asked " + escapeField(toUtf8(query)));
+    asked.clear();
+    return true;
+}
+
+// "retitle <index> <title>": a stream moving to its next song keeps path and state.
+bool cmdRetitle(const std::string& rest, Command& command) {
+    const size_t space = rest.find(' ');
+    long long index = 0;
+    Model& m = app().model;
+    if (space == std::string::npos || !intArg(rest.substr(0, space), 0, kIntMax, index) ||
+        size_t(index) >= m.playlist.size())
+        return fail(command, "usage: retitle <index> <title>");
+    Entry& entry = m.playlist[size_t(index)];
+    entry.wideTitle = fromUtf8(rest.substr(space + 1));
+    entry.title = toAnsi(entry.wideTitle);
+    return true;
+}
+
 bool cmdClear(const std::string&, Command&) {
     Model& m = app().model;
     m.playlist.clear();
+    m.fileInfo.tables.clear();
+    m.fileInfo.asked.clear();
     m.position = 0;
     m.state = kStopped;
     return true;
@@ -360,6 +412,8 @@ const std::map<std::string, Handler>& handlers() {
         {"type", cmdType},       {"click", cmdClick},     {"screenshot", cmdScreenshot},
         {"key", cmdKey},         {"focus", cmdFocus},     {"widequeries", cmdWideQueries},
         {"resources", cmdResources},
+        {"tags", cmdTags},       {"fileinfo", cmdFileInfo}, {"infoqueries", cmdInfoQueries},
+        {"retitle", cmdRetitle},
     };
     return table;
 }

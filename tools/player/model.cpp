@@ -74,6 +74,8 @@ LRESULT Model::answer(WPARAM wParam, LPARAM query) {
             return wideQueries ? entryTextWide(wParam, false) : 1;
         case kEntryTitleWide:
             return wideQueries ? entryTextWide(wParam, true) : 1;
+        case kExtendedFileInfoWide:
+            return fileInfo.answer(wParam);
         default:
             return 1;
     }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/player/file_info.h"
+
 namespace player {
 
 struct Entry {
@@ -42,6 +44,8 @@ class Model {
     int channels = 0;
     // Off: 213 and 214 get 1, as from a host that predates them.
     bool wideQueries = true;
+    // Query 3026 and the tag tables it answers from.
+    FileInfo fileInfo;
 
     // Answers one WM_USER query; every query id not handled gives 1.
     LRESULT answer(WPARAM wParam, LPARAM query);

@@ -11,6 +11,7 @@
 #include "core/ini_text.h"
 #include "core/settings_codec.h"
 #include "probe/composer.h"
+#include "probe/playing_entry.h"
 #include "probe/words.h"
 
 #ifdef _WIN32
@@ -24,7 +25,7 @@ namespace {
 const char kUsage[] =
     "usage: nimbo-preview (--mask TEXT | --ini WINAMP_INI) [--state playing|paused|stopped] "
     "[--title TEXT] [--length SECONDS] [--bitrate KBPS] [--samplerate KHZ] [--channels N] "
-    "[--explain]"
+    "[--winamp FIELD=VALUE]... [--explain]"
 #ifndef _WIN32
     " [--codepage 1251|1252]"
 #endif
@@ -45,6 +46,8 @@ struct Options {
     // Numbers as the player would report them; -1 stands for a value it does not know.
     long length = -1, bitrate = -1, sampleRate = -1, channels = -1;
     bool explain = false;
+    // What Winamp's input plugins would answer for every file: field -> text.
+    std::vector<std::pair<std::wstring, std::wstring>> winamp;
     std::vector<std::wstring> files;
 };
 
@@ -86,6 +89,12 @@ Options parse(const std::vector<std::wstring>& args) {
             o.sampleRate = number(name, encodeUtf8(value()));
         } else if (name == "--channels") {
             o.channels = number(name, encodeUtf8(value()));
+        } else if (name == "--winamp") {
+            const std::wstring& pair = value();
+            const size_t equals = pair.find(L'=');
+            if (equals == std::wstring::npos || equals == 0)
+                throw UsageError{"--winamp takes FIELD=VALUE, not \"" + encodeUtf8(pair) + "\""};
+            o.winamp.emplace_back(pair.substr(0, equals), pair.substr(equals + 1));
         } else if (name == "--explain") {
             o.explain = true;
 #ifndef _WIN32
@@ -188,6 +197,11 @@ int run(const std::vector<std::wstring>& args) {
     player.channelsText = [&] {
         return note("channels", "--channels", o.channels, numberText(o.channels, mask));
     };
+    player.fileInfo = [&](const std::wstring&, const wchar_t* field) {
+        for (const auto& answer : o.winamp)
+            if (answer.first == field) return answer.second;
+        return std::wstring();
+    };
     player.playStateText = [&] {
         const std::string word = stateWord(o.state, mask);
         asked.push_back("curstate: " + (o.state.empty() ? std::string("not given") : "--state " + o.state) +
@@ -197,7 +211,8 @@ int run(const std::vector<std::wstring>& args) {
 
     int status = 0;
     for (const std::wstring& file : o.files) {
-        if (!readable(file)) {
+        // A stream is not read: its song is the playlist title.
+        if (!isStream(file) && !readable(file)) {
             std::fprintf(stderr, "nimbo-preview: cannot read %s\n", encodeUtf8(file).c_str());
             status = 1;
         }
@@ -208,6 +223,8 @@ int run(const std::vector<std::wstring>& args) {
         if (o.explain) {
             std::printf("    artist: %s\n    title: %s\n", sources.artist.c_str(),
                         sources.title.c_str());
+            if (!sources.album.empty()) std::printf("    album: %s\n", sources.album.c_str());
+            if (!sources.year.empty()) std::printf("    year: %s\n", sources.year.c_str());
             for (const std::string& line : asked) std::printf("    %s\n", oneLine(line).c_str());
         }
     }
