@@ -13,12 +13,14 @@ set(NIMBO_SERVICE_HOST "vkontakte.ru" CACHE STRING "Host name of the service")
 
 add_library(nimbo_core_win STATIC ${NIMBO_PORTABLE_SOURCES} ${NIMBO_WIN32_SOURCES} common/platform_win.cpp)
 # Code that runs at start, at quit, in a window or once per change of track (the
-# requests, the composer) is built for size; the idle tick's path (update cycle,
-# probe, words, settings copy, platform and text calls) and the tag readers keep -O2.
+# requests, the composer, the settings store and everything else in core/, whose
+# only part on the idle tick is a lock around a flag) is built for size; the idle
+# tick's path (update cycle, probe, words, platform and text calls) and the tag
+# readers keep -O2.
 # No unwind tables beyond what exceptions need.
 set(NIMBO_COLD_SOURCES ${NIMBO_PORTABLE_SOURCES} ${NIMBO_WIN32_SOURCES})
 list(FILTER NIMBO_COLD_SOURCES INCLUDE REGEX
-     "/(ui/.*|plugin/lifecycle|net/.*|probe/composer|core/settings_codec|common/utf8)\\.cpp$")
+     "/(ui/.*|plugin/(lifecycle|messages|winamp_menu)|net/.*|probe/composer|core/.*|common/utf8)\\.cpp$")
 set_source_files_properties(${NIMBO_COLD_SOURCES} PROPERTIES COMPILE_OPTIONS -Os)
 target_compile_options(nimbo_core_win PRIVATE -fno-asynchronous-unwind-tables)
 target_include_directories(nimbo_core_win PUBLIC ${CMAKE_SOURCE_DIR})
