@@ -62,6 +62,14 @@ std::wstring windowText(HWND window) {
     return text;
 }
 
+bool isChecked(HWND button) {
+    return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void setChecked(HWND button, bool on) {
+    SendMessageW(button, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
 void moveFocus(HWND window, WPARAM wParam, LPARAM lParam) {
     HWND focus = GetFocus();
     if (focus && !IsChild(window, focus)) focus = nullptr;
@@ -96,7 +104,8 @@ LRESULT CALLBACK dialogKeyProc(HWND control, UINT message, WPARAM wParam, LPARAM
             }
             if ((wParam == VK_LEFT || wParam == VK_RIGHT || wParam == VK_UP || wParam == VK_DOWN) &&
                 isRadioButton(control)) {
-                HWND next = GetNextDlgGroupItem(parent, control, wParam == VK_LEFT || wParam == VK_UP);
+                HWND next =
+                    GetNextDlgGroupItem(parent, control, wParam == VK_LEFT || wParam == VK_UP);
                 if (next && next != control && isRadioButton(next)) {
                     SetFocus(next);
                     if (SendMessageW(next, BM_GETCHECK, 0, 0) != BST_CHECKED)
