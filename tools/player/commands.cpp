@@ -4,6 +4,7 @@
 
 #include "tools/player/app.h"
 #include "tools/player/automation.h"
+#include "tools/player/ini_query.h"
 #include "tools/player/resources.h"
 #include "tools/player/text.h"
 
@@ -360,6 +361,7 @@ const std::map<std::string, Handler>& handlers() {
         {"type", cmdType},       {"click", cmdClick},     {"screenshot", cmdScreenshot},
         {"key", cmdKey},         {"focus", cmdFocus},     {"widequeries", cmdWideQueries},
         {"resources", cmdResources},
+        {"inifile", cmdIniFile},
     };
     return table;
 }
