@@ -117,6 +117,10 @@ std::string writeIniValue(const std::string& file, const std::string& section,
     return out + "[" + section + "]\r\n" + entry + "\r\n";
 }
 
+bool hasIniSection(const std::string& file, const std::string& section) {
+    return find(file, section, std::string()).section;
+}
+
 bool isUtf16Text(const std::string& file) {
     return file.size() >= 2 && ((file[0] == '\xFF' && file[1] == '\xFE') ||
                                 (file[0] == '\xFE' && file[1] == '\xFF'));

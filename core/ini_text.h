@@ -20,6 +20,9 @@ bool readIniValue(const std::string& file, const std::string& section, const std
 std::string writeIniValue(const std::string& file, const std::string& section,
                           const std::string& key, const std::string& value);
 
+// Whether a section of that name (ASCII case ignored) stands in the file.
+bool hasIniSection(const std::string& file, const std::string& section);
+
 // Whether the bytes start with a UTF-16 byte-order mark (such a file is Unicode
 // text, which only the platform's calls understand).
 bool isUtf16Text(const std::string& file);

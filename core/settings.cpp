@@ -3,12 +3,16 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "common/critical_section.h"
+#include "common/file_replace.h"
 #include "common/platform.h"
+#include "common/unique_handle.h"
 #include "core/ini_text.h"
 
 namespace nimbo {
@@ -95,32 +99,34 @@ public:
         }
     }
 
-    // Writes the edited bytes back (write failures are ignored, as at quit).
-    void commit() {
-        if (!changed_) return;
+    bool hasSection(const char* section) const {
+        if (!unicode_) return hasIniSection(bytes_, section);
+        // Any answer but 0 means at least one key stands there (a buffer too small
+        // still gives its size less two, so it must hold more than two units).
+        wchar_t keys[64];
+        return GetPrivateProfileSectionW(widen(section).c_str(), keys, 64, path_.c_str()) != 0;
+    }
+
+    // Writes the edited bytes back in one step: a failure anywhere leaves the file as
+    // it was (failures are otherwise ignored, as at quit).
+    bool commit() {
+        if (!changed_) return true;
         // The platform may hold the file in a cache; have it drop that copy so its
         // next read sees what is written here.
         WritePrivateProfileStringW(nullptr, nullptr, nullptr, path_.c_str());
-        HANDLE file = CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return;
-        DWORD written = 0;
-        if (WriteFile(file, bytes_.data(), DWORD(bytes_.size()), &written, nullptr) &&
-            written == bytes_.size())
-            SetEndOfFile(file);
-        CloseHandle(file);
+        const bool done = replaceFileContents(path_, bytes_);
         WritePrivateProfileStringW(nullptr, nullptr, nullptr, path_.c_str());
+        return done;
     }
 
 private:
     void readWholeFile() {
-        HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return;
+        UniqueHandle file(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return;
         char chunk[65536];
         DWORD got = 0;
-        while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes_.append(chunk, got);
-        CloseHandle(file);
+        while (ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) && got > 0) bytes_.append(chunk, got);
     }
 
     std::wstring path_;
@@ -144,18 +150,124 @@ std::wstring hostFolderCandidate() {
     return (cut == std::wstring::npos ? std::wstring() : exe.substr(0, cut + 1)) + L"winamp.ini";
 }
 
+// The wide call, so a profile folder whose name lies outside the code page still works.
 std::wstring appDataCandidate() {
-    char folder[MAX_PATH] = {0};
-    if (!SHGetSpecialFolderPathA(nullptr, folder, CSIDL_APPDATA, TRUE)) return std::wstring();
-    return widen(folder) + L"\\Winamp\\winamp.ini";
+    wchar_t folder[MAX_PATH] = {0};
+    if (!SHGetSpecialFolderPathW(nullptr, folder, CSIDL_APPDATA, TRUE) || !folder[0]) return std::wstring();
+    return std::wstring(folder) + L"\\Winamp\\winamp.ini";
 }
 
-std::wstring findIniPath() {
+// Winamp's query for the path of the ini it uses (5.58 and later).
+const LPARAM kIniFileWide = 1334;
+const size_t kMaxPathUnits = 32768;
+
+// Winamp's main window in this process (another process's window would hand out an
+// address that means nothing here).
+HWND ownWinampWindow() {
+    const DWORD self = GetCurrentProcessId();
+    for (HWND window = FindWindowExA(nullptr, nullptr, "Winamp v1.x", nullptr); window;
+         window = FindWindowExA(nullptr, window, "Winamp v1.x", nullptr)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == self) return window;
+    }
+    return nullptr;
+}
+
+// A zero-terminated wide text at an address this process got from its host, read
+// page by page through the memory manager, so a bad address gives an empty text
+// instead of a fault. At most kMaxPathUnits units; no terminator by then: empty.
+std::wstring readHostText(uintptr_t address) {
+    const size_t kPage = 4096, kMaxBytes = kMaxPathUnits * sizeof(wchar_t);
+    std::string bytes;
+    size_t scanned = 0;  // units checked for the terminator so far
+    while (bytes.size() < kMaxBytes) {
+        size_t chunk = kPage - (address + bytes.size()) % kPage;
+        if (chunk > kMaxBytes - bytes.size()) chunk = kMaxBytes - bytes.size();
+        const size_t before = bytes.size();
+        bytes.resize(before + chunk);
+        SIZE_T got = 0;
+        if (!ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<LPCVOID>(address + before),
+                               &bytes[before], chunk, &got) ||
+            got != chunk)
+            return std::wstring();
+        for (; (scanned + 1) * sizeof(wchar_t) <= bytes.size(); ++scanned) {
+            wchar_t unit;
+            memcpy(&unit, bytes.data() + scanned * sizeof(wchar_t), sizeof unit);
+            if (unit == 0) {
+                std::wstring text(scanned, L'\0');
+                if (scanned) memcpy(&text[0], bytes.data(), scanned * sizeof(wchar_t));
+                return text;
+            }
+        }
+    }
+    return std::wstring();
+}
+
+// A path the settings can live at: some text without control characters, no folder
+// itself, in a folder that exists.
+bool usableIniPath(const std::wstring& path) {
+    if (path.empty()) return false;
+    for (wchar_t c : path)
+        if (c < 0x20) return false;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    const size_t cut = path.find_last_of(L"\\/");
+    if (cut == std::wstring::npos || cut == 0) return false;
+    const DWORD folder = GetFileAttributesW(path.substr(0, cut + 1).c_str());
+    return folder != INVALID_FILE_ATTRIBUTES && (folder & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The path Winamp itself names, or empty when there is no Winamp window here, the
+// host is older (it answers 1) or the answer is no usable path.
+std::wstring hostIniPath() {
+    HWND window = ownWinampWindow();
+    if (!window) return std::wstring();
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutW(window, WM_USER, 0, kIniFileWide, SMTO_BLOCK | SMTO_ABORTIFHUNG, 2000,
+                             &answer))
+        return std::wstring();
+    // Nothing lives in the lowest 64 KiB; 0 and 1 are the "unknown query" answers.
+    if (answer < 0x10000) return std::wstring();
+    const std::wstring path = readHostText(uintptr_t(answer));
+    return usableIniPath(path) ? path : std::wstring();
+}
+
+// Where the settings were looked for before hosts could say: beside the host program,
+// then the application-data folder; neither there: beside the host all the same.
+std::wstring guessedIniPath() {
     const std::wstring beside = hostFolderCandidate();
     if (isFile(beside)) return beside;
     const std::wstring appData = appDataCandidate();
     if (!appData.empty() && isFile(appData)) return appData;
     return beside;
+}
+
+bool samePath(const std::wstring& a, const std::wstring& b) {
+    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), int(a.size()), b.c_str(),
+                          int(b.size())) == CSTR_EQUAL;
+}
+
+// Where the settings are read from and written to. When Winamp names its ini and
+// that holds no settings yet, settings found in a guessed place are read from there
+// once; the save then puts them into Winamp's ini and the old file stays as it is.
+struct IniPlaces {
+    std::wstring settings;  // read the plugin's section from here
+    std::wstring winamp;    // Winamp's ini: its proxy, and where the save goes
+};
+
+IniPlaces findIniPlaces() {
+    const std::wstring named = hostIniPath();
+    if (named.empty()) {
+        const std::wstring guessed = guessedIniPath();
+        return {guessed, guessed};
+    }
+    if (IniFile(named).hasSection(kSection)) return {named, named};
+    for (const std::wstring& old : {hostFolderCandidate(), appDataCandidate()}) {
+        if (old.empty() || samePath(old, named) || !isFile(old)) continue;
+        if (IniFile(old).hasSection(kSection)) return {old, named};
+    }
+    return {named, named};
 }
 
 }  // namespace
@@ -188,8 +300,8 @@ std::wstring iniPath() {
 }
 
 void loadSettings() {
-    const std::wstring path = findIniPath();
-    const IniFile ini(path);
+    const IniPlaces places = findIniPlaces();
+    const IniFile ini(places.settings);
     Settings s;
     s.Enabled = ini.getBool(kSection, "Enabled", false);
     s.ShowErrors = ini.getBool(kSection, "ShowErrors", false);
@@ -217,19 +329,22 @@ void loadSettings() {
     s.OnPause = ini.getNumber(kSection, "OnPause", 0) == 1 ? 1 : 0;
     s.OnStop = ini.getNumber(kSection, "OnStop", 0) == 1 ? 1 : 0;
 
-    // Winamp's own 8-bit text, taken as it stands.
+    // Winamp's own 8-bit text, taken as it stands, from Winamp's own file.
     std::string proxy;
-    ini.get("Winamp", "proxy", proxy);
+    if (places.winamp == places.settings)
+        ini.get("Winamp", "proxy", proxy);
+    else
+        IniFile(places.winamp).get("Winamp", "proxy", proxy);
 
     StoreLock lock;
-    store().path = path;
+    store().path = places.winamp;
     store().values = s;
     store().proxy.proxySetting = proxy;
     if (!store().proxy.proxySetting.empty())
         store().proxy.parts = parseProxySetting(store().proxy.proxySetting);
 }
 
-void saveSettings() {
+bool saveSettings() {
     const Settings s = currentSettings();
     IniFile ini(iniPath());
     ini.set(kSection, "Enabled", s.Enabled ? "1" : "0");
@@ -248,7 +363,7 @@ void saveSettings() {
     setIfUsed("PrivateWords", s.PrivateWords.empty(), encodeStoredText(s.PrivateWords));
     setIfUsed("OnPause", s.OnPause == defaults.OnPause, std::to_string(s.OnPause));
     setIfUsed("OnStop", s.OnStop == defaults.OnStop, std::to_string(s.OnStop));
-    ini.commit();
+    return ini.commit();
 }
 
 void resetSettingsForTest() {

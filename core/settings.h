@@ -51,10 +51,13 @@ struct ProxyConfig {
 };
 const ProxyConfig& proxyConfig();
 
-// Finds winamp.ini, remembers its path and reads every setting and the proxy.
+// Finds winamp.ini (the path Winamp names, else the guessed places), remembers its
+// path and reads every setting and the proxy. Call on Winamp's thread at init: the
+// question goes to Winamp's window, which is gone by quit.
 void loadSettings();
-// Writes the settings to the remembered path.
-void saveSettings();
+// Writes the settings to the remembered path, replacing the file in one step; false
+// when the file could not be written (it then stays exactly as it was).
+bool saveSettings();
 // The remembered path (wide, so a folder name outside the code page still works).
 std::wstring iniPath();
 

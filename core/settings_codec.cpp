@@ -6,7 +6,7 @@
 namespace nimbo {
 
 const wchar_t kDefaultStatusMask[] =
-    L"\u041E\u00A9 Now is %curstate%:\r\n"
+    L"\u03A9 Now is %curstate%:\r\n"
     L"Artist: %artist%\r\n"
     L"Title: %title%\r\n"
     L"Length: %length%\r\n"

@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "common/platform.h"
+#include "common/unique_handle.h"
 #include "core/settings.h"
 #include "probe/composer.h"
 #include "probe/words.h"
@@ -64,25 +65,24 @@ std::wstring entryText(LPARAM wideQuery, LPARAM narrowQuery) {
     if (!window) return std::wstring();
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
-    HANDLE process =
-        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+    // Reading is all the probe does in Winamp's memory.
+    const UniqueHandle process(OpenProcess(PROCESS_VM_READ, FALSE, processId));
     if (!process) return std::wstring();
     WPARAM position = WPARAM(ask(window, 0, kListPosition));
     std::wstring text;
     LRESULT address = ask(window, position, wideQuery);
     if (address != kUnknownQuery) {
         wchar_t buffer[kNameUnits];
-        const size_t units = readText(process, reinterpret_cast<LPCVOID>(address), buffer,
+        const size_t units = readText(process.get(), reinterpret_cast<LPCVOID>(address), buffer,
                                       sizeof buffer) / sizeof(wchar_t);
         text.assign(buffer, wcsnlen(buffer, units));
     } else {
         address = ask(window, position, narrowQuery);
         char buffer[kNameUnits];
         const size_t bytes =
-            readText(process, reinterpret_cast<LPCVOID>(address), buffer, sizeof buffer);
+            readText(process.get(), reinterpret_cast<LPCVOID>(address), buffer, sizeof buffer);
         text = widen(std::string(buffer, strnlen(buffer, bytes)));
     }
-    CloseHandle(process);
     return text;
 }
 

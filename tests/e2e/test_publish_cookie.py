@@ -72,14 +72,25 @@ class CookieModePublishing(unittest.TestCase):
             host.assert_saved(self)
 
     def test_default_mask(self):
-        # No StatusMask key: the built-in default with all seven placeholders.
-        with Service() as service, PluginHost(PLUGIN_DLL, ini(proxy=service.proxy)) as host:
-            host.player.add("C:\\music\\x.ogg", "Artist - Title", 245, 320, 44, 2)
-            host.player.check("play 0")
-            expected = ("\u041e\u00a9 Now is playing:\r\nArtist: Artist\r\nTitle: Title\r\n"
-                        "Length: 04:05\r\nBitrate: 320\r\nSampleRate: 44\r\nChannels: 2")
-            entry = self.wait_for_status(service, expected)
-            self.assertEqual(shipped(set_activity_query(expected)), raw_bytes(entry))
+        # No StatusMask key: the built-in default with all seven placeholders, its first
+        # character the same under every code page.
+        expected = ("\u03a9 Now is playing:\r\nArtist: Artist\r\nTitle: Title\r\n"
+                    "Length: 04:05\r\nBitrate: 320\r\nSampleRate: 44\r\nChannels: 2")
+        for locale in ("en_US.UTF-8", "ru_RU.UTF-8"):
+            with self.subTest(locale=locale), Service() as service, \
+                    PluginHost(PLUGIN_DLL, ini(proxy=service.proxy), locale=locale) as host:
+                host.player.add("C:\\music\\x.ogg", "Artist - Title", 245, 320, 44, 2)
+                host.player.check("play 0")
+                entry = self.wait_for_status(service, expected)
+                self.assertEqual(shipped(set_activity_query(expected)), raw_bytes(entry))
+                host.quit()
+                # The default is saved as it stands, as UTF-8.
+                stored = ("\u03a9 Now is %curstate%:{NextString}Artist: %artist%{NextString}"
+                          "Title: %title%{NextString}Length: %length%{NextString}"
+                          "Bitrate: %bitrate%{NextString}SampleRate: %samplerate%{NextString}"
+                          "Channels: %channels%")
+                self.assertEqual(stored.encode("utf-8"),
+                                 ini_values(host.ini_bytes(), "Gen_Nimbo")["StatusMask"])
 
     @unittest.skipUnless(os.path.exists(os.path.join(ID3_DIR, "mm-id3v1_Blood_Sugar.mp3")),
                          "real-world tag files not present")

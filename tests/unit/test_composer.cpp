@@ -23,7 +23,7 @@ struct CodePage {
 
 // The built-in status mask of the settings store (defined in Win32-only code).
 const wchar_t kDefaultMask[] =
-    L"\u041E\u00A9 Now is %curstate%:\r\nArtist: %artist%\r\nTitle: %title%\r\n"
+    L"\u03A9 Now is %curstate%:\r\nArtist: %artist%\r\nTitle: %title%\r\n"
     L"Length: %length%\r\nBitrate: %bitrate%\r\nSampleRate: %samplerate%\r\n"
     L"Channels: %channels%";
 
@@ -76,7 +76,7 @@ TEST(ComposeStatus, DefaultMaskReplacesEveryPlaceholder) {
     FakePlayer player;
     player.title = L"Band - Song";
     EXPECT_EQ(composeStatus(kDefaultMask, L"/nowhere/x.ogg", player.values()),
-              L"\u041E\u00A9 Now is playing:\r\nArtist: Band\r\nTitle: Song\r\nLength: 03:25\r\n"
+              L"\u03A9 Now is playing:\r\nArtist: Band\r\nTitle: Song\r\nLength: 03:25\r\n"
               L"Bitrate: 192\r\nSampleRate: 44\r\nChannels: 2");
 }
 

@@ -35,7 +35,15 @@ TEST(IniText, ReadsTheFirstKeyOfTheFirstSectionAsThePlatformDoes) {
         std::string value = "untouched";
         EXPECT_EQ(readIniValue(file, c.section, c.key, value), c.found) << c.key;
         if (c.found) EXPECT_EQ(value, c.value) << c.key;
+        // A key found means its section stands in the file.
+        if (c.found) EXPECT_TRUE(hasIniSection(file, c.section)) << c.section;
     }
+    EXPECT_TRUE(hasIniSection(file, "GEN_NIMBO"));
+    EXPECT_FALSE(hasIniSection(file, "Missing"));
+    EXPECT_FALSE(hasIniSection(file, "Gen_Nimbo2"));
+    // A line that merely mentions the name in a value is no header.
+    EXPECT_FALSE(hasIniSection("[Winamp]\r\nx=[Gen_Nimbo]\r\n", "Gen_Nimbo"));
+    EXPECT_TRUE(hasIniSection("  [ Gen_Nimbo ]", "Gen_Nimbo"));
 }
 
 TEST(IniText, WritesInPlaceAndKeepsEveryOtherByte) {

@@ -15,8 +15,6 @@ struct CodePage {
     ~CodePage() { setAnsiCodePage(1252); }
 };
 
-const wchar_t kDefaultMaskHead[] = L"\u041E\u00A9 Now is %curstate%:";
-
 }  // namespace
 
 TEST(StoredText, LineBreaksBecomeTheMarkerAndBack) {
@@ -62,17 +60,20 @@ TEST(StoredText, MalformedStoredTextReadsEmpty) {
     EXPECT_EQ(decodeStoredText("\xA9 Now"), L"");
 }
 
-// Why a missing StatusMask must not be decoded like a stored value: the built-in
-// default, narrowed and read as UTF-8, comes back mangled or empty.
-TEST(StoredText, DefaultMaskDoesNotSurviveTheDecoding) {
-    {
-        CodePage page(1251);
-        std::wstring decoded = decodeStoredText(narrow(kDefaultMaskHead));
-        EXPECT_EQ(decoded, L"\u03A9 Now is %curstate%:");
-    }
-    {
-        CodePage page(1252);
-        EXPECT_EQ(decodeStoredText(narrow(kDefaultMaskHead)), L"");
+// The built-in mask is one and the same text under every code page: it begins with
+// U+03A9 (no pair of characters that a code page could turn into something else),
+// and it is stored as its UTF-8 bytes and comes back whole. Narrowed through a code
+// page and read as UTF-8, as a lossy store would do, it would come back mangled.
+TEST(StoredText, DefaultMaskIsTheSameTextUnderEveryCodePage) {
+    const std::wstring mask = kDefaultStatusMask;
+    EXPECT_EQ(mask.size(), 140u);
+    EXPECT_EQ(mask.substr(0, 21), L"\u03A9 Now is %curstate%:\r");
+    for (unsigned cp : {1251u, 1252u}) {
+        CodePage page(cp);
+        const std::string stored = encodeStoredText(mask);
+        EXPECT_EQ(stored.substr(0, 22), "\xCE\xA9 Now is %curstate%:{") << cp;
+        EXPECT_EQ(decodeStoredText(stored), mask) << cp;
+        EXPECT_NE(decodeStoredText(narrow(mask)), mask) << cp;
     }
 }
 

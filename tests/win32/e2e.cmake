@@ -10,7 +10,8 @@ set(NIMBO_E2E_ENV
   "NIMBO_TESTDATA_DIR=${NIMBO_TESTDATA_DIR}"
   "LC_ALL=en_US.UTF-8")
 
-file(GLOB NIMBO_E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_publish_*.py)
+file(GLOB NIMBO_E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_publish_*.py
+     ${CMAKE_SOURCE_DIR}/tests/e2e/test_settings_*.py)
 foreach(script ${NIMBO_E2E_TESTS})
   get_filename_component(name ${script} NAME_WE)
   add_test(NAME e2e_${name} COMMAND ${NIMBO_PYTHON} ${script})

@@ -1,7 +1,8 @@
 # The plugin shell: settings store under single- and double-byte code pages,
 # lifecycle and the tick.
 foreach(cp 1251 1252 932)
-  nimbo_wine_test(test_settings_store_${cp} CODEPAGE ${cp} LOCKS appdata
+  # winamp_window: some cases open a "Winamp v1.x" window of their own.
+  nimbo_wine_test(test_settings_store_${cp} CODEPAGE ${cp} LOCKS appdata winamp_window
                   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_settings_store.cpp)
 endforeach()
 foreach(cp 1251 1252)

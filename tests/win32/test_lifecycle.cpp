@@ -47,7 +47,14 @@ bool iniHasBeenSaved() {
     return readFile(besideIni(), bytes) && bytes.find("StatusMask=") != std::string::npos;
 }
 
+// init's question for the path of winamp.ini, counted apart from the tick's queries.
+std::atomic<int> gIniQueries{0};
+
 LRESULT CALLBACK winampProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_USER && lParam == 1334) {
+        ++gIniQueries;
+        return 1;  // an older Winamp: winamp.ini beside the program
+    }
     if (message == WM_USER) {
         int n = ++gQueries;
         if (n == 1) SetEvent(gFirstQuery);
@@ -160,9 +167,11 @@ TEST(PluginRecord, IsOneStaticRecordWithTheHostFormat) {
 TEST_F(Lifecycle, InitReturnsZeroAndTheTimerTicksOnlyWhileEnabled) {
     ForeignWindow winamp;
     ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=0\r\n"));
+    gIniQueries = 0;
     EXPECT_EQ(init(), 0);
+    EXPECT_EQ(gIniQueries.load(), 1) << "init asks once where winamp.ini is";
     Sleep(2500);
-    EXPECT_EQ(gQueries.load(), 0) << "a disabled plugin must not ask Winamp anything";
+    EXPECT_EQ(gQueries.load(), 0) << "a disabled plugin must not ask Winamp anything else";
     editSettings([](Settings& s) { s.Enabled = true; });
     EXPECT_EQ(WaitForSingleObject(gFirstQuery, 3000), WAIT_OBJECT_0) << "the timer never ticked";
     quit();

@@ -1,7 +1,12 @@
 // The settings store through the real private-profile calls, under the code page
-// this program was built to expect (1251 or 1252; the locale decides under Wine).
+// this program was built to expect (1251, 1252 or 932; the locale decides under Wine):
+// where winamp.ini is found, what is read and written, and a save that never damages it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
+#include "common/file_replace.h"
 #include "common/platform.h"
 #include "core/settings.h"
 #include "tests/win32/win32_test_util.h"
@@ -44,7 +49,8 @@ TEST_F(SettingsStore, NoFileGivesDefaultsAndTheSaveCreatesItBesideTheHost) {
     EXPECT_EQ(s.AuthPass, L"");
     // The built-in default, intact, whatever the code page.
     EXPECT_EQ(s.StatusMask, kDefaultStatusMask);
-    EXPECT_EQ(s.StatusMask.size(), 141u);
+    EXPECT_EQ(s.StatusMask.size(), 140u);
+    EXPECT_EQ(s.StatusMask.substr(0, 20), L"\u03A9 Now is %curstate%:");
     EXPECT_TRUE(proxyConfig().proxySetting.empty());
 
     saveSettings();
@@ -54,7 +60,7 @@ TEST_F(SettingsStore, NoFileGivesDefaultsAndTheSaveCreatesItBesideTheHost) {
     EXPECT_TRUE(contains(bytes, "[Gen_Nimbo]"));
     EXPECT_TRUE(contains(bytes, "Enabled=0"));
     // The default mask is stored as UTF-8 with the line-break marker.
-    EXPECT_TRUE(contains(bytes, "StatusMask=" + utf8(L"\u041E\u00A9 Now is %curstate%:") +
+    EXPECT_TRUE(contains(bytes, "StatusMask=" + utf8(L"\u03A9 Now is %curstate%:") +
                                     "{NextString}Artist: %artist%{NextString}"));
 }
 
@@ -250,4 +256,348 @@ TEST_F(SettingsStore, ProxyHostAloneGivesNoProxyParts) {
     EXPECT_EQ(proxyConfig().proxySetting, "proxy.lan");
     EXPECT_EQ(proxyConfig().parts.proxyHost, "");
     EXPECT_EQ(proxyConfig().parts.proxyPort, "");
+}
+
+// ---------------------------------------------------------------------------------
+// The save replaces winamp.ini in one step, and Winamp names the file it uses.
+
+namespace {
+
+std::wstring wide(const std::string& ansi) { return widen(ansi); }
+
+bool writeFileW(const std::wstring& path, const std::string& bytes) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+    CloseHandle(h);
+    return ok && written == bytes.size();
+}
+
+bool readFileW(const std::wstring& path, std::string& bytes) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bytes.clear();
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+    CloseHandle(h);
+    return true;
+}
+
+bool existsW(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+unsigned long long fnv1a(const std::string& bytes) {
+    unsigned long long h = 1469598103934665603ULL;
+    for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ULL;
+    return h;
+}
+
+// The file without the plugin's section: what a save must leave alone.
+std::string outsideOurSection(const std::string& file) {
+    const size_t start = file.find("[Gen_Nimbo]");
+    if (start == std::string::npos) return file;
+    const size_t next = file.find("\n[", start);
+    return file.substr(0, start) + (next == std::string::npos ? "" : file.substr(next + 1));
+}
+
+// Winamp's own sections, with bytes no code page can spell, around ours.
+const std::string kUserIni =
+    "[Winamp]\r\nutf8=1\r\nproxy=127.0.0.1:3128\r\nskin=Big Bento\r\n; the user's comment\r\n"
+    "[Gen_Nimbo]\r\nEnabled=1\r\nCookie=old\r\n\r\n[in_mp3]\r\nkey=\x81\xFF\xE2\x82\r\n"
+    "[Other]\nlf only=1\n" + std::string(3000, 'x') + "\r\n[Last]\r\nno final break=1";
+
+// A window of class "Winamp v1.x" in this process whose answer to 1334 a test sets.
+LRESULT gIniAnswer = 1;
+int gIniQueries = 0;
+
+LRESULT CALLBACK fakeWinampProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_USER && lParam == 1334) {
+        ++gIniQueries;
+        return gIniAnswer;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+class FakeWinamp {
+public:
+    FakeWinamp() {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = fakeWinampProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"Winamp v1.x";
+        RegisterClassW(&wc);
+        window_ = CreateWindowW(L"Winamp v1.x", L"", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+        gIniAnswer = 1;
+        gIniQueries = 0;
+    }
+    ~FakeWinamp() { DestroyWindow(window_); }
+    bool ok() const { return window_ != nullptr; }
+    void answer(const wchar_t* text) { gIniAnswer = reinterpret_cast<LRESULT>(text); }
+    void answer(LRESULT value) { gIniAnswer = value; }
+
+private:
+    HWND window_;
+};
+
+// A folder beside the test program whose name no code page here can spell
+// (Devanagari, Thai and an emoji), so only wide calls reach it.
+std::wstring foreignFolder() {
+    return wide(exeFolder()) + L"\u0915\u0916 \u0E01\u0E02 " + wchar_t(0xD83C) + wchar_t(0xDFB5);
+}
+
+class HostNamedIni : public SettingsStore {
+protected:
+    void SetUp() override {
+        SettingsStore::SetUp();
+        folder = foreignFolder();
+        named = folder + L"\\winamp.ini";
+        cleanFolder();
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    }
+    void TearDown() override {
+        cleanFolder();
+        SettingsStore::TearDown();
+    }
+    void cleanFolder() {
+        SetFileAttributesW(named.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(named.c_str());
+        DeleteFileW(replacementPath(named).c_str());
+        RemoveDirectoryW(folder.c_str());
+    }
+    std::wstring folder, named;
+};
+
+}  // namespace
+
+// A save cut off anywhere leaves the user's winamp.ini byte for byte as it was, and
+// no temporary file behind; a save that completes changes only our section.
+TEST_F(SettingsStore, InterruptedSaveLeavesWinampIniByteIdentical) {
+    const std::wstring path = wide(besideIni());
+    const struct {
+        ReplaceFault fault;
+        const char* name;
+    } faults[] = {{ReplaceFault::WriteStopsHalfway, "write stops halfway"},
+                  {ReplaceFault::FlushFails, "flush fails"},
+                  {ReplaceFault::RenameFails, "replace fails"}};
+    for (const auto& f : faults) {
+        ASSERT_TRUE(writeFileW(path, kUserIni));
+        resetSettingsForTest();
+        loadSettings();
+        editSettings([](Settings& s) {
+            s.Cookie = L"new cookie " + std::wstring(5000, L'\u0436');
+            s.MinInterval = 30;
+        });
+        injectReplaceFault(f.fault);
+        const bool saved = saveSettings();
+        injectReplaceFault(ReplaceFault::None);
+        std::string after;
+        ASSERT_TRUE(readFileW(path, after));
+        EXPECT_FALSE(saved) << f.name;
+        EXPECT_TRUE(after == kUserIni) << f.name;
+        EXPECT_FALSE(existsW(replacementPath(path))) << f.name;
+        std::printf("[%s] winamp.ini before: %zu bytes fnv1a %016llx; after: %zu bytes fnv1a %016llx\n",
+                    f.name, kUserIni.size(), fnv1a(kUserIni), after.size(), fnv1a(after));
+    }
+
+    // A leftover of an earlier, crashed save is cleared away by the next one.
+    ASSERT_TRUE(writeFileW(replacementPath(path), "half a file"));
+    resetSettingsForTest();
+    loadSettings();
+    editSettings([](Settings& s) { s.Cookie = L"new"; });
+    EXPECT_TRUE(saveSettings());
+    std::string after;
+    ASSERT_TRUE(readFileW(path, after));
+    EXPECT_TRUE(outsideOurSection(after) == outsideOurSection(kUserIni));
+    EXPECT_TRUE(contains(after, "[Gen_Nimbo]\r\nEnabled=1\r\nCookie=new\r\n"));
+    EXPECT_FALSE(existsW(replacementPath(path)));
+}
+
+// The file's attributes go over to the new one; a read-only file is not replaced.
+TEST_F(SettingsStore, SaveKeepsAttributesAndRespectsReadOnly) {
+    const std::wstring path = wide(besideIni());
+    ASSERT_TRUE(writeFileW(path, kUserIni));
+    loadSettings();
+    editSettings([](Settings& s) { s.AuthLogin = L"bob"; });
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(saveSettings());
+    std::string after;
+    ASSERT_TRUE(readFileW(path, after));
+    EXPECT_TRUE(after == kUserIni);
+    EXPECT_FALSE(existsW(replacementPath(path)));
+
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    const DWORD before = GetFileAttributesW(path.c_str());
+    EXPECT_TRUE(saveSettings());
+    ASSERT_TRUE(readFileW(path, after));
+    EXPECT_TRUE(contains(after, "AuthLogin=bob\r\n"));
+    EXPECT_EQ(GetFileAttributesW(path.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE),
+              before & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// The path Winamp names is the file, in a folder no code page can spell; the guessed
+// places are neither read nor written.
+TEST_F(HostNamedIni, LoadAndSaveUseThePathWinampNames) {
+    FakeWinamp winamp;
+    ASSERT_TRUE(winamp.ok());
+    winamp.answer(named.c_str());
+    ASSERT_TRUE(writeFileW(named, "[Winamp]\r\nproxy=u:p@127.0.0.9:8080\r\n[Gen_Nimbo]\r\nCookie=named\r\n"));
+    ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nCookie=beside\r\n"));
+    loadSettings();
+    EXPECT_EQ(gIniQueries, 1);
+    EXPECT_EQ(iniPath(), named);
+    EXPECT_EQ(currentSettings().Cookie, L"named");
+    EXPECT_EQ(proxyConfig().parts.proxyHost, "127.0.0.9");
+    editSettings([](Settings& s) { s.Cookie = L"saved"; });
+    EXPECT_TRUE(saveSettings());
+    std::string bytes;
+    ASSERT_TRUE(readFileW(named, bytes));
+    EXPECT_TRUE(contains(bytes, "Cookie=saved\r\n"));
+    EXPECT_EQ(bytes.find("[Winamp]\r\nproxy=u:p@127.0.0.9:8080\r\n"), 0u);
+    ASSERT_TRUE(readFile(besideIni(), bytes));
+    EXPECT_EQ(bytes, "[Gen_Nimbo]\r\nCookie=beside\r\n");
+
+    // A Winamp that names a file not yet written: the save creates it there.
+    DeleteFileW(named.c_str());
+    resetSettingsForTest();
+    removeFile(besideIni());
+    loadSettings();
+    EXPECT_EQ(iniPath(), named);
+    EXPECT_TRUE(saveSettings());
+    EXPECT_TRUE(existsW(named));
+    EXPECT_FALSE(fileExists(besideIni()));
+}
+
+// Settings found only in a guessed place are read from there once and saved into
+// Winamp's file; the old file stays as it was.
+TEST_F(HostNamedIni, SettingsMoveOnceFromTheGuessedFile) {
+    FakeWinamp winamp;
+    ASSERT_TRUE(winamp.ok());
+    winamp.answer(named.c_str());
+    const std::string old = "[Winamp]\r\nproxy=old:1\r\n[Gen_Nimbo]\r\nEnabled=1\r\nAuthLogin=" +
+                            utf8(kCyrillic) + "\r\nMinInterval=9\r\n";
+    ASSERT_TRUE(writeFile(besideIni(), old));
+    ASSERT_TRUE(writeFileW(named, "[Winamp]\r\nproxy=127.0.0.1:3128\r\n"));
+    loadSettings();
+    EXPECT_EQ(iniPath(), named);
+    EXPECT_TRUE(currentSettings().Enabled);
+    EXPECT_EQ(currentSettings().AuthLogin, kCyrillic);
+    EXPECT_EQ(currentSettings().MinInterval, 9);
+    // The proxy is Winamp's own, from Winamp's file.
+    EXPECT_EQ(proxyConfig().proxySetting, "127.0.0.1:3128");
+    EXPECT_TRUE(saveSettings());
+    std::string bytes;
+    ASSERT_TRUE(readFileW(named, bytes));
+    EXPECT_TRUE(contains(bytes, "[Gen_Nimbo]\r\nEnabled=1\r\n"));
+    EXPECT_TRUE(contains(bytes, "AuthLogin=" + utf8(kCyrillic) + "\r\n"));
+    EXPECT_TRUE(contains(bytes, "MinInterval=9\r\n"));
+    ASSERT_TRUE(readFile(besideIni(), bytes));
+    EXPECT_EQ(bytes, old);
+
+    // Next start: Winamp's file has the section now and wins over the old one.
+    editSettings([](Settings& s) { s.Enabled = false; });
+    EXPECT_TRUE(saveSettings());
+    resetSettingsForTest();
+    loadSettings();
+    EXPECT_FALSE(currentSettings().Enabled);
+}
+
+// Answers that are no usable path, from older or broken hosts: the guessed places
+// count, and nothing faults, whatever the address.
+TEST_F(HostNamedIni, UnusableAnswersFallBackToTheGuessedPlaces) {
+    FakeWinamp winamp;
+    ASSERT_TRUE(winamp.ok());
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    const size_t page = info.dwPageSize;
+    // Two pages: the first readable, the second not.
+    char* pages = static_cast<char*>(VirtualAlloc(nullptr, 2 * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_NE(pages, nullptr);
+    DWORD oldProtect = 0;
+    ASSERT_TRUE(VirtualProtect(pages + page, page, PAGE_NOACCESS, &oldProtect));
+    wchar_t* firstPage = reinterpret_cast<wchar_t*>(pages);
+    for (size_t i = 0; i < page / 2; ++i) firstPage[i] = L'a';  // no terminator before the fence
+    // A usable path that ends exactly at the fence: its terminator is the page's last unit.
+    const std::wstring fenced = named;
+    wchar_t* atFence = reinterpret_cast<wchar_t*>(pages + page) - (fenced.size() + 1);
+    std::copy(fenced.begin(), fenced.end(), atFence);
+    atFence[fenced.size()] = L'\0';
+    char* freed = static_cast<char*>(VirtualAlloc(nullptr, page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_NE(freed, nullptr);
+    VirtualFree(freed, 0, MEM_RELEASE);
+    const std::wstring folderItself = folder;
+
+    const struct {
+        const char* name;
+        LRESULT answer;
+        bool usable;
+    } cases[] = {
+        {"older host", 1, false},
+        {"zero", 0, false},
+        {"low address", 0x1234, false},
+        {"released memory", reinterpret_cast<LRESULT>(freed), false},
+        {"no terminator before unreadable memory", reinterpret_cast<LRESULT>(pages), false},
+        {"odd address into unreadable memory", reinterpret_cast<LRESULT>(pages + page - 1), false},
+        {"empty text", reinterpret_cast<LRESULT>(L""), false},
+        {"a folder", reinterpret_cast<LRESULT>(folderItself.c_str()), false},
+        {"a missing folder", reinterpret_cast<LRESULT>(L"C:\\no such folder\\winamp.ini"), false},
+        {"ends at unreadable memory", reinterpret_cast<LRESULT>(atFence), true},
+    };
+    ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nCookie=beside\r\n"));
+    ASSERT_TRUE(writeFileW(named, "[Gen_Nimbo]\r\nCookie=named\r\n"));
+    for (const auto& c : cases) {
+        winamp.answer(c.answer);
+        resetSettingsForTest();
+        loadSettings();
+        EXPECT_EQ(iniPath(), c.usable ? named : wide(besideIni())) << c.name;
+        EXPECT_EQ(currentSettings().Cookie, c.usable ? L"named" : L"beside") << c.name;
+    }
+    VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+// A profile folder whose name the code page cannot spell: the application-data
+// place is still found and read (the folder is redirected for the test, as a
+// roaming profile would be, and put back afterwards).
+TEST_F(HostNamedIni, ApplicationDataFolderOutsideTheCodePage) {
+    const wchar_t kKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    wchar_t saved[MAX_PATH] = {0};
+    DWORD savedType = 0, savedSize = sizeof saved;
+    const bool hadValue = RegQueryValueExW(key, L"AppData", nullptr, &savedType,
+                                           reinterpret_cast<BYTE*>(saved), &savedSize) == ERROR_SUCCESS;
+    const std::wstring profile = folder;  // the foreign-named folder
+    RegSetValueExW(key, L"AppData", 0, REG_SZ, reinterpret_cast<const BYTE*>(profile.c_str()),
+                   DWORD((profile.size() + 1) * sizeof(wchar_t)));
+    const std::wstring winampFolder = profile + L"\\Winamp";
+    const std::wstring ini = winampFolder + L"\\winamp.ini";
+    CreateDirectoryW(winampFolder.c_str(), nullptr);
+    const bool written = writeFileW(ini, "[Gen_Nimbo]\r\nCookie=from-profile\r\nEnabled=1\r\n");
+
+    resetSettingsForTest();
+    loadSettings();
+    const std::wstring found = iniPath();
+    const Settings s = currentSettings();
+    editSettings([](Settings& v) { v.Cookie = L"saved"; });
+    const bool saved_ = saveSettings();
+    std::string bytes;
+    const bool read = readFileW(ini, bytes);
+
+    if (hadValue)
+        RegSetValueExW(key, L"AppData", 0, savedType, reinterpret_cast<const BYTE*>(saved), savedSize);
+    else
+        RegDeleteValueW(key, L"AppData");
+    RegCloseKey(key);
+    DeleteFileW(ini.c_str());
+    RemoveDirectoryW(winampFolder.c_str());
+
+    ASSERT_TRUE(written);
+    EXPECT_EQ(found, ini);
+    EXPECT_TRUE(s.Enabled);
+    EXPECT_EQ(s.Cookie, L"from-profile");
+    EXPECT_TRUE(saved_);
+    ASSERT_TRUE(read);
+    EXPECT_TRUE(contains(bytes, "Cookie=saved\r\n"));
+    EXPECT_FALSE(fileExists(besideIni()));
 }

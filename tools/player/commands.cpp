@@ -4,6 +4,7 @@
 
 #include "tools/player/app.h"
 #include "tools/player/automation.h"
+#include "tools/player/ini_query.h"
 #include "tools/player/resources.h"
 #include "tools/player/text.h"
 
@@ -414,6 +415,7 @@ const std::map<std::string, Handler>& handlers() {
         {"resources", cmdResources},
         {"tags", cmdTags},       {"fileinfo", cmdFileInfo}, {"infoqueries", cmdInfoQueries},
         {"retitle", cmdRetitle},
+        {"inifile", cmdIniFile},
     };
     return table;
 }

@@ -9,6 +9,7 @@
 
 #include "tools/player/app.h"
 #include "tools/player/console.h"
+#include "tools/player/ini_query.h"
 
 namespace player {
 
@@ -56,6 +57,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
         case WM_USER:
             InterlockedIncrement(&app().queries);
+            if (lParam == kIniFileQuery) return answerIniQuery();
             return app().model.answer(wParam, lParam);
         case WM_PAINT:
             paintMainWindow(window);
@@ -204,6 +206,11 @@ int main(int argc, char** argv) {
             a.loadPlugin = false;
         } else if (strcmp(argv[i], "--unload-after-quit") == 0) {
             a.unloadAfterQuit = true;
+        } else if (strcmp(argv[i], "--ini-file") == 0 && i + 1 < argc) {
+            if (!iniFileOption(++i)) {
+                writeLine("error bad --ini-file");
+                return 2;
+            }
         } else {
             writeLine(std::string("error unknown option ") + argv[i]);
             return 2;
