@@ -43,8 +43,10 @@ sys.modules.setdefault("player_driver", player_driver)
 
 # The service host of the shipped DLL and of the loopback test build.
 SHIPPED_HOST = "vkontakte.ru"
-LOOPBACK_PORT = 18080
-LOOPBACK_HOST = "localhost:%d" % LOOPBACK_PORT
+# The loopback build's service host, as its build set it (one port per build tree, so
+# two trees can run their suites side by side).
+LOOPBACK_HOST = os.environ.get("NIMBO_LOOPBACK_HOST", "localhost:18080")
+LOOPBACK_PORT = int(LOOPBACK_HOST.rsplit(":", 1)[1])
 
 USER_AGENT = "Opera/9.20 (Windows NT 5.1; U; ru)"
 ERROR_PREFIX = "Vkontakte tags updating error : "

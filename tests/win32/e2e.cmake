@@ -1,11 +1,12 @@
 # End to end: the whole plugin inside the player stand-in against the service
 # stand-in (Python tests, one ctest test per file), and settings changed while the
 # plugin runs (a Win32 program around a service stand-in). All of them start a
-# "Winamp v1.x" window, and several use the fixed port of the loopback build.
+# "Winamp v1.x" window, and several use the port of the loopback build.
 set(NIMBO_E2E_ENV
   "NIMBO_WINE_SESSION_FILE=${NIMBO_WINE_SESSION_FILE}"
   "NIMBO_PLAYER_EXE=$<TARGET_FILE:nimbo_player>"
   "NIMBO_PLUGIN_DLL=$<TARGET_FILE:gen_nimbo>"
+  "NIMBO_LOOPBACK_HOST=${NIMBO_LOOPBACK_SERVICE_HOST}"
   "NIMBO_LOOPBACK_DLL=$<TARGET_FILE:gen_nimbo_loopback>"
   "NIMBO_TESTDATA_DIR=${NIMBO_TESTDATA_DIR}"
   "LC_ALL=en_US.UTF-8")
@@ -16,7 +17,7 @@ foreach(script ${NIMBO_E2E_TESTS})
   get_filename_component(name ${script} NAME_WE)
   add_test(NAME e2e_${name} COMMAND ${NIMBO_PYTHON} ${script})
   set_tests_properties(e2e_${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
-    RESOURCE_LOCK "winamp_window;service_port_18080" ENVIRONMENT "${NIMBO_E2E_ENV}")
+    RESOURCE_LOCK "winamp_window;loopback_service_port" ENVIRONMENT "${NIMBO_E2E_ENV}")
 endforeach()
 
 # Not nimbo_wine_test: this one runs under a wrapper that starts the service stand-in
