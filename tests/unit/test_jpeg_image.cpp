@@ -16,11 +16,10 @@ using nimbo::JpegPicture;
 
 namespace {
 
-// The service stand-in's pictures, found from this file's own path.
+// The service stand-in's pictures, from the folder the build names (a compiler cache
+// may make this file's own path relative).
 std::string standinPicture(const std::string& size) {
-    std::string here = __FILE__;
-    std::string root = here.substr(0, here.rfind("/tests/unit/"));
-    std::ifstream in(root + "/tools/service/captcha_" + size + ".jpg", std::ios::binary);
+    std::ifstream in(std::string(NIMBO_PICTURE_DIR) + "/captcha_" + size + ".jpg", std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
