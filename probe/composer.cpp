@@ -30,7 +30,7 @@ Text ask(const std::function<Text()>& value) {
 }
 
 std::wstring compose(const std::wstring& statusMask, const std::wstring& filePath,
-                     const PlayerValues& player, ValueSources& sources) {
+                     const PlayerValues& player, ValueSources& sources, TrackNames& names) {
     std::wstring text = extractBetween(statusMask, L"mask", L"{", L"}");
     if (text == kNone) text = statusMask;
 
@@ -66,6 +66,9 @@ std::wstring compose(const std::wstring& statusMask, const std::wstring& filePat
         title = fileName;
         sources.title = "the file name as it is";
     }
+
+    names.artist = artist;
+    names.title = title;
 
     struct Placeholder {
         const wchar_t* name;
@@ -112,10 +115,13 @@ std::wstring titleFromName(const std::wstring& text) {
 }
 
 std::wstring composeStatus(const std::wstring& statusMask, const std::wstring& filePath,
-                           const PlayerValues& player, ValueSources* sources) {
+                           const PlayerValues& player, ValueSources* sources,
+                           TrackNames* names) {
     try {
         ValueSources ignored;
-        return compose(statusMask, filePath, player, sources ? *sources : ignored);
+        TrackNames unused;
+        return compose(statusMask, filePath, player, sources ? *sources : ignored,
+                       names ? *names : unused);
     } catch (...) {
         // Out of memory or a throwing player callback: publish nothing this time.
         return std::wstring();
