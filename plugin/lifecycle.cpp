@@ -1,8 +1,8 @@
 // init, config and quit, as Winamp calls them on its user-interface thread.
 #include "common/version.h"
+#include "core/activity_log.h"
 #include "core/settings.h"
 #include "core/state.h"
-#include "net/publisher.h"
 #include "plugin/plugin.h"
 #include "plugin/update_cycle.h"
 #include "ui/settings_dialog.h"
@@ -22,6 +22,7 @@ int init() {
         settingsDialogOpen = false;
         activityHash.clear();
         lastTrackFile.clear();
+        resetLastResult();
         editSettings([](Settings& s) { s.NoLogin = false; });
         loadSettings();
         gTimerId = startUpdateTimer();
@@ -38,7 +39,7 @@ void quit() {
         stopUpdateTimer(gTimerId);
         gTimerId = 0;
         saveSettings();
-        if (publishingEnabled() && !settingsDialogOpen) clearActivity();
+        clearAtQuit();
     } catch (...) {
     }
 }

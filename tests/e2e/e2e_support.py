@@ -332,9 +332,11 @@ class TinyProxy:
 
 
 def ini(enabled=True, no_login=True, cookie=SERVICE_COOKIE, status_mask=None, proxy=None,
-        extra=""):
+        extra="", min_interval=0):
     """winamp.ini as bytes. Texts are stored the way the plugin stores them: UTF-8
-    bytes, line breaks as "{NextString}". status_mask None leaves the key out."""
+    bytes, line breaks as "{NextString}". status_mask None leaves the key out.
+    MinInterval is 0 unless given (None leaves the key out: the plugin's 5 s), so a
+    test sees every change published at once."""
     def text(value):
         return value.replace("\r\n", "{NextString}").encode("utf-8")
 
@@ -347,6 +349,8 @@ def ini(enabled=True, no_login=True, cookie=SERVICE_COOKIE, status_mask=None, pr
         out += b"Cookie=" + text(cookie) + b"\r\n"
     if status_mask is not None:
         out += b"StatusMask=" + text(status_mask) + b"\r\n"
+    if min_interval is not None:
+        out += b"MinInterval=%d\r\n" % min_interval
     return out + extra.encode("latin-1")
 
 
