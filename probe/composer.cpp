@@ -31,8 +31,7 @@ Text ask(const std::function<Text()>& value) {
 
 std::wstring compose(const std::wstring& statusMask, const std::wstring& filePath,
                      const PlayerValues& player, ValueSources& sources, TrackNames& names) {
-    std::wstring text = extractBetween(statusMask, L"mask", L"{", L"}");
-    if (text == kNone) text = statusMask;
+    std::wstring text = extractBetween(statusMask, L"mask", L"{", L"}").value_or(statusMask);
 
     const std::wstring fileName = withoutFolder(filePath);
     TrackTags tags;
