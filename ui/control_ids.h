@@ -1,0 +1,40 @@
+// The control ids of the plugin's windows, in one place: the windows, their tests and
+// the Python tools (which read this file) all take them from here. Every enumerator
+// stands on its own line with its explicit decimal value.
+#pragma once
+
+namespace nimbo {
+
+// The settings window, in creation order. The ids stay clear of IDOK and IDCANCEL: the
+// window has no default or cancel button, so Enter and Escape, which IsDialogMessage
+// turns into those ids, do nothing. Controls added later continue the numbering
+// after the last id below (118 on), in the order they are created.
+enum SettingsControlId : int {
+    kTitleLabel = 101,
+    kModeLabel = 102,
+    kPasswordLabel = 103,
+    kMaskLabel = 104,
+    kVersionLabel = 105,
+    kAuthorLabel = 106,
+    kLink = 107,
+    kLoginRadio = 108,
+    kCookieRadio = 109,
+    kLoginEdit = 110,
+    kPasswordEdit = 111,
+    kMaskEdit = 112,
+    kCookieEdit = 113,
+    kOkButton = 114,
+    kCancelButton = 115,
+    kEnabledCheck = 116,
+    kShowErrorsCheck = 117,
+};
+
+// The security-code window, in creation order.
+enum SecurityCodeControlId : int {
+    kCodePromptLabel = 100,
+    kCodePicture = 101,
+    kCodeEdit = 102,
+    kCodeOkButton = 103,
+};
+
+}  // namespace nimbo
