@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "net/http_client.h"
-#include "net/publisher.h"
 #include "core/settings.h"
 #include "core/state.h"
+#include "net/http_client.h"
+#include "net/publisher.h"
 #include "tests/win32/win32_test_util.h"
 #include "ui/control_ids.h"
 #include "ui/link_label.h"
@@ -503,10 +503,12 @@ TEST_F(SettingsDialog, TabVisitsTheVisibleControlsInTheirOrder) {
     struct {
         bool cookie;
         std::vector<int> order;
-    } modes[] = {
-        {false,
-         {kLoginRadio, kLoginEdit, kPasswordEdit, kMaskEdit, kEnabledCheck, kOkButton, kCancelButton, kShowErrorsCheck}},
-        {true, {kCookieRadio, kMaskEdit, kCookieEdit, kEnabledCheck, kOkButton, kCancelButton, kShowErrorsCheck}}};
+    } modes[] = {{false,
+                  {kLoginRadio, kLoginEdit, kPasswordEdit, kMaskEdit, kEnabledCheck, kOkButton,
+                   kCancelButton, kShowErrorsCheck}},
+                 {true,
+                  {kCookieRadio, kMaskEdit, kCookieEdit, kEnabledCheck, kOkButton, kCancelButton,
+                   kShowErrorsCheck}}};
     // Windows' dialog manager enters a radio group at its checked button only.
     for (auto& m : modes) {
         SCOPED_TRACE(m.cookie ? "cookie mode" : "login mode");
@@ -533,8 +535,8 @@ TEST_F(SettingsDialog, KeyboardWorksWhateverTheHostLoopDoes) {
         HWND d = open(sample(false));
         ASSERT_NE(d, nullptr);
         SetFocus(item(d, kLoginRadio));
-        for (int n : {kLoginEdit, kPasswordEdit, kMaskEdit, kEnabledCheck, kOkButton,
-                      kCancelButton, kShowErrorsCheck, kLoginRadio}) {
+        for (int n : {kLoginEdit, kPasswordEdit, kMaskEdit, kEnabledCheck, kOkButton, kCancelButton,
+                      kShowErrorsCheck, kLoginRadio}) {
             press(VK_TAB);
             EXPECT_EQ(GetFocus(), item(d, n)) << "expected control " << n;
         }

@@ -253,7 +253,8 @@ TEST_F(TabStops, MovingToAGivenBoxSelectsItsWholeText) {
         SendMessageW(host, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE);
         EXPECT_EQ(GetFocus(), edit);
         DWORD start = 1, end = 0;
-        SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+        SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                     reinterpret_cast<LPARAM>(&end));
         EXPECT_EQ(start, 0u);
         EXPECT_EQ(end, DWORD(windowText(edit).size()));
     }
