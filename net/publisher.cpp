@@ -23,13 +23,15 @@ Outcome fetchActivityHash() {
     if (outcome) {
         const std::string& body = *page.value;
         if (body.find("login.php?op=logout") == std::string::npos) {
-            outcome = Outcome::of(OutcomeKind::loggedOut);
+            // The kind changes, how the page ended stays: a page cut short is worth
+            // another try, a whole one without the marker is not.
+            outcome.kind = OutcomeKind::loggedOut;
         } else if (const std::optional<std::string> hash =
                        extractBetween8(body, L"activityhash", L"value='", L"'>")) {
             activityHash = *hash;
             return outcome;
         } else {
-            outcome = Outcome::of(OutcomeKind::noHash);
+            outcome.kind = OutcomeKind::noHash;
         }
     }
     activityHash.clear();
@@ -51,9 +53,9 @@ Outcome setActivity(const std::wstring& statusText) {
     }
 }
 
-Outcome clearActivity() {
+Outcome clearActivity(const ExchangeLimits& limits) {
     return httpGetPage(profileUrl() + "?clearactivity=1&activityhash=" + urlEncode(activityHash),
-                       kQuitExchange)
+                       limits)
         .outcome;
 }
 

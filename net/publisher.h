@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "net/http_client.h"
 #include "net/outcome.h"
 
 namespace nimbo {
@@ -18,7 +19,8 @@ Outcome fetchActivityHash();
 // once, and a renewal that fails gives the fetch's outcome. Otherwise done or
 // noConnection; done tells how the last reply ended.
 Outcome setActivity(const std::wstring& statusText);
-// The request that clears the status at quit.
-Outcome clearActivity();
+// The clear-activity request: at quit with the quit limits, from the tick with the
+// tick's (ended by quit).
+Outcome clearActivity(const ExchangeLimits& limits = kQuitExchange);
 
 }  // namespace nimbo

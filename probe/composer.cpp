@@ -35,7 +35,7 @@ bool maskShows(const std::wstring& text, const wchar_t* placeholder) {
 }
 
 std::wstring compose(const std::wstring& statusMask, const std::wstring& filePath,
-                     const PlayerValues& player, ValueSources& sources) {
+                     const PlayerValues& player, ValueSources& sources, TrackNames& names) {
     sources = ValueSources();
     std::wstring text = extractBetween(statusMask, L"mask", L"{", L"}").value_or(statusMask);
 
@@ -86,6 +86,9 @@ std::wstring compose(const std::wstring& statusMask, const std::wstring& filePat
         title = fileName;
         sources.title = "the file name as it is";
     }
+
+    names.artist = artist;
+    names.title = title;
 
     // Album and year: the tags, then Winamp; empty when neither has one.
     auto tagValue = [&](std::wstring TrackTags::*field, const char* TrackTags::*source,
@@ -151,10 +154,13 @@ std::wstring titleFromName(const std::wstring& text) {
 }
 
 std::wstring composeStatus(const std::wstring& statusMask, const std::wstring& filePath,
-                           const PlayerValues& player, ValueSources* sources) {
+                           const PlayerValues& player, ValueSources* sources,
+                           TrackNames* names) {
     try {
         ValueSources ignored;
-        return compose(statusMask, filePath, player, sources ? *sources : ignored);
+        TrackNames unused;
+        return compose(statusMask, filePath, player, sources ? *sources : ignored,
+                       names ? *names : unused);
     } catch (...) {
         // Out of memory or a throwing player callback: publish nothing this time.
         return std::wstring();

@@ -25,13 +25,19 @@ struct ValueSources {
     std::string artist, title, album, year;
 };
 
+// The artist and the title a composition settled on, after every fallback.
+struct TrackNames {
+    std::wstring artist, title;
+};
+
 // filePath: the current entry's full path, as stored for the change test. For a file the
 // tag readers open it (an ".MP3" name) and Winamp is asked for what the tags leave
 // empty (every other name); a stream (see isStream) has only its playlist title. Its
 // name (after the last ":", "\" or "/") serves the ".MP3" test and the name fallbacks.
 // Never throws; an empty result is not published.
 std::wstring composeStatus(const std::wstring& statusMask, const std::wstring& filePath,
-                           const PlayerValues& player, ValueSources* sources = nullptr);
+                           const PlayerValues& player, ValueSources* sources = nullptr,
+                           TrackNames* names = nullptr);
 
 // The text after its last ":", "\" or "/" (all of it without any).
 std::wstring withoutFolder(const std::wstring& text);

@@ -147,11 +147,12 @@ std::string localWord(const std::wstring& key, const std::string& fallback) {
     return word;
 }
 
-std::wstring composeCurrentStatus(const std::wstring& filePath, const std::wstring& streamTitle) {
+std::wstring composeCurrentStatus(const std::wstring& filePath, const std::wstring& streamTitle,
+                                  TrackNames* names) {
     PlayerValues player{currentTitle, lengthText,   bitrateText,    sampleRateText,
                         channelsText, playStateText, winampFileInfo};
     if (isStream(filePath)) player.currentTitle = [&] { return withoutFolder(streamTitle); };
-    return composeStatus(currentSettings().StatusMask, filePath, player);
+    return composeStatus(currentSettings().StatusMask, filePath, player, nullptr, names);
 }
 
 }  // namespace nimbo

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "probe/composer.h"
 #include "probe/playing_entry.h"
 
 namespace nimbo {
@@ -38,7 +39,9 @@ namespace nimbo {
 // The status text for the current entry, composed from the StatusMask setting with
 // the live player values (asked only for placeholders that occur). A stream's title is
 // the one its change test saw, so a later passing note never reaches the status.
+// `names` (when given) receives the artist and title the composition settled on.
 std::wstring composeCurrentStatus(const std::wstring& filePath,
-                                  const std::wstring& streamTitle = std::wstring());
+                                  const std::wstring& streamTitle = std::wstring(),
+                                  TrackNames* names = nullptr);
 
 }  // namespace nimbo

@@ -27,6 +27,7 @@ enum SettingsControlId : int {
     kCancelButton = 115,
     kEnabledCheck = 116,
     kShowErrorsCheck = 117,
+    kLastResultLabel = 118,
 };
 
 // The security-code window, in creation order.

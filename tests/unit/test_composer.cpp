@@ -152,6 +152,11 @@ TEST(ComposeStatus, ArtistAndTitleSources) {
         const std::string path =
             c.fileName.find("://") == std::string::npos ? dir.path() + "/" + c.fileName : c.fileName;
         EXPECT_EQ(composeStatus(L"%artist%|%title%", wide(path), player.values()), c.expected);
+        // The same names come out for the private-track rule, also when the mask
+        // shows neither of them.
+        TrackNames names;
+        composeStatus(L"%curstate%", wide(path), player.values(), nullptr, &names);
+        EXPECT_EQ(names.artist + L"|" + names.title, c.expected);
     }
 }
 

@@ -47,7 +47,7 @@ Settings sample(bool cookieMode) {
 
 // The window's outer size and its controls, in creation order: the one place where
 // the pixels are written out.
-const SIZE kWindowSize = {378, 298};
+const SIZE kWindowSize = {378, 318};
 const COLORREF kText = 0x000008, kGrey = 0x808080;
 // clang-format off
 const Expected kLayout[] = {
@@ -68,6 +68,7 @@ const Expected kLayout[] = {
     {kCancelButton,    kPush,     L"Cancel",             288, 240,  75, 25, FW_NORMAL, false, kText},
     {kEnabledCheck,    kCheck,    L"Enabled",              8, 240,  97, 17, FW_NORMAL, false, kText},
     {kShowErrorsCheck, kCheck,    L"Show errors",        100, 240,  97, 17, FW_NORMAL, false, kText},
+    {kLastResultLabel, kLabel,    L"Last: nothing published yet", 8, 272, 353, 14, FW_NORMAL, false, kText},
 };
 // clang-format on
 
@@ -220,6 +221,12 @@ TEST_F(SettingsDialog, WindowIsCentredBorderedAndWithoutSystemMenu) {
     const POINT centred = centredOrigin(kWindowSize.cx, kWindowSize.cy);
     EXPECT_EQ(r.left, centred.x);
     EXPECT_EQ(r.top, centred.y);
+    // The window grew just for the last-result line: it shows whole, with room below.
+    RECT client, line;
+    GetClientRect(d, &client);
+    GetWindowRect(item(d, kLastResultLabel), &line);
+    MapWindowPoints(nullptr, d, reinterpret_cast<POINT*>(&line), 2);
+    EXPECT_LE(line.bottom + 4, client.bottom);
     LONG style = styleOf(d);
     EXPECT_TRUE(style & WS_BORDER);
     EXPECT_TRUE(style & WS_CAPTION);
