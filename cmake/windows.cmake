@@ -12,17 +12,11 @@ include(cmake/jpeg.cmake)
 set(NIMBO_SERVICE_HOST "vkontakte.ru" CACHE STRING "Host name of the service")
 
 add_library(nimbo_core_win STATIC ${NIMBO_PORTABLE_SOURCES} ${NIMBO_WIN32_SOURCES} common/platform_win.cpp)
-# Code that runs at start, at quit, in a window or once per change of track (the
-# requests, the composer, the settings store and everything else in core/, whose
-# only part on the idle tick is a lock around a flag) is built for size; the idle
-# tick's path (update cycle, probe, words, platform and text calls) and the tag
-# readers keep -O2.
+# Built for size. The paths that run often are bound by the system calls they make,
+# not by the code between them: the idle tick is a few window queries, the tag read a
+# file open and one read (the benchmark measures both against such floors).
 # No unwind tables beyond what exceptions need.
-set(NIMBO_COLD_SOURCES ${NIMBO_PORTABLE_SOURCES} ${NIMBO_WIN32_SOURCES})
-list(FILTER NIMBO_COLD_SOURCES INCLUDE REGEX
-     "/(ui/.*|plugin/(lifecycle|messages|winamp_menu)|net/.*|probe/composer|core/.*|common/utf8)\\.cpp$")
-set_source_files_properties(${NIMBO_COLD_SOURCES} PROPERTIES COMPILE_OPTIONS -Os)
-target_compile_options(nimbo_core_win PRIVATE -fno-asynchronous-unwind-tables)
+target_compile_options(nimbo_core_win PRIVATE -Os -fno-asynchronous-unwind-tables)
 target_include_directories(nimbo_core_win PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(nimbo_core_win PRIVATE NIMBO_SERVICE_HOST="${NIMBO_SERVICE_HOST}")
 target_link_libraries(nimbo_core_win PUBLIC nimbo_jpeg winmm ws2_32 shell32 user32 gdi32 kernel32)

@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "common/platform.h"
 #include "core/activity_log.h"
 #include "core/private_tracks.h"
 #include "core/publish_schedule.h"
@@ -114,7 +115,8 @@ AttemptResult attemptResult(const Outcome& outcome) {
 // "try 2, " before the lines of a try again, so the log shows the run of tries.
 std::wstring tryPrefix() {
     const int tries = gSchedule.failedTries();
-    return tries > 0 ? L"try " + std::to_wstring(tries + 1) + L", " : std::wstring();
+    // std::to_string: the wide one would bring the C library's whole printf family along.
+    return tries > 0 ? L"try " + widen(std::to_string(tries + 1)) + L", " : std::wstring();
 }
 
 // What the current track and state ask the profile to show.
