@@ -1,7 +1,9 @@
 # Files of this subsystem (see the top-level CMakeLists.txt).
 list(APPEND NIMBO_PORTABLE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/activity_log.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ini_text.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings_codec.cpp)
 list(APPEND NIMBO_WIN32_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/activity_log_win.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/state.cpp)

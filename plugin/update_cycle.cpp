@@ -2,6 +2,8 @@
 
 #include <mmsystem.h>
 
+#include <atomic>
+
 #include "core/settings.h"
 #include "core/state.h"
 #include "net/login.h"
@@ -17,6 +19,10 @@ namespace {
 volatile LONG gActiveTicks = 0;
 volatile DWORD gTickThread = 0;
 
+// Set on Winamp's thread by publishingSwitched, taken by the next tick.
+std::atomic<bool> gSwitchedOn{false};
+std::atomic<bool> gSwitchedOff{false};
+
 void publishStatus() {
     // A login may have taken until quit began; then nothing more goes out.
     if (quitRequested()) return;
@@ -26,6 +32,14 @@ void publishStatus() {
 }
 
 void runTick() {
+    if (gSwitchedOff.exchange(false)) {
+        gSwitchedOn = false;
+        if (!settingsDialogOpen) clearActivity();
+    }
+    if (gSwitchedOn.exchange(false)) {
+        lastTrackFile.clear();
+        lastPlayState.clear();
+    }
     if (!publishingEnabled() || settingsDialogOpen || securityCodePending) return;
 
     // The whole wide path: the same name in two folders, or two names the code page
@@ -91,6 +105,10 @@ void stopUpdateTimer(UINT timerId) {
         PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
     if (timerId != 0) timeKillEvent(timerId);
+}
+
+void publishingSwitched(bool enabled) {
+    (enabled ? gSwitchedOn : gSwitchedOff) = true;
 }
 
 }  // namespace nimbo

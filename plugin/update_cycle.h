@@ -14,4 +14,9 @@ UINT startUpdateTimer();
 // sent messages and closes message boxes the tick is waiting in.
 void stopUpdateTimer(UINT timerId);
 
+// Called on Winamp's thread right after `Enabled` was switched. Off: the status is
+// cleared at once (the clear request, on the timer thread). On: the current track is
+// published on the next tick, without waiting for MinInterval.
+void publishingSwitched(bool enabled);
+
 }  // namespace nimbo

@@ -1,0 +1,52 @@
+// The activity log: one line per publish, clear, login and failure, in "nimbo.log"
+// beside the ini the plugin uses, so a failure the user did not see can be read later.
+// The line rules are portable (tested natively); the file is written by the Win32 part.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace nimbo {
+
+// A line that would take the file past this size first moves it to "nimbo.log.1".
+constexpr uint64_t kActivityLogLimit = 256 * 1024;
+
+struct LocalTime {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+// "2026-12-07 14:03:05 " + what + CR LF, as UTF-8. Line breaks inside `what` become
+// spaces, so one event is one line; every non-empty secret found in it (password,
+// cookie value, activity hash) is replaced by "***".
+std::string activityLogLine(const LocalTime& when, const std::wstring& what,
+                            const std::vector<std::wstring>& secrets);
+
+// Whether a log of `currentSize` bytes is moved aside before `lineBytes` more go in.
+// An empty file is never moved, so a single overlong line still gets written.
+bool activityLogNeedsRotation(uint64_t currentSize, size_t lineBytes);
+
+// The settings window's line about the last result: "Last: " + outcome + " at HH:MM",
+// then ", " + detail when there is one.
+std::wstring lastResultLine(const LocalTime& when, const std::wstring& outcome,
+                            const std::wstring& detail);
+
+// Win32 only, below.
+
+// "nimbo.log" in the folder of the ini the settings were loaded from.
+std::wstring activityLogPath();
+
+// Appends one line with the local time and makes `outcome`/`detail` the last result
+// (when `outcome` is not empty). The secrets of the current settings and the activity
+// hash are masked. Never throws; a log that cannot be written is skipped silently.
+void logActivity(const std::wstring& what, const std::wstring& outcome = std::wstring(),
+                 const std::wstring& detail = std::wstring());
+
+// The last result as the settings window shows it; empty before the first one.
+std::wstring lastResultText();
+
+// Forgets the last result (init).
+void resetLastResult();
+
+}  // namespace nimbo
