@@ -29,6 +29,20 @@ enum SettingsControlId : int {
     kShowErrorsCheck = 117,
 };
 
+// The options window that the settings window's "More..." button opens, in creation
+// order.
+enum OptionsControlId : int {
+    kPrivateLabel = 201,
+    kPrivateEdit = 202,
+    kOnPauseCheck = 203,
+    kOnStopCheck = 204,
+    kIntervalLabel = 205,
+    kIntervalEdit = 206,
+    kLogLink = 207,
+    kOptionsOkButton = 208,
+    kOptionsCancelButton = 209,
+};
+
 // The security-code window, in creation order.
 enum SecurityCodeControlId : int {
     kCodePromptLabel = 100,

@@ -4,6 +4,7 @@
 
 #include "tools/player/app.h"
 #include "tools/player/automation.h"
+#include "tools/player/menu.h"
 #include "tools/player/resources.h"
 #include "tools/player/text.h"
 
@@ -347,6 +348,15 @@ bool cmdScreenshot(const std::string& rest, Command& command) {
     return saveScreenshot(words[0], window, command.error);
 }
 
+bool cmdMenu(const std::string& rest, Command& command) {
+    return menuCommand(rest, command.output, command.error);
+}
+
+bool cmdWndProc(const std::string&, Command& command) {
+    describeWindowProc(command.output);
+    return true;
+}
+
 const std::map<std::string, Handler>& handlers() {
     static const std::map<std::string, Handler> table = {
         {"add", cmdAdd},         {"addraw", cmdAddRaw},   {"clear", cmdClear},
@@ -360,6 +370,7 @@ const std::map<std::string, Handler>& handlers() {
         {"type", cmdType},       {"click", cmdClick},     {"screenshot", cmdScreenshot},
         {"key", cmdKey},         {"focus", cmdFocus},     {"widequeries", cmdWideQueries},
         {"resources", cmdResources},
+        {"menu", cmdMenu},       {"wndproc", cmdWndProc},
     };
     return table;
 }

@@ -9,6 +9,7 @@
 
 #include "tools/player/app.h"
 #include "tools/player/console.h"
+#include "tools/player/menu.h"
 
 namespace player {
 
@@ -54,9 +55,12 @@ void paintMainWindow(HWND window) {
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_USER:
+        case WM_USER: {
             InterlockedIncrement(&app().queries);
+            LRESULT result = 0;
+            if (answerMenuQuery(wParam, lParam, result)) return result;
             return app().model.answer(wParam, lParam);
+        }
         case WM_PAINT:
             paintMainWindow(window);
             return 0;
@@ -98,6 +102,8 @@ bool createWindows(HINSTANCE instance) {
     app().commandWindow = CreateWindowExW(0, kCommandClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                           nullptr, instance, nullptr);
     if (!app().mainWindow || !app().commandWindow) return false;
+    setOwnWindowProc(mainWindowProc);
+    createMainMenu(app().hasMenu);
     ShowWindow(app().mainWindow, SW_SHOWNOACTIVATE);
     UpdateWindow(app().mainWindow);
     return true;
@@ -119,7 +125,7 @@ void dispatchOne(const MSG& message) {
 // The host's order at exit: window gone, loop left, then the plugin's quit.
 void finishQuit() {
     Command* command = app().pendingQuit;
-    if (app().mainWindow) DestroyWindow(app().mainWindow);
+    if (app().mainWindow && !app().quitKeepsWindow) DestroyWindow(app().mainWindow);
     bool windowGone = FindWindowW(kMainClass, nullptr) == nullptr;
     LONG before = app().queries;
     // How long the plugin held the host's exit: its quit alone, not the window's end.
@@ -167,7 +173,7 @@ void beginQuit(bool unload) {
     if (a.quitting) return;
     a.quitting = true;
     if (unload) a.unloadAfterQuit = true;
-    if (a.mainWindow) DestroyWindow(a.mainWindow);
+    if (a.mainWindow && !a.quitKeepsWindow) DestroyWindow(a.mainWindow);
     a.mainLoopRunning = false;
 }
 
@@ -204,6 +210,10 @@ int main(int argc, char** argv) {
             a.loadPlugin = false;
         } else if (strcmp(argv[i], "--unload-after-quit") == 0) {
             a.unloadAfterQuit = true;
+        } else if (strcmp(argv[i], "--no-menu") == 0) {
+            a.hasMenu = false;
+        } else if (strcmp(argv[i], "--quit-keeps-window") == 0) {
+            a.quitKeepsWindow = true;
         } else {
             writeLine(std::string("error unknown option ") + argv[i]);
             return 2;
