@@ -367,11 +367,12 @@ class PluginHost:
     """A host folder with the player stand-in, a plugin DLL and winamp.ini, and the
     stand-in running under Wine with the plugin loaded."""
 
-    def __init__(self, plugin_dll, ini_bytes, locale="en_US.UTF-8", ready_timeout=60):
+    def __init__(self, plugin_dll, ini_bytes, locale="en_US.UTF-8", ready_timeout=60,
+                 options=()):
         self.folder = player_driver.make_host_folder(PLAYER_EXE, plugin_dll, ini_bytes)
         self.player = None
         try:
-            self.player = player_driver.Player(self.folder, locale=locale)
+            self.player = player_driver.Player(self.folder, options=options, locale=locale)
             ready = self.player.wait_ready(ready_timeout)
         except Exception:
             self.close()

@@ -156,7 +156,9 @@ void describeWindowProc(std::vector<std::string>& out) {
     const char* who = proc == reinterpret_cast<LONG_PTR>(menu().ownProc)       ? "own"
                       : proc == reinterpret_cast<LONG_PTR>(foreignHook) ? "foreign"
                                                                         : "plugin";
-    out.push_back(std::string("wndproc ") + who);
+    // A query sent now passes the whole chain of procedures on its way to the stand-in.
+    out.push_back(std::string("wndproc ") + who + " state-query " +
+                  std::to_string(SendMessageW(main, WM_USER, 1, 104)));
 }
 
 void setOwnWindowProc(WNDPROC proc) {
