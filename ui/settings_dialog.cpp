@@ -1,19 +1,17 @@
 // The settings dialog, built in code from one table of controls with pixel rectangles.
 #include "ui/settings_dialog.h"
 
-#include <shellapi.h>
-
 #include <memory>
 #include <string>
-#include <type_traits>
 
-#include "common/version.h"
 #include "core/settings.h"
+#include "core/settings_merge.h"
 #include "core/state.h"
+#include "ui/control_ids.h"
+#include "ui/link_label.h"
 #include "ui/security_code_dialog.h"
+#include "ui/settings_layout.h"
 #include "ui/window_util.h"
-
-#define NIMBO_HOME_PAGE "http://nimbo.sourceforge.net"
 
 namespace nimbo {
 
@@ -21,127 +19,38 @@ const char kHomePage[] = NIMBO_HOME_PAGE;
 
 namespace {
 
+using namespace settings_layout;
+
 const wchar_t kClassName[] = L"NimboSettings";
-const wchar_t kCaption[] = L"Nimbo";
-const wchar_t kFontFace[] = L"MS Shell Dlg 2";
-const int kFontHeight = 15;
-const int kOuterWidth = 378;
-const int kOuterHeight = 298;
 
-const COLORREF kGrey = 0x808080;
-const COLORREF kLinkBlue = 0xFF0000;
-const COLORREF kLinkRed = 0x0000FF;
-
-// Ids stay clear of IDOK and IDCANCEL: the dialog has no default or cancel button, so
-// Enter and Escape, which IsDialogMessage turns into those ids, do nothing.
-const int kIdBase = 100;
 // Posted to a hidden window so that it is destroyed after the handler that hid it.
 const UINT kRetireMessage = WM_APP + 1;
 
-// The controls, numbered as in the table below (id = kIdBase + number).
-enum Control {
-    kTitleLabel = 1,
-    kModeLabel,
-    kPasswordLabel,
-    kMaskLabel,
-    kVersionLabel,
-    kAuthorLabel,
-    kLink,
-    kLoginRadio,
-    kCookieRadio,
-    kLoginEdit,
-    kPasswordEdit,
-    kMaskEdit,
-    kCookieEdit,
-    kOkButton,
-    kCancelButton,
-    kEnabledCheck,
-    kShowErrorsCheck,
-    kControlCount = kShowErrorsCheck
-};
-
-enum class Look { Regular, Bold, Underlined };
-
-const DWORD kLabel = WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY;
-const DWORD kRadio = WS_CHILD | WS_VISIBLE | BS_AUTORADIOBUTTON;
-const DWORD kCheck = WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX;
-const DWORD kPush = WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON;
-const DWORD kLineEdit = WS_CHILD | WS_VISIBLE | ES_LEFT | ES_AUTOHSCROLL;
-// ES_WANTRETURN: Enter starts a new line instead of looking for a default button.
-const DWORD kBoxEdit =
-    WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
-const int kNoTab = -1;
-
-struct ControlRow {
-    Control number;
-    const wchar_t* className;
-    const wchar_t* text;  // null: filled from the settings or the mode
-    int x, y, width, height;
-    DWORD style;
-    DWORD exStyle;
-    int tab;  // place in the Tab order, or kNoTab
-    Look look;
-    COLORREF colour;
-};
-
-// clang-format off
-const ControlRow kControls[kControlCount] = {
-    {kTitleLabel,      L"STATIC", L"Authorizing through:",   8,   5, 150, 13, kLabel, 0, kNoTab, Look::Bold,       kTextColour},
-    {kModeLabel,       L"STATIC", nullptr,                   8,  48, 353, 13, kLabel, 0, kNoTab, Look::Regular,    kTextColour},
-    {kPasswordLabel,   L"STATIC", L"Password:",              8,  88, 353, 13, kLabel, 0, kNoTab, Look::Regular,    kTextColour},
-    {kMaskLabel,       L"STATIC", L"Status mask:",           8, 141, 353, 13, kLabel, 0, kNoTab, Look::Bold,       kTextColour},
-    {kVersionLabel,    L"STATIC", L"v" NIMBO_VERSION,       220,   5, 353, 14, kLabel, 0, kNoTab, Look::Regular,    kGrey},
-    {kAuthorLabel,     L"STATIC", L"Tarnell Project",      230,  17, 353, 14, kLabel, 0, kNoTab, Look::Bold,       kGrey},
-    {kLink,            L"STATIC", L"" NIMBO_HOME_PAGE,     195,  30, 353, 14, kLabel, 0, kNoTab, Look::Underlined, kLinkBlue},
-    {kLoginRadio,      L"BUTTON", L"Login/Pass",             8,  24,  80, 17, kRadio, 0, 0,      Look::Regular,    kTextColour},
-    {kCookieRadio,     L"BUTTON", L"Cookie",               100,  24,  80, 17, kRadio, 0, 1,      Look::Regular,    kTextColour},
-    {kLoginEdit,       L"EDIT",   nullptr,                   8,  64, 233, 21, kLineEdit, WS_EX_CLIENTEDGE, 2, Look::Regular, kTextColour},
-    {kPasswordEdit,    L"EDIT",   nullptr,                   8, 104, 233, 21, kLineEdit | ES_PASSWORD, WS_EX_CLIENTEDGE, 3, Look::Regular, kTextColour},
-    {kMaskEdit,        L"EDIT",   nullptr,                   8, 160, 353, 73, kBoxEdit, WS_EX_CLIENTEDGE, 4, Look::Regular, kTextColour},
-    {kCookieEdit,      L"EDIT",   nullptr,                   8,  64, 353, 73, kBoxEdit, WS_EX_CLIENTEDGE, 5, Look::Regular, kTextColour},
-    {kOkButton,        L"BUTTON", L"Ok",                   208, 240,  75, 25, kPush,  0, 7,      Look::Regular,    kTextColour},
-    {kCancelButton,    L"BUTTON", L"Cancel",               288, 240,  75, 25, kPush,  0, 8,      Look::Regular,    kTextColour},
-    {kEnabledCheck,    L"BUTTON", L"Enabled",                8, 240,  97, 17, kCheck, 0, 6,      Look::Regular,    kTextColour},
-    {kShowErrorsCheck, L"BUTTON", L"Show errors",          100, 240,  97, 17, kCheck, 0, 9,      Look::Regular,    kTextColour},
-};
-// clang-format on
-
-Font fontFor(Look look) {
-    return makeFont(kFontFace, kFontHeight, look == Look::Bold ? FW_BOLD : FW_NORMAL,
-                    look == Look::Underlined);
+const ControlRow* rowOf(int id) {
+    const int index = id - kFirstId;
+    return index >= 0 && index < kControlCount ? &kControls[index] : nullptr;
 }
 
 // One dialog window's state. The window owns it from WM_NCCREATE and frees it at
-// WM_NCDESTROY, after the controls (and so the fonts' last users) are gone.
+// WM_NCDESTROY, after the controls (and so the fonts' and the link's last users) are gone.
 struct Dialog {
     HWND window = nullptr;
-    HWND controls[kControlCount + 1] = {};  // indexed by Control
-    Font fonts[3];                          // indexed by Look
-    COLORREF linkColour = kLinkBlue;
-    bool trackingLeave = false;
+    HWND controls[kControlCount] = {};  // in id order
+    Font fonts[3];                      // indexed by Look
+    LinkLabel link;
     HWND savedFocus = nullptr;
     // What the window showed when it opened: the settings then and the boxes' texts.
     Settings atOpen;
     std::wstring loginShown, passwordShown, cookieShown;
 
-    HWND operator[](Control c) const { return controls[c]; }
+    HWND operator[](SettingsControlId id) const { return controls[id - kFirstId]; }
 };
 
 // The dialog that is open; null when closed. Only Winamp's thread touches it.
 Dialog* gOpen = nullptr;
-WNDPROC gStaticProc = nullptr;
-HomePageOpener gOpener = nullptr;
 
 Dialog* dialogOf(HWND window) {
     return reinterpret_cast<Dialog*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-}
-
-bool isChecked(HWND button) {
-    return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
-
-void setChecked(HWND button, bool on) {
-    SendMessageW(button, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 void showLoginView(Dialog& d) {
@@ -160,11 +69,10 @@ void showCookieView(Dialog& d) {
     ShowWindow(d[kPasswordLabel], SW_HIDE);
 }
 
-// The radio buttons' click: the mode changes at once, before "Ok" or "Cancel". The
-// checks are set here too, because a radio button that gets the focus by keyboard
-// reports a click without checking itself.
-void chooseCookieMode(Dialog& d, bool cookie) {
-    editSettings([cookie](Settings& s) { s.NoLogin = cookie; });
+// Checks the mode's radio button and shows its view. The checks are set on a click
+// too, because a radio button that gets the focus by keyboard reports a click without
+// checking itself.
+void showMode(Dialog& d, bool cookie) {
     setChecked(d[kLoginRadio], !cookie);
     setChecked(d[kCookieRadio], cookie);
     if (cookie) {
@@ -185,118 +93,36 @@ void closeDialog(Dialog& d) {
 
 void acceptEdits(Dialog& d) {
     // Every text whole, hidden boxes too; nothing trimmed or checked.
-    std::wstring login = windowText(d[kLoginEdit]);
-    std::wstring password = windowText(d[kPasswordEdit]);
-    std::wstring cookie = windowText(d[kCookieEdit]);
-    std::wstring mask = windowText(d[kMaskEdit]);
-    bool enabled = isChecked(d[kEnabledCheck]);
-    bool showErrors = isChecked(d[kShowErrorsCheck]);
-    const bool cookieMode = isChecked(d[kCookieRadio]);
-    const bool modeChanged = cookieMode != d.atOpen.NoLogin;
-    editSettings([&](Settings& s) {
-        // A login can finish while the window is open (its code window closes when
-        // this one opens): it stores the cookie, clears the e-mail and password and
-        // switches to cookie mode. A box the user left alone, in a mode the user left
-        // alone, must not bring the old values back.
-        auto apply = [&](std::wstring& setting, const std::wstring& box, const std::wstring& shown,
-                         const std::wstring& before) {
-            if (modeChanged || box != shown || setting == before) setting = box;
-        };
-        apply(s.AuthLogin, login, d.loginShown, d.atOpen.AuthLogin);
-        apply(s.AuthPass, password, d.passwordShown, d.atOpen.AuthPass);
-        apply(s.Cookie, cookie, d.cookieShown, d.atOpen.Cookie);
-        if (modeChanged) s.NoLogin = cookieMode;
-        s.StatusMask = mask;
-        s.Enabled = enabled;
-        s.ShowErrors = showErrors;
-    });
+    SettingsWindowValues shown;
+    shown.AuthLogin = windowText(d[kLoginEdit]);
+    shown.AuthPass = windowText(d[kPasswordEdit]);
+    shown.Cookie = windowText(d[kCookieEdit]);
+    shown.StatusMask = windowText(d[kMaskEdit]);
+    shown.Enabled = isChecked(d[kEnabledCheck]);
+    shown.ShowErrors = isChecked(d[kShowErrorsCheck]);
+    shown.NoLogin = isChecked(d[kCookieRadio]);
+    const SettingsWindowEdits edited = {shown.AuthLogin != d.loginShown,
+                                        shown.AuthPass != d.passwordShown,
+                                        shown.Cookie != d.cookieShown};
+    editSettings([&](Settings& s) { s = settingsOnOk(d.atOpen, s, shown, edited); });
     // The update cycle stays off until the settings are complete.
     closeDialog(d);
 }
 
-void setLinkColour(Dialog& d, COLORREF colour) {
-    d.linkColour = colour;
-    InvalidateRect(d[kLink], nullptr, TRUE);
-}
-
-void openHomePage() {
-    if (gOpener) {
-        gOpener(kHomePage);
-    } else {
-        // A failure is not reported; the link simply turns blue again.
-        ShellExecuteA(nullptr, nullptr, kHomePage, nullptr, nullptr, SW_SHOWNORMAL);
-    }
-}
-
-LRESULT CALLBACK linkProc(HWND link, UINT message, WPARAM wParam, LPARAM lParam) {
-    Dialog* d = dialogOf(GetParent(link));
-    if (d) {
-        switch (message) {
-            case WM_LBUTTONDOWN:
-            case WM_LBUTTONDBLCLK:
-            case WM_RBUTTONDOWN:
-            case WM_RBUTTONDBLCLK:
-            case WM_MBUTTONDOWN:
-            case WM_MBUTTONDBLCLK:
-            case WM_XBUTTONDOWN:
-            case WM_XBUTTONDBLCLK:
-                setLinkColour(*d, kLinkRed);
-                break;
-            case WM_LBUTTONUP:
-            case WM_RBUTTONUP:
-            case WM_MBUTTONUP:
-            case WM_XBUTTONUP:
-                openHomePage();
-                setLinkColour(*d, kLinkBlue);
-                break;
-            case WM_MOUSEMOVE:
-                if (!d->trackingLeave) {
-                    TRACKMOUSEEVENT track = {sizeof track, TME_LEAVE, link, 0};
-                    d->trackingLeave = TrackMouseEvent(&track) != FALSE;
-                }
-                break;
-            case WM_MOUSELEAVE:
-                d->trackingLeave = false;
-                setLinkColour(*d, kLinkBlue);
-                break;
-        }
-    }
-    return CallWindowProcW(gStaticProc, link, message, wParam, lParam);
-}
-
-COLORREF colourOf(const Dialog& d, HWND control) {
-    int number = GetDlgCtrlID(control) - kIdBase;
-    if (number == kLink) return d.linkColour;
-    if (number >= 1 && number <= kControlCount) return kControls[number - 1].colour;
-    return kTextColour;
-}
-
-LRESULT paintColours(const Dialog& d, HDC dc, HWND control, int background) {
-    return controlColours(dc, colourOf(d, control), background);
-}
-
-// Focus goes back where it was when the window is activated again; at first to the
-// checked radio button (focusing the other one would switch the mode).
-void restoreFocus(Dialog& d) {
-    HWND target = d.savedFocus;
-    if (!target || !IsWindow(target) || !IsWindowVisible(target)) {
-        target = isChecked(d[kCookieRadio]) ? d[kCookieRadio] : d[kLoginRadio];
-    }
-    SetFocus(target);
-}
-
+// Only the table's own controls count: a click is taken from the control itself.
 void onCommand(Dialog& d, WPARAM wParam, LPARAM lParam) {
-    if (HIWORD(wParam) != BN_CLICKED) return;
-    int number = LOWORD(wParam) - kIdBase;
-    if (number < 1 || number > kControlCount) return;
-    if (reinterpret_cast<HWND>(lParam) != d.controls[number]) return;
-    switch (number) {
+    const int id = LOWORD(wParam);
+    if (HIWORD(wParam) != BN_CLICKED || !rowOf(id)) return;
+    if (reinterpret_cast<HWND>(lParam) != d[SettingsControlId(id)]) return;
+    switch (id) {
         case kLoginRadio:
-            chooseCookieMode(d, false);
+        case kCookieRadio: {
+            // The mode changes at once, before "Ok" or "Cancel".
+            const bool cookie = id == kCookieRadio;
+            editSettings([cookie](Settings& s) { s.NoLogin = cookie; });
+            showMode(d, cookie);
             break;
-        case kCookieRadio:
-            chooseCookieMode(d, true);
-            break;
+        }
         case kOkButton:
             if (gOpen == &d) acceptEdits(d);
             break;
@@ -306,6 +132,37 @@ void onCommand(Dialog& d, WPARAM wParam, LPARAM lParam) {
     }
 }
 
+LRESULT onControlColour(const Dialog& d, UINT message, WPARAM wParam, LPARAM lParam) {
+    const HWND control = reinterpret_cast<HWND>(lParam);
+    const ControlRow* row = rowOf(GetDlgCtrlID(control));
+    COLORREF text = row ? row->colour : kTextColour;
+    if (control == d.link.window()) text = d.link.colour();
+    return controlColours(reinterpret_cast<HDC>(wParam), text,
+                          message == WM_CTLCOLOREDIT ? COLOR_WINDOW : COLOR_BTNFACE);
+}
+
+// Focus goes back where it was when the window is activated again; at first to the
+// checked radio button (focusing the other one would switch the mode).
+void onActivate(Dialog& d, WPARAM wParam) {
+    if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(d.window, focus)) d.savedFocus = focus;
+        return;
+    }
+    HWND target = d.savedFocus;
+    if (!target || !IsWindow(target) || !IsWindowVisible(target)) {
+        target = isChecked(d[kCookieRadio]) ? d[kCookieRadio] : d[kLoginRadio];
+    }
+    SetFocus(target);
+}
+
+void onRetire(HWND window) {
+    HINSTANCE instance = moduleInstance();
+    DestroyWindow(window);  // frees the dialog's state
+    // Fails while another dialog window exists, which is fine.
+    UnregisterClassW(kClassName, instance);
+}
+
 LRESULT handleMessage(Dialog& d, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COMMAND:
@@ -313,11 +170,8 @@ LRESULT handleMessage(Dialog& d, HWND window, UINT message, WPARAM wParam, LPARA
             return 0;
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
-            return paintColours(d, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam),
-                                COLOR_BTNFACE);
         case WM_CTLCOLOREDIT:
-            return paintColours(d, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam),
-                                COLOR_WINDOW);
+            return onControlColour(d, message, wParam, lParam);
         case WM_CLOSE:
             // Only "Ok" and "Cancel" are meant to close it; any other close request
             // (Alt+F4, another program) counts as "Cancel".
@@ -327,20 +181,11 @@ LRESULT handleMessage(Dialog& d, HWND window, UINT message, WPARAM wParam, LPARA
             moveFocus(window, wParam, lParam);
             return 0;
         case WM_ACTIVATE:
-            if (LOWORD(wParam) == WA_INACTIVE) {
-                HWND focus = GetFocus();
-                if (focus && IsChild(window, focus)) d.savedFocus = focus;
-            } else {
-                restoreFocus(d);
-            }
+            onActivate(d, wParam);
             return 0;
-        case kRetireMessage: {
-            HINSTANCE instance = moduleInstance();
-            DestroyWindow(window);  // frees d
-            // Fails while another dialog window exists, which is fine.
-            UnregisterClassW(kClassName, instance);
+        case kRetireMessage:
+            onRetire(window);
             return 0;
-        }
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -381,18 +226,18 @@ LRESULT CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 bool createControls(Dialog& d, HINSTANCE instance, bool cookieMode) {
     for (const ControlRow& row : kControls) {
         const wchar_t* text = row.text ? row.text : L"";
-        if (row.number == kModeLabel) text = cookieMode ? L"Cookie:" : L"Login:";
+        if (row.id == kModeLabel) text = cookieMode ? L"Cookie:" : L"Login:";
         DWORD style = row.style;
         if (row.tab != kNoTab) {
             style |= WS_TABSTOP;
             // The two radio buttons are one group; every other tab stop starts its own.
-            if (row.number != kCookieRadio) style |= WS_GROUP;
+            if (row.id != kCookieRadio) style |= WS_GROUP;
         }
         HWND control = CreateWindowExW(
             row.exStyle, row.className, text, style, row.x, row.y, row.width, row.height, d.window,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdBase + row.number)), instance, nullptr);
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)), instance, nullptr);
         if (!control) return false;
-        d.controls[row.number] = control;
+        d.controls[row.id - kFirstId] = control;
         if (row.tab != kNoTab) handleDialogKeys(control);
         SendMessageW(control, WM_SETFONT,
                      reinterpret_cast<WPARAM>(d.fonts[static_cast<int>(row.look)].get()), FALSE);
@@ -407,16 +252,16 @@ void arrangeTabOrder(Dialog& d) {
     for (int place = 0; place < kControlCount; ++place) {
         for (const ControlRow& row : kControls) {
             if (row.tab != place) continue;
-            SetWindowPos(d[row.number], previous, 0, 0, 0, 0,
+            SetWindowPos(d[row.id], previous, 0, 0, 0, 0,
                          SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
-            previous = d[row.number];
+            previous = d[row.id];
         }
     }
 }
 
 void fillFromSettings(Dialog& d, const Settings& s) {
     const struct {
-        Control box;
+        SettingsControlId box;
         const std::wstring& text;
     } boxes[] = {{kLoginEdit, s.AuthLogin},
                  {kPasswordEdit, s.AuthPass},
@@ -444,7 +289,8 @@ bool buildDialog() {
 
     std::unique_ptr<Dialog> owned(new Dialog);
     for (Look look : {Look::Regular, Look::Bold, Look::Underlined}) {
-        owned->fonts[static_cast<int>(look)] = fontFor(look);
+        owned->fonts[static_cast<int>(look)] = makeFont(
+            kFontFace, kFontHeight, look == Look::Bold ? FW_BOLD : FW_NORMAL, look == Look::Underlined);
     }
     CreateParams params = {owned.get(), false};
     // Overlapped with a thin border only: Windows adds the caption, but there is no
@@ -460,22 +306,12 @@ bool buildDialog() {
         return false;
     }
     const POINT origin = centredOrigin(kOuterWidth, kOuterHeight);
-    const int left = origin.x, top = origin.y;
-    SetWindowPos(window, nullptr, left, top, kOuterWidth, kOuterHeight,
+    SetWindowPos(window, nullptr, origin.x, origin.y, kOuterWidth, kOuterHeight,
                  SWP_NOZORDER | SWP_NOACTIVATE);
-
-    gStaticProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(d[kLink], GWLP_WNDPROC));
-    SetWindowLongPtrW(d[kLink], GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(linkProc));
+    d.link.attach(d[kLink], kHomePage);
     fillFromSettings(d, settings);
     arrangeTabOrder(d);
-
-    setChecked(d[kLoginRadio], !settings.NoLogin);
-    setChecked(d[kCookieRadio], settings.NoLogin);
-    if (settings.NoLogin) {
-        showCookieView(d);
-    } else {
-        showLoginView(d);
-    }
+    showMode(d, settings.NoLogin);
 
     gOpen = &d;
     ShowWindow(window, SW_SHOW);
@@ -511,10 +347,6 @@ void showSettingsDialog() {
 
 HWND settingsDialogWindow() {
     return gOpen ? gOpen->window : nullptr;
-}
-
-void setHomePageOpenerForTest(HomePageOpener opener) {
-    gOpener = opener;
 }
 
 }  // namespace nimbo

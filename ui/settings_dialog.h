@@ -9,16 +9,12 @@ namespace nimbo {
 // window lives on the calling thread's message loop until "Ok" or "Cancel".
 void showSettingsDialog();
 
-// The open dialog's window, or null when none is open. Control n of the dialog's
-// table (1 to 17, in creation order) has the id 100 + n.
+// The open dialog's window, or null when none is open. Its controls carry the ids of
+// `SettingsControlId` (ui/control_ids.h).
 HWND settingsDialogWindow();
 
-// The address the link shows and opens.
+// The address the link shows and opens (through ui/link_label.h, whose opener tests
+// replace).
 extern const char kHomePage[];
-
-// Replaces the call that opens the home page (tests keep the browser shut); null
-// restores ShellExecuteA.
-using HomePageOpener = void (*)(const char* address);
-void setHomePageOpenerForTest(HomePageOpener opener);
 
 }  // namespace nimbo

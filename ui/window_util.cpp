@@ -62,6 +62,14 @@ std::wstring windowText(HWND window) {
     return text;
 }
 
+bool isChecked(HWND button) {
+    return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void setChecked(HWND button, bool on) {
+    SendMessageW(button, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
 void moveFocus(HWND window, WPARAM wParam, LPARAM lParam) {
     HWND focus = GetFocus();
     if (focus && !IsChild(window, focus)) focus = nullptr;

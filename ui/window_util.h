@@ -1,6 +1,6 @@
 // Small pieces both of the plugin's windows need: centring by the screen's half,
 // fonts by face and height, the module that owns the window classes, class
-// registration, control colours and texts, and keyboard focus moves and keys.
+// registration, control colours, texts and check states, and keyboard focus moves and keys.
 #pragma once
 
 #include <windows.h>
@@ -41,6 +41,10 @@ LRESULT controlColours(HDC dc, COLORREF text, int background);
 
 // A window's whole text.
 std::wstring windowText(HWND window);
+
+// A check box's or radio button's state.
+bool isChecked(HWND button);
+void setChecked(HWND button, bool on);
 
 // WM_NEXTDLGCTL for a plain window (only dialog-class windows handle it on their
 // own; a multi-line edit box sends it for Tab): focus the next or previous tab stop,

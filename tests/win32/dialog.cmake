@@ -20,3 +20,6 @@ add_test(NAME test_settings_dialog_code
 set_tests_properties(test_settings_dialog_code PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
   RESOURCE_LOCK screen
   ENVIRONMENT "NIMBO_WINE_SESSION_FILE=${NIMBO_WINE_SESSION_FILE};LC_ALL=en_US.UTF-8;GTEST_FILTER=*SecurityCode*")
+
+# The shared window pieces on a plain window of the test's own.
+nimbo_wine_test(test_window_util LOCKS screen SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_window_util.cpp)

@@ -1,0 +1,33 @@
+// What "Ok" in the settings window stores, as a rule on values alone.
+#pragma once
+
+#include "core/settings.h"
+
+namespace nimbo {
+
+// What the settings window holds when "Ok" is pressed.
+struct SettingsWindowValues {
+    std::wstring AuthLogin, AuthPass, Cookie, StatusMask;
+    bool Enabled = false;
+    bool ShowErrors = false;
+    bool NoLogin = false;  // the "Cookie" radio button is checked
+};
+
+// Which of the three sign-in boxes now differ from the text they showed at opening.
+struct SettingsWindowEdits {
+    bool AuthLogin = false;
+    bool AuthPass = false;
+    bool Cookie = false;
+};
+
+// The settings "Ok" stores, given the settings when the window opened, the settings
+// now and the window's values. A login can finish while the window is open and
+// store a cookie, clear the e-mail and password and switch to cookie mode; a sign-in
+// box the user left alone, in a mode the user left alone (the checked radio button
+// is the one checked at opening), keeps what changed behind the window. The mask and
+// the two switches always come from the window; settings the window does not show
+// come from `now`.
+Settings settingsOnOk(const Settings& atOpen, const Settings& now,
+                      const SettingsWindowValues& window, const SettingsWindowEdits& edited);
+
+}  // namespace nimbo

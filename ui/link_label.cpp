@@ -1,0 +1,88 @@
+#include "ui/link_label.h"
+
+#include <shellapi.h>
+
+namespace nimbo {
+
+namespace {
+
+const wchar_t kLinkProp[] = L"NimboLink";
+LinkOpener gOpener = nullptr;
+
+void openAddress(const char* address) {
+    if (gOpener) {
+        gOpener(address);
+    } else {
+        // A failure is not reported; the link simply turns blue again.
+        ShellExecuteA(nullptr, nullptr, address, nullptr, nullptr, SW_SHOWNORMAL);
+    }
+}
+
+}  // namespace
+
+void setLinkOpenerForTest(LinkOpener opener) {
+    gOpener = opener;
+}
+
+bool LinkLabel::attach(HWND label, const char* address) {
+    WNDPROC original = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(label, GWLP_WNDPROC));
+    if (!original || !SetPropW(label, kLinkProp, this)) return false;
+    label_ = label;
+    original_ = original;
+    address_ = address;
+    SetWindowLongPtrW(label, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LinkLabel::proc));
+    return true;
+}
+
+void LinkLabel::setColour(COLORREF colour) {
+    colour_ = colour;
+    InvalidateRect(label_, nullptr, TRUE);
+}
+
+// Every mouse button alike.
+void LinkLabel::handleMouse(UINT message) {
+    switch (message) {
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+        case WM_RBUTTONDOWN:
+        case WM_RBUTTONDBLCLK:
+        case WM_MBUTTONDOWN:
+        case WM_MBUTTONDBLCLK:
+        case WM_XBUTTONDOWN:
+        case WM_XBUTTONDBLCLK:
+            setColour(kLinkRed);
+            break;
+        case WM_LBUTTONUP:
+        case WM_RBUTTONUP:
+        case WM_MBUTTONUP:
+        case WM_XBUTTONUP:
+            openAddress(address_);
+            setColour(kLinkBlue);
+            break;
+        case WM_MOUSEMOVE:
+            if (!trackingLeave_) {
+                TRACKMOUSEEVENT track = {sizeof track, TME_LEAVE, label_, 0};
+                trackingLeave_ = TrackMouseEvent(&track) != FALSE;
+            }
+            break;
+        case WM_MOUSELEAVE:
+            trackingLeave_ = false;
+            setColour(kLinkBlue);
+            break;
+    }
+}
+
+LRESULT CALLBACK LinkLabel::proc(HWND label, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* link = static_cast<LinkLabel*>(GetPropW(label, kLinkProp));
+    if (!link) return DefWindowProcW(label, message, wParam, lParam);
+    const WNDPROC original = link->original_;
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(label, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+        RemovePropW(label, kLinkProp);
+    } else {
+        link->handleMouse(message);
+    }
+    return CallWindowProcW(original, label, message, wParam, lParam);
+}
+
+}  // namespace nimbo
