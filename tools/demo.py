@@ -12,27 +12,21 @@ Python 3 standard library only.
 """
 
 import argparse
-import json
 import os
-import queue
 import shutil
 import signal
-import struct
-import subprocess
 import sys
 import tempfile
-import threading
 import time
 import traceback
-import urllib.request
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tools", "player"))
-
-from player_driver import Player, PlayerError, make_host_folder, windows_path  # noqa: E402
-
-WINE_SESSION = os.path.join(ROOT, "tests", "win32", "wine-session.sh")
-SERVICE = os.path.join(ROOT, "tools", "service", "service_standin.py")
+import screenshots
+from harness import session
+from harness.id3 import id3v1, id3v2, silent_mpeg_frames
+from harness.ini import ini
+from harness.paths import ROOT
+from harness.player import Player, PlayerError, make_host_folder, windows_path
+from harness.service import Service, ServiceError
 
 COOKIE = "d3m0c00k1e"
 SECONDS = 3  # length of each generated track
@@ -43,8 +37,7 @@ STATUS_MASK = ("mask{%curstate% %artist% - %title% (%length%)}{NextString}"
 WORDS = {"play": "listening to", "pause": "taking a break from", "stop": "done with"}
 
 
-class DemoFailed(Exception):
-    """A step did not happen in time; the message says which."""
+DemoFailed = session.Failed
 
 
 class Interrupted(Exception):
@@ -61,34 +54,6 @@ def step(number, total, text):
 
 # ---------------------------------------------------------------- audio files
 
-def silent_mpeg_frames(seconds):
-    """MPEG-1 Layer III frames, 128 kbit/s, 44.1 kHz, stereo, all side information and
-    audio data zero: a decoder plays them as silence. 417 bytes per 1152 samples."""
-    header = bytes([0xFF, 0xFB, 0x90, 0x00])
-    frame = header + bytes(417 - len(header))
-    count = int(seconds * 44100 / 1152) + 1
-    return frame * count
-
-
-def id3v2_3_tag(frames):
-    """An ID3v2.3 tag with text frames in ISO-8859-1 and some padding."""
-    body = b""
-    for frame_id, text in frames:
-        data = b"\x00" + text.encode("latin-1")
-        body += frame_id.encode("ascii") + struct.pack(">I", len(data)) + b"\x00\x00" + data
-    body += bytes(64)  # padding, as taggers leave room for later edits
-    size = len(body)
-    syncsafe = bytes([(size >> 21) & 0x7F, (size >> 14) & 0x7F, (size >> 7) & 0x7F, size & 0x7F])
-    return b"ID3\x03\x00\x00" + syncsafe + body
-
-
-def id3v1_tag(title, artist, album="", year="", comment="", genre=255):
-    def field(text, size):
-        return text.encode("latin-1")[:size].ljust(size, b"\x00")
-    return (b"TAG" + field(title, 30) + field(artist, 30) + field(album, 30) + field(year, 4)
-            + field(comment, 30) + bytes([genre]))
-
-
 def make_tracks(folder):
     """Writes three small MP3 files; returns their playlist entries and the status each
     should produce while playing."""
@@ -96,10 +61,10 @@ def make_tracks(folder):
     audio = silent_mpeg_frames(SECONDS)
     tracks = [
         ("track01.mp3", "track01", "ID3v2.3 tag (TPE1/TIT2)",
-         id3v2_3_tag([("TPE1", "The Demo Band"), ("TIT2", "Caf\u00e9 Morning")]) + audio,
+         id3v2([("TPE1", "The Demo Band"), ("TIT2", "Caf\u00e9 Morning")], padding=64) + audio,
          "The Demo Band", "Caf\u00e9 Morning"),
         ("track02.mp3", "track02", "ID3v1 tag only",
-         audio + id3v1_tag("Tagged The Old Way", "Old Format Artist"),
+         audio + id3v1("Tagged The Old Way", "Old Format Artist"),
          "Old Format Artist", "Tagged The Old Way"),
         ("Quiet Quartet - Untagged Tune.mp3", "Quiet Quartet - Untagged Tune", "no tag at all",
          audio, "Quiet Quartet", "Untagged Tune"),
@@ -116,76 +81,6 @@ def make_tracks(folder):
 
 def expected_status(state, entry):
     return "%s %s - %s (00:%02d)" % (WORDS[state], entry["artist"], entry["title"], SECONDS)
-
-
-# ---------------------------------------------------------------- processes
-
-def run_to_end(argv, timeout):
-    """Runs a helper script in its own session so Ctrl-C cannot cut it off half-way
-    (a half-started Wine session would be left behind); Ctrl-C is passed on after."""
-    proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                            start_new_session=True)
-    interrupted = False
-    deadline = time.monotonic() + timeout
-    while True:
-        try:
-            out, _ = proc.communicate(timeout=max(0.1, deadline - time.monotonic()))
-            break
-        except subprocess.TimeoutExpired:
-            if time.monotonic() >= deadline:
-                os.killpg(proc.pid, signal.SIGKILL)
-                proc.wait()
-                raise DemoFailed("%s did not finish within %d s" % (argv[1], timeout))
-        except KeyboardInterrupt:
-            interrupted = True
-    if interrupted:
-        raise KeyboardInterrupt
-    return proc.returncode, out.decode("utf-8", "replace")
-
-
-class Service:
-    """The service stand-in on a free loopback port, with its control channel."""
-
-    def __init__(self, log_path, options=()):
-        self.proc = subprocess.Popen(
-            [sys.executable, SERVICE, "--host", "127.0.0.1", "--port", "0", "--log", log_path,
-             "--cookie", COOKIE, *options],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
-        lines = queue.Queue()
-        threading.Thread(target=lambda: lines.put(self.proc.stdout.readline()),
-                         daemon=True).start()
-        try:
-            first = lines.get(timeout=15).decode("ascii", "replace").strip()
-        except queue.Empty:
-            first = ""
-        if not first.startswith("listening 127.0.0.1:"):
-            self.stop()
-            raise DemoFailed("the service stand-in did not start (%r)" % first)
-        self.port = int(first.rsplit(":", 1)[1])
-        # Control requests go straight to loopback, whatever proxy the environment names.
-        self._opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
-
-    def control(self, name):
-        url = "http://127.0.0.1:%d/__control/%s" % (self.port, name)
-        with self._opener.open(url, timeout=5) as reply:
-            return json.loads(reply.read().decode("utf-8"))
-
-    def history(self):
-        return self.control("status")["history"]
-
-    def log(self):
-        return self.control("log")["entries"]
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        for stream in (self.proc.stdout, self.proc.stderr):
-            stream.close()
 
 
 def wait_for_history(service, since, wanted, timeout, what):
@@ -227,15 +122,6 @@ def settings_dialog(player, required=True):
     return dialog, [w for w in windows if w.get("parent") == dialog["hwnd"]]
 
 
-def wait_until(condition, timeout, what):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if condition():
-            return
-        time.sleep(0.2)
-    raise DemoFailed("%s did not happen within %d s" % (what, timeout))
-
-
 def demo(build, work, state, pictures):
     """Runs the steps; records what it starts in `state` for the clean-up."""
     total = 11
@@ -250,14 +136,14 @@ def demo(build, work, state, pictures):
          % work)
     session_file = os.path.join(work, "wine-session.path")
     state["session_file"] = session_file
-    code, out = run_to_end([WINE_SESSION, "start", session_file], timeout=180)
-    if code != 0:
-        raise DemoFailed("the Wine session did not start:\n" + out)
-    say("      " + out.strip().splitlines()[-1])
+    say("      " + session.start(session_file))
 
     step(2, total, "Starting the service stand-in: a local web server that answers like the "
          "social network's site and logs every request")
-    service = Service(os.path.join(work, "requests.jsonl"))
+    try:
+        service = Service(args=["--cookie", COOKIE], log_path=os.path.join(work, "requests.jsonl"))
+    except ServiceError as e:
+        raise DemoFailed(str(e))
     state["service"] = service
     say("      listening on 127.0.0.1:%d; it accepts the login cookie remixsid=%s"
         % (service.port, COOKIE))
@@ -266,15 +152,14 @@ def demo(build, work, state, pictures):
     entries = make_tracks(os.path.join(work, "music"))
     for e in entries:
         say("      %-36s %6d bytes, %s" % (e["name"], e["bytes"], e["kind"]))
-    ini = ("[Winamp]\r\nproxy=127.0.0.1:%d\r\n"
-           "[Gen_Nimbo]\r\nEnabled=1\r\nShowErrors=1\r\nNoLogin=1\r\nCookie=remixsid=%s\r\n"
-           "StatusMask=%s\r\n" % (service.port, COOKIE, STATUS_MASK))
+    settings = ini(proxy=service.proxy, show_errors=True, cookie="remixsid=" + COOKIE,
+                   status_mask=STATUS_MASK)
     host = os.path.join(work, "host")
     os.makedirs(host)
-    make_host_folder(exe, plugin_dll=dll, ini_text=ini, folder=host)
+    make_host_folder(exe, plugin_dll=dll, ini_text=settings, folder=host)
     say("      %s: nimbo_player.exe, Plugins\\gen_nimbo.dll (the shipped plugin, unchanged) "
         "and winamp.ini:" % host)
-    for line in ini.splitlines():
+    for line in settings.decode("utf-8").splitlines():
         say("        " + line)
     say("      The plugin reaches the service through the player's proxy setting, so the "
         "stand-in sees every request.")
@@ -334,8 +219,8 @@ def demo(build, work, state, pictures):
             say("        %-8s %-22s at %s" % (c["class"], '"%s"' % text, c["rel"][:2]))
     cancel = next(c for c in controls if c["text"] == "Cancel")
     player.check("click %s" % cancel["hwnd"])
-    wait_until(lambda: settings_dialog(player, required=False)[0] is None, timeout=10,
-               what="the settings window to close after Cancel")
+    session.wait_until(lambda: settings_dialog(player, required=False)[0] is None, 10,
+                       "the settings window to close after Cancel", 0.2, DemoFailed)
     say("      > Cancel: the window closes and the settings stay as they were")
 
     step(7, total, "Quitting the player: the plugin clears the status on its way out")
@@ -379,7 +264,6 @@ def demo(build, work, state, pictures):
 
     step(11, total, "Pictures of the plugin's windows: the settings in both sign-in modes and "
          "the security-code window (a second player signs in with e-mail and password)")
-    import screenshots  # here: it imports this module in turn
     for path in screenshots.take_pictures(build, session_file, pictures, work):
         say("      saved " + path)
 
@@ -426,8 +310,8 @@ def cleanup(state, work):
     # behind a message box cannot hold the clean-up up.
     if state.get("session_file"):
         try:
-            run_to_end([WINE_SESSION, "stop", state["session_file"]], timeout=60)
-        except (DemoFailed, KeyboardInterrupt):
+            session.stop(state["session_file"])
+        except KeyboardInterrupt:
             pass
     if state.get("player"):
         try:

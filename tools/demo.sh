@@ -3,6 +3,7 @@
 # player stand-in for Windows, and shows the plugin publishing what a player plays.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export PYTHONPATH="$PWD/tools${PYTHONPATH:+:$PYTHONPATH}"  # the harness package
 bash tools/bootstrap.sh
 # An absolute toolchain path: the bundled libjpeg build is configured from its own
 # folder, where a relative one would not be found.

@@ -12,47 +12,30 @@ own session. Python 3 standard library only.
 
 import argparse
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tools"))
-sys.path.insert(0, os.path.join(ROOT, "tools", "player"))
-
-import demo  # noqa: E402
-from player_driver import Player, make_host_folder, windows_path  # noqa: E402
+from harness import session
+from harness.id3 import silent_mpeg_frames
+from harness.ini import ini
+from harness.paths import ROOT
+from harness.player import Player, make_host_folder, windows_path
+from harness.service import Service
 
 PICTURES = ("settings-login.png", "settings-cookie.png", "security-code.png")
 EMAIL = "user@example.com"
 PASSWORD = "secret"
-
-
-def display_of(session_file):
-    with open(session_file) as f:
-        folder = f.read().strip()
-    with open(os.path.join(folder, "display")) as f:
-        return f.read().strip()
-
-
-def top_window(player, text):
-    for w in player.windows():
-        if w["text"] == text and w.get("visible") == "1" and w.get("parent") == "0x0":
-            return w
-    return None
+COOKIE = "d3m0c00k1e"
 
 
 def wait_for_window(player, text, timeout=30):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        window = top_window(player, text)
-        if window:
-            # Give the window a moment to paint all of its controls.
-            player.check("sleep 500")
-            return window
-        time.sleep(0.2)
-    raise demo.DemoFailed('the window "%s" did not appear within %d s' % (text, timeout))
+    window = session.wait_until(lambda: player.top_window(text)[0], timeout,
+                                'the window "%s"' % text, 0.2, session.Failed)
+    # Give the window a moment to paint all of its controls.
+    player.check("sleep 500")
+    return window
 
 
 def capture(display, window, path):
@@ -72,27 +55,27 @@ def take_pictures(build, session_file, out_dir, work):
     """Captures the three windows into `out_dir`; returns the paths written."""
     dll = os.path.join(build, "gen_nimbo.dll")
     exe = os.path.join(build, "tools", "player", "nimbo_player.exe")
-    display = display_of(session_file)
+    display = session.display_of(session_file)
     os.makedirs(out_dir, exist_ok=True)
-    service = demo.Service(os.path.join(work, "pictures-requests.jsonl"),
-                           ["--captcha", "1", "--email", EMAIL, "--password", PASSWORD])
+    service = Service(args=["--cookie", COOKIE, "--captcha", "1", "--email", EMAIL,
+                            "--password", PASSWORD],
+                      log_path=os.path.join(work, "pictures-requests.jsonl"))
     player = None
     try:
         # Login mode with an e-mail and password: the first track makes the plugin log
         # in, and the service answers with a security-code picture.
-        ini = ("[Winamp]\r\nproxy=127.0.0.1:%d\r\n[Gen_Nimbo]\r\nEnabled=1\r\nShowErrors=1\r\n"
-               "NoLogin=0\r\nAuthLogin=%s\r\nAuthPass=%s\r\nCookie=remixsid=%s\r\n"
-               % (service.port, EMAIL, PASSWORD, demo.COOKIE))
+        settings = ini(proxy=service.proxy, show_errors=True, no_login=False,
+                       auth_login=EMAIL, auth_pass=PASSWORD, cookie="remixsid=" + COOKIE)
         host = os.path.join(work, "pictures-host")
         os.makedirs(host, exist_ok=True)
-        make_host_folder(exe, plugin_dll=dll, ini_text=ini, folder=host)
+        make_host_folder(exe, plugin_dll=dll, ini_text=settings, folder=host)
         track = os.path.join(work, "pictures-track.mp3")
         with open(track, "wb") as f:
-            f.write(demo.silent_mpeg_frames(1))
+            f.write(silent_mpeg_frames(1))
         player = Player(host, env={"NIMBO_WINE_SESSION_FILE": session_file})
         ready = player.wait_ready(timeout=90)
         if not ready.startswith("init="):
-            raise demo.DemoFailed("the player could not load the plugin: ready " + ready)
+            raise session.Failed("the player could not load the plugin: ready " + ready)
         player.add(windows_path(track), "Artist - Title", 60)
         player.check("play 0")
         paths = [os.path.join(out_dir, name) for name in PICTURES]
@@ -104,7 +87,7 @@ def take_pictures(build, session_file, out_dir, work):
         capture(display, dialog, paths[0])
         player.check("click %s" % child(player, dialog, "Cookie")["hwnd"])
         player.check("sleep 500")
-        capture(display, top_window(player, "Nimbo"), paths[1])
+        capture(display, player.top_window("Nimbo")[0], paths[1])
         player.check("click %s" % child(player, dialog, "Cancel")["hwnd"])
         player.check("quit", timeout=30)
         player.check("exit", timeout=30)
@@ -122,20 +105,18 @@ def main():
     args = parser.parse_args()
     work = tempfile.mkdtemp(prefix="nimbo-pictures-")
     session_file = os.path.join(work, "wine-session.path")
-    state = {"session_file": session_file}
     try:
-        code, out = demo.run_to_end([demo.WINE_SESSION, "start", session_file], timeout=180)
-        if code != 0:
-            raise demo.DemoFailed("the Wine session did not start:\n" + out)
+        session.start(session_file)
         for path in take_pictures(os.path.abspath(args.build), session_file,
                                   os.path.abspath(args.out), work):
             print("saved " + os.path.relpath(path))
         return 0
-    except (demo.DemoFailed, subprocess.CalledProcessError) as e:
+    except (session.Failed, subprocess.CalledProcessError) as e:
         print("PICTURES FAILED: %s" % e)
         return 1
     finally:
-        demo.cleanup(state, work)
+        session.stop(session_file)
+        shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 # saved as PNGs in docs/images/ (or the folder given with --out).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export PYTHONPATH="$PWD/tools${PYTHONPATH:+:$PYTHONPATH}"  # the harness package
 bash tools/bootstrap.sh
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw32.cmake"
 cmake --build build/win32 --target gen_nimbo nimbo_player

@@ -17,23 +17,18 @@ Needs NIMBO_PLAYER_EXE and NIMBO_PLUGIN_DLL (the Windows build) and a Wine sessi
 """
 
 import argparse
-import os
 import random
 import sys
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-
-from e2e_support import (PLAYER_EXE, PLUGIN_DLL, SERVICE_COOKIE, PluginHost,  # noqa: E402
-                         Service, ini, ini_values)
-from player_driver import PlayerError, parse_window  # noqa: E402
+from harness import controls
+from harness.host import PluginHost
+from harness.ini import SERVICE_COOKIE, ini, ini_values
+from harness.paths import PLAYER_EXE, PLUGIN_DLL
+from harness.player import PlayerError, parse_window, top_window
+from harness.service import Service
 
 EMAIL, PASSWORD = "user@example.com", "secret"
-
-# Control ids of the settings window (its table numbers its controls from 101).
-LOGIN_RADIO, COOKIE_RADIO, LOGIN_EDIT, PASSWORD_EDIT, MASK_EDIT, COOKIE_EDIT = range(108, 114)
-OK_BUTTON, CANCEL_BUTTON = 114, 115
 
 # One misbehaviour for the next matching request; "close" is the stand-in's refuse.
 FAULTS = [
@@ -58,7 +53,8 @@ class SoakFailed(Exception):
 
 
 class Soak:
-    def __init__(self, host, service, rng, report_every):
+    def __init__(self, host, service, rng, report_every, ids):
+        self.ids = ids  # the settings window's control ids, by name
         self.host = host
         self.player = host.player
         self.service = service
@@ -109,14 +105,12 @@ class Soak:
     # ------------------------------------------------------------- the windows
 
     def windows(self):
+        # Through check(), so that a slow answer counts against the limit.
         lines = self.check("windows")
         return [parse_window(l) for l in lines if l.startswith("window\t")]
 
     def find_top(self, windows, text):
-        for w in windows:
-            if w["text"] == text and w.get("visible") == "1" and w.get("parent") == "0x0":
-                return w, {int(c["id"]): c for c in windows if c.get("parent") == w["hwnd"]}
-        return None, {}
+        return top_window(windows, text)
 
     def wait_gone(self, window, timeout=10):
         """Waits until that window is gone or hidden (a new one may have come since)."""
@@ -135,19 +129,19 @@ class Soak:
             raise SoakFailed("config showed no settings window")
         self.counts["settings windows"] += 1
         if self.rng.random() < 0.5:
-            self.check("click %s" % controls[CANCEL_BUTTON]["hwnd"])
+            self.check("click %s" % controls[self.ids["kCancelButton"]]["hwnd"])
         else:
             self.masks += 1
             mask = "soak %d %%title%% %%curstate%%" % self.masks
             # Mostly login mode (the security-code window needs it), sometimes cookies.
             cookie_mode = self.rng.random() < 0.15
-            radio = COOKIE_RADIO if cookie_mode else LOGIN_RADIO
+            radio = self.ids["kCookieRadio" if cookie_mode else "kLoginRadio"]
             self.check("click %s" % controls[radio]["hwnd"])
             cookie = SERVICE_COOKIE if cookie_mode else ""
-            for ident, text in ((LOGIN_EDIT, EMAIL), (PASSWORD_EDIT, PASSWORD),
-                                (COOKIE_EDIT, cookie), (MASK_EDIT, mask)):
-                self.check("settext %s %s" % (controls[ident]["hwnd"], text))
-            self.check("click %s" % controls[OK_BUTTON]["hwnd"])
+            for name, text in (("kLoginEdit", EMAIL), ("kPasswordEdit", PASSWORD),
+                               ("kCookieEdit", cookie), ("kMaskEdit", mask)):
+                self.check("settext %s %s" % (controls[self.ids[name]]["hwnd"], text))
+            self.check("click %s" % controls[self.ids["kOkButton"]]["hwnd"])
             self.expected.update({"NoLogin": b"1" if cookie_mode else b"0",
                                   "AuthLogin": EMAIL.encode(), "AuthPass": PASSWORD.encode(),
                                   "Cookie": cookie.encode(), "StatusMask": mask.encode()})
@@ -305,16 +299,21 @@ def main(argv=None):
     if not (PLAYER_EXE and PLUGIN_DLL):
         sys.stderr.write("soak: set NIMBO_PLAYER_EXE and NIMBO_PLUGIN_DLL\n")
         return 2
+    try:
+        ids = controls.ids()
+    except controls.ControlIdsError as e:
+        sys.stderr.write("soak: %s\n" % e)
+        return 2
     seed = args.seed if args.seed is not None else int(time.time())
     report_every = args.report_every or max(5.0, args.seconds / 10)
     print("soak: %d s, seed %d" % (args.seconds, seed), flush=True)
     rng = random.Random(seed)
     with Service(args=["--captcha", "1", "--hang-limit", "8"]) as service:
         settings = ini(no_login=False, cookie=None, status_mask="%artist% - %title%",
-                       proxy=service.proxy,
-                       extra="AuthLogin=%s\r\nAuthPass=%s\r\nShowErrors=1\r\n" % (EMAIL, PASSWORD))
+                       proxy=service.proxy, show_errors=True, auth_login=EMAIL,
+                       auth_pass=PASSWORD)
         with PluginHost(PLUGIN_DLL, settings) as host:
-            soak = Soak(host, service, rng, report_every)
+            soak = Soak(host, service, rng, report_every, ids)
             try:
                 soak.run(args.seconds)
                 quit_ms = soak.finish()

@@ -4,6 +4,7 @@
 # Builds what it needs, runs in a Wine session of its own, prints the figures.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export PYTHONPATH="$PWD/tools${PYTHONPATH:+:$PYTHONPATH}"  # the harness package
 minutes=10
 rest=()
 while [ $# -gt 0 ]; do

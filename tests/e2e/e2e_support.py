@@ -1,10 +1,11 @@
-"""Shared harness for the end-to-end tests: the whole plugin inside the player
-stand-in under Wine, talking to the service stand-in.
+"""The end-to-end tests' layer over the harness package (tools/harness): the whole
+plugin inside the player stand-in under Wine, talking to the service stand-in. It
+re-exports what the tests take from the package and adds the plugin's wire forms.
 
     with Service() as service, PluginHost(PLUGIN_DLL, ini(proxy=service.proxy)) as host:
         host.player.add("C:\\\\m\\\\a.mp3", "Artist - Title", 245)
         host.player.check("play 0")
-        entry = service.wait_for_request(lambda e: is_set_activity(e))
+        entry = service.wait_for_requests(is_set_activity, 1)[0]
 
 Every wait is bounded; a condition that does not come true fails the test with a
 description instead of hanging. Python 3 standard library only.
@@ -12,37 +13,33 @@ description instead of hanging. Python 3 standard library only.
 Run as a script, it starts a service stand-in, passes its port to a command in
 NIMBO_SERVICE_PORT and returns the command's exit code:
 
-    python3 e2e_support.py with-service PROGRAM [ARGS...]
+    PYTHONPATH=tools python3 tests/e2e/e2e_support.py with-service PROGRAM [ARGS...]
 """
 
 import base64
-import json
 import os
-import queue
+import socket
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
-import urllib.parse
+
+from harness import player as player_driver
+from harness.host import PluginHost  # noqa: F401
+from harness.ini import SERVICE_COOKIE, ini, ini_values  # noqa: F401
+from harness.paths import (ID3_DIR, LOOPBACK_DLL, PLAYER_EXE, PLUGIN_DLL,  # noqa: F401
+                           ROOT, SERVICE_SCRIPT, TESTDATA_DIR, WINE_RUN, have_binaries)
+from harness.player import Player, PlayerError, make_host_folder, windows_path  # noqa: F401
+from harness.service import (Service, http_get as _http_get, is_clear_activity,  # noqa: F401
+                             is_profile_page, is_set_activity, kinds, param, raw_bytes)
+from harness.session import wait_until  # noqa: F401
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(ROOT, "tools", "player"))
 
-import player_driver  # noqa: E402
-
-SERVICE_SCRIPT = os.path.join(ROOT, "tools", "service", "service_standin.py")
-WINE_RUN = os.path.join(ROOT, "tests", "win32", "wine-run.sh")
-
-PLAYER_EXE = os.environ.get("NIMBO_PLAYER_EXE")
-PLUGIN_DLL = os.environ.get("NIMBO_PLUGIN_DLL")
-LOOPBACK_DLL = os.environ.get("NIMBO_LOOPBACK_DLL")
-TESTDATA_DIR = os.environ.get("NIMBO_TESTDATA_DIR", "")
-ID3_DIR = os.path.join(TESTDATA_DIR, "id3") if TESTDATA_DIR else ""
+# Tests written against the driver's old place import it by its old name.
+sys.modules.setdefault("player_driver", player_driver)
 
 # The service host of the shipped DLL and of the loopback test build.
 SHIPPED_HOST = "vkontakte.ru"
@@ -52,26 +49,8 @@ LOOPBACK_HOST = "localhost:%d" % LOOPBACK_PORT
 USER_AGENT = "Opera/9.20 (Windows NT 5.1; U; ru)"
 ERROR_PREFIX = "Vkontakte tags updating error : "
 
-# The service stand-in's defaults: the remixsid value it accepts and the hash it hands out.
-SERVICE_COOKIE = "remixsid=5f2e8a91c04b"
+# The hash the service stand-in hands out by default.
 SERVICE_HASH = "a1b2c3d4e5"
-
-
-def have_binaries(*paths):
-    return all(p and os.path.exists(p) for p in paths)
-
-
-def wait_until(condition, timeout, what, interval=0.1):
-    """Polls condition() until it returns something true; returns that value.
-    Raises AssertionError naming `what` when `timeout` seconds pass first."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() >= deadline:
-            raise AssertionError("timed out after %.1f s waiting for %s" % (timeout, what))
-        time.sleep(interval)
 
 
 def url_encode(data):
@@ -120,59 +99,6 @@ class UnreachablePort:
         self.close()
 
 
-def _http_get(port, target, timeout=10):
-    """One GET to 127.0.0.1:port; returns the body. Plain sockets: the stand-in speaks HTTP/1.0."""
-    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
-        s.sendall(b"GET " + target.encode("ascii") + b" HTTP/1.0\r\nHost: control\r\n\r\n")
-        data = bytearray()
-        while True:
-            chunk = s.recv(65536)
-            if not chunk:
-                break
-            data += chunk
-    return bytes(data).partition(b"\r\n\r\n")[2]
-
-
-# Request log entries (one per request the service stand-in saw).
-
-def raw_bytes(entry):
-    return base64.b64decode(entry["raw_b64"])
-
-
-def param(entry, name):
-    for key, value in entry["params"]:
-        if key == name:
-            return value
-    return None
-
-
-def is_profile_page(entry):
-    return entry["path"] == "/profile.php" and not entry["params"]
-
-
-def is_set_activity(entry):
-    return entry["path"] == "/profile.php" and param(entry, "setactivity") is not None
-
-
-def is_clear_activity(entry):
-    return entry["path"] == "/profile.php" and param(entry, "clearactivity") is not None
-
-
-def kinds(entries):
-    """A compact view of a log for assertions: "page", "set", "clear" or the path."""
-    out = []
-    for e in entries:
-        if is_set_activity(e):
-            out.append("set")
-        elif is_clear_activity(e):
-            out.append("clear")
-        elif is_profile_page(e):
-            out.append("page")
-        else:
-            out.append(e["path"] or e.get("error") or "?")
-    return out
-
-
 def expected_request(target, host, cookie=SERVICE_COOKIE, proxy_auth=None):
     """The exact bytes of one plugin request: request line, Host, optional
     Proxy-Authorization, Cookie, User-Agent, empty line."""
@@ -194,84 +120,6 @@ def set_activity_query(status_text, activity_hash=SERVICE_HASH):
 
 def clear_activity_query(activity_hash=SERVICE_HASH):
     return "/profile.php?clearactivity=1&activityhash=" + url_encode(activity_hash)
-
-
-class Service:
-    """The service stand-in as a child process on 127.0.0.1 (port 0: a free one)."""
-
-    def __init__(self, port=0, args=(), start_timeout=15):
-        self._proc = subprocess.Popen(
-            [sys.executable, SERVICE_SCRIPT, "--port", str(port), *args],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
-        lines = queue.Queue()
-        threading.Thread(target=lambda: lines.put(self._proc.stdout.readline()),
-                         daemon=True).start()
-        try:
-            first = lines.get(timeout=start_timeout).decode("ascii", "replace").strip()
-        except queue.Empty:
-            first = ""
-        if not first.startswith("listening "):
-            self.stop()
-            raise RuntimeError("service stand-in did not start (port %s): %r" % (port, first))
-        self.port = int(first.rsplit(":", 1)[1])
-        # Winamp's proxy setting that sends the plugin's requests here.
-        self.proxy = "127.0.0.1:%d" % self.port
-
-    def control(self, name, **params):
-        query = urllib.parse.urlencode(params)
-        body = _http_get(self.port, "/__control/" + name + ("?" + query if query else ""))
-        return json.loads(body.decode("utf-8"))
-
-    def log(self):
-        return self.control("log")["entries"]
-
-    def requests(self, kind=None):
-        entries = self.log()
-        return [e for e in entries if kind is None or kind(e)]
-
-    def wait_for_requests(self, kind, count, timeout=10):
-        """Waits until at least `count` logged requests satisfy `kind`; returns them."""
-        return wait_until(lambda: (lambda found: found if len(found) >= count else None)(
-            self.requests(kind)), timeout, "%d request(s) of %s" % (count, kind.__name__))
-
-    def wait_quiet(self, quiet=1.5, timeout=20):
-        """Waits until no request has arrived for `quiet` seconds (a tick runs every
-        second, so a pending change has been published by then); returns the log."""
-        last = [len(self.log()), time.monotonic()]
-
-        def settled():
-            count = len(self.log())
-            if count != last[0]:
-                last[:] = [count, time.monotonic()]
-            return time.monotonic() - last[1] >= quiet
-        wait_until(settled, timeout, "the service to fall quiet")
-        return self.log()
-
-    def mode(self, **rule):
-        return self.control("mode", **rule)
-
-    def configure(self, **values):
-        return self.control("config", **values)
-
-    def status(self):
-        return self.control("status")
-
-    def stop(self, timeout=10):
-        if self._proc.poll() is None:
-            try:
-                self._proc.send_signal(signal.SIGTERM)
-                self._proc.wait(timeout=timeout)
-            except subprocess.TimeoutExpired:
-                os.killpg(self._proc.pid, signal.SIGKILL)
-                self._proc.wait()
-        for stream in (self._proc.stdout, self._proc.stderr):
-            stream.close()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
 
 
 class TinyProxy:
@@ -329,108 +177,6 @@ class TinyProxy:
 
     def __exit__(self, *exc):
         self.stop()
-
-
-def ini(enabled=True, no_login=True, cookie=SERVICE_COOKIE, status_mask=None, proxy=None,
-        extra=""):
-    """winamp.ini as bytes. Texts are stored the way the plugin stores them: UTF-8
-    bytes, line breaks as "{NextString}". status_mask None leaves the key out."""
-    def text(value):
-        return value.replace("\r\n", "{NextString}").encode("utf-8")
-
-    out = b"[Winamp]\r\n"
-    if proxy is not None:
-        out += b"proxy=" + proxy.encode("latin-1") + b"\r\n"
-    out += b"[Gen_Nimbo]\r\n"
-    out += b"Enabled=%d\r\nNoLogin=%d\r\n" % (int(enabled), int(no_login))
-    if cookie is not None:
-        out += b"Cookie=" + text(cookie) + b"\r\n"
-    if status_mask is not None:
-        out += b"StatusMask=" + text(status_mask) + b"\r\n"
-    return out + extra.encode("latin-1")
-
-
-def ini_values(data, section):
-    """The keys of one section of an ini file's bytes (values as bytes)."""
-    values, current = {}, None
-    for line in data.replace(b"\r\n", b"\n").split(b"\n"):
-        line = line.strip()
-        if line.startswith(b"[") and line.endswith(b"]"):
-            current = line[1:-1].decode("latin-1").lower()
-        elif current == section.lower() and b"=" in line:
-            key, _, value = line.partition(b"=")
-            values[key.decode("latin-1")] = value
-    return values
-
-
-class PluginHost:
-    """A host folder with the player stand-in, a plugin DLL and winamp.ini, and the
-    stand-in running under Wine with the plugin loaded."""
-
-    def __init__(self, plugin_dll, ini_bytes, locale="en_US.UTF-8", ready_timeout=60,
-                 options=()):
-        self.folder = player_driver.make_host_folder(PLAYER_EXE, plugin_dll, ini_bytes)
-        self.player = None
-        try:
-            self.player = player_driver.Player(self.folder, options=options, locale=locale)
-            ready = self.player.wait_ready(ready_timeout)
-        except Exception:
-            self.close()
-            raise
-        if ready != "init=0":
-            self.close()
-            raise AssertionError("the plugin did not start: ready %s" % ready)
-
-    def ini_bytes(self):
-        with open(os.path.join(self.folder, "winamp.ini"), "rb") as f:
-            return f.read()
-
-    def quit(self):
-        """Winamp's quit sequence (the plugin's quit runs on the UI thread)."""
-        return self.player.check("quit", timeout=40)
-
-    def timed_quit(self):
-        """quit; returns how long the plugin's quit took, in ms, as the stand-in timed it."""
-        for line in self.quit():
-            if line.startswith("quit-ms "):
-                sys.stderr.write("[quit took %s ms] " % line.split()[1])
-                return int(line.split()[1])
-        raise AssertionError("the stand-in did not report quit-ms")
-
-    def assert_saved(self, test, enabled=True):
-        """quit wrote all seven settings (keys the test's winamp.ini did not hold)."""
-        values = ini_values(self.ini_bytes(), "Gen_Nimbo")
-        for key in ("Enabled", "ShowErrors", "NoLogin", "Cookie", "AuthLogin", "AuthPass",
-                    "StatusMask"):
-            test.assertIn(key, values, "winamp.ini lacks %s after quit" % key)
-        test.assertEqual(b"1" if enabled else b"0", values["Enabled"])
-
-    def assert_alive(self, test):
-        """Winamp still runs and answers at once (its UI thread is free); the plugin is
-        still loaded; nothing crashed."""
-        test.assertRegex(self.player.check("queries", timeout=5)[0], r"^queries \d+$")
-        test.assertIn("loaded 1 running 1", " ".join(self.player.check("plugin", timeout=5)))
-        test.assertEqual([], [l for l in self.player.stderr_lines if l.startswith("crash")])
-
-    def message_box(self, timeout_ms=8000):
-        return self.player.message_box(timeout_ms)
-
-    def dismiss(self, box):
-        self.player.check("dismiss " + box["hwnd"], timeout=20)
-
-    def close(self):
-        code = None
-        if self.player is not None:
-            code = self.player.close()
-            self.player = None
-        shutil.rmtree(self.folder, ignore_errors=True)
-        return code
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
 
 
 def publish_one(test, host, service, command, settle=1.5):

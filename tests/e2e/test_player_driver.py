@@ -6,12 +6,9 @@ Needs NIMBO_PLAYER_EXE and NIMBO_PLUGIN_DLL (ctest sets them); skips without the
 
 import os
 import shutil
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
-                                "tools", "player"))
-import player_driver as pd  # noqa: E402
+from harness import player as pd
 
 EXE = os.environ.get("NIMBO_PLAYER_EXE")
 DLL = os.environ.get("NIMBO_PLUGIN_DLL")

@@ -15,7 +15,8 @@ from e2e_support import (PLAYER_EXE, PLUGIN_DLL, SHIPPED_HOST, PluginHost,  # no
                          Service, clear_activity_query, expected_request, have_binaries, ini,
                          ini_values, is_clear_activity, is_set_activity, kinds, raw_bytes,
                          set_activity_query, wait_until)
-from player_driver import unescape_field  # noqa: E402
+from harness import controls  # noqa: E402
+from harness.player import top_window, unescape_field  # noqa: E402
 
 ITEM = "Publish status"
 # The stand-in's menu: its Options submenu stands at this place before any plugin.
@@ -55,16 +56,9 @@ def shipped(target):
     return expected_request("http://%s:80%s" % (SHIPPED_HOST, target), SHIPPED_HOST)
 
 
-def settings_control(player, ident):
-    """The settings window's control with this id, from the stand-in's window list."""
-    dialogs = [w for w in player.windows()
-               if w.get("text") == "Nimbo" and w["parent"] == "0x0" and w["visible"] == "1"]
-    if not dialogs:
-        return None
-    for w in player.windows():
-        if w["parent"] == dialogs[0]["hwnd"] and w["id"] == str(ident):
-            return w
-    return None
+def control(player, caption, name):
+    """A control of the open window with this caption, by its name in ui/control_ids.h."""
+    return top_window(player.windows(), caption)[1].get(controls.get(name))
 
 
 @unittest.skipUnless(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
@@ -118,12 +112,12 @@ class MenuItem(unittest.TestCase):
         with PluginHost(PLUGIN_DLL, ini(enabled=True)) as host:
             p = host.player
             p.check("config")
-            enabled = settings_control(p, 116)
+            enabled = control(p, "Nimbo", "kEnabledCheck")
             self.assertEqual("1", enabled["check"])
             p.check("menu pick " + ITEM)
             p.check("sleep 200")
-            self.assertEqual("0", settings_control(p, 116)["check"])
-            p.check("click %s" % settings_control(p, 114)["hwnd"])  # "Ok"
+            self.assertEqual("0", control(p, "Nimbo", "kEnabledCheck")["check"])
+            p.check("click %s" % control(p, "Nimbo", "kOkButton")["hwnd"])  # "Ok"
             p.check("sleep 300")
             self.assertFalse(our_item(p)[3])
             host.quit()

@@ -6,19 +6,16 @@ the renewal of a stale activity hash, and the clear request at quit."""
 
 import os
 import shutil
-import struct
-import sys
 import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-
-from e2e_support import (ID3_DIR, PLAYER_EXE, PLUGIN_DLL, SERVICE_HASH,  # noqa: E402
+from e2e_support import (ID3_DIR, PLAYER_EXE, PLUGIN_DLL, SERVICE_HASH,
                          SHIPPED_HOST, PluginHost, Service, clear_activity_query,
                          expected_request, have_binaries, ini, ini_values, is_set_activity,
-                         kinds, param, publish_one, raw_bytes, set_activity_query, wait_until)
-from player_driver import windows_path  # noqa: E402
+                         kinds, param, publish_one, raw_bytes, set_activity_query, wait_until,
+                         windows_path)
+from harness import id3
 
 # Every value placeholder once, inside a mask block, with word definitions outside it.
 MASK = ("mask{%artist% - %title% [%curstate%] %length% %bitrate%kbps %samplerate%kHz "
@@ -34,21 +31,10 @@ def shipped(target, **kw):
     return expected_request(absolute(target), SHIPPED_HOST, **kw)
 
 
-def syncsafe(n):
-    return bytes([(n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F])
-
-
 def id3v2(version, frames):
-    """An ID3v2 tag (version 3 or 4) of (id, encoding, text) frames, then a little audio."""
-    body = b""
-    for frame_id, encoding, text in frames:
-        data = bytes([encoding]) + {0: lambda t: t.encode("cp1251"),
-                                    1: lambda t: t.encode("utf-16"),
-                                    2: lambda t: t.encode("utf-16-be"),
-                                    3: lambda t: t.encode("utf-8")}[encoding](text)
-        size = struct.pack(">I", len(data)) if version == 3 else syncsafe(len(data))
-        body += frame_id.encode("ascii") + size + b"\0\0" + data
-    return b"ID3" + bytes([version, 0, 0]) + syncsafe(len(body)) + body + b"\xff\xfb" * 64
+    """An ID3v2 tag of (id, encoding, text) frames, encoding 0 as Windows-1251 bytes,
+    then a little audio."""
+    return id3.id3v2(frames, version=version, ansi="cp1251") + b"\xff\xfb" * 64
 
 
 def sets_with_text(service, text):

@@ -3,14 +3,10 @@
 DLL in the player stand-in. Whatever the service does, Winamp keeps running and
 answering, the plugin stays loaded, and quit still writes the settings."""
 
-import os
-import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-
-from e2e_support import (ERROR_PREFIX, PLAYER_EXE, PLUGIN_DLL,  # noqa: E402
+from e2e_support import (ERROR_PREFIX, PLAYER_EXE, PLUGIN_DLL,
                          SERVICE_HASH, SHIPPED_HOST, PluginHost, Service, UnreachablePort,
                          closed_port,
                          expected_request, have_binaries, ini, is_clear_activity,

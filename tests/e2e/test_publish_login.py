@@ -4,13 +4,9 @@ password are traded for the service's cookie in the tick that sees the first cha
 a security code is answered in the plugin's dialog, and quit stores the cookie and
 forgets the credentials."""
 
-import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-
-from e2e_support import (PLAYER_EXE, PLUGIN_DLL, SERVICE_COOKIE, SHIPPED_HOST,  # noqa: E402
+from e2e_support import (PLAYER_EXE, PLUGIN_DLL, SERVICE_COOKIE, SHIPPED_HOST,
                          PluginHost, Service, expected_request, have_binaries, ini, ini_values,
                          is_set_activity, kinds, param, raw_bytes, url_encode, wait_until)
 

@@ -3,14 +3,10 @@
 HTTP proxy with Basic authentication (Debian's tinyproxy), the plugin's own bytes
 to a proxy, and the loopback test build talking to the service directly."""
 
-import os
 import shutil
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-
-from e2e_support import (ERROR_PREFIX, LOOPBACK_DLL, LOOPBACK_HOST, LOOPBACK_PORT,  # noqa: E402
+from e2e_support import (ERROR_PREFIX, LOOPBACK_DLL, LOOPBACK_HOST, LOOPBACK_PORT,
                          PLAYER_EXE, PLUGIN_DLL, SERVICE_COOKIE, SHIPPED_HOST, USER_AGENT,
                          PluginHost, Service, TinyProxy, expected_request, have_binaries, ini,
                          is_profile_page, is_set_activity, kinds, raw_bytes, set_activity_query,

@@ -12,12 +12,8 @@ import tempfile
 import time
 import unittest
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-SERVICE_DIR = os.path.join(ROOT, "tools", "service")
-SCRIPT = os.path.join(SERVICE_DIR, "service_standin.py")
-sys.path.insert(0, SERVICE_DIR)
-
-import standin_wire  # noqa: E402
+from harness.paths import SERVICE_SCRIPT as SCRIPT
+from service import standin_wire
 
 AGENT = "Opera/9.20 (Windows NT 5.1; U; ru)"
 WRONG_CODE = bytes.fromhex("CDE5E2E5F0EDFBE920EAEEE42E")

@@ -15,7 +15,7 @@ set_target_properties(test_settings_dialog_code PROPERTIES
 target_link_libraries(test_settings_dialog_code PRIVATE nimbo_core_win gtest gtest_main)
 target_compile_definitions(test_settings_dialog_code PRIVATE NIMBO_EXPECT_CP=1252)
 add_test(NAME test_settings_dialog_code
-         COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.py with-service
+         COMMAND ${NIMBO_PYTHON} ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.py with-service
                  ${CMAKE_CURRENT_SOURCE_DIR}/wine-run.sh $<TARGET_FILE:test_settings_dialog_code>)
 set_tests_properties(test_settings_dialog_code PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
   RESOURCE_LOCK screen

@@ -13,7 +13,7 @@ set(NIMBO_E2E_ENV
 file(GLOB NIMBO_E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_publish_*.py)
 foreach(script ${NIMBO_E2E_TESTS})
   get_filename_component(name ${script} NAME_WE)
-  add_test(NAME e2e_${name} COMMAND python3 ${script})
+  add_test(NAME e2e_${name} COMMAND ${NIMBO_PYTHON} ${script})
   set_tests_properties(e2e_${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
     RESOURCE_LOCK "winamp_window;service_port_18080" ENVIRONMENT "${NIMBO_E2E_ENV}")
 endforeach()
@@ -28,13 +28,13 @@ target_compile_definitions(test_publish_runtime PRIVATE
   NIMBO_PLAYER_EXE="$<TARGET_FILE:nimbo_player>")
 add_dependencies(test_publish_runtime nimbo_player)
 add_test(NAME e2e_test_publish_runtime
-         COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.py with-service
+         COMMAND ${NIMBO_PYTHON} ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.py with-service
                  ${CMAKE_SOURCE_DIR}/tests/win32/wine-run.sh $<TARGET_FILE:test_publish_runtime>)
 set_tests_properties(e2e_test_publish_runtime PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
   RESOURCE_LOCK winamp_window ENVIRONMENT "${NIMBO_E2E_ENV}")
 
 # A short soak run (the long one is tools/soak.sh --minutes N): random changes and
 # service faults, both windows opened and closed, resources flat, the ini right.
-add_test(NAME e2e_soak_short COMMAND python3 ${CMAKE_SOURCE_DIR}/tools/soak.py --seconds 40 --report-every 4)
+add_test(NAME e2e_soak_short COMMAND ${NIMBO_PYTHON} ${CMAKE_SOURCE_DIR}/tools/soak.py --seconds 40 --report-every 4)
 set_tests_properties(e2e_soak_short PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 180
   RESOURCE_LOCK winamp_window ENVIRONMENT "${NIMBO_E2E_ENV}")

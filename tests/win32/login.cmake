@@ -5,7 +5,7 @@ foreach(name test_security_code test_login)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${name})
   target_link_libraries(${name} PRIVATE nimbo_core_win gtest gtest_main ws2_32 winmm)
   add_test(NAME ${name}
-           COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.py with-service
+           COMMAND ${NIMBO_PYTHON} ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.py with-service
                    ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh $<TARGET_FILE:${name}>)
 endforeach()
 # The login runs under Windows-1251, so a Cyrillic password goes out as its cp1251 bytes.

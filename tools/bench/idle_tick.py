@@ -23,10 +23,7 @@ import tempfile
 import time
 import shutil
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-sys.path.insert(0, os.path.join(ROOT, "tools", "player"))
-
-import player_driver  # noqa: E402
+from harness import player as player_driver
 
 INI = {
     "disabled": "[Gen_Nimbo]\r\nEnabled=0\r\n",

@@ -23,6 +23,7 @@ case "${1:-}" in
 esac
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
+export PYTHONPATH="$root/tools${PYTHONPATH:+:$PYTHONPATH}"  # the harness package
 host=${NIMBO_HOST_BUILD_DIR:-$root/build/host}
 win=${NIMBO_BUILD_DIR:-$root/build/win32}
 samples=${NIMBO_TESTDATA_DIR:-$root/../shared/testdata}/id3

@@ -7,21 +7,18 @@ commands on /__control/ on the same port. Standard library only.
 """
 
 import argparse
-import os
 import signal
 import socketserver
 import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-
-import standin_control  # noqa: E402
-import standin_modes  # noqa: E402
-from standin_state import CONFIG_FIELDS, MODES, RULE_OPTIONS, ConfigError, State  # noqa: E402
-from standin_state import make_rule  # noqa: E402
-from standin_wire import Reply, Request, parse_query, parse_request, read_head  # noqa: E402
-from standin_wire import drain, send_all  # noqa: E402
+import standin_control
+import standin_modes
+from standin_state import CONFIG_FIELDS, MODES, RULE_OPTIONS, ConfigError, State
+from standin_state import make_rule
+from standin_wire import Reply, Request, parse_query, parse_request, read_head
+from standin_wire import drain, send_all
 
 
 class Handler(socketserver.BaseRequestHandler):

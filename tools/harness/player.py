@@ -1,4 +1,4 @@
-"""Drives the player stand-in (nimbo_player.exe) under Wine from Python tests and the demo.
+"""Drives the player stand-in (nimbo_player.exe) under Wine from Python tests and tools.
 
     host = make_host_folder(exe, plugin_dll=dll, ini_text="[Gen_Nimbo]\\nEnabled=0\\n")
     with Player(host) as player:
@@ -17,8 +17,7 @@ import tempfile
 import threading
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-WINE_RUN = os.path.join(ROOT, "tests", "win32", "wine-run.sh")
+from .paths import WINE_RUN
 
 
 class PlayerError(Exception):
@@ -94,6 +93,15 @@ def parse_window(line):
         else:
             fields[key] = value
     return fields
+
+
+def top_window(windows, text):
+    """From a "windows" list: the visible top-level window titled `text` and its
+    children keyed by control id, as (window, {id: child}); (None, {}) when absent."""
+    for w in windows:
+        if w["text"] == text and w.get("visible") == "1" and w.get("parent") == "0x0":
+            return w, {int(c["id"]): c for c in windows if c.get("parent") == w["hwnd"]}
+    return None, {}
 
 
 class Player:
@@ -215,6 +223,11 @@ class Player:
 
     def windows(self):
         return [parse_window(l) for l in self.check("windows") if l.startswith("window\t")]
+
+    def top_window(self, text, windows=None):
+        """The visible top-level window titled `text` and its children by control id,
+        as (window, {id: child}); (None, {}) when there is none."""
+        return top_window(self.windows() if windows is None else windows, text)
 
     def message_box(self, timeout_ms=5000):
         """The first message box as {"hwnd", "caption", "text", "buttons"}, or None."""
