@@ -110,12 +110,46 @@ TEST_F(StandInWithoutPlugin, AnswersTheQueryTable) {
         // A host that predates the wide entry queries.
         {"widequeries off", 0, 213, 1},
         {nullptr, 0, 214, 1},
+        // The menu family: Options stands at 8 and moves as plugins say; every
+        // command id handed out is a new one; only menu 0 exists.
+        {nullptr, 0, 280, 8},
+        {nullptr, 1, 280, 9},
+        {nullptr, WPARAM(-1), 280, 8},
+        {nullptr, 0, 3019, 45000},
+        {nullptr, 0, 3019, 45001},
+        {nullptr, 1, 281, 0},
     };
     for (const Step& step : steps) {
         if (step.command) run(step.command);
         EXPECT_EQ(step.expected, query(window_, step.wParam, step.id))
             << (step.command ? step.command : "") << " query " << step.id << "/" << step.wParam;
     }
+}
+
+TEST_F(StandInWithoutPlugin, MainMenuIsPickedByPostedCommand) {
+    HMENU menu = reinterpret_cast<HMENU>(query(window_, 0, 281));
+    ASSERT_TRUE(IsMenu(menu));
+    EXPECT_EQ(12, GetMenuItemCount(menu));
+    Reply listed = player_.send("menu");
+    ASSERT_TRUE(listed.ok);
+    EXPECT_TRUE(hasLine(listed, "item 5 id 40258 checked text Main window"));
+    EXPECT_TRUE(hasLine(listed, "item 8 submenu text Options"));
+    EXPECT_TRUE(hasLine(listed, "item 8.0 id 40012 unchecked text Preferences..."));
+    EXPECT_TRUE(hasLine(listed, "options-pos 8"));
+    for (const char* pick : {"menu pick Play URL...", "menu pick 40155"})
+        EXPECT_TRUE(hasLine(player_.send(pick), "picked 40155")) << pick;
+    EXPECT_EQ("no item Nothing", player_.send("menu pick Nothing").error);
+    EXPECT_TRUE(hasLine(player_.send("wndproc"), "wndproc own state-query 0"));
+}
+
+TEST(StandInNoMenu, AnswersTheMenuQueryWithNoMenu) {
+    HostFolder host(nullptr);
+    ASSERT_TRUE(host.ready());
+    StandIn player;
+    std::string ready;
+    ASSERT_TRUE(player.start(host.exe(), L"--no-plugin --no-menu", ready));
+    EXPECT_EQ(0, query(player.window(), 0, 281));
+    EXPECT_EQ(8, query(player.window(), 0, 280));
 }
 
 TEST_F(StandInWithoutPlugin, EntryTextsShareOneOverwrittenBuffer) {

@@ -69,6 +69,19 @@ void listItems(HMENU popup, const std::string& prefix, std::vector<std::string>&
     }
 }
 
+// "menu show": the host shows its menu with TrackPopupMenu, whose loop keeps
+// dispatching other messages, so further commands still run while it is up.
+VOID CALLBACK showMenuSoon(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    HWND main = app().mainWindow;
+    if (!main) return;
+    RECT r;
+    GetWindowRect(main, &r);
+    SetForegroundWindow(main);
+    TrackPopupMenu(menu().popup, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, r.left + 20,
+                   r.top + 30, 0, main, nullptr);
+}
+
 }  // namespace
 
 void createMainMenu(bool present) {
@@ -135,6 +148,15 @@ bool menuCommand(const std::string& rest, std::vector<std::string>& out, std::st
         out.push_back("picked " + std::to_string(command));
         return true;
     }
+    if (rest == "show") {
+        if (!main) return error = "no main window", false;
+        SetTimer(nullptr, 0, 10, showMenuSoon);
+        return true;
+    }
+    if (rest == "close") {
+        EndMenu();
+        return true;
+    }
     if (rest == "subclass") {
         if (!main) return error = "no main window", false;
         if (m.foreignNext) return error = "already subclassed", false;
@@ -142,7 +164,7 @@ bool menuCommand(const std::string& rest, std::vector<std::string>& out, std::st
             SetWindowLongPtrW(main, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(foreignHook)));
         return true;
     }
-    error = "usage: menu [pick <id|text> | subclass]";
+    error = "usage: menu [pick <id|text> | show | close | subclass]";
     return false;
 }
 
