@@ -4,8 +4,6 @@
 
 namespace nimbo {
 
-const wchar_t kNone[] = L"None";
-
 std::string urlEncode(const std::string& bytes) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
@@ -70,22 +68,24 @@ std::string trimControls(const std::string& bytes, bool andDelete) {
     return trimEnds(bytes, control, control);
 }
 
-std::wstring extractBetween(const std::wstring& text, const std::wstring& key,
-                            const std::wstring& start, const std::wstring& end) {
+std::optional<std::wstring> extractBetween(const std::wstring& text, const std::wstring& key,
+                                           const std::wstring& start, const std::wstring& end) {
     size_t keyAt = text.find(key);
-    if (keyAt == std::wstring::npos) return kNone;
+    if (keyAt == std::wstring::npos) return std::nullopt;
     size_t startAt = text.find(start, keyAt);
-    if (startAt == std::wstring::npos) return kNone;
+    if (startAt == std::wstring::npos) return std::nullopt;
     size_t valueAt = startAt + start.size();
     size_t endAt = text.find(end, valueAt);
-    if (endAt == std::wstring::npos) return kNone;
+    if (endAt == std::wstring::npos) return std::nullopt;
     std::wstring value = text.substr(valueAt, endAt - valueAt);
     return trimBlanks(replaceText(value, L"<br>", L"\r", false));
 }
 
-std::string extractBetween8(const std::string& text, const std::wstring& key,
-                            const std::wstring& start, const std::wstring& end) {
-    return narrow(extractBetween(widen(text), key, start, end));
+std::optional<std::string> extractBetween8(const std::string& text, const std::wstring& key,
+                                           const std::wstring& start, const std::wstring& end) {
+    const std::optional<std::wstring> value = extractBetween(widen(text), key, start, end);
+    if (!value) return std::nullopt;
+    return narrow(*value);
 }
 
 }  // namespace nimbo

@@ -2,19 +2,17 @@
 // values out of pages, header blocks and the status mask, and trimming.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace nimbo {
-
-// The literal that an extraction returns when a marker is missing.
-extern const wchar_t kNone[];
 
 // Every byte becomes "%" and two upper-case hexadecimal digits.
 std::string urlEncode(const std::string& bytes);
 
 // The text after `start` (searched from the first `key`) up to the next `end`,
-// "<br>" in any case turned into CR, then trimmed; "None" when a marker is missing.
-std::wstring extractBetween(const std::wstring& text, const std::wstring& key,
+// "<br>" in any case turned into CR, then trimmed; nothing when a marker is missing.
+std::optional<std::wstring> extractBetween(const std::wstring& text, const std::wstring& key,
                             const std::wstring& start, const std::wstring& end);
 
 // Replaces every occurrence of `pattern`, scanning left to right; replacements are
@@ -30,7 +28,7 @@ std::string trimBlanks(const std::string& text);
 std::string trimControls(const std::string& bytes, bool andDelete = false);
 
 // 8-bit convenience: widen, extract, narrow back (through the system code page).
-std::string extractBetween8(const std::string& text, const std::wstring& key,
+std::optional<std::string> extractBetween8(const std::string& text, const std::wstring& key,
                             const std::wstring& start, const std::wstring& end);
 
 }  // namespace nimbo

@@ -2,6 +2,8 @@
 list(APPEND NIMBO_PORTABLE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/activity_log.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ini_text.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/private_tracks.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/publish_schedule.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings_codec.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings_merge.cpp)
 list(APPEND NIMBO_WIN32_SOURCES

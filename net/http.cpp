@@ -85,6 +85,10 @@ class ReplyReader {
   public:
     explicit ReplyReader(ByteSource& source) : source_(source) {}
 
+    // How the read ended, once it has: the source's last word, or a bound of ours.
+    // `complete` while it has not.
+    ReplyEnd endedBy() const { return endedBy_; }
+
     // False when the read ended first; the line is then empty.
     bool readLine(std::string& line) {
         line.clear();
@@ -102,7 +106,7 @@ class ReplyReader {
                 return true;
             }
             if (line.size() >= kMaxHeaderLineBytes) {
-                stop();
+                stop(ReplyEnd::overBound);
                 line.clear();
                 return false;
             }
@@ -124,8 +128,9 @@ class ReplyReader {
         return got;
     }
 
-    // Ends the read as if the connection had ended here.
-    void stop() {
+    // Ends the read as if the connection had ended here, for the reason given.
+    void stop(ReplyEnd why) {
+        if (!ended_) endedBy_ = why;
         ended_ = true;
         pos_ = len_ = 0;
     }
@@ -133,13 +138,15 @@ class ReplyReader {
   private:
     bool fill() {
         if (ended_ || taken_ >= kMaxReplyBytes) {
-            stop();
+            stop(ReplyEnd::overBound);
             return false;
         }
         int max = int(std::min(sizeof(buffer_), kMaxReplyBytes - taken_));
         int n = source_.read(buffer_, max);
         if (n <= 0) {
-            stop();
+            // A close is no fault in itself; the caller knows whether more was due.
+            stop(n == 0 ? ReplyEnd::complete
+                        : n == kReadTimedOut ? ReplyEnd::timedOut : ReplyEnd::reset);
             return false;
         }
         pos_ = 0;
@@ -172,25 +179,35 @@ class ReplyReader {
     size_t pos_ = 0, len_ = 0;
     size_t taken_ = 0;
     bool ended_ = false;
+    ReplyEnd endedBy_ = ReplyEnd::complete;
     int pendingPartner_ = -1;
 };
 
 enum class BodyMode { toClose, length, chunked };
 
-void readChunkedBody(ReplyReader& reader, std::string& body) {
+// How a reply ended that stopped before the end its framing announced: a plain
+// close counts as closing early there.
+ReplyEnd endedEarly(const ReplyReader& reader) {
+    const ReplyEnd end = reader.endedBy();
+    return end == ReplyEnd::complete ? ReplyEnd::closedEarly : end;
+}
+
+ReplyEnd readChunkedBody(ReplyReader& reader, std::string& body) {
     std::string line;
     for (;;) {
-        if (!reader.readLine(line)) return;
+        if (!reader.readLine(line)) return endedEarly(reader);
         if (line.empty()) continue;
         uint64_t size = 0;
-        if (!parseNumber(line.substr(0, line.find(' ')), 16, size) || size == 0) return;
+        // A size line that is no number ends the body like a close would.
+        if (!parseNumber(line.substr(0, line.find(' ')), 16, size)) return ReplyEnd::closedEarly;
+        if (size == 0) return ReplyEnd::complete;
         size_t room = kMaxBodyBytes - body.size();
         if (size > room) {
             reader.readBytes(body, room);
-            reader.stop();
-            return;
+            reader.stop(ReplyEnd::overBound);
+            return ReplyEnd::overBound;
         }
-        if (reader.readBytes(body, size_t(size)) < size) return;
+        if (reader.readBytes(body, size_t(size)) < size) return endedEarly(reader);
     }
 }
 
@@ -278,7 +295,7 @@ HttpReply readReply(ByteSource& source) {
     size_t blankLines = 0;
     while (reader.readLine(line) && line.empty()) {
         if (++blankLines > kMaxHeaderLines) {
-            reader.stop();
+            reader.stop(ReplyEnd::overBound);
             break;
         }
     }
@@ -286,6 +303,8 @@ HttpReply readReply(ByteSource& source) {
         // No status: what came is the start of a body that runs to the close.
         reply.body = line + "\r\n";
         reader.readBytes(reply.body, kMaxBodyBytes - reply.body.size());
+        if (reply.body.size() == kMaxBodyBytes) reader.stop(ReplyEnd::overBound);
+        reply.end = reader.endedBy();
         return reply;
     }
     reply.statusCode = statusCodeOf(line);
@@ -295,10 +314,14 @@ HttpReply readReply(ByteSource& source) {
     uint64_t length = 0;
     for (;;) {
         if (reply.headers.size() > kMaxHeaderLines) {
-            reader.stop();
-            break;
+            reader.stop(ReplyEnd::overBound);
+            reply.end = ReplyEnd::overBound;
+            return reply;
         }
-        if (!reader.readLine(line)) break;
+        if (!reader.readLine(line)) {
+            reply.end = endedEarly(reader);
+            return reply;
+        }
         reply.headers.push_back(line);
         if (line.empty()) break;
         if (startsWithNoCase(line, "CONTENT-LENGTH:")) {
@@ -314,25 +337,36 @@ HttpReply readReply(ByteSource& source) {
 
     if (reply.statusCode == 204 || reply.statusCode == 304) return reply;
     switch (mode) {
-        case BodyMode::length:
-            reader.readBytes(reply.body, size_t(std::min<uint64_t>(length, kMaxBodyBytes)));
+        case BodyMode::length: {
+            const size_t want = size_t(std::min<uint64_t>(length, kMaxBodyBytes));
+            if (reader.readBytes(reply.body, want) < want) {
+                reply.end = endedEarly(reader);
+            } else if (length > want) {
+                reply.end = ReplyEnd::overBound;
+            }
             break;
+        }
         case BodyMode::chunked:
-            readChunkedBody(reader, reply.body);
+            reply.end = readChunkedBody(reader, reply.body);
             break;
         case BodyMode::toClose:
             reader.readBytes(reply.body, kMaxBodyBytes);
+            if (reply.body.size() == kMaxBodyBytes) reader.stop(ReplyEnd::overBound);
+            reply.end = reader.endedBy();
             break;
     }
     return reply;
 }
 
-std::string loginCookie(const std::vector<std::string>& headers) {
+std::optional<std::string> loginCookie(const std::vector<std::string>& headers) {
     std::string text;
     for (const std::string& line : headers) text += line + "\r\n";
-    if (text.find("Set-Cookie: remixsid") == std::string::npos) return "None";
-    std::string cookie = "remixsid=" + extractBetween8(text, L"remixsid", L"=", L";");
-    if (cookie.find("deleted") != std::string::npos) return "None";
+    if (text.find("Set-Cookie: remixsid") == std::string::npos) return std::nullopt;
+    // Without both markers there is no value to send back.
+    const std::optional<std::string> value = extractBetween8(text, L"remixsid", L"=", L";");
+    if (!value) return std::nullopt;
+    const std::string cookie = "remixsid=" + *value;
+    if (cookie.find("deleted") != std::string::npos) return std::nullopt;
     return cookie;
 }
 
@@ -342,7 +376,7 @@ TimeLimitedSource::TimeLimitedSource(ByteSource& inner, unsigned limitMs,
 
 int TimeLimitedSource::read(char* buffer, int max) {
     // Unsigned difference: right across a wrap of the clock.
-    if (nowMs_() - startMs_ >= limitMs_) return -1;
+    if (nowMs_() - startMs_ >= limitMs_) return kReadTimedOut;
     return inner_.read(buffer, max);
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/settings_codec.h"
+#include "net/outcome.h"
 
 namespace nimbo {
 
@@ -52,9 +53,12 @@ class ByteSource {
   public:
     virtual ~ByteSource() = default;
     // Up to `max` bytes into `buffer`: the count (> 0), 0 when the peer closed,
-    // < 0 on an error or when the wait ran out.
+    // kReadTimedOut when the wait ran out, any other negative value on an error.
     virtual int read(char* buffer, int max) = 0;
 };
+
+constexpr int kReadFailed = -1;
+constexpr int kReadTimedOut = -2;
 
 // A whole reply may take at most this long. Each wait is bounded, but a peer that
 // trickles a byte now and then would otherwise hold the caller (and so Winamp's exit
@@ -62,7 +66,7 @@ class ByteSource {
 constexpr unsigned kMaxReplyMs = 60000;
 
 // Passes reads through until `limitMs` have gone by since it was made, then answers
-// every read as a wait that ran out. `nowMs` is a millisecond clock that may wrap.
+// every read as a wait that ran out (kReadTimedOut). `nowMs` is a millisecond clock that may wrap.
 class TimeLimitedSource : public ByteSource {
   public:
     TimeLimitedSource(ByteSource& inner, unsigned limitMs, std::function<unsigned()> nowMs);
@@ -79,17 +83,20 @@ struct HttpReply {
     int statusCode = 0;                // 0 when there is no status line
     std::vector<std::string> headers;  // status line first, the closing empty line included
     std::string body;
+    ReplyEnd end = ReplyEnd::complete;  // whether the reply ended where it meant to
 };
 
-// Reads one reply from `source`. Never fails: whatever arrived is the reply.
+// Reads one reply from `source`. Never fails: whatever arrived is the reply, and
+// `end` says whether that is all the peer meant to send.
 HttpReply readReply(ByteSource& source);
 
-// The login cookie from a reply's header lines: "remixsid=" + value, or "None".
-std::string loginCookie(const std::vector<std::string>& headers);
+// The login cookie from a reply's header lines: "remixsid=" + value; nothing when
+// the reply sets none or sets a deleted one.
+std::optional<std::string> loginCookie(const std::vector<std::string>& headers);
 
-// The result of a login request.
-struct aDeltaOne {
-    std::string cookie;  // "remixsid=..." / "None" / "err"
+// What a login request brought back.
+struct LoginReply {
+    std::optional<std::string> cookie;  // "remixsid=..." when usable
     std::string body;
 };
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "net/http.h"
+#include "net/outcome.h"
 
 namespace nimbo {
 
@@ -22,23 +23,25 @@ constexpr ExchangeLimits kTickExchange = {0xFFFFFFFFu, true};
 // The clear request, sent after quit has begun while Winamp's exit waits for it.
 constexpr ExchangeLimits kQuitExchange = {5000, false};
 
-// One GET exchange with explicit inputs. False when resolving, connecting or sending
-// failed, or when quit abandoned it; anything else after the request went out
-// (time-out, reset, short body, any status) still counts as an exchange, and `reply`
+// One GET exchange with explicit inputs. Fails (noConnection, with the step and how
+// it ended) when resolving, connecting or sending failed, or when quit abandoned it;
+// anything else after the request went out (time-out, reset, short body, any
+// status) still counts as done, `replyEnd` telling how the reply ended, and `reply`
 // holds what arrived.
-bool httpExchange(const std::string& url, const std::optional<std::string>& cookie,
-                  const ProxyParts& proxy, HttpReply& reply,
-                  const ExchangeLimits& limits = kTickExchange);
+Outcome httpExchange(const std::string& url, const std::optional<std::string>& cookie,
+                     const ProxyParts& proxy, HttpReply& reply,
+                     const ExchangeLimits& limits = kTickExchange);
 
 // These take the proxy from Winamp's setting and, where a cookie goes out, the
-// Cookie setting followed by "; remixlang=0".
+// Cookie setting followed by "; remixlang=0". Each holds a value exactly when done.
 
-// The body as text, or "err".
-std::string httpGetPage(const std::string& url, const ExchangeLimits& limits = kTickExchange);
-// On success `stream` holds exactly the body; on failure it is left untouched.
-bool httpGetToStream(const std::string& url, std::string& stream);
-// No cookie is sent; cookie "err" and an empty body when the exchange failed.
-aDeltaOne httpLogin(const std::string& url);
+// The body as text.
+Result<std::string> httpGetPage(const std::string& url,
+                                const ExchangeLimits& limits = kTickExchange);
+// Exactly the body's bytes.
+Result<std::string> httpGetToStream(const std::string& url);
+// No cookie is sent.
+Result<LoginReply> httpLogin(const std::string& url);
 
 // Resolves a host name to an IPv4 address in network byte order. Look-ups run on a
 // worker thread that the caller leaves behind when it runs out of time or quit comes.

@@ -67,19 +67,25 @@ class Budget {
     bool abandoned() const { return endsAtQuit_ && quitRequested(); }
 
     // Waits up to `stepMs` since `sinceMs`, and never past the whole exchange's time,
-    // for `event`. False when the time ran out first or quit abandoned the exchange.
-    bool wait(HANDLE event, DWORD stepMs, DWORD sinceMs) const {
+    // for `event`. True once it is set; otherwise `why` says whether the time ran out,
+    // quit abandoned the exchange or the wait itself failed.
+    bool wait(HANDLE event, DWORD stepMs, DWORD sinceMs, StepEnd& why) const {
+        if (abandoned()) return (why = StepEnd::abandoned), false;
         const DWORD now = GetTickCount();
         // Unsigned differences: right across a wrap of the clock.
         const DWORD stepUsed = now - sinceMs, totalUsed = now - startMs_;
-        if (stepUsed >= stepMs || totalUsed >= totalMs_) return false;
+        if (stepUsed >= stepMs || totalUsed >= totalMs_) return (why = StepEnd::timedOut), false;
         DWORD limit = stepMs - stepUsed;
         if (totalMs_ - totalUsed < limit) limit = totalMs_ - totalUsed;
         // Quit first, so it wins when both are set.
         HANDLE events[2] = {quitEvent(), event};
         const DWORD count = endsAtQuit_ ? 2 : 1;
         const DWORD woke = WaitForMultipleObjects(count, events + (2 - count), FALSE, limit);
-        return woke == WAIT_OBJECT_0 + count - 1;
+        if (woke == WAIT_OBJECT_0 + count - 1) return true;
+        why = woke == WAIT_TIMEOUT ? StepEnd::timedOut
+              : (count == 2 && woke == WAIT_OBJECT_0) ? StepEnd::abandoned
+                                                      : StepEnd::failed;
+        return false;
     }
 
   private:
@@ -126,7 +132,8 @@ DWORD WINAPI lookUpOnWorker(void* context) {
     return 0;
 }
 
-bool lookUp(const std::string& host, unsigned long& ipv4, const Budget& budget) {
+bool lookUp(const std::string& host, unsigned long& ipv4, const Budget& budget, StepEnd& why) {
+    why = StepEnd::failed;
     auto* job = new (std::nothrow) LookupJob;
     if (!job) return false;
     job->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -146,14 +153,16 @@ bool lookUp(const std::string& host, unsigned long& ipv4, const Budget& budget) 
         return false;
     }
     CloseHandle(worker);
-    const bool found = budget.wait(job->done, kLookupWaitMs, GetTickCount()) && job->found;
+    const bool found = budget.wait(job->done, kLookupWaitMs, GetTickCount(), why) && job->found;
     if (found) ipv4 = job->ipv4;
     release(job);
     return found;
 }
 
+// False with `why` when the address cannot be had; a bad port or host is a failure.
 bool resolve(const std::string& host, const std::string& port, const Budget& budget,
-             sockaddr_in& address) {
+             sockaddr_in& address, StepEnd& why) {
+    why = StepEnd::failed;
     std::memset(&address, 0, sizeof(address));
     address.sin_family = AF_INET;
     if (host.find('\0') != std::string::npos || port.find('\0') != std::string::npos) {
@@ -173,7 +182,7 @@ bool resolve(const std::string& host, const std::string& port, const Budget& bud
     }
 
     unsigned long ip = inet_addr(host.c_str());
-    if (ip == INADDR_NONE && !lookUp(host, ip, budget)) return false;
+    if (ip == INADDR_NONE && !lookUp(host, ip, budget, why)) return false;
     address.sin_addr.s_addr = ip;
     return true;
 }
@@ -193,7 +202,9 @@ class Connection {
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    bool open(const sockaddr_in& target) {
+    // Each of these is false on failure, with `why` telling how the step ended.
+    bool open(const sockaddr_in& target, StepEnd& why) {
+        why = StepEnd::failed;
         event_ = WSACreateEvent();
         if (event_ == WSA_INVALID_EVENT) return false;
         socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -206,14 +217,17 @@ class Connection {
         }
         if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
         WSANETWORKEVENTS happened;
-        return await(FD_CONNECT, kConnectWaitMs, GetTickCount(), happened) &&
-               happened.iErrorCode[FD_CONNECT_BIT] == 0;
+        if (!await(FD_CONNECT, kConnectWaitMs, GetTickCount(), happened, why)) return false;
+        why = StepEnd::failed;
+        return happened.iErrorCode[FD_CONNECT_BIT] == 0;
     }
 
-    bool sendAll(const std::string& bytes) {
+    bool sendAll(const std::string& bytes, StepEnd& why) {
         size_t sent = 0;
         while (sent < bytes.size()) {
+            why = StepEnd::abandoned;
             if (budget_.abandoned()) return false;
+            why = StepEnd::failed;
             int n = send(socket_, bytes.data() + sent, int(bytes.size() - sent), 0);
             if (n > 0) {
                 sent += size_t(n);
@@ -221,7 +235,7 @@ class Connection {
             }
             WSANETWORKEVENTS happened;
             if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK ||
-                !await(FD_WRITE | FD_CLOSE, kHttpWaitMs, GetTickCount(), happened)) {
+                !await(FD_WRITE | FD_CLOSE, kHttpWaitMs, GetTickCount(), happened, why)) {
                 return false;
             }
         }
@@ -234,24 +248,29 @@ class Connection {
         for (;;) {
             // Checked on every read, so a peer that never lets a wait happen (a fast
             // stream of bytes) cannot keep an abandoned exchange going either.
-            if (budget_.abandoned()) return -1;
+            if (budget_.abandoned()) return kReadFailed;
             int n = recv(socket_, buffer, max, 0);
             if (n >= 0) return n;
+            if (WSAGetLastError() != WSAEWOULDBLOCK) return kReadFailed;
             WSANETWORKEVENTS happened;
-            if (WSAGetLastError() != WSAEWOULDBLOCK ||
-                !await(FD_READ | FD_CLOSE, kHttpWaitMs, started, happened)) {
-                return -1;
+            StepEnd why;
+            if (!await(FD_READ | FD_CLOSE, kHttpWaitMs, started, happened, why)) {
+                return why == StepEnd::timedOut ? kReadTimedOut : kReadFailed;
             }
         }
     }
 
   private:
     // Waits until one of `wanted` has happened; false when the time ran out first,
-    // quit abandoned the exchange or the socket failed.
-    bool await(long wanted, DWORD stepMs, DWORD sinceMs, WSANETWORKEVENTS& happened) {
+    // quit abandoned the exchange or the socket failed, `why` telling which.
+    bool await(long wanted, DWORD stepMs, DWORD sinceMs, WSANETWORKEVENTS& happened,
+               StepEnd& why) {
         for (;;) {
-            if (!budget_.wait(event_, stepMs, sinceMs)) return false;
-            if (WSAEnumNetworkEvents(socket_, event_, &happened) != 0) return false;
+            if (!budget_.wait(event_, stepMs, sinceMs, why)) return false;
+            if (WSAEnumNetworkEvents(socket_, event_, &happened) != 0) {
+                why = StepEnd::failed;
+                return false;
+            }
             if (happened.lNetworkEvents & wanted) return true;
         }
     }
@@ -285,58 +304,65 @@ void setHostLookupForTest(HostLookup lookup) {
     gHostLookup = lookup ? lookup : systemHostLookup;
 }
 
-bool httpExchange(const std::string& url, const std::optional<std::string>& cookie,
-                  const ProxyParts& proxy, HttpReply& reply, const ExchangeLimits& limits) {
+Outcome httpExchange(const std::string& url, const std::optional<std::string>& cookie,
+                     const ProxyParts& proxy, HttpReply& reply, const ExchangeLimits& limits) {
+    // The step under way, so that even running out of memory names where it happened.
+    NetStep step = NetStep::lookUp;
+    StepEnd why = StepEnd::failed;
     try {
         const Budget budget(limits);
         // Once quit has begun, only its own request starts.
-        if (budget.abandoned()) return false;
+        if (budget.abandoned()) return Outcome::failedAt(step, StepEnd::abandoned);
         const ParsedUrl parsed = parseUrl(url);
         const std::string request = buildRequest(parsed, proxy, cookie);
         const bool viaProxy = !proxy.proxyHost.empty();
 
-        if (!startWinsock()) return false;
+        if (!startWinsock()) return Outcome::failedAt(step, StepEnd::failed);
         sockaddr_in target;
         if (!resolve(viaProxy ? proxy.proxyHost : parsed.host,
-                     viaProxy ? proxy.proxyPort : parsed.port, budget, target)) {
-            return false;
+                     viaProxy ? proxy.proxyPort : parsed.port, budget, target, why)) {
+            return Outcome::failedAt(step, why);
         }
+        step = NetStep::connect;
         Connection connection(budget);
-        if (!connection.open(target) || !connection.sendAll(request)) return false;
+        if (!connection.open(target, why)) return Outcome::failedAt(step, why);
+        step = NetStep::send;
+        if (!connection.sendAll(request, why)) return Outcome::failedAt(step, why);
+        step = NetStep::reply;
         SocketSource socketSource(connection);
         TimeLimitedSource source(socketSource, kMaxReplyMs, [] { return unsigned(GetTickCount()); });
         reply = readReply(source);
         // An exchange that quit cut short is no answer from the service.
-        return !budget.abandoned();
+        if (budget.abandoned()) return Outcome::failedAt(step, StepEnd::abandoned);
+        return Outcome::doneWith(reply.end);
     } catch (...) {
         // Only memory exhaustion can get here; the caller sees a failed exchange.
-        return false;
+        return Outcome::failedAt(step, StepEnd::failed);
     }
 }
 
-std::string httpGetPage(const std::string& url, const ExchangeLimits& limits) {
+Result<std::string> httpGetPage(const std::string& url, const ExchangeLimits& limits) {
     HttpReply reply;
-    if (!httpExchange(url, cookieText(), configuredProxy(), reply, limits)) return "err";
-    return streamToText(reply.body);
+    const Outcome outcome = httpExchange(url, cookieText(), configuredProxy(), reply, limits);
+    if (!outcome) return Result<std::string>::failure(outcome);
+    return Result<std::string>::success(streamToText(reply.body), outcome.replyEnd);
 }
 
-bool httpGetToStream(const std::string& url, std::string& stream) {
+Result<std::string> httpGetToStream(const std::string& url) {
     HttpReply reply;
-    if (!httpExchange(url, cookieText(), configuredProxy(), reply)) return false;
-    stream.swap(reply.body);
-    return true;
+    const Outcome outcome = httpExchange(url, cookieText(), configuredProxy(), reply);
+    if (!outcome) return Result<std::string>::failure(outcome);
+    return Result<std::string>::success(std::move(reply.body), outcome.replyEnd);
 }
 
-aDeltaOne httpLogin(const std::string& url) {
-    aDeltaOne result;
+Result<LoginReply> httpLogin(const std::string& url) {
     HttpReply reply;
-    if (!httpExchange(url, std::nullopt, configuredProxy(), reply)) {
-        result.cookie = "err";
-        return result;
-    }
-    result.body = streamToText(reply.body);
-    result.cookie = loginCookie(reply.headers);
-    return result;
+    const Outcome outcome = httpExchange(url, std::nullopt, configuredProxy(), reply);
+    if (!outcome) return Result<LoginReply>::failure(outcome);
+    LoginReply login;
+    login.body = streamToText(reply.body);
+    login.cookie = loginCookie(reply.headers);
+    return Result<LoginReply>::success(std::move(login), outcome.replyEnd);
 }
 
 }  // namespace nimbo

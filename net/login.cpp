@@ -35,47 +35,51 @@ std::string codeLoginUrl(const std::string& email, const std::string& password,
            "&pass=" + urlEncode(password) + "&csid=" + csid + "&ccode=" + code;
 }
 
-// The challenge answered: the second reply, or nothing when the attempt ends here
-// without a message (dialog closed empty, wrong code, quit under way).
-bool answerChallenge(const std::string& email, const std::string& password,
-                     const SecurityCodePrompt& askCode, aDeltaOne& reply) {
-    const std::string sid = extractBetween8(reply.body, L"captcha.php?sid", L"=", L"'");
+// The challenge answered: done with the second reply in `reply`, or the outcome
+// that ends the attempt without a cookie rule (no code, wrong code, quit).
+Outcome answerChallenge(const std::string& email, const std::string& password,
+                        const SecurityCodePrompt& askCode, Result<LoginReply>& reply) {
+    const std::string& body = reply.value->body;
+    const std::optional<std::string> sid = extractBetween8(body, L"captcha.php?sid", L"=", L"'");
     // Without a sid the challenge cannot be shown; the cookie rule decides.
-    if (sid == "None") return true;
-    const std::string code = askCode(std::string(kServiceHost) + "/captcha.php?sid=" + sid);
-    if (code.empty() || quitRequested()) return false;
-    const std::string csid = extractBetween8(reply.body, L"name=\"csid\"", L"value=", L">");
+    if (!sid) return Outcome();
+    // The picture goes out with the Cookie setting, like any page request.
+    const Result<std::string> picture =
+        httpGetToStream(std::string(kServiceHost) + "/captcha.php?sid=" + *sid);
+    if (!picture.ok()) return Outcome::of(OutcomeKind::codeCancelled);
+    const std::string code = askCode(*picture.value);
+    if (code.empty() || quitRequested()) return Outcome::of(OutcomeKind::codeCancelled);
+    const std::string csid =
+        extractBetween8(body, L"name=\"csid\"", L"value=", L">").value_or(std::string());
     reply = httpLogin(codeLoginUrl(email, password, csid, code));
-    return !contains(reply.body, kWrongCodeMarker);
+    if (reply.value && contains(reply.value->body, kWrongCodeMarker))
+        return Outcome::of(OutcomeKind::wrongCode);
+    return Outcome();
 }
 
 }  // namespace
 
-bool logIn(const SecurityCodePrompt& askCode) {
+Outcome logIn(const SecurityCodePrompt& askCode) {
     const Settings settings = currentSettings();
     const std::string email = narrow(settings.AuthLogin);
     const std::string password = narrow(settings.AuthPass);
 
-    aDeltaOne reply = httpLogin(firstLoginUrl(email, password));
-    if (contains(reply.body, kCodeFormMarker) && !answerChallenge(email, password, askCode, reply))
-        return false;
+    Result<LoginReply> reply = httpLogin(firstLoginUrl(email, password));
+    if (reply.value && contains(reply.value->body, kCodeFormMarker)) {
+        const Outcome challenge = answerChallenge(email, password, askCode, reply);
+        if (!challenge) return challenge;
+    }
 
-    if (reply.cookie == "None") {
-        if (currentSettings().ShowErrors) showError(kIncorrectLoginData);
-        return false;
-    }
-    if (reply.cookie == "err") {
-        showError(kNoConnection);
-        return false;
-    }
-    const std::wstring cookie = widen(reply.cookie);
+    if (!reply.outcome) return reply.outcome;
+    if (!reply.value->cookie) return Outcome::of(OutcomeKind::loginRejected);
+    const std::wstring cookie = widen(*reply.value->cookie);
     editSettings([&cookie](Settings& s) {
         s.Cookie = cookie;
         s.AuthLogin.clear();
         s.AuthPass.clear();
         s.NoLogin = true;
     });
-    return true;
+    return reply.outcome;
 }
 
 }  // namespace nimbo

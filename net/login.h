@@ -5,18 +5,23 @@
 #include <functional>
 #include <string>
 
+#include "net/outcome.h"
+
 namespace nimbo {
 
 // "Неверный код." in Windows-1251: the second login reply says the code was wrong.
 extern const char kWrongCodeMarker[];
 
-// Shows the security-code picture at `imageUrl` and returns what the user typed, in the
-// ANSI code page; empty when nothing was typed or the picture could not be shown.
-using SecurityCodePrompt = std::function<std::string(const std::string& imageUrl)>;
+// Shows the security-code picture (the bytes the service sent for it) and returns
+// what the user typed, in the ANSI code page; empty when nothing was typed or the
+// picture could not be shown.
+using SecurityCodePrompt = std::function<std::string(const std::string& pictureBytes)>;
 
-// Logs in with AuthLogin and AuthPass, asking `askCode` when the service demands a code. On success stores the reply's cookie in
-// Cookie, forgets the e-mail and password and switches to cookie mode; a failure
-// changes no setting. Returns whether the plugin is now logged in.
-bool logIn(const SecurityCodePrompt& askCode);
+// Logs in with AuthLogin and AuthPass, fetching the picture and asking `askCode` when
+// the service demands a code. Done: the reply's cookie is stored in Cookie, the
+// e-mail and password are forgotten and cookie mode is on. Otherwise no setting
+// changes, and the outcome says why: noConnection, loginRejected, wrongCode or
+// codeCancelled. Shows no window of its own.
+Outcome logIn(const SecurityCodePrompt& askCode);
 
 }  // namespace nimbo

@@ -1,17 +1,11 @@
 #include "net/publisher.h"
 
-#include <windows.h>
-
 #include "common/text.h"
 #include "common/utf8.h"
 #include "core/state.h"
 #include "net/http_client.h"
 
 namespace nimbo {
-
-const wchar_t kNoConnection[] = L"Vkontakte tags updating error : No connection";
-const wchar_t kIncorrectLoginData[] = L"Vkontakte tags updating error : Incorrect login data";
-const wchar_t kCantParse[] = L"Vkontakte tags updating error : Can't parse";
 
 namespace {
 
@@ -23,53 +17,46 @@ std::string profileUrl() { return std::string(kServiceHost) + "/profile.php"; }
 
 }  // namespace
 
-void showError(const std::wstring& message) {
-    // At quit the plugin closes a box still on screen itself; a new one would only
-    // hold Winamp's exit up.
-    if (quitRequested()) return;
-    MessageBoxW(nullptr, message.c_str(), nullptr, MB_OK | MB_SETFOREGROUND);
+Outcome fetchActivityHash() {
+    const Result<std::string> page = httpGetPage(profileUrl());
+    Outcome outcome = page.outcome;
+    if (outcome) {
+        const std::string& body = *page.value;
+        if (body.find("login.php?op=logout") == std::string::npos) {
+            // The kind changes, how the page ended stays: a page cut short is worth
+            // another try, a whole one without the marker is not.
+            outcome.kind = OutcomeKind::loggedOut;
+        } else if (const std::optional<std::string> hash =
+                       extractBetween8(body, L"activityhash", L"value='", L"'>")) {
+            activityHash = *hash;
+            return outcome;
+        } else {
+            outcome.kind = OutcomeKind::noHash;
+        }
+    }
+    activityHash.clear();
+    return outcome;
 }
 
-void fetchActivityHash() {
-    const std::string body = httpGetPage(profileUrl());
-    if (body == "err") {
-        activityHash.clear();
-        showError(kNoConnection);
-        return;
-    }
-    if (body.find("login.php?op=logout") == std::string::npos) {
-        activityHash.clear();
-        showError(kIncorrectLoginData);
-        return;
-    }
-    const std::string hash = extractBetween8(body, L"activityhash", L"value='", L"'>");
-    if (hash == "None") {
-        activityHash.clear();
-        showError(kCantParse);
-        return;
-    }
-    activityHash = hash;
-}
-
-void setActivity(const std::wstring& statusText) {
-    if (statusText.empty()) return;
+Outcome setActivity(const std::wstring& statusText) {
+    if (statusText.empty()) return Outcome();
     const std::string encodedText = urlEncode(encodeUtf8(statusText));
     for (int renewals = 0;; ++renewals) {
-        const std::string body = httpGetPage(profileUrl() + "?setactivity=" + encodedText +
-                                             "&activityhash=" + urlEncode(activityHash));
-        if (body == "err") {
-            showError(kNoConnection);
-            return;
+        const Result<std::string> reply = httpGetPage(profileUrl() + "?setactivity=" + encodedText +
+                                                      "&activityhash=" + urlEncode(activityHash));
+        if (!reply.outcome || !reply.value->empty() || renewals == kMaxHashRenewals ||
+            quitRequested()) {
+            return reply.outcome;
         }
-        if (!body.empty() || renewals == kMaxHashRenewals || quitRequested()) return;
-        fetchActivityHash();
-        if (activityHash.empty()) return;
+        const Outcome renewal = fetchActivityHash();
+        if (!renewal || activityHash.empty()) return renewal;
     }
 }
 
-void clearActivity() {
-    httpGetPage(profileUrl() + "?clearactivity=1&activityhash=" + urlEncode(activityHash),
-                kQuitExchange);
+Outcome clearActivity(const ExchangeLimits& limits) {
+    return httpGetPage(profileUrl() + "?clearactivity=1&activityhash=" + urlEncode(activityHash),
+                       limits)
+        .outcome;
 }
 
 }  // namespace nimbo

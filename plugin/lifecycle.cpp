@@ -1,8 +1,8 @@
 // init, config and quit, as Winamp calls them on its user-interface thread.
 #include "common/version.h"
+#include "core/activity_log.h"
 #include "core/settings.h"
 #include "core/state.h"
-#include "net/publisher.h"
 #include "plugin/plugin.h"
 #include "plugin/update_cycle.h"
 #include "plugin/winamp_menu.h"
@@ -23,6 +23,7 @@ int init() {
         settingsDialogOpen = false;
         activityHash.clear();
         lastTrackFile.clear();
+        resetLastResult();
         editSettings([](Settings& s) { s.NoLogin = false; });
         loadSettings();
         gTimerId = startUpdateTimer();
@@ -42,7 +43,7 @@ void quit() {
         stopUpdateTimer(gTimerId);
         gTimerId = 0;
         saveSettings();
-        if (publishingEnabled() && !settingsDialogOpen) clearActivity();
+        clearAtQuit();
     } catch (...) {
     }
 }

@@ -4,10 +4,15 @@
 
 #include <atomic>
 
+#include "core/activity_log.h"
+#include "core/private_tracks.h"
+#include "core/publish_schedule.h"
 #include "core/settings.h"
 #include "core/state.h"
 #include "net/login.h"
 #include "net/publisher.h"
+#include "plugin/messages.h"
+#include "probe/composer.h"
 #include "probe/probe.h"
 #include "ui/security_code_dialog.h"
 
@@ -19,46 +24,294 @@ namespace {
 volatile LONG gActiveTicks = 0;
 volatile DWORD gTickThread = 0;
 
-// Set on Winamp's thread by publishingSwitched, taken by the next tick.
+// Set on Winamp's thread by publishingSwitched, taken by the next tick (or by quit).
 std::atomic<bool> gSwitchedOn{false};
 std::atomic<bool> gSwitchedOff{false};
 
-void publishStatus() {
+// The rest is the timer thread's (and init's and quit's, while no tick can run).
+PublishSchedule gSchedule;
+
+// What the plugin last made the profile show. Unknown at start: a status of an
+// earlier run may still stand, so the first clear is sent.
+enum class Shown { unknown, status, cleared };
+Shown gShown = Shown::unknown;
+
+// The schedule's clock: GetTickCount, carried past its 49-day wrap.
+uint64_t nowMs() {
+    static DWORD last = 0;
+    static uint64_t wraps = 0;
+    const DWORD tick = GetTickCount();
+    if (tick < last) wraps += uint64_t(1) << 32;
+    last = tick;
+    return wraps + tick;
+}
+
+std::wstring stepWords(NetStep step) {
+    switch (step) {
+        case NetStep::lookUp: return L"look-up";
+        case NetStep::connect: return L"connect";
+        case NetStep::send: return L"send";
+        case NetStep::reply: return L"reply";
+        case NetStep::none: break;
+    }
+    return L"request";
+}
+
+std::wstring replyEndWords(ReplyEnd end) {
+    switch (end) {
+        case ReplyEnd::timedOut: return L"the site's reply stopped for 5 s";
+        case ReplyEnd::reset: return L"the site's reply was cut off by a reset";
+        case ReplyEnd::closedEarly: return L"the site's reply ended early";
+        case ReplyEnd::overBound: return L"the site's reply was too long";
+        case ReplyEnd::complete: break;
+    }
+    return std::wstring();
+}
+
+// A reply that ended before it was whole: the request may not have reached the site,
+// and a profile page cut short reads as logged out or without a hash.
+bool cutShort(const Outcome& outcome) {
+    return outcome.replyEnd == ReplyEnd::timedOut || outcome.replyEnd == ReplyEnd::reset ||
+           outcome.replyEnd == ReplyEnd::closedEarly;
+}
+
+// Why a step failed, in plain words, and the short form for the settings window.
+struct Why {
+    std::wstring words, brief;
+};
+
+Why whyFailed(const Outcome& outcome) {
+    if (cutShort(outcome)) return {replyEndWords(outcome.replyEnd), L"the site's reply was cut short"};
+    switch (outcome.kind) {
+        case OutcomeKind::noConnection:
+            if (outcome.stepEnd == StepEnd::abandoned) return {L"Winamp was quitting", L"Winamp was quitting"};
+            if (outcome.stepEnd == StepEnd::timedOut)
+                return {L"the site did not answer within 5 s (" + stepWords(outcome.step) + L")",
+                        L"the site did not answer"};
+            return {L"the site could not be reached (" + stepWords(outcome.step) + L")",
+                    L"the site could not be reached"};
+        case OutcomeKind::loggedOut:
+            return {L"the profile page shows nobody logged in (the cookie is wrong or expired)",
+                    L"not logged in"};
+        case OutcomeKind::noHash:
+            return {L"the profile page holds no activity hash", L"no activity hash"};
+        case OutcomeKind::loginRejected: return {L"login rejected", L"login rejected"};
+        case OutcomeKind::wrongCode: return {L"security code wrong", L"security code wrong"};
+        case OutcomeKind::codeCancelled: return {L"security code cancelled", L"security code cancelled"};
+        case OutcomeKind::done: break;
+    }
+    return {L"", L""};
+}
+
+AttemptResult attemptResult(const Outcome& outcome) {
+    if (cutShort(outcome)) return AttemptResult::unreachable;
+    if (outcome.ok()) return AttemptResult::done;
+    if (outcome.kind == OutcomeKind::noConnection && outcome.stepEnd != StepEnd::abandoned)
+        return AttemptResult::unreachable;
+    return AttemptResult::needsUser;
+}
+
+// "try 2, " before the lines of a try again, so the log shows the run of tries.
+std::wstring tryPrefix() {
+    const int tries = gSchedule.failedTries();
+    return tries > 0 ? L"try " + std::to_wstring(tries + 1) + L", " : std::wstring();
+}
+
+// What the current track and state ask the profile to show.
+struct Wanted {
+    bool clear = false;
+    std::wstring reason;  // why it is cleared: "private track", "paused", "stopped"
+    std::wstring status;  // else the status text
+};
+
+Wanted wantedNow(const Settings& settings) {
+    Wanted wanted;
+    const PrivateTracks privacy(settings.PrivateWords);
+    // The path needs no tag read and no request, so it is asked first.
+    if (privacy.matches(lastTrackFile)) {
+        wanted.clear = true;
+        wanted.reason = L"private track";
+        return wanted;
+    }
+    if (settings.OnPause == 1 || settings.OnStop == 1) {
+        // The state words are the user's; the one for playing is tried first, so two
+        // states sharing a word never clear a playing track.
+        const bool playing = lastPlayState == localWord(L"$playing", "playing");
+        if (!playing && settings.OnPause == 1 && lastPlayState == localWord(L"$paused", "paused")) {
+            wanted.clear = true;
+            wanted.reason = L"paused";
+            return wanted;
+        }
+        if (!playing && settings.OnStop == 1 && lastPlayState == localWord(L"$stopped", "stopped")) {
+            wanted.clear = true;
+            wanted.reason = L"stopped";
+            return wanted;
+        }
+    }
+    const PlayerValues player{currentTitle, lengthText, bitrateText, sampleRateText, channelsText,
+                              playStateText};
+    TrackNames names;
+    wanted.status = composeStatus(settings.StatusMask, lastTrackFile, player, nullptr, &names);
+    if (privacy.matches(names.artist) || privacy.matches(names.title)) {
+        wanted.clear = true;
+        wanted.reason = L"private track";
+        wanted.status.clear();
+    }
+    return wanted;
+}
+
+// Logs a failed step and shows its message unless this is a try again (the first
+// failure already followed the message rules). Returns how the schedule sees it.
+AttemptResult failed(ReportedStep step, const Outcome& outcome, const std::wstring& head,
+                     const std::wstring& lastHead, bool firstTry) {
+    const Why why = whyFailed(outcome);
+    logActivity(tryPrefix() + head + L": " + why.words, lastHead, why.brief);
+    if (firstTry) report(step, outcome);
+    return attemptResult(outcome);
+}
+
+// Makes sure activityHash is known; false (after logging) when it is not.
+bool haveHash(const std::wstring& head, const std::wstring& lastHead, bool firstTry,
+              AttemptResult& result) {
+    if (!activityHash.empty()) return true;
+    const Outcome fetched = fetchActivityHash();
+    if (!fetched) {
+        result = failed(ReportedStep::publish, fetched, head, lastHead, firstTry);
+        return false;
+    }
+    if (activityHash.empty()) {
+        // An empty value between the markers: no message, as ever, but a line.
+        logActivity(tryPrefix() + head + L": the profile page holds an empty activity hash",
+                    lastHead, L"no activity hash");
+        result = AttemptResult::needsUser;
+        return false;
+    }
+    return true;
+}
+
+// The clear request from the tick. Needs the cookie: a clear never logs in.
+AttemptResult clearShownStatus(const std::wstring& reason, bool firstTry) {
+    AttemptResult result = AttemptResult::done;
+    if (!haveHash(L"status not cleared (" + reason + L")", L"not cleared", firstTry, result))
+        return result;
+    const Outcome cleared = clearActivity(kTickExchange);
+    if (!cleared || cutShort(cleared))
+        return failed(ReportedStep::publish, cleared, L"status not cleared (" + reason + L")",
+                      L"not cleared", firstTry);
+    gShown = Shown::cleared;
+    logActivity(tryPrefix() + L"status cleared: " + reason, L"cleared", reason);
+    return AttemptResult::done;
+}
+
+// The clear request goes out with the stored cookie in either mode, as at quit.
+bool haveCookie(const Settings& settings) { return !settings.Cookie.empty(); }
+
+bool canPublish(const Settings& settings) {
+    return settings.NoLogin ? !settings.Cookie.empty()
+                            : !settings.AuthLogin.empty() && !settings.AuthPass.empty();
+}
+
+// Publishes (or clears) for the track and state current now. Returns false when
+// nothing went out at all (no credentials, nothing to clear).
+bool publishCurrent(uint64_t now) {
+    const bool firstTry = gSchedule.failedTries() == 0;
+    const Settings settings = currentSettings();
+    // Missing credentials end it silently, before any tag is read.
+    if (!canPublish(settings) && !haveCookie(settings)) return false;
+    const Wanted wanted = wantedNow(settings);
+
+    if (wanted.clear) {
+        // Decided before any login: a private track never brings up the security-code
+        // window, and there is nothing to clear before the plugin has a cookie.
+        if (gShown == Shown::cleared || !haveCookie(settings)) {
+            if (firstTry) logActivity(L"not published: " + wanted.reason, L"not published", wanted.reason);
+            return false;
+        }
+        gSchedule.attempted(now, clearShownStatus(wanted.reason, firstTry));
+        return true;
+    }
+
+    if (!canPublish(settings)) return false;
+    if (!settings.NoLogin) {
+        const Outcome loggedIn = logIn(askSecurityCode);
+        if (!loggedIn) {
+            // A login is never tried again without a change: it needs the user.
+            const Why why = whyFailed(loggedIn);
+            logActivity(loggedIn.kind == OutcomeKind::noConnection ? L"login failed: " + why.words
+                                                                    : why.words,
+                        L"not published", why.brief);
+            report(ReportedStep::logIn, loggedIn);
+            gSchedule.attempted(now, AttemptResult::needsUser);
+            return true;
+        }
+        logActivity(L"logged in");
+    }
     // A login may have taken until quit began; then nothing more goes out.
-    if (quitRequested()) return;
-    if (activityHash.empty()) fetchActivityHash();
-    if (activityHash.empty() || quitRequested()) return;
-    setActivity(composeCurrentStatus(lastTrackFile));
+    if (quitRequested()) return true;
+
+    AttemptResult result = AttemptResult::done;
+    if (haveHash(L"not published", L"not published", firstTry, result) && !quitRequested()) {
+        if (wanted.status.empty()) {
+            // An empty status is never sent; nothing to tell, nothing to try again.
+            result = AttemptResult::done;
+        } else {
+            const Outcome set = setActivity(wanted.status);
+            if (!set || cutShort(set)) {
+                result = failed(ReportedStep::publish, set, L"not published", L"not published", firstTry);
+            } else {
+                gShown = Shown::status;
+                logActivity(tryPrefix() + L"published: " + wanted.status, L"published");
+            }
+        }
+    }
+    gSchedule.attempted(now, result);
+    return true;
+}
+
+// Switched off on Winamp's thread: the clear goes out from here, like every request.
+void clearForSwitchOff() {
+    const Settings settings = currentSettings();
+    if (!haveCookie(settings) || gShown == Shown::cleared) return;
+    clearShownStatus(L"publishing switched off", true);
 }
 
 void runTick() {
     if (gSwitchedOff.exchange(false)) {
         gSwitchedOn = false;
-        if (!settingsDialogOpen) clearActivity();
+        gSchedule.drop();
+        clearForSwitchOff();
     }
-    if (gSwitchedOn.exchange(false)) {
-        lastTrackFile.clear();
-        lastPlayState.clear();
+    if (!publishingEnabled()) {
+        // Nothing waits while publishing is off; switching on publishes afresh.
+        if (gSchedule.waiting()) gSchedule.drop();
+        return;
     }
-    if (!publishingEnabled() || settingsDialogOpen || securityCodePending) return;
+    if (settingsDialogOpen || securityCodePending) {
+        // The window may be where the user fixes what failed: no more tries behind it.
+        if (gSchedule.failedTries() > 0) gSchedule.endTries();
+        return;
+    }
+    // Switched on: the current track goes out now, whatever MinInterval says.
+    const bool switchedOn = gSwitchedOn.load() && gSwitchedOn.exchange(false);
+    if (switchedOn) gSchedule.publishAtOnce();
 
     // The whole wide path: the same name in two folders, or two names the code page
     // spells alike, are different tracks.
     std::wstring filePath = currentFilePath();
     std::string state = playStateText();
-    if (filePath == lastTrackFile && state == lastPlayState) return;
-    // Remembered before any request: a failure is not retried until the next change.
-    lastTrackFile = filePath;
-    lastPlayState = state;
-
-    const Settings settings = currentSettings();
-    if (settings.NoLogin) {
-        if (settings.Cookie.empty()) return;
-        publishStatus();
-        return;
+    const uint64_t now = nowMs();
+    if (filePath == lastTrackFile && state == lastPlayState) {
+        // Idle: nothing held back and no try again due.
+        if (!gSchedule.due(now)) return;
+    } else {
+        // Remembered before any request: a later try sends what is current then.
+        lastTrackFile = filePath;
+        lastPlayState = state;
+        int minInterval = kDefaultMinInterval;
+        readSettings([&minInterval](const Settings& s) { minInterval = s.MinInterval; });
+        if (!gSchedule.change(now, minInterval) && !switchedOn) return;
     }
-    if (settings.AuthLogin.empty() || settings.AuthPass.empty()) return;
-    if (logIn(askSecurityCode)) publishStatus();
+    if (!publishCurrent(now)) gSchedule.drop();
 }
 
 BOOL CALLBACK closeWindow(HWND window, LPARAM) {
@@ -83,6 +336,10 @@ void CALLBACK updateTick(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
 
 UINT startUpdateTimer() {
     setQuitRequested(false);
+    gSchedule = PublishSchedule();
+    gShown = Shown::unknown;
+    gSwitchedOn = false;
+    gSwitchedOff = false;
     // TIME_KILL_SYNCHRONOUS makes timeKillEvent wait for a callback in flight; quit
     // only kills the timer once no tick can be waiting for Winamp's thread.
     return timeSetEvent(1000, 1000, updateTick, 100,
@@ -107,8 +364,21 @@ void stopUpdateTimer(UINT timerId) {
     if (timerId != 0) timeKillEvent(timerId);
 }
 
+void clearAtQuit() {
+    // Switched off just before quit, before a tick could send that clear: it goes now.
+    const bool switchedOff = gSwitchedOff.exchange(false);
+    if (!(publishingEnabled() || switchedOff) || settingsDialogOpen) return;
+    const Outcome cleared = clearActivity(kQuitExchange);
+    if (cleared && !cutShort(cleared)) {
+        logActivity(L"status cleared at quit");
+    } else {
+        logActivity(L"status not cleared at quit: " + whyFailed(cleared).words);
+    }
+}
+
 void publishingSwitched(bool enabled) {
     (enabled ? gSwitchedOn : gSwitchedOff) = true;
+    (enabled ? gSwitchedOff : gSwitchedOn) = false;
 }
 
 }  // namespace nimbo

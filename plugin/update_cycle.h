@@ -14,6 +14,10 @@ UINT startUpdateTimer();
 // sent messages and closes message boxes the tick is waiting in.
 void stopUpdateTimer(UINT timerId);
 
+// quit's clear request (when publishing is on, or was just switched off, and the
+// settings window is closed), after the timer has stopped; logs what came of it.
+void clearAtQuit();
+
 // Called on Winamp's thread right after `Enabled` was switched. Off: the status is
 // cleared at once (the clear request, on the timer thread). On: the current track is
 // published on the next tick, without waiting for MinInterval.

@@ -30,9 +30,8 @@ Text ask(const std::function<Text()>& value) {
 }
 
 std::wstring compose(const std::wstring& statusMask, const std::wstring& filePath,
-                     const PlayerValues& player, ValueSources& sources) {
-    std::wstring text = extractBetween(statusMask, L"mask", L"{", L"}");
-    if (text == kNone) text = statusMask;
+                     const PlayerValues& player, ValueSources& sources, TrackNames& names) {
+    std::wstring text = extractBetween(statusMask, L"mask", L"{", L"}").value_or(statusMask);
 
     const std::wstring fileName = withoutFolder(filePath);
     TrackTags tags;
@@ -66,6 +65,9 @@ std::wstring compose(const std::wstring& statusMask, const std::wstring& filePat
         title = fileName;
         sources.title = "the file name as it is";
     }
+
+    names.artist = artist;
+    names.title = title;
 
     struct Placeholder {
         const wchar_t* name;
@@ -112,10 +114,13 @@ std::wstring titleFromName(const std::wstring& text) {
 }
 
 std::wstring composeStatus(const std::wstring& statusMask, const std::wstring& filePath,
-                           const PlayerValues& player, ValueSources* sources) {
+                           const PlayerValues& player, ValueSources* sources,
+                           TrackNames* names) {
     try {
         ValueSources ignored;
-        return compose(statusMask, filePath, player, sources ? *sources : ignored);
+        TrackNames unused;
+        return compose(statusMask, filePath, player, sources ? *sources : ignored,
+                       names ? *names : unused);
     } catch (...) {
         // Out of memory or a throwing player callback: publish nothing this time.
         return std::wstring();

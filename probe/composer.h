@@ -21,11 +21,17 @@ struct ValueSources {
     std::string artist, title;
 };
 
+// The artist and the title a composition settled on, after every fallback.
+struct TrackNames {
+    std::wstring artist, title;
+};
+
 // filePath: the current entry's full path, as stored for the change test. The tag readers
 // open it; its name (after the last ":", "\" or "/") serves the ".MP3" test and the name
 // fallbacks. Never throws; an empty result is not published.
 std::wstring composeStatus(const std::wstring& statusMask, const std::wstring& filePath,
-                           const PlayerValues& player, ValueSources* sources = nullptr);
+                           const PlayerValues& player, ValueSources* sources = nullptr,
+                           TrackNames* names = nullptr);
 
 // The text after its last ":", "\" or "/" (all of it without any).
 std::wstring withoutFolder(const std::wstring& text);

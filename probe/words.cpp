@@ -5,10 +5,17 @@
 
 namespace nimbo {
 
+namespace {
+
+// Users write it to mean "no word of mine here", so it counts as a missing definition.
+const wchar_t kNone[] = L"None";
+
+}  // namespace
+
 std::string localWord(const std::wstring& statusMask, const std::wstring& key,
                       const std::string& fallback) {
-    const std::wstring word = extractBetween(statusMask, key, L"=", L";");
-    return word == kNone ? fallback : narrow(word);
+    const std::optional<std::wstring> word = extractBetween(statusMask, key, L"=", L";");
+    return (!word || *word == kNone) ? fallback : narrow(*word);
 }
 
 std::string formatLength(int seconds) {

@@ -13,8 +13,7 @@ import sys
 LAYERS = [
     ["common"],
     ["core"],
-    ["tags", "probe", "net"],
-    ["ui"],
+    ["tags", "probe", "net", "ui"],
     ["plugin"],
 ]
 # Same-layer uses that are part of the design.

@@ -4,7 +4,6 @@
 
 #include "common/platform.h"
 #include "core/state.h"
-#include "net/http_client.h"
 #include "ui/jpeg_image.h"
 #include "ui/window_util.h"
 
@@ -210,13 +209,9 @@ HWND securityCodeWindow() {
     return gDialog;
 }
 
-std::string askSecurityCode(const std::string& imageUrl) {
+std::string askSecurityCode(const std::string& pictureBytes) {
     std::string result;
-    std::string imageBytes;
-    if (!httpGetToStream(imageUrl, imageBytes)) return result;
-    const JpegPicture picture = decodeJpeg(imageBytes);
-    imageBytes.clear();
-    imageBytes.shrink_to_fit();
+    const JpegPicture picture = decodeJpeg(pictureBytes);
     // Once quit has begun nobody is left to answer the window.
     if (picture.empty() || quitRequested()) return result;
 

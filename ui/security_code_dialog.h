@@ -8,12 +8,11 @@
 
 namespace nimbo {
 
-// Fetches and decodes the picture at `imageUrl`, shows it with an edit box and an
-// "Ok" button, and returns once the window got WM_CLOSE (or quit began): the typed
-// text in the ANSI code page. Empty when the picture cannot be fetched or decoded
-// (then no window appears) or when nothing was typed. securityCodePending is on
-// while the window exists.
-std::string askSecurityCode(const std::string& imageUrl);
+// Decodes the picture from its JPEG bytes, shows it with an edit box and an "Ok"
+// button, and returns once the window got WM_CLOSE (or quit began): the typed text in
+// the ANSI code page. Empty when the bytes are no picture (then no window appears) or
+// when nothing was typed. securityCodePending is on while the window exists.
+std::string askSecurityCode(const std::string& pictureBytes);
 
 // The dialog window while it is up, else null. Readable from any thread, so Winamp's
 // thread can post WM_CLOSE to it.

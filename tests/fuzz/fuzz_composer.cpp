@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Without a placeholder and without a mask block the mask is the status.
     if (mask.find(L'%') == std::wstring::npos &&
-        nimbo::extractBetween(mask, L"mask", L"{", L"}") == nimbo::kNone && status != mask)
+        !nimbo::extractBetween(mask, L"mask", L"{", L"}") && status != mask)
         std::abort();
     // Tag texts arrive as whole characters: decoding never leaves half a surrogate pair.
     if ((control & 2) && !validUtf16(status)) std::abort();

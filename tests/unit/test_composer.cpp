@@ -132,6 +132,12 @@ TEST(ComposeStatus, ArtistAndTitleSources) {
         EXPECT_EQ(composeStatus(L"%artist%|%title%", wide(dir.path() + "/" + c.fileName),
                                 player.values()),
                   c.expected);
+        // The same names come out for the private-track rule, also when the mask
+        // shows neither of them.
+        TrackNames names;
+        composeStatus(L"%curstate%", wide(dir.path() + "/" + c.fileName), player.values(),
+                      nullptr, &names);
+        EXPECT_EQ(names.artist + L"|" + names.title, c.expected);
     }
 }
 

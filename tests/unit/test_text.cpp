@@ -29,28 +29,33 @@ TEST(ExtractBetween, FindsTheValueAfterKeyAndStart) {
         {L"k=1; k=2;", L"k", L"=", L";", L"1"},
         // The start marker is searched from the key's first character on.
         {L"key=v;", L"key=", L"=", L";", L"v"},
-        // Start marker right before the end marker: empty, not "None".
+        // Start marker right before the end marker: an empty value, not a missing one.
         {L"k=;", L"k", L"=", L";", L""},
+        // A value that reads like a marker text is still a value.
+        {L"k=None;", L"k", L"=", L";", L"None"},
+        {L"k=err;", L"k", L"=", L";", L"err"},
         // "<br>" in any case becomes CR; the trailing space is trimmed.
         {L"k=Q<BR>R ;", L"k", L"=", L";", L"Q\rR"},
         {L"k=  a b \n;", L"k", L"=", L";", L"a b"},
-        // A start marker before the key does not count.
-        {L"= k ;", L"k", L"=", L";", L"None"},
+        // Missing markers give no value. A start marker before the key does not count.
+        {L"= k ;", L"k", L"=", L";", nullptr},
+        {L"abc", L"x", L"=", L";", nullptr},
+        {L"x abc;", L"x", L"=", L";", nullptr},
+        {L"x = abc", L"x", L"=", L";", nullptr},
+        {L"", L"x", L"=", L";", nullptr},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(extractBetween(c.text, c.key, c.start, c.end), c.expected) << c.text;
-}
-
-TEST(ExtractBetween, GivesNoneWhenAMarkerIsMissing) {
-    EXPECT_EQ(extractBetween(L"abc", L"x", L"=", L";"), L"None");
-    EXPECT_EQ(extractBetween(L"x abc;", L"x", L"=", L";"), L"None");
-    EXPECT_EQ(extractBetween(L"x = abc", L"x", L"=", L";"), L"None");
-    EXPECT_EQ(extractBetween(L"", L"x", L"=", L";"), L"None");
+    for (const Case& c : cases) {
+        const std::optional<std::wstring> found = extractBetween(c.text, c.key, c.start, c.end);
+        ASSERT_EQ(found.has_value(), c.expected != nullptr) << c.text;
+        if (found) EXPECT_EQ(*found, c.expected) << c.text;
+    }
 }
 
 TEST(ExtractBetween, EightBitFormRoundTripsTheCodePage) {
     setAnsiCodePage(1251);
-    EXPECT_EQ(extractBetween8("k=\xCF\xF0\xE8\xE2\xE5\xF2;", L"k", L"=", L";"), "\xCF\xF0\xE8\xE2\xE5\xF2");
+    EXPECT_EQ(extractBetween8("k=\xCF\xF0\xE8\xE2\xE5\xF2;", L"k", L"=", L";"),
+              std::optional<std::string>("\xCF\xF0\xE8\xE2\xE5\xF2"));
+    EXPECT_EQ(extractBetween8("k=\xCF\xF0", L"k", L"=", L";"), std::nullopt);
     setAnsiCodePage(1252);
 }
 

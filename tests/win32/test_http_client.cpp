@@ -15,6 +15,17 @@ namespace {
 
 const char kUa[] = "User-Agent: Opera/9.20 (Windows NT 5.1; U; ru)\r\n";
 
+using Text = std::optional<std::string>;
+
+// A failed exchange: which step failed and how, and no value.
+template <typename T>
+void expectFailed(const Result<T>& result, NetStep step, StepEnd how, const char* what = "") {
+    EXPECT_EQ(result.outcome.kind, OutcomeKind::noConnection) << what;
+    EXPECT_EQ(result.outcome.step, step) << what;
+    EXPECT_EQ(result.outcome.stepEnd, how) << what;
+    EXPECT_FALSE(result.value.has_value()) << what;
+}
+
 enum class After { holdOpen, reset, neverAnswer };
 
 // Accepts one connection, records the request up to its empty line, answers with
@@ -169,8 +180,10 @@ TEST_F(HttpClient, ContentLengthReplyEndsWithoutWaitingForTheClose) {
     LoopbackServer server("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello", After::holdOpen);
     HttpReply reply;
     DWORD start = now();
-    ASSERT_TRUE(httpExchange(server.url("/profile.php"), std::string("c=1; remixlang=0"),
-                             ProxyParts(), reply));
+    const Outcome outcome = httpExchange(server.url("/profile.php"),
+                                         std::string("c=1; remixlang=0"), ProxyParts(), reply);
+    ASSERT_TRUE(outcome.ok());
+    EXPECT_EQ(outcome.replyEnd, ReplyEnd::complete);
     EXPECT_LT(now() - start, 2000u);
     EXPECT_EQ(reply.statusCode, 200);
     EXPECT_EQ(reply.body, "hello");
@@ -197,7 +210,7 @@ TEST_F(HttpClient, ProxyGetsAbsoluteFormAndAuthorization) {
 TEST_F(HttpClient, GetPageSendsTheCookieSettingWithoutLineBreaks) {
     editSettings([](Settings& s) { s.Cookie = L"remixsid=abc\r\n"; });
     LoopbackServer server("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\npage", After::holdOpen);
-    EXPECT_EQ(httpGetPage(server.url("/profile.php")), "page");
+    EXPECT_EQ(httpGetPage(server.url("/profile.php")).value, Text("page"));
     EXPECT_NE(server.request().find("\r\nCookie: remixsid=abc; remixlang=0\r\nUser-Agent: "),
               std::string::npos)
         << server.request();
@@ -207,16 +220,14 @@ TEST_F(HttpClient, GetPageSendsTheCookieSettingWithoutLineBreaks) {
 
 TEST_F(HttpClient, EmptyCookieSettingStillSendsRemixlang) {
     LoopbackServer server("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", After::holdOpen);
-    EXPECT_EQ(httpGetPage(server.url("/x")), "");
+    EXPECT_EQ(httpGetPage(server.url("/x")).value, Text(""));
     EXPECT_NE(server.request().find("\r\nCookie: ; remixlang=0\r\n"), std::string::npos);
 }
 
 TEST_F(HttpClient, GetToStreamHoldsExactlyTheBody) {
     const std::string image("\xff\xd8\x00\x01\r\n\xff\xd9", 8);
     LoopbackServer server("HTTP/1.0 200 OK\r\nContent-Length: 8\r\n\r\n" + image, After::holdOpen);
-    std::string stream = "old contents that are longer";
-    ASSERT_TRUE(httpGetToStream(server.url("/captcha.php?sid=1"), stream));
-    EXPECT_EQ(stream, image);
+    EXPECT_EQ(httpGetToStream(server.url("/captcha.php?sid=1")).value, Text(image));
 }
 
 TEST_F(HttpClient, LoginTakesTheCookieFromARedirectAndSendsNoCookie) {
@@ -225,44 +236,59 @@ TEST_F(HttpClient, LoginTakesTheCookieFromARedirectAndSendsNoCookie) {
         "HTTP/1.1 302 Found\r\nLocation: /id1\r\nSet-Cookie: remixsid=9f8e; path=/\r\n"
         "Content-Length: 0\r\n\r\n",
         After::holdOpen);
-    aDeltaOne result = httpLogin(server.url("/login.php?email=%61&pass=%62"));
-    EXPECT_EQ(result.cookie, "remixsid=9f8e");
-    EXPECT_EQ(result.body, "");
+    const Result<LoginReply> result = httpLogin(server.url("/login.php?email=%61&pass=%62"));
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(result.value->cookie, Text("remixsid=9f8e"));
+    EXPECT_EQ(result.value->body, "");
     EXPECT_EQ(server.request(), "GET /login.php?email=%61&pass=%62 HTTP/1.0\r\nHost: 127.0.0.1:" +
                                     server.port() + "\r\n" + kUa + "\r\n");
 }
 
-TEST_F(HttpClient, ChunkedReplyIsJoined) {
-    LoopbackServer server(
-        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n",
-        After::holdOpen);
-    DWORD start = now();
-    EXPECT_EQ(httpGetPage(server.url("/")), "abcde");
-    EXPECT_LT(now() - start, 2000u);
-}
-
-TEST_F(HttpClient, ResetMidBodyKeepsWhatArrived) {
-    LoopbackServer server("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\npartial", After::reset);
-    DWORD start = now();
-    EXPECT_EQ(httpGetPage(server.url("/")), "partial");
-    EXPECT_LT(now() - start, 3000u);
+// Whatever arrived once the request went out is the page, and the outcome says
+// whether that was the whole reply. No body text means failure, whatever it reads.
+TEST_F(HttpClient, PageIsWhatArrivedAndTheOutcomeSaysHowItEnded) {
+    const struct {
+        const char* what;
+        std::string reply;
+        After after;
+        std::string body;
+        bool complete;  // how exactly a cut ends is the reply reader's business
+    } cases[] = {
+        {"chunks joined", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n",
+         After::holdOpen, "abcde", true},
+        {"reset mid-body", "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\npartial", After::reset,
+         "partial", false},
+        {"a page reading err", "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nerr", After::holdOpen,
+         "err", true},
+        {"a page reading None", "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nNone",
+         After::holdOpen, "None", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        LoopbackServer server(c.reply, c.after);
+        DWORD start = now();
+        const Result<std::string> page = httpGetPage(server.url("/"));
+        EXPECT_LT(now() - start, 3000u);
+        ASSERT_TRUE(page.ok());
+        EXPECT_EQ(*page.value, c.body);
+        EXPECT_EQ(page.outcome.replyEnd == ReplyEnd::complete, c.complete);
+    }
 }
 
 TEST_F(HttpClient, RefusedConnectionFailsEveryOperation) {
     const std::string url = "127.0.0.1:" + closedPort() + "/x";
-    EXPECT_EQ(httpGetPage(url), "err");
-    std::string stream = "untouched";
-    EXPECT_FALSE(httpGetToStream(url, stream));
-    EXPECT_EQ(stream, "untouched");
-    aDeltaOne login = httpLogin(url);
-    EXPECT_EQ(login.cookie, "err");
-    EXPECT_EQ(login.body, "");
+    expectFailed(httpGetPage(url), NetStep::connect, StepEnd::failed, "page");
+    expectFailed(httpGetToStream(url), NetStep::connect, StepEnd::failed, "bytes");
+    expectFailed(httpLogin(url), NetStep::connect, StepEnd::failed, "login");
 }
 
 TEST_F(HttpClient, SilentServerGivesCrLfAfterOneWait) {
     LoopbackServer server("", After::neverAnswer);
     DWORD start = now();
-    EXPECT_EQ(httpGetPage(server.url("/")), "\r\n");
+    const Result<std::string> page = httpGetPage(server.url("/"));
+    // The request went out, so this is an answer, one that ran out of time.
+    EXPECT_EQ(page.value, Text("\r\n"));
+    EXPECT_EQ(page.outcome.replyEnd, ReplyEnd::timedOut);
     DWORD elapsed = now() - start;
     EXPECT_GE(elapsed, 4500u);
     EXPECT_LT(elapsed, 8000u);
@@ -271,7 +297,7 @@ TEST_F(HttpClient, SilentServerGivesCrLfAfterOneWait) {
 
 TEST_F(HttpClient, LookUpThatNeverReturnsIsLeftBehindAfterItsLimit) {
     DWORD start = now();
-    EXPECT_EQ(httpGetPage("slow.test/profile.php"), "err");
+    expectFailed(httpGetPage("slow.test/profile.php"), NetStep::lookUp, StepEnd::timedOut);
     DWORD elapsed = now() - start;
     EXPECT_GE(elapsed, 4500u);
     EXPECT_LT(elapsed, 6500u);
@@ -284,23 +310,24 @@ TEST_F(HttpClient, QuitAbandonsTheTicksRequestsButNotTheClearRequest) {
     const struct {
         const char* what;
         std::string url;
+        NetStep step;
     } cases[] = {
-        {"waiting for a reply", silent.url("/")},
-        {"waiting for a look-up", "slow.test/"},
+        {"waiting for a reply", silent.url("/"), NetStep::reply},
+        {"waiting for a look-up", "slow.test/", NetStep::lookUp},
     };
     for (const auto& c : cases) {
         QuitLater quit(500);
         DWORD start = now();
-        EXPECT_EQ(httpGetPage(c.url), "err") << c.what;
+        expectFailed(httpGetPage(c.url), c.step, StepEnd::abandoned, c.what);
         EXPECT_LT(now() - start, 1500u) << c.what;
     }
 
     setQuitRequested(true);
     LoopbackServer answering("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", After::holdOpen);
     DWORD start = now();
-    EXPECT_EQ(httpGetPage(answering.url("/")), "err");
+    expectFailed(httpGetPage(answering.url("/")), NetStep::lookUp, StepEnd::abandoned, "after quit");
     EXPECT_LT(now() - start, 100u);
-    EXPECT_EQ(httpGetPage(answering.url("/"), kQuitExchange), "ok");
+    EXPECT_EQ(httpGetPage(answering.url("/"), kQuitExchange).value, Text("ok"));
 }
 
 // A listener whose accept queue is full drops further connection attempts, so the
@@ -326,9 +353,9 @@ TEST_F(HttpClient, ConnectThatNeverCompletesGivesUpAfterAboutOneWait) {
     Sleep(200);
 
     DWORD start = now();
-    std::string page = httpGetPage("127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/");
+    expectFailed(httpGetPage("127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/"),
+                 NetStep::connect, StepEnd::timedOut);
     DWORD elapsed = now() - start;
-    EXPECT_EQ(page, "err");
     EXPECT_GE(elapsed, 4500u);
     EXPECT_LT(elapsed, 7000u);
 

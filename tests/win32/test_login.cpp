@@ -1,6 +1,7 @@
 // The login against the service stand-in (its port in NIMBO_SERVICE_PORT, reached
 // through Winamp's proxy setting) under Windows-1251. A helper thread plays the user:
-// it answers the security-code dialog and reads and dismisses message boxes.
+// it answers the security-code dialog, and catches any message box, which the login
+// itself must never show: the update cycle turns its outcome into one.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <winsock2.h>
@@ -12,6 +13,7 @@
 #include "common/platform.h"
 #include "net/http_client.h"
 #include "net/login.h"
+#include "plugin/messages.h"
 #include "core/settings.h"
 #include "core/state.h"
 #include "tests/win32/service_test_util.h"
@@ -147,12 +149,26 @@ class Login : public ::testing::Test {
         });
     }
 
-    // logIn with a user at hand; the boxes shown come back in `boxes`.
-    bool logInAs(User& user) {
-        const bool result = logIn(askSecurityCode);
+    // logIn with a user at hand, through the security-code window; never a box.
+    Outcome logInAs(User& user) {
+        // The prompt gets the picture's bytes, fetched by the login itself.
+        const Outcome result = logIn([this](const std::string& bytes) {
+            pictures.push_back(bytes);
+            return askSecurityCode(bytes);
+        });
         user.finish();
+        EXPECT_TRUE(user.boxes.empty());
         return result;
     }
+
+    // The message the update cycle shows for a login outcome, or "" for none.
+    static std::wstring messageAfter(const Outcome& outcome) {
+        const wchar_t* text =
+            messageFor(ReportedStep::logIn, outcome, currentSettings().ShowErrors);
+        return text ? text : L"";
+    }
+
+    std::vector<std::string> pictures;
 
     void expectUnchanged(const std::wstring& password = L"secret") {
         const Settings s = currentSettings();
@@ -178,10 +194,12 @@ const wchar_t kNoConnectionText[] = L"Vkontakte tags updating error : No connect
 
 TEST_F(Login, RightCredentialsStoreTheCookieAfterOneRequest) {
     User user;
-    EXPECT_TRUE(logInAs(user));
+    const Outcome outcome = logInAs(user);
+    EXPECT_EQ(outcome.kind, OutcomeKind::done);
+    EXPECT_EQ(messageAfter(outcome), L"");
     EXPECT_EQ(loggedTargets(), std::vector<std::string>{kFirstLogin});
-    EXPECT_TRUE(user.boxes.empty());
     EXPECT_EQ(user.dialogs, 0);
+    EXPECT_TRUE(pictures.empty());
     expectLoggedIn();
 }
 
@@ -215,11 +233,9 @@ TEST_F(Login, WrongPasswordIsReportedOnlyWhenErrorsAreShown) {
         ASSERT_NE(control(std::string("config?wrong_login=") + c.wrongLogin), "");
         setCredentials(L"user@example.com", L"wrong pass", c.showErrors);
         User user;
-        EXPECT_FALSE(logInAs(user));
-        ASSERT_EQ(int(user.boxes.size()), c.boxes);
-        if (c.boxes) {
-            EXPECT_EQ(user.boxes[0], kIncorrect);
-        }
+        const Outcome outcome = logInAs(user);
+        EXPECT_EQ(outcome.kind, OutcomeKind::loginRejected);
+        EXPECT_EQ(messageAfter(outcome), c.boxes ? kIncorrect : L"");
         EXPECT_EQ(loggedTargets().size(), 1u);
         expectUnchanged(L"wrong pass");
     }
@@ -229,27 +245,49 @@ TEST_F(Login, ServiceDownIsAlwaysReported) {
     useProxy("127.0.0.1:" + closedPort());
     setCredentials(L"user@example.com", L"secret", false);
     User user;
-    EXPECT_FALSE(logInAs(user));
-    ASSERT_EQ(user.boxes.size(), 1u);
-    EXPECT_EQ(user.boxes[0], kNoConnectionText);
+    const Outcome outcome = logInAs(user);
+    EXPECT_EQ(outcome.kind, OutcomeKind::noConnection);
+    EXPECT_EQ(outcome.step, NetStep::connect);
+    EXPECT_EQ(outcome.stepEnd, StepEnd::failed);
+    EXPECT_EQ(messageAfter(outcome), kNoConnectionText);
     expectUnchanged();
 }
 
-TEST_F(Login, SecurityCodeDialogClosedEmptyEndsTheAttemptQuietly) {
-    ASSERT_NE(control("config?captcha=1"), "");
-    User user(Answer::closeEmpty);
-    EXPECT_FALSE(logInAs(user));
-    EXPECT_EQ(user.dialogs, 1);
-    EXPECT_TRUE(user.boxes.empty());
-    EXPECT_EQ(loggedTargets(), (std::vector<std::string>{kFirstLogin, kCaptcha}));
-    expectUnchanged();
+// A picture that shows nothing is as good as a dialog closed empty.
+TEST_F(Login, SecurityCodeNotGivenEndsTheAttemptQuietly) {
+    const struct {
+        const char* what;
+        const char* pictureRule;  // a misbehaviour rule for the picture request, or none
+        int dialogs;
+    } cases[] = {
+        {"dialog closed empty", nullptr, 1},
+        {"picture with an empty body", "mode?mode=empty&path=/captcha.php", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_NE(control("reset"), "");
+        ASSERT_NE(control("config?captcha=1"), "");
+        if (c.pictureRule) {
+            ASSERT_NE(control(c.pictureRule), "");
+        }
+        pictures.clear();
+        User user(Answer::closeEmpty);
+        const Outcome outcome = logInAs(user);
+        EXPECT_EQ(outcome.kind, OutcomeKind::codeCancelled);
+        EXPECT_EQ(messageAfter(outcome), L"");
+        EXPECT_EQ(user.dialogs, c.dialogs);
+        EXPECT_EQ(pictures.size(), 1u);
+        EXPECT_EQ(loggedTargets(), (std::vector<std::string>{kFirstLogin, kCaptcha}));
+        expectUnchanged();
+    }
 }
 
 TEST_F(Login, WrongSecurityCodeEndsTheAttemptQuietly) {
     ASSERT_NE(control("config?captcha=1"), "");
     User user(Answer::type, L"0000");
-    EXPECT_FALSE(logInAs(user));
-    EXPECT_TRUE(user.boxes.empty());
+    const Outcome outcome = logInAs(user);
+    EXPECT_EQ(outcome.kind, OutcomeKind::wrongCode);
+    EXPECT_EQ(messageAfter(outcome), L"");
     const std::vector<std::string> targets = loggedTargets();
     ASSERT_EQ(targets.size(), 3u);
     EXPECT_EQ(targets[2], std::string(kCodeLoginStart) + "&csid=\"987\"&ccode=0000");
@@ -267,7 +305,11 @@ TEST_F(Login, RightSecurityCodeLogsIn) {
     ASSERT_NE(control("config?captcha=1"), "");
     User user(Answer::type, L"4821");
     EXPECT_TRUE(logInAs(user));
-    EXPECT_TRUE(user.boxes.empty());
+    // The prompt got the picture itself: a whole JPEG, start and end markers included.
+    ASSERT_EQ(pictures.size(), 1u);
+    ASSERT_GT(pictures[0].size(), 4u);
+    EXPECT_EQ(pictures[0].substr(0, 2), "\xFF\xD8");
+    EXPECT_EQ(pictures[0].substr(pictures[0].size() - 2), "\xFF\xD9");
     const std::vector<std::string> targets = loggedTargets();
     ASSERT_EQ(targets.size(), 3u);
     EXPECT_EQ(targets[0], kFirstLogin);

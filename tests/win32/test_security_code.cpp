@@ -1,9 +1,7 @@
-// The security-code dialog against the service stand-in (its port in
-// NIMBO_SERVICE_PORT, reached through Winamp's proxy setting), driven from a helper
-// thread the way a user or the settings dialog would.
+// The security-code dialog given the service's pictures as bytes (the stand-in's
+// files), driven from a helper thread the way a user or the settings dialog would.
 // mmsystem.h needs windows.h first.
 // clang-format off
-#include <winsock2.h>
 #include <windows.h>
 #include <mmsystem.h>
 // clang-format on
@@ -16,26 +14,21 @@
 #include <string>
 #include <vector>
 
-#include "net/http_client.h"
-#include "net/publisher.h"
-#include "core/settings.h"
 #include "core/state.h"
 #include "plugin/update_cycle.h"
-#include "tests/win32/service_test_util.h"
 #include "tests/win32/win32_test_util.h"
 #include "ui/jpeg_image.h"
 #include "ui/security_code_dialog.h"
 
 using namespace nimbo;
-using testutil::closedPort;
-using testutil::control;
-using testutil::servicePort;
-using testutil::useProxy;
 
 namespace {
 
-std::string captchaUrl() {
-    return std::string(kServiceHost) + "/captcha.php?sid=123456";
+// One of the service stand-in's pictures, as the service would send it.
+std::string picture(const std::string& size = "130x50") {
+    std::string bytes;
+    testutil::readFile(std::string("Z:") + NIMBO_PICTURE_DIR + "/captcha_" + size + ".jpg", bytes);
+    return bytes;
 }
 
 // Only this process's windows: other test programs share the Wine desktop.
@@ -171,11 +164,7 @@ void expectRect(const RECT& r, int left, int top, int width, int height, const c
 
 class SecurityCode : public ::testing::Test {
   protected:
-    void SetUp() override {
-        if (servicePort().empty()) GTEST_SKIP() << "no service stand-in (NIMBO_SERVICE_PORT)";
-        ASSERT_NE(control("reset"), "");
-        useProxy("127.0.0.1:" + servicePort());
-    }
+    void SetUp() override { ASSERT_FALSE(picture().empty()) << NIMBO_PICTURE_DIR; }
     void TearDown() override {
         EXPECT_FALSE(securityCodePending);
         EXPECT_EQ(securityCodeWindow(), nullptr);
@@ -194,7 +183,7 @@ TEST_F(SecurityCode, ShowsTheFixedLayoutAndReturnsTheTypedCode) {
         SendMessageW(editOf(dialog), WM_SETTEXT, 0, LPARAM(L"Ab 12&x "));
         PostMessageW(buttonOf(dialog), BM_CLICK, 0, 0);
     });
-    const std::string code = askSecurityCode(captchaUrl());
+    const std::string code = askSecurityCode(picture());
     const Seen seen = driver.finish();
 
     EXPECT_EQ(code, "Ab 12&x ");
@@ -316,11 +305,9 @@ TEST_F(SecurityCode, PaintsThePictureUnscaledFromTheAreasTopLeft) {
     const int kAreaLeft = 32, kAreaTop = 32, kAreaWidth = 130, kAreaHeight = 50;
     for (const char* size : {"130x50", "200x70", "100x30"}) {
         SCOPED_TRACE(size);
-        ASSERT_NE(control(std::string("config?captcha_size=") + size), "");
-        std::string bytes;
-        ASSERT_TRUE(httpGetToStream(captchaUrl(), bytes));
-        const JpegPicture picture = decodeJpeg(bytes);
-        ASSERT_FALSE(picture.empty());
+        const std::string bytes = picture(size);
+        const JpegPicture decoded = decodeJpeg(bytes);
+        ASSERT_FALSE(decoded.empty());
 
         Capture shot;
         Driver driver([&shot](HWND dialog, Seen&) {
@@ -328,19 +315,19 @@ TEST_F(SecurityCode, PaintsThePictureUnscaledFromTheAreasTopLeft) {
             shot = capture(dialog);
             PostMessageW(dialog, WM_CLOSE, 0, 0);
         });
-        EXPECT_EQ(askSecurityCode(captchaUrl()), "");
+        EXPECT_EQ(askSecurityCode(bytes), "");
         ASSERT_TRUE(driver.finish().found);
         ASSERT_FALSE(shot.pixels.empty());
         saveBitmap(shot, std::string("security_code_") + size + ".bmp");
 
         // A grid over the part of the picture that fits the area, pixel for pixel.
-        const int w = std::min(picture.width, kAreaWidth),
-                  h = std::min(picture.height, kAreaHeight);
+        const int w = std::min(decoded.width, kAreaWidth),
+                  h = std::min(decoded.height, kAreaHeight);
         int mismatches = 0;
         for (int gy = 0; gy < 5; ++gy) {
             for (int gx = 0; gx < 7; ++gx) {
                 const int x = gx * (w - 1) / 6, y = gy * (h - 1) / 4;
-                if (shot.atClient(kAreaLeft + x, kAreaTop + y) != pictureAt(picture, x, y)) {
+                if (shot.atClient(kAreaLeft + x, kAreaTop + y) != pictureAt(decoded, x, y)) {
                     ++mismatches;
                     ADD_FAILURE() << "pixel " << x << "," << y;
                 }
@@ -372,7 +359,7 @@ TEST_F(SecurityCode, EveryWayOfClosingReturnsTheTextTypedSoFar) {
             if (c.typed) SendMessageW(editOf(dialog), WM_SETTEXT, 0, LPARAM(c.typed));
             c.close(dialog);
         });
-        EXPECT_EQ(askSecurityCode(captchaUrl()), c.want);
+        EXPECT_EQ(askSecurityCode(picture()), c.want);
         const Seen seen = driver.finish();
         EXPECT_TRUE(seen.found);
         EXPECT_FALSE(securityCodePending);
@@ -388,7 +375,7 @@ TEST_F(SecurityCode, QuitEndsTheDialogWithoutAnyMessage) {
         stopUpdateTimer(0);
     });
     const DWORD start = GetTickCount();
-    const std::string code = askSecurityCode(captchaUrl());
+    const std::string code = askSecurityCode(picture());
     const bool quitSeen = quitRequested();
     // Back to "not quitting" for the tests that follow.
     timeKillEvent(startUpdateTimer());
@@ -401,24 +388,17 @@ TEST_F(SecurityCode, QuitEndsTheDialogWithoutAnyMessage) {
 TEST_F(SecurityCode, NoWindowWhenThereIsNoPicture) {
     const struct {
         const char* what;
-        std::string mode;  // a misbehaviour rule for the picture request
-        std::string url;
-        bool closedPort;
+        std::string bytes;
     } cases[] = {
-        {"service unreachable", "", captchaUrl(), true},
-        {"an HTML page", "", std::string(kServiceHost) + "/profile.php", false},
-        {"an empty body", "mode=empty&path=/captcha.php", captchaUrl(), false},
-        {"garbage without a status line", "mode=garbage&path=/captcha.php", captchaUrl(), false},
-        {"cut off in the middle", "mode=reset&path=/captcha.php&bytes=400", captchaUrl(), false},
+        {"an HTML page", "<html><body>login.php?op=logout</body></html>"},
+        {"an empty body", ""},
+        {"garbage", "\r\n\x01\x02 no picture here \xFF\xD8"},
+        {"cut off in the middle", picture().substr(0, 400)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        useProxy("127.0.0.1:" + (c.closedPort ? closedPort() : servicePort()));
-        if (!c.mode.empty()) {
-            ASSERT_NE(control("mode?" + c.mode), "");
-        }
         Driver driver([](HWND dialog, Seen&) { PostMessageW(dialog, WM_CLOSE, 0, 0); });
-        EXPECT_EQ(askSecurityCode(c.url), "");
+        EXPECT_EQ(askSecurityCode(c.bytes), "");
         const Seen seen = driver.finish();
         EXPECT_FALSE(seen.found);
         EXPECT_FALSE(seen.pendingAtAnyTime);

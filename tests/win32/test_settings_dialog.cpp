@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/activity_log.h"
+#include "net/http_client.h"
 #include "net/publisher.h"
 #include "core/settings.h"
 #include "core/state.h"
@@ -591,7 +592,7 @@ TEST_F(SettingsDialog, OpeningClosesTheSecurityCodeWindow) {
         std::string url, code;
         static DWORD WINAPI run(void* self) {
             auto* ask = static_cast<Ask*>(self);
-            ask->code = askSecurityCode(ask->url);
+            ask->code = askSecurityCode(httpGetToStream(ask->url).value.value_or(std::string()));
             return 0;
         }
     } ask{std::string(kServiceHost) + "/captcha.php?sid=42", ""};

@@ -280,7 +280,7 @@ int run(const Options& options) {
     auto timePlugin = [&] {
         nimbo::HttpReply reply;
         const double start = clock.nowMs();
-        const bool ok = nimbo::httpExchange(options.url, cookie, options.proxy, reply);
+        const bool ok = nimbo::httpExchange(options.url, cookie, options.proxy, reply).ok();
         const double elapsed = clock.nowMs() - start;
         if (!ok) return void(++plugin.failed);
         plugin.times.push_back(elapsed);

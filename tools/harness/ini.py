@@ -4,10 +4,12 @@ SERVICE_COOKIE = "remixsid=5f2e8a91c04b"  # the cookie the service stand-in acce
 
 
 def ini(enabled=True, no_login=True, cookie=SERVICE_COOKIE, status_mask=None, proxy=None,
-        extra="", show_errors=None, auth_login=None, auth_pass=None):
+        extra="", show_errors=None, auth_login=None, auth_pass=None, min_interval=0):
     """winamp.ini as bytes. Texts are stored the way the plugin stores them: UTF-8
     bytes, line breaks as "{NextString}". A value of None leaves its key out; `extra`
-    is appended to the plugin's section as it is."""
+    is appended to the plugin's section as it is. MinInterval is 0 unless given (None
+    leaves the key out: the plugin's 5 s), so a test sees every change published at
+    once."""
     def text(value):
         return value.replace("\r\n", "{NextString}").encode("utf-8")
 
@@ -23,6 +25,8 @@ def ini(enabled=True, no_login=True, cookie=SERVICE_COOKIE, status_mask=None, pr
                        ("StatusMask", status_mask)):
         if value is not None:
             out += key.encode("ascii") + b"=" + text(value) + b"\r\n"
+    if min_interval is not None:
+        out += b"MinInterval=%d\r\n" % min_interval
     return out + extra.encode("latin-1")
 
 
