@@ -62,6 +62,32 @@ def control(player, caption, name):
 
 
 @unittest.skipUnless(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
+class OptionsOnTheWire(unittest.TestCase):
+    def test_private_track_between_two_public_ones(self):
+        # The private list as the options window stores it: one entry a line.
+        with Service() as service, PluginHost(PLUGIN_DLL, ini(
+                proxy=service.proxy, status_mask="%artist% - %title%",
+                extra="PrivateWords=Audiobooks{NextString}lullaby\r\n")) as host:
+            p = host.player
+            p.add("C:\\m\\one.mp3", "Band - Public One", 100)
+            p.add("D:\\Audiobooks\\chapter1.mp3", "Reader - Chapter 1", 100)
+            p.add("C:\\m\\two.mp3", "Band - Public Two", 100)
+            for position, status in ((0, "Band - Public One"), (1, None), (2, "Band - Public Two")):
+                before = len(service.log())
+                p.check("play %d" % position)
+                wait_until(lambda: service.status()["status"] == status and
+                           len(service.log()) > before, 10, "the status after play %d" % position)
+            wire = [e for e in service.log() if is_set_activity(e) or is_clear_activity(e)]
+            self.assertEqual(["set", "clear", "set"], kinds(wire))
+            self.assertEqual(shipped(set_activity_query("Band - Public One")), raw_bytes(wire[0]))
+            self.assertEqual(shipped(clear_activity_query()), raw_bytes(wire[1]))
+            self.assertEqual(shipped(set_activity_query("Band - Public Two")), raw_bytes(wire[2]))
+            for entry in wire:
+                sys.stderr.write("\n[wire] " + raw_bytes(entry).decode("latin-1").split("\r\n")[0])
+            self.assertFalse([e for e in service.log() if b"Chapter" in raw_bytes(e)])
+
+
+@unittest.skipUnless(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
 class MenuItem(unittest.TestCase):
     def test_item_switches_publishing_with_a_clear_and_a_publish(self):
         with Service() as service, PluginHost(
