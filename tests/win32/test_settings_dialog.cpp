@@ -815,6 +815,7 @@ TEST_F(OptionsDialog, ClosingTheSettingsWindowTakesItAlong) {
 }
 
 TEST_F(OptionsDialog, LogLinkOpensTheActivityLog) {
+    loadSettings();  // the log lies beside the ini the settings came from
     HWND o = openOptions(optionsSample());
     ASSERT_NE(o, nullptr);
     HWND link = item(o, kLogLink);
