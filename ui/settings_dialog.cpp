@@ -287,14 +287,14 @@ void fillFromSettings(Dialog& d, const Settings& s) {
 bool buildDialog() {
     Settings settings = currentSettings();
     HINSTANCE instance = moduleInstance();
-    if (!registerWindowClass(kClassName, dialogProc,
-                             reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1)))
+    if (!registerWindowClass(kClassName, dialogProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1)))
         return false;
 
     std::unique_ptr<Dialog> owned(new Dialog);
     for (Look look : {Look::Regular, Look::Bold, Look::Underlined}) {
-        owned->fonts[static_cast<int>(look)] = makeFont(
-            kFontFace, kFontHeight, look == Look::Bold ? FW_BOLD : FW_NORMAL, look == Look::Underlined);
+        owned->fonts[static_cast<int>(look)] =
+            makeFont(kFontFace, kFontHeight, look == Look::Bold ? FW_BOLD : FW_NORMAL,
+                     look == Look::Underlined);
     }
     CreateParams params = {owned.get(), false};
     // Overlapped with a thin border only: Windows adds the caption, but there is no

@@ -1,6 +1,6 @@
-// The settings window's look: caption, size, font, and its controls, one row each, in creation order (the order of their
-// ids), with pixel rectangles in client coordinates, styles, Tab places, looks and
-// text colours. Included by the window's code only.
+// The settings window's look: caption, size, font, and its controls, one row each, in creation
+// order (the order of their ids), with pixel rectangles in client coordinates, styles, Tab places,
+// looks and text colours. Included by the window's code only.
 #pragma once
 
 #include <windows.h>

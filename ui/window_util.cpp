@@ -104,7 +104,8 @@ LRESULT CALLBACK dialogKeyProc(HWND control, UINT message, WPARAM wParam, LPARAM
             }
             if ((wParam == VK_LEFT || wParam == VK_RIGHT || wParam == VK_UP || wParam == VK_DOWN) &&
                 isRadioButton(control)) {
-                HWND next = GetNextDlgGroupItem(parent, control, wParam == VK_LEFT || wParam == VK_UP);
+                HWND next =
+                    GetNextDlgGroupItem(parent, control, wParam == VK_LEFT || wParam == VK_UP);
                 if (next && next != control && isRadioButton(next)) {
                     SetFocus(next);
                     if (SendMessageW(next, BM_GETCHECK, 0, 0) != BST_CHECKED)

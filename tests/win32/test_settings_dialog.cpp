@@ -8,9 +8,9 @@
 
 #include "core/activity_log.h"
 #include "net/http_client.h"
-#include "net/publisher.h"
 #include "core/settings.h"
 #include "core/state.h"
+#include "net/publisher.h"
 #include "tests/win32/win32_test_util.h"
 #include "ui/control_ids.h"
 #include "ui/link_label.h"
@@ -240,7 +240,7 @@ TEST_F(SettingsDialog, ControlsHaveTheirRectanglesFontsTextsStylesAndColours) {
     ASSERT_NE(d, nullptr);
     int children = 0;
     EnumChildWindows(d, countAll, reinterpret_cast<LPARAM>(&children));
-    EXPECT_EQ(children, 18);
+    EXPECT_EQ(children, int(sizeof kLayout / sizeof kLayout[0]));
     for (const Expected& e : kLayout) {
         SCOPED_TRACE("control " + std::to_string(e.id));
         HWND c = item(d, e.id);

@@ -23,7 +23,9 @@ TEST(Half, TakesExactHalvesToTheEvenNeighbour) {
     for (int n = -2001; n <= 2001; ++n) {
         const int h = half(n);
         ASSERT_LE(std::abs(2 * h - n), 1) << n;
-        if (n % 2 != 0) ASSERT_EQ(h % 2, 0) << n << " is an exact half away from " << h;
+        if (n % 2 != 0) {
+            ASSERT_EQ(h % 2, 0) << n << " is an exact half away from " << h;
+        }
     }
 }
 
@@ -132,8 +134,16 @@ class TabStops : public ::testing::Test {
         second = add(L"BUTTON", BS_AUTORADIOBUTTON, 60);
         box = add(L"EDIT", ES_MULTILINE | ES_WANTRETURN | WS_VSCROLL | WS_GROUP, 90);
         button = add(L"BUTTON", BS_PUSHBUTTON | WS_GROUP, 130);
-        for (HWND c : {line, first, second, box, button}) handleDialogKeys(c);
+        // Tab and the arrows follow the Z order: stack the stops in their order.
+        HWND above = HWND_TOP;
+        for (HWND c : {line, first, second, box, button}) {
+            handleDialogKeys(c);
+            SetWindowPos(c, above, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            above = c;
+        }
+        // Checking moves WS_TABSTOP to the checked radio button and off the other.
         setChecked(first, true);
+        setChecked(second, false);
         SetForegroundWindow(host);
         pump();
     }
@@ -146,6 +156,14 @@ class TabStops : public ::testing::Test {
     HWND add(const wchar_t* cls, DWORD style, int top) {
         return CreateWindowExW(0, cls, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, 5, top, 200,
                                25, host, nullptr, moduleInstance(), nullptr);
+    }
+    std::string name(HWND w) const {
+        const HWND all[] = {line, first, second, box, button};
+        const char* names[] = {"line", "first", "second", "box", "button"};
+        for (int i = 0; i < 5; ++i) {
+            if (all[i] == w) return names[i];
+        }
+        return "another window";
     }
     static void pump() {
         for (int i = 0; i < 3; ++i) {
@@ -179,18 +197,18 @@ TEST_F(TabStops, TabAndShiftTabMoveThroughTheStopsOutOfAMultiLineBoxToo) {
     // The radio group is entered at its checked button.
     for (HWND next : {first, box, button, line}) {
         press(VK_TAB);
-        EXPECT_EQ(GetFocus(), next);
+        EXPECT_EQ(name(GetFocus()), name(next));
     }
     setShift(true);
     for (HWND next : {button, box, first, line}) {
         press(VK_TAB);
-        EXPECT_EQ(GetFocus(), next);
+        EXPECT_EQ(name(GetFocus()), name(next));
     }
     setShift(false);
     // Handled twice, a control still moves the focus once per Tab.
     handleDialogKeys(line);
     press(VK_TAB);
-    EXPECT_EQ(GetFocus(), first);
+    EXPECT_EQ(name(GetFocus()), "first");
 }
 
 TEST_F(TabStops, ArrowsMoveWithinTheRadioGroupAndCheck) {
@@ -223,19 +241,23 @@ TEST_F(TabStops, TabCharactersAreNeverTyped) {
 
 TEST_F(TabStops, MovingToAGivenBoxSelectsItsWholeText) {
     // Longer than any buffer a reader might guess.
-    const std::wstring text = L"first line\r\n" + std::wstring(70000, L'x');
-    SendMessageW(box, EM_SETLIMITTEXT, 0, 0);
-    SetWindowTextW(box, text.c_str());
-    EXPECT_EQ(windowText(box), text);
-    EXPECT_EQ(windowText(line), L"");
+    const std::wstring longText(70000, L'x');
+    SendMessageW(line, EM_SETLIMITTEXT, 0, 0);
+    SetWindowTextW(line, longText.c_str());
+    EXPECT_EQ(windowText(line), longText);
+    SetWindowTextW(box, L"first\r\nsecond");
+    EXPECT_EQ(windowText(button), L"");
 
     SetFocus(button);
-    SendMessageW(host, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(box), TRUE);
-    EXPECT_EQ(GetFocus(), box);
-    DWORD start = 0, end = 0;
-    SendMessageW(box, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-    EXPECT_EQ(start, 0u);
-    EXPECT_EQ(end, DWORD(text.size()));
+    for (HWND edit : {line, box}) {
+        SendMessageW(host, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE);
+        EXPECT_EQ(GetFocus(), edit);
+        DWORD start = 1, end = 0;
+        SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                     reinterpret_cast<LPARAM>(&end));
+        EXPECT_EQ(start, 0u);
+        EXPECT_EQ(end, DWORD(windowText(edit).size()));
+    }
     SendMessageW(host, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
     EXPECT_EQ(GetFocus(), button);
 }
