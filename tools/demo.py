@@ -2,7 +2,7 @@
 """Shows the plugin doing its job: a player plays three tracks and the plugin
 publishes each change as the user's status on a local stand-in for the service.
 
-    python3 tools/demo.py [--build build/win32] [--out build/demo]
+    PYTHONPATH=tools python3 tools/demo.py [--build build/win32] [--out build/demo]
 
 Needs the Windows build (gen_nimbo.dll and nimbo_player.exe), Wine and Xvfb.
 Everything runs in a temporary folder that is removed at the end, also after a
@@ -141,7 +141,8 @@ def demo(build, work, state, pictures):
     step(2, total, "Starting the service stand-in: a local web server that answers like the "
          "social network's site and logs every request")
     try:
-        service = Service(args=["--cookie", COOKIE], log_path=os.path.join(work, "requests.jsonl"))
+        service = Service(args=["--cookie", COOKIE],
+                          log_path=os.path.join(work, "requests.jsonl"))
     except ServiceError as e:
         raise DemoFailed(str(e))
     state["service"] = service

@@ -3,7 +3,7 @@
 both sign-in modes, the security-code window, the options window and the plugin's
 item in Winamp's main menu, each saved as a PNG.
 
-    python3 tools/screenshots.py [--build build/win32] [--out docs/images]
+    PYTHONPATH=tools python3 tools/screenshots.py [--build build/win32] [--out docs/images]
 
 Starts its own Wine session on a virtual screen, a service stand-in that asks for a
 security code, and the player stand-in with the shipped plugin; captures each window

@@ -2,7 +2,7 @@
 """Soak run: the shipped DLL in the player stand-in, against a service stand-in that
 misbehaves at random, for a given time.
 
-    python3 tools/soak.py --seconds 600 [--seed N]
+    PYTHONPATH=tools python3 tools/soak.py --seconds 600 [--seed N]
 
 Thousands of track and state changes; the settings window opened through config
 and closed (Cancel, or new values and Ok) and the security-code window brought up
@@ -13,7 +13,8 @@ and windows are printed at intervals and must stay flat; after quit no message b
 is left and winamp.ini holds what was set last. Exit code 0 when all of that holds.
 
 Needs NIMBO_PLAYER_EXE and NIMBO_PLUGIN_DLL (the Windows build) and a Wine session
-(NIMBO_WINE_SESSION_FILE, or wine-run.sh makes one). Python 3 standard library only.
+(NIMBO_WINE_SESSION_FILE, or wine-run.sh makes one); finds the settings window's
+controls by the ids of ui/control_ids.h. Python 3 standard library only.
 """
 
 import argparse
