@@ -276,7 +276,8 @@ void clearForSwitchOff() {
 }
 
 void runTick() {
-    if (gSwitchedOff.exchange(false)) {
+    // A plain read first: the idle tick stays free of locked instructions.
+    if (gSwitchedOff.load() && gSwitchedOff.exchange(false)) {
         gSwitchedOn = false;
         gSchedule.drop();
         clearForSwitchOff();

@@ -8,7 +8,7 @@ namespace nimbo {
 // The settings window, in creation order. The ids stay clear of IDOK and IDCANCEL: the
 // window has no default or cancel button, so Enter and Escape, which IsDialogMessage
 // turns into those ids, do nothing. Controls added later continue the numbering
-// after the last id below (119 on), in the order they are created.
+// after the last id below (120 on), in the order they are created.
 enum SettingsControlId : int {
     kTitleLabel = 101,
     kModeLabel = 102,
@@ -27,7 +27,8 @@ enum SettingsControlId : int {
     kCancelButton = 115,
     kEnabledCheck = 116,
     kShowErrorsCheck = 117,
-    kMoreButton = 118,
+    kLastResultLabel = 118,
+    kMoreButton = 119,
 };
 
 // The options window that the settings window's "More..." button opens, in creation

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "core/activity_log.h"
 #include "core/settings.h"
 #include "core/settings_merge.h"
 #include "core/state.h"
@@ -228,9 +229,13 @@ LRESULT CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 bool createControls(Dialog& d, HINSTANCE instance, bool cookieMode) {
+    // What the update cycle did last; the tick is idle while the window is open.
+    std::wstring lastResult = lastResultText();
+    if (lastResult.empty()) lastResult = L"Last: nothing published yet";
     for (const ControlRow& row : kControls) {
         const wchar_t* text = row.text ? row.text : L"";
         if (row.id == kModeLabel) text = cookieMode ? L"Cookie:" : L"Login:";
+        if (row.id == kLastResultLabel) text = lastResult.c_str();
         DWORD style = row.style;
         if (row.tab != kNoTab) {
             style |= WS_TABSTOP;

@@ -374,8 +374,8 @@ TEST(StandInHost, SettingsWindowKeyboardWithoutIsDialogMessage) {
     };
     EXPECT_EQ(108, focusAfter(""));  // the checked radio button
     // Login mode: radio, login, password, mask, Enabled, Ok, Cancel, Show errors, More.
-    for (int id : {110, 111, 112, 116, 114, 115, 117, 118, 108}) EXPECT_EQ(id, focusAfter("tab"));
-    for (int id : {118, 117, 115, 114, 116, 112}) EXPECT_EQ(id, focusAfter("shift+tab"));
+    for (int id : {110, 111, 112, 116, 114, 115, 117, 119, 108}) EXPECT_EQ(id, focusAfter("tab"));
+    for (int id : {119, 117, 115, 114, 116, 112}) EXPECT_EQ(id, focusAfter("shift+tab"));
     ASSERT_FALSE(maskBox.empty());
     EXPECT_EQ(116, focusAfter("tab"));
     Reply mask = player.send("gettext " + maskBox);

@@ -8,6 +8,7 @@
 
 #include "net/http_client.h"
 #include "plugin/plugin.h"
+#include "plugin/update_cycle.h"
 #include "core/settings.h"
 #include "tests/win32/standin_process.h"
 #include "tests/win32/win32_test_util.h"
@@ -49,11 +50,19 @@ int setActivityCount() {
     return occurrences(control("log"), "\"setactivity\"");
 }
 
-bool waitForSetActivities(int count, DWORD timeoutMs = 10000) {
+int clearCount() {
+    return occurrences(control("log"), "\"clearactivity\"");
+}
+
+bool waitFor(int (*count)(), int atLeast, DWORD timeoutMs) {
     for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(100)) {
-        if (setActivityCount() >= count) return true;
+        if (count() >= atLeast) return true;
     }
     return false;
+}
+
+bool waitForSetActivities(int count, DWORD timeoutMs = 10000) {
+    return waitFor(setActivityCount, count, timeoutMs);
 }
 
 // More than two ticks, so a tick that would publish has had its chance.
@@ -127,6 +136,26 @@ TEST_F(RuntimeSettings, ChangeWhileDisabledIsPublishedOnceEnabledAgain) {
     // The remembered track and state were left alone, so the change still counts.
     setEnabled(true);
     EXPECT_TRUE(waitForSetActivities(2));
+}
+
+// What Winamp's menu item does: the switch, then publishingSwitched on the same thread.
+TEST_F(RuntimeSettings, SwitchingOffClearsAtOnceAndSwitchingOnPublishesPastTheInterval) {
+    start(kCookie);  // MinInterval: the default 5 s
+    ASSERT_TRUE(waitForSetActivities(1));
+
+    setEnabled(false);
+    publishingSwitched(false);
+    EXPECT_TRUE(waitFor(clearCount, 1, 2500));
+    waitTwoTicks();
+    EXPECT_EQ(1, clearCount());
+    EXPECT_EQ(1, setActivityCount());
+
+    // Same track, same state, a clear less than 5 s ago: it goes out all the same.
+    setEnabled(true);
+    publishingSwitched(true);
+    EXPECT_TRUE(waitForSetActivities(2, 2500));
+    waitTwoTicks();
+    EXPECT_EQ(2, setActivityCount());
 }
 
 TEST_F(RuntimeSettings, EmptyCookiePublishesNothingUntilTheNextChangeAfterItIsSet) {

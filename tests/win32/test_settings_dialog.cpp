@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "core/activity_log.h"
-#include "net/http_client.h"
 #include "core/settings.h"
 #include "core/state.h"
+#include "net/http_client.h"
 #include "net/publisher.h"
 #include "tests/win32/win32_test_util.h"
 #include "ui/control_ids.h"
@@ -49,7 +49,7 @@ Settings sample(bool cookieMode) {
 
 // The window's outer size and its controls, in creation order: the one place where
 // the pixels are written out.
-const SIZE kWindowSize = {378, 330};
+const SIZE kWindowSize = {378, 350};
 const COLORREF kText = 0x000008, kGrey = 0x808080;
 // clang-format off
 const Expected kLayout[] = {
@@ -70,7 +70,8 @@ const Expected kLayout[] = {
     {kCancelButton,    kPush,     L"Cancel",             288, 240,  75, 25, FW_NORMAL, false, kText},
     {kEnabledCheck,    kCheck,    L"Enabled",              8, 240,  97, 17, FW_NORMAL, false, kText},
     {kShowErrorsCheck, kCheck,    L"Show errors",        100, 240,  97, 17, FW_NORMAL, false, kText},
-    {kMoreButton,      kPush,     L"More...",            288, 272,  75, 25, FW_NORMAL, false, kText},
+    {kLastResultLabel, kLabel,    L"Last: nothing published yet", 8, 272, 353, 14, FW_NORMAL, false, kText},
+    {kMoreButton,      kPush,     L"More...",            288, 292,  75, 25, FW_NORMAL, false, kText},
 };
 // clang-format on
 
@@ -223,6 +224,12 @@ TEST_F(SettingsDialog, WindowIsCentredBorderedAndWithoutSystemMenu) {
     const POINT centred = centredOrigin(kWindowSize.cx, kWindowSize.cy);
     EXPECT_EQ(r.left, centred.x);
     EXPECT_EQ(r.top, centred.y);
+    // The window grew just for the last-result line: it shows whole, with room below.
+    RECT client, line;
+    GetClientRect(d, &client);
+    GetWindowRect(item(d, kLastResultLabel), &line);
+    MapWindowPoints(nullptr, d, reinterpret_cast<POINT*>(&line), 2);
+    EXPECT_LE(line.bottom + 4, client.bottom);
     LONG style = styleOf(d);
     EXPECT_TRUE(style & WS_BORDER);
     EXPECT_TRUE(style & WS_CAPTION);
