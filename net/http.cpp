@@ -293,7 +293,8 @@ HttpReply readReply(ByteSource& source) {
     // Status line: the first non-empty line. Blank lines before it count against
     // the header line bound.
     size_t blankLines = 0;
-    while (reader.readLine(line) && line.empty()) {
+    bool wholeLine = false;
+    while ((wholeLine = reader.readLine(line)) && line.empty()) {
         if (++blankLines > kMaxHeaderLines) {
             reader.stop(ReplyEnd::overBound);
             break;
@@ -305,6 +306,9 @@ HttpReply readReply(ByteSource& source) {
         reader.readBytes(reply.body, kMaxBodyBytes - reply.body.size());
         if (reply.body.size() == kMaxBodyBytes) reader.stop(ReplyEnd::overBound);
         reply.end = reader.endedBy();
+        // Closed before one whole line arrived: nothing of an answer came, which is a
+        // reply cut short (a service dropping connections), not a complete one.
+        if (!wholeLine && blankLines == 0) reply.end = endedEarly(reader);
         return reply;
     }
     reply.statusCode = statusCodeOf(line);

@@ -113,9 +113,10 @@ TEST(ReadReply, StatusLine) {
         {"<html>hi</html>\nmore\r\n", 0, {}, "<html>hi</html>\r\nmore\r\n", complete},
         {"\r\nHTTX/1.0 200 OK\r\nA: 1\r\n\r\n", 0, {}, "HTTX/1.0 200 OK\r\nA: 1\r\n\r\n",
          complete},
-        {"", 0, {}, "\r\n", complete},
-        // A line cut off by the close counts as empty.
-        {"HTTP/1.0 200 O", 0, {}, "\r\n", complete},
+        // Nothing, or not one whole line, before the close: the body reads as CR LF,
+        // and the reply ended early.
+        {"", 0, {}, "\r\n", early},
+        {"HTTP/1.0 200 O", 0, {}, "\r\n", early},
         // Closed within the header block: what came is kept, but it ended early.
         {"HTTP/1.0 200 OK\r\nA: 1\r\n", 200, {"HTTP/1.0 200 OK", "A: 1"}, "", early},
         // Bodies that read like the old failure texts are bodies.
