@@ -5,6 +5,7 @@
 #include "core/state.h"
 #include "plugin/plugin.h"
 #include "plugin/update_cycle.h"
+#include "plugin/winamp_menu.h"
 #include "ui/settings_dialog.h"
 
 namespace nimbo {
@@ -27,6 +28,8 @@ int init() {
         editSettings([](Settings& s) { s.NoLogin = false; });
         loadSettings();
         gTimerId = startUpdateTimer();
+        // The host wrote its main window into the record just before init.
+        installWinampMenu(gPluginRecord.hwndParent, publishingSwitched);
     } catch (...) {
         // Nothing may escape into Winamp; without a timer the plugin simply stays idle.
     }
@@ -37,6 +40,7 @@ void config() { showSettingsDialog(); }
 
 void quit() {
     try {
+        removeWinampMenu();
         stopUpdateTimer(gTimerId);
         gTimerId = 0;
         saveSettings();

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Pictures of the plugin's windows for the documentation: the settings window in
-both sign-in modes and the security-code window, each saved as a PNG.
+both sign-in modes, the security-code window, the options window and the plugin's
+item in Winamp's main menu, each saved as a PNG.
 
     PYTHONPATH=tools python3 tools/screenshots.py [--build build/win32] [--out docs/images]
 
@@ -24,7 +25,8 @@ from harness.paths import ROOT
 from harness.player import Player, make_host_folder, windows_path
 from harness.service import Service
 
-PICTURES = ("settings-login.png", "settings-cookie.png", "security-code.png")
+PICTURES = ("settings-login.png", "settings-cookie.png", "security-code.png", "options.png",
+            "menu.png")
 EMAIL = "user@example.com"
 PASSWORD = "secret"
 COOKIE = "d3m0c00k1e"
@@ -46,6 +48,12 @@ def capture(display, window, path):
                    stderr=subprocess.PIPE)
 
 
+def popup_menu(player):
+    """The visible popup menu window ("#32768") of the player, or None."""
+    return next((w for w in player.windows() if w["class"] == "#32768"
+                 and w.get("visible") == "1"), None)
+
+
 def child(player, dialog, text):
     return next(w for w in player.windows() if w.get("parent") == dialog["hwnd"]
                 and w["text"] == text)
@@ -65,7 +73,8 @@ def take_pictures(build, session_file, out_dir, work):
         # Login mode with an e-mail and password: the first track makes the plugin log
         # in, and the service answers with a security-code picture.
         settings = ini(proxy=service.proxy, show_errors=True, no_login=False,
-                       auth_login=EMAIL, auth_pass=PASSWORD, cookie="remixsid=" + COOKIE)
+                       auth_login=EMAIL, auth_pass=PASSWORD, cookie="remixsid=" + COOKIE,
+                       extra="PrivateWords=Audiobooks{NextString}Podcast\r\nOnPause=1\r\n")
         host = os.path.join(work, "pictures-host")
         os.makedirs(host, exist_ok=True)
         make_host_folder(exe, plugin_dll=dll, ini_text=settings, folder=host)
@@ -88,7 +97,20 @@ def take_pictures(build, session_file, out_dir, work):
         player.check("click %s" % child(player, dialog, "Cookie")["hwnd"])
         player.check("sleep 500")
         capture(display, player.top_window("Nimbo")[0], paths[1])
+        player.check("click %s" % child(player, dialog, "More...")["hwnd"])
+        options = wait_for_window(player, "Nimbo options")
+        capture(display, options, paths[3])
+        player.check("click %s" % child(player, options, "Cancel")["hwnd"])
+        player.check("sleep 300")
         player.check("click %s" % child(player, dialog, "Cancel")["hwnd"])
+        player.check("sleep 300")
+        # The main popup menu, as the host shows it, with the plugin's item checked.
+        player.check("menu show")
+        menu = session.wait_until(lambda: popup_menu(player), 20, "the popup menu", 0.2,
+                                  session.Failed)
+        player.check("sleep 500")
+        capture(display, popup_menu(player) or menu, paths[4])
+        player.check("menu close")
         player.check("quit", timeout=30)
         player.check("exit", timeout=30)
         return paths

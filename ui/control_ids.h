@@ -8,7 +8,7 @@ namespace nimbo {
 // The settings window, in creation order. The ids stay clear of IDOK and IDCANCEL: the
 // window has no default or cancel button, so Enter and Escape, which IsDialogMessage
 // turns into those ids, do nothing. Controls added later continue the numbering
-// after the last id below (118 on), in the order they are created.
+// after the last id below (120 on), in the order they are created.
 enum SettingsControlId : int {
     kTitleLabel = 101,
     kModeLabel = 102,
@@ -28,6 +28,21 @@ enum SettingsControlId : int {
     kEnabledCheck = 116,
     kShowErrorsCheck = 117,
     kLastResultLabel = 118,
+    kMoreButton = 119,
+};
+
+// The options window that the settings window's "More..." button opens, in creation
+// order.
+enum OptionsControlId : int {
+    kPrivateLabel = 201,
+    kPrivateEdit = 202,
+    kOnPauseCheck = 203,
+    kOnStopCheck = 204,
+    kIntervalLabel = 205,
+    kIntervalEdit = 206,
+    kLogLink = 207,
+    kOptionsOkButton = 208,
+    kOptionsCancelButton = 209,
 };
 
 // The security-code window, in creation order.

@@ -10,6 +10,7 @@
 #include "core/state.h"
 #include "ui/control_ids.h"
 #include "ui/link_label.h"
+#include "ui/options_dialog.h"
 #include "ui/security_code_dialog.h"
 #include "ui/settings_layout.h"
 #include "ui/window_util.h"
@@ -129,6 +130,9 @@ void onCommand(Dialog& d, WPARAM wParam, LPARAM lParam) {
             break;
         case kCancelButton:
             if (gOpen == &d) closeDialog(d);
+            break;
+        case kMoreButton:
+            if (gOpen == &d) showOptionsDialog(d.window);
             break;
     }
 }

@@ -21,12 +21,13 @@ const wchar_t kCaption[] = L"Nimbo";
 const wchar_t kFontFace[] = L"MS Shell Dlg 2";
 const int kFontHeight = 15;
 const int kOuterWidth = 378;
-// 298 for the original controls, 20 more for the last-result line below them.
-const int kOuterHeight = 318;
+// 298 for the original controls, 20 more for the last-result line below them and 32
+// for the row of "More..." under that.
+const int kOuterHeight = 350;
 const COLORREF kGrey = 0x808080;
 
 constexpr int kFirstId = kTitleLabel;
-constexpr int kControlCount = kLastResultLabel - kFirstId + 1;
+constexpr int kControlCount = kMoreButton - kFirstId + 1;
 
 enum class Look { Regular, Bold, Underlined };
 
@@ -73,6 +74,7 @@ const ControlRow kControls[] = {
     {kEnabledCheck,    L"BUTTON", L"Enabled",                8, 240,  97, 17, kCheck, 0, 6,      Look::Regular,    kTextColour},
     {kShowErrorsCheck, L"BUTTON", L"Show errors",          100, 240,  97, 17, kCheck, 0, 9,      Look::Regular,    kTextColour},
     {kLastResultLabel, L"STATIC", nullptr,                   8, 272, 353, 14, kLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kMoreButton,      L"BUTTON", L"More...",              288, 292,  75, 25, kPush,  0, 10,     Look::Regular,    kTextColour},
 };
 // clang-format on
 static_assert(sizeof kControls / sizeof kControls[0] == kControlCount, "one row per id");

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "plugin/plugin.h"
+#include "plugin/winamp_menu.h"
 #include "core/settings.h"
 #include "core/state.h"
 #include "net/http_client.h"
@@ -49,12 +50,17 @@ bool iniHasBeenSaved() {
 
 // init's question for the path of winamp.ini, counted apart from the tick's queries.
 std::atomic<int> gIniQueries{0};
+// The host's main popup menu (query 281) and where it keeps its Options menu (280).
+HMENU gHostMenu = nullptr;
+int gOptionsPos = 0;
 
 LRESULT CALLBACK winampProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_USER && lParam == 1334) {
         ++gIniQueries;
         return 1;  // an older Winamp: winamp.ini beside the program
     }
+    if (message == WM_USER && lParam == 281) return reinterpret_cast<LRESULT>(gHostMenu);
+    if (message == WM_USER && lParam == 280) return gOptionsPos += int(wParam);
     if (message == WM_USER) {
         int n = ++gQueries;
         if (n == 1) SetEvent(gFirstQuery);
@@ -283,4 +289,151 @@ TEST_F(Lifecycle, InitResetsTheRuntimeState) {
     EXPECT_FALSE(securityCodePending.load());
     EXPECT_FALSE(currentSettings().NoLogin);  // no ini: the key's default
     quit();
+}
+
+namespace {
+
+// Another plugin that subclasses the main window after ours and forwards everything.
+WNDPROC gForeignNext = nullptr;
+LRESULT CALLBACK foreignProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return CallWindowProcA(gForeignNext, window, message, wParam, lParam);
+}
+
+LONG_PTR procOf(HWND window) {
+    return GetWindowLongPtrA(window, GWLP_WNDPROC);
+}
+
+std::wstring itemText(HMENU menu, int place) {
+    wchar_t text[64] = {};
+    GetMenuStringW(menu, UINT(place), text, 64, MF_BYPOSITION);
+    return text;
+}
+
+bool itemChecked(UINT command) {
+    return (GetMenuState(gHostMenu, command, MF_BYCOMMAND) & MF_CHECKED) != 0;
+}
+
+void choose(HWND window, UINT command, WORD code = 0) {
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(command, code), 0);
+}
+
+class MenuItem : public Lifecycle {
+  protected:
+    void SetUp() override {
+        Lifecycle::SetUp();
+        gHostMenu = CreatePopupMenu();
+        AppendMenuW(gHostMenu, MF_STRING, 40001, L"Play file...");
+        AppendMenuW(gHostMenu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(gHostMenu, MF_POPUP, reinterpret_cast<UINT_PTR>(CreatePopupMenu()), L"Options");
+        gOptionsPos = 2;
+        // An ANSI window, as the host's is: the subclass must keep it ANSI.
+        window_ = createWinampWindow();
+        winampGetGeneralPurposePlugin()->hwndParent = window_;
+        ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=0\r\n"));
+    }
+    void TearDown() override {
+        winampGetGeneralPurposePlugin()->hwndParent = nullptr;
+        if (IsWindow(window_)) DestroyWindow(window_);
+        DestroyMenu(gHostMenu);
+        gHostMenu = nullptr;
+        Lifecycle::TearDown();
+    }
+    HWND window_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(MenuItem, SitsAboveOptionsAndSwitchesEnabledBothWays) {
+    init();
+    const UINT command = winampMenuCommand();
+    ASSERT_NE(command, 0u);
+    EXPECT_EQ(GetMenuItemCount(gHostMenu), 4);
+    EXPECT_EQ(itemText(gHostMenu, 2), L"Publish status");
+    EXPECT_EQ(itemText(gHostMenu, 3), L"Options");
+    EXPECT_EQ(gOptionsPos, 3) << "the host was not told its Options menu moved";
+    EXPECT_NE(command, 40001u);
+    EXPECT_FALSE(itemChecked(command));
+    EXPECT_FALSE(IsWindowUnicode(window_));
+
+    struct {
+        WORD code;  // 0: chosen from a menu; 1 would be an accelerator
+        bool enabledAfter;
+    } const steps[] = {{0, true}, {1, true}, {0, false}, {0, true}};
+    for (const auto& step : steps) {
+        choose(window_, command, step.code);
+        EXPECT_EQ(currentSettings().Enabled, step.enabledAfter) << "code " << step.code;
+        EXPECT_EQ(itemChecked(command), step.enabledAfter);
+    }
+    // Other commands and queries still reach the host's own procedure.
+    int before = gQueries.load();
+    EXPECT_EQ(SendMessageA(window_, WM_USER, 0, 280), 3);
+    SendMessageA(window_, WM_USER, 1, 104);
+    EXPECT_EQ(gQueries.load(), before + 1);
+    choose(window_, 40001);
+    EXPECT_TRUE(currentSettings().Enabled);
+
+    // "Enabled" changed elsewhere (the settings window): the mark follows when the menu opens.
+    editSettings([](Settings& s) { s.Enabled = false; });
+    SendMessageA(window_, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(gHostMenu), 0);
+    EXPECT_FALSE(itemChecked(command));
+
+    quit();
+    EXPECT_EQ(GetMenuItemCount(gHostMenu), 3);
+    EXPECT_EQ(gOptionsPos, 2);
+    EXPECT_EQ(procOf(window_), reinterpret_cast<LONG_PTR>(winampProc));
+    EXPECT_EQ(winampMenuCommand(), 0u);
+    choose(window_, command);
+    EXPECT_FALSE(currentSettings().Enabled) << "the item's command still acts after quit";
+}
+
+TEST_F(MenuItem, ALaterSubclassKeepsOursForwardingAcrossRuns) {
+    init();
+    const UINT command = winampMenuCommand();
+    gForeignNext = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(foreignProc)));
+    choose(window_, command);
+    EXPECT_TRUE(currentSettings().Enabled) << "the choice did not pass the other subclass";
+    quit();
+    EXPECT_EQ(procOf(window_), reinterpret_cast<LONG_PTR>(foreignProc));
+    EXPECT_EQ(GetMenuItemCount(gHostMenu), 3);
+    int before = gQueries.load();
+    SendMessageA(window_, WM_USER, 1, 104);
+    EXPECT_EQ(gQueries.load(), before + 1) << "a message lost in the chain";
+    choose(window_, command);
+    EXPECT_TRUE(currentSettings().Enabled);
+
+    // A second run on the same window reuses the procedure left in the chain.
+    init();
+    ASSERT_NE(winampMenuCommand(), 0u);
+    EXPECT_EQ(GetMenuItemCount(gHostMenu), 4);
+    choose(window_, winampMenuCommand());
+    EXPECT_FALSE(currentSettings().Enabled);
+    before = gQueries.load();
+    SendMessageA(window_, WM_USER, 1, 104);
+    EXPECT_EQ(gQueries.load(), before + 1) << "a message went twice through the chain";
+    quit();
+    EXPECT_EQ(GetMenuItemCount(gHostMenu), 3);
+    // The other plugin leaves too; the window then ends with ours forwarding.
+    SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(gForeignNext));
+}
+
+TEST_F(MenuItem, WindowDestroyedBeforeQuitOrNoMenuAtAll) {
+    init();
+    ASSERT_NE(winampMenuCommand(), 0u);
+    // The real host's order: its window goes first, then quit.
+    DestroyWindow(window_);
+    quit();
+    EXPECT_EQ(GetMenuItemCount(gHostMenu), 3) << "the item outlived quit";
+    EXPECT_EQ(winampMenuCommand(), 0u);
+
+    // A host that answers the menu query with no menu: no item and no subclass.
+    window_ = createWinampWindow();
+    winampGetGeneralPurposePlugin()->hwndParent = window_;
+    HMENU kept = gHostMenu;
+    gHostMenu = nullptr;
+    init();
+    EXPECT_EQ(winampMenuCommand(), 0u);
+    EXPECT_EQ(procOf(window_), reinterpret_cast<LONG_PTR>(winampProc));
+    quit();
+    gHostMenu = kept;
 }

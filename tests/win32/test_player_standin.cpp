@@ -110,12 +110,44 @@ TEST_F(StandInWithoutPlugin, AnswersTheQueryTable) {
         // A host that predates the wide entry queries.
         {"widequeries off", 0, 213, 1},
         {nullptr, 0, 214, 1},
+        // The menu family: Options stands at 8 and moves as plugins say; every
+        // command id handed out is a new one; only menu 0 exists.
+        {nullptr, 0, 280, 8},
+        {nullptr, 1, 280, 9},
+        {nullptr, WPARAM(-1), 280, 8},
+        {nullptr, 0, 3019, 45000},
+        {nullptr, 0, 3019, 45001},
+        {nullptr, 1, 281, 0},
     };
     for (const Step& step : steps) {
         if (step.command) run(step.command);
         EXPECT_EQ(step.expected, query(window_, step.wParam, step.id))
             << (step.command ? step.command : "") << " query " << step.id << "/" << step.wParam;
     }
+}
+
+TEST_F(StandInWithoutPlugin, MainMenuIsPickedByPostedCommand) {
+    EXPECT_NE(0, query(window_, 0, 281));
+    Reply listed = player_.send("menu");
+    ASSERT_TRUE(listed.ok);
+    EXPECT_TRUE(hasLine(listed, "item 5 id 40258 checked text Main window"));
+    EXPECT_TRUE(hasLine(listed, "item 8 submenu text Options"));
+    EXPECT_TRUE(hasLine(listed, "item 8.0 id 40012 unchecked text Preferences..."));
+    EXPECT_TRUE(hasLine(listed, "options-pos 8"));
+    for (const char* pick : {"menu pick Play URL...", "menu pick 40155"})
+        EXPECT_TRUE(hasLine(player_.send(pick), "picked 40155")) << pick;
+    EXPECT_EQ("no item Nothing", player_.send("menu pick Nothing").error);
+    EXPECT_TRUE(hasLine(player_.send("wndproc"), "wndproc own state-query 0"));
+}
+
+TEST(StandInNoMenu, AnswersTheMenuQueryWithNoMenu) {
+    HostFolder host(nullptr);
+    ASSERT_TRUE(host.ready());
+    StandIn player;
+    std::string ready;
+    ASSERT_TRUE(player.start(host.exe(), L"--no-plugin --no-menu", ready));
+    EXPECT_EQ(0, query(player.window(), 0, 281));
+    EXPECT_EQ(8, query(player.window(), 0, 280));
 }
 
 TEST_F(StandInWithoutPlugin, EntryTextsShareOneOverwrittenBuffer) {
@@ -286,13 +318,16 @@ TEST(StandInHost, RunsTheRealPluginAndOutlivesItsUnload) {
     std::string ready;
     ASSERT_TRUE(player.start(host.exe(), L"--unload-after-quit", ready));
     EXPECT_EQ("ready init=0", ready);
+    // Only init's questions, once: where winamp.ini is (1334) and the menu (281, 3019,
+    // 280 twice).
+    const std::string afterInit = "queries 5";
+    EXPECT_TRUE(hasLine(player.send("queries"), afterInit));
     Reply plugin = player.send("plugin");
     EXPECT_TRUE(hasLine(plugin, "loaded 1 running 1"));
     EXPECT_TRUE(hasLine(plugin, "description Vkontakte Nimbo v0.276 beta"));
     EXPECT_TRUE(player.send("config").ok);
     ASSERT_TRUE(player.send("sleep 1500").ok);
-    // Only init's one question, for the path of winamp.ini.
-    EXPECT_TRUE(hasLine(player.send("queries"), "queries 1"));
+    EXPECT_TRUE(hasLine(player.send("queries"), afterInit));
 
     Reply quit = player.send("quit", 20000);
     ASSERT_TRUE(quit.ok) << quit.error;
@@ -306,7 +341,7 @@ TEST(StandInHost, RunsTheRealPluginAndOutlivesItsUnload) {
     // A timer tick after the unload would jump into freed code and end the process.
     Reply sleep = player.send("sleep 3000");
     EXPECT_TRUE(sleep.ok) << sleep.error;
-    EXPECT_TRUE(hasLine(player.send("queries"), "queries 1"));
+    EXPECT_TRUE(hasLine(player.send("queries"), afterInit));
     ASSERT_TRUE(player.send("exit").ok);
     DWORD code = 1;
     ASSERT_TRUE(player.exitCode(5000, code));
@@ -343,9 +378,9 @@ TEST(StandInHost, SettingsWindowKeyboardWithoutIsDialogMessage) {
         return std::stoi(line.substr(id + 1));
     };
     EXPECT_EQ(108, focusAfter(""));  // the checked radio button
-    // Login mode: radio, login, password, mask, Enabled, Ok, Cancel, Show errors.
-    for (int id : {110, 111, 112, 116, 114, 115, 117, 108}) EXPECT_EQ(id, focusAfter("tab"));
-    for (int id : {117, 115, 114, 116, 112}) EXPECT_EQ(id, focusAfter("shift+tab"));
+    // Login mode: radio, login, password, mask, Enabled, Ok, Cancel, Show errors, More.
+    for (int id : {110, 111, 112, 116, 114, 115, 117, 119, 108}) EXPECT_EQ(id, focusAfter("tab"));
+    for (int id : {119, 117, 115, 114, 116, 112}) EXPECT_EQ(id, focusAfter("shift+tab"));
     ASSERT_FALSE(maskBox.empty());
     EXPECT_EQ(116, focusAfter("tab"));
     Reply mask = player.send("gettext " + maskBox);

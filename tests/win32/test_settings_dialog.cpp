@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/activity_log.h"
 #include "core/settings.h"
 #include "core/state.h"
 #include "net/http_client.h"
@@ -13,6 +14,7 @@
 #include "tests/win32/win32_test_util.h"
 #include "ui/control_ids.h"
 #include "ui/link_label.h"
+#include "ui/options_dialog.h"
 #include "ui/security_code_dialog.h"
 #include "ui/settings_dialog.h"
 #include "ui/window_util.h"
@@ -47,7 +49,7 @@ Settings sample(bool cookieMode) {
 
 // The window's outer size and its controls, in creation order: the one place where
 // the pixels are written out.
-const SIZE kWindowSize = {378, 318};
+const SIZE kWindowSize = {378, 350};
 const COLORREF kText = 0x000008, kGrey = 0x808080;
 // clang-format off
 const Expected kLayout[] = {
@@ -69,6 +71,7 @@ const Expected kLayout[] = {
     {kEnabledCheck,    kCheck,    L"Enabled",              8, 240,  97, 17, FW_NORMAL, false, kText},
     {kShowErrorsCheck, kCheck,    L"Show errors",        100, 240,  97, 17, FW_NORMAL, false, kText},
     {kLastResultLabel, kLabel,    L"Last: nothing published yet", 8, 272, 353, 14, FW_NORMAL, false, kText},
+    {kMoreButton,      kPush,     L"More...",            288, 292,  75, 25, FW_NORMAL, false, kText},
 };
 // clang-format on
 
@@ -187,7 +190,7 @@ class SettingsDialog : public ::testing::Test {
         for (int i = 0; i < rounds; ++i) {
             MSG msg;
             while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                HWND d = settingsDialogWindow();
+                HWND d = optionsDialogWindow() ? optionsDialogWindow() : settingsDialogWindow();
                 if (dialogKeys && d && IsDialogMessageW(d, &msg)) continue;
                 TranslateMessage(&msg);
                 DispatchMessageW(&msg);
@@ -503,12 +506,10 @@ TEST_F(SettingsDialog, TabVisitsTheVisibleControlsInTheirOrder) {
     struct {
         bool cookie;
         std::vector<int> order;
-    } modes[] = {{false,
-                  {kLoginRadio, kLoginEdit, kPasswordEdit, kMaskEdit, kEnabledCheck, kOkButton,
-                   kCancelButton, kShowErrorsCheck}},
-                 {true,
-                  {kCookieRadio, kMaskEdit, kCookieEdit, kEnabledCheck, kOkButton, kCancelButton,
-                   kShowErrorsCheck}}};
+    } modes[] = {
+        {false,
+         {kLoginRadio, kLoginEdit, kPasswordEdit, kMaskEdit, kEnabledCheck, kOkButton, kCancelButton, kShowErrorsCheck, kMoreButton}},
+        {true, {kCookieRadio, kMaskEdit, kCookieEdit, kEnabledCheck, kOkButton, kCancelButton, kShowErrorsCheck, kMoreButton}}};
     // Windows' dialog manager enters a radio group at its checked button only.
     for (auto& m : modes) {
         SCOPED_TRACE(m.cookie ? "cookie mode" : "login mode");
@@ -535,8 +536,8 @@ TEST_F(SettingsDialog, KeyboardWorksWhateverTheHostLoopDoes) {
         HWND d = open(sample(false));
         ASSERT_NE(d, nullptr);
         SetFocus(item(d, kLoginRadio));
-        for (int n : {kLoginEdit, kPasswordEdit, kMaskEdit, kEnabledCheck, kOkButton, kCancelButton,
-                      kShowErrorsCheck, kLoginRadio}) {
+        for (int n : {kLoginEdit, kPasswordEdit, kMaskEdit, kEnabledCheck, kOkButton,
+                      kCancelButton, kShowErrorsCheck, kMoreButton, kLoginRadio}) {
             press(VK_TAB);
             EXPECT_EQ(GetFocus(), item(d, n)) << "expected control " << n;
         }
@@ -627,4 +628,249 @@ TEST_F(SettingsDialog, OpeningClosesTheSecurityCodeWindow) {
     ASSERT_NE(d, nullptr);
     EXPECT_TRUE(visible(d));
     EXPECT_TRUE(settingsDialogOpen);
+}
+
+namespace {
+
+// The options window: outer size and controls, in creation order.
+const SIZE kOptionsSize = {298, 276};
+// clang-format off
+const struct {
+    OptionsControlId id;
+    Kind kind;
+    const wchar_t* text;  // with optionsSample()'s values
+    int x, y, w, h;
+    LONG weight;
+    bool underline;
+    COLORREF colour;
+} kOptionsLayout[] = {
+    {kPrivateLabel,        kLabel, L"Private tracks, one a line:",    8,   5, 280, 13, FW_BOLD,   false, kText},
+    {kPrivateEdit,         kBox,   L"Audiobooks\r\nPodcast",          8,  22, 280, 89, FW_NORMAL, false, kText},
+    {kOnPauseCheck,        kCheck, L"Clear the status on pause",      8, 118, 280, 17, FW_NORMAL, false, kText},
+    {kOnStopCheck,         kCheck, L"Clear the status on stop",       8, 138, 280, 17, FW_NORMAL, false, kText},
+    {kIntervalLabel,       kLabel, L"Seconds between two statuses:",  8, 165, 206, 13, FW_NORMAL, false, kText},
+    {kIntervalEdit,        kLine,  L"30",                           220, 161,  68, 21, FW_NORMAL, false, kText},
+    {kLogLink,             kLabel, L"Open log",                       8, 192,  60, 14, FW_NORMAL, true,  kLinkBlue},
+    {kOptionsOkButton,     kPush,  L"Ok",                           133, 214,  75, 25, FW_NORMAL, false, kText},
+    {kOptionsCancelButton, kPush,  L"Cancel",                       213, 214,  75, 25, FW_NORMAL, false, kText},
+};
+// clang-format on
+
+Settings optionsSample() {
+    Settings s = sample(false);
+    s.PrivateWords = L"Audiobooks\r\nPodcast";
+    s.OnPause = 1;
+    s.OnStop = 0;
+    s.MinInterval = 30;
+    return s;
+}
+
+std::vector<std::wstring> gLogsOpened;
+void recordLog(const std::wstring& path) {
+    gLogsOpened.push_back(path);
+}
+
+class OptionsDialog : public SettingsDialog {
+  protected:
+    void SetUp() override {
+        SettingsDialog::SetUp();
+        gLogsOpened.clear();
+        setLogOpenerForTest(recordLog);
+    }
+    void TearDown() override {
+        if (HWND o = optionsDialogWindow()) PostMessageW(o, WM_CLOSE, 0, 0);
+        pump();
+        EXPECT_EQ(FindWindowW(nullptr, L"Nimbo options"), nullptr) << "an options window was left";
+        setLogOpenerForTest(nullptr);
+        SettingsDialog::TearDown();
+    }
+    // The settings window, then "More..." in it.
+    HWND openOptions(const Settings& s) {
+        settings_ = open(s);
+        if (!settings_) return nullptr;
+        SendMessageW(item(settings_, kMoreButton), BM_CLICK, 0, 0);
+        pump();
+        return optionsDialogWindow();
+    }
+    HWND settings_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(OptionsDialog, OpensOverTheDisabledSettingsWindowWithItsLayout) {
+    HWND o = openOptions(optionsSample());
+    ASSERT_NE(o, nullptr);
+    EXPECT_EQ(textOf(o), L"Nimbo options");
+    EXPECT_TRUE(visible(o));
+    EXPECT_EQ(GetWindow(o, GW_OWNER), settings_);
+    EXPECT_FALSE(IsWindowEnabled(settings_)) << "the settings window takes clicks meanwhile";
+    EXPECT_TRUE(settingsDialogOpen);
+    RECT r;
+    GetWindowRect(o, &r);
+    EXPECT_EQ(r.right - r.left, kOptionsSize.cx);
+    EXPECT_EQ(r.bottom - r.top, kOptionsSize.cy);
+    const POINT centred = centredOrigin(kOptionsSize.cx, kOptionsSize.cy);
+    EXPECT_EQ(r.left, centred.x);
+    EXPECT_EQ(r.top, centred.y);
+    EXPECT_FALSE(styleOf(o) & (WS_SYSMENU | WS_THICKFRAME));
+    int children = 0;
+    EnumChildWindows(o, countAll, reinterpret_cast<LPARAM>(&children));
+    EXPECT_EQ(children, 9);
+    for (const auto& e : kOptionsLayout) {
+        SCOPED_TRACE("control " + std::to_string(e.id));
+        HWND c = item(o, e.id);
+        ASSERT_NE(c, nullptr);
+        GetWindowRect(c, &r);
+        MapWindowPoints(nullptr, o, reinterpret_cast<POINT*>(&r), 2);
+        EXPECT_EQ(r.left, e.x);
+        EXPECT_EQ(r.top, e.y);
+        EXPECT_EQ(r.right - r.left, e.w);
+        EXPECT_EQ(r.bottom - r.top, e.h);
+        EXPECT_EQ(textOf(c), e.text);
+        LOGFONTW lf = {};
+        ASSERT_TRUE(
+            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0)), sizeof lf, &lf));
+        EXPECT_STREQ(lf.lfFaceName, L"MS Shell Dlg 2");
+        EXPECT_EQ(lf.lfHeight, 15);
+        EXPECT_EQ(lf.lfWeight, e.weight);
+        EXPECT_EQ(lf.lfUnderline != 0, e.underline);
+        const bool edit = e.kind == kLine || e.kind == kBox;
+        EXPECT_EQ(paintColour(o, c, edit ? WM_CTLCOLOREDIT : WM_CTLCOLORSTATIC), e.colour);
+        EXPECT_EQ((GetWindowLongW(c, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0, edit);
+    }
+    EXPECT_TRUE(checked(item(o, kOnPauseCheck)));
+    EXPECT_FALSE(checked(item(o, kOnStopCheck)));
+    EXPECT_TRUE(styleOf(item(o, kIntervalEdit)) & ES_NUMBER);
+    EXPECT_TRUE(styleOf(item(o, kPrivateEdit)) & ES_MULTILINE);
+    saveScreenshot(o, testutil::exeFolder() + "options_dialog.bmp");
+
+    // Asked again, the open window comes up; no second one.
+    showOptionsDialog(settings_);
+    pump();
+    EXPECT_EQ(optionsDialogWindow(), o);
+}
+
+// "Ok" applies all four values; "Cancel" and any other close drop them. Either way the
+// settings window takes input again and stays open.
+TEST_F(OptionsDialog, OkAppliesCancelAndCloseDiscard) {
+    const struct {
+        const char* name;
+        int button;  // 0: a WM_CLOSE
+        const wchar_t* interval;
+        bool applied;
+        int intervalAfter;
+    } cases[] = {
+        {"ok", kOptionsOkButton, L"12", true, 12},
+        {"ok, zero", kOptionsOkButton, L"0", true, 0},
+        {"ok, above an hour", kOptionsOkButton, L"99999", true, 3600},
+        {"ok, box emptied", kOptionsOkButton, L"", true, 30},
+        {"ok, pasted letters", kOptionsOkButton, L"1x", true, 30},
+        {"cancel", kOptionsCancelButton, L"12", false, 30},
+        {"close request", 0, L"12", false, 30},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        HWND o = openOptions(optionsSample());
+        ASSERT_NE(o, nullptr);
+        SetWindowTextW(item(o, kPrivateEdit), L"Talk\r\n\u0410\u0443\u0434\u0438\u043E");
+        SendMessageW(item(o, kOnPauseCheck), BM_CLICK, 0, 0);
+        SendMessageW(item(o, kOnStopCheck), BM_CLICK, 0, 0);
+        SetWindowTextW(item(o, kIntervalEdit), c.interval);
+        EXPECT_EQ(currentSettings().MinInterval, 30) << "applied before Ok";
+        if (c.button) {
+            SendMessageW(item(o, c.button), BM_CLICK, 0, 0);
+        } else {
+            PostMessageW(o, WM_CLOSE, 0, 0);
+        }
+        pump();
+        EXPECT_EQ(optionsDialogWindow(), nullptr);
+        EXPECT_FALSE(IsWindow(o)) << "the closed window was not destroyed";
+        EXPECT_TRUE(IsWindowEnabled(settings_));
+        EXPECT_TRUE(settingsDialogOpen);
+        Settings s = currentSettings();
+        EXPECT_EQ(s.PrivateWords,
+                  c.applied ? L"Talk\r\n\u0410\u0443\u0434\u0438\u043E" : L"Audiobooks\r\nPodcast");
+        EXPECT_EQ(s.OnPause, c.applied ? 0 : 1);
+        EXPECT_EQ(s.OnStop, c.applied ? 1 : 0);
+        EXPECT_EQ(s.MinInterval, c.intervalAfter);
+        // The settings window's own Cancel leaves what the options window applied.
+        SendMessageW(item(settings_, kCancelButton), BM_CLICK, 0, 0);
+        pump();
+        EXPECT_EQ(currentSettings().MinInterval, c.intervalAfter);
+        editSettings([](Settings& target) { target = optionsSample(); });
+    }
+}
+
+TEST_F(OptionsDialog, ClosingTheSettingsWindowTakesItAlong) {
+    HWND o = openOptions(optionsSample());
+    ASSERT_NE(o, nullptr);
+    PostMessageW(settings_, WM_CLOSE, 0, 0);
+    pump();
+    EXPECT_FALSE(IsWindow(o));
+    EXPECT_EQ(optionsDialogWindow(), nullptr);
+    EXPECT_FALSE(settingsDialogOpen) << "the update cycle would stay off";
+    EXPECT_EQ(currentSettings().MinInterval, 30);
+
+    // Opened on its own (no settings window), it holds the cycle off while it shows.
+    showOptionsDialog(nullptr);
+    pump();
+    ASSERT_NE(optionsDialogWindow(), nullptr);
+    EXPECT_TRUE(settingsDialogOpen);
+    SendMessageW(item(optionsDialogWindow(), kOptionsCancelButton), BM_CLICK, 0, 0);
+    pump();
+    EXPECT_FALSE(settingsDialogOpen);
+}
+
+TEST_F(OptionsDialog, LogLinkOpensTheActivityLog) {
+    loadSettings();  // the log lies beside the ini the settings came from
+    HWND o = openOptions(optionsSample());
+    ASSERT_NE(o, nullptr);
+    HWND link = item(o, kLogLink);
+    SendMessageW(link, WM_LBUTTONDOWN, 0, MAKELPARAM(5, 5));
+    EXPECT_EQ(paintColour(o, link, WM_CTLCOLORSTATIC), kLinkRed);
+    EXPECT_TRUE(gLogsOpened.empty()) << "opened on press";
+    SendMessageW(link, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    EXPECT_EQ(paintColour(o, link, WM_CTLCOLORSTATIC), kLinkBlue);
+    ASSERT_EQ(gLogsOpened.size(), 1u);
+    EXPECT_EQ(gLogsOpened[0], activityLogPath());
+    EXPECT_NE(gLogsOpened[0].find(L"nimbo.log"), std::wstring::npos);
+}
+
+TEST_F(OptionsDialog, KeyboardWorksWhateverTheHostLoopDoes) {
+    for (bool hostCallsIsDialogMessage : {false, true}) {
+        SCOPED_TRACE(hostCallsIsDialogMessage ? "IsDialogMessage" : "plain loop");
+        dialogKeys = hostCallsIsDialogMessage;
+        HWND o = openOptions(optionsSample());
+        ASSERT_NE(o, nullptr);
+        EXPECT_EQ(GetFocus(), item(o, kPrivateEdit));
+        for (int n : {kOnPauseCheck, kOnStopCheck, kIntervalEdit, kOptionsOkButton,
+                      kOptionsCancelButton, kPrivateEdit}) {
+            press(VK_TAB);
+            EXPECT_EQ(GetFocus(), item(o, n)) << "expected control " << n;
+        }
+        press(VK_TAB);
+        press(VK_TAB);
+        press(VK_TAB);
+        EXPECT_EQ(GetFocus(), item(o, kIntervalEdit));
+        for (int n : {kOnStopCheck, kOnPauseCheck}) {
+            PostMessageW(GetFocus(), WM_KEYDOWN, VK_TAB, 1);
+            PostMessageW(GetFocus(), WM_KEYUP, VK_TAB, 1 | (3u << 30));
+            BYTE keys[256] = {};
+            GetKeyboardState(keys);
+            keys[VK_SHIFT] = 0x80;
+            SetKeyboardState(keys);
+            pump(2);
+            keys[VK_SHIFT] = 0;
+            SetKeyboardState(keys);
+            EXPECT_EQ(GetFocus(), item(o, n)) << "Shift+Tab, expected control " << n;
+        }
+        // No TAB character lands in the private list.
+        PostMessageW(item(o, kPrivateEdit), WM_CHAR, L'\t', 1);
+        pump(2);
+        EXPECT_EQ(textOf(item(o, kPrivateEdit)), L"Audiobooks\r\nPodcast");
+        SendMessageW(item(o, kOptionsCancelButton), BM_CLICK, 0, 0);
+        pump();
+        SendMessageW(item(settings_, kCancelButton), BM_CLICK, 0, 0);
+        pump();
+    }
 }

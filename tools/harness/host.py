@@ -15,12 +15,13 @@ SAVED_KEYS = ("Enabled", "ShowErrors", "NoLogin", "Cookie", "AuthLogin", "AuthPa
 
 class PluginHost:
     def __init__(self, plugin_dll, ini_bytes, locale="en_US.UTF-8", ready_timeout=60,
-                 player_exe=None, env=None):
+                 player_exe=None, env=None, options=()):
         self.folder = player_driver.make_host_folder(player_exe or PLAYER_EXE, plugin_dll,
                                                      ini_bytes)
         self.player = None
         try:
-            self.player = player_driver.Player(self.folder, env=env, locale=locale)
+            self.player = player_driver.Player(self.folder, options=options, env=env,
+                                               locale=locale)
             ready = self.player.wait_ready(ready_timeout)
         except Exception:
             self.close()

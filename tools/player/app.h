@@ -25,6 +25,8 @@ struct App {
     PluginHost plugin;
     bool loadPlugin = true;
     bool unloadAfterQuit = false;
+    bool hasMenu = true;           // query 281 answers the main popup menu
+    bool quitKeepsWindow = false;  // quit runs before the main window is destroyed
 
     HWND mainWindow = nullptr;
     HWND commandWindow = nullptr;  // message-only: survives the main window

@@ -5,6 +5,7 @@
 #include "tools/player/app.h"
 #include "tools/player/automation.h"
 #include "tools/player/ini_query.h"
+#include "tools/player/menu.h"
 #include "tools/player/resources.h"
 #include "tools/player/text.h"
 
@@ -400,6 +401,15 @@ bool cmdScreenshot(const std::string& rest, Command& command) {
     return saveScreenshot(words[0], window, command.error);
 }
 
+bool cmdMenu(const std::string& rest, Command& command) {
+    return menuCommand(rest, command.output, command.error);
+}
+
+bool cmdWndProc(const std::string&, Command& command) {
+    describeWindowProc(command.output);
+    return true;
+}
+
 const std::map<std::string, Handler>& handlers() {
     static const std::map<std::string, Handler> table = {
         {"add", cmdAdd},         {"addraw", cmdAddRaw},   {"clear", cmdClear},
@@ -416,6 +426,7 @@ const std::map<std::string, Handler>& handlers() {
         {"tags", cmdTags},       {"fileinfo", cmdFileInfo}, {"infoqueries", cmdInfoQueries},
         {"retitle", cmdRetitle},
         {"inifile", cmdIniFile},
+        {"menu", cmdMenu},       {"wndproc", cmdWndProc},
     };
     return table;
 }

@@ -10,6 +10,7 @@
 #include "tools/player/app.h"
 #include "tools/player/console.h"
 #include "tools/player/ini_query.h"
+#include "tools/player/menu.h"
 
 namespace player {
 
@@ -55,10 +56,13 @@ void paintMainWindow(HWND window) {
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_USER:
+        case WM_USER: {
             InterlockedIncrement(&app().queries);
             if (lParam == kIniFileQuery) return answerIniQuery();
+            LRESULT result = 0;
+            if (answerMenuQuery(wParam, lParam, result)) return result;
             return app().model.answer(wParam, lParam);
+        }
         case WM_PAINT:
             paintMainWindow(window);
             return 0;
@@ -100,6 +104,8 @@ bool createWindows(HINSTANCE instance) {
     app().commandWindow = CreateWindowExW(0, kCommandClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                           nullptr, instance, nullptr);
     if (!app().mainWindow || !app().commandWindow) return false;
+    setOwnWindowProc(mainWindowProc);
+    createMainMenu(app().hasMenu);
     ShowWindow(app().mainWindow, SW_SHOWNOACTIVATE);
     UpdateWindow(app().mainWindow);
     return true;
@@ -121,7 +127,7 @@ void dispatchOne(const MSG& message) {
 // The host's order at exit: window gone, loop left, then the plugin's quit.
 void finishQuit() {
     Command* command = app().pendingQuit;
-    if (app().mainWindow) DestroyWindow(app().mainWindow);
+    if (app().mainWindow && !app().quitKeepsWindow) DestroyWindow(app().mainWindow);
     bool windowGone = FindWindowW(kMainClass, nullptr) == nullptr;
     LONG before = app().queries;
     // How long the plugin held the host's exit: its quit alone, not the window's end.
@@ -169,7 +175,7 @@ void beginQuit(bool unload) {
     if (a.quitting) return;
     a.quitting = true;
     if (unload) a.unloadAfterQuit = true;
-    if (a.mainWindow) DestroyWindow(a.mainWindow);
+    if (a.mainWindow && !a.quitKeepsWindow) DestroyWindow(a.mainWindow);
     a.mainLoopRunning = false;
 }
 
@@ -211,6 +217,10 @@ int main(int argc, char** argv) {
                 writeLine("error bad --ini-file");
                 return 2;
             }
+        } else if (strcmp(argv[i], "--no-menu") == 0) {
+            a.hasMenu = false;
+        } else if (strcmp(argv[i], "--quit-keeps-window") == 0) {
+            a.quitKeepsWindow = true;
         } else {
             writeLine(std::string("error unknown option ") + argv[i]);
             return 2;

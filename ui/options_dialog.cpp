@@ -1,0 +1,373 @@
+// The options window, built in code from one table of controls like the settings
+// window, with the same font, colours and keyboard handling.
+#include "ui/options_dialog.h"
+
+#include <shellapi.h>
+
+#include <memory>
+
+#include "core/activity_log.h"
+#include "core/settings.h"
+#include "core/state.h"
+#include "ui/control_ids.h"
+#include "ui/window_util.h"
+
+namespace nimbo {
+
+namespace {
+
+const wchar_t kClassName[] = L"NimboOptions";
+const wchar_t kCaption[] = L"Nimbo options";
+const wchar_t kFontFace[] = L"MS Shell Dlg 2";
+const int kFontHeight = 15;
+const int kOuterWidth = 298;
+const int kOuterHeight = 276;
+const COLORREF kLinkBlue = 0xFF0000;
+const COLORREF kLinkRed = 0x0000FF;
+const UINT kRetireMessage = WM_APP + 1;
+
+enum class Look { Regular, Bold, Underlined };
+
+const DWORD kLabel = WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY;
+const DWORD kCheck = WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX;
+const DWORD kPush = WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON;
+const DWORD kBoxEdit =
+    WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
+const DWORD kNumberEdit = WS_CHILD | WS_VISIBLE | ES_LEFT | ES_AUTOHSCROLL | ES_NUMBER;
+const int kNoTab = -1;
+
+struct ControlRow {
+    OptionsControlId id;
+    const wchar_t* className;
+    const wchar_t* text;  // null: filled from the settings
+    int x, y, width, height;
+    DWORD style;
+    DWORD exStyle;
+    int tab;  // place in the Tab order, or kNoTab
+    Look look;
+    COLORREF colour;
+};
+
+// clang-format off
+const ControlRow kControls[] = {
+    {kPrivateLabel,        L"STATIC", L"Private tracks, one a line:",    8,   5, 280, 13, kLabel,      0, kNoTab, Look::Bold,       kTextColour},
+    {kPrivateEdit,         L"EDIT",   nullptr,                           8,  22, 280, 89, kBoxEdit,    WS_EX_CLIENTEDGE, 0, Look::Regular, kTextColour},
+    {kOnPauseCheck,        L"BUTTON", L"Clear the status on pause",      8, 118, 280, 17, kCheck,      0, 1,      Look::Regular,    kTextColour},
+    {kOnStopCheck,         L"BUTTON", L"Clear the status on stop",       8, 138, 280, 17, kCheck,      0, 2,      Look::Regular,    kTextColour},
+    {kIntervalLabel,       L"STATIC", L"Seconds between two statuses:",  8, 165, 206, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
+    {kIntervalEdit,        L"EDIT",   nullptr,                         220, 161,  68, 21, kNumberEdit, WS_EX_CLIENTEDGE, 3, Look::Regular, kTextColour},
+    {kLogLink,             L"STATIC", L"Open log",                       8, 192,  60, 14, kLabel,      0, kNoTab, Look::Underlined, kLinkBlue},
+    {kOptionsOkButton,     L"BUTTON", L"Ok",                           133, 214,  75, 25, kPush,       0, 4,      Look::Regular,    kTextColour},
+    {kOptionsCancelButton, L"BUTTON", L"Cancel",                       213, 214,  75, 25, kPush,       0, 5,      Look::Regular,    kTextColour},
+};
+// clang-format on
+const int kControlCount = sizeof kControls / sizeof kControls[0];
+
+struct Dialog {
+    HWND window = nullptr;
+    HWND owner = nullptr;
+    Font fonts[3];  // indexed by Look
+    COLORREF linkColour = kLinkBlue;
+    bool trackingLeave = false;
+    bool raisedOpenFlag = false;  // this window switched settingsDialogOpen on
+    HWND savedFocus = nullptr;
+    int intervalShown = kDefaultMinInterval;
+
+    HWND operator[](OptionsControlId id) const { return GetDlgItem(window, id); }
+};
+
+Dialog* gOpen = nullptr;  // only Winamp's thread touches it
+WNDPROC gStaticProc = nullptr;
+LogOpener gOpener = nullptr;
+
+Dialog* dialogOf(HWND window) {
+    return reinterpret_cast<Dialog*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+bool isChecked(HWND button) {
+    return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void setChecked(HWND button, bool on) {
+    SendMessageW(button, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+// The box's number, within the settings' range; the value shown at opening when the
+// box holds no digits (the box takes digits only, but pasted text can get past that).
+int intervalFrom(const std::wstring& text, int fallback) {
+    long long value = 0;
+    bool digits = false;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9') return fallback;
+        digits = true;
+        if (value <= kMaxMinInterval) value = value * 10 + (c - L'0');
+    }
+    if (!digits) return fallback;
+    return value > kMaxMinInterval ? kMaxMinInterval : int(value);
+}
+
+void closeDialog(Dialog& d) {
+    // The owner comes back before this window goes, so the focus returns to it.
+    if (d.owner && IsWindow(d.owner)) {
+        EnableWindow(d.owner, TRUE);
+        SetForegroundWindow(d.owner);
+    }
+    ShowWindow(d.window, SW_HIDE);
+    if (gOpen == &d) gOpen = nullptr;
+    if (d.raisedOpenFlag) settingsDialogOpen = false;
+    d.raisedOpenFlag = false;
+    PostMessageW(d.window, kRetireMessage, 0, 0);
+}
+
+void acceptEdits(Dialog& d) {
+    const std::wstring words = windowText(d[kPrivateEdit]);
+    const bool onPause = isChecked(d[kOnPauseCheck]);
+    const bool onStop = isChecked(d[kOnStopCheck]);
+    const int interval = intervalFrom(windowText(d[kIntervalEdit]), d.intervalShown);
+    editSettings([&](Settings& s) {
+        s.PrivateWords = words;
+        s.OnPause = onPause ? 1 : 0;
+        s.OnStop = onStop ? 1 : 0;
+        s.MinInterval = interval;
+    });
+    closeDialog(d);
+}
+
+void openLog() {
+    const std::wstring path = activityLogPath();
+    if (gOpener) {
+        gOpener(path);
+    } else {
+        // A log not written yet simply does not open; nothing is reported.
+        ShellExecuteW(nullptr, nullptr, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    }
+}
+
+void setLinkColour(Dialog& d, COLORREF colour) {
+    d.linkColour = colour;
+    InvalidateRect(d[kLogLink], nullptr, TRUE);
+}
+
+// The link reacts to the mouse like the settings window's: red while pressed, opened
+// on release, blue again when the pointer leaves.
+LRESULT CALLBACK linkProc(HWND link, UINT message, WPARAM wParam, LPARAM lParam) {
+    Dialog* d = dialogOf(GetParent(link));
+    if (d) {
+        switch (message) {
+            case WM_LBUTTONDOWN:
+            case WM_LBUTTONDBLCLK:
+                setLinkColour(*d, kLinkRed);
+                break;
+            case WM_LBUTTONUP:
+                openLog();
+                setLinkColour(*d, kLinkBlue);
+                break;
+            case WM_MOUSEMOVE:
+                if (!d->trackingLeave) {
+                    TRACKMOUSEEVENT track = {sizeof track, TME_LEAVE, link, 0};
+                    d->trackingLeave = TrackMouseEvent(&track) != FALSE;
+                }
+                break;
+            case WM_MOUSELEAVE:
+                d->trackingLeave = false;
+                setLinkColour(*d, kLinkBlue);
+                break;
+        }
+    }
+    return CallWindowProcW(gStaticProc, link, message, wParam, lParam);
+}
+
+COLORREF colourOf(const Dialog& d, HWND control) {
+    const int id = GetDlgCtrlID(control);
+    if (id == kLogLink) return d.linkColour;
+    for (const ControlRow& row : kControls) {
+        if (row.id == id) return row.colour;
+    }
+    return kTextColour;
+}
+
+void onCommand(Dialog& d, WPARAM wParam, LPARAM lParam) {
+    if (HIWORD(wParam) != BN_CLICKED || gOpen != &d) return;
+    const int id = LOWORD(wParam);
+    if (reinterpret_cast<HWND>(lParam) != GetDlgItem(d.window, id)) return;
+    if (id == kOptionsOkButton) acceptEdits(d);
+    if (id == kOptionsCancelButton) closeDialog(d);
+}
+
+void restoreFocus(Dialog& d) {
+    HWND target = d.savedFocus;
+    if (!target || !IsWindow(target)) target = d[kPrivateEdit];
+    SetFocus(target);
+}
+
+LRESULT handleMessage(Dialog& d, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_COMMAND:
+            onCommand(d, wParam, lParam);
+            return 0;
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN:
+            return controlColours(reinterpret_cast<HDC>(wParam),
+                                  colourOf(d, reinterpret_cast<HWND>(lParam)), COLOR_BTNFACE);
+        case WM_CTLCOLOREDIT:
+            return controlColours(reinterpret_cast<HDC>(wParam),
+                                  colourOf(d, reinterpret_cast<HWND>(lParam)), COLOR_WINDOW);
+        case WM_CLOSE:
+            // Any close request other than the two buttons counts as "Cancel".
+            if (gOpen == &d) closeDialog(d);
+            return 0;
+        case WM_NEXTDLGCTL:
+            moveFocus(window, wParam, lParam);
+            return 0;
+        case WM_ACTIVATE:
+            if (LOWORD(wParam) == WA_INACTIVE) {
+                HWND focus = GetFocus();
+                if (focus && IsChild(window, focus)) d.savedFocus = focus;
+            } else {
+                restoreFocus(d);
+            }
+            return 0;
+        case kRetireMessage:
+            DestroyWindow(window);  // frees d
+            UnregisterClassW(kClassName, moduleInstance());
+            return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+struct CreateParams {
+    Dialog* dialog;
+    bool adopted;
+};
+
+LRESULT CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* params =
+            static_cast<CreateParams*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        params->dialog->window = window;
+        params->adopted = true;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(params->dialog));
+    }
+    Dialog* d = dialogOf(window);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        if (d && gOpen == d) {
+            // Destroyed while open (with its owner, say): nothing may stay switched off.
+            gOpen = nullptr;
+            if (d->raisedOpenFlag) settingsDialogOpen = false;
+            if (d->owner && IsWindow(d->owner)) EnableWindow(d->owner, TRUE);
+        }
+        delete d;
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    if (!d) return DefWindowProcW(window, message, wParam, lParam);
+    try {
+        return handleMessage(*d, window, message, wParam, lParam);
+    } catch (...) {
+        return 0;  // nothing may reach Winamp's message loop
+    }
+}
+
+bool createControls(Dialog& d, HINSTANCE instance) {
+    for (const ControlRow& row : kControls) {
+        DWORD style = row.style;
+        if (row.tab != kNoTab) style |= WS_TABSTOP | WS_GROUP;
+        HWND control = CreateWindowExW(row.exStyle, row.className, row.text ? row.text : L"",
+                                       style, row.x, row.y, row.width, row.height, d.window,
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)),
+                                       instance, nullptr);
+        if (!control) return false;
+        if (row.tab != kNoTab) handleDialogKeys(control);
+        SendMessageW(control, WM_SETFONT,
+                     reinterpret_cast<WPARAM>(d.fonts[static_cast<int>(row.look)].get()), FALSE);
+    }
+    // The Tab key follows the Z order of the tab stops: stack them in their places.
+    HWND previous = HWND_TOP;
+    for (int place = 0; place < kControlCount; ++place) {
+        for (const ControlRow& row : kControls) {
+            if (row.tab != place) continue;
+            SetWindowPos(d[row.id], previous, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+            previous = d[row.id];
+        }
+    }
+    return true;
+}
+
+void fillFromSettings(Dialog& d, const Settings& s) {
+    SendMessageW(d[kPrivateEdit], EM_SETLIMITTEXT, 0, 0);
+    SetWindowTextW(d[kPrivateEdit], s.PrivateWords.c_str());
+    setChecked(d[kOnPauseCheck], s.OnPause == 1);
+    setChecked(d[kOnStopCheck], s.OnStop == 1);
+    SendMessageW(d[kIntervalEdit], EM_SETLIMITTEXT, 4, 0);  // up to 3600
+    SetWindowTextW(d[kIntervalEdit], std::to_wstring(s.MinInterval).c_str());
+    d.intervalShown = s.MinInterval;
+}
+
+bool buildDialog(HWND owner) {
+    const Settings settings = currentSettings();
+    HINSTANCE instance = moduleInstance();
+    if (!registerWindowClass(kClassName, dialogProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1)))
+        return false;
+    std::unique_ptr<Dialog> owned(new Dialog);
+    for (Look look : {Look::Regular, Look::Bold, Look::Underlined}) {
+        owned->fonts[static_cast<int>(look)] =
+            makeFont(kFontFace, kFontHeight, look == Look::Bold ? FW_BOLD : FW_NORMAL,
+                     look == Look::Underlined);
+    }
+    owned->owner = owner && IsWindow(owner) ? owner : nullptr;
+    CreateParams params = {owned.get(), false};
+    // Like the settings window: a thin border and a caption, no system menu.
+    HWND window = CreateWindowExW(0, kClassName, kCaption, WS_BORDER, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, kOuterWidth, kOuterHeight, owned->owner, nullptr,
+                                  instance, &params);
+    if (params.adopted) owned.release();
+    if (!window) return false;
+    Dialog& d = *dialogOf(window);
+    if (!createControls(d, instance)) {
+        DestroyWindow(window);
+        return false;
+    }
+    const POINT origin = centredOrigin(kOuterWidth, kOuterHeight);
+    SetWindowPos(window, nullptr, origin.x, origin.y, kOuterWidth, kOuterHeight,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    gStaticProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(d[kLogLink], GWLP_WNDPROC));
+    SetWindowLongPtrW(d[kLogLink], GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(linkProc));
+    fillFromSettings(d, settings);
+
+    // The tick stays idle while the user edits, as for the settings window.
+    d.raisedOpenFlag = !settingsDialogOpen;
+    settingsDialogOpen = true;
+    gOpen = &d;
+    if (d.owner) EnableWindow(d.owner, FALSE);
+    ShowWindow(window, SW_SHOW);
+    SetForegroundWindow(window);
+    SetFocus(d[kPrivateEdit]);
+    return true;
+}
+
+}  // namespace
+
+void showOptionsDialog(HWND owner) {
+    try {
+        if (gOpen) {
+            SetWindowPos(gOpen->window, HWND_TOP, 0, 0, 0, 0,
+                         SWP_NOSIZE | SWP_NOMOVE | SWP_SHOWWINDOW | SWP_NOOWNERZORDER);
+            SetForegroundWindow(gOpen->window);
+            return;
+        }
+        buildDialog(owner);
+    } catch (...) {
+        // Nothing may reach Winamp's message loop.
+    }
+}
+
+HWND optionsDialogWindow() {
+    return gOpen ? gOpen->window : nullptr;
+}
+
+void setLogOpenerForTest(LogOpener opener) {
+    gOpener = opener;
+}
+
+}  // namespace nimbo

@@ -1,0 +1,25 @@
+// The options window: private tracks, what a pause and a stop do, the least time
+// between two statuses, and a link to the activity log. The settings window's "More..."
+// button opens it; like that window it lives on Winamp's message loop.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace nimbo {
+
+// Builds and shows the window over `owner` (the settings window, which stays disabled
+// until this one closes), or raises the one already open. "Ok" copies the values into
+// the settings; "Cancel" (or any other close) drops them.
+void showOptionsDialog(HWND owner);
+
+// The open window, or null. Its controls carry the ids of OptionsControlId.
+HWND optionsDialogWindow();
+
+// Replaces the call that opens the log (tests keep the editor shut); null restores
+// ShellExecuteW.
+using LogOpener = void (*)(const std::wstring& path);
+void setLogOpenerForTest(LogOpener opener);
+
+}  // namespace nimbo
