@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "common/platform.h"
 #include "core/activity_log.h"
 #include "core/settings.h"
 #include "core/state.h"
@@ -300,7 +301,8 @@ void fillFromSettings(Dialog& d, const Settings& s) {
     setChecked(d[kOnPauseCheck], s.OnPause == 1);
     setChecked(d[kOnStopCheck], s.OnStop == 1);
     SendMessageW(d[kIntervalEdit], EM_SETLIMITTEXT, 4, 0);  // up to 3600
-    SetWindowTextW(d[kIntervalEdit], std::to_wstring(s.MinInterval).c_str());
+    // Narrow to_string: the wide one links the C library's printf family.
+    SetWindowTextW(d[kIntervalEdit], widen(std::to_string(s.MinInterval)).c_str());
     d.intervalShown = s.MinInterval;
 }
 

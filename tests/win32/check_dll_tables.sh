@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# check_dll_tables.sh DLL: a 32-bit PE whose only export is the plugin entry, and
-# whose imports are system DLLs alone (the C++ runtime is linked in).
+# check_dll_tables.sh DLL: a 32-bit PE whose only export is the plugin entry, whose
+# imports are system DLLs alone (the C++ runtime is linked in), and which stays within
+# 350 KB (a wide std::to_wstring or a stream alone would link the C library's printf
+# family, some 25 KB).
 set -euo pipefail
 dll=$1
 dump=$(i686-w64-mingw32-objdump -p "$dll")
@@ -15,6 +17,9 @@ allowed='^(KERNEL32|USER32|GDI32|WINMM|WS2_32|WSOCK32|SHELL32|ADVAPI32|msvcrt|CO
 while read -r name; do
   if ! grep -qiE "$allowed" <<<"$name"; then echo "imports a non-system DLL: $name"; fail=1; fi
 done < <(awk '/DLL Name:/{print $3}' <<<"$dump")
+size=$(stat -c %s "$dll")
+if [ "$size" -gt 350000 ]; then echo "$size bytes: more than 350 KB"; fail=1; fi
+echo "size: $size bytes"
 echo "imports: $(awk '/DLL Name:/{printf "%s ", $3}' <<<"$dump")"
 echo "exports: $exports"
 exit $fail
