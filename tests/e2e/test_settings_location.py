@@ -77,7 +77,9 @@ class SettingsLocation(unittest.TestCase):
         self.assertTrue(after.startswith(b"[Winamp]\r\nproxy="), after[:40])
         self.assertIn(b"[in_mp3]\r\nkeep=\xff\xfe\r\n", after)
         self.assertEqual(beside, read(self.beside))
-        self.assertEqual(["winamp.ini"], os.listdir(self.profile))
+        # No temporary file is left, and the log sits beside the ini Winamp named.
+        self.assertEqual(["nimbo.log", "winamp.ini"], sorted(os.listdir(self.profile)))
+        self.assertIn(b"published: ", read(os.path.join(self.profile, "nimbo.log")))
 
     def test_settings_move_once_from_the_program_folder(self):
         with Service() as service:
