@@ -9,15 +9,25 @@ const ControlRow* findRow(const ControlRow* rows, int count, int id) {
     return nullptr;
 }
 
+COLORREF rowColour(const ControlRow* rows, int count, int id) {
+    const ControlRow* row = findRow(rows, count, id);
+    return row ? row->colour : kTextColour;
+}
+
+LRESULT tableColours(UINT message, WPARAM dc, COLORREF text) {
+    return controlColours(reinterpret_cast<HDC>(dc), text,
+                          message == WM_CTLCOLOREDIT ? COLOR_WINDOW : COLOR_BTNFACE);
+}
+
 void makeLookFonts(Font (&fonts)[kLookCount], const wchar_t* face, int height) {
     for (Look look : {Look::Regular, Look::Bold, Look::Underlined}) {
-        fonts[static_cast<int>(look)] = makeFont(face, height, look == Look::Bold ? FW_BOLD : FW_NORMAL,
-                                                 look == Look::Underlined);
+        fonts[static_cast<int>(look)] = makeFont(
+            face, height, look == Look::Bold ? FW_BOLD : FW_NORMAL, look == Look::Underlined);
     }
 }
 
-bool createControls(HWND parent, const ControlRow* rows, int count,
-                    const Font (&fonts)[kLookCount], const wchar_t* const* texts, HWND* made) {
+bool createControls(HWND parent, const ControlRow* rows, int count, const Font (&fonts)[kLookCount],
+                    const wchar_t* const* texts, HWND* made) {
     HINSTANCE instance = moduleInstance();
     for (int i = 0; i < count; ++i) {
         const ControlRow& row = rows[i];
@@ -28,10 +38,9 @@ bool createControls(HWND parent, const ControlRow* rows, int count,
             const bool joinsGroup = row.style == kRadio && i > 0 && rows[i - 1].style == kRadio;
             if (!joinsGroup) style |= WS_GROUP;
         }
-        HWND control = CreateWindowExW(row.exStyle, row.className, text, style, row.x, row.y,
-                                       row.width, row.height, parent,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)),
-                                       instance, nullptr);
+        HWND control = CreateWindowExW(
+            row.exStyle, row.className, text, style, row.x, row.y, row.width, row.height, parent,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)), instance, nullptr);
         if (!control) return false;
         if (made) made[i] = control;
         if (row.tab != kNoTab) handleDialogKeys(control);

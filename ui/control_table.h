@@ -38,6 +38,13 @@ struct ControlRow {
 // The row of this id, or null.
 const ControlRow* findRow(const ControlRow* rows, int count, int id);
 
+// The row's colour for this control id, else kTextColour.
+COLORREF rowColour(const ControlRow* rows, int count, int id);
+
+// The answer to WM_CTLCOLORSTATIC, WM_CTLCOLORBTN and WM_CTLCOLOREDIT: `text` on the
+// face colour, or on the window colour for an edit box.
+LRESULT tableColours(UINT message, WPARAM dc, COLORREF text);
+
 // One font per Look, by face and height.
 void makeLookFonts(Font (&fonts)[kLookCount], const wchar_t* face, int height);
 
@@ -47,9 +54,8 @@ void makeLookFonts(Font (&fonts)[kLookCount], const wchar_t* face, int height);
 // holds one text a row that overrides the row's own (null entries keep it); `made`,
 // when given, receives the handles in table order. False when a control could not be
 // made.
-bool createControls(HWND parent, const ControlRow* rows, int count,
-                    const Font (&fonts)[kLookCount], const wchar_t* const* texts = nullptr,
-                    HWND* made = nullptr);
+bool createControls(HWND parent, const ControlRow* rows, int count, const Font (&fonts)[kLookCount],
+                    const wchar_t* const* texts = nullptr, HWND* made = nullptr);
 
 // The Tab key follows the Z order of the tab stops, so they are stacked on top in the
 // order of their places; the plain labels stay below them.

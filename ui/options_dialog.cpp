@@ -146,8 +146,7 @@ LRESULT CALLBACK linkProc(HWND link, UINT message, WPARAM wParam, LPARAM lParam)
 COLORREF colourOf(const Dialog& d, HWND control) {
     const int id = GetDlgCtrlID(control);
     if (id == kLogLink) return d.linkColour;
-    const ControlRow* row = findRow(kControls, kControlCount, id);
-    return row ? row->colour : kTextColour;
+    return rowColour(kControls, kControlCount, id);
 }
 
 void onCommand(Dialog& d, WPARAM wParam, LPARAM lParam) {
@@ -171,28 +170,14 @@ LRESULT handleMessage(Dialog& d, HWND window, UINT message, WPARAM wParam, LPARA
             return 0;
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
-            return controlColours(reinterpret_cast<HDC>(wParam),
-                                  colourOf(d, reinterpret_cast<HWND>(lParam)), COLOR_BTNFACE);
         case WM_CTLCOLOREDIT:
-            return controlColours(reinterpret_cast<HDC>(wParam),
-                                  colourOf(d, reinterpret_cast<HWND>(lParam)), COLOR_WINDOW);
+            return tableColours(message, wParam, colourOf(d, reinterpret_cast<HWND>(lParam)));
         case WM_CLOSE:
             // Any close request other than the two buttons counts as "Cancel".
             if (gOpen == &d) closeDialog(d);
             return 0;
-        case WM_NEXTDLGCTL:
-            moveFocus(window, wParam, lParam);
-            return 0;
         case WM_ACTIVATE:
-            if (LOWORD(wParam) == WA_INACTIVE) {
-                HWND focus = GetFocus();
-                if (focus && IsChild(window, focus)) d.savedFocus = focus;
-            } else {
-                restoreFocus(d);
-            }
-            return 0;
-        case kRetireMessage:
-            retireWindow(window, kClassName);
+            if (!rememberFocus(window, wParam, d.savedFocus)) restoreFocus(d);
             return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -219,7 +204,8 @@ void fillFromSettings(Dialog& d, const Settings& s) {
 
 bool buildDialog(HWND owner) {
     const Settings settings = currentSettings();
-    if (!registerWindowClass(kClassName, ownedWindowProc<Dialog, handleMessage, onDestroyed>,
+    if (!registerWindowClass(kClassName,
+                             ownedWindowProc<Dialog, kClassName, handleMessage, onDestroyed>,
                              reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1)))
         return false;
     std::unique_ptr<Dialog> owned(new Dialog);

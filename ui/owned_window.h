@@ -14,6 +14,14 @@ namespace nimbo {
 // Posted to a hidden window so that it is destroyed after the handler that hid it.
 const UINT kRetireMessage = WM_APP + 1;
 
+// At WA_INACTIVE: keeps the window's focused control in `saved`. True when deactivated.
+inline bool rememberFocus(HWND window, WPARAM activate, HWND& saved) {
+    if (LOWORD(activate) != WA_INACTIVE) return false;
+    HWND focus = GetFocus();
+    if (focus && IsChild(window, focus)) saved = focus;
+    return true;
+}
+
 // What CreateWindowExW hands to WM_NCCREATE.
 struct Adoption {
     void* state;
@@ -25,11 +33,20 @@ State* ownedState(HWND window) {
     return reinterpret_cast<State*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
-// The window procedure: `handle` answers every message while the state lives (nothing
-// it throws reaches the host's loop); `destroyed` runs at WM_NCDESTROY before the state
-// is freed.
-template <class State, LRESULT (*handle)(State&, HWND, UINT, WPARAM, LPARAM),
-          void (*destroyed)(State&)>
+// Destroys a retired window (freeing its state) and its class; the class stays while
+// another window uses it, which is fine.
+inline void retireWindow(HWND window, const wchar_t* className) {
+    HINSTANCE instance = moduleInstance();
+    DestroyWindow(window);
+    UnregisterClassW(className, instance);
+}
+
+// The window procedure of class `className`. It moves the focus on WM_NEXTDLGCTL and
+// retires the window on kRetireMessage; `handle` answers every other message while the
+// state lives (nothing it throws reaches the host's loop); `destroyed` runs at
+// WM_NCDESTROY before the state is freed.
+template <class State, const wchar_t* className,
+          LRESULT (*handle)(State&, HWND, UINT, WPARAM, LPARAM), void (*destroyed)(State&)>
 LRESULT CALLBACK ownedWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         auto* params =
@@ -47,6 +64,14 @@ LRESULT CALLBACK ownedWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     }
     if (!state) return DefWindowProcW(window, message, wParam, lParam);
     try {
+        switch (message) {
+            case WM_NEXTDLGCTL:
+                moveFocus(window, wParam, lParam);
+                return 0;
+            case kRetireMessage:
+                retireWindow(window, className);
+                return 0;
+        }
         return handle(*state, window, message, wParam, lParam);
     } catch (...) {
         return 0;
@@ -65,14 +90,6 @@ State* createOwnedWindow(std::unique_ptr<State> state, const wchar_t* className,
                                   width, height, owner, nullptr, moduleInstance(), &params);
     if (params.adopted) state.release();
     return window ? ownedState<State>(window) : nullptr;
-}
-
-// Destroys a retired window (freeing its state) and its class; the class stays while
-// another window uses it, which is fine.
-inline void retireWindow(HWND window, const wchar_t* className) {
-    HINSTANCE instance = moduleInstance();
-    DestroyWindow(window);
-    UnregisterClassW(className, instance);
 }
 
 }  // namespace nimbo

@@ -2,8 +2,8 @@
 #include "ui/settings_dialog.h"
 
 #include <memory>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include "core/activity_log.h"
 #include "core/settings.h"
@@ -133,21 +133,15 @@ void onCommand(Dialog& d, WPARAM wParam, LPARAM lParam) {
 
 LRESULT onControlColour(const Dialog& d, UINT message, WPARAM wParam, LPARAM lParam) {
     const HWND control = reinterpret_cast<HWND>(lParam);
-    const ControlRow* row = rowOf(GetDlgCtrlID(control));
-    COLORREF text = row ? row->colour : kTextColour;
+    COLORREF text = rowColour(kControls, kControlCount, GetDlgCtrlID(control));
     if (control == d.link.window()) text = d.link.colour();
-    return controlColours(reinterpret_cast<HDC>(wParam), text,
-                          message == WM_CTLCOLOREDIT ? COLOR_WINDOW : COLOR_BTNFACE);
+    return tableColours(message, wParam, text);
 }
 
 // Focus goes back where it was when the window is activated again; at first to the
 // checked radio button (focusing the other one would switch the mode).
 void onActivate(Dialog& d, WPARAM wParam) {
-    if (LOWORD(wParam) == WA_INACTIVE) {
-        HWND focus = GetFocus();
-        if (focus && IsChild(d.window, focus)) d.savedFocus = focus;
-        return;
-    }
+    if (rememberFocus(d.window, wParam, d.savedFocus)) return;
     HWND target = d.savedFocus;
     if (!target || !IsWindow(target) || !IsWindowVisible(target)) {
         target = isChecked(d[kCookieRadio]) ? d[kCookieRadio] : d[kLoginRadio];
@@ -169,14 +163,8 @@ LRESULT handleMessage(Dialog& d, HWND window, UINT message, WPARAM wParam, LPARA
             // (Alt+F4, another program) counts as "Cancel".
             if (gOpen == &d) closeDialog(d);
             return 0;
-        case WM_NEXTDLGCTL:
-            moveFocus(window, wParam, lParam);
-            return 0;
         case WM_ACTIVATE:
             onActivate(d, wParam);
-            return 0;
-        case kRetireMessage:
-            retireWindow(window, kClassName);
             return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -222,7 +210,8 @@ void fillFromSettings(Dialog& d, const Settings& s) {
 // Builds the window and shows it; false when a window could not be made.
 bool buildDialog() {
     Settings settings = currentSettings();
-    if (!registerWindowClass(kClassName, ownedWindowProc<Dialog, handleMessage, onDestroyed>,
+    if (!registerWindowClass(kClassName,
+                             ownedWindowProc<Dialog, kClassName, handleMessage, onDestroyed>,
                              reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1)))
         return false;
 
