@@ -204,17 +204,15 @@ void fillFromSettings(Dialog& d, const Settings& s) {
 
 bool buildDialog(HWND owner) {
     const Settings settings = currentSettings();
-    if (!registerWindowClass(kClassName,
-                             ownedWindowProc<Dialog, kClassName, handleMessage, onDestroyed>,
-                             reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1)))
-        return false;
     std::unique_ptr<Dialog> owned(new Dialog);
     makeLookFonts(owned->fonts, kFontFace, kFontHeight);
     owned->owner = owner && IsWindow(owner) ? owner : nullptr;
     HWND ownerWindow = owned->owner;
     // Like the settings window: a thin border and a caption, no system menu.
-    Dialog* made = createOwnedWindow(std::move(owned), kClassName, kCaption, kOuterWidth,
-                                     kOuterHeight, ownerWindow);
+    Dialog* made =
+        createOwnedWindow(std::move(owned), kClassName,
+                          ownedWindowProc<Dialog, kClassName, handleMessage, onDestroyed>, kCaption,
+                          kOuterWidth, kOuterHeight, ownerWindow);
     if (!made) return false;
     Dialog& d = *made;
     HWND window = d.window;
@@ -223,9 +221,7 @@ bool buildDialog(HWND owner) {
         return false;
     }
     arrangeTabOrder(window, kControls, kControlCount);
-    const POINT origin = centredOrigin(kOuterWidth, kOuterHeight);
-    SetWindowPos(window, nullptr, origin.x, origin.y, kOuterWidth, kOuterHeight,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    centreWindow(window, kOuterWidth, kOuterHeight);
     gStaticProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(d[kLogLink], GWLP_WNDPROC));
     SetWindowLongPtrW(d[kLogLink], GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(linkProc));
     fillFromSettings(d, settings);

@@ -78,13 +78,15 @@ LRESULT CALLBACK ownedWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     }
 }
 
-// Creates a window of `className` (whose procedure is an ownedWindowProc for State)
-// with a thin border and a caption but no system menu, so no close box and no sizing
-// frame, and hands it `state`: the window frees it, even when creation fails after
-// WM_NCCREATE. The state, or null when no window was made.
+// Registers `className` with `proc` (an ownedWindowProc for State) on the face colour,
+// creates a window of it with a thin border and a caption but no system menu, so no
+// close box and no sizing frame, and hands it `state`: the window frees it, even when
+// creation fails after WM_NCCREATE. The state, or null when no window was made.
 template <class State>
-State* createOwnedWindow(std::unique_ptr<State> state, const wchar_t* className,
+State* createOwnedWindow(std::unique_ptr<State> state, const wchar_t* className, WNDPROC proc,
                          const wchar_t* caption, int width, int height, HWND owner) {
+    if (!registerWindowClass(className, proc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1)))
+        return nullptr;
     Adoption params = {state.get(), false};
     HWND window = CreateWindowExW(0, className, caption, WS_BORDER, CW_USEDEFAULT, CW_USEDEFAULT,
                                   width, height, owner, nullptr, moduleInstance(), &params);

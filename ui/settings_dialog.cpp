@@ -210,15 +210,12 @@ void fillFromSettings(Dialog& d, const Settings& s) {
 // Builds the window and shows it; false when a window could not be made.
 bool buildDialog() {
     Settings settings = currentSettings();
-    if (!registerWindowClass(kClassName,
-                             ownedWindowProc<Dialog, kClassName, handleMessage, onDestroyed>,
-                             reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1)))
-        return false;
-
     std::unique_ptr<Dialog> owned(new Dialog);
     makeLookFonts(owned->fonts, kFontFace, kFontHeight);
-    Dialog* made = createOwnedWindow(std::move(owned), kClassName, kCaption, kOuterWidth,
-                                     kOuterHeight, nullptr);
+    Dialog* made =
+        createOwnedWindow(std::move(owned), kClassName,
+                          ownedWindowProc<Dialog, kClassName, handleMessage, onDestroyed>, kCaption,
+                          kOuterWidth, kOuterHeight, nullptr);
     if (!made) return false;
     Dialog& d = *made;
     HWND window = d.window;
@@ -227,9 +224,7 @@ bool buildDialog() {
         DestroyWindow(window);
         return false;
     }
-    const POINT origin = centredOrigin(kOuterWidth, kOuterHeight);
-    SetWindowPos(window, nullptr, origin.x, origin.y, kOuterWidth, kOuterHeight,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    centreWindow(window, kOuterWidth, kOuterHeight);
     d.link.attach(d[kLink], kHomePage);
     fillFromSettings(d, settings);
     arrangeTabOrder(window, kControls, kControlCount);
