@@ -35,6 +35,17 @@ struct ControlRow {
     COLORREF colour;
 };
 
+// A table window's look: its class, caption, font, outer size and controls.
+struct TableWindow {
+    const wchar_t* className;
+    const wchar_t* caption;
+    const wchar_t* fontFace;
+    int fontHeight;
+    int width, height;
+    const ControlRow* rows;
+    int count;
+};
+
 // The row of this id, or null.
 const ControlRow* findRow(const ControlRow* rows, int count, int id);
 

@@ -41,6 +41,9 @@ const ControlRow kControls[] = {
 // clang-format on
 const int kControlCount = sizeof kControls / sizeof kControls[0];
 
+const TableWindow kLook = {kClassName,  kCaption,     kFontFace, kFontHeight,
+                           kOuterWidth, kOuterHeight, kControls, kControlCount};
+
 struct Dialog {
     HWND window = nullptr;
     HWND owner = nullptr;
@@ -205,21 +208,15 @@ void fillFromSettings(Dialog& d, const Settings& s) {
 bool buildDialog(HWND owner) {
     const Settings settings = currentSettings();
     std::unique_ptr<Dialog> owned(new Dialog);
-    makeLookFonts(owned->fonts, kFontFace, kFontHeight);
     owned->owner = owner && IsWindow(owner) ? owner : nullptr;
     HWND ownerWindow = owned->owner;
     // Like the settings window: a thin border and a caption, no system menu.
-    Dialog* made =
-        createOwnedWindow(std::move(owned), kClassName,
-                          ownedWindowProc<Dialog, kClassName, handleMessage, onDestroyed>, kCaption,
-                          kOuterWidth, kOuterHeight, ownerWindow);
+    Dialog* made = createTableWindow(
+        std::move(owned), kLook, ownedWindowProc<Dialog, kClassName, handleMessage, onDestroyed>,
+        ownerWindow);
     if (!made) return false;
     Dialog& d = *made;
     HWND window = d.window;
-    if (!createControls(window, kControls, kControlCount, d.fonts)) {
-        DestroyWindow(window);
-        return false;
-    }
     arrangeTabOrder(window, kControls, kControlCount);
     centreWindow(window, kOuterWidth, kOuterHeight);
     gStaticProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(d[kLogLink], GWLP_WNDPROC));

@@ -6,7 +6,9 @@
 #include <windows.h>
 
 #include <memory>
+#include <utility>
 
+#include "ui/control_table.h"
 #include "ui/window_util.h"
 
 namespace nimbo {
@@ -32,6 +34,13 @@ template <class State>
 State* ownedState(HWND window) {
     return reinterpret_cast<State*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
+
+// A table window: its fonts (State has `Font fonts[kLookCount]`), the window through
+// createOwnedWindow and its table's controls (see createControls for `texts` and
+// `made`). The state, or null when the window or a control could not be made.
+template <class State>
+State* createTableWindow(std::unique_ptr<State> state, const TableWindow& look, WNDPROC proc,
+                         HWND owner, const wchar_t* const* texts = nullptr, HWND* made = nullptr);
 
 // Destroys a retired window (freeing its state) and its class; the class stays while
 // another window uses it, which is fine.
@@ -92,6 +101,20 @@ State* createOwnedWindow(std::unique_ptr<State> state, const wchar_t* className,
                                   width, height, owner, nullptr, moduleInstance(), &params);
     if (params.adopted) state.release();
     return window ? ownedState<State>(window) : nullptr;
+}
+
+template <class State>
+State* createTableWindow(std::unique_ptr<State> state, const TableWindow& look, WNDPROC proc,
+                         HWND owner, const wchar_t* const* texts, HWND* made) {
+    makeLookFonts(state->fonts, look.fontFace, look.fontHeight);
+    State* built = createOwnedWindow(std::move(state), look.className, proc, look.caption,
+                                     look.width, look.height, owner);
+    if (!built) return nullptr;
+    if (!createControls(built->window, look.rows, look.count, built->fonts, texts, made)) {
+        DestroyWindow(built->window);
+        return nullptr;
+    }
+    return built;
 }
 
 }  // namespace nimbo

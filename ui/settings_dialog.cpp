@@ -177,16 +177,6 @@ void onDestroyed(Dialog& d) {
     settingsDialogOpen = false;
 }
 
-bool createTable(Dialog& d, bool cookieMode) {
-    // What the update cycle did last; the tick is idle while the window is open.
-    std::wstring lastResult = lastResultText();
-    if (lastResult.empty()) lastResult = L"Last: nothing published yet";
-    const wchar_t* texts[kControlCount] = {};
-    texts[kModeLabel - kFirstId] = cookieMode ? L"Cookie:" : L"Login:";
-    texts[kLastResultLabel - kFirstId] = lastResult.c_str();
-    return createControls(d.window, kControls, kControlCount, d.fonts, texts, d.controls);
-}
-
 void fillFromSettings(Dialog& d, const Settings& s) {
     const struct {
         SettingsControlId box;
@@ -210,20 +200,24 @@ void fillFromSettings(Dialog& d, const Settings& s) {
 // Builds the window and shows it; false when a window could not be made.
 bool buildDialog() {
     Settings settings = currentSettings();
+    // What the update cycle did last; the tick is idle while the window is open.
+    std::wstring lastResult = lastResultText();
+    if (lastResult.empty()) lastResult = L"Last: nothing published yet";
+    const wchar_t* texts[kControlCount] = {};
+    texts[kModeLabel - kFirstId] = settings.NoLogin ? L"Cookie:" : L"Login:";
+    texts[kLastResultLabel - kFirstId] = lastResult.c_str();
+
     std::unique_ptr<Dialog> owned(new Dialog);
-    makeLookFonts(owned->fonts, kFontFace, kFontHeight);
-    Dialog* made =
-        createOwnedWindow(std::move(owned), kClassName,
-                          ownedWindowProc<Dialog, kClassName, handleMessage, onDestroyed>, kCaption,
-                          kOuterWidth, kOuterHeight, nullptr);
+    HWND* controls = owned->controls;
+    const TableWindow look = {kClassName,  kCaption,     kFontFace, kFontHeight,
+                              kOuterWidth, kOuterHeight, kControls, kControlCount};
+    Dialog* made = createTableWindow(
+        std::move(owned), look, ownedWindowProc<Dialog, kClassName, handleMessage, onDestroyed>,
+        nullptr, texts, controls);
     if (!made) return false;
     Dialog& d = *made;
     HWND window = d.window;
 
-    if (!createTable(d, settings.NoLogin)) {
-        DestroyWindow(window);
-        return false;
-    }
     centreWindow(window, kOuterWidth, kOuterHeight);
     d.link.attach(d[kLink], kHomePage);
     fillFromSettings(d, settings);
