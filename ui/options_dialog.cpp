@@ -5,13 +5,16 @@
 #include <shellapi.h>
 
 #include <memory>
+#include <utility>
 
 #include "common/platform.h"
 #include "core/activity_log.h"
 #include "core/settings.h"
 #include "core/state.h"
 #include "ui/control_ids.h"
-#include "ui/window_util.h"
+#include "ui/control_table.h"
+#include "ui/link_label.h"
+#include "ui/owned_window.h"
 
 namespace nimbo {
 
@@ -23,32 +26,6 @@ const wchar_t kFontFace[] = L"MS Shell Dlg 2";
 const int kFontHeight = 15;
 const int kOuterWidth = 298;
 const int kOuterHeight = 276;
-const COLORREF kLinkBlue = 0xFF0000;
-const COLORREF kLinkRed = 0x0000FF;
-const UINT kRetireMessage = WM_APP + 1;
-
-enum class Look { Regular, Bold, Underlined };
-
-const DWORD kLabel = WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY;
-const DWORD kCheck = WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX;
-const DWORD kPush = WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON;
-const DWORD kBoxEdit =
-    WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
-const DWORD kNumberEdit = WS_CHILD | WS_VISIBLE | ES_LEFT | ES_AUTOHSCROLL | ES_NUMBER;
-const int kNoTab = -1;
-
-struct ControlRow {
-    OptionsControlId id;
-    const wchar_t* className;
-    const wchar_t* text;  // null: filled from the settings
-    int x, y, width, height;
-    DWORD style;
-    DWORD exStyle;
-    int tab;  // place in the Tab order, or kNoTab
-    Look look;
-    COLORREF colour;
-};
-
 // clang-format off
 const ControlRow kControls[] = {
     {kPrivateLabel,        L"STATIC", L"Private tracks, one a line:",    8,   5, 280, 13, kLabel,      0, kNoTab, Look::Bold,       kTextColour},
@@ -64,10 +41,13 @@ const ControlRow kControls[] = {
 // clang-format on
 const int kControlCount = sizeof kControls / sizeof kControls[0];
 
+const TableWindow kLook = {kClassName,  kCaption,     kFontFace, kFontHeight,
+                           kOuterWidth, kOuterHeight, kControls, kControlCount};
+
 struct Dialog {
     HWND window = nullptr;
     HWND owner = nullptr;
-    Font fonts[3];  // indexed by Look
+    Font fonts[kLookCount];  // indexed by Look
     COLORREF linkColour = kLinkBlue;
     bool trackingLeave = false;
     bool raisedOpenFlag = false;  // this window switched settingsDialogOpen on
@@ -80,18 +60,6 @@ struct Dialog {
 Dialog* gOpen = nullptr;  // only Winamp's thread touches it
 WNDPROC gStaticProc = nullptr;
 LogOpener gOpener = nullptr;
-
-Dialog* dialogOf(HWND window) {
-    return reinterpret_cast<Dialog*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-}
-
-bool isChecked(HWND button) {
-    return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
-
-void setChecked(HWND button, bool on) {
-    SendMessageW(button, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
-}
 
 // The box's number, within the settings' range; the value shown at opening when the
 // box holds no digits (the box takes digits only, but pasted text can get past that).
@@ -152,7 +120,7 @@ void setLinkColour(Dialog& d, COLORREF colour) {
 // The link reacts to the mouse like the settings window's: red while pressed, opened
 // on release, blue again when the pointer leaves.
 LRESULT CALLBACK linkProc(HWND link, UINT message, WPARAM wParam, LPARAM lParam) {
-    Dialog* d = dialogOf(GetParent(link));
+    Dialog* d = ownedState<Dialog>(GetParent(link));
     if (d) {
         switch (message) {
             case WM_LBUTTONDOWN:
@@ -181,10 +149,7 @@ LRESULT CALLBACK linkProc(HWND link, UINT message, WPARAM wParam, LPARAM lParam)
 COLORREF colourOf(const Dialog& d, HWND control) {
     const int id = GetDlgCtrlID(control);
     if (id == kLogLink) return d.linkColour;
-    for (const ControlRow& row : kControls) {
-        if (row.id == id) return row.colour;
-    }
-    return kTextColour;
+    return rowColour(kControls, kControlCount, id);
 }
 
 void onCommand(Dialog& d, WPARAM wParam, LPARAM lParam) {
@@ -208,91 +173,25 @@ LRESULT handleMessage(Dialog& d, HWND window, UINT message, WPARAM wParam, LPARA
             return 0;
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
-            return controlColours(reinterpret_cast<HDC>(wParam),
-                                  colourOf(d, reinterpret_cast<HWND>(lParam)), COLOR_BTNFACE);
         case WM_CTLCOLOREDIT:
-            return controlColours(reinterpret_cast<HDC>(wParam),
-                                  colourOf(d, reinterpret_cast<HWND>(lParam)), COLOR_WINDOW);
+            return tableColours(message, wParam, colourOf(d, reinterpret_cast<HWND>(lParam)));
         case WM_CLOSE:
             // Any close request other than the two buttons counts as "Cancel".
             if (gOpen == &d) closeDialog(d);
             return 0;
-        case WM_NEXTDLGCTL:
-            moveFocus(window, wParam, lParam);
-            return 0;
         case WM_ACTIVATE:
-            if (LOWORD(wParam) == WA_INACTIVE) {
-                HWND focus = GetFocus();
-                if (focus && IsChild(window, focus)) d.savedFocus = focus;
-            } else {
-                restoreFocus(d);
-            }
-            return 0;
-        case kRetireMessage:
-            DestroyWindow(window);  // frees d
-            UnregisterClassW(kClassName, moduleInstance());
+            if (!rememberFocus(window, wParam, d.savedFocus)) restoreFocus(d);
             return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-struct CreateParams {
-    Dialog* dialog;
-    bool adopted;
-};
-
-LRESULT CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* params =
-            static_cast<CreateParams*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        params->dialog->window = window;
-        params->adopted = true;
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(params->dialog));
-    }
-    Dialog* d = dialogOf(window);
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        if (d && gOpen == d) {
-            // Destroyed while open (with its owner, say): nothing may stay switched off.
-            gOpen = nullptr;
-            if (d->raisedOpenFlag) settingsDialogOpen = false;
-            if (d->owner && IsWindow(d->owner)) EnableWindow(d->owner, TRUE);
-        }
-        delete d;
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-    if (!d) return DefWindowProcW(window, message, wParam, lParam);
-    try {
-        return handleMessage(*d, window, message, wParam, lParam);
-    } catch (...) {
-        return 0;  // nothing may reach Winamp's message loop
-    }
-}
-
-bool createControls(Dialog& d, HINSTANCE instance) {
-    for (const ControlRow& row : kControls) {
-        DWORD style = row.style;
-        if (row.tab != kNoTab) style |= WS_TABSTOP | WS_GROUP;
-        HWND control = CreateWindowExW(row.exStyle, row.className, row.text ? row.text : L"",
-                                       style, row.x, row.y, row.width, row.height, d.window,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)),
-                                       instance, nullptr);
-        if (!control) return false;
-        if (row.tab != kNoTab) handleDialogKeys(control);
-        SendMessageW(control, WM_SETFONT,
-                     reinterpret_cast<WPARAM>(d.fonts[static_cast<int>(row.look)].get()), FALSE);
-    }
-    // The Tab key follows the Z order of the tab stops: stack them in their places.
-    HWND previous = HWND_TOP;
-    for (int place = 0; place < kControlCount; ++place) {
-        for (const ControlRow& row : kControls) {
-            if (row.tab != place) continue;
-            SetWindowPos(d[row.id], previous, 0, 0, 0, 0,
-                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
-            previous = d[row.id];
-        }
-    }
-    return true;
+// Destroyed while open (with its owner, say): nothing may stay switched off.
+void onDestroyed(Dialog& d) {
+    if (gOpen != &d) return;
+    gOpen = nullptr;
+    if (d.raisedOpenFlag) settingsDialogOpen = false;
+    if (d.owner && IsWindow(d.owner)) EnableWindow(d.owner, TRUE);
 }
 
 void fillFromSettings(Dialog& d, const Settings& s) {
@@ -308,31 +207,18 @@ void fillFromSettings(Dialog& d, const Settings& s) {
 
 bool buildDialog(HWND owner) {
     const Settings settings = currentSettings();
-    HINSTANCE instance = moduleInstance();
-    if (!registerWindowClass(kClassName, dialogProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1)))
-        return false;
     std::unique_ptr<Dialog> owned(new Dialog);
-    for (Look look : {Look::Regular, Look::Bold, Look::Underlined}) {
-        owned->fonts[static_cast<int>(look)] =
-            makeFont(kFontFace, kFontHeight, look == Look::Bold ? FW_BOLD : FW_NORMAL,
-                     look == Look::Underlined);
-    }
     owned->owner = owner && IsWindow(owner) ? owner : nullptr;
-    CreateParams params = {owned.get(), false};
+    HWND ownerWindow = owned->owner;
     // Like the settings window: a thin border and a caption, no system menu.
-    HWND window = CreateWindowExW(0, kClassName, kCaption, WS_BORDER, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, kOuterWidth, kOuterHeight, owned->owner, nullptr,
-                                  instance, &params);
-    if (params.adopted) owned.release();
-    if (!window) return false;
-    Dialog& d = *dialogOf(window);
-    if (!createControls(d, instance)) {
-        DestroyWindow(window);
-        return false;
-    }
-    const POINT origin = centredOrigin(kOuterWidth, kOuterHeight);
-    SetWindowPos(window, nullptr, origin.x, origin.y, kOuterWidth, kOuterHeight,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    Dialog* made = createTableWindow(
+        std::move(owned), kLook, ownedWindowProc<Dialog, kClassName, handleMessage, onDestroyed>,
+        ownerWindow);
+    if (!made) return false;
+    Dialog& d = *made;
+    HWND window = d.window;
+    arrangeTabOrder(window, kControls, kControlCount);
+    centreWindow(window, kOuterWidth, kOuterHeight);
     gStaticProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(d[kLogLink], GWLP_WNDPROC));
     SetWindowLongPtrW(d[kLogLink], GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(linkProc));
     fillFromSettings(d, settings);

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "core/activity_log.h"
 #include "core/settings.h"
@@ -11,6 +12,7 @@
 #include "ui/control_ids.h"
 #include "ui/link_label.h"
 #include "ui/options_dialog.h"
+#include "ui/owned_window.h"
 #include "ui/security_code_dialog.h"
 #include "ui/settings_layout.h"
 #include "ui/window_util.h"
@@ -25,12 +27,8 @@ using namespace settings_layout;
 
 const wchar_t kClassName[] = L"NimboSettings";
 
-// Posted to a hidden window so that it is destroyed after the handler that hid it.
-const UINT kRetireMessage = WM_APP + 1;
-
 const ControlRow* rowOf(int id) {
-    const int index = id - kFirstId;
-    return index >= 0 && index < kControlCount ? &kControls[index] : nullptr;
+    return findRow(kControls, kControlCount, id);
 }
 
 // One dialog window's state. The window owns it from WM_NCCREATE and frees it at
@@ -38,7 +36,7 @@ const ControlRow* rowOf(int id) {
 struct Dialog {
     HWND window = nullptr;
     HWND controls[kControlCount] = {};  // in id order
-    Font fonts[3];                      // indexed by Look
+    Font fonts[kLookCount];             // indexed by Look
     LinkLabel link;
     HWND savedFocus = nullptr;
     // What the window showed when it opened: the settings then and the boxes' texts.
@@ -50,10 +48,6 @@ struct Dialog {
 
 // The dialog that is open; null when closed. Only Winamp's thread touches it.
 Dialog* gOpen = nullptr;
-
-Dialog* dialogOf(HWND window) {
-    return reinterpret_cast<Dialog*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-}
 
 void showLoginView(Dialog& d) {
     ShowWindow(d[kLoginEdit], SW_SHOW);
@@ -139,33 +133,20 @@ void onCommand(Dialog& d, WPARAM wParam, LPARAM lParam) {
 
 LRESULT onControlColour(const Dialog& d, UINT message, WPARAM wParam, LPARAM lParam) {
     const HWND control = reinterpret_cast<HWND>(lParam);
-    const ControlRow* row = rowOf(GetDlgCtrlID(control));
-    COLORREF text = row ? row->colour : kTextColour;
+    COLORREF text = rowColour(kControls, kControlCount, GetDlgCtrlID(control));
     if (control == d.link.window()) text = d.link.colour();
-    return controlColours(reinterpret_cast<HDC>(wParam), text,
-                          message == WM_CTLCOLOREDIT ? COLOR_WINDOW : COLOR_BTNFACE);
+    return tableColours(message, wParam, text);
 }
 
 // Focus goes back where it was when the window is activated again; at first to the
 // checked radio button (focusing the other one would switch the mode).
 void onActivate(Dialog& d, WPARAM wParam) {
-    if (LOWORD(wParam) == WA_INACTIVE) {
-        HWND focus = GetFocus();
-        if (focus && IsChild(d.window, focus)) d.savedFocus = focus;
-        return;
-    }
+    if (rememberFocus(d.window, wParam, d.savedFocus)) return;
     HWND target = d.savedFocus;
     if (!target || !IsWindow(target) || !IsWindowVisible(target)) {
         target = isChecked(d[kCookieRadio]) ? d[kCookieRadio] : d[kLoginRadio];
     }
     SetFocus(target);
-}
-
-void onRetire(HWND window) {
-    HINSTANCE instance = moduleInstance();
-    DestroyWindow(window);  // frees the dialog's state
-    // Fails while another dialog window exists, which is fine.
-    UnregisterClassW(kClassName, instance);
 }
 
 LRESULT handleMessage(Dialog& d, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -182,90 +163,18 @@ LRESULT handleMessage(Dialog& d, HWND window, UINT message, WPARAM wParam, LPARA
             // (Alt+F4, another program) counts as "Cancel".
             if (gOpen == &d) closeDialog(d);
             return 0;
-        case WM_NEXTDLGCTL:
-            moveFocus(window, wParam, lParam);
-            return 0;
         case WM_ACTIVATE:
             onActivate(d, wParam);
-            return 0;
-        case kRetireMessage:
-            onRetire(window);
             return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-struct CreateParams {
-    Dialog* dialog;
-    bool adopted;
-};
-
-LRESULT CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* params =
-            static_cast<CreateParams*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        params->dialog->window = window;
-        params->adopted = true;
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(params->dialog));
-    }
-    Dialog* d = dialogOf(window);
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        if (d && gOpen == d) {
-            // Destroyed while open (its thread ended): the update cycle must not stay off.
-            gOpen = nullptr;
-            settingsDialogOpen = false;
-        }
-        delete d;
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-    if (!d) return DefWindowProcW(window, message, wParam, lParam);
-    try {
-        return handleMessage(*d, window, message, wParam, lParam);
-    } catch (...) {
-        // Nothing may reach Winamp's message loop.
-        return 0;
-    }
-}
-
-bool createControls(Dialog& d, HINSTANCE instance, bool cookieMode) {
-    // What the update cycle did last; the tick is idle while the window is open.
-    std::wstring lastResult = lastResultText();
-    if (lastResult.empty()) lastResult = L"Last: nothing published yet";
-    for (const ControlRow& row : kControls) {
-        const wchar_t* text = row.text ? row.text : L"";
-        if (row.id == kModeLabel) text = cookieMode ? L"Cookie:" : L"Login:";
-        if (row.id == kLastResultLabel) text = lastResult.c_str();
-        DWORD style = row.style;
-        if (row.tab != kNoTab) {
-            style |= WS_TABSTOP;
-            // The two radio buttons are one group; every other tab stop starts its own.
-            if (row.id != kCookieRadio) style |= WS_GROUP;
-        }
-        HWND control = CreateWindowExW(
-            row.exStyle, row.className, text, style, row.x, row.y, row.width, row.height, d.window,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)), instance, nullptr);
-        if (!control) return false;
-        d.controls[row.id - kFirstId] = control;
-        if (row.tab != kNoTab) handleDialogKeys(control);
-        SendMessageW(control, WM_SETFONT,
-                     reinterpret_cast<WPARAM>(d.fonts[static_cast<int>(row.look)].get()), FALSE);
-    }
-    return true;
-}
-
-// The Tab key follows the Z order of the tab stops, so they are stacked on top in the
-// order of their places; the plain labels stay below them.
-void arrangeTabOrder(Dialog& d) {
-    HWND previous = HWND_TOP;
-    for (int place = 0; place < kControlCount; ++place) {
-        for (const ControlRow& row : kControls) {
-            if (row.tab != place) continue;
-            SetWindowPos(d[row.id], previous, 0, 0, 0, 0,
-                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
-            previous = d[row.id];
-        }
-    }
+// Destroyed while open (its thread ended): the update cycle must not stay off.
+void onDestroyed(Dialog& d) {
+    if (gOpen != &d) return;
+    gOpen = nullptr;
+    settingsDialogOpen = false;
 }
 
 void fillFromSettings(Dialog& d, const Settings& s) {
@@ -291,35 +200,28 @@ void fillFromSettings(Dialog& d, const Settings& s) {
 // Builds the window and shows it; false when a window could not be made.
 bool buildDialog() {
     Settings settings = currentSettings();
-    HINSTANCE instance = moduleInstance();
-    if (!registerWindowClass(kClassName, dialogProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1)))
-        return false;
+    // What the update cycle did last; the tick is idle while the window is open.
+    std::wstring lastResult = lastResultText();
+    if (lastResult.empty()) lastResult = L"Last: nothing published yet";
+    const wchar_t* texts[kControlCount] = {};
+    texts[kModeLabel - kFirstId] = settings.NoLogin ? L"Cookie:" : L"Login:";
+    texts[kLastResultLabel - kFirstId] = lastResult.c_str();
 
     std::unique_ptr<Dialog> owned(new Dialog);
-    for (Look look : {Look::Regular, Look::Bold, Look::Underlined}) {
-        owned->fonts[static_cast<int>(look)] =
-            makeFont(kFontFace, kFontHeight, look == Look::Bold ? FW_BOLD : FW_NORMAL,
-                     look == Look::Underlined);
-    }
-    CreateParams params = {owned.get(), false};
-    // Overlapped with a thin border only: Windows adds the caption, but there is no
-    // system menu, so no close box, and no sizing frame.
-    HWND window = CreateWindowExW(0, kClassName, kCaption, WS_BORDER, CW_USEDEFAULT, CW_USEDEFAULT,
-                                  kOuterWidth, kOuterHeight, nullptr, nullptr, instance, &params);
-    if (params.adopted) owned.release();  // the window frees it, even if creation failed
-    if (!window) return false;
-    Dialog& d = *dialogOf(window);
+    HWND* controls = owned->controls;
+    const TableWindow look = {kClassName,  kCaption,     kFontFace, kFontHeight,
+                              kOuterWidth, kOuterHeight, kControls, kControlCount};
+    Dialog* made = createTableWindow(
+        std::move(owned), look, ownedWindowProc<Dialog, kClassName, handleMessage, onDestroyed>,
+        nullptr, texts, controls);
+    if (!made) return false;
+    Dialog& d = *made;
+    HWND window = d.window;
 
-    if (!createControls(d, instance, settings.NoLogin)) {
-        DestroyWindow(window);
-        return false;
-    }
-    const POINT origin = centredOrigin(kOuterWidth, kOuterHeight);
-    SetWindowPos(window, nullptr, origin.x, origin.y, kOuterWidth, kOuterHeight,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    centreWindow(window, kOuterWidth, kOuterHeight);
     d.link.attach(d[kLink], kHomePage);
     fillFromSettings(d, settings);
-    arrangeTabOrder(d);
+    arrangeTabOrder(window, kControls, kControlCount);
     showMode(d, settings.NoLogin);
 
     gOpen = &d;

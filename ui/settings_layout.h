@@ -1,14 +1,14 @@
-// The settings window's look: caption, size, font, and its controls, one row each, in creation
-// order (the order of their ids), with pixel rectangles in client coordinates, styles, Tab places,
-// looks and text colours. Included by the window's code only.
+// The settings window's look: caption, size, font, and its control table (ui/control_table.h),
+// one row a control in creation order (the order of their ids). Included by the window's code
+// only.
 #pragma once
 
 #include <windows.h>
 
 #include "common/version.h"
 #include "ui/control_ids.h"
+#include "ui/control_table.h"
 #include "ui/link_label.h"
-#include "ui/window_util.h"
 
 #define NIMBO_HOME_PAGE "http://nimbo.sourceforge.net"
 
@@ -28,30 +28,6 @@ const COLORREF kGrey = 0x808080;
 
 constexpr int kFirstId = kTitleLabel;
 constexpr int kControlCount = kMoreButton - kFirstId + 1;
-
-enum class Look { Regular, Bold, Underlined };
-
-const DWORD kLabel = WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY;
-const DWORD kRadio = WS_CHILD | WS_VISIBLE | BS_AUTORADIOBUTTON;
-const DWORD kCheck = WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX;
-const DWORD kPush = WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON;
-const DWORD kLineEdit = WS_CHILD | WS_VISIBLE | ES_LEFT | ES_AUTOHSCROLL;
-// ES_WANTRETURN: Enter starts a new line instead of looking for a default button.
-const DWORD kBoxEdit =
-    WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
-const int kNoTab = -1;
-
-struct ControlRow {
-    SettingsControlId id;
-    const wchar_t* className;
-    const wchar_t* text;  // null: filled from the settings or the mode
-    int x, y, width, height;
-    DWORD style;
-    DWORD exStyle;
-    int tab;  // place in the Tab order, or kNoTab
-    Look look;
-    COLORREF colour;
-};
 
 // In creation order, which is the order of the ids.
 // clang-format off

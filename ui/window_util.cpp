@@ -15,6 +15,11 @@ POINT centredOrigin(int width, int height) {
     return origin;
 }
 
+void centreWindow(HWND window, int width, int height) {
+    const POINT origin = centredOrigin(width, height);
+    SetWindowPos(window, nullptr, origin.x, origin.y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 HINSTANCE moduleInstance() {
     HMODULE module = nullptr;
     GetModuleHandleExW(

@@ -20,6 +20,9 @@ int half(int n);
 // The top-left corner that centres a window of this outer size on the primary screen.
 POINT centredOrigin(int width, int height);
 
+// Gives a window this outer size, centred on the primary screen.
+void centreWindow(HWND window, int width, int height);
+
 // This module (the DLL, or the test program that links the code in).
 HINSTANCE moduleInstance();
 
