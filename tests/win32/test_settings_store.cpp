@@ -274,17 +274,6 @@ bool writeFileW(const std::wstring& path, const std::string& bytes) {
     return ok && written == bytes.size();
 }
 
-bool readFileW(const std::wstring& path, std::string& bytes) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    bytes.clear();
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-    CloseHandle(h);
-    return true;
-}
-
 bool existsW(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 unsigned long long fnv1a(const std::string& bytes) {
@@ -392,7 +381,7 @@ TEST_F(SettingsStore, InterruptedSaveLeavesWinampIniByteIdentical) {
         const bool saved = saveSettings();
         injectReplaceFault(ReplaceFault::None);
         std::string after;
-        ASSERT_TRUE(readFileW(path, after));
+        ASSERT_TRUE(readFile(path, after));
         EXPECT_FALSE(saved) << f.name;
         EXPECT_TRUE(after == kUserIni) << f.name;
         EXPECT_FALSE(existsW(replacementPath(path))) << f.name;
@@ -407,7 +396,7 @@ TEST_F(SettingsStore, InterruptedSaveLeavesWinampIniByteIdentical) {
     editSettings([](Settings& s) { s.Cookie = L"new"; });
     EXPECT_TRUE(saveSettings());
     std::string after;
-    ASSERT_TRUE(readFileW(path, after));
+    ASSERT_TRUE(readFile(path, after));
     EXPECT_TRUE(outsideOurSection(after) == outsideOurSection(kUserIni));
     EXPECT_TRUE(contains(after, "[Gen_Nimbo]\r\nEnabled=1\r\nCookie=new\r\n"));
     EXPECT_FALSE(existsW(replacementPath(path)));
@@ -422,14 +411,14 @@ TEST_F(SettingsStore, SaveKeepsAttributesAndRespectsReadOnly) {
     ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
     EXPECT_FALSE(saveSettings());
     std::string after;
-    ASSERT_TRUE(readFileW(path, after));
+    ASSERT_TRUE(readFile(path, after));
     EXPECT_TRUE(after == kUserIni);
     EXPECT_FALSE(existsW(replacementPath(path)));
 
     ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
     const DWORD before = GetFileAttributesW(path.c_str());
     EXPECT_TRUE(saveSettings());
-    ASSERT_TRUE(readFileW(path, after));
+    ASSERT_TRUE(readFile(path, after));
     EXPECT_TRUE(contains(after, "AuthLogin=bob\r\n"));
     EXPECT_EQ(GetFileAttributesW(path.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE),
               before & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
@@ -452,7 +441,7 @@ TEST_F(HostNamedIni, LoadAndSaveUseThePathWinampNames) {
     editSettings([](Settings& s) { s.Cookie = L"saved"; });
     EXPECT_TRUE(saveSettings());
     std::string bytes;
-    ASSERT_TRUE(readFileW(named, bytes));
+    ASSERT_TRUE(readFile(named, bytes));
     EXPECT_TRUE(contains(bytes, "Cookie=saved\r\n"));
     EXPECT_EQ(bytes.find("[Winamp]\r\nproxy=u:p@127.0.0.9:8080\r\n"), 0u);
     ASSERT_TRUE(readFile(besideIni(), bytes));
@@ -488,7 +477,7 @@ TEST_F(HostNamedIni, SettingsMoveOnceFromTheGuessedFile) {
     EXPECT_EQ(proxyConfig().proxySetting, "127.0.0.1:3128");
     EXPECT_TRUE(saveSettings());
     std::string bytes;
-    ASSERT_TRUE(readFileW(named, bytes));
+    ASSERT_TRUE(readFile(named, bytes));
     EXPECT_TRUE(contains(bytes, "[Gen_Nimbo]\r\nEnabled=1\r\n"));
     EXPECT_TRUE(contains(bytes, "AuthLogin=" + utf8(kCyrillic) + "\r\n"));
     EXPECT_TRUE(contains(bytes, "MinInterval=9\r\n"));
@@ -582,7 +571,7 @@ TEST_F(HostNamedIni, ApplicationDataFolderOutsideTheCodePage) {
     editSettings([](Settings& v) { v.Cookie = L"saved"; });
     const bool saved_ = saveSettings();
     std::string bytes;
-    const bool read = readFileW(ini, bytes);
+    const bool read = readFile(ini, bytes);
 
     if (hadValue)
         RegSetValueExW(key, L"AppData", 0, savedType, reinterpret_cast<const BYTE*>(saved), savedSize);

@@ -35,9 +35,8 @@ inline bool writeFile(const std::string& path, const std::string& bytes) {
     return ok && written == bytes.size();
 }
 
-inline bool readFile(const std::string& path, std::string& bytes) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
+// The whole file through an open handle, which it closes.
+inline bool readOpenFile(HANDLE h, std::string& bytes) {
     if (h == INVALID_HANDLE_VALUE) return false;
     bytes.clear();
     char buffer[4096];
@@ -45,6 +44,18 @@ inline bool readFile(const std::string& path, std::string& bytes) {
     while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
     CloseHandle(h);
     return true;
+}
+
+inline bool readFile(const std::string& path, std::string& bytes) {
+    return readOpenFile(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr),
+                        bytes);
+}
+
+inline bool readFile(const std::wstring& path, std::string& bytes) {
+    return readOpenFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr),
+                        bytes);
 }
 
 inline bool fileExists(const std::string& path) {
