@@ -14,6 +14,7 @@
 #include "common/platform.h"
 #include "common/unique_handle.h"
 #include "core/ini_text.h"
+#include "core/winamp_window.h"
 
 namespace nimbo {
 
@@ -161,19 +162,6 @@ std::wstring appDataCandidate() {
 const LPARAM kIniFileWide = 1334;
 const size_t kMaxPathUnits = 32768;
 
-// Winamp's main window in this process (another process's window would hand out an
-// address that means nothing here).
-HWND ownWinampWindow() {
-    const DWORD self = GetCurrentProcessId();
-    for (HWND window = FindWindowExA(nullptr, nullptr, "Winamp v1.x", nullptr); window;
-         window = FindWindowExA(nullptr, window, "Winamp v1.x", nullptr)) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        if (owner == self) return window;
-    }
-    return nullptr;
-}
-
 // A zero-terminated wide text at an address this process got from its host, read
 // page by page through the memory manager, so a bad address gives an empty text
 // instead of a fault. At most kMaxPathUnits units; no terminator by then: empty.
@@ -221,14 +209,11 @@ bool usableIniPath(const std::wstring& path) {
 // The path Winamp itself names, or empty when there is no Winamp window here, the
 // host is older (it answers 1) or the answer is no usable path.
 std::wstring hostIniPath() {
-    HWND window = ownWinampWindow();
-    if (!window) return std::wstring();
-    DWORD_PTR answer = 0;
-    if (!SendMessageTimeoutW(window, WM_USER, 0, kIniFileWide, SMTO_BLOCK | SMTO_ABORTIFHUNG, 2000,
-                             &answer))
-        return std::wstring();
+    HWND window = winampWindow();
+    LRESULT answer = 0;
+    if (!window || !askWinamp(window, 0, kIniFileWide, answer, true)) return std::wstring();
     // Nothing lives in the lowest 64 KiB; 0 and 1 are the "unknown query" answers.
-    if (answer < 0x10000) return std::wstring();
+    if (uintptr_t(answer) < 0x10000) return std::wstring();
     const std::wstring path = readHostText(uintptr_t(answer));
     return usableIniPath(path) ? path : std::wstring();
 }

@@ -9,4 +9,5 @@ list(APPEND NIMBO_PORTABLE_SOURCES
 list(APPEND NIMBO_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/activity_log_win.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/state.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/state.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/winamp_window.cpp)

@@ -11,6 +11,7 @@ struct Event {
         if (handle) CloseHandle(handle);
     }
 } gQuitEvent;
+volatile LONG gOurCodeRunning = 0;
 }  // namespace
 
 std::atomic<bool> settingsDialogOpen{false};
@@ -30,5 +31,15 @@ void setQuitRequested(bool raised) {
     }
 }
 HANDLE quitEvent() { return gQuitEvent.handle; }
+
+OurCodeRunning::OurCodeRunning() { InterlockedIncrement(&gOurCodeRunning); }
+OurCodeRunning::~OurCodeRunning() { InterlockedDecrement(&gOurCodeRunning); }
+bool ourCodeRunning() { return gOurCodeRunning > 0; }
+
+void pinThisModule() {
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&pinThisModule), &self);
+}
 
 }  // namespace nimbo

@@ -27,4 +27,19 @@ void setQuitRequested(bool raised);
 // wait for the network or for a window can wake on quit instead of running out.
 HANDLE quitEvent();
 
+// Marks code of ours running on some thread's stack (a window procedure of ours, which
+// a host may call quit from inside): while one runs, the library must not be unloaded.
+class OurCodeRunning {
+public:
+    OurCodeRunning();
+    ~OurCodeRunning();
+    OurCodeRunning(const OurCodeRunning&) = delete;
+    OurCodeRunning& operator=(const OurCodeRunning&) = delete;
+};
+bool ourCodeRunning();
+
+// Keeps this library loaded until the process ends, for when code of ours could still
+// run after the host unloads it.
+void pinThisModule();
+
 }  // namespace nimbo

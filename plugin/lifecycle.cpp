@@ -3,6 +3,7 @@
 #include "core/activity_log.h"
 #include "core/settings.h"
 #include "core/state.h"
+#include "core/winamp_window.h"
 #include "plugin/plugin.h"
 #include "plugin/update_cycle.h"
 #include "plugin/winamp_menu.h"
@@ -25,11 +26,12 @@ int init() {
         lastTrackFile.clear();
         lastStreamTitle.clear();
         resetLastResult();
-        editSettings([](Settings& s) { s.NoLogin = false; });
+        // The host wrote its main window into the record just before init; the ini
+        // query, the probe and the menu all ask that one.
+        setWinampWindow(gPluginRecord.hwndParent);
         loadSettings();
         gTimerId = startUpdateTimer();
-        // The host wrote its main window into the record just before init.
-        installWinampMenu(gPluginRecord.hwndParent, publishingSwitched);
+        installWinampMenu(winampWindow(), publishingSwitched);
     } catch (...) {
         // Nothing may escape into Winamp; without a timer the plugin simply stays idle.
     }
@@ -41,10 +43,16 @@ void config() { showSettingsDialog(); }
 void quit() {
     try {
         removeWinampMenu();
-        stopUpdateTimer(gTimerId);
+        const bool tickEnded = stopUpdateTimer(gTimerId);
         gTimerId = 0;
         saveSettings();
         clearAtQuit();
+        // After the clear, which an open settings window holds back. Its unconfirmed
+        // edits are dropped with it.
+        closeWindowsAtQuit();
+        // Code of ours could still run after the host unloads the library: a tick stuck
+        // past quit's wait, or a window procedure of ours below this call.
+        if (!tickEnded || ourCodeRunning()) pinThisModule();
     } catch (...) {
     }
 }

@@ -21,6 +21,16 @@ namespace nimbo {
 
 namespace {
 
+// How long quit waits for a tick in progress, how often it looks, and how often it
+// closes the tick's message boxes meanwhile.
+const DWORD kQuitWaitMs = 6000;
+const DWORD kQuitPollMs = 10;
+const DWORD kCloseBoxesEveryMs = 200;
+
+// The timer's period, and its user value (the callback ignores it).
+const UINT kTickMs = 1000;
+const DWORD_PTR kTimerUserValue = 100;
+
 // Ticks in progress and the thread they run on; quit waits for the count to drop.
 volatile LONG gActiveTicks = 0;
 volatile DWORD gTickThread = 0;
@@ -298,9 +308,11 @@ void runTick() {
 
     // The whole wide path: the same name in two folders, or two names the code page
     // spells alike, are different tracks. A stream's song is its playlist title.
+    queryRanOut();
     PlayingEntry entry = currentEntry(lastTrackFile, lastStreamTitle);
     std::string state = playStateText();
-    if (entry.waiting) return;
+    // A query that ran out is no answer: the next tick asks again.
+    if (queryRanOut() || entry.waiting) return;
     const uint64_t now = nowMs();
     if (entry.path == lastTrackFile && entry.streamTitle == lastStreamTitle &&
         state == lastPlayState) {
@@ -346,26 +358,31 @@ UINT startUpdateTimer() {
     gSwitchedOff = false;
     // TIME_KILL_SYNCHRONOUS makes timeKillEvent wait for a callback in flight; quit
     // only kills the timer once no tick can be waiting for Winamp's thread.
-    return timeSetEvent(1000, 1000, updateTick, 100,
+    return timeSetEvent(kTickMs, kTickMs, updateTick, kTimerUserValue,
                         TIME_PERIODIC | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);
 }
 
-void stopUpdateTimer(UINT timerId) {
+bool stopUpdateTimer(UINT timerId) {
     setQuitRequested(true);
+    const DWORD started = GetTickCount();
     DWORD lastClose = 0;
     while (gActiveTicks > 0) {
+        // Every wait of a tick ends on the quit signal or within its own bound; a
+        // tick still running after that is stuck where nothing of ours can end it.
+        if (GetTickCount() - started >= kQuitWaitMs) return false;
         // A tick may wait for an answer from this thread's windows, or for the
         // user in a message box: answer the one, close the other.
         DWORD now = GetTickCount();
-        if (now - lastClose >= 200) {
+        if (now - lastClose >= kCloseBoxesEveryMs) {
             EnumThreadWindows(gTickThread, closeWindow, 0);
             lastClose = now;
         }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, kQuitPollMs, QS_SENDMESSAGE);
         MSG message;
         PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
     if (timerId != 0) timeKillEvent(timerId);
+    return true;
 }
 
 void clearAtQuit() {

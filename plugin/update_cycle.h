@@ -9,10 +9,12 @@ void CALLBACK updateTick(UINT timerId, UINT message, DWORD_PTR user, DWORD_PTR, 
 
 // Starts the periodic timer; 0 when the system refused it.
 UINT startUpdateTimer();
-// Stops the timer and returns once no tick runs and none can start. Safe to call
-// from the thread that owns windows a tick may be sending to: it keeps answering
-// sent messages and closes message boxes the tick is waiting in.
-void stopUpdateTimer(UINT timerId);
+// Stops the timer once no tick runs; no new tick does anything after this. Safe to
+// call from the thread that owns windows a tick may be sending to: it keeps answering
+// sent messages and closes message boxes the tick is waiting in. Waits at most 6 s:
+// false when a tick was still running then, and the timer is left running (each of its
+// calls returns at once), so the library must stay loaded.
+bool stopUpdateTimer(UINT timerId);
 
 // quit's clear request (when publishing is on, or was just switched off, and the
 // settings window is closed), after the timer has stopped; logs what came of it.

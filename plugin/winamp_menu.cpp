@@ -1,6 +1,7 @@
 #include "plugin/winamp_menu.h"
 
 #include "core/settings.h"
+#include "core/state.h"
 #include "ui/control_ids.h"
 #include "ui/settings_dialog.h"
 
@@ -107,6 +108,8 @@ bool handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CALLBACK menuHookProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // Winamp may call quit from inside a message that passes through here.
+    const OurCodeRunning running;
     Hook* hook = hookOf(window);
     if (!hook) {
         // Cannot happen while we are in the chain; keep the window alive regardless.
@@ -207,9 +210,7 @@ void removeWinampMenu() {
     if (gWinamp && IsWindow(gWinamp) && !unhook(gWinamp)) {
         // Another procedure was put on top of ours; it calls ours, so ours stays and
         // only forwards (gCommand is 0 below), and the library may not be unloaded.
-        HMODULE self = nullptr;
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                           reinterpret_cast<LPCWSTR>(&menuHookProc), &self);
+        pinThisModule();
     }
     gWinamp = nullptr;
     gMenu = nullptr;

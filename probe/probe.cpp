@@ -6,8 +6,9 @@
 #include <cwchar>
 
 #include "common/platform.h"
-#include "common/unique_handle.h"
 #include "core/settings.h"
+#include "core/state.h"
+#include "core/winamp_window.h"
 #include "probe/composer.h"
 #include "probe/words.h"
 
@@ -40,20 +41,31 @@ const size_t kFileInfoUnits = 512;
 
 const size_t kNameUnits = 260;
 
-HWND winampWindow() { return FindWindowA("Winamp v1.x", nullptr); }
+// Set when a query ran out since the tick last asked; only the timer thread probes.
+bool gRanOut = false;
 
-LRESULT ask(HWND window, WPARAM wParam, LPARAM query) {
-    return SendMessageA(window, WM_USER, wParam, query);
+// One bounded query. A query that runs out (Winamp hung, or its window went away
+// meanwhile) gives false, and the caller's fallback.
+bool ask(HWND window, WPARAM wParam, LPARAM query, LRESULT& answer) {
+    // Once quit has begun a tick asks nothing more: quit waits for it.
+    if (!quitRequested() && askWinamp(window, wParam, query, answer)) return true;
+    gRanOut = true;
+    return false;
 }
 
 // Winamp's answer to a query it does not know.
 const LRESULT kUnknownQuery = 1;
 
-// Reads at most `bytes` bytes from `address` in the other process; a read that stops
-// early (the text ends near unreadable memory) keeps what arrived.
-size_t readText(HANDLE process, LPCVOID address, void* buffer, size_t bytes) {
+// Reads at most `bytes` bytes at an address Winamp handed out. The plugin lives in
+// Winamp's process, so the read is of this process's memory; the memory manager does
+// it, so a bad address gives an empty text and a read that stops early (the text ends
+// near unreadable memory) keeps what arrived, instead of a fault in Winamp.
+size_t readText(LRESULT address, void* buffer, size_t bytes) {
     SIZE_T got = 0;
-    if (!ReadProcessMemory(process, address, buffer, bytes, &got) && got > bytes) got = 0;
+    if (!ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<LPCVOID>(address), buffer, bytes,
+                           &got) &&
+        got > bytes)
+        got = 0;
     return got;
 }
 
@@ -62,38 +74,36 @@ size_t readText(HANDLE process, LPCVOID address, void* buffer, size_t bytes) {
 // then gives the text through the code page. Either way at most 260 units are read.
 std::wstring entryText(LPARAM wideQuery, LPARAM narrowQuery) {
     HWND window = winampWindow();
-    if (!window) return std::wstring();
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    // Reading is all the probe does in Winamp's memory.
-    const UniqueHandle process(OpenProcess(PROCESS_VM_READ, FALSE, processId));
-    if (!process) return std::wstring();
-    WPARAM position = WPARAM(ask(window, 0, kListPosition));
-    std::wstring text;
-    LRESULT address = ask(window, position, wideQuery);
+    LRESULT position = 0, address = 0;
+    if (!window || !ask(window, 0, kListPosition, position) ||
+        !ask(window, WPARAM(position), wideQuery, address))
+        return std::wstring();
     if (address != kUnknownQuery) {
         wchar_t buffer[kNameUnits];
-        const size_t units = readText(process.get(), reinterpret_cast<LPCVOID>(address), buffer,
-                                      sizeof buffer) / sizeof(wchar_t);
-        text.assign(buffer, wcsnlen(buffer, units));
-    } else {
-        address = ask(window, position, narrowQuery);
-        char buffer[kNameUnits];
-        const size_t bytes =
-            readText(process.get(), reinterpret_cast<LPCVOID>(address), buffer, sizeof buffer);
-        text = widen(std::string(buffer, strnlen(buffer, bytes)));
+        const size_t units = readText(address, buffer, sizeof buffer) / sizeof(wchar_t);
+        return std::wstring(buffer, wcsnlen(buffer, units));
     }
-    return text;
+    if (!ask(window, WPARAM(position), narrowQuery, address)) return std::wstring();
+    char buffer[kNameUnits];
+    const size_t bytes = readText(address, buffer, sizeof buffer);
+    return widen(std::string(buffer, strnlen(buffer, bytes)));
 }
 
 std::string numberText(WPARAM which) {
     HWND window = winampWindow();
-    if (!window) return "-";
-    int value = int(ask(window, which, kInfo));
+    LRESULT answer = 0;
+    if (!window || !ask(window, which, kInfo, answer)) return "-";
+    const int value = int(answer);
     return value < 0 ? localWord(L"$unknown", "Unknown") : std::to_string(value);
 }
 
 }  // namespace
+
+bool queryRanOut() {
+    const bool ranOut = gRanOut;
+    gRanOut = false;
+    return ranOut;
+}
 
 std::wstring currentFilePath() { return entryText(kEntryFileWide, kEntryFile); }
 std::wstring currentTitle() { return withoutFolder(entryText(kEntryTitleWide, kEntryTitle)); }
@@ -107,22 +117,22 @@ PlayingEntry currentEntry(const std::wstring& lastPath, const std::wstring& last
 std::wstring winampFileInfo(const std::wstring& path, const wchar_t* field) {
     HWND window = winampWindow();
     if (!window) return std::wstring();
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    if (processId != GetCurrentProcessId()) return std::wstring();
     // A Winamp that predates the query leaves the buffer alone, whatever it answers, so
-    // only a text put into the buffer counts.
-    wchar_t buffer[kFileInfoUnits];
-    buffer[0] = L'\0';
+    // only a text put into the buffer counts; cleared whole, so a text written without
+    // its terminator ends where it ends instead of running into old stack bytes.
+    wchar_t buffer[kFileInfoUnits] = {};
     ExtendedFileInfoWide info = {path.c_str(), field, buffer, kFileInfoUnits};
-    ask(window, reinterpret_cast<WPARAM>(&info), kExtendedFileInfoWide);
+    LRESULT ignored = 0;
+    if (!ask(window, reinterpret_cast<WPARAM>(&info), kExtendedFileInfoWide, ignored))
+        return std::wstring();
     return answeredText(buffer, kFileInfoUnits);
 }
 
 std::string lengthText() {
     HWND window = winampWindow();
-    if (!window) return "--:--";
-    int seconds = int(ask(window, 1, kOutputTime));
+    LRESULT answer = 0;
+    if (!window || !ask(window, 1, kOutputTime, answer)) return "--:--";
+    const int seconds = int(answer);
     return seconds < 0 ? localWord(L"$unknown", "Unknown") : formatLength(seconds);
 }
 
@@ -132,8 +142,9 @@ std::string channelsText() { return numberText(2); }
 
 std::string playStateText() {
     HWND window = winampWindow();
-    if (!window) return "-";
-    switch (int(ask(window, 1, kIsPlaying))) {
+    LRESULT answer = 0;
+    if (!window || !ask(window, 1, kIsPlaying, answer)) return "-";
+    switch (int(answer)) {
         case 0: return localWord(L"$stopped", "stopped");
         case 1: return localWord(L"$playing", "playing");
         case 3: return localWord(L"$paused", "paused");

@@ -1,5 +1,6 @@
-// What Winamp plays right now, asked through its main window ("Winamp v1.x").
-// Nothing is cached: every call finds the window and asks afresh.
+// What Winamp plays right now, asked through its main window (core/winamp_window.h).
+// Every call asks afresh; every query is bounded, and one that runs out gives the
+// call's fallback and is remembered for queryRanOut.
 #pragma once
 
 #include <string>
@@ -20,14 +21,17 @@ std::wstring currentTitle();
 PlayingEntry currentEntry(const std::wstring& lastPath, const std::wstring& lastStreamTitle);
 
 // Winamp's answer to its extended file-info query (WM_USER, 3026) for `field` of the
-// file at `path`; empty when it has none, does not know the query, or its main window
-// belongs to another process (the query hands over this process's addresses).
+// file at `path`; empty when it has none or does not know the query.
 std::wstring winampFileInfo(const std::wstring& path, const wchar_t* field);
 std::string lengthText();
 std::string bitrateText();
 std::string sampleRateText();
 std::string channelsText();
 std::string playStateText();
+
+// True when a query ran out since the last call (Winamp hung, or its window went away
+// meanwhile): the texts asked since then are fallbacks, not Winamp's answers.
+bool queryRanOut();
 
 // localWord over the current StatusMask setting.
 std::string localWord(const std::wstring& key, const std::string& fallback);

@@ -61,8 +61,9 @@ class Soak:
         self.service = service
         self.rng = rng
         self.report_every = report_every
-        self.counts = {"changes": 0, "settings windows": 0, "security-code windows": 0,
-                       "message boxes": 0, "faults": 0}
+        self.counts = {"changes": 0, "settings windows": 0, "options windows": 0,
+                       "menu switches": 0, "security-code windows": 0, "message boxes": 0,
+                       "faults": 0}
         self.slowest = 0.0
         self.samples = []
         # What the settings window set last: what winamp.ini must hold after quit.
@@ -123,12 +124,37 @@ class Soak:
             self.command("sleep 50")
         raise SoakFailed("the %r window did not close" % window["text"])
 
+    def options_window(self, settings_controls):
+        """More... and back, with Ok or Cancel; its values stay as they were."""
+        self.check("click %s" % settings_controls[self.ids["kMoreButton"]]["hwnd"])
+        deadline = time.monotonic() + 10
+        window = None
+        while window is None:
+            window, controls = self.find_top(self.windows(), "Nimbo options")
+            if window is None:
+                if time.monotonic() > deadline:
+                    raise SoakFailed("More... showed no options window")
+                self.command("sleep 50")
+        self.counts["options windows"] += 1
+        button = "kOptionsOkButton" if self.rng.random() < 0.5 else "kOptionsCancelButton"
+        self.check("click %s" % controls[self.ids[button]]["hwnd"])
+        self.wait_gone(window)
+
+    def menu_switch(self):
+        """The menu item twice: publishing off (the status is cleared) and on again."""
+        for _ in range(2):
+            self.check("menu pick Publish status")
+            self.counts["menu switches"] += 1
+            self.command("sleep %d" % self.rng.choice([0, 300, 1200]))
+
     def settings_window(self):
         self.check("config")
         window, controls = self.find_top(self.windows(), "Nimbo")
         if window is None:
             raise SoakFailed("config showed no settings window")
         self.counts["settings windows"] += 1
+        if self.rng.random() < 0.3:
+            self.options_window(controls)
         if self.rng.random() < 0.5:
             self.check("click %s" % controls[self.ids["kCancelButton"]]["hwnd"])
         else:
@@ -212,6 +238,13 @@ class Soak:
         self.dismiss_boxes()
         self.settings_window()
         self.settings_window()
+        self.check("config")
+        window, controls = self.find_top(self.windows(), "Nimbo")
+        self.options_window(controls)
+        self.check("click %s" % controls[self.ids["kCancelButton"]]["hwnd"])
+        self.wait_gone(window)
+        self.menu_switch()
+        self.settle()
 
     def settle(self):
         """Closes whatever the last changes brought up until two ticks pass quietly."""
@@ -248,6 +281,8 @@ class Soak:
                 self.fault()
             if self.rng.random() < 0.4:
                 self.settings_window()
+            if self.rng.random() < 0.1:
+                self.menu_switch()
             # In login mode the next tick brings the security-code window (unless a
             # fault ends the login first): give it that tick.
             deadline = time.monotonic() + (1.5 if self.expected["NoLogin"] == b"0" else 0)

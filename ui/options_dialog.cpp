@@ -250,6 +250,10 @@ void showOptionsDialog(HWND owner) {
     }
 }
 
+void closeOptionsDialogAtQuit() {
+    destroyClassWindows(kClassName);
+}
+
 HWND optionsDialogWindow() {
     return gOpen ? gOpen->window : nullptr;
 }

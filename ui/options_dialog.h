@@ -14,6 +14,9 @@ namespace nimbo {
 // the settings; "Cancel" (or any other close) drops them.
 void showOptionsDialog(HWND owner);
 
+// Destroys the window (open or on its way out) and unregisters its class, for quit.
+void closeOptionsDialogAtQuit();
+
 // The open window, or null. Its controls carry the ids of OptionsControlId.
 HWND optionsDialogWindow();
 

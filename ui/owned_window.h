@@ -8,6 +8,7 @@
 #include <memory>
 #include <utility>
 
+#include "core/state.h"
 #include "ui/control_table.h"
 #include "ui/window_util.h"
 
@@ -57,6 +58,7 @@ inline void retireWindow(HWND window, const wchar_t* className) {
 template <class State, const wchar_t* className,
           LRESULT (*handle)(State&, HWND, UINT, WPARAM, LPARAM), void (*destroyed)(State&)>
 LRESULT CALLBACK ownedWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const OurCodeRunning running;
     if (message == WM_NCCREATE) {
         auto* params =
             static_cast<Adoption*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);

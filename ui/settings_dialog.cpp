@@ -256,6 +256,14 @@ void showSettingsDialog() {
     }
 }
 
+void closeWindowsAtQuit() {
+    try {
+        closeOptionsDialogAtQuit();
+        destroyClassWindows(kClassName);
+    } catch (...) {
+    }
+}
+
 HWND settingsDialogWindow() {
     return gOpen ? gOpen->window : nullptr;
 }

@@ -13,6 +13,11 @@ void showSettingsDialog();
 // `SettingsControlId` (ui/control_ids.h).
 HWND settingsDialogWindow();
 
+// Destroys the settings and options windows, open or on their way out, and
+// unregisters their classes: nothing of them may outlive quit. Unconfirmed edits are
+// dropped. Call on the thread that made them.
+void closeWindowsAtQuit();
+
 // The address the link shows and opens (through ui/link_label.h, whose opener tests
 // replace).
 extern const char kHomePage[];

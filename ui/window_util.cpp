@@ -1,5 +1,7 @@
 #include "ui/window_util.h"
 
+#include <vector>
+
 namespace nimbo {
 
 int half(int n) {
@@ -50,6 +52,32 @@ bool registerWindowClass(const wchar_t* name, WNDPROC proc, HBRUSH background) {
     if (GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
     UnregisterClassW(name, wc.hInstance);
     return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+namespace {
+
+struct ClassWindows {
+    const wchar_t* name;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK collectClassWindow(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<ClassWindows*>(param);
+    wchar_t name[64];
+    if (GetClassNameW(window, name, 64) && lstrcmpW(name, search->name) == 0)
+        search->found.push_back(window);
+    return TRUE;
+}
+
+}  // namespace
+
+void destroyClassWindows(const wchar_t* name) {
+    // Collected first: destroying one (an owner) may take others with it.
+    ClassWindows search = {name, {}};
+    EnumThreadWindows(GetCurrentThreadId(), collectClassWindow, reinterpret_cast<LPARAM>(&search));
+    for (HWND window : search.found)
+        if (IsWindow(window)) DestroyWindow(window);
+    UnregisterClassW(name, moduleInstance());
 }
 
 LRESULT controlColours(HDC dc, COLORREF text, int background) {

@@ -39,6 +39,10 @@ Font makeFont(const wchar_t* face, int height, int weight, bool underline = fals
 // the same procedure). False when neither works.
 bool registerWindowClass(const wchar_t* name, WNDPROC proc, HBRUSH background);
 
+// Destroys this thread's top-level windows of class `name` (registered by this module)
+// and unregisters the class.
+void destroyClassWindows(const wchar_t* name);
+
 // The answer to WM_CTLCOLOR*: `text` on the system colour `background`.
 LRESULT controlColours(HDC dc, COLORREF text, int background);
 

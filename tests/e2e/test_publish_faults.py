@@ -6,8 +6,11 @@ answering, the plugin stays loaded, and quit still writes the settings."""
 import time
 import unittest
 
+import shutil
+
 from e2e_support import (ERROR_PREFIX, PLAYER_EXE, PLUGIN_DLL,
-                         SERVICE_HASH, SHIPPED_HOST, PluginHost, Service, UnreachablePort,
+                         SERVICE_HASH, SHIPPED_HOST, Player, PlayerError, PluginHost,
+                         Service, UnreachablePort, make_host_folder,
                          closed_port,
                          expected_request, have_binaries, ini, is_clear_activity,
                          is_profile_page, is_set_activity, kinds, param, raw_bytes, wait_until)
@@ -163,6 +166,27 @@ class ServiceFaults(unittest.TestCase):
             self.assertGreaterEqual(quit_ms, 4500, "the clear request got its chance")
             self.assertLess(quit_ms, 6000)
             self.assertIsNone(host.message_box(0))
+            host.assert_saved(self)
+
+    def test_a_hung_winamp_of_another_process(self):
+        # Another program shows a "Winamp v1.x" window that stops answering, on top of
+        # ours: the plugin asks only the Winamp that loaded it, and quit is not held.
+        with Service() as service:
+            host = self.start(service)
+            folder = make_host_folder(PLAYER_EXE)
+            self.addCleanup(shutil.rmtree, folder, True)
+            other = Player(folder, options=["--no-plugin"])
+            self.addCleanup(other.close, 5)
+            other.wait_ready()
+            other.add("C:\\m\\theirs.ogg", "B - Theirs", 100)
+            other.check("play 0")
+            try:
+                other.command("hang 30000", timeout=0.5)
+            except PlayerError:
+                pass  # it hangs: no answer, as meant
+            self.play_one(host, service)
+            self.assertNotIn("Theirs playing", status_texts(service))
+            self.assertLess(host.timed_quit(), 6000)
             host.assert_saved(self)
 
     def test_reset_in_the_middle_of_the_profile_page(self):

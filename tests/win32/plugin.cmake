@@ -14,6 +14,9 @@ endforeach()
 
 nimbo_wine_test(test_lifecycle SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_lifecycle.cpp
                 ${CMAKE_SOURCE_DIR}/plugin/export.cpp)
+# One case loads the shipped library, quits it and unloads it.
+target_compile_definitions(test_lifecycle PRIVATE NIMBO_PLUGIN_DLL="$<TARGET_FILE:gen_nimbo>")
+add_dependencies(test_lifecycle gen_nimbo)
 
 add_test(NAME dll_tables COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_dll_tables.sh $<TARGET_FILE:gen_nimbo>)
 

@@ -12,6 +12,7 @@
 #include "core/state.h"
 #include "net/http_client.h"
 #include "tests/win32/win32_test_util.h"
+#include "ui/control_ids.h"
 
 using namespace nimbo;
 using namespace testutil;
@@ -217,7 +218,7 @@ TEST_F(Lifecycle, AnIdleTickOnlyAsksAFewQueries) {
 TEST_F(Lifecycle, QuitWaitsForARunningTickThenStopsTheTimerThenSaves) {
     ForeignWindow winamp;
     ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=1\r\n"));
-    gStallMs = 1500;  // the first query keeps the tick busy
+    gStallMs = 900;  // the first query keeps the tick busy, within the query's bound
     init();
     ASSERT_EQ(WaitForSingleObject(gFirstQuery, 3000), WAIT_OBJECT_0);
     quit();
@@ -289,6 +290,49 @@ TEST_F(Lifecycle, InitResetsTheRuntimeState) {
     EXPECT_FALSE(securityCodePending.load());
     EXPECT_FALSE(currentSettings().NoLogin);  // no ini: the key's default
     quit();
+}
+
+// The shipped library, known by its Unix path; Wine's drive Z: is the root.
+std::wstring dllPath() {
+    std::wstring path = L"Z:";
+    for (const char* p = NIMBO_PLUGIN_DLL; *p; ++p) path += *p == '/' ? L'\\' : wchar_t(*p);
+    return path;
+}
+
+// Quit with both windows open, then the host unloads the library and its loop goes on:
+// no window of ours may be left to receive a message, and nothing pins the library.
+TEST_F(Lifecycle, QuitLeavesNoWindowBehindForAnUnload) {
+    ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=0\r\n"));
+    HMODULE dll = LoadLibraryW(dllPath().c_str());
+    ASSERT_NE(dll, nullptr);
+    auto record = reinterpret_cast<PluginRecord* (*)()>(
+        GetProcAddress(dll, "winampGetGeneralPurposePlugin"))();
+    HWND host = createWinampWindow();
+    record->hwndParent = host;
+    record->hDllInstance = dll;
+    record->init();
+    record->config();
+    HWND settings = FindWindowW(L"NimboSettings", nullptr);
+    ASSERT_NE(settings, nullptr);
+    SendMessageW(settings, WM_COMMAND, MAKEWPARAM(kMoreButton, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(settings, kMoreButton)));
+    HWND options = FindWindowW(L"NimboOptions", nullptr);
+    ASSERT_NE(options, nullptr);
+    pumpFor(100);
+    DestroyWindow(host);
+    record->quit();
+    EXPECT_FALSE(IsWindow(settings));
+    EXPECT_FALSE(IsWindow(options));
+    WNDCLASSEXW info = {sizeof info};
+    EXPECT_FALSE(GetClassInfoExW(dll, L"NimboSettings", &info));
+    EXPECT_FALSE(GetClassInfoExW(dll, L"NimboOptions", &info));
+    const std::wstring name = dllPath();
+    FreeLibrary(dll);
+    EXPECT_EQ(GetModuleHandleW(name.c_str()), nullptr) << "the library pinned itself";
+    // Old windows would now run code that is gone.
+    SendMessageW(settings, WM_NULL, 0, 0);
+    SendMessageW(options, WM_NULL, 0, 0);
+    pumpFor(200);
 }
 
 namespace {

@@ -1,9 +1,15 @@
-// The player probe against the player stand-in, through real window queries and
-// ReadProcessMemory, under the code page this program was built to expect.
+// The player probe against the player stand-in, through real window queries, under the
+// code page this program was built to expect. The plugin lives in Winamp's process and
+// asks only a window of that process, so the stand-in (another process) is reached
+// through a relay window of this process that forwards each query and copies the
+// texts the stand-in hands out into this process's memory.
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 #include "common/platform.h"
 #include "core/settings.h"
+#include "core/winamp_window.h"
 #include "probe/probe.h"
 #include "probe/composer.h"
 #include "tests/win32/standin_process.h"
@@ -15,6 +21,97 @@ using testutil::utf8;
 
 namespace {
 
+// The relay: a "Winamp v1.x" window of this process on a thread of its own.
+HWND gStandInWindow = nullptr;
+HANDLE gStandInProcess = nullptr;
+std::atomic<int> gStallMs{0};
+// Written into the file-info buffer without a terminator when not empty.
+std::wstring gUnterminatedInfo;
+char gTextCopy[1040];  // the stand-in's own entry-text buffer is as large
+
+LRESULT relayQuery(WPARAM wParam, LPARAM query) {
+    if (int stall = gStallMs.exchange(0)) Sleep(DWORD(stall));
+    if (query == 3026) {
+        // The struct and its buffer are this process's: answered here.
+        struct Info {
+            const wchar_t* file;
+            const wchar_t* field;
+            wchar_t* ret;
+            size_t retlen;
+        }* info = reinterpret_cast<Info*>(wParam);
+        if (gUnterminatedInfo.empty()) return 1;
+        gUnterminatedInfo.copy(info->ret, info->retlen);
+        return 1;
+    }
+    const LRESULT answer = SendMessageW(gStandInWindow, WM_USER, wParam, query);
+    if (query < 211 || query > 214 || answer == 0 || answer == 1) return answer;
+    SIZE_T got = 0;
+    memset(gTextCopy, 0, sizeof gTextCopy);
+    ReadProcessMemory(gStandInProcess, reinterpret_cast<LPCVOID>(answer), gTextCopy,
+                      sizeof gTextCopy, &got);
+    return reinterpret_cast<LRESULT>(gTextCopy);
+}
+
+LRESULT CALLBACK relayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_USER) return relayQuery(wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+class Relay {
+public:
+    Relay() {
+        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        thread_ = CreateThread(nullptr, 0, run, this, 0, &id_);
+        ready_ = ready;
+        WaitForSingleObject(ready, 5000);
+        CloseHandle(ready);
+    }
+    ~Relay() {
+        PostThreadMessageW(id_, WM_QUIT, 0, 0);
+        WaitForSingleObject(thread_, 5000);
+        CloseHandle(thread_);
+    }
+    HWND window() const { return window_; }
+
+private:
+    static DWORD WINAPI run(LPVOID param) {
+        Relay* self = static_cast<Relay*>(param);
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = relayProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"Winamp v1.x";
+        RegisterClassW(&wc);
+        self->window_ = CreateWindowW(L"Winamp v1.x", L"relay", 0, 0, 0, 10, 10, nullptr, nullptr,
+                                      wc.hInstance, nullptr);
+        SetEvent(self->ready_);
+        MSG msg;
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+        DestroyWindow(self->window_);
+        return 0;
+    }
+    HANDLE thread_ = nullptr, ready_ = nullptr;
+    DWORD id_ = 0;
+    HWND window_ = nullptr;
+};
+
+// Runs `probe` on a thread of its own; false when it did not return within `ms`.
+template <class F>
+bool returnsWithin(DWORD ms, F probe) {
+    struct Job {
+        F probe;
+        static DWORD WINAPI run(LPVOID p) {
+            static_cast<Job*>(p)->probe();
+            return 0;
+        }
+    };
+    auto* job = new Job{probe};
+    HANDLE thread = CreateThread(nullptr, 0, Job::run, job, 0, nullptr);
+    const bool done = WaitForSingleObject(thread, ms) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    if (done) delete job;  // else left to the stuck thread
+    return done;
+}
+
 class Probe : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -22,14 +119,23 @@ protected:
         player_ = new StandIn();
         std::string ready;
         started_ = host_->ready() && player_->start(host_->exe(), L"--no-plugin", ready);
+        connect();
     }
     static void TearDownTestSuite() {
+        delete relay_;
         delete player_;
         delete host_;
+    }
+    static void connect() {
+        gStandInWindow = player_->window();
+        gStandInProcess = player_->process();
+        relay_ = new Relay();
+        setWinampWindow(relay_->window());
     }
     void SetUp() override {
         ASSERT_EQ(GetACP(), unsigned(NIMBO_EXPECT_CP)) << "wrong locale for this test";
         ASSERT_TRUE(started_);
+        gUnterminatedInfo.clear();
         run("clear");
         run("widequeries on");
         editSettings([](Settings& s) { s.StatusMask.clear(); });
@@ -44,11 +150,13 @@ protected:
 
     static HostFolder* host_;
     static StandIn* player_;
+    static Relay* relay_;
     static bool started_;
 };
 
 HostFolder* Probe::host_ = nullptr;
 StandIn* Probe::player_ = nullptr;
+Relay* Probe::relay_ = nullptr;
 bool Probe::started_ = false;
 
 }  // namespace
@@ -187,8 +295,7 @@ TEST_F(Probe, ComposesFromTheTagsOfAFileInAnotherFolder) {
     DeleteFileW(copy.c_str());
 }
 
-// Query counts of the stand-in, which answers in another process; so the file-info
-// query, which hands over this process's addresses, is never sent there.
+// Query counts of the stand-in: what a change test costs.
 TEST_F(Probe, ChangeTestEntriesAndTheirCost) {
     auto queries = [] {
         Reply reply = player_->send("queries");
@@ -223,19 +330,54 @@ TEST_F(Probe, ChangeTestEntriesAndTheirCost) {
         run("retitle 1 [Buffering: 10%]");
         EXPECT_EQ(currentEntry(stream.path, stream.streamTitle).streamTitle, L"AC/DC - Back in Black");
     }
-    EXPECT_EQ(winampFileInfo(L"C:\\m\\a.flac", L"artist"), L"");
-    Reply asked = player_->send("infoqueries");
-    ASSERT_TRUE(asked.ok);
-    EXPECT_EQ(asked.lines, std::vector<std::string>{"infoqueries 0"});
 }
 
-// With the stand-in gone every operation gives its fallback; a fresh stand-in follows
-// for whatever test runs next.
+// A player that writes its answer without a terminator: the text ends where the
+// answer ends, never in whatever the stack held after it.
+TEST_F(Probe, FileInfoWrittenWithoutATerminatorEndsWhereItEnds) {
+    gUnterminatedInfo = L"Band";
+    volatile wchar_t dirt[2048];
+    for (auto& unit : dirt) unit = L'x';  // the stack the buffer will take
+    EXPECT_EQ(winampFileInfo(L"C:\\m\\a.flac", L"artist"), L"Band");
+}
+
+// A query that runs out gives the fallback and says so; the next one asks afresh.
+// Another process's "Winamp v1.x" window that hangs, created last (on top), is never
+// asked: the probe keeps to the window of its own process.
+TEST_F(Probe, AHungWinampIsNeverWaitedForAndAForeignOneNeverAsked) {
+    run("add a.mp3|A|1|1|1|1");
+    run("play 0");
+    queryRanOut();
+    gStallMs = 2500;
+    EXPECT_EQ(playStateText(), "-");
+    EXPECT_TRUE(queryRanOut());
+    Sleep(1600);  // the relay ends its stall
+    EXPECT_EQ(playStateText(), "playing");
+    EXPECT_FALSE(queryRanOut());
+
+    StandIn hung;
+    std::string ready;
+    ASSERT_TRUE(hung.start(host_->exe(), L"--no-plugin", ready));
+    hung.send("hang 30000", 200);
+    std::wstring path;
+    std::string state;
+    EXPECT_TRUE(returnsWithin(5000, [&] {
+        path = currentFilePath();
+        state = playStateText();
+    })) << "the probe waited for a hung window of another process";
+    EXPECT_EQ(path, L"a.mp3");
+    EXPECT_EQ(state, "playing");
+}
+
+// Without a window of this process every operation gives its fallback, even while
+// another process shows a "Winamp v1.x" window that plays; a fresh relay follows for
+// whatever test runs next.
 TEST_F(Probe, WithoutAWindowEveryTextFallsBack) {
-    run("exit");
-    DWORD code = 0;
-    ASSERT_TRUE(player_->exitCode(10000, code));
-    ASSERT_EQ(FindWindowA("Winamp v1.x", nullptr), nullptr);
+    run("add a.mp3|A|1|1|1|1");
+    run("play 0");
+    delete relay_;
+    relay_ = nullptr;
+    ASSERT_NE(player_->window(), nullptr);
     EXPECT_EQ(currentFilePath(), L"");
     EXPECT_EQ(currentTitle(), L"");
     EXPECT_EQ(lengthText(), "--:--");
@@ -245,10 +387,5 @@ TEST_F(Probe, WithoutAWindowEveryTextFallsBack) {
     EXPECT_EQ(playStateText(), "-");
     EXPECT_EQ(currentEntry(L"x", L"y").path, L"");
     EXPECT_EQ(winampFileInfo(L"x.flac", L"title"), L"");
-
-    delete player_;
-    player_ = new StandIn();
-    std::string ready;
-    started_ = player_->start(host_->exe(), L"--no-plugin", ready);
-    ASSERT_TRUE(started_);
+    connect();
 }

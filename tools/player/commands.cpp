@@ -291,6 +291,14 @@ bool cmdSleep(const std::string& rest, Command& command) {
     return true;
 }
 
+// A host that stops answering: the UI thread blocks without looking at its messages.
+bool cmdHang(const std::string& rest, Command& command) {
+    long long ms = 0;
+    if (!intArg(rest, 0, 600000, ms)) return fail(command, "usage: hang <ms>");
+    Sleep(DWORD(ms));
+    return true;
+}
+
 bool handleArg(const std::string& text, HWND& window, Command& command) {
     long long value = 0;
     if (!parseInt(text, value)) return fail(command, "bad window handle " + text);
@@ -418,7 +426,7 @@ const std::map<std::string, Handler>& handlers() {
         {"state", cmdState},     {"set", cmdSet},         {"show", cmdShow},
         {"list", cmdList},       {"queries", cmdQueries}, {"plugin", cmdPlugin},
         {"config", cmdConfig},   {"quit", cmdQuit},       {"exit", cmdExit},
-        {"sleep", cmdSleep},     {"windows", cmdWindows}, {"msgbox", cmdMsgbox},
+        {"sleep", cmdSleep},     {"hang", cmdHang},       {"windows", cmdWindows}, {"msgbox", cmdMsgbox},
         {"dismiss", cmdDismiss}, {"gettext", cmdGetText}, {"settext", cmdSetText},
         {"type", cmdType},       {"click", cmdClick},     {"screenshot", cmdScreenshot},
         {"key", cmdKey},         {"focus", cmdFocus},     {"widequeries", cmdWideQueries},

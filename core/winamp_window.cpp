@@ -1,0 +1,51 @@
+#include "core/winamp_window.h"
+
+#include <atomic>
+
+namespace nimbo {
+
+namespace {
+
+// Asked by the timer thread and Winamp's; a handle is one word, so an atomic will do.
+std::atomic<HWND> gWindow{nullptr};
+
+bool inThisProcess(HWND window) {
+    DWORD owner = 0;
+    return window && GetWindowThreadProcessId(window, &owner) && owner == GetCurrentProcessId();
+}
+
+HWND findOwnWinampWindow() {
+    for (HWND window = FindWindowExA(nullptr, nullptr, "Winamp v1.x", nullptr); window;
+         window = FindWindowExA(nullptr, window, "Winamp v1.x", nullptr)) {
+        if (inThisProcess(window)) return window;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void setWinampWindow(HWND hostWindow) {
+    gWindow = IsWindow(hostWindow) && inThisProcess(hostWindow) ? hostWindow : nullptr;
+}
+
+HWND winampWindow() {
+    // The idle tick's path: one check that the known window still stands.
+    HWND window = gWindow.load();
+    if (window && IsWindow(window)) return window;
+    window = findOwnWinampWindow();
+    gWindow = window;
+    return window;
+}
+
+bool askWinamp(HWND window, WPARAM wParam, LPARAM query, LRESULT& answer, bool wide) {
+    DWORD_PTR result = 0;
+    const UINT flags = SMTO_NORMAL | SMTO_ABORTIFHUNG;
+    const LRESULT sent =
+        wide ? SendMessageTimeoutW(window, WM_USER, wParam, query, flags, kWinampQueryMs, &result)
+             : SendMessageTimeoutA(window, WM_USER, wParam, query, flags, kWinampQueryMs, &result);
+    if (!sent) return false;
+    answer = LRESULT(result);
+    return true;
+}
+
+}  // namespace nimbo

@@ -1,0 +1,25 @@
+// Winamp's main window: the one window the plugin asks, and the bounded way to ask it.
+#pragma once
+
+#include <windows.h>
+
+namespace nimbo {
+
+// How long one query may wait for Winamp. A host that takes longer is hung or busy:
+// the caller gives up and asks again a tick later.
+constexpr UINT kWinampQueryMs = 1000;
+
+// The host's window as the plugin record holds it before init (`hwndParent`). Taken
+// only when it is a window of this process.
+void setWinampWindow(HWND hostWindow);
+
+// The window the host gave, while it stands; else the "Winamp v1.x" window of this
+// process; null when there is none. Never a window of another process: it could hang
+// the plugin, and its addresses mean nothing here.
+HWND winampWindow();
+
+// Sends Winamp one WM_USER query, bounded by kWinampQueryMs; false when it ran out or
+// the window is gone.
+bool askWinamp(HWND window, WPARAM wParam, LPARAM query, LRESULT& answer, bool wide = false);
+
+}  // namespace nimbo
