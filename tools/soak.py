@@ -71,6 +71,9 @@ class Soak:
                          "AuthPass": PASSWORD.encode(), "Cookie": b"",
                          "StatusMask": b"%artist% - %title%"}
         self.masks = 0
+        self.trace = False  # print each step's actions whenever the GDI count moves
+        self.actions = []
+        self.last_gdi = None
 
     def command(self, line, timeout=20):
         started = time.monotonic()
@@ -85,6 +88,8 @@ class Soak:
         return lines, ok
 
     def check(self, line):
+        if self.trace and not line.startswith(("windows", "resources", "sleep")):
+            self.actions.append(line.split(" 0x")[0])
         lines, ok = self.command(line)
         if not ok:
             raise SoakFailed("%s: %s" % (line, self.player.last_error))
@@ -197,6 +202,8 @@ class Soak:
             lines, ok = self.command("dismiss")
             if not ok:
                 return
+            if self.trace:
+                self.actions.append("dismiss %s" % " ".join(lines)[:60])
             self.counts["message boxes"] += 1
 
     def change(self):
@@ -212,7 +219,10 @@ class Soak:
         # One pending misbehaviour at a time: rules for paths the plugin does not ask
         # for in its current mode would pile up and then hit it all at once.
         self.service.control("clear-modes")
-        self.service.mode(mode=mode, path=self.rng.choice(FAULT_PATHS), **options)
+        path = self.rng.choice(FAULT_PATHS)
+        self.service.mode(mode=mode, path=path, **options)
+        if self.trace:
+            self.actions.append("fault %s %s" % (mode, path))
         self.counts["faults"] += 1
 
     def wait_for_security_code(self, timeout=15):
@@ -296,6 +306,16 @@ class Soak:
                     break
                 self.command("sleep 200")
             self.command("sleep %d" % self.rng.choice([0, 100, 400]))
+            if self.trace:
+                self.trace_gdi(elapsed)
+
+    def trace_gdi(self, elapsed):
+        gdi = self.resources()["gdi"]
+        if gdi != self.last_gdi:
+            print("  trace %6.0f s  gdi %4d after: %s" % (elapsed, gdi, ", ".join(self.actions)),
+                  flush=True)
+            self.last_gdi = gdi
+        self.actions = []
 
     def finish(self):
         self.service.control("clear-modes")
@@ -329,6 +349,8 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--seconds", type=float, default=600)
     parser.add_argument("--seed", type=int, default=None)
+    parser.add_argument("--trace", action="store_true",
+                        help="print the actions of each step after which the GDI count moved")
     parser.add_argument("--report-every", type=float, default=None,
                         help="seconds between resource lines (default: a tenth of the run)")
     args = parser.parse_args(argv)
@@ -350,6 +372,7 @@ def main(argv=None):
                        auth_pass=PASSWORD)
         with PluginHost(PLUGIN_DLL, settings) as host:
             soak = Soak(host, service, rng, report_every, ids)
+            soak.trace = args.trace
             try:
                 soak.run(args.seconds)
                 quit_ms = soak.finish()
