@@ -107,12 +107,15 @@ FunctionEnd
 ; ---- setup ----------------------------------------------------------------------
 
 ; Without /D=: the folder Winamp's own setup recorded, then the one its uninstall
-; entry names, then the usual place.
+; entry names (for all users, else for this one), then the usual place.
 Function .onInit
   StrCmp $INSTDIR "" 0 chosen
   ReadRegStr $INSTDIR HKCU "Software\Winamp" ""
   StrCmp $INSTDIR "" 0 chosen
   ReadRegStr $0 HKLM "Software\Microsoft\Windows\CurrentVersion\Uninstall\Winamp" \
+      "UninstallString"
+  StrCmp $0 "" 0 +2
+  ReadRegStr $0 HKCU "Software\Microsoft\Windows\CurrentVersion\Uninstall\Winamp" \
       "UninstallString"
   StrCmp $0 "" fallback
   ; "C:\Program Files\Winamp\UninstWA.exe" (quoted or not) -> its folder
