@@ -48,5 +48,6 @@ target_link_options(gen_nimbo_loopback PRIVATE ${NIMBO_DLL_LINK_OPTIONS})
 
 add_subdirectory(tools/player)
 add_subdirectory(tools/preview)
+add_subdirectory(tools/installer)
 add_subdirectory(tests/win32)
 add_subdirectory(tools/bench)

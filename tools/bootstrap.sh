@@ -6,9 +6,9 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
-  wine wine32:i386 xvfb xauth x11-apps imagemagick
+  wine wine32:i386 xvfb xauth x11-apps x11-utils imagemagick
   libgtest-dev googletest clang libclang-rt-14-dev libjpeg-dev libtag1-dev
-  python3 curl tinyproxy locales dpkg-dev
+  python3 curl tinyproxy locales dpkg-dev nsis
 )
 
 need_i386=0

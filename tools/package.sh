@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the release package dist/nimbo-<version>.zip: gen_nimbo.dll, nimbo-preview.exe
-# and the user guide as a Windows text file. The version is the plugin's own
-# (common/version.h), spaces turned into "-".
+# Builds the release packages: dist/nimbo-<version>-setup.exe (tools/installer/nimbo.nsi,
+# made with makensis) and, for hand installs, dist/nimbo-<version>.zip; both hold
+# gen_nimbo.dll, nimbo-preview.exe and the user guide as a Windows text file. The
+# version is the plugin's own (common/version.h), spaces turned into "-".
 #   bash tools/package.sh [--no-build] [--out DIR] [--build BUILD_DIR]
 # --no-build packages what the Windows build folder holds (the test suite does this).
 set -euo pipefail
@@ -32,19 +33,29 @@ for f in "$dll" "$preview"; do
   [ -f "$f" ] || { echo "package: $f is missing; build the Windows tree first" >&2; exit 1; }
 done
 
+# No setup without makensis: say so instead of shipping the zip alone.
+command -v makensis >/dev/null || { echo "package: makensis is missing (Debian package nsis; tools/bootstrap.sh installs it)" >&2; exit 1; }
+
 mkdir -p "$out"
 zip="$out/nimbo-${version// /-}.zip"
-python3 - "$zip" "$dll" "$preview" docs/USER-GUIDE.md <<'PY'
-import re, sys, zipfile
-zip_path, dll, preview, guide = sys.argv[1:]
+setup="$out/nimbo-${version// /-}-setup.exe"
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+cp "$dll" "$preview" "$stage/"
+python3 - "$zip" "$stage" docs/USER-GUIDE.md <<'PY'
+import os, re, sys, zipfile
+zip_path, stage, guide = sys.argv[1:]
 text = open(guide, encoding="utf-8").read()
 # Pictures cannot show in a text file: their captions stand in for them.
 text = re.sub(r"!\[([^\]]*)\]\([^)]*\)", r"[picture: \1]", text)
 text = text.replace("\r\n", "\n").replace("\n", "\r\n")
+# The byte-order mark lets older Notepad versions take the text as UTF-8.
+with open(os.path.join(stage, "USER-GUIDE.txt"), "wb") as f:
+    f.write(("\ufeff" + text).encode("utf-8"))
 with zipfile.ZipFile(zip_path, "w", zipfile.ZIP_DEFLATED) as z:
-    z.write(dll, "gen_nimbo.dll")
-    z.write(preview, "nimbo-preview.exe")
-    # The byte-order mark lets older Notepad versions take the text as UTF-8.
-    z.writestr("USER-GUIDE.txt", ("\ufeff" + text).encode("utf-8"))
+    for name in ("gen_nimbo.dll", "nimbo-preview.exe", "USER-GUIDE.txt"):
+        z.write(os.path.join(stage, name), name)
 PY
+makensis -V2 -DSTAGE="$stage" -DOUTFILE="$(realpath "$setup")" tools/installer/nimbo.nsi
 echo "package: $zip"
+echo "package: $setup ($(stat -c %s "$setup") bytes)"

@@ -1,27 +1,31 @@
 #!/usr/bin/env python3
 """Pictures of the plugin's windows for the documentation: the settings window in
-both sign-in modes, the security-code window, the options window and the plugin's
-item in Winamp's main menu, each saved as a PNG.
+both sign-in modes, the security-code window, the options window, the plugin's
+item in Winamp's main menu and the setup's folder page, each saved as a PNG.
 
     PYTHONPATH=tools python3 tools/screenshots.py [--build build/win32] [--out docs/images]
 
 Starts its own Wine session on a virtual screen, a service stand-in that asks for a
 security code, and the player stand-in with the shipped plugin; captures each window
 from the screen with ImageMagick's `import`. The demo calls `take_pictures` with its
-own session. Python 3 standard library only.
+own session; the setup's page is taken here only. Python 3 standard library only.
 """
 
 import argparse
+import glob
 import os
+import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 from harness import session
 from harness.id3 import silent_mpeg_frames
 from harness.ini import ini
-from harness.paths import ROOT
+from harness.paths import ROOT, WINE_RUN
 from harness.player import Player, make_host_folder, windows_path
 from harness.service import Service
 
@@ -120,6 +124,40 @@ def take_pictures(build, session_file, out_dir, work):
         service.stop()
 
 
+def take_setup_picture(build, session_file, out_dir):
+    """The setup's first page (the Winamp folder) as it opens: with no Winamp
+    recorded in the prefix it proposes the usual place. Returns the path written."""
+    setups = glob.glob(os.path.join(build, "dist", "nimbo-*-setup.exe"))
+    if len(setups) != 1:
+        raise session.Failed("want one setup in %s/dist, found %s" % (build, setups))
+    with open(os.path.join(ROOT, "common", "version.h")) as f:
+        version = re.search(r'#define NIMBO_VERSION "(.*)"', f.read()).group(1)
+    title = "Nimbo %s Setup: Installation Folder" % version
+    path = os.path.join(out_dir, "setup.png")
+    proc = subprocess.Popen([WINE_RUN, setups[0]], start_new_session=True,
+                            env=dict(os.environ, NIMBO_WINE_SESSION_FILE=session_file),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        # The setup is another process: its window is found by title on the X screen
+        # (xwininfo fails while there is none; import would wait for a mouse click).
+        display = session.display_of(session_file)
+        find = ["xwininfo", "-display", display, "-name", title]
+        session.wait_until(lambda: proc.poll() is not None or subprocess.run(
+            find, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0,
+            60, 'the window "%s"' % title, 0.5, session.Failed)
+        if proc.poll() is not None:
+            raise session.Failed("the setup ended with %d before its window showed" % proc.returncode)
+        window = re.search(r"Window id: (0x[0-9a-f]+)", subprocess.run(
+            find, check=True, stdout=subprocess.PIPE).stdout.decode()).group(1)
+        time.sleep(1)  # every control painted
+        subprocess.run(["import", "-display", display, "-window", window, path], check=True,
+                       stderr=subprocess.PIPE)
+        return path
+    finally:
+        os.killpg(proc.pid, signal.SIGKILL)
+        proc.wait()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "win32"))
@@ -129,8 +167,9 @@ def main():
     session_file = os.path.join(work, "wine-session.path")
     try:
         session.start(session_file)
-        for path in take_pictures(os.path.abspath(args.build), session_file,
-                                  os.path.abspath(args.out), work):
+        build, out = os.path.abspath(args.build), os.path.abspath(args.out)
+        for path in take_pictures(build, session_file, out, work) + [
+                take_setup_picture(build, session_file, out)]:
             print("saved " + os.path.relpath(path))
         return 0
     except (session.Failed, subprocess.CalledProcessError) as e:

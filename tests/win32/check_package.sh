@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # check_package.sh BUILD_DIR: tools/package.sh makes a zip that holds exactly the
 # plugin just built, nimbo-preview.exe and the guide as CRLF text, named after the
-# plugin's version.
+# plugin's version, and the setup beside it (test_installer.py runs that one).
 set -euo pipefail
 build=$1
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -10,8 +10,11 @@ trap 'rm -rf "$out"' EXIT
 bash "$root/tools/package.sh" --no-build --build "$build" --out "$out"
 version=$(sed -n 's/^#define NIMBO_VERSION "\(.*\)"$/\1/p' "$root/common/version.h")
 python3 - "$out/nimbo-${version// /-}.zip" "$build/gen_nimbo.dll" "$build/tools/preview/nimbo-preview.exe" <<'PY'
-import sys, zipfile
+import os, sys, zipfile
 zip_path, dll, preview = sys.argv[1:]
+setup = zip_path[:-len(".zip")] + "-setup.exe"
+# Small: the same files compressed plus the NSIS stub (about 100 KB).
+assert os.path.getsize(setup) < os.path.getsize(zip_path) + 120000, "the setup is too big"
 with zipfile.ZipFile(zip_path) as z:
     names = sorted(z.namelist())
     want = ["USER-GUIDE.txt", "gen_nimbo.dll", "nimbo-preview.exe"]
@@ -23,5 +26,5 @@ with zipfile.ZipFile(zip_path) as z:
     sections = guide.split("\r\n## ")
     assert len(sections) > 1 and sections[1].startswith("Installing"), \
         "the install section is not the guide's first"
-print("package ok: %s" % ", ".join(names))
+print("package ok: %s; setup %d bytes" % (", ".join(names), os.path.getsize(setup)))
 PY
