@@ -12,18 +12,44 @@
 #include "common/critical_section.h"
 #include "common/file_replace.h"
 #include "common/platform.h"
-#include "common/unique_handle.h"
+#include "core/activity_log.h"
 #include "core/ini_text.h"
 
 namespace nimbo {
 
 namespace {
 
+// One bit per key, for the keys an edit changed.
+constexpr unsigned kEnabledKey = 1u << 0,
+                   kShowErrorsKey = 1u << 1,
+                   kCookieKey = 1u << 2,
+                   kAuthLoginKey = 1u << 3,
+                   kAuthPassKey = 1u << 4,
+                   kStatusMaskKey = 1u << 5,
+                   kNoLoginKey = 1u << 6,
+                   kMinIntervalKey = 1u << 7,
+                   kPrivateWordsKey = 1u << 8,
+                   kOnPauseKey = 1u << 9,
+                   kOnStopKey = 1u << 10,
+                   kOriginalKeys = (1u << 7) - 1;
+
+unsigned changedKeys(const Settings& a, const Settings& b) {
+    return (a.Enabled != b.Enabled ? kEnabledKey : 0) | (a.ShowErrors != b.ShowErrors ? kShowErrorsKey : 0) |
+           (a.Cookie != b.Cookie ? kCookieKey : 0) | (a.AuthLogin != b.AuthLogin ? kAuthLoginKey : 0) |
+           (a.AuthPass != b.AuthPass ? kAuthPassKey : 0) |
+           (a.StatusMask != b.StatusMask ? kStatusMaskKey : 0) | (a.NoLogin != b.NoLogin ? kNoLoginKey : 0) |
+           (a.MinInterval != b.MinInterval ? kMinIntervalKey : 0) |
+           (a.PrivateWords != b.PrivateWords ? kPrivateWordsKey : 0) |
+           (a.OnPause != b.OnPause ? kOnPauseKey : 0) | (a.OnStop != b.OnStop ? kOnStopKey : 0);
+}
+
 struct Store {
     CriticalSection lock;
     Settings values;
     ProxyConfig proxy;
     std::wstring path;
+    unsigned edited = 0;  // keys changed since the load (by the user or a login)
+    bool unread = false;  // the load could not read the file: values beyond `edited` are defaults
 };
 
 Store& store() {
@@ -43,9 +69,13 @@ public:
 class IniFile {
 public:
     explicit IniFile(const std::wstring& path) : path_(path) {
-        readWholeFile();
+        readable_ = readFileContents(path_, bytes_) != FileRead::Unreadable;
         unicode_ = isUtf16Text(bytes_);
     }
+
+    // False when the file exists but could not be read: then it is no missing file,
+    // and nothing may be written over it.
+    bool readable() const { return readable_; }
 
     // Read: false when the key is absent. A value holds the file's bytes.
     bool get(const char* section, const char* key, std::string& value) const {
@@ -84,15 +114,12 @@ public:
             return fallback;
         return value;
     }
-    bool has(const char* section, const char* key) const {
-        std::string ignored;
-        return get(section, key, ignored);
-    }
 
     void set(const char* section, const char* key, const std::string& value) {
         if (unicode_) {
-            WritePrivateProfileStringW(widen(section).c_str(), widen(key).c_str(),
-                                       widen(value).c_str(), path_.c_str());
+            if (!WritePrivateProfileStringW(widen(section).c_str(), widen(key).c_str(),
+                                            widen(value).c_str(), path_.c_str()))
+                failed_ = true;
         } else {
             bytes_ = writeIniValue(bytes_, section, key, value);
             changed_ = true;
@@ -108,9 +135,9 @@ public:
     }
 
     // Writes the edited bytes back in one step: a failure anywhere leaves the file as
-    // it was (failures are otherwise ignored, as at quit).
+    // it was.
     bool commit() {
-        if (!changed_) return true;
+        if (!changed_) return !failed_;
         // The platform may hold the file in a cache; have it drop that copy so its
         // next read sees what is written here.
         WritePrivateProfileStringW(nullptr, nullptr, nullptr, path_.c_str());
@@ -120,19 +147,12 @@ public:
     }
 
 private:
-    void readWholeFile() {
-        UniqueHandle file(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return;
-        char chunk[65536];
-        DWORD got = 0;
-        while (ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) && got > 0) bytes_.append(chunk, got);
-    }
-
     std::wstring path_;
     std::string bytes_;
+    bool readable_ = false;
     bool unicode_ = false;
     bool changed_ = false;
+    bool failed_ = false;  // a write through the platform failed
 };
 
 const char kSection[] = "Gen_Nimbo";
@@ -262,7 +282,10 @@ IniPlaces findIniPlaces() {
         const std::wstring guessed = guessedIniPath();
         return {guessed, guessed};
     }
-    if (IniFile(named).hasSection(kSection)) return {named, named};
+    // Winamp's file unreadable for now: still Winamp's file, never a reason to move
+    // settings over from elsewhere.
+    const IniFile winamp(named);
+    if (!winamp.readable() || winamp.hasSection(kSection)) return {named, named};
     for (const std::wstring& old : {hostFolderCandidate(), appDataCandidate()}) {
         if (old.empty() || samePath(old, named) || !isFile(old)) continue;
         if (IniFile(old).hasSection(kSection)) return {old, named};
@@ -284,7 +307,9 @@ void readSettings(const std::function<void(const Settings&)>& read) {
 
 void editSettings(const std::function<void(Settings&)>& edit) {
     StoreLock lock;
+    const Settings before = store().values;
     edit(store().values);
+    store().edited |= changedKeys(before, store().values);
 }
 
 bool publishingEnabled() {
@@ -303,6 +328,18 @@ void loadSettings() {
     const IniPlaces places = findIniPlaces();
     const IniFile ini(places.settings);
     Settings s;
+    if (!ini.readable()) {
+        {
+            StoreLock lock;
+            store().path = places.winamp;
+            store().values = s;
+            store().edited = 0;
+            store().unread = true;
+        }
+        logActivity(L"settings could not be read from winamp.ini: working on defaults, and quit "
+                    L"saves only what changes");
+        return;
+    }
     s.Enabled = ini.getBool(kSection, "Enabled", false);
     s.ShowErrors = ini.getBool(kSection, "ShowErrors", false);
     const struct {
@@ -325,7 +362,7 @@ void loadSettings() {
     s.MinInterval = interval < 0 ? 0 : interval > kMaxMinInterval ? kMaxMinInterval : int(interval);
     std::string privateWords;
     if (ini.get(kSection, "PrivateWords", privateWords))
-        s.PrivateWords = decodeStoredText(privateWords);
+        s.PrivateWords = decodeStoredList(privateWords);
     s.OnPause = ini.getNumber(kSection, "OnPause", 0) == 1 ? 1 : 0;
     s.OnStop = ini.getNumber(kSection, "OnStop", 0) == 1 ? 1 : 0;
 
@@ -339,31 +376,54 @@ void loadSettings() {
     StoreLock lock;
     store().path = places.winamp;
     store().values = s;
+    // Settings moved over from a guessed file are all news to Winamp's file.
+    store().edited = places.winamp == places.settings ? 0 : kOriginalKeys | changedKeys(Settings(), s);
+    store().unread = false;
     store().proxy.proxySetting = proxy;
     if (!store().proxy.proxySetting.empty())
         store().proxy.parts = parseProxySetting(store().proxy.proxySetting);
 }
 
 bool saveSettings() {
-    const Settings s = currentSettings();
-    IniFile ini(iniPath());
-    ini.set(kSection, "Enabled", s.Enabled ? "1" : "0");
-    ini.set(kSection, "ShowErrors", s.ShowErrors ? "1" : "0");
-    ini.set(kSection, "Cookie", encodeStoredText(s.Cookie));
-    ini.set(kSection, "AuthLogin", encodeStoredText(s.AuthLogin));
-    ini.set(kSection, "AuthPass", encodeStoredText(s.AuthPass));
-    ini.set(kSection, "StatusMask", encodeStoredText(s.StatusMask));
-    ini.set(kSection, "NoLogin", s.NoLogin ? "1" : "0");
-
-    const Settings defaults;
-    const auto setIfUsed = [&](const char* key, bool isDefault, const std::string& value) {
-        if (!isDefault || ini.has(kSection, key)) ini.set(kSection, key, value);
+    Settings s;
+    unsigned written = 0;
+    std::wstring path;
+    {
+        StoreLock lock;
+        s = store().values;
+        // The original seven always, as they stand in memory, unless the load could
+        // not read them: then memory holds defaults, not the user's settings. The
+        // later keys only once changed, so a value this build could not read (or
+        // one a text editor wrote) stays as it stands.
+        written = store().edited | (store().unread ? 0 : kOriginalKeys);
+        path = store().path;
+    }
+    IniFile ini(path);
+    // Anything written now would lose what the file holds.
+    if (!ini.readable()) {
+        logActivity(L"settings not saved: winamp.ini could not be read");
+        return false;
+    }
+    const auto put = [&](unsigned key, const char* name, const std::string& value) {
+        if (written & key) ini.set(kSection, name, value);
     };
-    setIfUsed("MinInterval", s.MinInterval == defaults.MinInterval, std::to_string(s.MinInterval));
-    setIfUsed("PrivateWords", s.PrivateWords.empty(), encodeStoredText(s.PrivateWords));
-    setIfUsed("OnPause", s.OnPause == defaults.OnPause, std::to_string(s.OnPause));
-    setIfUsed("OnStop", s.OnStop == defaults.OnStop, std::to_string(s.OnStop));
-    return ini.commit();
+    put(kEnabledKey, "Enabled", s.Enabled ? "1" : "0");
+    put(kShowErrorsKey, "ShowErrors", s.ShowErrors ? "1" : "0");
+    put(kCookieKey, "Cookie", encodeStoredText(s.Cookie));
+    put(kAuthLoginKey, "AuthLogin", encodeStoredText(s.AuthLogin));
+    put(kAuthPassKey, "AuthPass", encodeStoredText(s.AuthPass));
+    put(kStatusMaskKey, "StatusMask", encodeStoredText(s.StatusMask));
+    put(kNoLoginKey, "NoLogin", s.NoLogin ? "1" : "0");
+    put(kMinIntervalKey, "MinInterval", std::to_string(s.MinInterval));
+    put(kPrivateWordsKey, "PrivateWords", encodeStoredText(s.PrivateWords));
+    put(kOnPauseKey, "OnPause", std::to_string(s.OnPause));
+    put(kOnStopKey, "OnStop", std::to_string(s.OnStop));
+    if (ini.commit()) return true;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    logActivity(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)
+                    ? L"settings not saved: winamp.ini is read-only"
+                    : L"settings not saved: winamp.ini could not be replaced");
+    return false;
 }
 
 void resetSettingsForTest() {
@@ -371,6 +431,8 @@ void resetSettingsForTest() {
     store().values = Settings();
     store().proxy = ProxyConfig();
     store().path.clear();
+    store().edited = 0;
+    store().unread = false;
 }
 
 }  // namespace nimbo

@@ -8,6 +8,8 @@
 
 #include "common/file_replace.h"
 #include "common/platform.h"
+#include "core/activity_log.h"
+#include "core/private_tracks.h"
 #include "core/settings.h"
 #include "tests/win32/win32_test_util.h"
 
@@ -250,6 +252,27 @@ TEST_F(SettingsStore, MalformedStoredTextReadsEmpty) {
     EXPECT_EQ(currentSettings().AuthPass, L"");
 }
 
+// A private list a plain text editor saved in the code page: its words still match,
+// and neither it nor another later key is rewritten unless changed.
+TEST_F(SettingsStore, PrivateWordsInTheCodePageAreReadAndKept) {
+    const std::wstring word = GetACP() == 932    ? L"\u66F2\u540D"
+                              : GetACP() == 1251 ? L"\u0410\u0443\u0434\u0438\u043E"
+                                                 : L"H\u00F6rb\u00FCcher";
+    const std::string later = "PrivateWords=" + narrow(word) + "{NextString}Podcast\r\nMinInterval=soon\r\n";
+    ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\n" + later));
+    loadSettings();
+    EXPECT_EQ(currentSettings().PrivateWords, word + L"\r\nPodcast");
+    EXPECT_TRUE(PrivateTracks(currentSettings().PrivateWords).matches(L"D:\\" + word + L"\\01.mp3"));
+    EXPECT_TRUE(saveSettings());
+    std::string bytes;
+    ASSERT_TRUE(readFile(besideIni(), bytes));
+    EXPECT_TRUE(contains(bytes, "[Gen_Nimbo]\r\n" + later));
+    editSettings([](Settings& s) { s.PrivateWords = L"Podcast"; });
+    EXPECT_TRUE(saveSettings());
+    ASSERT_TRUE(readFile(besideIni(), bytes));
+    EXPECT_TRUE(contains(bytes, "PrivateWords=Podcast\r\nMinInterval=soon\r\n"));
+}
+
 TEST_F(SettingsStore, ProxyHostAloneGivesNoProxyParts) {
     ASSERT_TRUE(writeFile(besideIni(), "[Winamp]\r\nproxy=proxy.lan\r\n"));
     loadSettings();
@@ -359,16 +382,59 @@ protected:
 
 }  // namespace
 
+namespace {
+
+// Another program holding a file without sharing it (a backup tool, a scanner); it
+// lets go after `ms` milliseconds, or when the holder goes away.
+class HeldFile {
+public:
+    explicit HeldFile(const std::wstring& path, DWORD ms = INFINITE) : ms_(ms) {
+        handle_ = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (ms != INFINITE) thread_ = CreateThread(nullptr, 0, &HeldFile::letGo, this, 0, nullptr);
+    }
+    ~HeldFile() {
+        if (thread_) WaitForSingleObject(thread_, INFINITE), CloseHandle(thread_);
+        release();
+    }
+    bool ok() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+private:
+    void release() {
+        HANDLE h = InterlockedExchangePointer(&handle_, INVALID_HANDLE_VALUE);
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+    static DWORD WINAPI letGo(void* self) {
+        Sleep(static_cast<HeldFile*>(self)->ms_);
+        static_cast<HeldFile*>(self)->release();
+        return 0;
+    }
+    HANDLE handle_;
+    HANDLE thread_ = nullptr;
+    DWORD ms_;
+};
+
+std::wstring logBesideIni() { return wide(exeFolder()) + L"nimbo.log"; }
+
+size_t logLines() {
+    std::string bytes;
+    if (!readFile(logBesideIni(), bytes)) return 0;
+    size_t lines = 0;
+    for (size_t at = bytes.find("\r\n"); at != std::string::npos; at = bytes.find("\r\n", at + 2)) ++lines;
+    return lines;
+}
+
+}  // namespace
+
 // A save cut off anywhere leaves the user's winamp.ini byte for byte as it was, and
 // no temporary file behind; a save that completes changes only our section.
 TEST_F(SettingsStore, InterruptedSaveLeavesWinampIniByteIdentical) {
     const std::wstring path = wide(besideIni());
     const struct {
-        ReplaceFault fault;
+        FileFault fault;
         const char* name;
-    } faults[] = {{ReplaceFault::WriteStopsHalfway, "write stops halfway"},
-                  {ReplaceFault::FlushFails, "flush fails"},
-                  {ReplaceFault::RenameFails, "replace fails"}};
+    } faults[] = {{FileFault::WriteStopsHalfway, "write stops halfway"},
+                  {FileFault::FlushFails, "flush fails"},
+                  {FileFault::RenameFails, "replace fails"}};
     for (const auto& f : faults) {
         ASSERT_TRUE(writeFileW(path, kUserIni));
         resetSettingsForTest();
@@ -377,9 +443,11 @@ TEST_F(SettingsStore, InterruptedSaveLeavesWinampIniByteIdentical) {
             s.Cookie = L"new cookie " + std::wstring(5000, L'\u0436');
             s.MinInterval = 30;
         });
-        injectReplaceFault(f.fault);
+        const size_t linesBefore = logLines();
+        injectFileFault(f.fault);
         const bool saved = saveSettings();
-        injectReplaceFault(ReplaceFault::None);
+        injectFileFault(FileFault::None);
+        EXPECT_EQ(logLines(), linesBefore + 1) << f.name;
         std::string after;
         ASSERT_TRUE(readFile(path, after));
         EXPECT_FALSE(saved) << f.name;
@@ -409,7 +477,9 @@ TEST_F(SettingsStore, SaveKeepsAttributesAndRespectsReadOnly) {
     loadSettings();
     editSettings([](Settings& s) { s.AuthLogin = L"bob"; });
     ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    const size_t linesBefore = logLines();
     EXPECT_FALSE(saveSettings());
+    EXPECT_EQ(logLines(), linesBefore + 1);
     std::string after;
     ASSERT_TRUE(readFile(path, after));
     EXPECT_TRUE(after == kUserIni);
@@ -589,4 +659,67 @@ TEST_F(HostNamedIni, ApplicationDataFolderOutsideTheCodePage) {
     ASSERT_TRUE(read);
     EXPECT_TRUE(contains(bytes, "Cookie=saved\r\n"));
     EXPECT_FALSE(fileExists(besideIni()));
+}
+
+// ---------------------------------------------------------------------------------
+// A bad day: winamp.ini held by another program, a read that fails, a log viewer.
+
+// winamp.ini that cannot be read at init is never taken for a missing one: the
+// plugin runs on defaults, and quit writes only what changed in this session.
+TEST_F(SettingsStore, UnreadableIniIsNeverOverwrittenWithDefaults) {
+    const std::wstring path = wide(besideIni());
+    const struct {
+        const char* name;
+        DWORD heldMs;  // 0: not held
+        FileFault fault;
+        bool readAtInit;
+    } cases[] = {
+        {"held for a moment", 300, FileFault::None, true},
+        {"held throughout", INFINITE, FileFault::None, false},
+        {"access denied", 0, FileFault::ReadDenied, false},
+        {"read stops early", 0, FileFault::ReadStopsEarly, false},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(writeFileW(path, kUserIni));
+        resetSettingsForTest();
+        {
+            HeldFile held(c.heldMs ? path : std::wstring(), c.heldMs);
+            injectFileFault(c.fault);
+            loadSettings();
+            injectFileFault(FileFault::None);
+        }
+        EXPECT_EQ(currentSettings().Cookie, c.readAtInit ? L"old" : L"") << c.name;
+        editSettings([](Settings& s) {
+            s.AuthLogin = L"bob";
+            s.MinInterval = 30;
+        });
+        EXPECT_TRUE(saveSettings()) << c.name;
+        std::string after;
+        ASSERT_TRUE(readFile(path, after));
+        EXPECT_TRUE(outsideOurSection(after) == outsideOurSection(kUserIni)) << c.name;
+        EXPECT_TRUE(contains(after, "[Gen_Nimbo]\r\nEnabled=1\r\nCookie=old\r\n")) << c.name;
+        EXPECT_TRUE(contains(after, "AuthLogin=bob\r\n")) << c.name;
+        EXPECT_TRUE(contains(after, "MinInterval=30\r\n")) << c.name;
+        EXPECT_EQ(contains(after, "StatusMask="), c.readAtInit) << c.name;
+    }
+
+    // A save that cannot read the file writes nothing, and says so in the log.
+    ASSERT_TRUE(writeFileW(path, kUserIni));
+    resetSettingsForTest();
+    loadSettings();
+    editSettings([](Settings& s) { s.Cookie = L"new"; });
+    for (FileFault fault : {FileFault::None, FileFault::ReadDenied, FileFault::ReadStopsEarly}) {
+        const size_t linesBefore = logLines();
+        {
+            HeldFile held(fault == FileFault::None ? path : std::wstring());
+            injectFileFault(fault);
+            EXPECT_FALSE(saveSettings());
+            injectFileFault(FileFault::None);
+        }
+        std::string after;
+        ASSERT_TRUE(readFile(path, after));
+        EXPECT_TRUE(after == kUserIni);
+        EXPECT_EQ(logLines(), linesBefore + 1);
+    }
+    DeleteFileW(logBesideIni().c_str());
 }
