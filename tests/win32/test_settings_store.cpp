@@ -22,13 +22,13 @@ class SettingsStore : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(GetACP(), unsigned(NIMBO_EXPECT_CP)) << "wrong locale: the test would test the wrong code page";
-        removeFile(besideIni());
-        removeFile(appDataIni());
+        removeFiles();
         resetSettingsForTest();
     }
-    void TearDown() override {
-        removeFile(besideIni());
-        removeFile(appDataIni());
+    void TearDown() override { removeFiles(); }
+    static void removeFiles() {
+        for (const std::string& path : {besideIni(), appDataIni(), exeFolder() + "nimbo.log", exeFolder() + "nimbo.log.1"})
+            removeFile(path);
     }
 };
 
@@ -721,5 +721,27 @@ TEST_F(SettingsStore, UnreadableIniIsNeverOverwrittenWithDefaults) {
         EXPECT_TRUE(after == kUserIni);
         EXPECT_EQ(logLines(), linesBefore + 1);
     }
-    DeleteFileW(logBesideIni().c_str());
+}
+
+// A viewer holding nimbo.log without delete sharing stops its move to nimbo.log.1;
+// the log keeps its bound all the same.
+TEST_F(SettingsStore, LogKeepsItsBoundWhenItCannotBeMovedAside) {
+    loadSettings();  // the log lies beside the ini
+    const std::wstring log = activityLogPath();
+    ASSERT_EQ(log, logBesideIni());
+    std::string full;
+    while (full.size() + 100 < kActivityLogLimit) full += std::string(98, 'x') + "\r\n";
+    ASSERT_TRUE(writeFileW(log, full));
+    HANDLE viewer = CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
+    for (int i = 0; i < 6; ++i) logActivity(L"line " + std::to_wstring(i));
+    CloseHandle(viewer);
+    std::string bytes;
+    ASSERT_TRUE(readFile(log, bytes));
+    const size_t lineBytes = std::string("2026-12-07 14:03:05 line 5\r\n").size();
+    EXPECT_LE(bytes.size(), kActivityLogLimit + lineBytes);
+    EXPECT_TRUE(contains(bytes, " line 5\r\n")) << "the newest line is kept";
+    ASSERT_TRUE(readFile(log + L".1", bytes));
+    EXPECT_EQ(bytes.find(full), 0u) << "the old lines are copied aside";
 }
