@@ -2,29 +2,38 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <vector>
+
 #include "common/unique_handle.h"
 
 namespace nimbo {
 
 namespace {
 
-ReplaceFault gFault = ReplaceFault::None;
+FileFault gFault = FileFault::None;
 
 // Attributes a replacement takes over.
 const DWORD kKeptAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
+// A backup tool or a scanner lets go within a moment; a longer hold is a failure.
+const int kSharingTries = 5;
+const DWORD kSharingPauseMs = 200;
+
+const DWORD kChunkBytes = 0x100000;
+
 bool writeAll(HANDLE file, const std::string& bytes) {
     size_t size = bytes.size();
-    if (gFault == ReplaceFault::WriteStopsHalfway) size /= 2;
+    if (gFault == FileFault::WriteStopsHalfway) size /= 2;
     for (size_t done = 0; done < size;) {
         const size_t left = size - done;
-        const DWORD want = DWORD(left > 0x100000 ? 0x100000 : left);
+        const DWORD want = DWORD(left > kChunkBytes ? kChunkBytes : left);
         DWORD written = 0;
         if (!WriteFile(file, bytes.data() + done, want, &written, nullptr) || written == 0) return false;
         done += written;
     }
-    return gFault != ReplaceFault::WriteStopsHalfway;
+    return gFault != FileFault::WriteStopsHalfway;
 }
 
 // Everything up to the rename, into the temporary file; the handle is closed on return.
@@ -33,14 +42,66 @@ bool writeReplacement(const std::wstring& temp, const std::string& bytes) {
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     if (!writeAll(file.get(), bytes)) return false;
-    return gFault != ReplaceFault::FlushFails && FlushFileBuffers(file.get());
+    return gFault != FileFault::FlushFails && FlushFileBuffers(file.get());
+}
+
+// Wine's ReplaceFileW fails (error 267) for a relative path.
+std::wstring fullPath(const std::wstring& path) {
+    std::vector<wchar_t> buffer(32768, L'\0');
+    const DWORD n = GetFullPathNameW(path.c_str(), DWORD(buffer.size()), buffer.data(), nullptr);
+    return n == 0 || n >= buffer.size() ? path : std::wstring(buffer.data(), n);
+}
+
+// The replacement takes the old file's name. ReplaceFileW keeps the old file's
+// security and encryption where the system offers it; the plain move is the fallback
+// (and the way when there is no old file).
+bool moveIntoPlace(const std::wstring& temp, const std::wstring& path, bool oldExists) {
+    if (gFault == FileFault::RenameFails) return false;
+    if (oldExists && ReplaceFileW(fullPath(path).c_str(), fullPath(temp).c_str(), nullptr,
+                                  REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+        return true;
+    return MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 }  // namespace
 
-std::wstring replacementPath(const std::wstring& path) { return path + L".nimbo-new"; }
+FileRead readFileContents(const std::wstring& path, std::string& bytes) {
+    bytes.clear();
+    if (gFault == FileFault::ReadDenied) return FileRead::Unreadable;
+    UniqueHandle file;
+    for (int tries = 1;; ++tries) {
+        file = UniqueHandle(CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) break;
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FileRead::Absent;
+        if (error != ERROR_SHARING_VIOLATION || tries == kSharingTries) return FileRead::Unreadable;
+        Sleep(kSharingPauseMs);
+    }
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file.get(), &size)) return FileRead::Unreadable;
+    std::vector<char> chunk(65536);
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), chunk.data(), DWORD(chunk.size()), &got, nullptr)) return FileRead::Unreadable;
+        if (gFault == FileFault::ReadStopsEarly) got = 0;
+        if (got == 0) break;
+        bytes.append(chunk.data(), got);
+    }
+    // A file that grew meanwhile is whole all the same; one that ends short is not.
+    return bytes.size() < uint64_t(size.QuadPart) ? FileRead::Unreadable : FileRead::Read;
+}
 
-void injectReplaceFault(ReplaceFault fault) { gFault = fault; }
+std::wstring replacementPath(const std::wstring& path) {
+    // Two Winamps saving at once must not write into one temporary file.
+    std::wstring id;
+    for (DWORD rest = GetCurrentProcessId(); rest || id.empty(); rest /= 10)
+        id.insert(id.begin(), wchar_t(L'0' + rest % 10));
+    return path + L".nimbo-" + id + L".new";
+}
+
+void injectFileFault(FileFault fault) { gFault = fault; }
 
 bool replaceFileContents(const std::wstring& path, const std::string& bytes) {
     // A read-only file is one the user protected: not written at all (a rename on
@@ -55,12 +116,16 @@ bool replaceFileContents(const std::wstring& path, const std::string& bytes) {
 
     bool done = writeReplacement(temp, bytes);
     if (done) {
+        // ReplaceFileW does not carry the hidden attribute over under Wine.
         if (old != INVALID_FILE_ATTRIBUTES && (old & kKeptAttributes))
             SetFileAttributesW(temp.c_str(), old & kKeptAttributes);
-        done = gFault != ReplaceFault::RenameFails &&
-               MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        done = moveIntoPlace(temp, path, old != INVALID_FILE_ATTRIBUTES);
     }
-    if (!done) {
+    // A replace that removed the old file but could not rename the new one leaves the
+    // new one as the only copy of the settings: it stays.
+    const bool onlyCopy = !done && old != INVALID_FILE_ATTRIBUTES &&
+                          GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+    if (!done && !onlyCopy) {
         SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(temp.c_str());
     }

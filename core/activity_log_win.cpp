@@ -53,16 +53,25 @@ std::vector<std::wstring> currentSecrets() {
     return secrets;
 }
 
-void appendLine(const std::wstring& path, const std::string& line) {
+// Moves a full log aside. A viewer that holds it without delete sharing stops the
+// move: its lines are then copied aside and the log starts anew (true), so it never
+// passes its bound and the newest events are kept.
+bool rotateOrStartAnew(const std::wstring& path, size_t lineBytes) {
     WIN32_FILE_ATTRIBUTE_DATA info;
-    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info)) {
-        const uint64_t size = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-        if (activityLogNeedsRotation(size, line.size()))
-            MoveFileExW(path.c_str(), (path + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
-    }
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA,
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info)) return false;
+    const uint64_t size = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    if (!activityLogNeedsRotation(size, lineBytes)) return false;
+    const std::wstring older = path + L".1";
+    if (MoveFileExW(path.c_str(), older.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+    CopyFileW(path.c_str(), older.c_str(), FALSE);
+    return true;
+}
+
+void appendLine(const std::wstring& path, const std::string& line) {
+    const bool anew = rotateOrStartAnew(path, line.size());
+    HANDLE file = CreateFileW(path.c_str(), anew ? GENERIC_WRITE : FILE_APPEND_DATA,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                              anew ? TRUNCATE_EXISTING : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     // A read-only folder or a full disk: the event is simply not kept.
     if (file == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;

@@ -1,5 +1,6 @@
 #include "core/settings_codec.h"
 
+#include "common/platform.h"
 #include "common/text.h"
 #include "common/utf8.h"
 
@@ -16,6 +17,12 @@ const wchar_t kDefaultStatusMask[] =
 
 std::wstring decodeStoredText(const std::string& stored) {
     return replaceText(decodeUtf8(stored, Utf8Malformed::emptyText), L"{NextString}", L"\r\n", false);
+}
+
+std::wstring decodeStoredList(const std::string& stored) {
+    const std::wstring text = decodeStoredText(stored);
+    if (!text.empty() || stored.empty()) return text;
+    return replaceText(widen(stored), L"{NextString}", L"\r\n", false);
 }
 
 std::string encodeStoredText(const std::wstring& value) {

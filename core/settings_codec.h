@@ -13,6 +13,11 @@ extern const wchar_t kDefaultStatusMask[];
 // CR LF. No code page is involved: the bytes are read from the file as they are.
 std::wstring decodeStoredText(const std::string& stored);
 
+// A list of entries (PrivateWords): as decodeStoredText, but bytes that are no UTF-8
+// are text in the system code page, as a plain text editor saves it, so the entries
+// still match instead of reading as no entry at all.
+std::wstring decodeStoredList(const std::string& stored);
+
 // Setting -> the file's bytes: CR LF, and a lone CR or LF, -> "{NextString}", then
 // UTF-8. Decoding gives the text back, every line break as CR LF, for every text
 // that does not itself hold the marker. The bytes never hold a CR or LF.

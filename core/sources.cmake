@@ -8,6 +8,8 @@ list(APPEND NIMBO_PORTABLE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/settings_merge.cpp)
 list(APPEND NIMBO_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/activity_log_win.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ini_file.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ini_location.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/state.cpp
   ${CMAKE_CURRENT_LIST_DIR}/winamp_window.cpp)

@@ -8,6 +8,8 @@
 
 #include "common/file_replace.h"
 #include "common/platform.h"
+#include "core/activity_log.h"
+#include "core/private_tracks.h"
 #include "core/settings.h"
 #include "tests/win32/win32_test_util.h"
 
@@ -20,13 +22,13 @@ class SettingsStore : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(GetACP(), unsigned(NIMBO_EXPECT_CP)) << "wrong locale: the test would test the wrong code page";
-        removeFile(besideIni());
-        removeFile(appDataIni());
+        removeFiles();
         resetSettingsForTest();
     }
-    void TearDown() override {
-        removeFile(besideIni());
-        removeFile(appDataIni());
+    void TearDown() override { removeFiles(); }
+    static void removeFiles() {
+        for (const std::string& path : {besideIni(), appDataIni(), exeFolder() + "nimbo.log", exeFolder() + "nimbo.log.1"})
+            removeFile(path);
     }
 };
 
@@ -250,6 +252,22 @@ TEST_F(SettingsStore, MalformedStoredTextReadsEmpty) {
     EXPECT_EQ(currentSettings().AuthPass, L"");
 }
 
+// A private list a text editor saved in the code page: its words match, and neither
+// it nor another later key is rewritten unless changed.
+TEST_F(SettingsStore, PrivateWordsInTheCodePageAreReadAndKept) {
+    const std::wstring word = GetACP() == 932    ? L"\u66F2\u540D"
+                              : GetACP() == 1251 ? L"\u0410\u0443\u0434\u0438\u043E"
+                                                 : L"H\u00F6rb\u00FCcher";
+    const std::string ini = "[Gen_Nimbo]\r\nPrivateWords=" + narrow(word) + "{NextString}x\r\nMinInterval=soon\r\n";
+    ASSERT_TRUE(writeFile(besideIni(), ini));
+    loadSettings();
+    EXPECT_TRUE(PrivateTracks(currentSettings().PrivateWords).matches(L"D:\\" + word + L"\\01.mp3"));
+    EXPECT_TRUE(saveSettings());
+    std::string bytes;
+    ASSERT_TRUE(readFile(besideIni(), bytes));
+    EXPECT_EQ(bytes.find(ini), 0u);
+}
+
 TEST_F(SettingsStore, ProxyHostAloneGivesNoProxyParts) {
     ASSERT_TRUE(writeFile(besideIni(), "[Winamp]\r\nproxy=proxy.lan\r\n"));
     loadSettings();
@@ -359,16 +377,37 @@ protected:
 
 }  // namespace
 
+namespace {
+
+// Another program holding a file without sharing it (a backup tool, a scanner).
+struct Hold {
+    HANDLE file;
+    DWORD ms;
+};
+DWORD WINAPI letGoLater(void* hold) {
+    Sleep(static_cast<Hold*>(hold)->ms);
+    CloseHandle(static_cast<Hold*>(hold)->file);
+    return 0;
+}
+
+size_t logLines() {
+    std::string bytes;
+    readFile(exeFolder() + "nimbo.log", bytes);
+    return size_t(std::count(bytes.begin(), bytes.end(), '\n'));
+}
+
+}  // namespace
+
 // A save cut off anywhere leaves the user's winamp.ini byte for byte as it was, and
 // no temporary file behind; a save that completes changes only our section.
 TEST_F(SettingsStore, InterruptedSaveLeavesWinampIniByteIdentical) {
     const std::wstring path = wide(besideIni());
     const struct {
-        ReplaceFault fault;
+        FileFault fault;
         const char* name;
-    } faults[] = {{ReplaceFault::WriteStopsHalfway, "write stops halfway"},
-                  {ReplaceFault::FlushFails, "flush fails"},
-                  {ReplaceFault::RenameFails, "replace fails"}};
+    } faults[] = {{FileFault::WriteStopsHalfway, "write stops halfway"},
+                  {FileFault::FlushFails, "flush fails"},
+                  {FileFault::RenameFails, "replace fails"}};
     for (const auto& f : faults) {
         ASSERT_TRUE(writeFileW(path, kUserIni));
         resetSettingsForTest();
@@ -377,9 +416,11 @@ TEST_F(SettingsStore, InterruptedSaveLeavesWinampIniByteIdentical) {
             s.Cookie = L"new cookie " + std::wstring(5000, L'\u0436');
             s.MinInterval = 30;
         });
-        injectReplaceFault(f.fault);
+        const size_t linesBefore = logLines();
+        injectFileFault(f.fault);
         const bool saved = saveSettings();
-        injectReplaceFault(ReplaceFault::None);
+        injectFileFault(FileFault::None);
+        EXPECT_EQ(logLines(), linesBefore + 1) << f.name;
         std::string after;
         ASSERT_TRUE(readFile(path, after));
         EXPECT_FALSE(saved) << f.name;
@@ -409,7 +450,9 @@ TEST_F(SettingsStore, SaveKeepsAttributesAndRespectsReadOnly) {
     loadSettings();
     editSettings([](Settings& s) { s.AuthLogin = L"bob"; });
     ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    const size_t linesBefore = logLines();
     EXPECT_FALSE(saveSettings());
+    EXPECT_EQ(logLines(), linesBefore + 1);
     std::string after;
     ASSERT_TRUE(readFile(path, after));
     EXPECT_TRUE(after == kUserIni);
@@ -589,4 +632,76 @@ TEST_F(HostNamedIni, ApplicationDataFolderOutsideTheCodePage) {
     ASSERT_TRUE(read);
     EXPECT_TRUE(contains(bytes, "Cookie=saved\r\n"));
     EXPECT_FALSE(fileExists(besideIni()));
+}
+
+// ---------------------------------------------------------------------------------
+// A bad day: winamp.ini held by another program or a read that fails, at init or at
+// quit. It is never a missing file: the plugin runs on defaults and quit writes only
+// what changed; a save that cannot read the file writes nothing and logs a line.
+TEST_F(SettingsStore, UnreadableIniIsNeverOverwrittenWithDefaults) {
+    const std::wstring path = wide(besideIni());
+    const struct {
+        const char* name;
+        DWORD heldMs;  // 0: not held; INFINITE: held until the step is over
+        FileFault fault;
+        bool read;
+    } cases[] = {{"held for a moment", 300, FileFault::None, true},
+                 {"held throughout", INFINITE, FileFault::None, false},
+                 {"access denied", 0, FileFault::ReadDenied, false},
+                 {"read stops early", 0, FileFault::ReadStopsEarly, false}};
+    for (const auto& c : cases) {
+        const auto faulty = [&](bool (*step)()) {
+            Hold hold = {c.heldMs ? CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                                  : INVALID_HANDLE_VALUE, c.heldMs};
+            HANDLE later = c.heldMs && c.heldMs != INFINITE ? CreateThread(nullptr, 0, letGoLater, &hold, 0, nullptr) : nullptr;
+            injectFileFault(c.fault);
+            const bool done = step();
+            injectFileFault(FileFault::None);
+            if (later) WaitForSingleObject(later, INFINITE), CloseHandle(later);
+            else if (c.heldMs) CloseHandle(hold.file);
+            return done;
+        };
+        for (bool atQuit : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (atQuit ? " at quit" : " at init"));
+            ASSERT_TRUE(writeFileW(path, kUserIni));
+            resetSettingsForTest();
+            if (atQuit) loadSettings();
+            else faulty([] { loadSettings(); return true; });
+            EXPECT_EQ(currentSettings().Cookie, atQuit || c.read ? L"old" : L"");
+            editSettings([](Settings& s) { s.AuthLogin = L"bob"; });
+            const size_t lines = logLines();
+            EXPECT_EQ(atQuit ? faulty(saveSettings) : saveSettings(), !atQuit || c.read);
+            std::string after;
+            ASSERT_TRUE(readFile(path, after));
+            if (atQuit && !c.read) {
+                EXPECT_TRUE(after == kUserIni);
+                EXPECT_EQ(logLines(), lines + 1);
+                continue;
+            }
+            EXPECT_TRUE(outsideOurSection(after) == outsideOurSection(kUserIni));
+            EXPECT_TRUE(contains(after, "[Gen_Nimbo]\r\nEnabled=1\r\nCookie=old\r\n"));
+            EXPECT_TRUE(contains(after, "AuthLogin=bob\r\n"));
+            EXPECT_EQ(contains(after, "StatusMask="), atQuit || c.read);
+        }
+    }
+}
+
+// A viewer holding nimbo.log without delete sharing stops its move to nimbo.log.1;
+// the log keeps its bound all the same, and the newest line.
+TEST_F(SettingsStore, LogKeepsItsBoundWhenItCannotBeMovedAside) {
+    loadSettings();  // the log lies beside the ini
+    const std::wstring log = activityLogPath();
+    const std::string full(kActivityLogLimit - 50, 'x');
+    ASSERT_TRUE(writeFileW(log, full));
+    HANDLE viewer = CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
+    for (int i = 0; i < 6; ++i) logActivity(L"line " + std::to_wstring(i));
+    CloseHandle(viewer);
+    std::string bytes;
+    ASSERT_TRUE(readFile(log, bytes));
+    EXPECT_LE(bytes.size(), kActivityLogLimit + std::string("2026-12-07 14:03:05 line 5\r\n").size());
+    EXPECT_TRUE(contains(bytes, " line 5\r\n"));
+    ASSERT_TRUE(readFile(log + L".1", bytes));
+    EXPECT_EQ(bytes.find(full), 0u) << "the old lines are copied aside";
 }

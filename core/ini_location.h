@@ -1,0 +1,22 @@
+// Which winamp.ini: the path Winamp names for query 1334, else the places it was
+// guessed at before hosts could say; and settings that move over once from a guessed
+// file into Winamp's.
+#pragma once
+
+#include <string>
+
+namespace nimbo {
+
+// Where the settings are read from and written to. When Winamp names its ini and
+// that holds no settings yet, settings found in a guessed place are read from there
+// once; the save then puts them into Winamp's ini and the old file stays as it is.
+struct IniPlaces {
+    std::wstring settings;  // read the plugin's section from here
+    std::wstring winamp;    // Winamp's ini: its proxy, and where the save goes
+};
+
+// Asks Winamp's window in this process, so call it on Winamp's thread at init.
+// `section`: the plugin's section, whose presence decides a move.
+IniPlaces findIniPlaces(const char* section);
+
+}  // namespace nimbo
