@@ -7,6 +7,7 @@
 
 #include "common/platform.h"
 #include "common/unique_handle.h"
+#include "common/utf8.h"
 #include "core/settings.h"
 #include "probe/composer.h"
 #include "probe/words.h"
@@ -75,7 +76,7 @@ std::wstring entryText(LPARAM wideQuery, LPARAM narrowQuery) {
         wchar_t buffer[kNameUnits];
         const size_t units = readText(process.get(), reinterpret_cast<LPCVOID>(address), buffer,
                                       sizeof buffer) / sizeof(wchar_t);
-        text.assign(buffer, wcsnlen(buffer, units));
+        text = bufferText(buffer, units);
     } else {
         address = ask(window, position, narrowQuery);
         char buffer[kNameUnits];
@@ -116,7 +117,7 @@ std::wstring winampFileInfo(const std::wstring& path, const wchar_t* field) {
     buffer[0] = L'\0';
     ExtendedFileInfoWide info = {path.c_str(), field, buffer, kFileInfoUnits};
     ask(window, reinterpret_cast<WPARAM>(&info), kExtendedFileInfoWide);
-    return answeredText(buffer, kFileInfoUnits);
+    return bufferText(buffer, kFileInfoUnits);
 }
 
 std::string lengthText() {
@@ -151,7 +152,7 @@ std::wstring composeCurrentStatus(const std::wstring& filePath, const std::wstri
                                   TrackNames* names) {
     PlayerValues player{currentTitle, lengthText,   bitrateText,    sampleRateText,
                         channelsText, playStateText, winampFileInfo};
-    if (isStream(filePath)) player.currentTitle = [&] { return withoutFolder(streamTitle); };
+    if (isStream(filePath)) player.currentTitle = [&] { return streamTitle; };
     return composeStatus(currentSettings().StatusMask, filePath, player, nullptr, names);
 }
 
