@@ -235,13 +235,15 @@ bool publishCurrent(uint64_t now) {
     if (!settings.NoLogin) {
         const Outcome loggedIn = logIn(askSecurityCode);
         if (!loggedIn) {
-            // A login is never tried again without a change: it needs the user.
+            // Tried again, like a publish, only when the site could not be reached; a
+            // rejected login or a code needs the user.
             const Why why = whyFailed(loggedIn);
-            logActivity(loggedIn.kind == OutcomeKind::noConnection ? L"login failed: " + why.words
-                                                                    : why.words,
+            logActivity(tryPrefix() + (loggedIn.kind == OutcomeKind::noConnection
+                                           ? L"login failed: " + why.words
+                                           : why.words),
                         L"not published", why.brief);
-            report(ReportedStep::logIn, loggedIn);
-            gSchedule.attempted(now, AttemptResult::needsUser);
+            if (firstTry) report(ReportedStep::logIn, loggedIn);
+            gSchedule.attempted(now, attemptResult(loggedIn));
             return true;
         }
         logActivity(L"logged in");
