@@ -38,12 +38,6 @@ std::string codeLoginUrl(const std::string& email, const std::string& password,
            "&pass=" + urlEncode(password) + "&csid=" + csid + "&ccode=" + urlEncodeReserved(code);
 }
 
-// A reply that ended before it was whole and set no cookie: the site's answer never came.
-bool cutShort(const Outcome& outcome) {
-    return outcome.replyEnd == ReplyEnd::timedOut || outcome.replyEnd == ReplyEnd::reset ||
-           outcome.replyEnd == ReplyEnd::closedEarly;
-}
-
 // The challenge answered: done with the second reply in `reply`, or the outcome
 // that ends the attempt without a cookie rule (no code, wrong code, quit).
 Outcome answerChallenge(const std::string& email, const std::string& password,
@@ -96,6 +90,7 @@ Outcome logIn(const SecurityCodePrompt& askCode) {
 
     if (!reply.outcome) return reply.outcome;
     const std::optional<std::string> sessionCookie = loginCookie(reply.value->headers);
+    // Cut short without a cookie: the site's answer never came.
     if (!sessionCookie && cutShort(reply.outcome))
         return Outcome::failedAt(NetStep::reply, reply.outcome.replyEnd == ReplyEnd::timedOut
                                                      ? StepEnd::timedOut

@@ -69,13 +69,6 @@ std::wstring replyEndWords(ReplyEnd end) {
     return std::wstring();
 }
 
-// A reply that ended before it was whole: the request may not have reached the site,
-// and a profile page cut short reads as logged out or without a hash.
-bool cutShort(const Outcome& outcome) {
-    return outcome.replyEnd == ReplyEnd::timedOut || outcome.replyEnd == ReplyEnd::reset ||
-           outcome.replyEnd == ReplyEnd::closedEarly;
-}
-
 // Why a step failed, in plain words, and the short form for the settings window.
 struct Why {
     std::wstring words, brief;

@@ -91,15 +91,13 @@ class LoginMode(unittest.TestCase):
             self.assert_logged_in_at_quit(host)
 
     def toggle_enabled_with_ok(self, host, service, wanted, what):
-        """Ticks or unticks "Enabled" in the settings window and presses "Ok"; the request
-        `wanted` picks out must follow at once."""
-        p = host.player
-        p.check("config")
-        window = top_window(p.windows(), "Nimbo")[1]
+        """Flips "Enabled" in the settings window and presses "Ok": `wanted` follows at once."""
+        host.player.check("config")
+        window = top_window(host.player.windows(), "Nimbo")[1]
         before = len(service.log())
-        p.check("click %s" % window[controls.get("kEnabledCheck")]["hwnd"])
-        p.check("click %s" % window[controls.get("kOkButton")]["hwnd"])
-        return wait_until(lambda: [e for e in service.log()[before:] if wanted(e)], 10, what)[0]
+        for name in ("kEnabledCheck", "kOkButton"):
+            host.player.check("click %s" % window[controls.get(name)]["hwnd"])
+        wait_until(lambda: [e for e in service.log()[before:] if wanted(e)], 10, what)
 
     def test_switch_in_the_settings_window_then_both_cookie_shapes(self):
         # "bare": the remixsid line has no ";" and another Set-Cookie line follows;

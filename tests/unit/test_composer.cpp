@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <map>
 #include <stdexcept>
-#include <vector>
 
 #include "common/platform.h"
 #include "probe/composer.h"
