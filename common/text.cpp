@@ -4,17 +4,34 @@
 
 namespace nimbo {
 
-std::string urlEncode(const std::string& bytes) {
+namespace {
+
+bool isUnreserved(unsigned char b) {
+    return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
+           b == '-' || b == '.' || b == '_' || b == '~';
+}
+
+std::string percentEncode(const std::string& bytes, bool keepUnreserved) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(bytes.size() * 3);
     for (unsigned char b : bytes) {
+        if (keepUnreserved && isUnreserved(b)) {
+            out.push_back(char(b));
+            continue;
+        }
         out.push_back('%');
         out.push_back(kHex[b >> 4]);
         out.push_back(kHex[b & 15]);
     }
     return out;
 }
+
+}  // namespace
+
+std::string urlEncode(const std::string& bytes) { return percentEncode(bytes, false); }
+
+std::string urlEncodeReserved(const std::string& bytes) { return percentEncode(bytes, true); }
 
 std::wstring replaceText(const std::wstring& text, const std::wstring& pattern,
                          const std::wstring& replacement, bool caseSensitive) {

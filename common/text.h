@@ -10,6 +10,8 @@ namespace nimbo {
 
 // Every byte becomes "%" and two upper-case hexadecimal digits.
 std::string urlEncode(const std::string& bytes);
+// Likewise, except that ASCII letters, digits and "-._~" stay as they are.
+std::string urlEncodeReserved(const std::string& bytes);
 
 // The text after `start` (searched from the first `key`) up to the next `end`,
 // "<br>" in any case turned into CR, then trimmed; nothing when a marker is missing.

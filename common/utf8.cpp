@@ -63,6 +63,8 @@ std::string encodeUtf8(const std::wstring& text) {
         if (isHighSurrogate(c) && i + 1 < text.size() && isLowSurrogate(unsigned(text[i + 1]))) {
             c = fromSurrogatePair(c, unsigned(text[i + 1]));
             ++i;
+        } else if (isHighSurrogate(c) || isLowSurrogate(c)) {
+            c = 0xFFFD;
         }
         if (c < 0x80) {
             out.push_back(char(c));
@@ -81,6 +83,19 @@ std::string encodeUtf8(const std::wstring& text) {
         }
     }
     return out;
+}
+
+std::wstring leadingUnits(const std::wstring& text, size_t units) {
+    if (text.size() <= units) return text;
+    if (units > 0 && isHighSurrogate(unsigned(text[units - 1]))) --units;
+    return text.substr(0, units);
+}
+
+std::wstring bufferText(const wchar_t* buffer, size_t units) {
+    size_t length = 0;
+    while (length < units && buffer[length] != L'\0') ++length;
+    if (length == units && length > 0 && isHighSurrogate(unsigned(buffer[length - 1]))) --length;
+    return std::wstring(buffer, length);
 }
 
 }  // namespace nimbo

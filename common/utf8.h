@@ -39,8 +39,17 @@ inline std::wstring decodeUtf8(const std::string& bytes,
     return decodeUtf8(bytes.data(), bytes.size(), rule);
 }
 
-// A surrogate pair joins into one four-byte character; a lone surrogate goes out as
-// three bytes (and the stored rule reads it back).
+// A surrogate pair joins into one four-byte character; a lone surrogate is no
+// character and goes out as U+FFFD, so the bytes are always valid UTF-8.
 std::string encodeUtf8(const std::wstring& text);
+
+// At most `units` units of `text`, one fewer when the last would be a high surrogate
+// whose partner the cut leaves behind: a bound never splits a character.
+std::wstring leadingUnits(const std::wstring& text, size_t units);
+
+// The text another party wrote into a buffer of `units` units: up to the first zero.
+// Without one the text went on past the buffer, so it is cut like leadingUnits.
+// Nothing past `units` is looked at.
+std::wstring bufferText(const wchar_t* buffer, size_t units);
 
 }  // namespace nimbo

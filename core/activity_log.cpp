@@ -32,22 +32,6 @@ std::wstring maskSecrets(std::wstring text, std::vector<std::wstring> secrets) {
     return text;
 }
 
-bool isHigh(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool isLow(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-// A title cut in the middle of a pair would put bytes into the file that no UTF-8
-// reader accepts; the half is shown as U+FFFD instead.
-std::wstring withoutLoneSurrogates(std::wstring text) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (isHigh(text[i]) && i + 1 < text.size() && isLow(text[i + 1])) {
-            ++i;
-        } else if (isHigh(text[i]) || isLow(text[i])) {
-            text[i] = wchar_t(0xFFFD);
-        }
-    }
-    return text;
-}
-
 }  // namespace
 
 std::string activityLogLine(const LocalTime& when, const std::wstring& what,
@@ -58,7 +42,7 @@ std::string activityLogLine(const LocalTime& when, const std::wstring& what,
     const std::wstring stamp = digits(when.year, 4) + L"-" + twoDigits(when.month) + L"-" + twoDigits(when.day) + L" " +
                                twoDigits(when.hour) + L":" + twoDigits(when.minute) + L":" +
                                twoDigits(when.second) + L" ";
-    return encodeUtf8(stamp + withoutLoneSurrogates(text)) + "\r\n";
+    return encodeUtf8(stamp + text) + "\r\n";
 }
 
 bool activityLogNeedsRotation(uint64_t currentSize, size_t lineBytes) {

@@ -335,18 +335,6 @@ HttpReply readReply(ByteSource& source) {
     return reply;
 }
 
-std::optional<std::string> loginCookie(const std::vector<std::string>& headers) {
-    std::string text;
-    for (const std::string& line : headers) text += line + "\r\n";
-    if (text.find("Set-Cookie: remixsid") == std::string::npos) return std::nullopt;
-    // Without both markers there is no value to send back.
-    const std::optional<std::string> value = extractBetween8(text, L"remixsid", L"=", L";");
-    if (!value) return std::nullopt;
-    const std::string cookie = "remixsid=" + *value;
-    if (cookie.find("deleted") != std::string::npos) return std::nullopt;
-    return cookie;
-}
-
 TimeLimitedSource::TimeLimitedSource(ByteSource& inner, unsigned limitMs,
                                      std::function<unsigned()> nowMs)
     : inner_(inner), limitMs_(limitMs), nowMs_(std::move(nowMs)), startMs_(nowMs_()) {}

@@ -1,5 +1,5 @@
-// The portable half of the HTTP/1.0 client: URL parsing, the request bytes, the reply
-// reader over a byte source, and the login cookie rule. The socket half lives in
+// The portable half of the HTTP/1.0 client: URL parsing, the request bytes and the
+// reply reader over a byte source. The socket half lives in
 // http_client_win.cpp, so everything here runs in the DLL, the unit tests and the fuzzer.
 #pragma once
 
@@ -89,16 +89,6 @@ struct HttpReply {
 // Reads one reply from `source`. Never fails: whatever arrived is the reply, and
 // `end` says whether that is all the peer meant to send.
 HttpReply readReply(ByteSource& source);
-
-// The login cookie from a reply's header lines: "remixsid=" + value; nothing when
-// the reply sets none or sets a deleted one.
-std::optional<std::string> loginCookie(const std::vector<std::string>& headers);
-
-// What a login request brought back.
-struct LoginReply {
-    std::optional<std::string> cookie;  // "remixsid=..." when usable
-    std::string body;
-};
 
 // A byte stream as text: all of its bytes, from its start.
 std::string streamToText(const std::string& stream);

@@ -40,8 +40,8 @@ Result<std::string> httpGetPage(const std::string& url,
                                 const ExchangeLimits& limits = kTickExchange);
 // Exactly the body's bytes.
 Result<std::string> httpGetToStream(const std::string& url);
-// No cookie is sent.
-Result<LoginReply> httpLogin(const std::string& url);
+// No cookie is sent; the whole reply comes back, headers included.
+Result<HttpReply> httpLogin(const std::string& url);
 
 // Resolves a host name to an IPv4 address in network byte order. Look-ups run on a
 // worker thread that the caller leaves behind when it runs out of time or quit comes.

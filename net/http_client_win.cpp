@@ -355,14 +355,11 @@ Result<std::string> httpGetToStream(const std::string& url) {
     return Result<std::string>::success(std::move(reply.body), outcome.replyEnd);
 }
 
-Result<LoginReply> httpLogin(const std::string& url) {
+Result<HttpReply> httpLogin(const std::string& url) {
     HttpReply reply;
     const Outcome outcome = httpExchange(url, std::nullopt, configuredProxy(), reply);
-    if (!outcome) return Result<LoginReply>::failure(outcome);
-    LoginReply login;
-    login.body = streamToText(reply.body);
-    login.cookie = loginCookie(reply.headers);
-    return Result<LoginReply>::success(std::move(login), outcome.replyEnd);
+    if (!outcome) return Result<HttpReply>::failure(outcome);
+    return Result<HttpReply>::success(std::move(reply), outcome.replyEnd);
 }
 
 }  // namespace nimbo

@@ -22,23 +22,26 @@ bool contains(const std::string& text, const char* part) {
     return text.find(part) != std::string::npos;
 }
 
+const char kSessionCookieLine[] = "Set-Cookie: remixsid";
+
 std::string firstLoginUrl(const std::string& email, const std::string& password) {
     return std::string(kServiceHost) + "/login.php?email=" + urlEncode(email) +
            "&pass=" + urlEncode(password);
 }
 
-// sid, csid and code go in as they are: the service hands out the first two itself.
+// csid goes in as it is: the service hands it out itself. The code is what the user
+// typed, so a space, "&" or "#" in it must not end the value or the request line.
 std::string codeLoginUrl(const std::string& email, const std::string& password,
                          const std::string& csid, const std::string& code) {
     return std::string(kServiceHost) +
            "/login.php?success_url=&fail_url=&try_to_login=1&email=" + urlEncode(email) +
-           "&pass=" + urlEncode(password) + "&csid=" + csid + "&ccode=" + code;
+           "&pass=" + urlEncode(password) + "&csid=" + csid + "&ccode=" + urlEncodeReserved(code);
 }
 
 // The challenge answered: done with the second reply in `reply`, or the outcome
 // that ends the attempt without a cookie rule (no code, wrong code, quit).
 Outcome answerChallenge(const std::string& email, const std::string& password,
-                        const SecurityCodePrompt& askCode, Result<LoginReply>& reply) {
+                        const SecurityCodePrompt& askCode, Result<HttpReply>& reply) {
     const std::string& body = reply.value->body;
     const std::optional<std::string> sid = extractBetween8(body, L"captcha.php?sid", L"=", L"'");
     // Without a sid the challenge cannot be shown; the cookie rule decides.
@@ -59,20 +62,41 @@ Outcome answerChallenge(const std::string& email, const std::string& password,
 
 }  // namespace
 
+std::optional<std::string> loginCookie(const std::vector<std::string>& headers) {
+    std::optional<std::string> cookie;
+    for (const std::string& line : headers) {
+        if (line.compare(0, sizeof kSessionCookieLine - 1, kSessionCookieLine) != 0) continue;
+        const size_t equals = line.find_first_not_of(' ', sizeof kSessionCookieLine - 1);
+        // Another cookie whose name merely begins so, or no value at all.
+        if (equals == std::string::npos || line[equals] != '=') continue;
+        // Later cookies replace earlier ones, as in any browser.
+        const std::string value = trimControls(line.substr(equals + 1, line.find(';') - equals - 1));
+        cookie = "remixsid=" + value;
+        if (value.empty() || value.find("deleted") != std::string::npos) cookie.reset();
+    }
+    return cookie;
+}
+
 Outcome logIn(const SecurityCodePrompt& askCode) {
     const Settings settings = currentSettings();
     const std::string email = narrow(settings.AuthLogin);
     const std::string password = narrow(settings.AuthPass);
 
-    Result<LoginReply> reply = httpLogin(firstLoginUrl(email, password));
+    Result<HttpReply> reply = httpLogin(firstLoginUrl(email, password));
     if (reply.value && contains(reply.value->body, kCodeFormMarker)) {
         const Outcome challenge = answerChallenge(email, password, askCode, reply);
         if (!challenge) return challenge;
     }
 
     if (!reply.outcome) return reply.outcome;
-    if (!reply.value->cookie) return Outcome::of(OutcomeKind::loginRejected);
-    const std::wstring cookie = widen(*reply.value->cookie);
+    const std::optional<std::string> sessionCookie = loginCookie(reply.value->headers);
+    // Cut short without a cookie: the site's answer never came.
+    if (!sessionCookie && cutShort(reply.outcome))
+        return Outcome::failedAt(NetStep::reply, reply.outcome.replyEnd == ReplyEnd::timedOut
+                                                     ? StepEnd::timedOut
+                                                     : StepEnd::failed);
+    if (!sessionCookie) return Outcome::of(OutcomeKind::loginRejected);
+    const std::wstring cookie = widen(*sessionCookie);
     editSettings([&cookie](Settings& s) {
         s.Cookie = cookie;
         s.AuthLogin.clear();

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "net/outcome.h"
 
@@ -17,10 +19,16 @@ extern const char kWrongCodeMarker[];
 // picture could not be shown.
 using SecurityCodePrompt = std::function<std::string(const std::string& pictureBytes)>;
 
+// The session cookie a login reply's header lines set: "remixsid=" and the value of the
+// last "Set-Cookie: remixsid" line, up to its first ";" or the line's end. Nothing when
+// no line sets one, or the last one sets an empty or a deleted value.
+std::optional<std::string> loginCookie(const std::vector<std::string>& headers);
+
 // Logs in with AuthLogin and AuthPass, fetching the picture and asking `askCode` when
 // the service demands a code. Done: the reply's cookie is stored in Cookie, the
 // e-mail and password are forgotten and cookie mode is on. Otherwise no setting
-// changes, and the outcome says why: noConnection, loginRejected, wrongCode or
+// changes, and the outcome says why: noConnection (a reply cut short without a
+// cookie counts as one: the site's answer never came), loginRejected, wrongCode or
 // codeCancelled. Shows no window of its own.
 Outcome logIn(const SecurityCodePrompt& askCode);
 

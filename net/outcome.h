@@ -67,6 +67,13 @@ struct Outcome {
     }
 };
 
+// A reply that ended before it was whole: the request may not have reached the site,
+// and a page cut short may read as logged out, without a hash or without a cookie.
+inline bool cutShort(const Outcome& outcome) {
+    return outcome.replyEnd == ReplyEnd::timedOut || outcome.replyEnd == ReplyEnd::reset ||
+           outcome.replyEnd == ReplyEnd::closedEarly;
+}
+
 // An outcome and, when it is done, the value the step produced.
 template <typename T>
 struct Result {

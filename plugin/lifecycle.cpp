@@ -38,7 +38,7 @@ int init() {
     return 0;
 }
 
-void config() { showSettingsDialog(); }
+void config() { showSettingsDialog(publishingSwitched); }
 
 void quit() {
     try {

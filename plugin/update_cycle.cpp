@@ -79,13 +79,6 @@ std::wstring replyEndWords(ReplyEnd end) {
     return std::wstring();
 }
 
-// A reply that ended before it was whole: the request may not have reached the site,
-// and a profile page cut short reads as logged out or without a hash.
-bool cutShort(const Outcome& outcome) {
-    return outcome.replyEnd == ReplyEnd::timedOut || outcome.replyEnd == ReplyEnd::reset ||
-           outcome.replyEnd == ReplyEnd::closedEarly;
-}
-
 // Why a step failed, in plain words, and the short form for the settings window.
 struct Why {
     std::wstring words, brief;
@@ -245,13 +238,15 @@ bool publishCurrent(uint64_t now) {
     if (!settings.NoLogin) {
         const Outcome loggedIn = logIn(askSecurityCode);
         if (!loggedIn) {
-            // A login is never tried again without a change: it needs the user.
+            // Tried again, like a publish, only when the site could not be reached; a
+            // rejected login or a code needs the user.
             const Why why = whyFailed(loggedIn);
-            logActivity(loggedIn.kind == OutcomeKind::noConnection ? L"login failed: " + why.words
-                                                                    : why.words,
+            logActivity(tryPrefix() + (loggedIn.kind == OutcomeKind::noConnection
+                                           ? L"login failed: " + why.words
+                                           : why.words),
                         L"not published", why.brief);
-            report(ReportedStep::logIn, loggedIn);
-            gSchedule.attempted(now, AttemptResult::needsUser);
+            if (firstTry) report(ReportedStep::logIn, loggedIn);
+            gSchedule.attempted(now, attemptResult(loggedIn));
             return true;
         }
         logActivity(L"logged in");

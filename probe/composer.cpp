@@ -2,6 +2,7 @@
 
 #include "common/platform.h"
 #include "common/text.h"
+#include "common/utf8.h"
 #include "probe/playing_entry.h"
 #include "probe/words.h"
 #include "tags/track_tags.h"
@@ -57,10 +58,12 @@ std::wstring compose(const std::wstring& statusMask, const std::wstring& filePat
     };
 
     // The playlist title is asked for at most once, and only when the tags leave a gap.
+    // A file's is cut like a path; a stream's is a song name ("AC/DC - ...") and stays whole.
     bool haveTitle = false;
     std::wstring playlistTitle;
     auto currentTitle = [&]() -> const std::wstring& {
         if (!haveTitle) playlistTitle = ask(player.currentTitle);
+        if (!haveTitle && !stream) playlistTitle = withoutFolder(playlistTitle);
         haveTitle = true;
         return playlistTitle;
     };
@@ -126,8 +129,8 @@ std::wstring compose(const std::wstring& statusMask, const std::wstring& filePat
                 break;
             default:
                 // "2019-05-01" from any source shows as "2019".
-                value = tagValue(&TrackTags::year, &TrackTags::yearSource, L"year", sources.year)
-                            .substr(0, 4);
+                value = leadingUnits(
+                    tagValue(&TrackTags::year, &TrackTags::yearSource, L"year", sources.year), 4);
         }
         text = replaceText(text, kPlaceholders[i], value, false);
     }

@@ -10,6 +10,7 @@ namespace nimbo {
 
 // What the composer asks the player; each is called only when its placeholder occurs.
 struct PlayerValues {
+    // The playlist title as Winamp shows it; the composer cuts a file's like a path.
     std::function<std::wstring()> currentTitle;
     std::function<std::string()> lengthText, bitrateText, sampleRateText, channelsText,
         playStateText;

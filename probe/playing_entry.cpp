@@ -23,10 +23,4 @@ PlayingEntry resolveEntry(const std::wstring& path, const std::wstring& title,
     return entry;
 }
 
-std::wstring answeredText(const wchar_t* buffer, size_t units) {
-    size_t length = 0;
-    while (length < units && buffer[length] != L'\0') ++length;
-    return std::wstring(buffer, length);
-}
-
 }  // namespace nimbo

@@ -1,8 +1,7 @@
-// What the change test compares for the current playlist entry, and how an answer of
-// Winamp's file-info query is read. Portable: the window queries live in probe.h.
+// What the change test compares for the current playlist entry. Portable: the window
+// queries live in probe.h.
 #pragma once
 
-#include <cstddef>
 #include <string>
 
 namespace nimbo {
@@ -26,10 +25,5 @@ struct PlayingEntry {
 // a stream that has not shown a song yet waiting.
 PlayingEntry resolveEntry(const std::wstring& path, const std::wstring& title,
                           const std::wstring& lastPath, const std::wstring& lastStreamTitle);
-
-// The text in a buffer of `units` wide characters that the answer to the file-info
-// query filled: up to the first zero, or all of it when there is none. Nothing past
-// `units` is looked at.
-std::wstring answeredText(const wchar_t* buffer, size_t units);
 
 }  // namespace nimbo

@@ -3,9 +3,9 @@
 #include <windows.h>
 
 #include <cstring>
-#include <cwchar>
 
 #include "common/platform.h"
+#include "common/utf8.h"
 #include "core/settings.h"
 #include "core/state.h"
 #include "core/winamp_window.h"
@@ -81,7 +81,7 @@ std::wstring entryText(LPARAM wideQuery, LPARAM narrowQuery) {
     if (address != kUnknownQuery) {
         wchar_t buffer[kNameUnits];
         const size_t units = readText(address, buffer, sizeof buffer) / sizeof(wchar_t);
-        return std::wstring(buffer, wcsnlen(buffer, units));
+        return bufferText(buffer, units);
     }
     if (!ask(window, WPARAM(position), narrowQuery, address)) return std::wstring();
     char buffer[kNameUnits];
@@ -125,7 +125,7 @@ std::wstring winampFileInfo(const std::wstring& path, const wchar_t* field) {
     LRESULT ignored = 0;
     if (!ask(window, reinterpret_cast<WPARAM>(&info), kExtendedFileInfoWide, ignored))
         return std::wstring();
-    return answeredText(buffer, kFileInfoUnits);
+    return bufferText(buffer, kFileInfoUnits);
 }
 
 std::string lengthText() {
@@ -162,7 +162,7 @@ std::wstring composeCurrentStatus(const std::wstring& filePath, const std::wstri
                                   TrackNames* names) {
     PlayerValues player{currentTitle, lengthText,   bitrateText,    sampleRateText,
                         channelsText, playStateText, winampFileInfo};
-    if (isStream(filePath)) player.currentTitle = [&] { return withoutFolder(streamTitle); };
+    if (isStream(filePath)) player.currentTitle = [&] { return streamTitle; };
     return composeStatus(currentSettings().StatusMask, filePath, player, nullptr, names);
 }
 

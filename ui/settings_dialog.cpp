@@ -48,6 +48,7 @@ struct Dialog {
 
 // The dialog that is open; null when closed. Only Winamp's thread touches it.
 Dialog* gOpen = nullptr;
+EnabledSwitched gSwitched = nullptr;
 
 void showLoginView(Dialog& d) {
     ShowWindow(d[kLoginEdit], SW_SHOW);
@@ -100,9 +101,15 @@ void acceptEdits(Dialog& d) {
     const SettingsWindowEdits edited = {shown.AuthLogin != d.loginShown,
                                         shown.AuthPass != d.passwordShown,
                                         shown.Cookie != d.cookieShown};
-    editSettings([&](Settings& s) { s = settingsOnOk(d.atOpen, s, shown, edited); });
+    bool wasEnabled = false;
+    editSettings([&](Settings& s) {
+        wasEnabled = s.Enabled;
+        s = settingsOnOk(d.atOpen, s, shown, edited);
+    });
     // The update cycle stays off until the settings are complete.
     closeDialog(d);
+    // One switch: off clears the status and on publishes at once, as the menu item does.
+    if (shown.Enabled != wasEnabled && gSwitched) gSwitched(shown.Enabled);
 }
 
 // Only the table's own controls count: a click is taken from the control itself.
@@ -232,7 +239,8 @@ bool buildDialog() {
 
 }  // namespace
 
-void showSettingsDialog() {
+void showSettingsDialog(EnabledSwitched switched) {
+    gSwitched = switched;
     try {
         if (securityCodePending) {
             // Posted, so this thread never waits for the timer thread.

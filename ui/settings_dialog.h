@@ -5,9 +5,13 @@
 
 namespace nimbo {
 
+// Called on Winamp's thread after "Ok" has switched `Enabled` to `enabled`.
+using EnabledSwitched = void (*)(bool enabled);
+
 // Builds and shows the dialog, or raises the one already open. Returns at once; the
-// window lives on the calling thread's message loop until "Ok" or "Cancel".
-void showSettingsDialog();
+// window lives on the calling thread's message loop until "Ok" or "Cancel", and "Ok"
+// that changes `Enabled` tells `switched`.
+void showSettingsDialog(EnabledSwitched switched = nullptr);
 
 // The open dialog's window, or null when none is open. Its controls carry the ids of
 // `SettingsControlId` (ui/control_ids.h).

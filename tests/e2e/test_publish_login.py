@@ -8,7 +8,10 @@ import unittest
 
 from e2e_support import (PLAYER_EXE, PLUGIN_DLL, SERVICE_COOKIE, SHIPPED_HOST,
                          PluginHost, Service, expected_request, have_binaries, ini, ini_values,
-                         is_set_activity, kinds, param, raw_bytes, url_encode, wait_until)
+                         is_clear_activity, is_set_activity, kinds, param, raw_bytes,
+                         url_encode, wait_until)
+from harness import controls
+from harness.player import top_window
 
 EMAIL = "user@example.com"
 PASSWORD = "secret"
@@ -86,6 +89,33 @@ class LoginMode(unittest.TestCase):
             self.assertEqual("1", param(log[2], "try_to_login"))
             self.assertIsNone(dialog())
             self.assert_logged_in_at_quit(host)
+
+    def toggle_enabled_with_ok(self, host, service, wanted, what):
+        """Flips "Enabled" in the settings window and presses "Ok": `wanted` follows at once."""
+        host.player.check("config")
+        window = top_window(host.player.windows(), "Nimbo")[1]
+        before = len(service.log())
+        for name in ("kEnabledCheck", "kOkButton"):
+            host.player.check("click %s" % window[controls.get(name)]["hwnd"])
+        wait_until(lambda: [e for e in service.log()[before:] if wanted(e)], 10, what)
+
+    def test_switch_in_the_settings_window_then_both_cookie_shapes(self):
+        # "bare": the remixsid line has no ";" and another Set-Cookie line follows;
+        # "renewed": an expired remixsid line comes before the new one.
+        for shape in ("bare", "renewed"):
+            with self.subTest(shape), Service(args=("--cookie-shape", shape)) as service, \
+                    PluginHost(PLUGIN_DLL, login_ini(service)) as host:
+                entry = self.play_and_wait_for_status(host, service)
+                self.assertIn(b"\r\nCookie: %s; remixlang=0\r\n" % SERVICE_COOKIE.encode(),
+                              raw_bytes(entry))
+                if shape == "bare":
+                    # Off in the settings window clears, as the menu item does; on
+                    # publishes the same track at once.
+                    self.toggle_enabled_with_ok(host, service, is_clear_activity, "a clear")
+                    self.assertIsNone(service.status()["status"])
+                    self.toggle_enabled_with_ok(host, service, is_set_activity, "a publish")
+                    self.assertEqual("Band - Song", service.status()["status"])
+                self.assert_logged_in_at_quit(host)
 
 
 if __name__ == "__main__":

@@ -113,28 +113,31 @@ class ActivityLog(unittest.TestCase):
 @unittest.skipUnless(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
 class Schedule(unittest.TestCase):
     def test_refused_connections_are_tried_again_without_a_change(self):
-        # The first two connections are refused; the tries after 15 s and 30 s bring
-        # the status with no change of track, and only the first failure has a box.
-        with Service(args=["--mode", "mode=refuse&count=2"]) as service, \
-                PluginHost(PLUGIN_DLL, ini(proxy=service.proxy, status_mask=MASK)) as host:
-            # A connection closed at once fails the connect or cuts the page short
-            # (which reads as logged out), whichever the timing gives.
+        # The login is refused, then the profile page: the tries after 15 s and 30 s
+        # bring the login and then the status with no change of track, and only the
+        # first failure has a box.
+        credentials = "AuthLogin=user@example.com\r\nAuthPass=%s\r\n" % PASSWORD
+        with Service(args=["--password", PASSWORD, "--mode", "mode=refuse&path=/login.php",
+                           "--mode", "mode=refuse&path=/profile.php"]) as service, \
+                PluginHost(PLUGIN_DLL, ini(no_login=False, cookie=None, status_mask=MASK,
+                                           proxy=service.proxy, extra=credentials)) as host:
+            # A connection closed at once fails the send or cuts the reply short,
+            # whichever the timing gives: either way the site could not be reached.
             box = host.message_box(10000)
-            self.assertIn(box["text"], (ERROR_PREFIX + "No connection",
-                                        ERROR_PREFIX + "Incorrect login data"))
+            self.assertEqual(ERROR_PREFIX + "No connection", box["text"])
             host.dismiss(box)
-            # The refusals take any connection, the test's own questions too: the
-            # service is left alone until the try after 15 s has had its refusal.
-            time.sleep(20)
-            entry = service.wait_for_requests(is_set_activity, 1, timeout=45)[0]
+            entry = service.wait_for_requests(is_set_activity, 1, timeout=60)[0]
             self.assertIsNone(host.message_box(0))
-            self.assertEqual(["refuse", "refuse"], [e["mode"] for e in service.log()[:2]])
-            self.assertEqual(["page", "set"], kinds(service.log())[2:4])
+            self.assertEqual(["/login.php", "/login.php", "page", "page", "set"],
+                             kinds(service.log()))
+            self.assertEqual(["refuse", None, "refuse", None, None],
+                             [e.get("mode") for e in service.log()])
             events = log_lines(host)
             sys.stderr.write("\n[log of the run]\n  " + "\n  ".join(events) + "\n")
-            self.assertTrue(events[0].startswith("not published: the site"), events)
-            self.assertTrue(events[1].startswith("try 2, not published: "), events)
-            self.assertEqual("try 3, published: " + entry.get("status_text"), events[2])
+            self.assertTrue(events[0].startswith("login failed: the site"), events)
+            self.assertEqual("logged in", events[1])
+            self.assertTrue(events[2].startswith("try 2, not published: "), events)
+            self.assertEqual("try 3, published: " + entry.get("status_text"), events[3])
             host.quit()
 
     def test_a_burst_of_skips_sends_the_first_and_the_last(self):

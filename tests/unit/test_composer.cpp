@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <map>
 #include <stdexcept>
-#include <vector>
 
 #include "common/platform.h"
 #include "probe/composer.h"
@@ -115,6 +114,9 @@ TEST(ComposeStatus, ArtistAndTitleSources) {
     dir.write("tagged.ogg", tagFile("V2 Artist", "V2 Title", "V1 Artist", "V1 Title"));
     dir.write("untagged.mp3", std::string(300, '\xFF'));
     dir.write("noTitle.mp3", tagFile("V2 Artist", "", "", ""));
+    // Leftovers of an older tag behind a zero byte.
+    dir.write("v1junk.mp3", tagFile("", "", "V1 Artist", std::string("Song\0old junk", 13)));
+    dir.write("zeros.mp3", tagFile("", std::string("V2 Title \0old", 13), std::string("\0junk", 5), ""));
     const std::map<std::wstring, std::wstring> flac = {{L"artist", L"W Artist"}, {L"title", L"W Title"}};
     struct Case {
         const char* name;
@@ -143,6 +145,10 @@ TEST(ComposeStatus, ArtistAndTitleSources) {
         {"nothing but the file name", "track_01.ogg", L"", L"Unknown Artist|Track_01.ogg"},
         {"dash only", "-", L"", L"Unknown Artist|-"},
         {"non-letter first character stays", "x.ogg", L"\u00E9lan - 1st", L"\u00E9lan|1st"},
+        {"a tag text ends at its zero byte", "v1junk.mp3", L"PL - T", L"V1 Artist|Song"},
+        {"nothing before the zero: the next source", "zeros.mp3", L"PL - T", L"PL|V2 Title"},
+        {"a file's playlist title is cut like a path", "x.ogg", L"AC/DC - Back in Black",
+         L"DC|Back in Black"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -380,21 +386,6 @@ TEST(PlayingEntry, FilesAndStreamsAgainstTheLastChange) {
         EXPECT_EQ(entry.streamTitle, c.streamTitle);
         EXPECT_EQ(entry.waiting, c.waiting);
     }
-}
-
-// The file-info answer: up to its zero, and never past the buffer, whatever it holds.
-TEST(PlayingEntry, AnsweredTextStaysInsideTheBuffer) {
-    const wchar_t buffer[] = {L'a', L'b', L'\0', L'c', L'd', L'e'};
-    struct Case {
-        size_t units;
-        const wchar_t* expected;
-    } cases[] = {{6, L"ab"}, {2, L"ab"}, {1, L"a"}, {0, L""}};
-    for (const Case& c : cases) EXPECT_EQ(answeredText(buffer, c.units), c.expected) << c.units;
-    // Filled to the end with no zero (the vector owns exactly these units): cut there.
-    const std::vector<wchar_t> full(512, L'x');
-    EXPECT_EQ(answeredText(full.data(), full.size()), std::wstring(512, L'x'));
-    const std::vector<wchar_t> untouched(8, L'\0');
-    EXPECT_EQ(answeredText(untouched.data(), untouched.size()), L"");
 }
 
 TEST(NameSplitting, ArtistAndTitleFromName) {

@@ -342,50 +342,6 @@ TEST(ReadReply, BodyBoundInEveryMode) {
     EXPECT_LE(framing.total, kMaxReplyBytes);
 }
 
-struct CookieCase {
-    const char* name;
-    Lines headers;
-    const char* cookie;  // null: no usable cookie
-};
-
-TEST(LoginCookie, Rules) {
-    const CookieCase cases[] = {
-        {"redirect with cookie",
-         {"HTTP/1.1 302 Found", "Location: /id1",
-          "Set-Cookie: remixsid=0123abcd; expires=Mon, 01-Jan-2030 00:00:00 GMT; path=/", ""},
-         "remixsid=0123abcd"},
-        {"value trimmed", {"HTTP/1.1 200 OK", "Set-Cookie: remixsid= v1 ;", ""}, "remixsid=v1"},
-        {"deleted", {"HTTP/1.1 302 Found", "Set-Cookie: remixsid=deleted; path=/", ""}, nullptr},
-        {"lower-case header", {"HTTP/1.1 302", "set-cookie: remixsid=abc;", ""}, nullptr},
-        {"missing", {"HTTP/1.1 200 OK", "Content-Type: text/html", ""}, nullptr},
-        // The markers are searched in the whole header text, from the first "remixsid";
-        // without them there is no value to send back.
-        {"no '=' anywhere after", {"HTTP/1.1 200", "Set-Cookie: remixsid", ""}, nullptr},
-        {"no ';' anywhere after", {"HTTP/1.1 200", "Set-Cookie: remixsid=abc", ""}, nullptr},
-        // Values that read like the old failure texts are values.
-        {"value None", {"HTTP/1.1 302", "Set-Cookie: remixsid=None;", ""}, "remixsid=None"},
-        {"value err", {"HTTP/1.1 302", "Set-Cookie: remixsid=err;", ""}, "remixsid=err"},
-        {"earlier mention",
-         {"HTTP/1.1 200", "X-Note: remixsid=first;", "Set-Cookie: remixsid=2;"},
-         "remixsid=first"},
-    };
-    for (const CookieCase& c : cases) {
-        const std::optional<std::string> cookie = loginCookie(c.headers);
-        ASSERT_EQ(cookie.has_value(), c.cookie != nullptr) << c.name;
-        if (cookie) EXPECT_EQ(*cookie, c.cookie) << c.name;
-    }
-}
-
-TEST(LoginCookie, FromARedirectOnTheWire) {
-    HttpReply r = readIn(
-        "HTTP/1.1 302 Found\r\nLocation: http://vk.test/id1\r\n"
-        "Set-Cookie: remixsid=5f3e9a; path=/\r\nContent-Length: 0\r\n\r\n",
-        1);
-    EXPECT_EQ(r.statusCode, 302);
-    EXPECT_EQ(r.body, "");
-    EXPECT_EQ(loginCookie(r.headers), std::optional<std::string>("remixsid=5f3e9a"));
-}
-
 }  // namespace
 
 TEST(ReadReply, AWholeReplyIsBoundInTime) {

@@ -16,6 +16,7 @@ TEST(UrlEncode, EncodesEveryByteWithUpperCaseHex) {
     // Cyrillic "Я" as UTF-8: two groups.
     EXPECT_EQ(urlEncode("\xD0\xAF"), "%D0%AF");
     EXPECT_EQ(urlEncode("a@b c&d=e"), "%61%40%62%20%63%26%64%3D%65");
+    EXPECT_EQ(urlEncodeReserved("azAZ09-._~ &#%+/\xE9"), "azAZ09-._~%20%26%23%25%2B%2F%E9");
 }
 
 TEST(ExtractBetween, FindsTheValueAfterKeyAndStart) {

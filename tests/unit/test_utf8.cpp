@@ -94,15 +94,33 @@ TEST(Utf8Encoding, LiteralBytesAndRoundTrips) {
         {units({0xD800, 0xDC00}), "\xF0\x90\x80\x80"},
         {units({0xD83D, 0xDE00}), "\xF0\x9F\x98\x80"},
         {units({0xDBFF, 0xDFFF}), "\xF4\x8F\xBF\xBF"},
-        // Lone surrogates, or a pair in the wrong order, go out as three bytes each.
-        {units({0xDC00, 'a', 0xD800}), "\xED\xB0\x80" "a\xED\xA0\x80"},
-        {units({0xDC00, 0xD800}), "\xED\xB0\x80\xED\xA0\x80"},
+        // A lone surrogate, or a pair in the wrong order, is no character: U+FFFD each.
+        {units({0xDC00, 'a', 0xD800}), "\xEF\xBF\xBD" "a\xEF\xBF\xBD"},
+        {units({0xDC00, 0xD800}), "\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {units({'x', 0xD83C}), "x\xEF\xBF\xBD"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(encodeUtf8(c.text), c.bytes);
-        // The stored rule reads every encoded text back, lone surrogates included.
-        EXPECT_EQ(decodeUtf8(c.bytes, Utf8Malformed::emptyText), c.text);
+        // Strict UTF-8 always: read under the tag rule and encoded again, the same bytes.
+        EXPECT_EQ(encodeUtf8(decodeUtf8(c.bytes, Utf8Malformed::replaceEach)), c.bytes);
     }
+}
+
+// What another party wrote into a buffer, and any cut to a bound: up to the first zero,
+// never past the buffer, and never half a character.
+TEST(SurrogatePairs, BoundsNeverSplitACharacter) {
+    const wchar_t buffer[] = {L'a', L'b', L'\0', L'c', 0xD83C, 0xDFB5, 0xD83C};
+    struct Case {
+        size_t units;
+        std::wstring text;
+    } cases[] = {{7, L"ab"}, {2, L"ab"}, {1, L"a"}, {0, L""}};
+    for (const Case& c : cases) EXPECT_EQ(bufferText(buffer, c.units), c.text) << c.units;
+    // No zero: the text went on past the buffer, and a last high half lost its partner.
+    EXPECT_EQ(bufferText(buffer + 3, 4), units({'c', 0xD83C, 0xDFB5}));
+    EXPECT_EQ(bufferText(buffer + 3, 2), L"c");
+    const std::wstring pair = units({'1', 0xD83C, 0xDFB5});
+    EXPECT_EQ(leadingUnits(pair, 2), L"1");
+    EXPECT_EQ(leadingUnits(pair, 3), pair);
 }
 
 TEST(SurrogatePairs, JoinAndSplitAtTheEdges) {

@@ -187,6 +187,51 @@ class Login : public ::testing::Test {
     }
 };
 
+struct CookieCase {
+    const char* name;
+    std::vector<std::string> headers;
+    const char* cookie;  // null: no usable cookie
+};
+
+// The site's session cookie out of a login reply's header lines.
+TEST(LoginCookie, Rules) {
+    const CookieCase cases[] = {
+        {"redirect with cookie",
+         {"HTTP/1.1 302 Found", "Location: /id1",
+          "Set-Cookie: remixsid=0123abcd; expires=Mon, 01-Jan-2030 00:00:00 GMT; path=/", ""},
+         "remixsid=0123abcd"},
+        {"value trimmed", {"HTTP/1.1 200 OK", "Set-Cookie: remixsid= v1 ;", ""}, "remixsid=v1"},
+        {"deleted", {"HTTP/1.1 302 Found", "Set-Cookie: remixsid=deleted; path=/", ""}, nullptr},
+        {"lower-case header", {"HTTP/1.1 302", "set-cookie: remixsid=abc;", ""}, nullptr},
+        {"missing", {"HTTP/1.1 200 OK", "Content-Type: text/html", ""}, nullptr},
+        {"no '='", {"HTTP/1.1 200", "Set-Cookie: remixsid", "X: =v;", ""}, nullptr},
+        // The value ends at its line's end when no ";" comes first.
+        {"no ';' in the last line", {"HTTP/1.1 200", "Set-Cookie: remixsid=abc"}, "remixsid=abc"},
+        {"no ';', another cookie after",
+         {"HTTP/1.1 302", "Set-Cookie: remixsid=V", "Set-Cookie: remixlang=0; path=/", ""},
+         "remixsid=V"},
+        {"an old session removed first",
+         {"HTTP/1.1 302", "Set-Cookie: remixsid=deleted; expires=Thu, 01-Jan-1970 00:00:01 GMT",
+          "Set-Cookie: remixsid=5f2e; path=/", ""},
+         "remixsid=5f2e"},
+        {"empty value", {"HTTP/1.1 302", "Set-Cookie: remixsid=; path=/"}, nullptr},
+        {"a cookie whose name only begins so", {"HTTP/1.1 302", "Set-Cookie: remixsidx=1;"}, nullptr},
+        {"removed last", {"HTTP/1.1 302", "Set-Cookie: remixsid=5f2e;", "Set-Cookie: remixsid=deleted;"},
+         nullptr},
+        {"<br> is no line break", {"HTTP/1.1 302", "Set-Cookie: remixsid=a<br>b;"}, "remixsid=a<br>b"},
+        // Values that read like the old failure texts are values.
+        {"value None", {"HTTP/1.1 302", "Set-Cookie: remixsid=None;", ""}, "remixsid=None"},
+        {"value err", {"HTTP/1.1 302", "Set-Cookie: remixsid=err;", ""}, "remixsid=err"},
+        {"only Set-Cookie lines count",
+         {"HTTP/1.1 200", "X-Note: remixsid=first;", "Set-Cookie: remixsid=2;"}, "remixsid=2"},
+    };
+    for (const CookieCase& c : cases) {
+        const std::optional<std::string> expected =
+            c.cookie ? std::optional<std::string>(c.cookie) : std::nullopt;
+        EXPECT_EQ(loginCookie(c.headers), expected) << c.name;
+    }
+}
+
 const wchar_t kIncorrect[] = L"Vkontakte tags updating error : Incorrect login data";
 const wchar_t kNoConnectionText[] = L"Vkontakte tags updating error : No connection";
 
@@ -284,13 +329,14 @@ TEST_F(Login, SecurityCodeNotGivenEndsTheAttemptQuietly) {
 
 TEST_F(Login, WrongSecurityCodeEndsTheAttemptQuietly) {
     ASSERT_NE(control("config?captcha=1"), "");
-    User user(Answer::type, L"0000");
+    User user(Answer::type, L"a b&c#d");
     const Outcome outcome = logInAs(user);
     EXPECT_EQ(outcome.kind, OutcomeKind::wrongCode);
     EXPECT_EQ(messageAfter(outcome), L"");
     const std::vector<std::string> targets = loggedTargets();
     ASSERT_EQ(targets.size(), 3u);
-    EXPECT_EQ(targets[2], std::string(kCodeLoginStart) + "&csid=\"987\"&ccode=0000");
+    // A typed code goes whole, its bytes other than letters, digits and -._~ encoded.
+    EXPECT_EQ(targets[2], std::string(kCodeLoginStart) + "&csid=\"987\"&ccode=a%20b%26c%23d");
     expectUnchanged();
 
     // Nothing survives: the next attempt starts over with the first login request.

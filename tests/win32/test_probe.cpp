@@ -202,6 +202,10 @@ TEST_F(Probe, NonLatinTextsArriveWholeThroughTheWideQueries) {
     run("add " + utf8(std::wstring(300, L'\u0436')) + "|x|1");
     run("play 1");
     EXPECT_EQ(currentFilePath(), std::wstring(260, L'\u0436'));
+    // An emoji across the bound: its first half would go alone, so it goes too.
+    run("add " + utf8(std::wstring(259, L'a') + L"\U0001F3B5") + "|x|1");
+    run("play 2");
+    EXPECT_EQ(currentFilePath(), std::wstring(259, L'a'));
 
     // An older host: the same entry through the code page.
     run("widequeries off");
@@ -330,6 +334,11 @@ TEST_F(Probe, ChangeTestEntriesAndTheirCost) {
         run("retitle 1 [Buffering: 10%]");
         EXPECT_EQ(currentEntry(stream.path, stream.streamTitle).streamTitle, L"AC/DC - Back in Black");
     }
+    // A stream's title is a song name, not a path to cut.
+    mask(L"%artist%|%title%");
+    const std::wstring radio = L"http://radio.example:8000/stream";
+    EXPECT_EQ(composeCurrentStatus(radio, L"AC/DC - Highway to Hell"), L"AC/DC|Highway to Hell");
+    EXPECT_EQ(composeCurrentStatus(radio, L"Live: Band - Song: Two"), L"Live: Band|Song: Two");
 }
 
 // A player that writes its answer without a terminator: the text ends where the

@@ -42,12 +42,19 @@ def _login_reply(cfg, req, value):
     expires = time.time() + (YEAR if value != "deleted" else -YEAR)
     name = "set-cookie" if cfg["cookie_header"] == "lower" else "Set-Cookie"
     domain = _cookie_domain(cfg, req)
+    shape = cfg["cookie_shape"] if value != "deleted" else "normal"
     headers = [
         ("Location", "/profile.php" if value != "deleted" else "/login.php?m=1"),
         (name, "remixchk=5; path=/; domain=%s" % domain),
-        (name, "remixsid=%s; expires=%s; path=/; domain=%s"
-         % (value, formatdate(expires, usegmt=True), domain)),
     ]
+    if shape == "renewed":
+        headers.append((name, "remixsid=deleted; expires=%s; path=/; domain=%s"
+                        % (formatdate(time.time() - YEAR, usegmt=True), domain)))
+    if shape == "bare":
+        headers += [(name, "remixsid=%s" % value), (name, "remixlang=0; path=/")]
+    else:
+        headers.append((name, "remixsid=%s; expires=%s; path=/; domain=%s"
+                        % (value, formatdate(expires, usegmt=True), domain)))
     return Reply(302, "Found", headers, b"")
 
 

@@ -79,6 +79,9 @@ CONFIG_FIELDS = {
                     "wrong credentials: remixsid=deleted, or no remixsid cookie at all"),
     "cookie_header": (_choice(("normal", "lower")), "normal",
                       "write the Set-Cookie header name normally or all lower case"),
+    "cookie_shape": (_choice(("normal", "bare", "renewed")), "normal",
+                     "the login's remixsid line: with attributes, bare (no \";\", another "
+                     "Set-Cookie after it), or renewed (an expired remixsid line first)"),
     "profile_hash": (_flag, True, "the profile page carries the activity hash"),
     "domain": (str, "", "cookie domain (empty: the request's host)"),
 }
