@@ -328,6 +328,7 @@ void loadSettings() {
         s.PrivateWords = decodeStoredText(privateWords);
     s.OnPause = ini.getNumber(kSection, "OnPause", 0) == 1 ? 1 : 0;
     s.OnStop = ini.getNumber(kSection, "OnStop", 0) == 1 ? 1 : 0;
+    s.Secure = ini.getNumber(kSection, "Secure", 0) == 1 ? 1 : 0;
 
     // Winamp's own 8-bit text, taken as it stands, from Winamp's own file.
     std::string proxy;
@@ -363,6 +364,7 @@ bool saveSettings() {
     setIfUsed("PrivateWords", s.PrivateWords.empty(), encodeStoredText(s.PrivateWords));
     setIfUsed("OnPause", s.OnPause == defaults.OnPause, std::to_string(s.OnPause));
     setIfUsed("OnStop", s.OnStop == defaults.OnStop, std::to_string(s.OnStop));
+    setIfUsed("Secure", s.Secure == defaults.Secure, std::to_string(s.Secure));
     return ini.commit();
 }
 
