@@ -35,6 +35,10 @@ struct TlsSession::State {
 
 namespace {
 
+// What a handshake may make us hold at once: a certificate chain is a few KiB, so a
+// peer that sends more without a whole message in it is no TLS server.
+constexpr size_t kMaxHandshakeBytes = 256 * 1024;
+
 constexpr DWORD kRequestFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
                                 ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
                                 ISC_REQ_STREAM | ISC_REQ_USE_SUPPLIED_CREDS;
@@ -137,6 +141,7 @@ Outcome TlsSession::handshake(const std::string& host) {
 
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
             if (GetTickCount() - started >= kMaxHandshakeMs) return failed(StepEnd::timedOut);
+            if (s.received.size() > kMaxHandshakeBytes) return failed(StepEnd::protocol);
             char chunk[4096];
             const int n = s.plain.read(chunk, sizeof chunk);
             if (n <= 0) return failed(endOfRead(n));
