@@ -135,7 +135,12 @@ class SilentListener:
             pass
 
     def close(self):
+        # The shutdown wakes the accept, so the port is free when this returns.
         for s in self.accepted + [self._listener]:
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
             s.close()
 
 
@@ -224,6 +229,19 @@ class OverTls(unittest.TestCase):
             host.dismiss(box)
             self.assertIn("the proxy refused the tunnel: 407", activity_log(host))
             self.assertEqual({"connect"}, set(kinds(service.log())))
+
+    def test_reset_during_the_handshake_is_tried_again(self):
+        # The first connection is closed unanswered: a failure like a connect's, with
+        # its box, and the try after 15 s publishes.
+        with Service(port=LOOPBACK_PORT, tls=self.site, tls_port=LOOPBACK_TLS_PORT,
+                     args=("--mode", "mode=refuse")) as service:
+            host = self.play(LOOPBACK_DLL)
+            box = host.message_box(10000)
+            self.assertEqual(ERROR_PREFIX + "No connection", box and box["text"])
+            host.dismiss(box)
+            wait_until(lambda: [e for e in site_requests(service)
+                                if e.get("status_text") == "One playing"], 40, "the try again")
+            self.assertIn("the site could not be reached (TLS handshake)", activity_log(host))
 
     def test_quit_while_a_handshake_hangs(self):
         listener = SilentListener(LOOPBACK_TLS_PORT)
