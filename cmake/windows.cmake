@@ -10,6 +10,7 @@ include(cmake/jpeg.cmake)
 
 # The service host every request goes to; a test build may point it elsewhere.
 set(NIMBO_SERVICE_HOST "vkontakte.ru" CACHE STRING "Host name of the service")
+set(NIMBO_SECURE_PORT "443" CACHE STRING "Port of the service's TLS connections")
 
 add_library(nimbo_core_win STATIC ${NIMBO_PORTABLE_SOURCES} ${NIMBO_WIN32_SOURCES} common/platform_win.cpp)
 # Built for size. The paths that run often are bound by the system calls they make,
@@ -18,8 +19,9 @@ add_library(nimbo_core_win STATIC ${NIMBO_PORTABLE_SOURCES} ${NIMBO_WIN32_SOURCE
 # No unwind tables beyond what exceptions need.
 target_compile_options(nimbo_core_win PRIVATE -Os -fno-asynchronous-unwind-tables)
 target_include_directories(nimbo_core_win PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_definitions(nimbo_core_win PRIVATE NIMBO_SERVICE_HOST="${NIMBO_SERVICE_HOST}")
-target_link_libraries(nimbo_core_win PUBLIC nimbo_jpeg winmm ws2_32 shell32 user32 gdi32 kernel32)
+target_compile_definitions(nimbo_core_win PRIVATE NIMBO_SERVICE_HOST="${NIMBO_SERVICE_HOST}"
+                           NIMBO_SECURE_PORT="${NIMBO_SECURE_PORT}")
+target_link_libraries(nimbo_core_win PUBLIC nimbo_jpeg winmm ws2_32 secur32 crypt32 shell32 user32 gdi32 kernel32)
 
 add_library(gen_nimbo SHARED plugin/export.cpp plugin/lean_runtime.cpp plugin/gen_nimbo.def)
 set_target_properties(gen_nimbo PROPERTIES PREFIX "" OUTPUT_NAME gen_nimbo)
@@ -35,8 +37,10 @@ target_link_options(gen_nimbo PRIVATE ${NIMBO_DLL_LINK_OPTIONS} -s)
 # A test build that talks to the service stand-in directly: the host name resolves
 # to the loopback address. Its own service_host object wins over the library's.
 set(NIMBO_LOOPBACK_SERVICE_HOST "localhost:18080" CACHE STRING "Service host of the test build")
+set(NIMBO_LOOPBACK_SECURE_PORT "18443" CACHE STRING "TLS port of the test build's service")
 add_library(gen_nimbo_loopback_host OBJECT net/service_host.cpp)
-target_compile_definitions(gen_nimbo_loopback_host PRIVATE NIMBO_SERVICE_HOST="${NIMBO_LOOPBACK_SERVICE_HOST}")
+target_compile_definitions(gen_nimbo_loopback_host PRIVATE NIMBO_SERVICE_HOST="${NIMBO_LOOPBACK_SERVICE_HOST}"
+                           NIMBO_SECURE_PORT="${NIMBO_LOOPBACK_SECURE_PORT}")
 target_include_directories(gen_nimbo_loopback_host PRIVATE ${CMAKE_SOURCE_DIR})
 add_library(gen_nimbo_loopback SHARED plugin/export.cpp plugin/lean_runtime.cpp plugin/gen_nimbo.def
             $<TARGET_OBJECTS:gen_nimbo_loopback_host>)

@@ -25,6 +25,7 @@ constexpr unsigned kEnabledKey = 1u << 0,
                    kPrivateWordsKey = 1u << 8,
                    kOnPauseKey = 1u << 9,
                    kOnStopKey = 1u << 10,
+                   kSecureKey = 1u << 11,
                    kOriginalKeys = (1u << 7) - 1;
 
 unsigned changedKeys(const Settings& a, const Settings& b) {
@@ -34,7 +35,8 @@ unsigned changedKeys(const Settings& a, const Settings& b) {
            (a.StatusMask != b.StatusMask ? kStatusMaskKey : 0) | (a.NoLogin != b.NoLogin ? kNoLoginKey : 0) |
            (a.MinInterval != b.MinInterval ? kMinIntervalKey : 0) |
            (a.PrivateWords != b.PrivateWords ? kPrivateWordsKey : 0) |
-           (a.OnPause != b.OnPause ? kOnPauseKey : 0) | (a.OnStop != b.OnStop ? kOnStopKey : 0);
+           (a.OnPause != b.OnPause ? kOnPauseKey : 0) | (a.OnStop != b.OnStop ? kOnStopKey : 0) |
+           (a.Secure != b.Secure ? kSecureKey : 0);
 }
 
 struct Store {
@@ -87,6 +89,7 @@ Settings settingsIn(const IniFile& ini) {
         s.PrivateWords = decodeStoredList(privateWords);
     s.OnPause = ini.getNumber(kSection, "OnPause", 0) == 1 ? 1 : 0;
     s.OnStop = ini.getNumber(kSection, "OnStop", 0) == 1 ? 1 : 0;
+    s.Secure = ini.getNumber(kSection, "Secure", 0) == 1 ? 1 : 0;
     return s;
 }
 
@@ -183,6 +186,7 @@ bool saveSettings() {
     put(kPrivateWordsKey, "PrivateWords", encodeStoredText(s.PrivateWords));
     put(kOnPauseKey, "OnPause", std::to_string(s.OnPause));
     put(kOnStopKey, "OnStop", std::to_string(s.OnStop));
+    put(kSecureKey, "Secure", std::to_string(s.Secure));
     if (ini.commit()) return true;
     const DWORD attributes = GetFileAttributesW(path.c_str());
     logActivity(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)

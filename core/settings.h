@@ -29,6 +29,7 @@ struct Settings {
     std::wstring PrivateWords;              // entries that keep a track private, one a line
     int OnPause = 0;                        // 1: a pause clears the status instead
     int OnStop = 0;                         // 1: a stop clears the status instead
+    int Secure = 0;                         // 1: every request goes over TLS (HTTPS)
 };
 
 

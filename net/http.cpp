@@ -193,16 +193,10 @@ ParsedUrl parseUrl(const std::string& url) {
     if (mark != std::string::npos) {
         parsed.scheme = trimControls(url.substr(0, mark), true);
         rest = url.substr(mark + 3);
-        if (equalsNoCase(parsed.scheme, "https")) parsed.port = "443";
-        if (equalsNoCase(parsed.scheme, "ftp")) parsed.port = "21";
     }
     size_t slash = rest.find('/');
     size_t at = rest.find('@');
     if (at != std::string::npos && (slash == std::string::npos || at < slash)) {
-        std::string userInfo = rest.substr(0, at);
-        size_t colon = userInfo.find(':');
-        parsed.user = trimControls(userInfo.substr(0, colon), true);
-        if (colon != std::string::npos) parsed.password = trimControls(userInfo.substr(colon + 1), true);
         rest = rest.substr(at + 1);
         slash = rest.find('/');
     }
@@ -256,6 +250,46 @@ std::string buildRequest(const ParsedUrl& url, const ProxyParts& proxy,
     request += std::string("User-Agent: ") + kUserAgent + "\r\n";
     request += "\r\n";
     return request;
+}
+
+std::string buildConnectRequest(const std::string& host, const std::string& port,
+                                const ProxyParts& proxy) {
+    const std::string target = withoutLineBreaks(host + ":" + port);
+    std::string request = "CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n";
+    if (!proxy.proxyUser.empty()) {
+        request += "Proxy-Authorization: Basic " +
+                   base64Encode(proxy.proxyUser + ":" + proxy.proxyPassword) + "\r\n";
+    }
+    return request + "\r\n";
+}
+
+TunnelReply readTunnelReply(ByteSource& source) {
+    TunnelReply reply;
+    std::string line;
+    size_t lines = 0;
+    bool statusSeen = false;
+    for (;;) {
+        char c = 0;
+        const int n = source.read(&c, 1);
+        if (n <= 0) {
+            reply.end = n == 0 ? ReplyEnd::closedEarly
+                        : n == kReadTimedOut ? ReplyEnd::timedOut : ReplyEnd::reset;
+            return reply;
+        }
+        if (c != '\n') {
+            if (line.size() >= kMaxHeaderLineBytes) return (reply.end = ReplyEnd::overBound), reply;
+            line.push_back(c);
+            continue;
+        }
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (++lines > kMaxHeaderLines) return (reply.end = ReplyEnd::overBound), reply;
+        if (statusSeen && line.empty()) return reply;
+        if (!statusSeen && !line.empty()) {
+            statusSeen = true;
+            if (startsWithNoCase(line, "HTTP/")) reply.statusCode = statusCodeOf(line);
+        }
+        line.clear();
+    }
 }
 
 HttpReply readReply(ByteSource& source) {

@@ -28,10 +28,10 @@ constexpr size_t kMaxBodyBytes = 16 * 1024 * 1024;
 // blank lines or chunk framing forever without ever growing the body.
 constexpr size_t kMaxReplyBytes = 4 * kMaxBodyBytes;
 
+// User information in a URL is skipped, and a scheme chooses no port: the plugin's
+// URLs carry neither, and the secure connection takes its port from the build.
 struct ParsedUrl {
     std::string scheme = "http";
-    std::string user;
-    std::string password;
     std::string host;
     std::string port = "80";
     std::string requestUri = "/";  // "/" + path part, query included
@@ -47,6 +47,11 @@ std::string base64Encode(const std::string& bytes);
 // "Cookie" header goes out only when `cookie` holds a value.
 std::string buildRequest(const ParsedUrl& url, const ProxyParts& proxy,
                          const std::optional<std::string>& cookie);
+
+// The request that asks a proxy for a tunnel to host:port, Host header alike, with
+// the proxy's credentials when it has some. CR LF line ends, the empty line included.
+std::string buildConnectRequest(const std::string& host, const std::string& port,
+                                const ProxyParts& proxy);
 
 // Where the reply bytes come from: a socket in the plugin, a buffer in tests.
 class ByteSource {
@@ -89,6 +94,17 @@ struct HttpReply {
 // Reads one reply from `source`. Never fails: whatever arrived is the reply, and
 // `end` says whether that is all the peer meant to send.
 HttpReply readReply(ByteSource& source);
+
+// The proxy's answer to a CONNECT, up to its empty line.
+struct TunnelReply {
+    int statusCode = 0;                 // 0 when the first line is no status line
+    ReplyEnd end = ReplyEnd::complete;  // complete once the empty line has arrived
+    bool open() const { return end == ReplyEnd::complete && statusCode >= 200 && statusCode < 300; }
+};
+
+// Reads the answer one byte at a time, so that nothing of the tunnel behind its empty
+// line is taken. A line ends at LF, a CR before it dropped; the header bounds apply.
+TunnelReply readTunnelReply(ByteSource& source);
 
 // A byte stream as text: all of its bytes, from its start.
 std::string streamToText(const std::string& stream);

@@ -23,16 +23,19 @@ constexpr ExchangeLimits kTickExchange = {0xFFFFFFFFu, true};
 // The clear request, sent after quit has begun while Winamp's exit waits for it.
 constexpr ExchangeLimits kQuitExchange = {5000, false};
 
-// One GET exchange with explicit inputs. Fails (noConnection, with the step and how
-// it ended) when resolving, connecting or sending failed, or when quit abandoned it;
+// One GET exchange with explicit inputs. With `secure` it runs over TLS to kSecurePort
+// (through the proxy's CONNECT tunnel when a proxy is set), the request bytes inside
+// being the direct ones. Fails (noConnection, with the step and how it ended) when
+// resolving, connecting, the tunnel, the handshake or sending failed, or when quit
+// abandoned it, and (untrustedSite) when the site's certificate did not pass;
 // anything else after the request went out (time-out, reset, short body, any
 // status) still counts as done, `replyEnd` telling how the reply ended, and `reply`
 // holds what arrived.
 Outcome httpExchange(const std::string& url, const std::optional<std::string>& cookie,
                      const ProxyParts& proxy, HttpReply& reply,
-                     const ExchangeLimits& limits = kTickExchange);
+                     const ExchangeLimits& limits = kTickExchange, bool secure = false);
 
-// These take the proxy from Winamp's setting and, where a cookie goes out, the
+// These take the proxy from Winamp's setting, TLS from the Secure setting and, where a cookie goes out, the
 // Cookie setting followed by "; remixlang=0". Each holds a value exactly when done.
 
 // The body as text.

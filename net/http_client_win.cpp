@@ -10,6 +10,7 @@
 #include "core/settings.h"
 #include "core/state.h"
 #include "net/http_client.h"
+#include "net/tls.h"
 
 namespace nimbo {
 
@@ -192,10 +193,10 @@ bool resolve(const std::string& host, const std::string& port, const Budget& bud
 // every path; the close itself ends the sending side in order. The connect binds the
 // socket to a local port, so there is no explicit bind: under Wine every socket call
 // is a round trip to the server, and the two saved calls are a fifth of an exchange.
-class Connection {
+class Connection : public Transport {
   public:
     explicit Connection(const Budget& budget) : budget_(budget) {}
-    ~Connection() {
+    ~Connection() override {
         if (socket_ != INVALID_SOCKET) closesocket(socket_);
         if (event_ != WSA_INVALID_EVENT) WSACloseEvent(event_);
     }
@@ -222,7 +223,7 @@ class Connection {
         return happened.iErrorCode[FD_CONNECT_BIT] == 0;
     }
 
-    bool sendAll(const std::string& bytes, StepEnd& why) {
+    bool sendAll(const std::string& bytes, StepEnd& why) override {
         size_t sent = 0;
         while (sent < bytes.size()) {
             why = StepEnd::abandoned;
@@ -243,7 +244,7 @@ class Connection {
     }
 
     // As ByteSource::read: each call waits up to one wait's limit for data.
-    int read(char* buffer, int max) {
+    int read(char* buffer, int max) override {
         const DWORD started = GetTickCount();
         for (;;) {
             // Checked on every read, so a peer that never lets a wait happen (a fast
@@ -280,14 +281,27 @@ class Connection {
     SOCKET socket_ = INVALID_SOCKET;
 };
 
-class SocketSource : public ByteSource {
-  public:
-    explicit SocketSource(Connection& connection) : connection_(connection) {}
-    int read(char* buffer, int max) override { return connection_.read(buffer, max); }
-
-  private:
-    Connection& connection_;
-};
+// Opens the proxy's tunnel to host:port on `connection`: false with the outcome
+// when the proxy did not answer with a 2xx.
+bool openTunnel(Transport& connection, const std::string& host, const ProxyParts& proxy,
+                Outcome& failure) {
+    StepEnd why = StepEnd::failed;
+    if (!connection.sendAll(buildConnectRequest(host, kSecurePort, proxy), why)) {
+        failure = Outcome::failedAt(NetStep::tunnel, why);
+        return false;
+    }
+    TimeLimitedSource source(connection, kMaxReplyMs, [] { return unsigned(GetTickCount()); });
+    const TunnelReply answer = readTunnelReply(source);
+    if (answer.open()) return true;
+    if (answer.end == ReplyEnd::complete) {
+        failure = Outcome::failedAt(NetStep::tunnel, StepEnd::refused);
+        failure.proxyStatus = uint16_t(answer.statusCode);
+    } else {
+        failure = Outcome::failedAt(
+            NetStep::tunnel, answer.end == ReplyEnd::timedOut ? StepEnd::timedOut : StepEnd::failed);
+    }
+    return false;
+}
 
 ProxyParts configuredProxy() {
     const ProxyConfig& config = proxyConfig();
@@ -298,6 +312,12 @@ std::string cookieText() {
     return narrow(currentSettings().Cookie + L"; remixlang=0");
 }
 
+bool secureSetting() {
+    bool secure = false;
+    readSettings([&secure](const Settings& s) { secure = s.Secure == 1; });
+    return secure;
+}
+
 }  // namespace
 
 void setHostLookupForTest(HostLookup lookup) {
@@ -305,7 +325,8 @@ void setHostLookupForTest(HostLookup lookup) {
 }
 
 Outcome httpExchange(const std::string& url, const std::optional<std::string>& cookie,
-                     const ProxyParts& proxy, HttpReply& reply, const ExchangeLimits& limits) {
+                     const ProxyParts& proxy, HttpReply& reply, const ExchangeLimits& limits,
+                     bool secure) {
     // The step under way, so that even running out of memory names where it happened.
     NetStep step = NetStep::lookUp;
     StepEnd why = StepEnd::failed;
@@ -314,23 +335,38 @@ Outcome httpExchange(const std::string& url, const std::optional<std::string>& c
         // Once quit has begun, only its own request starts.
         if (budget.abandoned()) return Outcome::failedAt(step, StepEnd::abandoned);
         const ParsedUrl parsed = parseUrl(url);
-        const std::string request = buildRequest(parsed, proxy, cookie);
         const bool viaProxy = !proxy.proxyHost.empty();
+        // Inside TLS the proxy sees only the CONNECT: the request is the direct one.
+        const std::string request = buildRequest(parsed, secure ? ProxyParts() : proxy, cookie);
 
         if (!startWinsock()) return Outcome::failedAt(step, StepEnd::failed);
         sockaddr_in target;
         if (!resolve(viaProxy ? proxy.proxyHost : parsed.host,
-                     viaProxy ? proxy.proxyPort : parsed.port, budget, target, why)) {
+                     viaProxy ? proxy.proxyPort : secure ? std::string(kSecurePort) : parsed.port,
+                     budget, target, why)) {
             return Outcome::failedAt(step, why);
         }
         step = NetStep::connect;
         Connection connection(budget);
         if (!connection.open(target, why)) return Outcome::failedAt(step, why);
+        TlsSession tls(connection);
+        Transport* channel = &connection;
+        if (secure) {
+            // No way back to plain HTTP: every failure from here on ends the exchange.
+            step = NetStep::handshake;
+            Outcome failure;
+            const bool ready = (!viaProxy || openTunnel(connection, parsed.host, proxy, failure)) &&
+                               (failure = tls.handshake(parsed.host)).ok();
+            if (!ready) {
+                if (budget.abandoned()) return Outcome::failedAt(failure.step, StepEnd::abandoned);
+                return failure;
+            }
+            channel = &tls;
+        }
         step = NetStep::send;
-        if (!connection.sendAll(request, why)) return Outcome::failedAt(step, why);
+        if (!channel->sendAll(request, why)) return Outcome::failedAt(step, why);
         step = NetStep::reply;
-        SocketSource socketSource(connection);
-        TimeLimitedSource source(socketSource, kMaxReplyMs, [] { return unsigned(GetTickCount()); });
+        TimeLimitedSource source(*channel, kMaxReplyMs, [] { return unsigned(GetTickCount()); });
         reply = readReply(source);
         // An exchange that quit cut short is no answer from the service.
         if (budget.abandoned()) return Outcome::failedAt(step, StepEnd::abandoned);
@@ -343,21 +379,24 @@ Outcome httpExchange(const std::string& url, const std::optional<std::string>& c
 
 Result<std::string> httpGetPage(const std::string& url, const ExchangeLimits& limits) {
     HttpReply reply;
-    const Outcome outcome = httpExchange(url, cookieText(), configuredProxy(), reply, limits);
+    const Outcome outcome =
+        httpExchange(url, cookieText(), configuredProxy(), reply, limits, secureSetting());
     if (!outcome) return Result<std::string>::failure(outcome);
     return Result<std::string>::success(streamToText(reply.body), outcome.replyEnd);
 }
 
 Result<std::string> httpGetToStream(const std::string& url) {
     HttpReply reply;
-    const Outcome outcome = httpExchange(url, cookieText(), configuredProxy(), reply);
+    const Outcome outcome =
+        httpExchange(url, cookieText(), configuredProxy(), reply, kTickExchange, secureSetting());
     if (!outcome) return Result<std::string>::failure(outcome);
     return Result<std::string>::success(std::move(reply.body), outcome.replyEnd);
 }
 
 Result<HttpReply> httpLogin(const std::string& url) {
     HttpReply reply;
-    const Outcome outcome = httpExchange(url, std::nullopt, configuredProxy(), reply);
+    const Outcome outcome =
+        httpExchange(url, std::nullopt, configuredProxy(), reply, kTickExchange, secureSetting());
     if (!outcome) return Result<HttpReply>::failure(outcome);
     return Result<HttpReply>::success(std::move(reply), outcome.replyEnd);
 }

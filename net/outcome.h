@@ -17,16 +17,20 @@ enum class OutcomeKind : uint8_t {
     loginRejected,  // the login reply carried no usable cookie
     wrongCode,      // the service refused the typed security code
     codeCancelled,  // no code to send: the prompt closed empty, or its picture was not to be had
+    untrustedSite,  // the site's certificate failed the check; nothing of the request went out
 };
 
 // The part of an exchange that failed (noConnection) or, for a done exchange, none.
-enum class NetStep : uint8_t { none, lookUp, connect, send, reply };
+// `tunnel` is the proxy's CONNECT and `handshake` the TLS one, both only with Secure.
+enum class NetStep : uint8_t { none, lookUp, connect, tunnel, handshake, send, reply };
 
 // How a failed step ended.
 enum class StepEnd : uint8_t {
     failed,     // refused, reset or impossible (bad port, no memory, no such host)
     timedOut,   // a wait ran out
     abandoned,  // quit began
+    refused,    // the proxy answered the CONNECT with `proxyStatus`, not a 2xx
+    protocol,   // the peer's TLS went wrong (an alert, no TLS at all, no common version)
 };
 
 // How the reply of an exchange that went out ended. Anything but `complete` still
@@ -44,6 +48,7 @@ struct Outcome {
     NetStep step = NetStep::none;        // noConnection: where
     StepEnd stepEnd = StepEnd::failed;   // noConnection: how
     ReplyEnd replyEnd = ReplyEnd::complete;  // done after a request: how its reply ended
+    uint16_t proxyStatus = 0;            // refused: the proxy's status code (0: none)
 
     bool ok() const { return kind == OutcomeKind::done; }
     explicit operator bool() const { return ok(); }

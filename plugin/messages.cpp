@@ -10,6 +10,7 @@ namespace nimbo {
 const wchar_t kNoConnection[] = L"Vkontakte tags updating error : No connection";
 const wchar_t kIncorrectLoginData[] = L"Vkontakte tags updating error : Incorrect login data";
 const wchar_t kCantParse[] = L"Vkontakte tags updating error : Can't parse";
+const wchar_t kUntrustedSite[] = L"Vkontakte tags updating error : the site's certificate is not trusted";
 
 const wchar_t* messageFor(ReportedStep step, const Outcome& outcome, bool showErrors) {
     switch (outcome.kind) {
@@ -21,6 +22,8 @@ const wchar_t* messageFor(ReportedStep step, const Outcome& outcome, bool showEr
             return step == ReportedStep::publish ? kIncorrectLoginData : nullptr;
         case OutcomeKind::noHash:
             return step == ReportedStep::publish ? kCantParse : nullptr;
+        case OutcomeKind::untrustedSite:
+            return showErrors ? kUntrustedSite : nullptr;
         case OutcomeKind::done:
         case OutcomeKind::wrongCode:
         case OutcomeKind::codeCancelled:

@@ -11,6 +11,7 @@ namespace nimbo {
 extern const wchar_t kNoConnection[];
 extern const wchar_t kIncorrectLoginData[];
 extern const wchar_t kCantParse[];
+extern const wchar_t kUntrustedSite[];
 
 // The steps whose outcomes may end in a message. Fetching the hash and setting the
 // activity read alike: a renewal inside the set reports as the fetch would.

@@ -61,6 +61,8 @@ std::wstring stepWords(NetStep step) {
     switch (step) {
         case NetStep::lookUp: return L"look-up";
         case NetStep::connect: return L"connect";
+        case NetStep::tunnel: return L"proxy tunnel";
+        case NetStep::handshake: return L"TLS handshake";
         case NetStep::send: return L"send";
         case NetStep::reply: return L"reply";
         case NetStep::none: break;
@@ -89,6 +91,12 @@ Why whyFailed(const Outcome& outcome) {
     switch (outcome.kind) {
         case OutcomeKind::noConnection:
             if (outcome.stepEnd == StepEnd::abandoned) return {L"Winamp was quitting", L"Winamp was quitting"};
+            if (outcome.stepEnd == StepEnd::refused)
+                return {L"the proxy refused the tunnel: " + widen(std::to_string(outcome.proxyStatus)),
+                        L"the proxy refused the tunnel"};
+            if (outcome.stepEnd == StepEnd::protocol)
+                return {L"the secure connection failed (" + stepWords(outcome.step) + L")",
+                        L"the secure connection failed"};
             if (outcome.stepEnd == StepEnd::timedOut)
                 return {L"the site did not answer within 5 s (" + stepWords(outcome.step) + L")",
                         L"the site did not answer"};
@@ -102,6 +110,8 @@ Why whyFailed(const Outcome& outcome) {
         case OutcomeKind::loginRejected: return {L"login rejected", L"login rejected"};
         case OutcomeKind::wrongCode: return {L"security code wrong", L"security code wrong"};
         case OutcomeKind::codeCancelled: return {L"security code cancelled", L"security code cancelled"};
+        case OutcomeKind::untrustedSite:
+            return {L"the site's certificate is not trusted", L"certificate not trusted"};
         case OutcomeKind::done: break;
     }
     return {L"", L""};

@@ -9,6 +9,7 @@ packages=(
   wine wine32:i386 xvfb xauth x11-apps x11-utils imagemagick
   libgtest-dev googletest clang libclang-rt-14-dev libjpeg-dev libtag1-dev
   python3 curl tinyproxy locales dpkg-dev nsis
+  openssl libgnutls30:i386
 )
 
 need_i386=0

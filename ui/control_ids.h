@@ -43,6 +43,7 @@ enum OptionsControlId : int {
     kLogLink = 207,
     kOptionsOkButton = 208,
     kOptionsCancelButton = 209,
+    kSecureCheck = 210,
 };
 
 // The security-code window, in creation order.

@@ -25,7 +25,7 @@ const wchar_t kCaption[] = L"Nimbo options";
 const wchar_t kFontFace[] = L"MS Shell Dlg 2";
 const int kFontHeight = 15;
 const int kOuterWidth = 298;
-const int kOuterHeight = 276;
+const int kOuterHeight = 298;
 // clang-format off
 const ControlRow kControls[] = {
     {kPrivateLabel,        L"STATIC", L"Private tracks, one a line:",    8,   5, 280, 13, kLabel,      0, kNoTab, Look::Bold,       kTextColour},
@@ -34,9 +34,10 @@ const ControlRow kControls[] = {
     {kOnStopCheck,         L"BUTTON", L"Clear the status on stop",       8, 138, 280, 17, kCheck,      0, 2,      Look::Regular,    kTextColour},
     {kIntervalLabel,       L"STATIC", L"Seconds between two statuses:",  8, 165, 206, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
     {kIntervalEdit,        L"EDIT",   nullptr,                         220, 161,  68, 21, kNumberEdit, WS_EX_CLIENTEDGE, 3, Look::Regular, kTextColour},
-    {kLogLink,             L"STATIC", L"Open log",                       8, 192,  60, 14, kLabel,      0, kNoTab, Look::Underlined, kLinkBlue},
-    {kOptionsOkButton,     L"BUTTON", L"Ok",                           133, 214,  75, 25, kPush,       0, 4,      Look::Regular,    kTextColour},
-    {kOptionsCancelButton, L"BUTTON", L"Cancel",                       213, 214,  75, 25, kPush,       0, 5,      Look::Regular,    kTextColour},
+    {kLogLink,             L"STATIC", L"Open log",                       8, 214,  60, 14, kLabel,      0, kNoTab, Look::Underlined, kLinkBlue},
+    {kOptionsOkButton,     L"BUTTON", L"Ok",                           133, 236,  75, 25, kPush,       0, 5,      Look::Regular,    kTextColour},
+    {kOptionsCancelButton, L"BUTTON", L"Cancel",                       213, 236,  75, 25, kPush,       0, 6,      Look::Regular,    kTextColour},
+    {kSecureCheck,         L"BUTTON", L"Secure connection (HTTPS)",      8, 188, 280, 17, kCheck,      0, 4,      Look::Regular,    kTextColour},
 };
 // clang-format on
 const int kControlCount = sizeof kControls / sizeof kControls[0];
@@ -93,11 +94,13 @@ void acceptEdits(Dialog& d) {
     const bool onPause = isChecked(d[kOnPauseCheck]);
     const bool onStop = isChecked(d[kOnStopCheck]);
     const int interval = intervalFrom(windowText(d[kIntervalEdit]), d.intervalShown);
+    const bool secure = isChecked(d[kSecureCheck]);
     editSettings([&](Settings& s) {
         s.PrivateWords = words;
         s.OnPause = onPause ? 1 : 0;
         s.OnStop = onStop ? 1 : 0;
         s.MinInterval = interval;
+        s.Secure = secure ? 1 : 0;
     });
     closeDialog(d);
 }
@@ -199,6 +202,7 @@ void fillFromSettings(Dialog& d, const Settings& s) {
     SetWindowTextW(d[kPrivateEdit], s.PrivateWords.c_str());
     setChecked(d[kOnPauseCheck], s.OnPause == 1);
     setChecked(d[kOnStopCheck], s.OnStop == 1);
+    setChecked(d[kSecureCheck], s.Secure == 1);
     SendMessageW(d[kIntervalEdit], EM_SETLIMITTEXT, 4, 0);  // up to 3600
     // Narrow to_string: the wide one links the C library's printf family.
     SetWindowTextW(d[kIntervalEdit], widen(std::to_string(s.MinInterval)).c_str());

@@ -193,6 +193,24 @@ def publish_one(test, host, service, command, settle=1.5):
     return new[0]
 
 
+def security_code_window(host):
+    """The visible security-code window and its controls, or None."""
+    windows = host.player.windows()
+    found = [w for w in windows if w["text"] == "Security code" and w.get("visible") == "1"]
+    return (found[0], [w for w in windows if w.get("parent") == found[0]["hwnd"]]) if found else None
+
+
+def answer_security_code(host, code):
+    """Waits for the security-code window, types `code` and presses Ok; returns the
+    window as it was."""
+    window, controls = wait_until(lambda: security_code_window(host), 20, "the security-code window")
+    edit = next(c for c in controls if c["class"].lower() == "edit")
+    ok = next(c for c in controls if c["text"] == "Ok")
+    host.player.check("settext %s %s" % (edit["hwnd"], code))
+    host.player.check("click %s" % ok["hwnd"])
+    return window
+
+
 def _with_service(argv):
     with Service() as service:
         env = dict(os.environ, NIMBO_SERVICE_PORT=str(service.port))

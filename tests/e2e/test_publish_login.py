@@ -7,9 +7,9 @@ forgets the credentials."""
 import unittest
 
 from e2e_support import (PLAYER_EXE, PLUGIN_DLL, SERVICE_COOKIE, SHIPPED_HOST,
-                         PluginHost, Service, expected_request, have_binaries, ini, ini_values,
-                         is_clear_activity, is_set_activity, kinds, param, raw_bytes,
-                         url_encode, wait_until)
+                         PluginHost, Service, answer_security_code, expected_request,
+                         have_binaries, ini, ini_values, is_clear_activity, is_set_activity,
+                         kinds, param, raw_bytes, security_code_window, url_encode, wait_until)
 from harness import controls
 from harness.player import top_window
 
@@ -64,21 +64,9 @@ class LoginMode(unittest.TestCase):
                 PluginHost(PLUGIN_DLL, login_ini(service)) as host:
             host.player.add("C:\\music\\Band - Song.ogg", "Band - Song", 200, 128, 44, 2)
             host.player.check("play 0")
-
-            def dialog():
-                windows = host.player.windows()
-                found = [w for w in windows if w["text"] == "Security code"
-                         and w.get("visible") == "1"]
-                return (found[0], [w for w in windows if w.get("parent") == found[0]["hwnd"]]
-                        ) if found else None
-
-            window, controls = wait_until(dialog, 20, "the security-code window")
+            window = answer_security_code(host, "4821")
             self.assertEqual(201, window["rect"][2] - window["rect"][0])
             self.assertEqual(175, window["rect"][3] - window["rect"][1])
-            edit = next(c for c in controls if c["class"].lower() == "edit")
-            ok = next(c for c in controls if c["text"] == "Ok")
-            host.player.check("settext %s 4821" % edit["hwnd"])
-            host.player.check("click %s" % ok["hwnd"])
 
             wait_until(lambda: [e for e in service.log() if is_set_activity(e)], 20,
                        "a set-activity after the security code")
@@ -87,7 +75,7 @@ class LoginMode(unittest.TestCase):
                              kinds(log))
             self.assertEqual("4821", param(log[2], "ccode"))
             self.assertEqual("1", param(log[2], "try_to_login"))
-            self.assertIsNone(dialog())
+            self.assertIsNone(security_code_window(host))
             self.assert_logged_in_at_quit(host)
 
     def toggle_enabled_with_ok(self, host, service, wanted, what):

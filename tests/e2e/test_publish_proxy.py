@@ -1,16 +1,24 @@
 #!/usr/bin/env python3
 """Reaching the service with and without Winamp's proxy setting: through a real
 HTTP proxy with Basic authentication (Debian's tinyproxy), the plugin's own bytes
-to a proxy, and the loopback test build talking to the service directly."""
+to a proxy, and the loopback test build talking to the service directly; and the
+same over TLS (Secure=1), directly and through the proxy's CONNECT tunnel, with the
+certificates that must be refused."""
 
+import os
 import shutil
+import socket
+import threading
+import time
 import unittest
 
 from e2e_support import (ERROR_PREFIX, LOOPBACK_DLL, LOOPBACK_HOST, LOOPBACK_PORT,
                          PLAYER_EXE, PLUGIN_DLL, SERVICE_COOKIE, SHIPPED_HOST, USER_AGENT,
                          PluginHost, Service, TinyProxy, expected_request, have_binaries, ini,
                          is_profile_page, is_set_activity, kinds, raw_bytes, set_activity_query,
-                         wait_until)
+                         answer_security_code, url_encode, wait_until)
+from harness.certs import TestPki
+from harness.player import windows_path
 
 MASK = "%title% %curstate%"
 
@@ -91,6 +99,159 @@ class RequestBytes(unittest.TestCase):
             host.quit()
             self.assertEqual("clear", kinds(service.log())[-1])
             host.assert_saved(self)
+
+
+LOOPBACK_TLS_PORT = int(os.environ.get("NIMBO_LOOPBACK_SECURE_PORT", "18443"))
+UNTRUSTED = ERROR_PREFIX + "the site's certificate is not trusted"
+
+
+def activity_log(host):
+    try:
+        with open(os.path.join(host.folder, "nimbo.log"), "rb") as f:
+            return f.read().decode("utf-8")
+    except OSError:
+        return ""
+
+
+def site_requests(service):
+    """What reached the site: neither CONNECTs nor failed handshakes."""
+    return [e for e in service.log() if e["method"] not in ("", "CONNECT")]
+
+
+class SilentListener:
+    """Accepts connections on a loopback port and never sends a byte: a TLS handshake
+    with it hangs."""
+
+    def __init__(self, port):
+        self._listener = socket.create_server(("127.0.0.1", port))
+        self.accepted = []
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        try:
+            while True:
+                self.accepted.append(self._listener.accept()[0])
+        except OSError:  # closed
+            pass
+
+    def close(self):
+        # The shutdown wakes the accept, so the port is free when this returns.
+        for s in self.accepted + [self._listener]:
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            s.close()
+
+
+@unittest.skipUnless(have_binaries(PLAYER_EXE, PLUGIN_DLL, LOOPBACK_DLL),
+                     "built stand-in and DLLs not given")
+@unittest.skipUnless(shutil.which("openssl"), "openssl not installed")
+class OverTls(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.pki = TestPki()
+        cls.trusted = cls.pki.ca("trusted")
+        cls.site = cls.pki.server(cls.trusted, ["localhost", SHIPPED_HOST])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.pki.close()
+
+    def play(self, dll, proxy=None, extra="", **kw):
+        """The plugin with Secure=1, the test CA trusted in its prefix, playing a track."""
+        host = PluginHost(dll, ini(proxy=proxy, status_mask=MASK, extra=extra + "Secure=1\r\n", **kw),
+                          options=["--trust-ca", windows_path(self.pki.ca_pem(self.trusted))])
+        self.addCleanup(host.close)
+        host.player.add("C:\\m\\one.ogg", "A - One", 100)
+        host.player.check("play 0")
+        return host
+
+    def test_login_code_publish_and_clear_direct_and_through_the_proxy(self):
+        login = "AuthLogin=user@example.com\r\nAuthPass=secret\r\n"
+        shipped_target = SHIPPED_HOST + ":443"
+        routes = [("direct", LOOPBACK_DLL, LOOPBACK_PORT, False, LOOPBACK_HOST, "localhost", None),
+                  ("proxy", PLUGIN_DLL, 0, True, SHIPPED_HOST, SHIPPED_HOST, shipped_target)]
+        for name, dll, port, proxied, site_host, sni, tunnel in routes:
+            with self.subTest(name), Service(port=port, args=("--captcha", "1"), tls=self.site,
+                                             tls_port=LOOPBACK_TLS_PORT) as service:
+                host = self.play(dll, proxy="user:password@" + service.proxy if proxied else None,
+                                 no_login=False, cookie=None, extra=login)
+                answer_security_code(host, "4821")
+                wait_until(lambda: [e for e in service.log() if e.get("status_text") == "One playing"],
+                           30, "the publish over TLS")
+                host.quit()
+                log = site_requests(service)
+                self.assertEqual(["/login.php", "/captcha.php", "/login.php", "page", "set", "clear"],
+                                 kinds(log))
+                for entry in log:
+                    self.assertEqual((True, sni, tunnel),
+                                     (entry.get("tls"), entry.get("sni"), entry.get("tunnel")))
+                # Inside TLS the bytes are those of a direct request, whatever the route.
+                self.assertEqual(expected_request("/login.php?email=%s&pass=%s" % (
+                    url_encode("user@example.com"), url_encode("secret")), site_host, cookie=None),
+                    raw_bytes(log[0]))
+                self.assertEqual(expected_request("/profile.php", site_host), raw_bytes(log[3]))
+                self.assertEqual(expected_request(set_activity_query("One playing"), site_host),
+                                 raw_bytes(log[4]))
+                host.assert_saved(self)
+                self.assertIn(b"Secure=1\r\n", host.ini_bytes())
+                # The proxy sees one CONNECT per request and nothing else.
+                connects = [raw_bytes(e) for e in service.log() if e["method"] == "CONNECT"]
+                self.assertEqual([("CONNECT %s HTTP/1.0\r\nHost: %s\r\nProxy-Authorization: Basic "
+                                   "dXNlcjpwYXNzd29yZA==\r\n\r\n" % (tunnel, tunnel)).encode()] * 6
+                                 if proxied else [], connects)
+
+    def test_certificates_that_must_be_refused(self):
+        other_ca = self.pki.ca("untrusted")
+        cases = [("untrusted CA", self.pki.server(other_ca, ["localhost"])),
+                 ("another host name", self.pki.server(self.trusted, ["other.example"])),
+                 ("expired", self.pki.server(self.trusted, ["localhost"], expired=True))]
+        for name, certificate in cases:
+            with self.subTest(name), Service(port=LOOPBACK_PORT, tls=certificate,
+                                             tls_port=LOOPBACK_TLS_PORT) as service:
+                host = self.play(LOOPBACK_DLL, show_errors=True)
+                box = host.message_box(20000)
+                self.assertEqual(UNTRUSTED, box and box["text"])
+                host.dismiss(box)
+                time.sleep(3)  # room for a try again that must not come
+                self.assertEqual([], site_requests(service), "request bytes reached the site")
+                self.assertEqual(1, activity_log(host).count("the site's certificate is not trusted"),
+                                 activity_log(host))
+                self.assertIsNone(host.message_box(0))
+                host.close()
+
+    def test_proxy_refusing_the_tunnel(self):
+        with Service(args=("--tunnel-status", "407"), tls=self.site) as service:
+            host = self.play(PLUGIN_DLL, proxy=service.proxy)
+            box = host.message_box(20000)
+            self.assertEqual(ERROR_PREFIX + "No connection", box and box["text"])
+            host.dismiss(box)
+            self.assertIn("the proxy refused the tunnel: 407", activity_log(host))
+            self.assertEqual({"connect"}, set(kinds(service.log())))
+
+    def test_reset_during_the_handshake_is_tried_again(self):
+        # The first connection is closed unanswered: a failure like a connect's, with
+        # its box, and the try after 15 s publishes.
+        with Service(port=LOOPBACK_PORT, tls=self.site, tls_port=LOOPBACK_TLS_PORT,
+                     args=("--mode", "mode=refuse")) as service:
+            host = self.play(LOOPBACK_DLL)
+            box = host.message_box(10000)
+            self.assertEqual(ERROR_PREFIX + "No connection", box and box["text"])
+            host.dismiss(box)
+            wait_until(lambda: [e for e in site_requests(service)
+                                if e.get("status_text") == "One playing"], 40, "the try again")
+            self.assertIn("the site could not be reached (TLS handshake)", activity_log(host))
+
+    def test_quit_while_a_handshake_hangs(self):
+        listener = SilentListener(LOOPBACK_TLS_PORT)
+        self.addCleanup(listener.close)
+        host = self.play(LOOPBACK_DLL)
+        wait_until(lambda: listener.accepted, 10, "the handshake's connection")
+        time.sleep(0.5)
+        self.assertLess(host.timed_quit(), 6000)
+        self.assertIsNone(host.message_box(0))
+        host.assert_saved(self)
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 // The reply reader fed from a buffer in pieces whose sizes the input chooses. The
-// reply must not depend on how the bytes were split, and must respect the bounds.
+// reply must not depend on how the bytes were split, and must respect the bounds;
+// the same holds for the bytes read as a proxy's answer to CONNECT.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -62,5 +63,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(split.body.size() <= nimbo::kMaxBodyBytes);
     check(split.headers.size() <= nimbo::kMaxHeaderLines + 1);
     for (const std::string& line : split.headers) check(line.size() <= nimbo::kMaxHeaderLineBytes);
+    // The same bytes as a proxy's answer to CONNECT: how they were split makes no
+    // difference, and a tunnel is open only after a whole 2xx head.
+    PieceSource tunnelPieces(wire, pattern, patternSize, endResult);
+    const nimbo::TunnelReply tunnel = nimbo::readTunnelReply(tunnelPieces);
+    PieceSource tunnelWhole(wire, nullptr, 0, endResult);
+    const nimbo::TunnelReply tunnelOnce = nimbo::readTunnelReply(tunnelWhole);
+    check(tunnel.statusCode == tunnelOnce.statusCode && tunnel.end == tunnelOnce.end);
+    check(tunnel.end != nimbo::ReplyEnd::reset);
+    if (tunnel.open()) check(tunnel.statusCode >= 200 && tunnel.statusCode < 300);
     return 0;
 }

@@ -342,6 +342,43 @@ TEST(ReadReply, BodyBoundInEveryMode) {
     EXPECT_LE(framing.total, kMaxReplyBytes);
 }
 
+// The proxy's answer to CONNECT: read up to its empty line and not a byte further,
+// since the tunnel's first bytes follow it.
+TEST(ReadTunnelReply, StopsAtTheEmptyLine) {
+    const std::string tunnel = "\x16\x03\x03";  // what follows: the first bytes of TLS
+    const struct {
+        std::string head;
+        int status;
+        ReplyEnd end;
+        bool open;
+        int endResult;
+    } cases[] = {
+        {"HTTP/1.0 200 Connection established\r\n\r\n", 200, ReplyEnd::complete, true, 0},
+        {"HTTP/1.1 200 OK\r\nProxy-Agent: x\r\n\r\n", 200, ReplyEnd::complete, true, 0},
+        {"\r\nHTTP/1.0 204 Fine\n\n", 204, ReplyEnd::complete, true, 0},
+        {"HTTP/1.0 407 Proxy Authentication Required\r\nA: b\r\n\r\n", 407, ReplyEnd::complete, false, 0},
+        {"HTTP/1.0 302 Found\r\n\r\n", 302, ReplyEnd::complete, false, 0},
+        {"SSH-2.0-x\r\n\r\n", 0, ReplyEnd::complete, false, 0},
+        // Cut off before the empty line: never open, whatever the status said.
+        {"HTTP/1.0 200 OK\r\n", 200, ReplyEnd::closedEarly, false, 0},
+        {"HTTP/1.0 200 OK\r\n", 200, ReplyEnd::timedOut, false, kReadTimedOut},
+        {"HTTP/1.0 200", 0, ReplyEnd::reset, false, kReadFailed},
+        {std::string(200, '\n') + "HTTP/1.0 200 OK\r\n\r\n", 0, ReplyEnd::overBound, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.head);
+        const bool whole = c.end == ReplyEnd::complete;
+        CannedSource source(c.head + (whole ? tunnel : std::string()), 4096, c.endResult);
+        const TunnelReply r = readTunnelReply(source);
+        EXPECT_EQ(r.statusCode, c.status);
+        EXPECT_EQ(r.end, c.end);
+        EXPECT_EQ(r.open(), c.open);
+        if (whole) EXPECT_EQ(source.consumed(), c.head.size()) << "took bytes of the tunnel";
+    }
+    CannedSource longLine("HTTP/1.0 200 " + std::string(kMaxHeaderLineBytes, 'x'), 4096);
+    EXPECT_EQ(readTunnelReply(longLine).end, ReplyEnd::overBound);
+}
+
 }  // namespace
 
 TEST(ReadReply, AWholeReplyIsBoundInTime) {

@@ -13,7 +13,7 @@ exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | awk '/^[
 if [ "$exports" != "winampGetGeneralPurposePlugin" ]; then
   echo "exports are not exactly winampGetGeneralPurposePlugin:"; echo "$exports"; fail=1
 fi
-allowed='^(KERNEL32|USER32|GDI32|WINMM|WS2_32|WSOCK32|SHELL32|ADVAPI32|msvcrt|COMCTL32|ole32)\.dll$'
+allowed='^(KERNEL32|USER32|GDI32|WINMM|WS2_32|WSOCK32|SHELL32|ADVAPI32|msvcrt|COMCTL32|ole32|SECUR32|CRYPT32)\.dll$'
 while read -r name; do
   if ! grep -qiE "$allowed" <<<"$name"; then echo "imports a non-system DLL: $name"; fail=1; fi
 done < <(awk '/DLL Name:/{print $3}' <<<"$dump")

@@ -633,7 +633,7 @@ TEST_F(SettingsDialog, OpeningClosesTheSecurityCodeWindow) {
 namespace {
 
 // The options window: outer size and controls, in creation order.
-const SIZE kOptionsSize = {298, 276};
+const SIZE kOptionsSize = {298, 298};
 // clang-format off
 const struct {
     OptionsControlId id;
@@ -650,9 +650,10 @@ const struct {
     {kOnStopCheck,         kCheck, L"Clear the status on stop",       8, 138, 280, 17, FW_NORMAL, false, kText},
     {kIntervalLabel,       kLabel, L"Seconds between two statuses:",  8, 165, 206, 13, FW_NORMAL, false, kText},
     {kIntervalEdit,        kLine,  L"30",                           220, 161,  68, 21, FW_NORMAL, false, kText},
-    {kLogLink,             kLabel, L"Open log",                       8, 192,  60, 14, FW_NORMAL, true,  kLinkBlue},
-    {kOptionsOkButton,     kPush,  L"Ok",                           133, 214,  75, 25, FW_NORMAL, false, kText},
-    {kOptionsCancelButton, kPush,  L"Cancel",                       213, 214,  75, 25, FW_NORMAL, false, kText},
+    {kLogLink,             kLabel, L"Open log",                       8, 214,  60, 14, FW_NORMAL, true,  kLinkBlue},
+    {kOptionsOkButton,     kPush,  L"Ok",                           133, 236,  75, 25, FW_NORMAL, false, kText},
+    {kOptionsCancelButton, kPush,  L"Cancel",                       213, 236,  75, 25, FW_NORMAL, false, kText},
+    {kSecureCheck,         kCheck, L"Secure connection (HTTPS)",      8, 188, 280, 17, FW_NORMAL, false, kText},
 };
 // clang-format on
 
@@ -662,6 +663,7 @@ Settings optionsSample() {
     s.OnPause = 1;
     s.OnStop = 0;
     s.MinInterval = 30;
+    s.Secure = 1;
     return s;
 }
 
@@ -715,7 +717,7 @@ TEST_F(OptionsDialog, OpensOverTheDisabledSettingsWindowWithItsLayout) {
     EXPECT_FALSE(styleOf(o) & (WS_SYSMENU | WS_THICKFRAME));
     int children = 0;
     EnumChildWindows(o, countAll, reinterpret_cast<LPARAM>(&children));
-    EXPECT_EQ(children, 9);
+    EXPECT_EQ(children, 10);
     for (const auto& e : kOptionsLayout) {
         SCOPED_TRACE("control " + std::to_string(e.id));
         HWND c = item(o, e.id);
@@ -740,6 +742,7 @@ TEST_F(OptionsDialog, OpensOverTheDisabledSettingsWindowWithItsLayout) {
     }
     EXPECT_TRUE(checked(item(o, kOnPauseCheck)));
     EXPECT_FALSE(checked(item(o, kOnStopCheck)));
+    EXPECT_TRUE(checked(item(o, kSecureCheck)));
     EXPECT_TRUE(styleOf(item(o, kIntervalEdit)) & ES_NUMBER);
     EXPECT_TRUE(styleOf(item(o, kPrivateEdit)) & ES_MULTILINE);
     saveScreenshot(o, testutil::exeFolder() + "options_dialog.bmp");
@@ -775,6 +778,7 @@ TEST_F(OptionsDialog, OkAppliesCancelAndCloseDiscard) {
         SetWindowTextW(item(o, kPrivateEdit), L"Talk\r\n\u0410\u0443\u0434\u0438\u043E");
         SendMessageW(item(o, kOnPauseCheck), BM_CLICK, 0, 0);
         SendMessageW(item(o, kOnStopCheck), BM_CLICK, 0, 0);
+        SendMessageW(item(o, kSecureCheck), BM_CLICK, 0, 0);
         SetWindowTextW(item(o, kIntervalEdit), c.interval);
         EXPECT_EQ(currentSettings().MinInterval, 30) << "applied before Ok";
         if (c.button) {
@@ -792,6 +796,7 @@ TEST_F(OptionsDialog, OkAppliesCancelAndCloseDiscard) {
                   c.applied ? L"Talk\r\n\u0410\u0443\u0434\u0438\u043E" : L"Audiobooks\r\nPodcast");
         EXPECT_EQ(s.OnPause, c.applied ? 0 : 1);
         EXPECT_EQ(s.OnStop, c.applied ? 1 : 0);
+        EXPECT_EQ(s.Secure, c.applied ? 0 : 1);
         EXPECT_EQ(s.MinInterval, c.intervalAfter);
         // The settings window's own Cancel leaves what the options window applied.
         SendMessageW(item(settings_, kCancelButton), BM_CLICK, 0, 0);
@@ -843,7 +848,7 @@ TEST_F(OptionsDialog, KeyboardWorksWhateverTheHostLoopDoes) {
         HWND o = openOptions(optionsSample());
         ASSERT_NE(o, nullptr);
         EXPECT_EQ(GetFocus(), item(o, kPrivateEdit));
-        for (int n : {kOnPauseCheck, kOnStopCheck, kIntervalEdit, kOptionsOkButton,
+        for (int n : {kOnPauseCheck, kOnStopCheck, kIntervalEdit, kSecureCheck, kOptionsOkButton,
                       kOptionsCancelButton, kPrivateEdit}) {
             press(VK_TAB);
             EXPECT_EQ(GetFocus(), item(o, n)) << "expected control " << n;

@@ -136,10 +136,11 @@ TEST_F(SettingsStore, LaterKeysAreReadClampedAndWrittenOnlyOnceUsed) {
     EXPECT_TRUE(s.PrivateWords.empty());
     EXPECT_EQ(s.OnPause, 0);
     EXPECT_EQ(s.OnStop, 0);
+    EXPECT_EQ(s.Secure, 0);
     saveSettings();
     std::string bytes;
     ASSERT_TRUE(readFile(besideIni(), bytes));
-    for (const char* key : {"MinInterval", "PrivateWords", "OnPause", "OnStop"})
+    for (const char* key : {"MinInterval", "PrivateWords", "OnPause", "OnStop", "Secure"})
         EXPECT_FALSE(contains(bytes, key)) << key;
 
     // Set ones go out, and read back; out-of-range numbers are brought into range.
@@ -147,12 +148,14 @@ TEST_F(SettingsStore, LaterKeysAreReadClampedAndWrittenOnlyOnceUsed) {
         v.MinInterval = 0;
         v.PrivateWords = L"D:\\Audiobooks\r\n" + kCyrillic;
         v.OnStop = 1;
+        v.Secure = 1;
     });
     saveSettings();
     ASSERT_TRUE(readFile(besideIni(), bytes));
     EXPECT_TRUE(contains(bytes, "MinInterval=0\r\n"));
     EXPECT_TRUE(contains(bytes, "PrivateWords=D:\\Audiobooks{NextString}" + utf8(kCyrillic) + "\r\n"));
     EXPECT_TRUE(contains(bytes, "OnStop=1\r\n"));
+    EXPECT_TRUE(contains(bytes, "Secure=1\r\n"));
     EXPECT_FALSE(contains(bytes, "OnPause"));
     resetSettingsForTest();
     loadSettings();
@@ -160,6 +163,7 @@ TEST_F(SettingsStore, LaterKeysAreReadClampedAndWrittenOnlyOnceUsed) {
     EXPECT_EQ(s.MinInterval, 0);
     EXPECT_EQ(s.PrivateWords, L"D:\\Audiobooks\r\n" + kCyrillic);
     EXPECT_EQ(s.OnStop, 1);
+    EXPECT_EQ(s.Secure, 1);
 
     const struct {
         const char* stored;

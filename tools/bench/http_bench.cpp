@@ -6,7 +6,7 @@
 // whether every exchange went through.
 //
 //   http_bench.exe URL COUNT [--cookie TEXT] [--proxy HOST:PORT] [--each] [--baseline]
-//                  [--breakdown]
+//                  [--breakdown] [--secure [--trust-ca FILE]]
 //
 // URL has no scheme, as the plugin's own URLs (e.g. 127.0.0.1:8080/profile.php); with
 // --baseline its host must be a dotted address and no proxy is used.
@@ -15,8 +15,16 @@
 // with a leaner way to bound the waits (connect and reads non-blocking, select() only
 // when a read finds nothing yet).
 // --cookie is the Cookie setting; "; remixlang=0" is appended as the plugin does.
+// --secure: the plugin's exchange runs over TLS (to the build's kSecurePort) and the
+// baseline is a minimal SChannel GET to the same port (one credentials handle for all
+// requests, no certificate check); --trust-ca first adds a CA (PEM) to this Wine
+// prefix's trusted roots, so the plugin's certificate check can pass.
+#define SECURITY_WIN32
 #include <winsock2.h>
 #include <windows.h>
+#include <wincrypt.h>
+#include <schannel.h>
+#include <security.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -27,6 +35,7 @@
 #include <vector>
 
 #include "net/http_client.h"
+#include "net/tls.h"
 
 namespace {
 
@@ -38,12 +47,14 @@ struct Options {
     bool each = false;
     bool baseline = false;
     bool breakdown = false;
+    bool secure = false;
+    std::string trustCa;
 };
 
 void usage() {
     std::fprintf(stderr,
                  "usage: http_bench URL COUNT [--cookie TEXT] [--proxy HOST:PORT] [--each]"
-                 " [--baseline] [--breakdown]\n");
+                 " [--baseline] [--breakdown] [--secure [--trust-ca FILE]]\n");
 }
 
 bool parseOptions(int argc, char** argv, Options& options) {
@@ -56,6 +67,10 @@ bool parseOptions(int argc, char** argv, Options& options) {
             options.baseline = true;
         } else if (arg == "--breakdown") {
             options.baseline = options.breakdown = true;
+        } else if (arg == "--secure") {
+            options.secure = options.baseline = true;
+        } else if (arg == "--trust-ca" && i + 1 < argc) {
+            options.trustCa = argv[++i];
         } else if ((arg == "--cookie" || arg == "--proxy") && i + 1 < argc) {
             const std::string value = argv[++i];
             if (arg == "--cookie") {
@@ -79,6 +94,7 @@ bool parseOptions(int argc, char** argv, Options& options) {
     char* end = nullptr;
     options.count = std::strtol(positional[1].c_str(), &end, 10);
     if (options.baseline && !options.proxy.proxyHost.empty()) return false;
+    if (options.secure && options.breakdown) return false;
     return *end == '\0' && options.count > 0 && options.count <= 1000000;
 }
 
@@ -206,6 +222,162 @@ class MinimalGet {
     char buffer_[4096];
 };
 
+bool sendBytes(SOCKET s, const char* data, size_t size) {
+    while (size > 0) {
+        const int n = send(s, data, int(size), 0);
+        if (n <= 0) return false;
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+// The least a GET over SChannel can do: one credentials handle for every request, the
+// host looked up (gethostbyname, as the URL names it), a blocking socket, the TLS 1.2
+// handshake, the request in one record, the reply decrypted until the server closes;
+// no certificate check.
+class MinimalTlsGet {
+  public:
+    MinimalTlsGet(const sockaddr_in& target, const std::string& host, std::string request)
+        : target_(target), name_(host), host_(host.begin(), host.end()), request_(std::move(request)) {
+        SCHANNEL_CRED cred{};
+        cred.dwVersion = SCHANNEL_CRED_VERSION;
+        cred.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+        cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+        wchar_t package[] = UNISP_NAME_W;
+        ready_ = AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &cred,
+                                           nullptr, nullptr, &credentials_, nullptr) == SEC_E_OK;
+    }
+    ~MinimalTlsGet() {
+        if (ready_) FreeCredentialsHandle(&credentials_);
+    }
+    bool ready() const { return ready_; }
+
+    bool fetch(std::string& body) {
+        const hostent* entry = gethostbyname(name_.c_str());
+        if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list[0]) return false;
+        std::memcpy(&target_.sin_addr, entry->h_addr_list[0], 4);
+        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (s == INVALID_SOCKET) return false;
+        CtxtHandle context;
+        bool haveContext = false;
+        std::string reply;
+        const bool ok = connect(s, reinterpret_cast<const sockaddr*>(&target_), sizeof(target_)) == 0 &&
+                        handshake(s, context, haveContext) && exchange(s, context, reply);
+        if (haveContext) DeleteSecurityContext(&context);
+        closesocket(s);
+        const size_t headerEnd = reply.find("\r\n\r\n");
+        if (!ok || headerEnd == std::string::npos) return false;
+        body.assign(reply, headerEnd + 4, std::string::npos);
+        return true;
+    }
+
+  private:
+    bool receive(SOCKET s) {
+        const int n = recv(s, buffer_, sizeof(buffer_), 0);
+        if (n <= 0) return false;
+        in_.append(buffer_, size_t(n));
+        return true;
+    }
+
+    bool handshake(SOCKET s, CtxtHandle& context, bool& haveContext) {
+        const DWORD flags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
+                            ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
+        in_.clear();
+        for (bool first = true;; first = false) {
+            SecBuffer in[2] = {{DWORD(in_.size()), SECBUFFER_TOKEN, &in_[0]}, {0, SECBUFFER_EMPTY, nullptr}};
+            SecBufferDesc inDesc = {SECBUFFER_VERSION, 2, in};
+            SecBuffer out = {0, SECBUFFER_TOKEN, nullptr};
+            SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, &out};
+            ULONG granted = 0;
+            const SECURITY_STATUS status = InitializeSecurityContextW(
+                &credentials_, first ? nullptr : &context, &host_[0], flags, 0, 0,
+                first ? nullptr : &inDesc, 0, first ? &context : nullptr, &outDesc, &granted, nullptr);
+            if (first) haveContext = status == SEC_I_CONTINUE_NEEDED;
+            if (out.pvBuffer) {
+                const bool sent = sendBytes(s, static_cast<const char*>(out.pvBuffer), out.cbBuffer);
+                FreeContextBuffer(out.pvBuffer);
+                if (!sent) return false;
+            }
+            if (status == SEC_E_INCOMPLETE_MESSAGE) {
+                if (!receive(s)) return false;
+                continue;
+            }
+            if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) return false;
+            if (in[1].BufferType == SECBUFFER_EXTRA) {
+                in_.erase(0, in_.size() - in[1].cbBuffer);
+            } else {
+                in_.clear();
+            }
+            if (status == SEC_E_OK) return true;
+            if (in_.empty() && !receive(s)) return false;
+        }
+    }
+
+    bool exchange(SOCKET s, CtxtHandle& context, std::string& reply) {
+        SecPkgContext_StreamSizes sizes;
+        if (QueryContextAttributesW(&context, SECPKG_ATTR_STREAM_SIZES, &sizes) != SEC_E_OK) return false;
+        std::string record(sizes.cbHeader + request_.size() + sizes.cbTrailer, '\0');
+        request_.copy(&record[sizes.cbHeader], request_.size());
+        SecBuffer parts[4] = {{sizes.cbHeader, SECBUFFER_STREAM_HEADER, &record[0]},
+                              {DWORD(request_.size()), SECBUFFER_DATA, &record[sizes.cbHeader]},
+                              {sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, &record[sizes.cbHeader + request_.size()]},
+                              {0, SECBUFFER_EMPTY, nullptr}};
+        SecBufferDesc desc = {SECBUFFER_VERSION, 4, parts};
+        if (EncryptMessage(&context, 0, &desc, 0) != SEC_E_OK ||
+            !sendBytes(s, record.data(), parts[0].cbBuffer + parts[1].cbBuffer + parts[2].cbBuffer)) {
+            return false;
+        }
+        for (;;) {
+            if (!in_.empty()) {
+                SecBuffer data[4] = {{DWORD(in_.size()), SECBUFFER_DATA, &in_[0]},
+                                     {0, SECBUFFER_EMPTY, nullptr},
+                                     {0, SECBUFFER_EMPTY, nullptr},
+                                     {0, SECBUFFER_EMPTY, nullptr}};
+                SecBufferDesc dataDesc = {SECBUFFER_VERSION, 4, data};
+                const SECURITY_STATUS status = DecryptMessage(&context, &dataDesc, 0, nullptr);
+                if (status == SEC_E_OK) {
+                    std::string extra;
+                    for (const SecBuffer& part : data) {
+                        if (part.BufferType == SECBUFFER_DATA)
+                            reply.append(static_cast<const char*>(part.pvBuffer), part.cbBuffer);
+                        if (part.BufferType == SECBUFFER_EXTRA)
+                            extra.assign(static_cast<const char*>(part.pvBuffer), part.cbBuffer);
+                    }
+                    in_.swap(extra);
+                    continue;
+                }
+                if (status == SEC_I_CONTEXT_EXPIRED) return true;
+                if (status != SEC_E_INCOMPLETE_MESSAGE) return false;
+            }
+            if (!receive(s)) return in_.empty();
+        }
+    }
+
+    sockaddr_in target_;
+    std::string name_;
+    std::wstring host_;
+    std::string request_;
+    CredHandle credentials_{};
+    bool ready_ = false;
+    std::string in_;
+    char buffer_[16384];
+};
+
+// Adds the CA certificate in `path` (PEM) to the trusted roots of this Wine prefix.
+bool trustCertificate(const std::string& path) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    std::string pem(65536, '\0');
+    pem.resize(std::fread(&pem[0], 1, pem.size(), file));
+    std::fclose(file);
+    std::string der(pem.size(), '\0');
+    DWORD size = DWORD(der.size());
+    return CryptStringToBinaryA(pem.data(), DWORD(pem.size()), CRYPT_STRING_BASE64HEADER,
+                                reinterpret_cast<BYTE*>(&der[0]), &size, nullptr, nullptr) &&
+           CertAddEncodedCertificateToSystemStoreA("Root", reinterpret_cast<const BYTE*>(der.data()), size);
+}
+
 struct Side {
     const char* name;
     unsigned extras;  // for the minimal GET's sides
@@ -234,11 +406,19 @@ void printFigures(const Side& side, long count) {
 int run(const Options& options) {
     const std::optional<std::string> cookie = options.cookieSetting + "; remixlang=0";
     const Clock clock;
+    if (!options.trustCa.empty() && !trustCertificate(options.trustCa)) {
+        std::fprintf(stderr, "http_bench: cannot trust %s\n", options.trustCa.c_str());
+        return 2;
+    }
+    const bool secure = options.secure;
+    const auto exchange = [&](nimbo::HttpReply& reply) {
+        return nimbo::httpExchange(options.url, cookie, options.proxy, reply, nimbo::kTickExchange, secure);
+    };
 
     // One untimed exchange first: it pays for Winsock start-up and the first look-up,
     // which the plugin pays once per process, not per request.
     nimbo::HttpReply first;
-    if (!nimbo::httpExchange(options.url, cookie, options.proxy, first)) {
+    if (!exchange(first)) {
         std::fprintf(stderr, "http_bench: cannot reach %s\n", options.url.c_str());
         return 1;
     }
@@ -247,19 +427,32 @@ int run(const Options& options) {
 
     // The baseline sends the very bytes the plugin sends, to the same address.
     std::optional<MinimalGet> minimal;
+    std::optional<MinimalTlsGet> minimalTls;
     if (options.baseline) {
         const nimbo::ParsedUrl parsed = nimbo::parseUrl(options.url);
         sockaddr_in target{};
         target.sin_family = AF_INET;
         target.sin_addr.s_addr = inet_addr(parsed.host.c_str());
         target.sin_port = htons(u_short(std::atoi(parsed.port.c_str())));
+        if (secure) {
+            // The server name goes out as SNI, so the URL names the host (looked up on
+            // each GET like the plugin does).
+            target.sin_addr.s_addr = inet_addr("127.0.0.1");
+            target.sin_port = htons(u_short(std::atoi(nimbo::kSecurePort)));
+        }
         if (target.sin_addr.s_addr == INADDR_NONE) {
             std::fprintf(stderr, "http_bench: --baseline needs a dotted address\n");
             return 2;
         }
-        minimal.emplace(target, nimbo::buildRequest(parsed, nimbo::ProxyParts(), cookie));
+        const std::string request = nimbo::buildRequest(parsed, nimbo::ProxyParts(), cookie);
         std::string body;
-        if (!minimal->fetch(body) || body != first.body) {
+        if (secure) minimalTls.emplace(target, parsed.host, request);
+        if (minimalTls && (!minimalTls->ready() || !minimalTls->fetch(body) || body != first.body)) {
+            std::fprintf(stderr, "http_bench: the minimal SChannel GET did not get the same page\n");
+            return 1;
+        }
+        minimal.emplace(target, request);
+        if (!secure && (!minimal->fetch(body) || body != first.body)) {
             std::fprintf(stderr, "http_bench: the minimal GET did not get the same page\n");
             return 1;
         }
@@ -280,7 +473,7 @@ int run(const Options& options) {
     auto timePlugin = [&] {
         nimbo::HttpReply reply;
         const double start = clock.nowMs();
-        const bool ok = nimbo::httpExchange(options.url, cookie, options.proxy, reply).ok();
+        const bool ok = exchange(reply).ok();
         const double elapsed = clock.nowMs() - start;
         if (!ok) return void(++plugin.failed);
         plugin.times.push_back(elapsed);
@@ -292,7 +485,7 @@ int run(const Options& options) {
     std::string body;
     auto timeBare = [&](Side& side) {
         const double start = clock.nowMs();
-        const bool ok = minimal->fetch(body, side.extras);
+        const bool ok = minimalTls ? minimalTls->fetch(body) : minimal->fetch(body, side.extras);
         const double elapsed = clock.nowMs() - start;
         if (!ok) return void(++side.failed);
         side.times.push_back(elapsed);

@@ -106,6 +106,9 @@ echo "1. tags Wine:   nimbo $(figure tags_wine tags_nimbo_us_per_file) µs/file,
 echo "2. exchange:    plugin $(figure http plugin_median_ms) ms, minimal GET" \
   "$(figure http baseline_median_ms) ms; plugin/minimal" \
   "$(figure http ratio_plugin_over_baseline) [<= 1.2]"
+echo "2. secure:      plugin $(figure http secure_plugin_median_ms) ms, minimal SChannel GET" \
+  "$(figure http secure_baseline_median_ms) ms; plugin/minimal" \
+  "$(figure http secure_ratio_plugin_over_baseline) [<= 1.3]"
 echo "3. size:        $bytes bytes = $((bytes / 1024)) KiB [<= 350 KiB]"
 echo "4. idle tick:   $(figure idle idle_tick_us_over_off) µs CPU per tick over the plugin" \
   "off, $(figure idle idle_tick_us_over_disabled) over the plugin disabled" \

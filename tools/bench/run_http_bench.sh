@@ -6,7 +6,10 @@
 # stand-in on loopback, and prints both medians and their ratio, and what each socket
 # step the client takes on top of the minimal GET costs. Then a short pass of
 # the plugin's client alone through a relay that keeps each connection open after the
-# reply (so only a reply ended by its Content-Length ends quickly).
+# reply (so only a reply ended by its Content-Length ends quickly). Then, when openssl
+# is there, the same over TLS: the plugin's secure exchange against a minimal SChannel
+# GET, taking turns, to a second stand-in on the build's TLS port with a certificate
+# made here (its CA trusted in the Wine session's prefix only).
 # Needs the Windows build (build/win32, or NIMBO_BUILD_DIR) with http_bench built.
 # Uses the Wine session named by NIMBO_WINE_SESSION_FILE when there is one, else its own.
 # Exits non-zero when an exchange fails or the client's median through the relay
@@ -31,7 +34,7 @@ work=$(mktemp -d /tmp/nimbo-bench.XXXXXX)
 
 cleanup() {
   local pid
-  for name in relay service; do
+  for name in relay service secure; do
     [ -f "$work/$name.pid" ] || continue
     pid=$(cat "$work/$name.pid")
     kill "$pid" 2>/dev/null || true
@@ -108,6 +111,37 @@ echo "exchange: plugin median $plugin ms, minimal GET median $baseline ms," \
   "ratio $ratio (target at most 1.2); through the hold-open relay $relayed ms"
 echo "exchange: what each extra step of the plugin's client adds to a minimal GET (median, µs):" \
   $(sed -n 's/^cost_us \([a-z_]*\) \(-*[0-9]*\)$/\1 \2;/p' "$work/side-by-side.out")
+
+secure_port=$(sed -n 's/^NIMBO_LOOPBACK_SECURE_PORT:[A-Z]*=//p' "$build/CMakeCache.txt")
+if command -v openssl >/dev/null && [ -n "$secure_port" ]; then
+  (
+    cd "$work"
+    openssl req -x509 -newkey rsa:2048 -nodes -sha256 -keyout ca.key -out ca.pem -days 2 \
+      -subj "/CN=Nimbo bench CA" -addext basicConstraints=critical,CA:TRUE \
+      -addext keyUsage=critical,keyCertSign
+    openssl req -newkey rsa:2048 -nodes -sha256 -keyout site.key -out site.csr -subj /CN=127.0.0.1
+    printf 'basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\nsubjectAltName=DNS:127.0.0.1,IP:127.0.0.1\n' >site.ext
+    openssl x509 -req -in site.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -sha256 \
+      -extfile site.ext -out site.pem
+  ) >"$work/openssl.log" 2>&1 || { cat "$work/openssl.log" >&2; exit 1; }
+  secure_service=$(start_listener secure 's/^listening 127\.0\.0\.1:\([0-9]*\)$/\1/p' \
+    python3 "$root/tools/service/service_standin.py" --port 0 --cookie "$cookie" \
+    --tls-cert "$work/site.pem" --tls-key "$work/site.key" --tls-port "$secure_port")
+  secure_count=$((count < 100 ? count : 100))
+  # A dotted address, as for the plain exchange: the name look-up is the same cost
+  # with or without TLS and is not what is measured here.
+  echo "$secure_count requests of https://127.0.0.1:$secure_port/profile.php each way, taking" \
+    "turns: the plugin (Secure=1, certificate checked) and a minimal SChannel GET"
+  run_client secure "127.0.0.1:$secure_service/profile.php" "$secure_count" --secure \
+    --trust-ca "Z:$(echo "$work/ca.pem" | tr / '\\')"
+  echo "secure exchange: plugin median $(figure secure plugin_median_ms) ms, minimal SChannel" \
+    "GET median $(figure secure baseline_median_ms) ms, ratio" \
+    "$(figure secure ratio_plugin_over_baseline) (target at most 1.3)"
+  for key in plugin_median_ms baseline_median_ms ratio_plugin_over_baseline; do
+    echo "secure_$key $(figure secure $key)"
+  done
+fi
+
 if awk -v m="$relayed" 'BEGIN { exit !(m >= 1000) }'; then
   echo "the plugin's median through the relay is a second or more: replies wait for a time-out" >&2
   exit 1

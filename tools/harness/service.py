@@ -66,10 +66,13 @@ def is_clear_activity(entry):
 
 
 def kinds(entries):
-    """A compact view of a log for assertions: "page", "set", "clear" or the path."""
+    """A compact view of a log for assertions: "page", "set", "clear", "connect" or the
+    path."""
     out = []
     for e in entries:
-        if is_set_activity(e):
+        if e["method"] == "CONNECT":
+            out.append("connect")
+        elif is_set_activity(e):
             out.append("set")
         elif is_clear_activity(e):
             out.append("clear")
@@ -82,12 +85,16 @@ def kinds(entries):
 
 class Service:
     """The stand-in on 127.0.0.1 (port 0: a free one). `args` are its command-line
-    options; `log_path` also keeps every request as a JSON line in a file."""
+    options; `log_path` also keeps every request as a JSON line in a file. `tls`, a
+    (certificate, key) pair of PEM files, makes it speak TLS on `tls_port` and in the
+    tunnels it opens as a proxy."""
 
-    def __init__(self, port=0, args=(), log_path=None, start_timeout=15):
+    def __init__(self, port=0, args=(), log_path=None, start_timeout=15, tls=None, tls_port=0):
         argv = [sys.executable, SERVICE_SCRIPT, "--host", "127.0.0.1", "--port", str(port)]
         if log_path:
             argv += ["--log", log_path]
+        if tls:
+            argv += ["--tls-cert", tls[0], "--tls-key", tls[1], "--tls-port", str(tls_port)]
         self._proc = subprocess.Popen([*argv, *args], stdout=subprocess.PIPE,
                                       stderr=subprocess.PIPE, start_new_session=True)
         lines = queue.Queue()
@@ -102,6 +109,12 @@ class Service:
             raise ServiceError("the service stand-in did not start (port %s): %r"
                                % (port, first))
         self.port = int(first.rsplit(":", 1)[1])
+        self.tls_port = None
+        if tls:
+            threading.Thread(target=lambda: lines.put(self._proc.stdout.readline()),
+                             daemon=True).start()
+            second = lines.get(timeout=start_timeout).decode("ascii", "replace").strip()
+            self.tls_port = int(second.rsplit(":", 1)[1])
         # Winamp's proxy setting that sends the plugin's requests here.
         self.proxy = "127.0.0.1:%d" % self.port
 

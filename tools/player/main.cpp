@@ -2,6 +2,7 @@
 // the host does, the plugin loaded from Plugins\ beside the exe, and a line-based
 // command interface on stdin/stdout for tests and the demo (see README.md).
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <cstring>
@@ -202,6 +203,35 @@ void finishCommand(Command& command) {
 
 }  // namespace player
 
+namespace player {
+namespace {
+
+// Puts a CA certificate (PEM or DER file) into this Wine prefix's trusted roots, so
+// the plugin's TLS tests need no certificate store of the machine's.
+bool trustCertificate(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    std::string bytes(1 << 16, '\0');
+    DWORD got = 0;
+    const BOOL read = ReadFile(file, &bytes[0], DWORD(bytes.size()), &got, nullptr);
+    CloseHandle(file);
+    if (!read) return false;
+    bytes.resize(got);
+    std::string der(bytes.size(), '\0');
+    DWORD size = DWORD(der.size());
+    if (CryptStringToBinaryA(bytes.data(), DWORD(bytes.size()), CRYPT_STRING_BASE64HEADER,
+                             reinterpret_cast<BYTE*>(&der[0]), &size, nullptr, nullptr)) {
+        der.resize(size);
+    } else {
+        der = bytes;
+    }
+    return CertAddEncodedCertificateToSystemStoreA("Root", reinterpret_cast<const BYTE*>(der.data()),
+                                                   DWORD(der.size())) != FALSE;
+}
+
+}  // namespace
+}  // namespace player
+
 int main(int argc, char** argv) {
     using namespace player;
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
@@ -215,6 +245,11 @@ int main(int argc, char** argv) {
         } else if (strcmp(argv[i], "--ini-file") == 0 && i + 1 < argc) {
             if (!iniFileOption(++i)) {
                 writeLine("error bad --ini-file");
+                return 2;
+            }
+        } else if (strcmp(argv[i], "--trust-ca") == 0 && i + 1 < argc) {
+            if (!trustCertificate(argv[++i])) {
+                writeLine("error bad --trust-ca");
                 return 2;
             }
         } else if (strcmp(argv[i], "--no-menu") == 0) {

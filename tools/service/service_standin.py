@@ -3,12 +3,15 @@
 
 Speaks HTTP/1.0 over raw sockets (so the exact request bytes can be logged
 and replies can misbehave precisely), answers the site's requests and takes
-commands on /__control/ on the same port. Standard library only.
+commands on /__control/ on the same port. With a certificate it also speaks TLS:
+on a port of its own, and inside the tunnel it opens as a proxy for CONNECT.
+Standard library only.
 """
 
 import argparse
 import signal
 import socketserver
+import ssl
 import sys
 import threading
 import time
@@ -36,8 +39,22 @@ class Handler(socketserver.BaseRequestHandler):
         if rule:
             server.state.record(Request(b"", peer), mode="refuse")
             return  # closed unread by the server's shutdown_request
+        tls = None
+        if server.tls_listener:
+            sock, tls = start_tls(server, sock, peer, {})
+            if sock is None:
+                return
         raw, problem = read_head(sock, time.monotonic() + server.read_timeout)
         req = parse_request(raw, peer)
+        req.tls = tls
+        if req.method == "CONNECT" and not problem and tls is None and server.tls_context:
+            server.state.record(req, mode="connect")
+            sock, tls = open_tunnel(server, sock, req)
+            if sock is None:
+                return
+            raw, problem = read_head(sock, time.monotonic() + server.read_timeout)
+            req = parse_request(raw, peer)
+            req.tls = tls
         if problem:
             if raw or problem != "closed":
                 server.state.record(req, problem=problem)
@@ -57,12 +74,51 @@ class Handler(socketserver.BaseRequestHandler):
         standin_modes.respond(server, sock, req, server.state.take_rule(req))
 
 
+def start_tls(server, sock, peer, note):
+    """The server side of a TLS handshake; (None, None) when it failed (logged)."""
+    sock.settimeout(server.read_timeout)
+    try:
+        secure = server.tls_context.wrap_socket(sock, server_side=True)
+    except (ssl.SSLError, OSError) as exc:
+        req = Request(b"", peer)
+        req.tls = dict(note, tls=True)
+        server.state.record(req, problem="tls handshake failed: %s" % exc)
+        return None, None
+    return secure, dict(note, tls=True, sni=getattr(secure, "nimbo_sni", None))
+
+
+def open_tunnel(server, sock, req):
+    """A proxy's CONNECT: the configured answer, then TLS inside when it is a 2xx."""
+    status = server.state.snapshot()["tunnel_status"]
+    if not 200 <= status < 300:
+        send_all(sock, b"HTTP/1.0 %d Tunnel Refused\r\n\r\n" % status)
+        drain(sock, 2.0)
+        return None, None
+    if not send_all(sock, b"HTTP/1.0 200 Connection established\r\n\r\n"):
+        return None, None
+    return start_tls(server, sock, req.peer, {"tunnel": req.target})
+
+
+def tls_context(cert, key):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.minimum_version = ssl.TLSVersion.TLSv1_2
+    context.load_cert_chain(cert, key)
+
+    def remember_name(secure, name, _context):
+        secure.nimbo_sni = name
+    context.sni_callback = remember_name
+    return context
+
+
 class StandinServer(socketserver.ThreadingTCPServer):
     daemon_threads = True
     block_on_close = False
     allow_reuse_address = True
 
-    def __init__(self, address, state, start_config, start_rules, read_timeout, hang_limit):
+    def __init__(self, address, state, start_config, start_rules, read_timeout, hang_limit,
+                 context=None, tls_listener=False):
+        self.tls_context = context
+        self.tls_listener = tls_listener
         self.state = state
         self.start_config = start_config
         self.start_rules = start_rules
@@ -121,6 +177,11 @@ def parse_args(argv):
                         help="seconds to wait for a complete request head")
     parser.add_argument("--hang-limit", type=float, default=120.0,
                         help="longest time a 'hang' connection is held open")
+    parser.add_argument("--tls-cert", help="PEM certificate (chain) for TLS; with --tls-key")
+    parser.add_argument("--tls-key", help="PEM private key of --tls-cert")
+    parser.add_argument("--tls-port", type=int, default=None,
+                        help="also listen for TLS on this port (0 picks a free one); printed"
+                             " as 'tls HOST:PORT' on the second line")
     parser.add_argument("--mode", action="append", default=[], type=_mode_spec,
                         metavar="SPEC", help="a misbehaviour rule (repeatable), see below")
     for name, (convert, default, text) in CONFIG_FIELDS.items():
@@ -143,23 +204,35 @@ def main(argv=None):
     except ConfigError as exc:
         sys.stderr.write("service stand-in: %s\n" % exc)
         return 2
+    context = tls_context(args.tls_cert, args.tls_key) if args.tls_cert else None
     server = StandinServer((args.host, args.port), state, start_config, args.mode,
-                           args.read_timeout, args.hang_limit)
+                           args.read_timeout, args.hang_limit, context)
     server.reset_state()
+    servers = [server]
+    if context and args.tls_port is not None:
+        secure = StandinServer((args.host, args.tls_port), state, start_config, args.mode,
+                               args.read_timeout, args.hang_limit, context, tls_listener=True)
+        secure.stopping = server.stopping
+        servers.append(secure)
     signal.signal(signal.SIGTERM, lambda *_: server.request_stop())
     signal.signal(signal.SIGINT, lambda *_: server.request_stop())
     host, port = server.server_address[:2]
     print("listening %s:%d" % (host, port), flush=True)
-    worker = threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.1})
-    worker.start()
+    if len(servers) > 1:
+        print("tls %s:%d" % servers[1].server_address[:2], flush=True)
+    workers = [threading.Thread(target=s.serve_forever, kwargs={"poll_interval": 0.1})
+               for s in servers]
+    for worker in workers:
+        worker.start()
     try:
         while not server.stopping.wait(0.5):
             pass
     finally:
         server.stopping.set()
-        server.shutdown()
-        worker.join()
-        server.server_close()
+        for s, worker in zip(servers, workers):
+            s.shutdown()
+            worker.join()
+            s.server_close()
         state.close()
     return 0
 

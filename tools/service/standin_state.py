@@ -84,6 +84,7 @@ CONFIG_FIELDS = {
                      "Set-Cookie after it), or renewed (an expired remixsid line first)"),
     "profile_hash": (_flag, True, "the profile page carries the activity hash"),
     "domain": (str, "", "cookie domain (empty: the request's host)"),
+    "tunnel_status": (int, 200, "the proxy's answer to CONNECT; a 2xx opens the TLS tunnel"),
 }
 
 
@@ -230,6 +231,8 @@ class State:
             "mode": mode,
             "error": problem or req.error,
         }
+        # Requests that came over TLS say so, with the server name and any tunnel.
+        entry.update(getattr(req, "tls", None) or {})
         if note:
             entry.update(note)
         with self.lock:

@@ -149,6 +149,11 @@ def parse_request(raw, peer):
             req.headers.append((name.strip(), value.strip()))
     target = req.target
     scheme_end = target.find("://")
+    if req.method == "CONNECT":
+        # A proxy's tunnel: the target is host:port alone.
+        req.form = "authority"
+        req.host = target
+        return req
     if scheme_end > 0 and not target.startswith("/"):
         req.form = "absolute"
         rest = target[scheme_end + 3:]
