@@ -18,11 +18,13 @@ if(NOT EXISTS ${NIMBO_JPEG_SRC}/CMakeLists.txt)
 endif()
 # The plugin decodes with the default parameters only (accurate integer IDCT, full size,
 # fancy upsampling, no colour quantising), so the optional code for the other choices
-# is left out. Rewritten only when it changes, so a configure does not rebuild it.
+# is left out. Block smoothing only ever changes a progressive picture whose later
+# scans are missing: the whole file is read before the first row comes out. Rewritten only when it changes, so a configure does not rebuild it.
 set(jmorecfg ${NIMBO_JPEG_SRC}/jmorecfg.h)
 file(READ ${jmorecfg} original)
 set(trimmed "${original}")
-foreach(feature DCT_IFAST DCT_FLOAT IDCT_SCALING UPSAMPLE_MERGING QUANT_1PASS QUANT_2PASS)
+foreach(feature DCT_IFAST DCT_FLOAT IDCT_SCALING UPSAMPLE_MERGING QUANT_1PASS QUANT_2PASS
+                BLOCK_SMOOTHING)
   string(REGEX REPLACE "#define ${feature}_SUPPORTED" "#undef  ${feature}_SUPPORTED"
          trimmed "${trimmed}")
 endforeach()

@@ -17,7 +17,7 @@ add_library(nimbo_core_win STATIC ${NIMBO_PORTABLE_SOURCES} ${NIMBO_WIN32_SOURCE
 # not by the code between them: the idle tick is a few window queries, the tag read a
 # file open and one read (the benchmark measures both against such floors).
 # No unwind tables beyond what exceptions need.
-target_compile_options(nimbo_core_win PRIVATE -Os -fno-asynchronous-unwind-tables)
+target_compile_options(nimbo_core_win PRIVATE -Os -fno-asynchronous-unwind-tables -fno-rtti)
 target_include_directories(nimbo_core_win PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(nimbo_core_win PRIVATE NIMBO_SERVICE_HOST="${NIMBO_SERVICE_HOST}"
                            NIMBO_SECURE_PORT="${NIMBO_SECURE_PORT}")
