@@ -18,6 +18,7 @@ NIMBO_SERVICE_PORT and returns the command's exit code:
 
 import base64
 import os
+import re
 import socket
 import shutil
 import signal
@@ -53,6 +54,14 @@ ERROR_PREFIX = "Vkontakte tags updating error : "
 
 # The hash the service stand-in hands out by default.
 SERVICE_HASH = "a1b2c3d4e5"
+
+
+def default_status_mask():
+    """The built-in status mask, read from its one definition (core/settings_codec.cpp)."""
+    with open(os.path.join(ROOT, "core", "settings_codec.cpp"), encoding="utf-8") as f:
+        body = f.read().split("kDefaultStatusMask[] =", 1)[1].split(";", 1)[0]
+    literal = "".join(re.findall(r'L"((?:[^"\\]|\\.)*)"', body))
+    return literal.encode("ascii").decode("unicode_escape")
 
 
 def url_encode(data):
@@ -118,6 +127,16 @@ def expected_request(target, host, cookie=SERVICE_COOKIE, proxy_auth=None):
 def set_activity_query(status_text, activity_hash=SERVICE_HASH):
     return "/profile.php?setactivity=%s&activityhash=%s" % (url_encode(status_text),
                                                              url_encode(activity_hash))
+
+
+def shipped(target, **kw):
+    """The exact bytes of a request of the shipped DLL, which goes through a proxy."""
+    return expected_request("http://%s:80%s" % (SHIPPED_HOST, target), SHIPPED_HOST, **kw)
+
+
+def statuses(service):
+    """The status texts of the set-activity requests so far, in order."""
+    return [e.get("status_text") for e in service.log() if is_set_activity(e)]
 
 
 def clear_activity_query(activity_hash=SERVICE_HASH):

@@ -11,10 +11,10 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from e2e_support import (PLAYER_EXE, PLUGIN_DLL, SHIPPED_HOST, PluginHost,  # noqa: E402
-                         Service, clear_activity_query, expected_request, have_binaries, ini,
+from e2e_support import (PLAYER_EXE, PLUGIN_DLL, PluginHost,  # noqa: E402
+                         Service, clear_activity_query, have_binaries, ini,
                          ini_values, is_clear_activity, is_set_activity, kinds, raw_bytes,
-                         set_activity_query, wait_until)
+                         set_activity_query, shipped, wait_until)
 from harness import controls  # noqa: E402
 from harness.player import top_window, unescape_field  # noqa: E402
 
@@ -50,10 +50,6 @@ def wndproc(player):
     """("own" | "plugin" | "foreign", the playback state a query through the chain got)."""
     words = player.check("wndproc")[0].split(" ")
     return words[1], int(words[3])
-
-
-def shipped(target):
-    return expected_request("http://%s:80%s" % (SHIPPED_HOST, target), SHIPPED_HOST)
 
 
 def control(player, caption, name):

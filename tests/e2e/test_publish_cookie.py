@@ -10,25 +10,16 @@ import tempfile
 import time
 import unittest
 
-from e2e_support import (ID3_DIR, PLAYER_EXE, PLUGIN_DLL, SERVICE_HASH,
-                         SHIPPED_HOST, PluginHost, Service, clear_activity_query,
-                         expected_request, have_binaries, ini, ini_values, is_set_activity,
-                         kinds, param, publish_one, raw_bytes, set_activity_query, wait_until,
+from e2e_support import (ID3_DIR, PLAYER_EXE, PLUGIN_DLL, SERVICE_HASH, default_status_mask,
+                         PluginHost, Service, clear_activity_query,
+                         have_binaries, ini, ini_values, is_set_activity,
+                         kinds, param, publish_one, raw_bytes, set_activity_query, shipped, wait_until,
                          windows_path)
 from harness import id3
 
 # Every value placeholder once, inside a mask block, with word definitions outside it.
 MASK = ("mask{%artist% - %title% [%curstate%] %length% %bitrate%kbps %samplerate%kHz "
         "%channels%ch}\r\n$playing=on air;")
-
-
-def absolute(target):
-    """The request target as the plugin writes it for a proxy."""
-    return "http://%s:80%s" % (SHIPPED_HOST, target)
-
-
-def shipped(target, **kw):
-    return expected_request(absolute(target), SHIPPED_HOST, **kw)
 
 
 def id3v2(version, frames):
@@ -85,10 +76,7 @@ class CookieModePublishing(unittest.TestCase):
                 self.assertEqual(shipped(set_activity_query(expected)), raw_bytes(entry))
                 host.quit()
                 # The default is saved as it stands, as UTF-8.
-                stored = ("\u03a9 Now is %curstate%:{NextString}Artist: %artist%{NextString}"
-                          "Title: %title%{NextString}Length: %length%{NextString}"
-                          "Bitrate: %bitrate%{NextString}SampleRate: %samplerate%{NextString}"
-                          "Channels: %channels%")
+                stored = default_status_mask().replace("\r\n", "{NextString}")
                 self.assertEqual(stored.encode("utf-8"),
                                  ini_values(host.ini_bytes(), "Gen_Nimbo")["StatusMask"])
 

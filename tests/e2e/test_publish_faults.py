@@ -10,13 +10,9 @@ from e2e_support import (ERROR_PREFIX, PLAYER_EXE, PLUGIN_DLL,
                          SERVICE_HASH, SHIPPED_HOST, PluginHost, Service, UnreachablePort,
                          closed_port,
                          expected_request, have_binaries, ini, is_clear_activity,
-                         is_profile_page, is_set_activity, kinds, param, raw_bytes, wait_until)
+                         is_profile_page, is_set_activity, kinds, param, raw_bytes, statuses, wait_until)
 
 MASK = "%title% %curstate%"
-
-
-def status_texts(service):
-    return [e.get("status_text") for e in service.log() if is_set_activity(e)]
 
 
 @unittest.skipUnless(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
@@ -96,7 +92,7 @@ class ServiceFaults(unittest.TestCase):
         before "play" too, so the number of set requests on the way may vary."""
         host.player.add("C:\\m\\one.ogg", "A - One", 100)
         host.player.check("play 0")
-        wait_until(lambda: "One playing" in status_texts(service), 15, "the publish of a track")
+        wait_until(lambda: "One playing" in statuses(service), 15, "the publish of a track")
 
     def finish(self, host):
         host.assert_alive(self)

@@ -14,7 +14,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_support import (ERROR_PREFIX, PLAYER_EXE, PLUGIN_DLL, SERVICE_HASH,  # noqa: E402
                          PluginHost, Service, closed_port, have_binaries, ini,
-                         is_set_activity, kinds, wait_until)
+                         is_set_activity, kinds, statuses, wait_until)
 
 MASK = "%title% %curstate%"
 PASSWORD = "pa55-w0rd"
@@ -37,10 +37,6 @@ def log_lines(host):
         assert match, "a log line without its time: %r" % line
         out.append(match.group(1))
     return out
-
-
-def statuses(service):
-    return [e.get("status_text") for e in service.log() if is_set_activity(e)]
 
 
 def wire(service):

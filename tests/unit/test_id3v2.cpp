@@ -31,11 +31,6 @@ TID3v2 v3(const std::string& frames) {
     return loadBytes(id3v2Tag(3, frames, 20) + std::string(64, '\xFF')).tag;
 }
 
-struct CodePage {
-    explicit CodePage(unsigned cp) { setAnsiCodePage(cp); }
-    ~CodePage() { setAnsiCodePage(1252); }
-};
-
 // Expected ASCII texts as wide ones, byte by byte: no code page between.
 std::wstring ascii(const std::string& text) {
     return std::wstring(text.begin(), text.end());
