@@ -24,6 +24,7 @@ namespace {
 // Ticks in progress and the thread they run on; quit waits for the count to drop.
 volatile LONG gActiveTicks = 0;
 volatile DWORD gTickThread = 0;
+std::atomic<unsigned> gTicksRun{0};
 
 // Set on Winamp's thread by publishingSwitched, taken by the next tick (or by quit).
 std::atomic<bool> gSwitchedOn{false};
@@ -335,7 +336,12 @@ void CALLBACK updateTick(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
             // Nothing may escape into the timer thread (and so into Winamp).
         }
     }
+    ++gTicksRun;
     InterlockedDecrement(&gActiveTicks);
+}
+
+unsigned ticksRun() {
+    return gTicksRun;
 }
 
 UINT startUpdateTimer() {

@@ -14,6 +14,10 @@ UINT startUpdateTimer();
 // sent messages and closes message boxes the tick is waiting in.
 void stopUpdateTimer(UINT timerId);
 
+// How many ticks have run to their end since the library was loaded (tests count them
+// instead of guessing from the clock).
+unsigned ticksRun();
+
 // quit's clear request (when publishing is on, or was just switched off, and the
 // settings window is closed), after the timer has stopped; logs what came of it.
 void clearAtQuit();

@@ -250,6 +250,10 @@ void showOptionsDialog(HWND owner) {
     }
 }
 
+const TableWindow& optionsWindowTable() {
+    return kLook;
+}
+
 HWND optionsDialogWindow() {
     return gOpen ? gOpen->window : nullptr;
 }

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "ui/control_table.h"
+
 namespace nimbo {
 
 // Builds and shows the dialog, or raises the one already open. Returns at once; the
@@ -12,6 +14,9 @@ void showSettingsDialog();
 // The open dialog's window, or null when none is open. Its controls carry the ids of
 // `SettingsControlId` (ui/control_ids.h).
 HWND settingsDialogWindow();
+
+// The window's look and controls, as it is built.
+const TableWindow& settingsWindowTable();
 
 // The address the link shows and opens (through ui/link_label.h, whose opener tests
 // replace).

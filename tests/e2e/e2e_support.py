@@ -31,7 +31,7 @@ from harness import player as player_driver
 from harness.host import PluginHost  # noqa: F401
 from harness.ini import SERVICE_COOKIE, ini, ini_values  # noqa: F401
 from harness.paths import (ID3_DIR, LOOPBACK_DLL, PLAYER_EXE, PLUGIN_DLL,  # noqa: F401
-                           ROOT, SERVICE_SCRIPT, TESTDATA_DIR, WINE_RUN, have_binaries)
+                           ROOT, SERVICE_SCRIPT, TESTDATA_DIR, WINE_RUN, have_binaries, needs)
 from harness.player import Player, PlayerError, make_host_folder, windows_path  # noqa: F401
 from harness.service import (Service, http_get as _http_get, is_clear_activity,  # noqa: F401
                              is_profile_page, is_set_activity, kinds, param, raw_bytes)
@@ -56,10 +56,19 @@ ERROR_PREFIX = "Vkontakte tags updating error : "
 SERVICE_HASH = "a1b2c3d4e5"
 
 
+def _product_source(path):
+    with open(os.path.join(ROOT, path), encoding="utf-8") as f:
+        return f.read()
+
+
+# The plugin's one wait for the network, in ms (kHttpWaitMs, net/http.h).
+WAIT_MS = int(re.search(r"kHttpWaitMs = (\d+);", _product_source("net/http.h")).group(1))
+
+
 def default_status_mask():
     """The built-in status mask, read from its one definition (core/settings_codec.cpp)."""
-    with open(os.path.join(ROOT, "core", "settings_codec.cpp"), encoding="utf-8") as f:
-        body = f.read().split("kDefaultStatusMask[] =", 1)[1].split(";", 1)[0]
+    body = _product_source("core/settings_codec.cpp").split("kDefaultStatusMask[] =", 1)[1]
+    body = body.split(";", 1)[0]
     literal = "".join(re.findall(r'L"((?:[^"\\]|\\.)*)"', body))
     return literal.encode("ascii").decode("unicode_escape")
 

@@ -10,7 +10,7 @@ import tempfile
 import time
 import unittest
 
-from e2e_support import (ID3_DIR, PLAYER_EXE, PLUGIN_DLL, SERVICE_HASH, default_status_mask,
+from e2e_support import (needs, ID3_DIR, PLAYER_EXE, PLUGIN_DLL, SERVICE_HASH, default_status_mask,
                          PluginHost, Service, clear_activity_query,
                          have_binaries, ini, ini_values, is_set_activity,
                          kinds, param, publish_one, raw_bytes, set_activity_query, shipped, wait_until,
@@ -32,7 +32,7 @@ def sets_with_text(service, text):
     return [e for e in service.log() if is_set_activity(e) and e.get("status_text") == text]
 
 
-@unittest.skipUnless(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
+@needs(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
 class CookieModePublishing(unittest.TestCase):
     def wait_for_status(self, service, text, timeout=10):
         return wait_until(lambda: sets_with_text(service, text), timeout,
@@ -80,8 +80,8 @@ class CookieModePublishing(unittest.TestCase):
                 self.assertEqual(stored.encode("utf-8"),
                                  ini_values(host.ini_bytes(), "Gen_Nimbo")["StatusMask"])
 
-    @unittest.skipUnless(os.path.exists(os.path.join(ID3_DIR, "mm-id3v1_Blood_Sugar.mp3")),
-                         "real-world tag files not present")
+    @needs(os.path.exists(os.path.join(ID3_DIR, "mm-id3v1_Blood_Sugar.mp3")),
+           "real-world tag files not present")
     def test_artist_and_title_from_the_playing_files_tag(self):
         # The tag (ID3v1 only) beats the playlist title.
         path = windows_path(os.path.join(ID3_DIR, "mm-id3v1_Blood_Sugar.mp3"))

@@ -6,7 +6,7 @@ forgets the credentials."""
 
 import unittest
 
-from e2e_support import (PLAYER_EXE, PLUGIN_DLL, SERVICE_COOKIE, SHIPPED_HOST,
+from e2e_support import (needs, PLAYER_EXE, PLUGIN_DLL, SERVICE_COOKIE, SHIPPED_HOST,
                          PluginHost, Service, expected_request, have_binaries, ini, ini_values,
                          is_set_activity, kinds, param, raw_bytes, url_encode, wait_until)
 
@@ -26,7 +26,7 @@ def first_login_target():
         SHIPPED_HOST, url_encode(EMAIL), url_encode(PASSWORD))
 
 
-@unittest.skipUnless(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
+@needs(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
 class LoginMode(unittest.TestCase):
     def play_and_wait_for_status(self, host, service, timeout=20):
         host.player.add("C:\\music\\Band - Song.ogg", "Band - Song", 200, 128, 44, 2)

@@ -6,7 +6,7 @@ to a proxy, and the loopback test build talking to the service directly."""
 import shutil
 import unittest
 
-from e2e_support import (ERROR_PREFIX, LOOPBACK_DLL, LOOPBACK_HOST, LOOPBACK_PORT,
+from e2e_support import (needs, ERROR_PREFIX, LOOPBACK_DLL, LOOPBACK_HOST, LOOPBACK_PORT,
                          PLAYER_EXE, PLUGIN_DLL, SERVICE_COOKIE, SHIPPED_HOST, USER_AGENT,
                          PluginHost, Service, TinyProxy, expected_request, have_binaries, ini,
                          is_profile_page, is_set_activity, kinds, raw_bytes, set_activity_query,
@@ -19,8 +19,8 @@ def header(entry, name):
     return [v for k, v in entry["headers"] if k.lower() == name.lower()]
 
 
-@unittest.skipUnless(have_binaries(PLAYER_EXE, LOOPBACK_DLL), "built stand-in and DLL not given")
-@unittest.skipUnless(shutil.which("tinyproxy"), "tinyproxy not installed")
+@needs(have_binaries(PLAYER_EXE, LOOPBACK_DLL), "built stand-in and DLL not given")
+@needs(shutil.which("tinyproxy"), "tinyproxy not installed")
 class ThroughTinyproxy(unittest.TestCase):
     def test_publish_through_an_authenticating_proxy(self):
         with Service(port=LOOPBACK_PORT) as service, TinyProxy("user", "password") as proxy, \
@@ -55,8 +55,8 @@ class ThroughTinyproxy(unittest.TestCase):
             self.assertEqual([], service.log())
 
 
-@unittest.skipUnless(have_binaries(PLAYER_EXE, PLUGIN_DLL, LOOPBACK_DLL),
-                     "built stand-in and DLLs not given")
+@needs(have_binaries(PLAYER_EXE, PLUGIN_DLL, LOOPBACK_DLL),
+       "built stand-in and DLLs not given")
 class RequestBytes(unittest.TestCase):
     def test_proxy_request_with_credentials(self):
         # The service stand-in posing as the proxy logs what a proxy receives.

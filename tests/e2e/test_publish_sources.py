@@ -12,7 +12,7 @@ import tempfile
 import time
 import unittest
 
-from e2e_support import (PLAYER_EXE, PLUGIN_DLL, PluginHost, Service, have_binaries, ini,
+from e2e_support import (needs, PLAYER_EXE, PLUGIN_DLL, PluginHost, Service, have_binaries, ini,
                          publish_one, statuses, wait_until, windows_path)
 from harness.id3 import id3v1, id3v2
 
@@ -27,7 +27,7 @@ def info_queries(host):
     return [line.split(" ", 1)[1].split("\\t")[0] for line in lines[1:]]
 
 
-@unittest.skipUnless(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
+@needs(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
 class PublishingEverySource(unittest.TestCase):
     def test_radio_publishes_each_song_once(self):
         radio = "http://radio.example:8000/stream"

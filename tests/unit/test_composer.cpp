@@ -11,6 +11,7 @@
 #include "probe/composer.h"
 #include "probe/playing_entry.h"
 #include "tag_builders.h"
+#include "tests/ci_skip.h"
 
 using namespace nimbo;
 using namespace nimbo::testing;
@@ -300,7 +301,7 @@ TEST(ComposeStatus, UnicodeFromTheFileToTheStatus) {
 // tags read as UTF-16 elsewhere. Only encoding-0 and ID3v1 bytes depend on the code page.
 TEST(ComposeStatus, RealWorldFilesInBothCodePages) {
     const std::string folder = std::string(NIMBO_TESTDATA_DIR) + "/id3";
-    if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no " << folder;
+    NIMBO_NEEDS(std::filesystem::is_directory(folder), folder);
     struct Case {
         const char* file;
         std::wstring at1251, at1252;  // "%artist%|%title%"
