@@ -14,12 +14,15 @@ ReplaceFault gFault = ReplaceFault::None;
 const DWORD kKeptAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
+// The most one WriteFile call is given (1 MiB).
+constexpr size_t kWriteChunkBytes = 0x100000;
+
 bool writeAll(HANDLE file, const std::string& bytes) {
     size_t size = bytes.size();
     if (gFault == ReplaceFault::WriteStopsHalfway) size /= 2;
     for (size_t done = 0; done < size;) {
         const size_t left = size - done;
-        const DWORD want = DWORD(left > 0x100000 ? 0x100000 : left);
+        const DWORD want = DWORD(left > kWriteChunkBytes ? kWriteChunkBytes : left);
         DWORD written = 0;
         if (!WriteFile(file, bytes.data() + done, want, &written, nullptr) || written == 0) return false;
         done += written;

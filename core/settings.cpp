@@ -40,6 +40,11 @@ public:
 // winamp.ini read and written as bytes, so a stored value comes back exactly as it
 // was written, whatever its length and whatever the code page. A Unicode (UTF-16)
 // file, which only the platform's calls understand, goes through those instead.
+// The platform's read of a UTF-16 file starts with this many units and grows fourfold up
+// to the last size (64 Mi units), so a value too long even for that comes back cut.
+constexpr DWORD kFirstReadUnits = 4096;
+constexpr DWORD kLastReadUnits = 0x4000000;
+
 class IniFile {
 public:
     explicit IniFile(const std::wstring& path) : path_(path) {
@@ -52,12 +57,12 @@ public:
         if (!unicode_) return readIniValue(bytes_, section, key, value);
         const std::wstring wideSection = widen(section), wideKey = widen(key);
         // The platform cuts a value to its buffer: grow the buffer until it fits.
-        for (DWORD units = 4096;; units *= 4) {
+        for (DWORD units = kFirstReadUnits;; units *= 4) {
             std::vector<wchar_t> buffer(units, L'\0');
             const wchar_t kAbsent[] = L"\x1\x2";  // cannot stand in an ini line
             DWORD n = GetPrivateProfileStringW(wideSection.c_str(), wideKey.c_str(), kAbsent,
                                                buffer.data(), units, path_.c_str());
-            if (n + 1 >= units && units < 0x4000000) continue;
+            if (n + 1 >= units && units < kLastReadUnits) continue;
             std::wstring text(buffer.data(), n);
             if (text == kAbsent) return false;
             value = narrow(text);

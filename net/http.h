@@ -100,7 +100,4 @@ struct LoginReply {
     std::string body;
 };
 
-// A byte stream as text: all of its bytes, from its start.
-std::string streamToText(const std::string& stream);
-
 }  // namespace nimbo

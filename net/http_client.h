@@ -35,11 +35,9 @@ Outcome httpExchange(const std::string& url, const std::optional<std::string>& c
 // These take the proxy from Winamp's setting and, where a cookie goes out, the
 // Cookie setting followed by "; remixlang=0". Each holds a value exactly when done.
 
-// The body as text.
+// Exactly the body's bytes (a page or a picture).
 Result<std::string> httpGetPage(const std::string& url,
                                 const ExchangeLimits& limits = kTickExchange);
-// Exactly the body's bytes.
-Result<std::string> httpGetToStream(const std::string& url);
 // No cookie is sent.
 Result<LoginReply> httpLogin(const std::string& url);
 

@@ -345,13 +345,6 @@ Result<std::string> httpGetPage(const std::string& url, const ExchangeLimits& li
     HttpReply reply;
     const Outcome outcome = httpExchange(url, cookieText(), configuredProxy(), reply, limits);
     if (!outcome) return Result<std::string>::failure(outcome);
-    return Result<std::string>::success(streamToText(reply.body), outcome.replyEnd);
-}
-
-Result<std::string> httpGetToStream(const std::string& url) {
-    HttpReply reply;
-    const Outcome outcome = httpExchange(url, cookieText(), configuredProxy(), reply);
-    if (!outcome) return Result<std::string>::failure(outcome);
     return Result<std::string>::success(std::move(reply.body), outcome.replyEnd);
 }
 
@@ -360,7 +353,7 @@ Result<LoginReply> httpLogin(const std::string& url) {
     const Outcome outcome = httpExchange(url, std::nullopt, configuredProxy(), reply);
     if (!outcome) return Result<LoginReply>::failure(outcome);
     LoginReply login;
-    login.body = streamToText(reply.body);
+    login.body = std::move(reply.body);
     login.cookie = loginCookie(reply.headers);
     return Result<LoginReply>::success(std::move(login), outcome.replyEnd);
 }

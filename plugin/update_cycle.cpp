@@ -48,63 +48,6 @@ uint64_t nowMs() {
     return wraps + tick;
 }
 
-std::wstring stepWords(NetStep step) {
-    switch (step) {
-        case NetStep::lookUp: return L"look-up";
-        case NetStep::connect: return L"connect";
-        case NetStep::send: return L"send";
-        case NetStep::reply: return L"reply";
-        case NetStep::none: break;
-    }
-    return L"request";
-}
-
-std::wstring replyEndWords(ReplyEnd end) {
-    switch (end) {
-        case ReplyEnd::timedOut: return L"the site's reply stopped for 5 s";
-        case ReplyEnd::reset: return L"the site's reply was cut off by a reset";
-        case ReplyEnd::closedEarly: return L"the site's reply ended early";
-        case ReplyEnd::overBound: return L"the site's reply was too long";
-        case ReplyEnd::complete: break;
-    }
-    return std::wstring();
-}
-
-// A reply that ended before it was whole: the request may not have reached the site,
-// and a profile page cut short reads as logged out or without a hash.
-bool cutShort(const Outcome& outcome) {
-    return outcome.replyEnd == ReplyEnd::timedOut || outcome.replyEnd == ReplyEnd::reset ||
-           outcome.replyEnd == ReplyEnd::closedEarly;
-}
-
-// Why a step failed, in plain words, and the short form for the settings window.
-struct Why {
-    std::wstring words, brief;
-};
-
-Why whyFailed(const Outcome& outcome) {
-    if (cutShort(outcome)) return {replyEndWords(outcome.replyEnd), L"the site's reply was cut short"};
-    switch (outcome.kind) {
-        case OutcomeKind::noConnection:
-            if (outcome.stepEnd == StepEnd::abandoned) return {L"Winamp was quitting", L"Winamp was quitting"};
-            if (outcome.stepEnd == StepEnd::timedOut)
-                return {L"the site did not answer within 5 s (" + stepWords(outcome.step) + L")",
-                        L"the site did not answer"};
-            return {L"the site could not be reached (" + stepWords(outcome.step) + L")",
-                    L"the site could not be reached"};
-        case OutcomeKind::loggedOut:
-            return {L"the profile page shows nobody logged in (the cookie is wrong or expired)",
-                    L"not logged in"};
-        case OutcomeKind::noHash:
-            return {L"the profile page holds no activity hash", L"no activity hash"};
-        case OutcomeKind::loginRejected: return {L"login rejected", L"login rejected"};
-        case OutcomeKind::wrongCode: return {L"security code wrong", L"security code wrong"};
-        case OutcomeKind::codeCancelled: return {L"security code cancelled", L"security code cancelled"};
-        case OutcomeKind::done: break;
-    }
-    return {L"", L""};
-}
-
 AttemptResult attemptResult(const Outcome& outcome) {
     if (cutShort(outcome)) return AttemptResult::unreachable;
     if (outcome.ok()) return AttemptResult::done;

@@ -208,10 +208,10 @@ TEST_F(HttpClient, EmptyCookieSettingStillSendsRemixlang) {
     EXPECT_NE(server.request().find("\r\nCookie: ; remixlang=0\r\n"), std::string::npos);
 }
 
-TEST_F(HttpClient, GetToStreamHoldsExactlyTheBody) {
+TEST_F(HttpClient, PageHoldsExactlyTheBodysBytes) {
     const std::string image("\xff\xd8\x00\x01\r\n\xff\xd9", 8);
     LoopbackServer server("HTTP/1.0 200 OK\r\nContent-Length: 8\r\n\r\n" + image, After::holdOpen);
-    EXPECT_EQ(httpGetToStream(server.url("/captcha.php?sid=1")).value, Text(image));
+    EXPECT_EQ(httpGetPage(server.url("/captcha.php?sid=1")).value, Text(image));
 }
 
 TEST_F(HttpClient, LoginTakesTheCookieFromARedirectAndSendsNoCookie) {
