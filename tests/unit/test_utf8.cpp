@@ -42,7 +42,9 @@ TEST(Utf8, TextAndBytesBothWays) {
         SCOPED_TRACE(c.bytes);
         EXPECT_EQ(encodeUtf8(c.text), c.bytes);
         EXPECT_EQ(decodeUtf8(c.bytes, Utf8Malformed::emptyText), c.text);
-        if (c.wellFormed) EXPECT_EQ(decodeUtf8(c.bytes, Utf8Malformed::replaceEach), c.text);
+        if (c.wellFormed) {
+            EXPECT_EQ(decodeUtf8(c.bytes, Utf8Malformed::replaceEach), c.text);
+        }
     }
 }
 

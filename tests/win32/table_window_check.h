@@ -57,7 +57,9 @@ inline void expectControlAsItsRow(HWND window, const nimbo::TableWindow& table,
     wchar_t cls[16] = {0};
     GetClassNameW(c, cls, 16);
     EXPECT_EQ(lstrcmpiW(cls, row.className), 0);
-    if (row.text) EXPECT_EQ(textOf(c), row.text);
+    if (row.text) {
+        EXPECT_EQ(textOf(c), row.text);
+    }
     const RECT r = rectIn(c, window);
     EXPECT_EQ(r.left, row.x);
     EXPECT_EQ(r.top, row.y);
@@ -131,9 +133,10 @@ inline void expectTableWindow(HWND window, const nimbo::TableWindow& table) {
             const RECT qr = shownRect(window, GetDlgItem(window, q.id), q);
             RECT both;
             // Labels may share lines of their cells, which are taller than their text.
-            if (!(isLabel(p) && isLabel(q)))
+            if (!(isLabel(p) && isLabel(q))) {
                 EXPECT_FALSE(IntersectRect(&both, &pr, &qr))
                     << "controls " << p.id << " and " << q.id << " overlap";
+            }
             // A few pixels apart is a slip: a row shares its top, a column its left.
             const int dy = std::abs(p.y - q.y), dx = std::abs(p.x - q.x);
             EXPECT_FALSE(dy > 0 && dy < 4) << "controls " << p.id << " and " << q.id << " rows";
