@@ -11,10 +11,9 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from e2e_support import (needs, PLAYER_EXE, PLUGIN_DLL, PluginHost,  # noqa: E402
-                         Service, clear_activity_query, have_binaries, ini,
-                         ini_values, is_clear_activity, is_set_activity, kinds, raw_bytes,
-                         set_activity_query, shipped, wait_until)
+from e2e_support import (PLAYER_EXE, PLUGIN_DLL, PluginHost, Service, clear_activity_query,  # noqa: E402
+                         have_binaries, ini, ini_values, is_clear_activity, is_set_activity,
+                         kinds, needs, raw_bytes, set_activity_query, shipped, wait_until)
 from harness import controls  # noqa: E402
 from harness.player import top_window, unescape_field  # noqa: E402
 

@@ -10,11 +10,10 @@ import tempfile
 import time
 import unittest
 
-from e2e_support import (needs, ID3_DIR, PLAYER_EXE, PLUGIN_DLL, SERVICE_HASH, default_status_mask,
-                         PluginHost, Service, clear_activity_query,
-                         have_binaries, ini, ini_values, is_set_activity,
-                         kinds, param, publish_one, raw_bytes, set_activity_query, shipped, wait_until,
-                         windows_path)
+from e2e_support import (ID3_DIR, PLAYER_EXE, PLUGIN_DLL, SERVICE_HASH, PluginHost, Service,
+                         clear_activity_query, default_status_mask, have_binaries, ini,
+                         ini_values, is_set_activity, kinds, needs, param, publish_one,
+                         raw_bytes, set_activity_query, shipped, wait_until, windows_path)
 from harness import id3
 
 # Every value placeholder once, inside a mask block, with word definitions outside it.

@@ -6,11 +6,10 @@ answering, the plugin stays loaded, and quit still writes the settings."""
 import time
 import unittest
 
-from e2e_support import (needs, ERROR_PREFIX, PLAYER_EXE, PLUGIN_DLL, WAIT_MS,
-                         SERVICE_HASH, SHIPPED_HOST, PluginHost, Service, UnreachablePort,
-                         closed_port,
-                         expected_request, have_binaries, ini, is_clear_activity,
-                         is_profile_page, is_set_activity, kinds, param, raw_bytes, statuses, wait_until)
+from e2e_support import (ERROR_PREFIX, PLAYER_EXE, PLUGIN_DLL, SERVICE_HASH, WAIT_MS,
+                         PluginHost, Service, UnreachablePort, closed_port, have_binaries, ini,
+                         is_clear_activity, is_profile_page, is_set_activity, kinds, needs, param,
+                         raw_bytes, shipped, statuses, wait_until)
 
 MASK = "%title% %curstate%"
 
@@ -52,10 +51,8 @@ class MessageBoxes(unittest.TestCase):
                                 status_mask=MASK)) as host:
             self.take_box(host, "Incorrect login data")
             self.assertEqual(["page"], kinds(service.log()))
-            self.assertEqual(
-                expected_request("http://%s:80/profile.php" % SHIPPED_HOST, SHIPPED_HOST,
-                                 cookie="remixsid=wrong"),
-                raw_bytes(service.log()[0]))
+            self.assertEqual(shipped("/profile.php", cookie="remixsid=wrong"),
+                             raw_bytes(service.log()[0]))
             host.assert_alive(self)
             host.quit()
             host.assert_saved(self)
@@ -73,10 +70,8 @@ class MessageBoxes(unittest.TestCase):
             log = service.log()
             self.assertEqual("clear", kinds(log)[-1])
             self.assertEqual(1, kinds(log).count("clear"))
-            self.assertEqual(
-                expected_request("http://%s:80/profile.php?clearactivity=1&activityhash="
-                                 % SHIPPED_HOST, SHIPPED_HOST),
-                raw_bytes(log[-1]))
+            self.assertEqual(shipped("/profile.php?clearactivity=1&activityhash="),
+                             raw_bytes(log[-1]))
             host.assert_saved(self)
 
 

@@ -12,10 +12,10 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from e2e_support import (needs, ERROR_PREFIX, PLAYER_EXE, PLUGIN_DLL, SERVICE_HASH,  # noqa: E402
-                         PluginHost, Service, closed_port, have_binaries, ini,
-                         clear_activity_query, is_clear_activity, is_set_activity, kinds,
-                         raw_bytes, shipped, statuses, wait_until)
+from e2e_support import (ERROR_PREFIX, PLAYER_EXE, PLUGIN_DLL, SERVICE_HASH, PluginHost,  # noqa: E402
+                         Service, clear_activity_query, closed_port, have_binaries, ini,
+                         is_clear_activity, is_set_activity, kinds, needs, raw_bytes, shipped,
+                         statuses, wait_until)
 
 MASK = "%title% %curstate%"
 PASSWORD = "pa55-w0rd"

@@ -12,8 +12,8 @@ import tempfile
 import time
 import unittest
 
-from e2e_support import (needs, PLAYER_EXE, PLUGIN_DLL, PluginHost, Service, have_binaries, ini,
-                         publish_one, statuses, wait_until, windows_path)
+from e2e_support import (PLAYER_EXE, PLUGIN_DLL, PluginHost, Service, have_binaries, ini,
+                         needs, publish_one, statuses, wait_until, windows_path)
 from harness.id3 import id3v1, id3v2
 
 # Every status goes out at once, whatever minimum interval the plugin may keep.

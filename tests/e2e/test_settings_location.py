@@ -12,8 +12,8 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from e2e_support import (needs, PLAYER_EXE, PLUGIN_DLL, Service, have_binaries, ini,  # noqa: E402
-                         ini_values, is_set_activity, wait_until)
+from e2e_support import (PLAYER_EXE, PLUGIN_DLL, Service, have_binaries, ini, ini_values,  # noqa: E402
+                         is_set_activity, needs, wait_until)
 from player_driver import Player, make_host_folder, windows_path  # noqa: E402
 
 KEYS = ("Enabled", "ShowErrors", "NoLogin", "Cookie", "AuthLogin", "AuthPass", "StatusMask")
