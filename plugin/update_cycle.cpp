@@ -279,12 +279,13 @@ void CALLBACK updateTick(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
             // Nothing may escape into the timer thread (and so into Winamp).
         }
     }
-    ++gTicksRun;
+    // Ticks never overlap, so this thread is the only writer: no locked add needed.
+    gTicksRun.store(gTicksRun.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     InterlockedDecrement(&gActiveTicks);
 }
 
 unsigned ticksRun() {
-    return gTicksRun;
+    return gTicksRun.load(std::memory_order_acquire);
 }
 
 UINT startUpdateTimer() {

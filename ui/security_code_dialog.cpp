@@ -163,7 +163,8 @@ HWND createDialog(HWND owner, DialogState& state, const Font (&fonts)[kLookCount
                                   kLook.width, kLook.height, owner, nullptr, moduleInstance(),
                                   &state);
     if (!dialog) return nullptr;
-    SendMessageW(dialog, WM_SETFONT, reinterpret_cast<WPARAM>(fonts[0].get()), FALSE);
+    const HFONT regular = fonts[static_cast<int>(Look::Regular)].get();
+    SendMessageW(dialog, WM_SETFONT, reinterpret_cast<WPARAM>(regular), FALSE);
     return createControls(dialog, kLook.rows, kLook.count, fonts) ? dialog : nullptr;
 }
 
