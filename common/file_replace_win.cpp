@@ -21,14 +21,15 @@ const DWORD kKeptAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | F
 const int kSharingTries = 5;
 const DWORD kSharingPauseMs = 200;
 
-const DWORD kChunkBytes = 0x100000;
+// The most one WriteFile call is given (1 MiB).
+constexpr size_t kWriteChunkBytes = 0x100000;
 
 bool writeAll(HANDLE file, const std::string& bytes) {
     size_t size = bytes.size();
     if (gFault == FileFault::WriteStopsHalfway) size /= 2;
     for (size_t done = 0; done < size;) {
         const size_t left = size - done;
-        const DWORD want = DWORD(left > kChunkBytes ? kChunkBytes : left);
+        const DWORD want = DWORD(left > kWriteChunkBytes ? kWriteChunkBytes : left);
         DWORD written = 0;
         if (!WriteFile(file, bytes.data() + done, want, &written, nullptr) || written == 0) return false;
         done += written;

@@ -78,12 +78,15 @@ bool ReadOnlyFile::seek(int64_t position) {
     return SetFilePointerEx(handle_, li, nullptr, FILE_BEGIN) != 0;
 }
 
+// The most one ReadFile call is asked for (1 GiB), well inside a DWORD.
+constexpr size_t kReadChunkBytes = 0x40000000;
+
 size_t ReadOnlyFile::read(void* buffer, size_t count) {
     if (!handle_) return 0;
     size_t done = 0;
     while (done < count) {
         DWORD got = 0;
-        DWORD want = DWORD(count - done > 0x40000000 ? 0x40000000 : count - done);
+        DWORD want = DWORD(count - done > kReadChunkBytes ? kReadChunkBytes : count - done);
         if (!ReadFile(handle_, static_cast<char*>(buffer) + done, want, &got, nullptr) || got == 0) break;
         done += got;
     }

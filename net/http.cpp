@@ -379,8 +379,4 @@ int TimeLimitedSource::read(char* buffer, int max) {
     return inner_.read(buffer, max);
 }
 
-std::string streamToText(const std::string& stream) {
-    return stream;
-}
-
 }  // namespace nimbo

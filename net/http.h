@@ -106,7 +106,4 @@ struct TunnelReply {
 // line is taken. A line ends at LF, a CR before it dropped; the header bounds apply.
 TunnelReply readTunnelReply(ByteSource& source);
 
-// A byte stream as text: all of its bytes, from its start.
-std::string streamToText(const std::string& stream);
-
 }  // namespace nimbo

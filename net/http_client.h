@@ -38,11 +38,9 @@ Outcome httpExchange(const std::string& url, const std::optional<std::string>& c
 // These take the proxy from Winamp's setting, TLS from the Secure setting and, where a cookie goes out, the
 // Cookie setting followed by "; remixlang=0". Each holds a value exactly when done.
 
-// The body as text.
+// Exactly the body's bytes (a page or a picture).
 Result<std::string> httpGetPage(const std::string& url,
                                 const ExchangeLimits& limits = kTickExchange);
-// Exactly the body's bytes.
-Result<std::string> httpGetToStream(const std::string& url);
 // No cookie is sent; the whole reply comes back, headers included.
 Result<HttpReply> httpLogin(const std::string& url);
 

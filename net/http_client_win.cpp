@@ -382,14 +382,6 @@ Result<std::string> httpGetPage(const std::string& url, const ExchangeLimits& li
     const Outcome outcome =
         httpExchange(url, cookieText(), configuredProxy(), reply, limits, secureSetting());
     if (!outcome) return Result<std::string>::failure(outcome);
-    return Result<std::string>::success(streamToText(reply.body), outcome.replyEnd);
-}
-
-Result<std::string> httpGetToStream(const std::string& url) {
-    HttpReply reply;
-    const Outcome outcome =
-        httpExchange(url, cookieText(), configuredProxy(), reply, kTickExchange, secureSetting());
-    if (!outcome) return Result<std::string>::failure(outcome);
     return Result<std::string>::success(std::move(reply.body), outcome.replyEnd);
 }
 

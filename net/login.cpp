@@ -48,7 +48,7 @@ Outcome answerChallenge(const std::string& email, const std::string& password,
     if (!sid) return Outcome();
     // The picture goes out with the Cookie setting, like any page request.
     const Result<std::string> picture =
-        httpGetToStream(std::string(kServiceHost) + "/captcha.php?sid=" + *sid);
+        httpGetPage(std::string(kServiceHost) + "/captcha.php?sid=" + *sid);
     if (!picture.ok()) return Outcome::of(OutcomeKind::codeCancelled);
     const std::string code = askCode(*picture.value);
     if (code.empty() || quitRequested()) return Outcome::of(OutcomeKind::codeCancelled);

@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include "common/platform.h"
 #include "core/settings.h"
 #include "core/state.h"
+#include "net/http.h"
 
 namespace nimbo {
 
@@ -12,24 +14,96 @@ const wchar_t kIncorrectLoginData[] = L"Vkontakte tags updating error : Incorrec
 const wchar_t kCantParse[] = L"Vkontakte tags updating error : Can't parse";
 const wchar_t kUntrustedSite[] = L"Vkontakte tags updating error : the site's certificate is not trusted";
 
-const wchar_t* messageFor(ReportedStep step, const Outcome& outcome, bool showErrors) {
-    switch (outcome.kind) {
-        case OutcomeKind::noConnection:
-            return kNoConnection;
-        case OutcomeKind::loginRejected:
-            return step == ReportedStep::logIn && showErrors ? kIncorrectLoginData : nullptr;
-        case OutcomeKind::loggedOut:
-            return step == ReportedStep::publish ? kIncorrectLoginData : nullptr;
-        case OutcomeKind::noHash:
-            return step == ReportedStep::publish ? kCantParse : nullptr;
-        case OutcomeKind::untrustedSite:
-            return showErrors ? kUntrustedSite : nullptr;
-        case OutcomeKind::done:
-        case OutcomeKind::wrongCode:
-        case OutcomeKind::codeCancelled:
-            break;
+namespace {
+
+// What each failure is called, in the log, in the settings window and, after a login
+// or a publish, in a message box (the login's only with ShowErrors on).
+struct OutcomeWords {
+    OutcomeKind kind;
+    const wchar_t* words;
+    const wchar_t* brief;
+    const wchar_t* afterLogIn;
+    const wchar_t* afterPublish;  // the certificate's message, too, only with ShowErrors
+};
+
+// clang-format off
+const OutcomeWords kOutcomeWords[] = {
+    {OutcomeKind::noConnection,  L"the site could not be reached", L"the site could not be reached",
+     kNoConnection, kNoConnection},
+    {OutcomeKind::loggedOut,     L"the profile page shows nobody logged in (the cookie is wrong or expired)",
+     L"not logged in", nullptr, kIncorrectLoginData},
+    {OutcomeKind::noHash,        L"the profile page holds no activity hash", L"no activity hash",
+     nullptr, kCantParse},
+    {OutcomeKind::loginRejected, L"login rejected", L"login rejected", kIncorrectLoginData, nullptr},
+    {OutcomeKind::wrongCode,     L"security code wrong", L"security code wrong", nullptr, nullptr},
+    {OutcomeKind::codeCancelled, L"security code cancelled", L"security code cancelled", nullptr, nullptr},
+    {OutcomeKind::untrustedSite, L"the site's certificate is not trusted", L"certificate not trusted",
+     kUntrustedSite, kUntrustedSite},
+};
+// clang-format on
+
+const OutcomeWords* wordsFor(OutcomeKind kind) {
+    for (const OutcomeWords& w : kOutcomeWords) {
+        if (w.kind == kind) return &w;
     }
     return nullptr;
+}
+
+std::wstring stepWords(NetStep step) {
+    switch (step) {
+        case NetStep::lookUp: return L"look-up";
+        case NetStep::connect: return L"connect";
+        case NetStep::tunnel: return L"proxy tunnel";
+        case NetStep::handshake: return L"TLS handshake";
+        case NetStep::send: return L"send";
+        case NetStep::reply: return L"reply";
+        case NetStep::none: break;
+    }
+    return L"request";
+}
+
+std::wstring waitWords() {
+    return widen(std::to_string(kHttpWaitMs / 1000)) + L" s";
+}
+
+std::wstring replyEndWords(ReplyEnd end) {
+    switch (end) {
+        case ReplyEnd::timedOut: return L"the site's reply stopped for " + waitWords();
+        case ReplyEnd::reset: return L"the site's reply was cut off by a reset";
+        case ReplyEnd::closedEarly: return L"the site's reply ended early";
+        case ReplyEnd::overBound: return L"the site's reply was too long";
+        case ReplyEnd::complete: break;
+    }
+    return std::wstring();
+}
+
+}  // namespace
+
+const wchar_t* messageFor(ReportedStep step, const Outcome& outcome, bool showErrors) {
+    const OutcomeWords* w = wordsFor(outcome.kind);
+    if (!w) return nullptr;
+    const bool needsShowErrors =
+        outcome.kind == OutcomeKind::untrustedSite ||
+        (outcome.kind == OutcomeKind::loginRejected && step == ReportedStep::logIn);
+    if (needsShowErrors && !showErrors) return nullptr;
+    return step == ReportedStep::publish ? w->afterPublish : w->afterLogIn;
+}
+
+Why whyFailed(const Outcome& outcome) {
+    if (cutShort(outcome)) return {replyEndWords(outcome.replyEnd), L"the site's reply was cut short"};
+    const OutcomeWords* w = wordsFor(outcome.kind);
+    if (!w) return {};
+    if (outcome.kind != OutcomeKind::noConnection) return {w->words, w->brief};
+    if (outcome.stepEnd == StepEnd::abandoned) return {L"Winamp was quitting", L"Winamp was quitting"};
+    if (outcome.stepEnd == StepEnd::refused)
+        return {L"the proxy refused the tunnel: " + widen(std::to_string(outcome.proxyStatus)),
+                L"the proxy refused the tunnel"};
+    const std::wstring step = L" (" + stepWords(outcome.step) + L")";
+    if (outcome.stepEnd == StepEnd::protocol)
+        return {L"the secure connection failed" + step, L"the secure connection failed"};
+    if (outcome.stepEnd == StepEnd::timedOut)
+        return {L"the site did not answer within " + waitWords() + step, L"the site did not answer"};
+    return {w->words + step, w->brief};
 }
 
 void showError(const std::wstring& message) {

@@ -20,6 +20,17 @@ enum class ReportedStep { logIn, publish };
 // The message `outcome` earns after `step`, or null when it earns none.
 const wchar_t* messageFor(ReportedStep step, const Outcome& outcome, bool showErrors);
 
+// A reply that ended before it was whole: the request may not have reached the site,
+// and a profile page cut short reads as logged out or without a hash.
+bool cutShort(const Outcome& outcome);
+
+// Why a step failed, in plain words for the activity log, and the short form for the
+// settings window; empty for a success.
+struct Why {
+    std::wstring words, brief;
+};
+Why whyFailed(const Outcome& outcome);
+
 // A message box without owner and caption of its own; blocks until dismissed. Shows
 // nothing once quit has begun.
 void showError(const std::wstring& message);

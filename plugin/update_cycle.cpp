@@ -34,6 +34,7 @@ const DWORD_PTR kTimerUserValue = 100;
 // Ticks in progress and the thread they run on; quit waits for the count to drop.
 volatile LONG gActiveTicks = 0;
 volatile DWORD gTickThread = 0;
+std::atomic<unsigned> gTicksRun{0};
 
 // Set on Winamp's thread by publishingSwitched, taken by the next tick (or by quit).
 std::atomic<bool> gSwitchedOn{false};
@@ -55,66 +56,6 @@ uint64_t nowMs() {
     if (tick < last) wraps += uint64_t(1) << 32;
     last = tick;
     return wraps + tick;
-}
-
-std::wstring stepWords(NetStep step) {
-    switch (step) {
-        case NetStep::lookUp: return L"look-up";
-        case NetStep::connect: return L"connect";
-        case NetStep::tunnel: return L"proxy tunnel";
-        case NetStep::handshake: return L"TLS handshake";
-        case NetStep::send: return L"send";
-        case NetStep::reply: return L"reply";
-        case NetStep::none: break;
-    }
-    return L"request";
-}
-
-std::wstring replyEndWords(ReplyEnd end) {
-    switch (end) {
-        case ReplyEnd::timedOut: return L"the site's reply stopped for 5 s";
-        case ReplyEnd::reset: return L"the site's reply was cut off by a reset";
-        case ReplyEnd::closedEarly: return L"the site's reply ended early";
-        case ReplyEnd::overBound: return L"the site's reply was too long";
-        case ReplyEnd::complete: break;
-    }
-    return std::wstring();
-}
-
-// Why a step failed, in plain words, and the short form for the settings window.
-struct Why {
-    std::wstring words, brief;
-};
-
-Why whyFailed(const Outcome& outcome) {
-    if (cutShort(outcome)) return {replyEndWords(outcome.replyEnd), L"the site's reply was cut short"};
-    switch (outcome.kind) {
-        case OutcomeKind::noConnection:
-            if (outcome.stepEnd == StepEnd::abandoned) return {L"Winamp was quitting", L"Winamp was quitting"};
-            if (outcome.stepEnd == StepEnd::refused)
-                return {L"the proxy refused the tunnel: " + widen(std::to_string(outcome.proxyStatus)),
-                        L"the proxy refused the tunnel"};
-            if (outcome.stepEnd == StepEnd::protocol)
-                return {L"the secure connection failed (" + stepWords(outcome.step) + L")",
-                        L"the secure connection failed"};
-            if (outcome.stepEnd == StepEnd::timedOut)
-                return {L"the site did not answer within 5 s (" + stepWords(outcome.step) + L")",
-                        L"the site did not answer"};
-            return {L"the site could not be reached (" + stepWords(outcome.step) + L")",
-                    L"the site could not be reached"};
-        case OutcomeKind::loggedOut:
-            return {L"the profile page shows nobody logged in (the cookie is wrong or expired)",
-                    L"not logged in"};
-        case OutcomeKind::noHash:
-            return {L"the profile page holds no activity hash", L"no activity hash"};
-        case OutcomeKind::loginRejected: return {L"login rejected", L"login rejected"};
-        case OutcomeKind::wrongCode: return {L"security code wrong", L"security code wrong"};
-        case OutcomeKind::codeCancelled: return {L"security code cancelled", L"security code cancelled"};
-        case OutcomeKind::untrustedSite:
-            return {L"the site's certificate is not trusted", L"certificate not trusted"};
-        case OutcomeKind::done: break;
-    }
-    return {L"", L""};
 }
 
 AttemptResult attemptResult(const Outcome& outcome) {
@@ -352,7 +293,13 @@ void CALLBACK updateTick(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
             // Nothing may escape into the timer thread (and so into Winamp).
         }
     }
+    // Ticks never overlap, so this thread is the only writer: no locked add needed.
+    gTicksRun.store(gTicksRun.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     InterlockedDecrement(&gActiveTicks);
+}
+
+unsigned ticksRun() {
+    return gTicksRun.load(std::memory_order_acquire);
 }
 
 UINT startUpdateTimer() {

@@ -16,6 +16,10 @@ UINT startUpdateTimer();
 // calls returns at once), so the library must stay loaded.
 bool stopUpdateTimer(UINT timerId);
 
+// How many ticks have run to their end since the library was loaded (tests count them
+// instead of guessing from the clock).
+unsigned ticksRun();
+
 // quit's clear request (when publishing is on, or was just switched off, and the
 // settings window is closed), after the timer has stopped; logs what came of it.
 void clearAtQuit();

@@ -35,67 +35,74 @@ bool maskShows(const std::wstring& text, const wchar_t* placeholder) {
     return text.find(placeholder) != std::wstring::npos;
 }
 
-std::wstring compose(const std::wstring& statusMask, const std::wstring& filePath,
-                     const PlayerValues& player, ValueSources& sources, TrackNames& names) {
-    sources = ValueSources();
-    std::wstring text = extractBetween(statusMask, L"mask", L"{", L"}").value_or(statusMask);
+// One composition: the entry, what was found out about it so far, and where from.
+struct Composition {
+    Composition(const std::wstring& mask, const std::wstring& path, const PlayerValues& values,
+                ValueSources& found)
+        : statusMask(mask), filePath(path), player(values), sources(found) {}
 
-    const std::wstring fileName = withoutFolder(filePath);
+    const std::wstring& statusMask;
+    const std::wstring& filePath;
+    const PlayerValues& player;
+    ValueSources& sources;
+    std::wstring fileName;
     // A stream's playlist title is its song; Winamp's file info and tags would not follow it.
-    const bool stream = isStream(filePath);
-    const bool mp3 = !stream && isMp3Name(fileName);
-    // Album and year frames are read only for a mask that shows them; a value that brings
-    // either placeholder in later has them read then.
-    bool tagsWithAlbumAndYear = maskShows(text, L"%album%") || maskShows(text, L"%year%");
+    bool stream = false;
+    bool mp3 = false;
+    // Album and year frames are read only for a mask that shows them; a value that
+    // brings either placeholder in later has them read then.
+    bool tagsWithAlbumAndYear = false;
     TrackTags tags;
-    if (mp3) tags = readTrackTags(filePath, tagsWithAlbumAndYear);
+    bool haveTitle = false;
+    std::wstring playlistTitle;
+    std::wstring artist, title;
 
     // Winamp is asked at most once per field, only for a file and only for what the
     // tags leave empty.
-    auto fromWinamp = [&](const wchar_t* field, std::wstring& value, std::string& source) {
+    void fromWinamp(const wchar_t* field, std::wstring& value, std::string& source) {
         if (stream || !value.empty() || !player.fileInfo) return;
         if (!(value = player.fileInfo(filePath, field)).empty()) source = "Winamp";
-    };
+    }
 
     // The playlist title is asked for at most once, and only when the tags leave a gap.
-    // A file's is cut like a path; a stream's is a song name ("AC/DC - ...") and stays whole.
-    bool haveTitle = false;
-    std::wstring playlistTitle;
-    auto currentTitle = [&]() -> const std::wstring& {
+    const std::wstring& currentTitle() {
         if (!haveTitle) playlistTitle = ask(player.currentTitle);
         if (!haveTitle && !stream) playlistTitle = withoutFolder(playlistTitle);
         haveTitle = true;
         return playlistTitle;
-    };
-
-    sources.artist = tags.artistSource;
-    sources.title = tags.titleSource;
-    std::wstring artist = tags.artist;
-    fromWinamp(L"artist", artist, sources.artist);
-    if (artist.empty() && !(artist = artistFromName(currentTitle())).empty())
-        sources.artist = "playlist title";
-    if (artist.empty() && !(artist = artistFromName(fileName)).empty()) sources.artist = "file name";
-    if (artist.empty()) {
-        artist = widen(localWord(statusMask, L"$unknown_artist", "Unknown Artist"));
-        sources.artist = "the word for an unknown artist";
     }
 
-    std::wstring title = tags.title;
-    fromWinamp(L"title", title, sources.title);
-    if (title.empty() && !(title = titleFromName(currentTitle())).empty())
-        sources.title = "playlist title";
-    if (title.empty() && !(title = titleFromName(fileName)).empty()) sources.title = "file name";
-    if (title.empty()) {
-        title = fileName;
-        sources.title = "the file name as it is";
+    void findArtist() {
+        sources.artist = tags.artistSource;
+        artist = tags.artist;
+        fromWinamp(L"artist", artist, sources.artist);
+        if (artist.empty() && !(artist = artistFromName(currentTitle())).empty())
+            sources.artist = "playlist title";
+        if (artist.empty() && !(artist = artistFromName(fileName)).empty())
+            sources.artist = "file name";
+        if (artist.empty()) {
+            artist = widen(localWord(statusMask, L"$unknown_artist", "Unknown Artist"));
+            sources.artist = "the word for an unknown artist";
+        }
     }
 
-    names.artist = artist;
-    names.title = title;
+    void findTitle() {
+        sources.title = tags.titleSource;
+        title = tags.title;
+        fromWinamp(L"title", title, sources.title);
+        if (title.empty() && !(title = titleFromName(currentTitle())).empty())
+            sources.title = "playlist title";
+        if (title.empty() && !(title = titleFromName(fileName)).empty())
+            sources.title = "file name";
+        if (title.empty()) {
+            title = fileName;
+            sources.title = "the file name as it is";
+        }
+    }
 
     // Album and year: the tags, then Winamp; empty when neither has one.
-    auto tagValue = [&](std::wstring TrackTags::*field, const char* TrackTags::*source,
-                        const wchar_t* winampField, std::string& explained) {
+    std::wstring tagValue(std::wstring TrackTags::*field, const char* TrackTags::*source,
+                          const wchar_t* winampField, std::string& explained) {
         if (mp3 && !tagsWithAlbumAndYear) {
             tags = readTrackTags(filePath, true);
             tagsWithAlbumAndYear = true;
@@ -105,34 +112,55 @@ std::wstring compose(const std::wstring& statusMask, const std::wstring& filePat
         fromWinamp(winampField, value, explained);
         if (value.empty()) explained = "none";
         return value;
-    };
+    }
+};
 
-    // Replaced in this order. Each step sees the text left by the one before, so a
-    // value holding a later placeholder gets it replaced too.
-    static const wchar_t* const kPlaceholders[] = {
-        L"%artist%",   L"%title%",    L"%length%", L"%bitrate%", L"%samplerate%",
-        L"%channels%", L"%curstate%", L"%album%",  L"%year%"};
-    for (size_t i = 0; i < sizeof kPlaceholders / sizeof kPlaceholders[0]; ++i) {
-        if (text.find(kPlaceholders[i]) == std::wstring::npos) continue;
-        std::wstring value;
-        switch (i) {
-            case 0: value = artist; break;
-            case 1: value = title; break;
-            case 2: value = widen(ask(player.lengthText)); break;
-            case 3: value = widen(ask(player.bitrateText)); break;
-            case 4: value = widen(ask(player.sampleRateText)); break;
-            case 5: value = widen(ask(player.channelsText)); break;
-            case 6: value = widen(ask(player.playStateText)); break;
-            case 7:
-                value = tagValue(&TrackTags::album, &TrackTags::albumSource, L"album",
-                                 sources.album);
-                break;
-            default:
-                // "2019-05-01" from any source shows as "2019".
-                value = leadingUnits(
-                    tagValue(&TrackTags::year, &TrackTags::yearSource, L"year", sources.year), 4);
-        }
-        text = replaceText(text, kPlaceholders[i], value, false);
+struct Placeholder {
+    const wchar_t* text;
+    std::wstring (*value)(Composition&);
+};
+
+// Replaced in this order. Each step sees the text left by the one before, so a value
+// holding a later placeholder gets it replaced too.
+const Placeholder kPlaceholders[] = {
+    {L"%artist%", [](Composition& c) { return c.artist; }},
+    {L"%title%", [](Composition& c) { return c.title; }},
+    {L"%length%", [](Composition& c) { return widen(ask(c.player.lengthText)); }},
+    {L"%bitrate%", [](Composition& c) { return widen(ask(c.player.bitrateText)); }},
+    {L"%samplerate%", [](Composition& c) { return widen(ask(c.player.sampleRateText)); }},
+    {L"%channels%", [](Composition& c) { return widen(ask(c.player.channelsText)); }},
+    {L"%curstate%", [](Composition& c) { return widen(ask(c.player.playStateText)); }},
+    {L"%album%",
+     [](Composition& c) {
+         return c.tagValue(&TrackTags::album, &TrackTags::albumSource, L"album", c.sources.album);
+     }},
+    // "2019-05-01" from any source shows as "2019".
+    {L"%year%",
+     [](Composition& c) {
+         return leadingUnits(
+             c.tagValue(&TrackTags::year, &TrackTags::yearSource, L"year", c.sources.year), 4);
+     }},
+};
+
+std::wstring compose(const std::wstring& statusMask, const std::wstring& filePath,
+                     const PlayerValues& player, ValueSources& sources, TrackNames& names) {
+    sources = ValueSources();
+    Composition c(statusMask, filePath, player, sources);
+    std::wstring text = extractBetween(statusMask, L"mask", L"{", L"}").value_or(statusMask);
+    c.fileName = withoutFolder(filePath);
+    c.stream = isStream(filePath);
+    c.mp3 = !c.stream && isMp3Name(c.fileName);
+    c.tagsWithAlbumAndYear = maskShows(text, L"%album%") || maskShows(text, L"%year%");
+    if (c.mp3) c.tags = readTrackTags(filePath, c.tagsWithAlbumAndYear);
+    c.findArtist();
+    c.findTitle();
+    names.artist = c.artist;
+    names.title = c.title;
+
+    // Exact search, case-blind replace: only a placeholder written as such costs its
+    // value's queries, and then every spelling of it is filled in, as masks expect.
+    for (const Placeholder& p : kPlaceholders) {
+        if (maskShows(text, p.text)) text = replaceText(text, p.text, p.value(c), false);
     }
     return text;
 }

@@ -64,15 +64,15 @@ uint32_t version4Size(const unsigned char* b) {
     return (uint32_t(b[0]) << 21) | (uint32_t(b[1]) << 14) | (uint32_t(b[2]) << 7) | b[3];
 }
 
-// The tag header, its flag byte read once for the tag's version.
+// The tag header, with the flags that change how the tag is read. (The 2.2 compression
+// bit, for which no scheme was ever defined, and the experimental bit change nothing:
+// the tag is read as stored.)
 struct TagHeader {
     uint8_t version = 0;
     int32_t size = 0;                   // header + frames (+ footer); 0 past the file's end
     bool unsynchronisedBody = false;    // 2.2, 2.3: every FF 00 in the frame area is FF
     bool unsynchronisedFrames = false;  // 2.4: the same inside every frame's data
-    bool compressed = false;            // 2.2: no scheme was ever defined; read as stored
     bool extendedHeader = false;        // 2.3, 2.4
-    bool experimental = false;          // 2.3, 2.4; changes nothing for reading
     bool footer = false;
 };
 
@@ -83,17 +83,14 @@ TagHeader parseTagHeader(const unsigned char* header, int64_t fileSize) {
     switch (tag.version) {
         case 2:
             tag.unsynchronisedBody = flags & 0x80;
-            tag.compressed = flags & 0x40;
             break;
         case 3:
             tag.unsynchronisedBody = flags & 0x80;
             tag.extendedHeader = flags & 0x40;
-            tag.experimental = flags & 0x20;
             break;
         case 4:
             tag.unsynchronisedFrames = flags & 0x80;
             tag.extendedHeader = flags & 0x40;
-            tag.experimental = flags & 0x20;
             break;
     }
     // The size rule counts the footer bit whatever the version says, unknown ones too.
@@ -106,8 +103,9 @@ TagHeader parseTagHeader(const unsigned char* header, int64_t fileSize) {
     return tag;
 }
 
-// A frame header's size and flags, read once for the tag's version (the id stays in the
-// header's bytes, where the slot search compares it).
+// A frame header's size and the format flags a reader needs, read once for the tag's
+// version (the id stays in the header's bytes, where the slot search compares it). The
+// status flags say what an editor should do, which is no reader's concern.
 struct FrameHeader {
     uint32_t size = 0;
     bool compressed = false;
@@ -115,9 +113,6 @@ struct FrameHeader {
     bool grouped = false;              // a group id byte before the content
     bool unsynchronised = false;       // 2.4: this frame's data
     bool dataLengthIndicator = false;  // 2.4: four bytes before the content
-    bool discardOnTagChange = false;   // status flags: what an editor does; no reader concern
-    bool discardOnFileChange = false;
-    bool readOnly = false;
 
     // Compressed or encrypted data cannot be read as text.
     bool storedAsText() const { return !compressed && !encrypted; }
@@ -134,18 +129,12 @@ FrameHeader parseFrameHeader(uint8_t version, const unsigned char* bytes) {
             break;
         case 3:
             frame.size = bigEndian(bytes + 4, 4);
-            frame.discardOnTagChange = bytes[8] & 0x80;
-            frame.discardOnFileChange = bytes[8] & 0x40;
-            frame.readOnly = bytes[8] & 0x20;
             frame.compressed = bytes[9] & 0x80;
             frame.encrypted = bytes[9] & 0x40;
             frame.grouped = bytes[9] & 0x20;
             break;
         default:  // 4: frames are walked for versions 2 to 4 only
             frame.size = version4Size(bytes + 4);
-            frame.discardOnTagChange = bytes[8] & 0x40;
-            frame.discardOnFileChange = bytes[8] & 0x20;
-            frame.readOnly = bytes[8] & 0x10;
             frame.grouped = bytes[9] & 0x40;
             frame.compressed = bytes[9] & 0x08;
             frame.encrypted = bytes[9] & 0x04;

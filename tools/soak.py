@@ -236,25 +236,42 @@ class Soak:
         raise SoakFailed("login mode brought no security-code window")
 
     def warm_up(self):
-        """Shows each kind of window once (the first of each costs objects that stay
-        cached), so that the samples that follow can show a leak."""
-        self.check("play 1")
-        self.answer_security_code(*self.wait_for_security_code())
-        self.service.mode(mode="refuse", path="/login.php")
-        self.check("play 2")
-        box = self.player.message_box(15000)
-        if box is None:
-            raise SoakFailed("a refused login brought no message box")
-        self.dismiss_boxes()
-        self.settings_window()
-        self.settings_window()
-        self.check("config")
-        window, controls = self.find_top(self.windows(), "Nimbo")
-        self.options_window(controls)
-        self.check("click %s" % controls[self.ids["kCancelButton"]]["hwnd"])
-        self.wait_gone(window)
-        self.menu_switch()
-        self.settle()
+        """Shows every kind of window and box, alone and together as the run brings them,
+        twice: the first of each (and of each combination) costs objects that Wine keeps
+        cached for the process, so the samples that follow can show a leak."""
+        for _ in range(2):
+            # The security-code window: a wrong code, no code, and config while it shows
+            # (settings window, options window over it, both cancelled).
+            for answer in ("wrong", "empty", "config"):
+                self.check("next")
+                window, controls = self.wait_for_security_code()
+                self.counts["security-code windows"] += 1
+                if answer == "config":
+                    self.check("config")
+                    settings, settings_controls = self.find_top(self.windows(), "Nimbo")
+                    self.options_window(settings_controls)
+                    self.check("click %s" % settings_controls[self.ids["kCancelButton"]]["hwnd"])
+                    self.wait_gone(settings)
+                else:
+                    edit = next(c for c in controls.values() if c["class"].lower() == "edit")
+                    ok = next(c for c in controls.values() if c["text"] == "Ok")
+                    if answer == "wrong":
+                        self.check("settext %s 0000" % edit["hwnd"])
+                    self.check("click %s" % ok["hwnd"])
+                self.wait_gone(window)
+                self.settle()
+            # Each kind of message box the faults bring.
+            for mode in ("refuse", "garbage", "empty"):
+                self.service.control("clear-modes")
+                self.service.mode(mode=mode, path="/login.php")
+                self.check("next")
+                self.player.message_box(15000)
+                self.settle()
+            self.service.control("clear-modes")
+            self.settings_window()
+            self.settings_window()
+            self.menu_switch()
+            self.settle()
 
     def settle(self):
         """Closes whatever the last changes brought up until two ticks pass quietly."""

@@ -258,6 +258,10 @@ void closeOptionsDialogAtQuit() {
     destroyClassWindows(kClassName);
 }
 
+const TableWindow& optionsWindowTable() {
+    return kLook;
+}
+
 HWND optionsDialogWindow() {
     return gOpen ? gOpen->window : nullptr;
 }

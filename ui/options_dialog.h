@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "ui/control_table.h"
+
 namespace nimbo {
 
 // Builds and shows the window over `owner` (the settings window, which stays disabled
@@ -19,6 +21,9 @@ void closeOptionsDialogAtQuit();
 
 // The open window, or null. Its controls carry the ids of OptionsControlId.
 HWND optionsDialogWindow();
+
+// The window's look and controls, as it is built.
+const TableWindow& optionsWindowTable();
 
 // Replaces the call that opens the log (tests keep the editor shut); null restores
 // ShellExecuteW.

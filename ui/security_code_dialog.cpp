@@ -4,6 +4,8 @@
 
 #include "common/platform.h"
 #include "core/state.h"
+#include "ui/control_ids.h"
+#include "ui/control_table.h"
 #include "ui/jpeg_image.h"
 #include "ui/window_util.h"
 
@@ -18,28 +20,21 @@ const wchar_t kFontFace[] = L"MS Sans Serif";
 const int kFontHeight = 15;
 const int kWidth = 201;
 const int kHeight = 175;
+const DWORD kPromptStyle = WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX;
+const DWORD kPictureStyle = WS_CHILD | WS_VISIBLE | SS_OWNERDRAW;
 
-enum ControlId { kPromptId = 100, kImageId, kCodeId, kOkId };
-
-struct ControlLayout {
-    const wchar_t* className;
-    const wchar_t* text;
-    int left, top, width, height;
-    DWORD style;
-    DWORD exStyle;
-    int id;
-    bool bold;
+// In creation order; the edit box and "Ok" are the two tab stops.
+// clang-format off
+const ControlRow kControls[] = {
+    {kCodePromptLabel, L"STATIC", L"Please, enter security code:", 18,   8, 201, 16, kPromptStyle,  0,                kNoTab, Look::Bold,    kTextColour},
+    {kCodePicture,     L"STATIC", L"",                             32,  32, 130, 50, kPictureStyle, 0,                kNoTab, Look::Regular, kTextColour},
+    {kCodeEdit,        L"EDIT",   L"",                             32,  88, 129, 21, kLineEdit,     WS_EX_CLIENTEDGE, 0,      Look::Regular, kTextColour},
+    {kCodeOkButton,    L"BUTTON", L"Ok",                           56, 120,  81, 25, kPush,         0,                1,      Look::Regular, kTextColour},
 };
+// clang-format on
 
-// In creation order, which is also the tab order of the two tab stops.
-const ControlLayout kControls[] = {
-    {L"STATIC", L"Please, enter security code:", 18, 8, 201, 16, SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0,
-     kPromptId, true},
-    {L"STATIC", L"", 32, 32, 130, 50, SS_OWNERDRAW, 0, kImageId, false},
-    {L"EDIT", L"", 32, 88, 129, 21, ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE,
-     kCodeId, false},
-    {L"BUTTON", L"Ok", 56, 120, 81, 25, BS_PUSHBUTTON | WS_TABSTOP, 0, kOkId, false},
-};
+const TableWindow kLook = {kDialogClass, kCaption, kFontFace, kFontHeight,
+                           kWidth,       kHeight,  kControls, sizeof kControls / sizeof kControls[0]};
 
 std::atomic<HWND> gDialog{nullptr};
 
@@ -80,20 +75,19 @@ LRESULT CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             if (DialogState* state = stateOf(window)) state->closeRequested = true;
             return 0;
         case WM_COMMAND:
-            if (LOWORD(wParam) == kOkId && HIWORD(wParam) == BN_CLICKED)
+            if (LOWORD(wParam) == kCodeOkButton && HIWORD(wParam) == BN_CLICKED)
                 PostMessageW(window, WM_CLOSE, 0, 0);
             return 0;
         case WM_DRAWITEM: {
             const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
             const DialogState* state = stateOf(window);
-            if (item->CtlID == kImageId && state && state->picture) paintPicture(*item, *state);
+            if (item->CtlID == kCodePicture && state && state->picture) paintPicture(*item, *state);
             return TRUE;
         }
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
-            return controlColours(reinterpret_cast<HDC>(wParam), kTextColour, COLOR_BTNFACE);
         case WM_CTLCOLOREDIT:
-            return controlColours(reinterpret_cast<HDC>(wParam), kTextColour, COLOR_WINDOW);
+            return tableColours(message, wParam, kTextColour);
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -163,23 +157,15 @@ void describePicture(const JpegPicture& picture, DialogState& state) {
     header.biCompression = BI_RGB;
 }
 
-HWND createDialog(HWND owner, DialogState& state, const Font& font, const Font& bold) {
-    const POINT origin = centredOrigin(kWidth, kHeight);
-    const int left = origin.x, top = origin.y;
-    HWND dialog = CreateWindowExW(0, kDialogClass, kCaption, WS_BORDER, left, top, kWidth, kHeight,
-                                  owner, nullptr, moduleInstance(), &state);
+HWND createDialog(HWND owner, DialogState& state, const Font (&fonts)[kLookCount]) {
+    const POINT origin = centredOrigin(kLook.width, kLook.height);
+    HWND dialog = CreateWindowExW(0, kLook.className, kLook.caption, WS_BORDER, origin.x, origin.y,
+                                  kLook.width, kLook.height, owner, nullptr, moduleInstance(),
+                                  &state);
     if (!dialog) return nullptr;
-    SendMessageW(dialog, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
-    for (const ControlLayout& c : kControls) {
-        HWND control = CreateWindowExW(
-            c.exStyle, c.className, c.text, WS_CHILD | WS_VISIBLE | c.style, c.left, c.top, c.width,
-            c.height, dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), moduleInstance(),
-            nullptr);
-        if (!control) return nullptr;
-        const HFONT face = c.bold ? bold.get() : font.get();
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(face), FALSE);
-    }
-    return dialog;
+    const HFONT regular = fonts[static_cast<int>(Look::Regular)].get();
+    SendMessageW(dialog, WM_SETFONT, reinterpret_cast<WPARAM>(regular), FALSE);
+    return createControls(dialog, kLook.rows, kLook.count, fonts) ? dialog : nullptr;
 }
 
 // Waits for messages and dispatches them until WM_CLOSE reached the dialog. Quit
@@ -205,6 +191,10 @@ void runLoop(HWND dialog, const DialogState& state) {
 
 }  // namespace
 
+const TableWindow& securityCodeWindowTable() {
+    return kLook;
+}
+
 HWND securityCodeWindow() {
     return gDialog;
 }
@@ -219,8 +209,8 @@ std::string askSecurityCode(const std::string& pictureBytes) {
     PendingFlag pending;
     WindowClass ownerClass(kOwnerClass, ownerProc, nullptr);
     WindowClass dialogClass(kDialogClass, dialogProc, GetSysColorBrush(COLOR_BTNFACE));
-    const Font font = makeFont(kFontFace, kFontHeight, FW_NORMAL);
-    const Font bold = makeFont(kFontFace, kFontHeight, FW_BOLD);
+    Font fonts[kLookCount];
+    makeLookFonts(fonts, kLook.fontFace, kLook.fontHeight);
     DialogState state;
     describePicture(picture, state);
 
@@ -228,15 +218,15 @@ std::string askSecurityCode(const std::string& pictureBytes) {
                                  moduleInstance(), nullptr));
     if (!owner.get()) return result;
     // Owned by the application window, so destroying that one takes it along.
-    HWND dialog = createDialog(owner.get(), state, font, bold);
+    HWND dialog = createDialog(owner.get(), state, fonts);
     if (!dialog) return result;
     {
         Published published(dialog);
         ShowWindow(dialog, SW_SHOW);
         SetForegroundWindow(dialog);
-        SetFocus(GetDlgItem(dialog, kCodeId));
+        SetFocus(GetDlgItem(dialog, kCodeEdit));
         runLoop(dialog, state);
-        result = narrow(windowText(GetDlgItem(dialog, kCodeId)));
+        result = narrow(windowText(GetDlgItem(dialog, kCodeEdit)));
     }
     return result;
 }

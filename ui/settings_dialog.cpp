@@ -26,6 +26,8 @@ namespace {
 using namespace settings_layout;
 
 const wchar_t kClassName[] = L"NimboSettings";
+const TableWindow kLook = {kClassName,  kCaption,     kFontFace, kFontHeight,
+                           kOuterWidth, kOuterHeight, kControls, kControlCount};
 
 const ControlRow* rowOf(int id) {
     return findRow(kControls, kControlCount, id);
@@ -216,10 +218,8 @@ bool buildDialog() {
 
     std::unique_ptr<Dialog> owned(new Dialog);
     HWND* controls = owned->controls;
-    const TableWindow look = {kClassName,  kCaption,     kFontFace, kFontHeight,
-                              kOuterWidth, kOuterHeight, kControls, kControlCount};
     Dialog* made = createTableWindow(
-        std::move(owned), look, ownedWindowProc<Dialog, kClassName, handleMessage, onDestroyed>,
+        std::move(owned), kLook, ownedWindowProc<Dialog, kClassName, handleMessage, onDestroyed>,
         nullptr, texts, controls);
     if (!made) return false;
     Dialog& d = *made;
@@ -270,6 +270,10 @@ void closeWindowsAtQuit() {
         destroyClassWindows(kClassName);
     } catch (...) {
     }
+}
+
+const TableWindow& settingsWindowTable() {
+    return kLook;
 }
 
 HWND settingsDialogWindow() {

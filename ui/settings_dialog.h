@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "ui/control_table.h"
+
 namespace nimbo {
 
 // Called on Winamp's thread after "Ok" has switched `Enabled` to `enabled`.
@@ -21,6 +23,9 @@ HWND settingsDialogWindow();
 // unregisters their classes: nothing of them may outlive quit. Unconfirmed edits are
 // dropped. Call on the thread that made them.
 void closeWindowsAtQuit();
+
+// The window's look and controls, as it is built.
+const TableWindow& settingsWindowTable();
 
 // The address the link shows and opens (through ui/link_label.h, whose opener tests
 // replace).

@@ -18,6 +18,7 @@ NIMBO_SERVICE_PORT and returns the command's exit code:
 
 import base64
 import os
+import re
 import socket
 import shutil
 import signal
@@ -30,7 +31,7 @@ from harness import player as player_driver
 from harness.host import PluginHost  # noqa: F401
 from harness.ini import SERVICE_COOKIE, ini, ini_values  # noqa: F401
 from harness.paths import (ID3_DIR, LOOPBACK_DLL, PLAYER_EXE, PLUGIN_DLL,  # noqa: F401
-                           ROOT, SERVICE_SCRIPT, TESTDATA_DIR, WINE_RUN, have_binaries)
+                           ROOT, SERVICE_SCRIPT, TESTDATA_DIR, WINE_RUN, have_binaries, needs)
 from harness.player import Player, PlayerError, make_host_folder, windows_path  # noqa: F401
 from harness.service import (Service, http_get as _http_get, is_clear_activity,  # noqa: F401
                              is_profile_page, is_set_activity, kinds, param, raw_bytes)
@@ -53,6 +54,23 @@ ERROR_PREFIX = "Vkontakte tags updating error : "
 
 # The hash the service stand-in hands out by default.
 SERVICE_HASH = "a1b2c3d4e5"
+
+
+def _product_source(path):
+    with open(os.path.join(ROOT, path), encoding="utf-8") as f:
+        return f.read()
+
+
+# The plugin's one wait for the network, in ms (kHttpWaitMs, net/http.h).
+WAIT_MS = int(re.search(r"kHttpWaitMs = (\d+);", _product_source("net/http.h")).group(1))
+
+
+def default_status_mask():
+    """The built-in status mask, read from its one definition (core/settings_codec.cpp)."""
+    body = _product_source("core/settings_codec.cpp").split("kDefaultStatusMask[] =", 1)[1]
+    body = body.split(";", 1)[0]
+    literal = "".join(re.findall(r'L"((?:[^"\\]|\\.)*)"', body))
+    return literal.encode("ascii").decode("unicode_escape")
 
 
 def url_encode(data):
@@ -118,6 +136,16 @@ def expected_request(target, host, cookie=SERVICE_COOKIE, proxy_auth=None):
 def set_activity_query(status_text, activity_hash=SERVICE_HASH):
     return "/profile.php?setactivity=%s&activityhash=%s" % (url_encode(status_text),
                                                              url_encode(activity_hash))
+
+
+def shipped(target, **kw):
+    """The exact bytes of a request of the shipped DLL, which goes through a proxy."""
+    return expected_request("http://%s:80%s" % (SHIPPED_HOST, target), SHIPPED_HOST, **kw)
+
+
+def statuses(service):
+    """The status texts of the set-activity requests so far, in order."""
+    return [e.get("status_text") for e in service.log() if is_set_activity(e)]
 
 
 def clear_activity_query(activity_hash=SERVICE_HASH):

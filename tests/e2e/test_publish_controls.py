@@ -11,10 +11,9 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from e2e_support import (PLAYER_EXE, PLUGIN_DLL, SHIPPED_HOST, PluginHost,  # noqa: E402
-                         Service, clear_activity_query, expected_request, have_binaries, ini,
-                         ini_values, is_clear_activity, is_set_activity, kinds, raw_bytes,
-                         set_activity_query, wait_until)
+from e2e_support import (PLAYER_EXE, PLUGIN_DLL, PluginHost, Service, clear_activity_query,  # noqa: E402
+                         have_binaries, ini, ini_values, is_clear_activity, is_set_activity,
+                         kinds, needs, raw_bytes, set_activity_query, shipped, wait_until)
 from harness import controls  # noqa: E402
 from harness.player import top_window, unescape_field  # noqa: E402
 
@@ -52,42 +51,25 @@ def wndproc(player):
     return words[1], int(words[3])
 
 
-def shipped(target):
-    return expected_request("http://%s:80%s" % (SHIPPED_HOST, target), SHIPPED_HOST)
-
-
 def control(player, caption, name):
     """A control of the open window with this caption, by its name in ui/control_ids.h."""
     return top_window(player.windows(), caption)[1].get(controls.get(name))
 
 
-@unittest.skipUnless(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
-class OptionsOnTheWire(unittest.TestCase):
-    def test_private_track_between_two_public_ones(self):
-        # The private list as the options window stores it: one entry a line.
-        with Service() as service, PluginHost(PLUGIN_DLL, ini(
-                proxy=service.proxy, status_mask="%artist% - %title%",
-                extra="PrivateWords=Audiobooks{NextString}lullaby\r\n")) as host:
-            p = host.player
-            p.add("C:\\m\\one.mp3", "Band - Public One", 100)
-            p.add("D:\\Audiobooks\\chapter1.mp3", "Reader - Chapter 1", 100)
-            p.add("C:\\m\\two.mp3", "Band - Public Two", 100)
-            for position, status in ((0, "Band - Public One"), (1, None), (2, "Band - Public Two")):
-                before = len(service.log())
-                p.check("play %d" % position)
-                wait_until(lambda: service.status()["status"] == status and
-                           len(service.log()) > before, 10, "the status after play %d" % position)
-            wire = [e for e in service.log() if is_set_activity(e) or is_clear_activity(e)]
-            self.assertEqual(["set", "clear", "set"], kinds(wire))
-            self.assertEqual(shipped(set_activity_query("Band - Public One")), raw_bytes(wire[0]))
-            self.assertEqual(shipped(clear_activity_query()), raw_bytes(wire[1]))
-            self.assertEqual(shipped(set_activity_query("Band - Public Two")), raw_bytes(wire[2]))
-            for entry in wire:
-                sys.stderr.write("\n[wire] " + raw_bytes(entry).decode("latin-1").split("\r\n")[0])
-            self.assertFalse([e for e in service.log() if b"Chapter" in raw_bytes(e)])
+SETTINGS_PIXELS = {
+    "kTitleLabel": (8, 5, 150, 13), "kModeLabel": (8, 48, 353, 13),
+    "kPasswordLabel": (8, 88, 353, 13), "kMaskLabel": (8, 141, 353, 13),
+    "kVersionLabel": (220, 5, 353, 14), "kAuthorLabel": (230, 17, 353, 14),
+    "kLink": (195, 30, 353, 14), "kLoginRadio": (8, 24, 80, 17), "kCookieRadio": (100, 24, 80, 17),
+    "kLoginEdit": (8, 64, 233, 21), "kPasswordEdit": (8, 104, 233, 21),
+    "kMaskEdit": (8, 160, 353, 73), "kCookieEdit": (8, 64, 353, 73), "kOkButton": (208, 240, 75, 25),
+    "kCancelButton": (288, 240, 75, 25), "kEnabledCheck": (8, 240, 97, 17),
+    "kShowErrorsCheck": (100, 240, 97, 17), "kLastResultLabel": (8, 272, 353, 14),
+    "kMoreButton": (288, 292, 75, 25),
+}
 
 
-@unittest.skipUnless(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
+@needs(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
 class MenuItem(unittest.TestCase):
     def test_item_switches_publishing_with_a_clear_and_a_publish(self):
         with Service() as service, PluginHost(
@@ -138,6 +120,14 @@ class MenuItem(unittest.TestCase):
         with PluginHost(PLUGIN_DLL, ini(enabled=True)) as host:
             p = host.player
             p.check("config")
+            # The settings window's exact pixels, the one place they are written out:
+            # outer size, then each control's left, top, width and height in the client.
+            window, children = top_window(p.windows(), "Nimbo")
+            left, top, right, bottom = window["rect"]
+            self.assertEqual((378, 350), (right - left, bottom - top))
+            for name, want in SETTINGS_PIXELS.items():
+                x0, y0, x1, y1 = children[controls.get(name)]["rel"]
+                self.assertEqual(want, (x0, y0, x1 - x0, y1 - y0), name)
             enabled = control(p, "Nimbo", "kEnabledCheck")
             self.assertEqual("1", enabled["check"])
             p.check("menu pick " + ITEM)
@@ -148,42 +138,6 @@ class MenuItem(unittest.TestCase):
             self.assertFalse(our_item(p)[3])
             host.quit()
             self.assertEqual(b"0", ini_values(host.ini_bytes(), "Gen_Nimbo")["Enabled"])
-
-    def test_quit_gives_the_window_back_its_procedure(self):
-        # A host that calls quit while its window still exists.
-        with PluginHost(PLUGIN_DLL, ini(enabled=False),
-                        options=["--quit-keeps-window"]) as host:
-            p = host.player
-            p.check("state 3")
-            self.assertEqual(("plugin", 3), wndproc(p))
-            host.quit()
-            self.assertEqual(("own", 3), wndproc(p))
-            self.assertIsNone(our_item(p))
-            self.assertEqual(OPTIONS_POS, menu(p)[1])
-
-    def test_a_later_subclass_keeps_a_forwarding_procedure(self):
-        with PluginHost(PLUGIN_DLL, ini(enabled=False),
-                        options=["--quit-keeps-window"]) as host:
-            p = host.player
-            p.check("menu subclass")  # another plugin, after ours
-            p.check("menu pick " + ITEM)
-            wait_until(lambda: our_item(p)[3], 5, "the item checked through the chain")
-            host.quit()
-            self.assertEqual(b"1", ini_values(host.ini_bytes(), "Gen_Nimbo")["Enabled"])
-            p.check("state 1")
-            # Ours stays below the other one and passes every message on.
-            self.assertEqual(("foreign", 1), wndproc(p))
-            self.assertIsNone(our_item(p))
-            self.assertEqual([], [l for l in p.stderr_lines if l.startswith("crash")])
-
-    def test_host_without_the_menu(self):
-        with PluginHost(PLUGIN_DLL, ini(enabled=False), options=["--no-menu"]) as host:
-            p = host.player
-            self.assertIsNone(our_item(p))
-            self.assertEqual("own", wndproc(p)[0], "subclassed without a menu item")
-            self.assertEqual(OPTIONS_POS, menu(p)[1])
-            host.quit()
-            host.assert_saved(self, enabled=False)
 
 
 if __name__ == "__main__":

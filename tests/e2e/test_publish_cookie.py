@@ -10,25 +10,15 @@ import tempfile
 import time
 import unittest
 
-from e2e_support import (ID3_DIR, PLAYER_EXE, PLUGIN_DLL, SERVICE_HASH,
-                         SHIPPED_HOST, PluginHost, Service, clear_activity_query,
-                         expected_request, have_binaries, ini, ini_values, is_set_activity,
-                         kinds, param, publish_one, raw_bytes, set_activity_query, wait_until,
-                         windows_path)
+from e2e_support import (ID3_DIR, PLAYER_EXE, PLUGIN_DLL, SERVICE_HASH, PluginHost, Service,
+                         clear_activity_query, default_status_mask, have_binaries, ini,
+                         ini_values, is_set_activity, kinds, needs, param, publish_one,
+                         raw_bytes, set_activity_query, shipped, wait_until, windows_path)
 from harness import id3
 
 # Every value placeholder once, inside a mask block, with word definitions outside it.
 MASK = ("mask{%artist% - %title% [%curstate%] %length% %bitrate%kbps %samplerate%kHz "
         "%channels%ch}\r\n$playing=on air;")
-
-
-def absolute(target):
-    """The request target as the plugin writes it for a proxy."""
-    return "http://%s:80%s" % (SHIPPED_HOST, target)
-
-
-def shipped(target, **kw):
-    return expected_request(absolute(target), SHIPPED_HOST, **kw)
 
 
 def id3v2(version, frames):
@@ -41,7 +31,7 @@ def sets_with_text(service, text):
     return [e for e in service.log() if is_set_activity(e) and e.get("status_text") == text]
 
 
-@unittest.skipUnless(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
+@needs(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
 class CookieModePublishing(unittest.TestCase):
     def wait_for_status(self, service, text, timeout=10):
         return wait_until(lambda: sets_with_text(service, text), timeout,
@@ -85,15 +75,12 @@ class CookieModePublishing(unittest.TestCase):
                 self.assertEqual(shipped(set_activity_query(expected)), raw_bytes(entry))
                 host.quit()
                 # The default is saved as it stands, as UTF-8.
-                stored = ("\u03a9 Now is %curstate%:{NextString}Artist: %artist%{NextString}"
-                          "Title: %title%{NextString}Length: %length%{NextString}"
-                          "Bitrate: %bitrate%{NextString}SampleRate: %samplerate%{NextString}"
-                          "Channels: %channels%")
+                stored = default_status_mask().replace("\r\n", "{NextString}")
                 self.assertEqual(stored.encode("utf-8"),
                                  ini_values(host.ini_bytes(), "Gen_Nimbo")["StatusMask"])
 
-    @unittest.skipUnless(os.path.exists(os.path.join(ID3_DIR, "mm-id3v1_Blood_Sugar.mp3")),
-                         "real-world tag files not present")
+    @needs(os.path.exists(os.path.join(ID3_DIR, "mm-id3v1_Blood_Sugar.mp3")),
+           "real-world tag files not present")
     def test_artist_and_title_from_the_playing_files_tag(self):
         # The tag (ID3v1 only) beats the playlist title.
         path = windows_path(os.path.join(ID3_DIR, "mm-id3v1_Blood_Sugar.mp3"))

@@ -6,10 +6,10 @@ forgets the credentials."""
 
 import unittest
 
-from e2e_support import (PLAYER_EXE, PLUGIN_DLL, SERVICE_COOKIE, SHIPPED_HOST,
-                         PluginHost, Service, answer_security_code, expected_request,
-                         have_binaries, ini, ini_values, is_clear_activity, is_set_activity,
-                         kinds, param, raw_bytes, security_code_window, url_encode, wait_until)
+from e2e_support import (PLAYER_EXE, PLUGIN_DLL, SERVICE_COOKIE, SHIPPED_HOST, PluginHost,
+                         Service, answer_security_code, expected_request, have_binaries, ini,
+                         ini_values, is_clear_activity, is_set_activity, kinds, needs, param,
+                         raw_bytes, security_code_window, shipped, url_encode, wait_until)
 from harness import controls
 from harness.player import top_window
 
@@ -25,11 +25,10 @@ def login_ini(service):
 
 
 def first_login_target():
-    return "http://%s:80/login.php?email=%s&pass=%s" % (
-        SHIPPED_HOST, url_encode(EMAIL), url_encode(PASSWORD))
+    return "/login.php?email=%s&pass=%s" % (url_encode(EMAIL), url_encode(PASSWORD))
 
 
-@unittest.skipUnless(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
+@needs(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
 class LoginMode(unittest.TestCase):
     def play_and_wait_for_status(self, host, service, timeout=20):
         host.player.add("C:\\music\\Band - Song.ogg", "Band - Song", 200, 128, 44, 2)
@@ -52,8 +51,7 @@ class LoginMode(unittest.TestCase):
             log = service.log()
             self.assertEqual(["/login.php", "page", "set"], kinds(log))
             # The login carries no cookie; what follows carries the new one.
-            self.assertEqual(expected_request(first_login_target(), SHIPPED_HOST, cookie=None),
-                             raw_bytes(log[0]))
+            self.assertEqual(shipped(first_login_target(), cookie=None), raw_bytes(log[0]))
             self.assertIn(b"Cookie: %s; remixlang=0\r\n" % SERVICE_COOKIE.encode(),
                           raw_bytes(entry))
             self.assertEqual("Band - Song", service.status()["status"])

@@ -12,9 +12,10 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from e2e_support import (ERROR_PREFIX, PLAYER_EXE, PLUGIN_DLL, SERVICE_HASH,  # noqa: E402
-                         PluginHost, Service, closed_port, have_binaries, ini,
-                         is_set_activity, kinds, wait_until)
+from e2e_support import (ERROR_PREFIX, PLAYER_EXE, PLUGIN_DLL, SERVICE_HASH, PluginHost,  # noqa: E402
+                         Service, clear_activity_query, closed_port, have_binaries, ini,
+                         is_clear_activity, is_set_activity, kinds, needs, raw_bytes, shipped,
+                         statuses, wait_until)
 
 MASK = "%title% %curstate%"
 PASSWORD = "pa55-w0rd"
@@ -39,17 +40,13 @@ def log_lines(host):
     return out
 
 
-def statuses(service):
-    return [e.get("status_text") for e in service.log() if is_set_activity(e)]
-
-
 def wire(service):
     """What reached the service: "set <status>" or the kind of request."""
     return ["set " + e.get("status_text") if is_set_activity(e) else k
             for e, k in zip(service.log(), kinds(service.log()))]
 
 
-@unittest.skipUnless(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
+@needs(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
 class ActivityLog(unittest.TestCase):
     def assert_no_secret(self, host, *secrets):
         with open(os.path.join(host.folder, "nimbo.log"), "rb") as f:
@@ -110,7 +107,7 @@ class ActivityLog(unittest.TestCase):
             self.assert_no_secret(host, PASSWORD)
 
 
-@unittest.skipUnless(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
+@needs(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
 class Schedule(unittest.TestCase):
     def test_refused_connections_are_tried_again_without_a_change(self):
         # The login is refused, then the profile page: the tries after 15 s and 30 s
@@ -186,6 +183,10 @@ class Schedule(unittest.TestCase):
             self.assertIn("status cleared: private track", log_lines(host))
             self.assertIn("not published: private track", log_lines(host))
             self.assertNotIn("Two", " ".join(log_lines(host)))
+            # Neither on the wire: the clear is the plain clear request.
+            self.assertFalse([e for e in service.log() if b"Two" in raw_bytes(e)])
+            clear = [e for e in service.log() if is_clear_activity(e)][-1]
+            self.assertEqual(shipped(clear_activity_query()), raw_bytes(clear))
             host.quit()
 
     def test_pause_and_stop_clear_when_asked(self):

@@ -13,16 +13,12 @@ import time
 import unittest
 
 from e2e_support import (PLAYER_EXE, PLUGIN_DLL, PluginHost, Service, have_binaries, ini,
-                         is_set_activity, publish_one, wait_until, windows_path)
+                         needs, publish_one, statuses, wait_until, windows_path)
 from harness.id3 import id3v1, id3v2
 
 # Every status goes out at once, whatever minimum interval the plugin may keep.
 NO_INTERVAL = "MinInterval=0\r\n"
 MASK = "%artist% - %title% (%album%, %year%)"
-
-
-def statuses(service):
-    return [e["status_text"] for e in service.log() if is_set_activity(e)]
 
 
 def info_queries(host):
@@ -31,7 +27,7 @@ def info_queries(host):
     return [line.split(" ", 1)[1].split("\\t")[0] for line in lines[1:]]
 
 
-@unittest.skipUnless(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
+@needs(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
 class PublishingEverySource(unittest.TestCase):
     def test_radio_publishes_each_song_once(self):
         radio = "http://radio.example:8000/stream"

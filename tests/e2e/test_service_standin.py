@@ -13,6 +13,7 @@ import time
 import unittest
 
 from harness.paths import SERVICE_SCRIPT as SCRIPT
+from harness.service import Service
 from service import standin_wire
 
 AGENT = "Opera/9.20 (Windows NT 5.1; U; ru)"
@@ -89,26 +90,21 @@ def jpeg_frame(data):
     raise AssertionError("no frame header")
 
 
-class Standin:
-    """The stand-in as a child process on a free loopback port."""
+class Standin(Service):
+    """The stand-in on a free loopback port, spoken to over raw sockets as the plugin
+    speaks."""
 
     def __init__(self, *args):
         fd, self.log_path = tempfile.mkstemp(suffix=".jsonl")
         os.close(fd)
-        self.proc = subprocess.Popen(
-            [sys.executable, SCRIPT, "--port", "0", "--log", self.log_path,
-             "--hang-limit", "20", "--read-timeout", "3"] + list(args),
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        ready, _, _ = select.select([self.proc.stdout], [], [], 10)
-        if not ready:
-            self.stop()
-            raise RuntimeError("stand-in did not start")
-        first = self.proc.stdout.readline().decode().split()
-        if len(first) != 2 or first[0] != "listening":
-            self.stop()
-            raise RuntimeError("unexpected first line %r" % first)
-        self.host, port = first[1].rsplit(":", 1)
-        self.port = int(port)
+        super().__init__(args=["--hang-limit", "20", "--read-timeout", "3", *args],
+                         log_path=self.log_path)
+        self.host = "127.0.0.1"
+
+    def stop(self, timeout=10):
+        super().stop(timeout)
+        if os.path.exists(self.log_path):
+            os.unlink(self.log_path)
 
     def exchange(self, raw, timeout=5.0):
         """Sends raw bytes and reads until the server closes (or the time is up)."""
@@ -118,30 +114,6 @@ class Standin:
 
     def get(self, target, cookie=None, **kw):
         return split_reply(self.exchange(plugin_request(target, cookie), **kw))
-
-    def control(self, name, **params):
-        query = "&".join("%s=%s" % (k, url_encode(str(v).encode())) for k, v in params.items())
-        data = self.exchange(plugin_request("/__control/%s?%s" % (name, query)))
-        return json.loads(split_reply(data)[2])
-
-    def log(self):
-        return self.control("log")["entries"]
-
-    def stop(self):
-        if self.proc.poll() is None:
-            try:
-                self.control("shutdown")
-            except OSError:
-                pass
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait(timeout=5)
-        self.proc.stdout.close()
-        self.proc.stderr.close()
-        if os.path.exists(self.log_path):
-            os.unlink(self.log_path)
 
 
 def read_all(sock, timeout):

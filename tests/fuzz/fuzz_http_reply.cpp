@@ -8,6 +8,7 @@
 #include <string>
 
 #include "net/http.h"
+#include "tests/fuzz/check.h"
 
 namespace {
 
@@ -31,10 +32,6 @@ class PieceSource : public nimbo::ByteSource {
     int endResult_;
     size_t pos_ = 0, step_ = 0;
 };
-
-void check(bool condition) {
-    if (!condition) abort();
-}
 
 }  // namespace
 

@@ -10,12 +10,9 @@
 #include "common/utf8.h"
 #include "core/ini_text.h"
 #include "core/settings_codec.h"
+#include "tests/fuzz/check.h"
 
 namespace {
-
-void check(bool condition) {
-    if (!condition) abort();
-}
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == 0x1A;

@@ -9,12 +9,9 @@
 #include "common/hex.h"
 #include "common/platform.h"
 #include "common/text.h"
+#include "tests/fuzz/check.h"
 
 namespace {
-
-void check(bool condition) {
-    if (!condition) abort();
-}
 
 // `inner` is `outer` with only characters that `dropped` accepts taken off its ends.
 template <typename Text, typename Dropped>

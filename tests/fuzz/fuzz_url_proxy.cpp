@@ -10,12 +10,9 @@
 
 #include "core/settings_codec.h"
 #include "net/http.h"
+#include "tests/fuzz/check.h"
 
 namespace {
-
-void check(bool condition) {
-    if (!condition) abort();
-}
 
 bool hasControlEnds(const std::string& s) {
     auto control = [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; };

@@ -10,8 +10,18 @@
 #include <initializer_list>
 #include <string>
 
+#include "common/platform.h"
+
 namespace nimbo {
 namespace testing {
+
+// The ANSI code page `cp` for one scope; the default (1252) comes back after.
+struct CodePage {
+    explicit CodePage(unsigned cp) { setAnsiCodePage(cp); }
+    ~CodePage() { setAnsiCodePage(1252); }
+    CodePage(const CodePage&) = delete;
+    CodePage& operator=(const CodePage&) = delete;
+};
 
 // Bytes from a list of values, for binary runs that hold zeros.
 inline std::string bytes(std::initializer_list<int> values) {

@@ -6,25 +6,16 @@
 #include <stdexcept>
 
 #include "common/platform.h"
+#include "core/settings_codec.h"
 #include "probe/composer.h"
 #include "probe/playing_entry.h"
 #include "tag_builders.h"
+#include "tests/ci_skip.h"
 
 using namespace nimbo;
 using namespace nimbo::testing;
 
 namespace {
-
-struct CodePage {
-    explicit CodePage(unsigned cp) { setAnsiCodePage(cp); }
-    ~CodePage() { setAnsiCodePage(1252); }
-};
-
-// The built-in status mask of the settings store (defined in Win32-only code).
-const wchar_t kDefaultMask[] =
-    L"\u03A9 Now is %curstate%:\r\nArtist: %artist%\r\nTitle: %title%\r\n"
-    L"Length: %length%\r\nBitrate: %bitrate%\r\nSampleRate: %samplerate%\r\n"
-    L"Channels: %channels%";
 
 // A player whose answers are fixed and whose questions are counted.
 struct FakePlayer {
@@ -74,7 +65,7 @@ std::string tagFile(const std::string& v2artist, const std::string& v2title,
 TEST(ComposeStatus, DefaultMaskReplacesEveryPlaceholder) {
     FakePlayer player;
     player.title = L"Band - Song";
-    EXPECT_EQ(composeStatus(kDefaultMask, L"/nowhere/x.ogg", player.values()),
+    EXPECT_EQ(composeStatus(kDefaultStatusMask, L"/nowhere/x.ogg", player.values()),
               L"\u03A9 Now is playing:\r\nArtist: Band\r\nTitle: Song\r\nLength: 03:25\r\n"
               L"Bitrate: 192\r\nSampleRate: 44\r\nChannels: 2");
 }
@@ -316,7 +307,7 @@ TEST(ComposeStatus, UnicodeFromTheFileToTheStatus) {
 // tags read as UTF-16 elsewhere. Only encoding-0 and ID3v1 bytes depend on the code page.
 TEST(ComposeStatus, RealWorldFilesInBothCodePages) {
     const std::string folder = std::string(NIMBO_TESTDATA_DIR) + "/id3";
-    if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no " << folder;
+    NIMBO_NEEDS(std::filesystem::is_directory(folder), folder);
     struct Case {
         const char* file;
         std::wstring at1251, at1252;  // "%artist%|%title%"

@@ -8,15 +8,6 @@
 
 using namespace nimbo;
 
-TEST(RetryDelay, ShippedScheduleThenEveryFiveMinutes) {
-    const struct {
-        int tries;
-        uint32_t ms;
-    } cases[] = {{0, 15000},  {1, 15000},  {2, 30000},  {3, 60000},
-                 {4, 120000}, {5, 300000}, {6, 300000}, {1000, 300000}};
-    for (const auto& c : cases) EXPECT_EQ(retryDelayMs(c.tries), c.ms) << c.tries;
-}
-
 namespace {
 
 // One step of a scripted run: at `at` ms, either a change is seen (and the expected

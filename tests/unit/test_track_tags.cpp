@@ -14,11 +14,6 @@ namespace {
 
 std::wstring wide(const std::string& asciiPath) { return std::wstring(asciiPath.begin(), asciiPath.end()); }
 
-struct CodePage {
-    explicit CodePage(unsigned cp) { setAnsiCodePage(cp); }
-    ~CodePage() { setAnsiCodePage(1252); }
-};
-
 }  // namespace
 
 TEST(TrackTags, ArtistAndTitleWithTheirSources) {

@@ -21,20 +21,11 @@ foreach(script ${NIMBO_E2E_TESTS})
     RESOURCE_LOCK "winamp_window;loopback_service_port" ENVIRONMENT "${NIMBO_E2E_ENV}")
 endforeach()
 
-# Not nimbo_wine_test: this one runs under a wrapper that starts the service stand-in
-# and hands its port over in NIMBO_SERVICE_PORT.
-add_executable(test_publish_runtime ${CMAKE_CURRENT_LIST_DIR}/test_publish_runtime.cpp)
-set_target_properties(test_publish_runtime PROPERTIES
-  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/test_publish_runtime)
-target_link_libraries(test_publish_runtime PRIVATE nimbo_core_win gtest gtest_main)
-target_compile_definitions(test_publish_runtime PRIVATE
-  NIMBO_PLAYER_EXE="$<TARGET_FILE:nimbo_player>")
+nimbo_wine_test(test_publish_runtime TEST_NAME e2e_test_publish_runtime WITH_SERVICE
+                LOCKS winamp_window ENV ${NIMBO_E2E_ENV}
+                SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_publish_runtime.cpp)
+target_compile_definitions(test_publish_runtime PRIVATE NIMBO_PLAYER_EXE="$<TARGET_FILE:nimbo_player>")
 add_dependencies(test_publish_runtime nimbo_player)
-add_test(NAME e2e_test_publish_runtime
-         COMMAND ${NIMBO_PYTHON} ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.py with-service
-                 ${CMAKE_SOURCE_DIR}/tests/win32/wine-run.sh $<TARGET_FILE:test_publish_runtime>)
-set_tests_properties(e2e_test_publish_runtime PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
-  RESOURCE_LOCK winamp_window ENVIRONMENT "${NIMBO_E2E_ENV}")
 
 # A short soak run (the long one is tools/soak.sh --minutes N): random changes and
 # service faults, both windows opened and closed, resources flat, the ini right.

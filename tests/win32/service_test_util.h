@@ -13,7 +13,11 @@
 
 #include "net/http_client.h"
 #include "core/settings.h"
+#include "core/state.h"
+#include "tests/ci_skip.h"
 #include "tests/win32/win32_test_util.h"
+#include "ui/control_ids.h"
+#include "ui/security_code_dialog.h"
 
 namespace testutil {
 
@@ -22,11 +26,14 @@ inline std::string servicePort() {
     return port ? port : "";
 }
 
-// A request to the stand-in's control channel; empty when it cannot be reached.
+// A request to the stand-in's control channel, through the plugin's own client (unlike
+// the tick's requests it still goes out after a test's quit); empty when it cannot be
+// reached.
 inline std::string control(const std::string& request) {
     nimbo::HttpReply reply;
+    const nimbo::ExchangeLimits notEndedByQuit = {10000, false};
     if (!nimbo::httpExchange("127.0.0.1:" + servicePort() + "/__control/" + request,
-                             std::nullopt, nimbo::ProxyParts(), reply))
+                             std::nullopt, nimbo::ProxyParts(), reply, notEndedByQuit))
         return std::string();
     return reply.body;
 }
@@ -42,7 +49,7 @@ inline void useProxy(const std::string& hostPort) {
 // A loopback port that nothing listens on.
 inline std::string closedPort() {
     WSADATA data;
-    WSAStartup(MAKEWORD(1, 1), &data);
+    WSAStartup(MAKEWORD(2, 2), &data);
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
@@ -51,7 +58,31 @@ inline std::string closedPort() {
     int length = sizeof address;
     getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
     closesocket(s);
+    WSACleanup();
     return std::to_string(ntohs(address.sin_port));
+}
+
+// The security-code window once it is up (polled from another thread than its own),
+// or null after `ms` or once `stop` is set. `pendingSeen`, when given, tells whether
+// securityCodePending was on at any poll.
+inline HWND waitForSecurityCodeWindow(DWORD ms, HANDLE stop = nullptr,
+                                      bool* pendingSeen = nullptr) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (pendingSeen && nimbo::securityCodePending) *pendingSeen = true;
+        HWND dialog = nimbo::securityCodeWindow();
+        if (dialog && IsWindowVisible(dialog)) return dialog;
+        if (GetTickCount() - start >= ms) return nullptr;
+        if (stop ? WaitForSingleObject(stop, 20) == WAIT_OBJECT_0 : (Sleep(20), false))
+            return nullptr;
+    }
+}
+
+// What a user does in that window: types `code` (when given), then "Ok".
+inline void answerSecurityCode(HWND dialog, const wchar_t* code) {
+    if (code) SendMessageW(GetDlgItem(dialog, nimbo::kCodeEdit), WM_SETTEXT, 0,
+                           reinterpret_cast<LPARAM>(code));
+    PostMessageW(GetDlgItem(dialog, nimbo::kCodeOkButton), BM_CLICK, 0, 0);
 }
 
 }  // namespace testutil

@@ -97,13 +97,7 @@ class User {
             if (dialog && dialog != answered) {
                 answered = dialog;
                 ++dialogs;
-                Sleep(100);
-                if (answer_ == Answer::type) {
-                    HWND edit =
-                        GetWindow(GetWindow(GetWindow(dialog, GW_CHILD), GW_HWNDNEXT), GW_HWNDNEXT);
-                    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(code_));
-                }
-                PostMessageW(dialog, WM_CLOSE, 0, 0);
+                testutil::answerSecurityCode(dialog, answer_ == Answer::type ? code_ : nullptr);
             }
             HWND box = nullptr;
             EnumThreadWindows(loginThread_, findBox, reinterpret_cast<LPARAM>(&box));
@@ -129,7 +123,7 @@ class Login : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_EQ(ansiCodePage(), 1251u) << "run under LC_ALL=ru_RU.UTF-8";
-        if (servicePort().empty()) GTEST_SKIP() << "no service stand-in (NIMBO_SERVICE_PORT)";
+        NIMBO_NEEDS(!servicePort().empty(), "the service stand-in (NIMBO_SERVICE_PORT)");
         ASSERT_NE(control("reset"), "");
         useProxy("127.0.0.1:" + servicePort());
         setCredentials(L"user@example.com", L"secret", false);

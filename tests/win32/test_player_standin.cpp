@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/version.h"
 #include "tests/win32/standin_process.h"
 
 namespace {
@@ -324,7 +325,7 @@ TEST(StandInHost, RunsTheRealPluginAndOutlivesItsUnload) {
     EXPECT_TRUE(hasLine(player.send("queries"), afterInit));
     Reply plugin = player.send("plugin");
     EXPECT_TRUE(hasLine(plugin, "loaded 1 running 1"));
-    EXPECT_TRUE(hasLine(plugin, "description Vkontakte Nimbo v0.276 beta"));
+    EXPECT_TRUE(hasLine(plugin, "description Vkontakte Nimbo v" NIMBO_VERSION));
     EXPECT_TRUE(player.send("config").ok);
     ASSERT_TRUE(player.send("sleep 1500").ok);
     EXPECT_TRUE(hasLine(player.send("queries"), afterInit));

@@ -10,30 +10,17 @@
 #include "plugin/plugin.h"
 #include "plugin/update_cycle.h"
 #include "core/settings.h"
+#include "tests/win32/service_test_util.h"
 #include "tests/win32/standin_process.h"
 #include "tests/win32/win32_test_util.h"
 
 using namespace nimbo;
+using testutil::control;
+using testutil::servicePort;
 
 namespace {
 
 const wchar_t kCookie[] = L"remixsid=5f2e8a91c04b";  // the value the service accepts
-
-std::string servicePort() {
-    const char* port = std::getenv("NIMBO_SERVICE_PORT");
-    return port ? port : "";
-}
-
-// Control requests go straight to the service, through the plugin's own client;
-// unlike the tick's requests they still go out after a test's quit.
-std::string control(const std::string& name) {
-    HttpReply reply;
-    const ExchangeLimits notEndedByQuit = {10000, false};
-    if (!httpExchange("127.0.0.1:" + servicePort() + "/__control/" + name, std::nullopt,
-                      ProxyParts(), reply, notEndedByQuit))
-        return std::string();
-    return reply.body;
-}
 
 int occurrences(const std::string& text, const std::string& part) {
     int n = 0;
@@ -67,7 +54,7 @@ bool waitForSetActivities(int count, DWORD timeoutMs = 10000) {
 
 // More than two ticks, so a tick that would publish has had its chance.
 void waitTwoTicks() {
-    Sleep(2500);
+    ASSERT_TRUE(testutil::waitForTicks(2));
 }
 
 void setEnabled(bool on) {
@@ -77,7 +64,7 @@ void setEnabled(bool on) {
 class RuntimeSettings : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (servicePort().empty()) GTEST_SKIP() << "no service stand-in (NIMBO_SERVICE_PORT)";
+        NIMBO_NEEDS(!servicePort().empty(), "the service stand-in (NIMBO_SERVICE_PORT)");
         ASSERT_TRUE(host_.ready());
         std::string ready;
         ASSERT_TRUE(player_.start(host_.exe(), L"--no-plugin", ready));

@@ -6,9 +6,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/win32/win32_test_util.h"
 #include "ui/window_util.h"
 
 using namespace nimbo;
+using testutil::press;
+using testutil::pump;
+using testutil::setShift;
 
 namespace {
 
@@ -165,29 +169,6 @@ class TabStops : public ::testing::Test {
         }
         return "another window";
     }
-    static void pump() {
-        for (int i = 0; i < 3; ++i) {
-            MSG msg;
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                TranslateMessage(&msg);
-                DispatchMessageW(&msg);
-            }
-            Sleep(5);
-        }
-    }
-    static void setShift(bool down) {
-        BYTE keys[256];
-        GetKeyboardState(keys);
-        keys[VK_SHIFT] = down ? 0x80 : 0;
-        SetKeyboardState(keys);
-    }
-    // A key pressed in the focused control.
-    static void press(int key) {
-        PostMessageW(GetFocus(), WM_KEYDOWN, key, 1);
-        PostMessageW(GetFocus(), WM_KEYUP, key, 1 | (3u << 30));
-        pump();
-    }
-
     HWND host = nullptr, line = nullptr, first = nullptr, second = nullptr, box = nullptr,
          button = nullptr;
 };

@@ -1,7 +1,9 @@
 """Where things are: the repository's scripts, and the built programs the tests get
 through the environment (ctest and the tools/*.sh wrappers set them)."""
 
+import functools
 import os
+import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WINE_RUN = os.path.join(ROOT, "tests", "win32", "wine-run.sh")
@@ -20,3 +22,21 @@ ID3_DIR = os.path.join(TESTDATA_DIR, "id3") if TESTDATA_DIR else ""
 
 def have_binaries(*paths):
     return all(p and os.path.exists(p) for p in paths)
+
+
+def needs(condition, reason):
+    """unittest.skipUnless, except in CI (CI=true): there what is missing fails the test
+    (or every test of the class), so a broken set-up cannot turn the run green."""
+    if condition or os.environ.get("CI") != "true":
+        return unittest.skipUnless(condition, reason)
+
+    def failing(item):
+        if isinstance(item, type):
+            item.setUp = lambda self: self.fail("missing in CI: " + reason)
+            return item
+
+        @functools.wraps(item)
+        def test(self, *args, **kwargs):
+            self.fail("missing in CI: " + reason)
+        return test
+    return failing
