@@ -19,6 +19,7 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME service_standin COMMAND ${NIMBO_PYTHON} ${CMAKE_SOURCE_DIR}/tests/e2e/test_service_standin.py)
 
 # Every #include in the product points down the layers (tests/check_layers.py).
+add_test(NAME format COMMAND ${CMAKE_SOURCE_DIR}/tests/check_format.sh ${CMAKE_SOURCE_DIR})
 add_test(NAME include_layers COMMAND ${NIMBO_PYTHON} ${CMAKE_SOURCE_DIR}/tests/check_layers.py ${CMAKE_SOURCE_DIR})
 
 add_subdirectory(tools/preview)

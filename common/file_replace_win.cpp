@@ -14,8 +14,8 @@ namespace {
 FileFault gFault = FileFault::None;
 
 // Attributes a replacement takes over.
-const DWORD kKeptAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                              FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+const DWORD kKeptAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+                              FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 // A backup tool or a scanner lets go within a moment; a longer hold is a failure.
 const int kSharingTries = 5;
@@ -31,7 +31,8 @@ bool writeAll(HANDLE file, const std::string& bytes) {
         const size_t left = size - done;
         const DWORD want = DWORD(left > kWriteChunkBytes ? kWriteChunkBytes : left);
         DWORD written = 0;
-        if (!WriteFile(file, bytes.data() + done, want, &written, nullptr) || written == 0) return false;
+        if (!WriteFile(file, bytes.data() + done, want, &written, nullptr) || written == 0)
+            return false;
         done += written;
     }
     return gFault != FileFault::WriteStopsHalfway;
@@ -61,7 +62,8 @@ bool moveIntoPlace(const std::wstring& temp, const std::wstring& path, bool oldE
     if (oldExists && ReplaceFileW(fullPath(path).c_str(), fullPath(temp).c_str(), nullptr,
                                   REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
         return true;
-    return MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    return MoveFileExW(temp.c_str(), path.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 }  // namespace
@@ -72,8 +74,8 @@ FileRead readFileContents(const std::wstring& path, std::string& bytes) {
     UniqueHandle file;
     for (int tries = 1;; ++tries) {
         file = UniqueHandle(CreateFileW(path.c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file) break;
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FileRead::Absent;
@@ -85,7 +87,8 @@ FileRead readFileContents(const std::wstring& path, std::string& bytes) {
     std::vector<char> chunk(65536);
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(file.get(), chunk.data(), DWORD(chunk.size()), &got, nullptr)) return FileRead::Unreadable;
+        if (!ReadFile(file.get(), chunk.data(), DWORD(chunk.size()), &got, nullptr))
+            return FileRead::Unreadable;
         if (gFault == FileFault::ReadStopsEarly) got = 0;
         if (got == 0) break;
         bytes.append(chunk.data(), got);
@@ -102,13 +105,16 @@ std::wstring replacementPath(const std::wstring& path) {
     return path + L".nimbo-" + id + L".new";
 }
 
-void injectFileFault(FileFault fault) { gFault = fault; }
+void injectFileFault(FileFault fault) {
+    gFault = fault;
+}
 
 bool replaceFileContents(const std::wstring& path, const std::string& bytes) {
     // A read-only file is one the user protected: not written at all (a rename on
     // some file systems would replace it regardless).
     const DWORD old = GetFileAttributesW(path.c_str());
-    if (old != INVALID_FILE_ATTRIBUTES && (old & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+    if (old != INVALID_FILE_ATTRIBUTES &&
+        (old & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return false;
     const std::wstring temp = replacementPath(path);
     // A leftover of a save that was cut off by a crash is only in the way.

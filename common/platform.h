@@ -25,7 +25,7 @@ std::wstring upperText(const std::wstring& text);
 // A file opened for reading only, other openers allowed to read and write it.
 // Sizes and positions are 64-bit, so files of 2 GiB and more work.
 class ReadOnlyFile {
-public:
+  public:
     explicit ReadOnlyFile(const std::string& path);   // 8-bit path, system code page
     explicit ReadOnlyFile(const std::wstring& path);  // UTF-16 path (natively opened as UTF-8)
     ~ReadOnlyFile();
@@ -40,7 +40,7 @@ public:
     // Reads exactly `count` bytes or fails.
     bool readExact(void* buffer, size_t count);
 
-private:
+  private:
 #ifdef _WIN32
     void* handle_;
 #else

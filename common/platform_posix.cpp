@@ -38,7 +38,8 @@ std::atomic<int> gOpenFiles{0};
 
 wchar_t byteToWide(unsigned char b) {
     if (b < 0x80) return b;
-    if (gCodePage == 1251) return b >= 0xC0 ? wchar_t(0x0410 + (b - 0xC0)) : wchar_t(kCp1251High[b - 0x80]);
+    if (gCodePage == 1251)
+        return b >= 0xC0 ? wchar_t(0x0410 + (b - 0xC0)) : wchar_t(kCp1251High[b - 0x80]);
     return b >= 0xA0 ? wchar_t(b) : wchar_t(kCp1252High[b - 0x80]);
 }
 
@@ -67,8 +68,12 @@ wchar_t upperChar(wchar_t c) {
 
 }  // namespace
 
-void setAnsiCodePage(unsigned codePage) { gCodePage = codePage == 1251 ? 1251 : 1252; }
-unsigned ansiCodePage() { return gCodePage; }
+void setAnsiCodePage(unsigned codePage) {
+    gCodePage = codePage == 1251 ? 1251 : 1252;
+}
+unsigned ansiCodePage() {
+    return gCodePage;
+}
 
 std::wstring widen(const std::string& text) {
     std::wstring out;
@@ -118,7 +123,9 @@ ReadOnlyFile::~ReadOnlyFile() {
     }
 }
 
-bool ReadOnlyFile::isOpen() const { return fd_ >= 0; }
+bool ReadOnlyFile::isOpen() const {
+    return fd_ >= 0;
+}
 
 bool ReadOnlyFile::size(int64_t& out) const {
     if (fd_ < 0) return false;
@@ -142,8 +149,12 @@ size_t ReadOnlyFile::read(void* buffer, size_t count) {
     return done;
 }
 
-bool ReadOnlyFile::readExact(void* buffer, size_t count) { return read(buffer, count) == count; }
+bool ReadOnlyFile::readExact(void* buffer, size_t count) {
+    return read(buffer, count) == count;
+}
 
-int openFileCount() { return gOpenFiles.load(); }
+int openFileCount() {
+    return gOpenFiles.load();
+}
 
 }  // namespace nimbo

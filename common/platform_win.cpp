@@ -10,7 +10,9 @@ namespace {
 std::atomic<int> gOpenFiles{0};
 }
 
-unsigned ansiCodePage() { return GetACP(); }
+unsigned ansiCodePage() {
+    return GetACP();
+}
 
 std::wstring widen(const std::string& text) {
     if (text.empty()) return std::wstring();
@@ -23,7 +25,8 @@ std::wstring widen(const std::string& text) {
 
 std::string narrow(const std::wstring& text) {
     if (text.empty()) return std::string();
-    int n = WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    int n =
+        WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
     if (n <= 0) return std::string();
     std::string out(size_t(n), '\0');
     WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), &out[0], n, nullptr, nullptr);
@@ -62,7 +65,9 @@ ReadOnlyFile::~ReadOnlyFile() {
     }
 }
 
-bool ReadOnlyFile::isOpen() const { return handle_ != nullptr; }
+bool ReadOnlyFile::isOpen() const {
+    return handle_ != nullptr;
+}
 
 bool ReadOnlyFile::size(int64_t& out) const {
     LARGE_INTEGER li;
@@ -87,14 +92,19 @@ size_t ReadOnlyFile::read(void* buffer, size_t count) {
     while (done < count) {
         DWORD got = 0;
         DWORD want = DWORD(count - done > kReadChunkBytes ? kReadChunkBytes : count - done);
-        if (!ReadFile(handle_, static_cast<char*>(buffer) + done, want, &got, nullptr) || got == 0) break;
+        if (!ReadFile(handle_, static_cast<char*>(buffer) + done, want, &got, nullptr) || got == 0)
+            break;
         done += got;
     }
     return done;
 }
 
-bool ReadOnlyFile::readExact(void* buffer, size_t count) { return read(buffer, count) == count; }
+bool ReadOnlyFile::readExact(void* buffer, size_t count) {
+    return read(buffer, count) == count;
+}
 
-int openFileCount() { return gOpenFiles.load(); }
+int openFileCount() {
+    return gOpenFiles.load();
+}
 
 }  // namespace nimbo

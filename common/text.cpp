@@ -7,8 +7,8 @@ namespace nimbo {
 namespace {
 
 bool isUnreserved(unsigned char b) {
-    return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
-           b == '-' || b == '.' || b == '_' || b == '~';
+    return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
+           b == '.' || b == '_' || b == '~';
 }
 
 std::string percentEncode(const std::string& bytes, bool keepUnreserved) {
@@ -29,9 +29,13 @@ std::string percentEncode(const std::string& bytes, bool keepUnreserved) {
 
 }  // namespace
 
-std::string urlEncode(const std::string& bytes) { return percentEncode(bytes, false); }
+std::string urlEncode(const std::string& bytes) {
+    return percentEncode(bytes, false);
+}
 
-std::string urlEncodeReserved(const std::string& bytes) { return percentEncode(bytes, true); }
+std::string urlEncodeReserved(const std::string& bytes) {
+    return percentEncode(bytes, true);
+}
 
 std::wstring replaceText(const std::wstring& text, const std::wstring& pattern,
                          const std::wstring& replacement, bool caseSensitive) {
@@ -95,8 +99,12 @@ bool containsNoCase(const std::string& text, const std::string& part) {
     return false;
 }
 
-std::wstring trimBlanks(const std::wstring& text) { return trimBlankEnds(text); }
-std::string trimBlanks(const std::string& text) { return trimBlankEnds(text); }
+std::wstring trimBlanks(const std::wstring& text) {
+    return trimBlankEnds(text);
+}
+std::string trimBlanks(const std::string& text) {
+    return trimBlankEnds(text);
+}
 
 std::string trimControls(const std::string& bytes, bool andDelete) {
     auto control = [andDelete](char c) {

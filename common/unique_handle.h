@@ -6,14 +6,17 @@
 namespace nimbo {
 
 class UniqueHandle {
-public:
+  public:
     UniqueHandle() = default;
     // Takes either failure value (CreateFileW gives INVALID_HANDLE_VALUE, OpenProcess null).
-    explicit UniqueHandle(HANDLE handle) : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+    explicit UniqueHandle(HANDLE handle)
+        : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
     ~UniqueHandle() { reset(); }
     UniqueHandle(const UniqueHandle&) = delete;
     UniqueHandle& operator=(const UniqueHandle&) = delete;
-    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.handle_) {
+        other.handle_ = nullptr;
+    }
     UniqueHandle& operator=(UniqueHandle&& other) noexcept {
         if (this != &other) {
             reset();
@@ -30,7 +33,7 @@ public:
         handle_ = nullptr;
     }
 
-private:
+  private:
     HANDLE handle_ = nullptr;
 };
 

@@ -8,8 +8,12 @@
 
 namespace nimbo {
 
-inline bool isHighSurrogate(unsigned unit) { return unit >= 0xD800 && unit < 0xDC00; }
-inline bool isLowSurrogate(unsigned unit) { return unit >= 0xDC00 && unit < 0xE000; }
+inline bool isHighSurrogate(unsigned unit) {
+    return unit >= 0xD800 && unit < 0xDC00;
+}
+inline bool isLowSurrogate(unsigned unit) {
+    return unit >= 0xDC00 && unit < 0xE000;
+}
 
 // A code point from U+10000 to U+10FFFF as its two UTF-16 units, and back.
 inline void toSurrogatePair(uint32_t codePoint, wchar_t& high, wchar_t& low) {

@@ -15,7 +15,9 @@ std::wstring digits(int value, int count) {
     for (int i = count - 1; i >= 0; --i, rest /= 10) text[size_t(i)] = wchar_t(L'0' + rest % 10);
     return text;
 }
-std::wstring twoDigits(int value) { return digits(value, 2); }
+std::wstring twoDigits(int value) {
+    return digits(value, 2);
+}
 
 std::wstring maskSecrets(std::wstring text, std::vector<std::wstring> secrets) {
     // The longest first: a cookie text holds its own value, and masking the value
@@ -39,9 +41,9 @@ std::string activityLogLine(const LocalTime& when, const std::wstring& what,
     std::wstring text = maskSecrets(what, secrets);
     for (wchar_t& c : text)
         if (c == L'\r' || c == L'\n') c = L' ';
-    const std::wstring stamp = digits(when.year, 4) + L"-" + twoDigits(when.month) + L"-" + twoDigits(when.day) + L" " +
-                               twoDigits(when.hour) + L":" + twoDigits(when.minute) + L":" +
-                               twoDigits(when.second) + L" ";
+    const std::wstring stamp = digits(when.year, 4) + L"-" + twoDigits(when.month) + L"-" +
+                               twoDigits(when.day) + L" " + twoDigits(when.hour) + L":" +
+                               twoDigits(when.minute) + L":" + twoDigits(when.second) + L" ";
     return encodeUtf8(stamp + text) + "\r\n";
 }
 
@@ -51,8 +53,8 @@ bool activityLogNeedsRotation(uint64_t currentSize, size_t lineBytes) {
 
 std::wstring lastResultLine(const LocalTime& when, const std::wstring& outcome,
                             const std::wstring& detail) {
-    std::wstring line = L"Last: " + outcome + L" at " + twoDigits(when.hour) + L":" +
-                        twoDigits(when.minute);
+    std::wstring line =
+        L"Last: " + outcome + L" at " + twoDigits(when.hour) + L":" + twoDigits(when.minute);
     if (!detail.empty()) line += L", " + detail;
     return line;
 }

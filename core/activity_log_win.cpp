@@ -44,9 +44,8 @@ std::vector<std::wstring> currentSecrets() {
         const size_t equals = s.Cookie.find(L'=');
         if (equals != std::wstring::npos) {
             const size_t end = s.Cookie.find(L';', equals);
-            secrets.push_back(s.Cookie.substr(equals + 1, end == std::wstring::npos
-                                                               ? std::wstring::npos
-                                                               : end - equals - 1));
+            secrets.push_back(s.Cookie.substr(
+                equals + 1, end == std::wstring::npos ? std::wstring::npos : end - equals - 1));
         }
     });
     secrets.push_back(widen(activityHash));
@@ -69,9 +68,10 @@ bool rotateOrStartAnew(const std::wstring& path, size_t lineBytes) {
 
 void appendLine(const std::wstring& path, const std::string& line) {
     const bool anew = rotateOrStartAnew(path, line.size());
-    HANDLE file = CreateFileW(path.c_str(), anew ? GENERIC_WRITE : FILE_APPEND_DATA,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              anew ? TRUNCATE_EXISTING : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), anew ? GENERIC_WRITE : FILE_APPEND_DATA,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    anew ? TRUNCATE_EXISTING : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     // A read-only folder or a full disk: the event is simply not kept.
     if (file == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;

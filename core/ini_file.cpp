@@ -53,7 +53,8 @@ long IniFile::getNumber(const char* section, const char* key, long fallback) con
     const char* start = text.c_str() + first;
     char* end = nullptr;
     const long value = std::strtol(start, &end, 10);
-    if (end == start || text.find_first_not_of(" \t", size_t(end - text.c_str())) != std::string::npos)
+    if (end == start ||
+        text.find_first_not_of(" \t", size_t(end - text.c_str())) != std::string::npos)
         return fallback;
     return value;
 }

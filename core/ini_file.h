@@ -8,7 +8,7 @@
 namespace nimbo {
 
 class IniFile {
-public:
+  public:
     // Reads the whole file at once (see readFileContents).
     explicit IniFile(const std::wstring& path);
 
@@ -30,7 +30,7 @@ public:
     // it was.
     bool commit();
 
-private:
+  private:
     std::wstring path_;
     std::string bytes_;
     bool readable_ = false;

@@ -31,7 +31,8 @@ std::wstring hostFolderCandidate() {
 // The wide call, so a profile folder whose name lies outside the code page still works.
 std::wstring appDataCandidate() {
     wchar_t folder[MAX_PATH] = {0};
-    if (!SHGetSpecialFolderPathW(nullptr, folder, CSIDL_APPDATA, TRUE) || !folder[0]) return std::wstring();
+    if (!SHGetSpecialFolderPathW(nullptr, folder, CSIDL_APPDATA, TRUE) || !folder[0])
+        return std::wstring();
     return std::wstring(folder) + L"\\Winamp\\winamp.ini";
 }
 
@@ -76,7 +77,8 @@ bool usableIniPath(const std::wstring& path) {
     for (wchar_t c : path)
         if (c < 0x20) return false;
     const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
     const size_t cut = path.find_last_of(L"\\/");
     if (cut == std::wstring::npos || cut == 0) return false;
     const DWORD folder = GetFileAttributesW(path.substr(0, cut + 1).c_str());

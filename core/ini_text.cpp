@@ -122,8 +122,8 @@ bool hasIniSection(const std::string& file, const std::string& section) {
 }
 
 bool isUtf16Text(const std::string& file) {
-    return file.size() >= 2 && ((file[0] == '\xFF' && file[1] == '\xFE') ||
-                                (file[0] == '\xFE' && file[1] == '\xFF'));
+    return file.size() >= 2 &&
+           ((file[0] == '\xFF' && file[1] == '\xFE') || (file[0] == '\xFE' && file[1] == '\xFF'));
 }
 
 }  // namespace nimbo

@@ -14,25 +14,20 @@ namespace nimbo {
 namespace {
 
 // One bit per key, for the keys an edit changed.
-constexpr unsigned kEnabledKey = 1u << 0,
-                   kShowErrorsKey = 1u << 1,
-                   kCookieKey = 1u << 2,
-                   kAuthLoginKey = 1u << 3,
-                   kAuthPassKey = 1u << 4,
-                   kStatusMaskKey = 1u << 5,
-                   kNoLoginKey = 1u << 6,
-                   kMinIntervalKey = 1u << 7,
-                   kPrivateWordsKey = 1u << 8,
-                   kOnPauseKey = 1u << 9,
-                   kOnStopKey = 1u << 10,
-                   kSecureKey = 1u << 11,
+constexpr unsigned kEnabledKey = 1u << 0, kShowErrorsKey = 1u << 1, kCookieKey = 1u << 2,
+                   kAuthLoginKey = 1u << 3, kAuthPassKey = 1u << 4, kStatusMaskKey = 1u << 5,
+                   kNoLoginKey = 1u << 6, kMinIntervalKey = 1u << 7, kPrivateWordsKey = 1u << 8,
+                   kOnPauseKey = 1u << 9, kOnStopKey = 1u << 10, kSecureKey = 1u << 11,
                    kOriginalKeys = (1u << 7) - 1;
 
 unsigned changedKeys(const Settings& a, const Settings& b) {
-    return (a.Enabled != b.Enabled ? kEnabledKey : 0) | (a.ShowErrors != b.ShowErrors ? kShowErrorsKey : 0) |
-           (a.Cookie != b.Cookie ? kCookieKey : 0) | (a.AuthLogin != b.AuthLogin ? kAuthLoginKey : 0) |
+    return (a.Enabled != b.Enabled ? kEnabledKey : 0) |
+           (a.ShowErrors != b.ShowErrors ? kShowErrorsKey : 0) |
+           (a.Cookie != b.Cookie ? kCookieKey : 0) |
+           (a.AuthLogin != b.AuthLogin ? kAuthLoginKey : 0) |
            (a.AuthPass != b.AuthPass ? kAuthPassKey : 0) |
-           (a.StatusMask != b.StatusMask ? kStatusMaskKey : 0) | (a.NoLogin != b.NoLogin ? kNoLoginKey : 0) |
+           (a.StatusMask != b.StatusMask ? kStatusMaskKey : 0) |
+           (a.NoLogin != b.NoLogin ? kNoLoginKey : 0) |
            (a.MinInterval != b.MinInterval ? kMinIntervalKey : 0) |
            (a.PrivateWords != b.PrivateWords ? kPrivateWordsKey : 0) |
            (a.OnPause != b.OnPause ? kOnPauseKey : 0) | (a.OnStop != b.OnStop ? kOnStopKey : 0) |
@@ -55,7 +50,7 @@ Store& store() {
 
 // The store's lock, held for the scope it is made in.
 class StoreLock : public Locked {
-public:
+  public:
     StoreLock() : Locked(store().lock) {}
 };
 
@@ -117,7 +112,9 @@ bool publishingEnabled() {
     return store().values.Enabled;
 }
 
-const ProxyConfig& proxyConfig() { return store().proxy; }
+const ProxyConfig& proxyConfig() {
+    return store().proxy;
+}
 
 std::wstring iniPath() {
     StoreLock lock;
@@ -142,14 +139,16 @@ void loadSettings() {
         store().path = places.winamp;
         store().values = s;
         // Settings moved over from a guessed file are all news to Winamp's file.
-        store().edited = places.winamp == places.settings ? 0 : kOriginalKeys | changedKeys(Settings(), s);
+        store().edited =
+            places.winamp == places.settings ? 0 : kOriginalKeys | changedKeys(Settings(), s);
         store().unread = unread;
         store().proxy.proxySetting = proxy;
         if (!proxy.empty()) store().proxy.parts = parseProxySetting(proxy);
     }
     if (unread)
-        logActivity(L"settings could not be read from winamp.ini: working on defaults, and quit "
-                    L"saves only what changes");
+        logActivity(
+            L"settings could not be read from winamp.ini: working on defaults, and quit "
+            L"saves only what changes");
 }
 
 bool saveSettings() {

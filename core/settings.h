@@ -32,7 +32,6 @@ struct Settings {
     int Secure = 0;                         // 1: every request goes over TLS (HTTPS)
 };
 
-
 // The settings are shared by Winamp's thread (dialog, init, quit) and the timer
 // thread (tick, login). Readers take a consistent copy; writers edit under the lock,
 // so no thread ever sees a half-written text.

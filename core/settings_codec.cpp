@@ -16,7 +16,8 @@ const wchar_t kDefaultStatusMask[] =
     L"Channels: %channels%";
 
 std::wstring decodeStoredText(const std::string& stored) {
-    return replaceText(decodeUtf8(stored, Utf8Malformed::emptyText), L"{NextString}", L"\r\n", false);
+    return replaceText(decodeUtf8(stored, Utf8Malformed::emptyText), L"{NextString}", L"\r\n",
+                       false);
 }
 
 std::wstring decodeStoredList(const std::string& stored) {
@@ -37,7 +38,8 @@ std::string encodeStoredText(const std::wstring& value) {
 ProxyParts parseProxySetting(const std::string& proxySetting) {
     ProxyParts p;
     const size_t at = proxySetting.find('@');
-    const std::string address = at == std::string::npos ? proxySetting : proxySetting.substr(at + 1);
+    const std::string address =
+        at == std::string::npos ? proxySetting : proxySetting.substr(at + 1);
     size_t colon = address.find(':');
     if (colon != std::string::npos) {
         p.proxyHost = address.substr(0, colon);

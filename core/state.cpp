@@ -21,7 +21,9 @@ std::wstring lastStreamTitle;
 std::string lastPlayState;
 std::string activityHash;
 
-bool quitRequested() { return gQuitRequested.load(); }
+bool quitRequested() {
+    return gQuitRequested.load();
+}
 void setQuitRequested(bool raised) {
     gQuitRequested = raised;
     if (raised) {
@@ -30,11 +32,19 @@ void setQuitRequested(bool raised) {
         ResetEvent(gQuitEvent.handle);
     }
 }
-HANDLE quitEvent() { return gQuitEvent.handle; }
+HANDLE quitEvent() {
+    return gQuitEvent.handle;
+}
 
-OurCodeRunning::OurCodeRunning() { InterlockedIncrement(&gOurCodeRunning); }
-OurCodeRunning::~OurCodeRunning() { InterlockedDecrement(&gOurCodeRunning); }
-bool ourCodeRunning() { return gOurCodeRunning > 0; }
+OurCodeRunning::OurCodeRunning() {
+    InterlockedIncrement(&gOurCodeRunning);
+}
+OurCodeRunning::~OurCodeRunning() {
+    InterlockedDecrement(&gOurCodeRunning);
+}
+bool ourCodeRunning() {
+    return gOurCodeRunning > 0;
+}
 
 void pinThisModule() {
     HMODULE self = nullptr;

@@ -14,7 +14,7 @@ extern std::atomic<bool> securityCodePending;  // timer thread writes
 
 // Touched by the tick on the timer thread; by init before the timer starts and by
 // quit after it has stopped.
-extern std::wstring lastTrackFile;  // the current entry's full path
+extern std::wstring lastTrackFile;    // the current entry's full path
 extern std::wstring lastStreamTitle;  // for a stream, its playlist title; else empty
 extern std::string lastPlayState;
 extern std::string activityHash;
@@ -30,7 +30,7 @@ HANDLE quitEvent();
 // Marks code of ours running on some thread's stack (a window procedure of ours, which
 // a host may call quit from inside): while one runs, the library must not be unloaded.
 class OurCodeRunning {
-public:
+  public:
     OurCodeRunning();
     ~OurCodeRunning();
     OurCodeRunning(const OurCodeRunning&) = delete;

@@ -118,8 +118,9 @@ class ReplyReader {
         int n = source_.read(buffer_, max);
         if (n <= 0) {
             // A close is no fault in itself; the caller knows whether more was due.
-            stop(n == 0 ? ReplyEnd::complete
-                        : n == kReadTimedOut ? ReplyEnd::timedOut : ReplyEnd::reset);
+            stop(n == 0               ? ReplyEnd::complete
+                 : n == kReadTimedOut ? ReplyEnd::timedOut
+                                      : ReplyEnd::reset);
             return false;
         }
         pos_ = 0;
@@ -272,8 +273,9 @@ TunnelReply readTunnelReply(ByteSource& source) {
         char c = 0;
         const int n = source.read(&c, 1);
         if (n <= 0) {
-            reply.end = n == 0 ? ReplyEnd::closedEarly
-                        : n == kReadTimedOut ? ReplyEnd::timedOut : ReplyEnd::reset;
+            reply.end = n == 0               ? ReplyEnd::closedEarly
+                        : n == kReadTimedOut ? ReplyEnd::timedOut
+                                             : ReplyEnd::reset;
             return reply;
         }
         if (c != '\n') {

@@ -35,8 +35,8 @@ Outcome httpExchange(const std::string& url, const std::optional<std::string>& c
                      const ProxyParts& proxy, HttpReply& reply,
                      const ExchangeLimits& limits = kTickExchange, bool secure = false);
 
-// These take the proxy from Winamp's setting, TLS from the Secure setting and, where a cookie goes out, the
-// Cookie setting followed by "; remixlang=0". Each holds a value exactly when done.
+// These take the proxy from Winamp's setting, TLS from the Secure setting and, where a cookie goes
+// out, the Cookie setting followed by "; remixlang=0". Each holds a value exactly when done.
 
 // Exactly the body's bytes (a page or a picture).
 Result<std::string> httpGetPage(const std::string& url,

@@ -83,7 +83,7 @@ class Budget {
         const DWORD count = endsAtQuit_ ? 2 : 1;
         const DWORD woke = WaitForMultipleObjects(count, events + (2 - count), FALSE, limit);
         if (woke == WAIT_OBJECT_0 + count - 1) return true;
-        why = woke == WAIT_TIMEOUT ? StepEnd::timedOut
+        why = woke == WAIT_TIMEOUT                    ? StepEnd::timedOut
               : (count == 2 && woke == WAIT_OBJECT_0) ? StepEnd::abandoned
                                                       : StepEnd::failed;
         return false;
@@ -264,8 +264,7 @@ class Connection : public Transport {
   private:
     // Waits until one of `wanted` has happened; false when the time ran out first,
     // quit abandoned the exchange or the socket failed, `why` telling which.
-    bool await(long wanted, DWORD stepMs, DWORD sinceMs, WSANETWORKEVENTS& happened,
-               StepEnd& why) {
+    bool await(long wanted, DWORD stepMs, DWORD sinceMs, WSANETWORKEVENTS& happened, StepEnd& why) {
         for (;;) {
             if (!budget_.wait(event_, stepMs, sinceMs, why)) return false;
             if (WSAEnumNetworkEvents(socket_, event_, &happened) != 0) {
@@ -297,8 +296,9 @@ bool openTunnel(Transport& connection, const std::string& host, const ProxyParts
         failure = Outcome::failedAt(NetStep::tunnel, StepEnd::refused);
         failure.proxyStatus = uint16_t(answer.statusCode);
     } else {
-        failure = Outcome::failedAt(
-            NetStep::tunnel, answer.end == ReplyEnd::timedOut ? StepEnd::timedOut : StepEnd::failed);
+        failure =
+            Outcome::failedAt(NetStep::tunnel, answer.end == ReplyEnd::timedOut ? StepEnd::timedOut
+                                                                                : StepEnd::failed);
     }
     return false;
 }
@@ -342,7 +342,9 @@ Outcome httpExchange(const std::string& url, const std::optional<std::string>& c
         if (!startWinsock()) return Outcome::failedAt(step, StepEnd::failed);
         sockaddr_in target;
         if (!resolve(viaProxy ? proxy.proxyHost : parsed.host,
-                     viaProxy ? proxy.proxyPort : secure ? std::string(kSecurePort) : parsed.port,
+                     viaProxy ? proxy.proxyPort
+                     : secure ? std::string(kSecurePort)
+                              : parsed.port,
                      budget, target, why)) {
             return Outcome::failedAt(step, why);
         }

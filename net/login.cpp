@@ -70,7 +70,8 @@ std::optional<std::string> loginCookie(const std::vector<std::string>& headers) 
         // Another cookie whose name merely begins so, or no value at all.
         if (equals == std::string::npos || line[equals] != '=') continue;
         // Later cookies replace earlier ones, as in any browser.
-        const std::string value = trimControls(line.substr(equals + 1, line.find(';') - equals - 1));
+        const std::string value =
+            trimControls(line.substr(equals + 1, line.find(';') - equals - 1));
         cookie = "remixsid=" + value;
         if (value.empty() || value.find("deleted") != std::string::npos) cookie.reset();
     }

@@ -45,10 +45,10 @@ enum class ReplyEnd : uint8_t {
 
 struct Outcome {
     OutcomeKind kind = OutcomeKind::done;
-    NetStep step = NetStep::none;        // noConnection: where
-    StepEnd stepEnd = StepEnd::failed;   // noConnection: how
+    NetStep step = NetStep::none;            // noConnection: where
+    StepEnd stepEnd = StepEnd::failed;       // noConnection: how
     ReplyEnd replyEnd = ReplyEnd::complete;  // done after a request: how its reply ended
-    uint16_t proxyStatus = 0;            // refused: the proxy's status code (0: none)
+    uint16_t proxyStatus = 0;                // refused: the proxy's status code (0: none)
 
     bool ok() const { return kind == OutcomeKind::done; }
     explicit operator bool() const { return ok(); }

@@ -13,7 +13,9 @@ namespace {
 // recover from that, and more could loop on a service that always answers empty.
 const int kMaxHashRenewals = 1;
 
-std::string profileUrl() { return std::string(kServiceHost) + "/profile.php"; }
+std::string profileUrl() {
+    return std::string(kServiceHost) + "/profile.php";
+}
 
 }  // namespace
 

@@ -6,4 +6,4 @@
 namespace nimbo {
 const char kServiceHost[] = NIMBO_SERVICE_HOST;
 const char kSecurePort[] = NIMBO_SECURE_PORT;
-}
+}  // namespace nimbo

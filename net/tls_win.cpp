@@ -27,10 +27,10 @@ struct TlsSession::State {
     bool haveCredentials = false;
     bool haveContext = false;
     SecPkgContext_StreamSizes sizes{};
-    std::string received;  // bytes from the peer not yet decrypted
-    std::string plainText; // decrypted bytes not yet handed out
+    std::string received;   // bytes from the peer not yet decrypted
+    std::string plainText;  // decrypted bytes not yet handed out
     size_t plainPos = 0;
-    bool closed = false;   // the peer ended the session (close_notify)
+    bool closed = false;  // the peer ended the session (close_notify)
 };
 
 namespace {
@@ -40,8 +40,8 @@ namespace {
 constexpr size_t kMaxHandshakeBytes = 256 * 1024;
 
 constexpr DWORD kRequestFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
-                                ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
-                                ISC_REQ_STREAM | ISC_REQ_USE_SUPPLIED_CREDS;
+                                ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
+                                ISC_REQ_USE_SUPPLIED_CREDS;
 
 // A token SChannel allocated, freed on every path.
 struct OutToken {
@@ -51,8 +51,9 @@ struct OutToken {
         if (buffer.pvBuffer) FreeContextBuffer(buffer.pvBuffer);
     }
     std::string bytes() const {
-        return buffer.pvBuffer ? std::string(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer)
-                               : std::string();
+        return buffer.pvBuffer
+                   ? std::string(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer)
+                   : std::string();
     }
 };
 
@@ -73,8 +74,8 @@ bool certificateTrusted(PCCERT_CONTEXT certificate, const std::string& host) {
     chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
     chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usage;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
-    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0,
-                                 nullptr, &chain) ||
+    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara,
+                                 0, nullptr, &chain) ||
         !chain) {
         return false;
     }
@@ -93,8 +94,9 @@ bool certificateTrusted(PCCERT_CONTEXT certificate, const std::string& host) {
         CERT_CHAIN_POLICY_STATUS status;
         std::memset(&status, 0, sizeof status);
         status.cbSize = sizeof status;
-        trusted = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policyPara, &status) &&
-                  status.dwError == 0;
+        trusted =
+            CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policyPara, &status) &&
+            status.dwError == 0;
     }
     CertFreeCertificateChain(chain);
     return trusted;
@@ -133,9 +135,10 @@ Outcome TlsSession::handshake(const std::string& host) {
         SecBufferDesc inDesc = {SECBUFFER_VERSION, 2, in};
         OutToken out;
         ULONG granted = 0;
-        const SECURITY_STATUS status = InitializeSecurityContextW(
-            &s.credentials, first ? nullptr : &s.context, &target[0], kRequestFlags, 0, 0,
-            first ? nullptr : &inDesc, 0, first ? &s.context : nullptr, &out.desc, &granted, nullptr);
+        const SECURITY_STATUS status =
+            InitializeSecurityContextW(&s.credentials, first ? nullptr : &s.context, &target[0],
+                                       kRequestFlags, 0, 0, first ? nullptr : &inDesc, 0,
+                                       first ? &s.context : nullptr, &out.desc, &granted, nullptr);
         if (first) s.haveContext = status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK;
         first = false;
 
@@ -148,7 +151,8 @@ Outcome TlsSession::handshake(const std::string& host) {
             s.received.append(chunk, size_t(n));
             continue;
         }
-        if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED && status != SEC_I_INCOMPLETE_CREDENTIALS) {
+        if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED &&
+            status != SEC_I_INCOMPLETE_CREDENTIALS) {
             return failed(StepEnd::protocol);
         }
         const std::string token = out.bytes();
@@ -162,7 +166,8 @@ Outcome TlsSession::handshake(const std::string& host) {
             s.received.clear();
         }
         if (status == SEC_E_OK) break;
-        if (status == SEC_I_INCOMPLETE_CREDENTIALS) continue;  // no client certificate: go on without
+        if (status == SEC_I_INCOMPLETE_CREDENTIALS)
+            continue;  // no client certificate: go on without
         if (GetTickCount() - started >= kMaxHandshakeMs) return failed(StepEnd::timedOut);
         if (s.received.empty()) {
             char chunk[4096];
@@ -173,8 +178,9 @@ Outcome TlsSession::handshake(const std::string& host) {
     }
 
     PCCERT_CONTEXT certificate = nullptr;
-    bool trusted = QueryContextAttributesW(&s.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) ==
-                       SEC_E_OK && certificate && certificateTrusted(certificate, host);
+    bool trusted = QueryContextAttributesW(&s.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT,
+                                           &certificate) == SEC_E_OK &&
+                   certificate && certificateTrusted(certificate, host);
     if (certificate) CertFreeCertificateContext(certificate);
     if (!trusted) {
         Outcome untrusted = Outcome::of(OutcomeKind::untrustedSite);

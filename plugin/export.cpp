@@ -5,4 +5,6 @@ extern "C" __declspec(dllexport) nimbo::PluginRecord* winampGetGeneralPurposePlu
     return &nimbo::gPluginRecord;
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}

@@ -15,8 +15,8 @@ namespace {
 UINT gTimerId = 0;
 }
 
-PluginRecord gPluginRecord = {16, "Vkontakte Nimbo v" NIMBO_VERSION, init, config, quit, nullptr,
-                              nullptr};
+PluginRecord gPluginRecord = {
+    16, "Vkontakte Nimbo v" NIMBO_VERSION, init, config, quit, nullptr, nullptr};
 
 int init() {
     try {
@@ -38,7 +38,9 @@ int init() {
     return 0;
 }
 
-void config() { showSettingsDialog(publishingSwitched); }
+void config() {
+    showSettingsDialog(publishingSwitched);
+}
 
 void quit() {
     try {

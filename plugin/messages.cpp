@@ -12,7 +12,8 @@ namespace nimbo {
 const wchar_t kNoConnection[] = L"Vkontakte tags updating error : No connection";
 const wchar_t kIncorrectLoginData[] = L"Vkontakte tags updating error : Incorrect login data";
 const wchar_t kCantParse[] = L"Vkontakte tags updating error : Can't parse";
-const wchar_t kUntrustedSite[] = L"Vkontakte tags updating error : the site's certificate is not trusted";
+const wchar_t kUntrustedSite[] =
+    L"Vkontakte tags updating error : the site's certificate is not trusted";
 
 namespace {
 
@@ -51,13 +52,20 @@ const OutcomeWords* wordsFor(OutcomeKind kind) {
 
 std::wstring stepWords(NetStep step) {
     switch (step) {
-        case NetStep::lookUp: return L"look-up";
-        case NetStep::connect: return L"connect";
-        case NetStep::tunnel: return L"proxy tunnel";
-        case NetStep::handshake: return L"TLS handshake";
-        case NetStep::send: return L"send";
-        case NetStep::reply: return L"reply";
-        case NetStep::none: break;
+        case NetStep::lookUp:
+            return L"look-up";
+        case NetStep::connect:
+            return L"connect";
+        case NetStep::tunnel:
+            return L"proxy tunnel";
+        case NetStep::handshake:
+            return L"TLS handshake";
+        case NetStep::send:
+            return L"send";
+        case NetStep::reply:
+            return L"reply";
+        case NetStep::none:
+            break;
     }
     return L"request";
 }
@@ -68,11 +76,16 @@ std::wstring waitWords() {
 
 std::wstring replyEndWords(ReplyEnd end) {
     switch (end) {
-        case ReplyEnd::timedOut: return L"the site's reply stopped for " + waitWords();
-        case ReplyEnd::reset: return L"the site's reply was cut off by a reset";
-        case ReplyEnd::closedEarly: return L"the site's reply ended early";
-        case ReplyEnd::overBound: return L"the site's reply was too long";
-        case ReplyEnd::complete: break;
+        case ReplyEnd::timedOut:
+            return L"the site's reply stopped for " + waitWords();
+        case ReplyEnd::reset:
+            return L"the site's reply was cut off by a reset";
+        case ReplyEnd::closedEarly:
+            return L"the site's reply ended early";
+        case ReplyEnd::overBound:
+            return L"the site's reply was too long";
+        case ReplyEnd::complete:
+            break;
     }
     return std::wstring();
 }
@@ -90,11 +103,13 @@ const wchar_t* messageFor(ReportedStep step, const Outcome& outcome, bool showEr
 }
 
 Why whyFailed(const Outcome& outcome) {
-    if (cutShort(outcome)) return {replyEndWords(outcome.replyEnd), L"the site's reply was cut short"};
+    if (cutShort(outcome))
+        return {replyEndWords(outcome.replyEnd), L"the site's reply was cut short"};
     const OutcomeWords* w = wordsFor(outcome.kind);
     if (!w) return {};
     if (outcome.kind != OutcomeKind::noConnection) return {w->words, w->brief};
-    if (outcome.stepEnd == StepEnd::abandoned) return {L"Winamp was quitting", L"Winamp was quitting"};
+    if (outcome.stepEnd == StepEnd::abandoned)
+        return {L"Winamp was quitting", L"Winamp was quitting"};
     if (outcome.stepEnd == StepEnd::refused)
         return {L"the proxy refused the tunnel: " + widen(std::to_string(outcome.proxyStatus)),
                 L"the proxy refused the tunnel"};
@@ -102,7 +117,8 @@ Why whyFailed(const Outcome& outcome) {
     if (outcome.stepEnd == StepEnd::protocol)
         return {L"the secure connection failed" + step, L"the secure connection failed"};
     if (outcome.stepEnd == StepEnd::timedOut)
-        return {L"the site did not answer within " + waitWords() + step, L"the site did not answer"};
+        return {L"the site did not answer within " + waitWords() + step,
+                L"the site did not answer"};
     return {w->words + step, w->brief};
 }
 

@@ -98,7 +98,8 @@ Wanted wantedNow(const Settings& settings) {
             wanted.reason = L"paused";
             return wanted;
         }
-        if (!playing && settings.OnStop == 1 && lastPlayState == localWord(L"$stopped", "stopped")) {
+        if (!playing && settings.OnStop == 1 &&
+            lastPlayState == localWord(L"$stopped", "stopped")) {
             wanted.clear = true;
             wanted.reason = L"stopped";
             return wanted;
@@ -158,7 +159,9 @@ AttemptResult clearShownStatus(const std::wstring& reason, bool firstTry) {
 }
 
 // The clear request goes out with the stored cookie in either mode, as at quit.
-bool haveCookie(const Settings& settings) { return !settings.Cookie.empty(); }
+bool haveCookie(const Settings& settings) {
+    return !settings.Cookie.empty();
+}
 
 bool canPublish(const Settings& settings) {
     return settings.NoLogin ? !settings.Cookie.empty()
@@ -178,7 +181,8 @@ bool publishCurrent(uint64_t now) {
         // Decided before any login: a private track never brings up the security-code
         // window, and there is nothing to clear before the plugin has a cookie.
         if (gShown == Shown::cleared || !haveCookie(settings)) {
-            if (firstTry) logActivity(L"not published: " + wanted.reason, L"not published", wanted.reason);
+            if (firstTry)
+                logActivity(L"not published: " + wanted.reason, L"not published", wanted.reason);
             return false;
         }
         gSchedule.attempted(now, clearShownStatus(wanted.reason, firstTry));
@@ -213,7 +217,8 @@ bool publishCurrent(uint64_t now) {
         } else {
             const Outcome set = setActivity(wanted.status);
             if (!set || cutShort(set)) {
-                result = failed(ReportedStep::publish, set, L"not published", L"not published", firstTry);
+                result = failed(ReportedStep::publish, set, L"not published", L"not published",
+                                firstTry);
             } else {
                 gShown = Shown::status;
                 logActivity(tryPrefix() + L"published: " + wanted.status, L"published");

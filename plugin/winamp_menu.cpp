@@ -63,7 +63,8 @@ LRESULT CALLBACK menuHookProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 bool unhook(HWND window) {
     Hook* hook = hookOf(window);
     if (!hook) return true;
-    if (currentProc(window, hook->unicode) != reinterpret_cast<LONG_PTR>(menuHookProc)) return false;
+    if (currentProc(window, hook->unicode) != reinterpret_cast<LONG_PTR>(menuHookProc))
+        return false;
     setProc(window, hook->unicode, reinterpret_cast<LONG_PTR>(hook->next));
     RemovePropW(window, kHookProp);
     delete hook;

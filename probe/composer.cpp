@@ -185,8 +185,7 @@ std::wstring titleFromName(const std::wstring& text) {
 }
 
 std::wstring composeStatus(const std::wstring& statusMask, const std::wstring& filePath,
-                           const PlayerValues& player, ValueSources* sources,
-                           TrackNames* names) {
+                           const PlayerValues& player, ValueSources* sources, TrackNames* names) {
     try {
         ValueSources ignored;
         TrackNames unused;

@@ -2,7 +2,9 @@
 
 namespace nimbo {
 
-bool isStream(const std::wstring& path) { return path.find(L"://") != std::wstring::npos; }
+bool isStream(const std::wstring& path) {
+    return path.find(L"://") != std::wstring::npos;
+}
 
 bool isPassingNote(const std::wstring& title) {
     return !title.empty() && title[0] == L'[' && title.find(L']') != std::wstring::npos;

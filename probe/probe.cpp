@@ -105,8 +105,12 @@ bool queryRanOut() {
     return ranOut;
 }
 
-std::wstring currentFilePath() { return entryText(kEntryFileWide, kEntryFile); }
-std::wstring currentTitle() { return withoutFolder(entryText(kEntryTitleWide, kEntryTitle)); }
+std::wstring currentFilePath() {
+    return entryText(kEntryFileWide, kEntryFile);
+}
+std::wstring currentTitle() {
+    return withoutFolder(entryText(kEntryTitleWide, kEntryTitle));
+}
 
 PlayingEntry currentEntry(const std::wstring& lastPath, const std::wstring& lastStreamTitle) {
     std::wstring path = currentFilePath();
@@ -136,19 +140,29 @@ std::string lengthText() {
     return seconds < 0 ? localWord(L"$unknown", "Unknown") : formatLength(seconds);
 }
 
-std::string bitrateText() { return numberText(1); }
-std::string sampleRateText() { return numberText(0); }
-std::string channelsText() { return numberText(2); }
+std::string bitrateText() {
+    return numberText(1);
+}
+std::string sampleRateText() {
+    return numberText(0);
+}
+std::string channelsText() {
+    return numberText(2);
+}
 
 std::string playStateText() {
     HWND window = winampWindow();
     LRESULT answer = 0;
     if (!window || !ask(window, 1, kIsPlaying, answer)) return "-";
     switch (int(answer)) {
-        case 0: return localWord(L"$stopped", "stopped");
-        case 1: return localWord(L"$playing", "playing");
-        case 3: return localWord(L"$paused", "paused");
-        default: return "-";
+        case 0:
+            return localWord(L"$stopped", "stopped");
+        case 1:
+            return localWord(L"$playing", "playing");
+        case 3:
+            return localWord(L"$paused", "paused");
+        default:
+            return "-";
     }
 }
 
@@ -160,7 +174,7 @@ std::string localWord(const std::wstring& key, const std::string& fallback) {
 
 std::wstring composeCurrentStatus(const std::wstring& filePath, const std::wstring& streamTitle,
                                   TrackNames* names) {
-    PlayerValues player{currentTitle, lengthText,   bitrateText,    sampleRateText,
+    PlayerValues player{currentTitle, lengthText,    bitrateText,   sampleRateText,
                         channelsText, playStateText, winampFileInfo};
     if (isStream(filePath)) player.currentTitle = [&] { return streamTitle; };
     return composeStatus(currentSettings().StatusMask, filePath, player, nullptr, names);

@@ -13,9 +13,9 @@ constexpr int kTagBytes = 128;
 // The field at full width with its trailing blanks and control bytes removed; bytes
 // inside the text (zero bytes included) and at its start stay as stored.
 std::string fieldText(const unsigned char* tag, size_t offset, size_t width) {
-    return trimEnds(std::string(reinterpret_cast<const char*>(tag) + offset, width),
-                    [](char) { return false; },
-                    [](char c) { return static_cast<unsigned char>(c) <= 0x20; });
+    return trimEnds(
+        std::string(reinterpret_cast<const char*>(tag) + offset, width), [](char) { return false; },
+        [](char c) { return static_cast<unsigned char>(c) <= 0x20; });
 }
 
 }  // namespace
@@ -32,7 +32,9 @@ void TID3v1::clear() {
     genreByte = 255;
 }
 
-bool TID3v1::load(const std::string& fileName) { return load(widen(fileName)); }
+bool TID3v1::load(const std::string& fileName) {
+    return load(widen(fileName));
+}
 
 bool TID3v1::load(const std::wstring& fileName) {
     ReadOnlyFile file(fileName);

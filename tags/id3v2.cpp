@@ -206,8 +206,8 @@ int64_t firstFramePosition(FileWindow& window, const TagHeader& tag) {
     unsigned char sizeBytes[4];
     if (window.read(kHeaderBytes, sizeBytes, 4) != 4) return kHeaderBytes;
     // ID3v2.3 counts the bytes after the size field; ID3v2.4 counts the whole header.
-    const int64_t extended = tag.version == 3 ? int64_t(bigEndian(sizeBytes, 4)) + 4
-                                              : int64_t(version4Size(sizeBytes));
+    const int64_t extended =
+        tag.version == 3 ? int64_t(bigEndian(sizeBytes, 4)) + 4 : int64_t(version4Size(sizeBytes));
     const int64_t start = kHeaderBytes + extended;
     return extended >= 6 && start <= tag.size ? start : int64_t(kHeaderBytes);
 }
@@ -251,10 +251,11 @@ class FrameArea {
                 continue;
             }
             // Up to the next FF nothing is dropped, so a whole run passes at once.
-            const size_t room = std::min<uint64_t>({held_ - used_, count, uint64_t(limit - position_)});
+            const size_t room =
+                std::min<uint64_t>({held_ - used_, count, uint64_t(limit - position_)});
             const void* ff = std::memchr(chunk_ + used_, 0xFF, room);
-            const size_t run = ff ? size_t(static_cast<const unsigned char*>(ff) - (chunk_ + used_)) + 1
-                                  : room;
+            const size_t run =
+                ff ? size_t(static_cast<const unsigned char*>(ff) - (chunk_ + used_)) + 1 : room;
             used_ += run;
             position_ += int64_t(run);
             count -= run;
@@ -320,7 +321,8 @@ void walkFrames(FileWindow& window, int64_t fileSize, const TagHeader& tag, uint
             // read into: they end a text, complete a last UTF-16 unit and terminate a
             // description just as a buffer full of them would.
             stored.resize(std::min(kBufferBytes, stored.size() + kZeroTail), '\0');
-            if (static_cast<unsigned char>(stored[0]) <= 3) content.swap(stored);  // a text encoding
+            if (static_cast<unsigned char>(stored[0]) <= 3)
+                content.swap(stored);  // a text encoding
         }
         if (!area.skip(frame.size - taken, tagSize)) return;
     }
@@ -352,7 +354,9 @@ void TID3v2::clear() {
     url.clear();
 }
 
-bool TID3v2::load(const std::string& fileName) { return load(widen(fileName)); }
+bool TID3v2::load(const std::string& fileName) {
+    return load(widen(fileName));
+}
 
 bool TID3v2::load(const std::wstring& fileName) {
     ReadOnlyFile file(fileName);
@@ -379,8 +383,8 @@ bool TID3v2::load(ReadOnlyFile& file, int64_t fileSize, Fields fields) {
         uint32_t wanted =
             (1u << kTitle) | (1u << kGroup) | (1u << kArtist) | (1u << kOriginalArtist);
         if (fields == Fields::withAlbumAndYear)
-            wanted |= (1u << kAlbum) | (1u << kOriginalAlbum) | (1u << kYear) |
-                      (1u << kRecordingTime);
+            wanted |=
+                (1u << kAlbum) | (1u << kOriginalAlbum) | (1u << kYear) | (1u << kRecordingTime);
         const bool all = fields == Fields::all;
         Slots slots;
         walkFrames(window, fileSize, tag, all ? ~0u : wanted, slots);

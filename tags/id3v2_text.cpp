@@ -63,7 +63,8 @@ std::wstring utf8Text(const std::string& content) {
     size_t begin = 1;
     if (content.compare(1, 3, "\xEF\xBB\xBF") == 0) begin = 4;
     const void* zero = std::memchr(content.data() + begin, 0, content.size() - begin);
-    const size_t end = zero ? size_t(static_cast<const char*>(zero) - content.data()) : content.size();
+    const size_t end =
+        zero ? size_t(static_cast<const char*>(zero) - content.data()) : content.size();
     return trimWide(decodeUtf8(content.data() + begin, end - begin, Utf8Malformed::replaceEach));
 }
 
@@ -72,12 +73,16 @@ std::wstring utf8Text(const std::string& content) {
 std::wstring frameText(const std::string& content) {
     if (content.empty()) return std::wstring();
     switch (content[0]) {
-        case 1: return utf16Text(content, false);
-        case 2: return utf16Text(content, true);
-        case 3: return utf8Text(content);
+        case 1:
+            return utf16Text(content, false);
+        case 2:
+            return utf16Text(content, true);
+        case 3:
+            return utf8Text(content);
         // Trimmed as bytes first, encoding byte included, then widened: a zero byte
         // inside the text stays.
-        default: return widen(trimControls(content));
+        default:
+            return widen(trimControls(content));
     }
 }
 

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#define NIMBO_NEEDS(condition, what)                                         \
-    if (!(condition)) {                                                      \
-        const char* ci = std::getenv("CI");                                  \
+#define NIMBO_NEEDS(condition, what)                                           \
+    if (!(condition)) {                                                        \
+        const char* ci = std::getenv("CI");                                    \
         if (ci && std::strcmp(ci, "true") == 0) FAIL() << "missing: " << what; \
-        GTEST_SKIP() << "missing: " << what;                                 \
+        GTEST_SKIP() << "missing: " << what;                                   \
     }

@@ -33,8 +33,9 @@ const ControlRow kControls[] = {
 };
 // clang-format on
 
-const TableWindow kLook = {kDialogClass, kCaption, kFontFace, kFontHeight,
-                           kWidth,       kHeight,  kControls, sizeof kControls / sizeof kControls[0]};
+const TableWindow kLook = {
+    kDialogClass, kCaption, kFontFace, kFontHeight,
+    kWidth,       kHeight,  kControls, sizeof kControls / sizeof kControls[0]};
 
 std::atomic<HWND> gDialog{nullptr};
 
@@ -159,9 +160,9 @@ void describePicture(const JpegPicture& picture, DialogState& state) {
 
 HWND createDialog(HWND owner, DialogState& state, const Font (&fonts)[kLookCount]) {
     const POINT origin = centredOrigin(kLook.width, kLook.height);
-    HWND dialog = CreateWindowExW(0, kLook.className, kLook.caption, WS_BORDER, origin.x, origin.y,
-                                  kLook.width, kLook.height, owner, nullptr, moduleInstance(),
-                                  &state);
+    HWND dialog =
+        CreateWindowExW(0, kLook.className, kLook.caption, WS_BORDER, origin.x, origin.y,
+                        kLook.width, kLook.height, owner, nullptr, moduleInstance(), &state);
     if (!dialog) return nullptr;
     const HFONT regular = fonts[static_cast<int>(Look::Regular)].get();
     SendMessageW(dialog, WM_SETFONT, reinterpret_cast<WPARAM>(regular), FALSE);

@@ -1,6 +1,7 @@
 // UTF-8 under both rules, the stored-text codec and the ini byte editor. Any text
-// encoded and decoded comes back, line breaks as CR LF (unless it holds the line-break marker itself), and any
-// value written into any ini file reads back as written while other keys keep theirs.
+// encoded and decoded comes back, line breaks as CR LF (unless it holds the line-break marker
+// itself), and any value written into any ini file reads back as written while other keys keep
+// theirs.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -38,18 +39,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // rule reads the same characters.
     nimbo::decodeStoredText(bytes);
     const std::wstring strict = nimbo::decodeUtf8(bytes, nimbo::Utf8Malformed::replaceEach);
-    check(nimbo::decodeUtf8(nimbo::encodeUtf8(strict), nimbo::Utf8Malformed::replaceEach) == strict);
+    check(nimbo::decodeUtf8(nimbo::encodeUtf8(strict), nimbo::Utf8Malformed::replaceEach) ==
+          strict);
     if (strict.find(wchar_t(0xFFFD)) == std::wstring::npos)
         check(nimbo::decodeUtf8(bytes, nimbo::Utf8Malformed::emptyText) == strict);
 
     std::wstring text;
     for (size_t i = 0; i + 1 < size; i += 2) text.push_back(wchar_t(data[i] | (data[i + 1] << 8)));
     // Every unit comes back, a surrogate without its partner as U+FFFD.
-    const std::wstring sound = nimbo::decodeUtf8(nimbo::encodeUtf8(text), nimbo::Utf8Malformed::emptyText);
+    const std::wstring sound =
+        nimbo::decodeUtf8(nimbo::encodeUtf8(text), nimbo::Utf8Malformed::emptyText);
     check(sound.size() == text.size());
     for (size_t i = 0; i < text.size() && i < sound.size(); ++i)
-        check(sound[i] == text[i] || (sound[i] == wchar_t(0xFFFD) && (nimbo::isHighSurrogate(text[i]) ||
-                                                                      nimbo::isLowSurrogate(text[i]))));
+        check(sound[i] == text[i] ||
+              (sound[i] == wchar_t(0xFFFD) &&
+               (nimbo::isHighSurrogate(text[i]) || nimbo::isLowSurrogate(text[i]))));
     const std::string stored = nimbo::encodeStoredText(text);
     check(stored.find_first_of("\r\n") == std::string::npos);
     if (nimbo::lowerText(text).find(L"{nextstring}") == std::wstring::npos) {

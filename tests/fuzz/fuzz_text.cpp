@@ -62,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(encoded[3 * i] == '%');
         const char h = encoded[3 * i + 1], l = encoded[3 * i + 2];
         const int hi = nimbo::hexDigit(h), lo = nimbo::hexDigit(l);
-        check(hi >= 0 && lo >= 0 && !(h >= 'a' && h <= 'f') && !(l >= 'a' && l <= 'f'));  // upper case
+        check(hi >= 0 && lo >= 0 && !(h >= 'a' && h <= 'f') &&
+              !(l >= 'a' && l <= 'f'));  // upper case
         check(static_cast<unsigned char>(all[i]) == unsigned(hi * 16 + lo));
     }
 
@@ -100,7 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(nimbo::replaceText(wide, key, key, true) == wide);
     if (!key.empty()) {
         size_t count = 0;
-        for (size_t at = wide.find(key); at != std::wstring::npos; at = wide.find(key, at + key.size()))
+        for (size_t at = wide.find(key); at != std::wstring::npos;
+             at = wide.find(key, at + key.size()))
             ++count;
         const std::wstring replaced = nimbo::replaceText(wide, key, start, true);
         check(replaced.size() == wide.size() - count * key.size() + count * start.size());

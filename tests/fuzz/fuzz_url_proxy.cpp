@@ -44,10 +44,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(parts.proxyHost.empty() == parts.proxyPort.empty());
     check(parts.proxyUser.empty() == parts.proxyPassword.empty());
     check(parts.proxyHost.find(':') == std::string::npos);
-    check(parts.proxyUser.find(':') == std::string::npos && parts.proxyUser.find('@') == std::string::npos);
+    check(parts.proxyUser.find(':') == std::string::npos &&
+          parts.proxyUser.find('@') == std::string::npos);
     const size_t at = proxySetting.find('@');
     if (!parts.proxyHost.empty()) {
-        const std::string address = at == std::string::npos ? proxySetting : proxySetting.substr(at + 1);
+        const std::string address =
+            at == std::string::npos ? proxySetting : proxySetting.substr(at + 1);
         check(address == parts.proxyHost + ":" + parts.proxyPort);
     }
     if (!parts.proxyUser.empty())

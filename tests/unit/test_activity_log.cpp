@@ -24,12 +24,16 @@ TEST(ActivityLog, LinesAreStampedSingleUtf8Lines) {
         const wchar_t* what;
         const char* line;
     } cases[] = {
-        {at(2026, 12, 7, 14, 3, 5), L"published: Now playing", "2026-12-07 14:03:05 published: Now playing\r\n"},
-        {at(2027, 1, 1, 0, 0, 0), L"status cleared at quit", "2027-01-01 00:00:00 status cleared at quit\r\n"},
+        {at(2026, 12, 7, 14, 3, 5), L"published: Now playing",
+         "2026-12-07 14:03:05 published: Now playing\r\n"},
+        {at(2027, 1, 1, 0, 0, 0), L"status cleared at quit",
+         "2027-01-01 00:00:00 status cleared at quit\r\n"},
         // A status of several lines stays one log line.
-        {at(2026, 12, 7, 9, 5, 0), L"published: one\r\ntwo\nthree", "2026-12-07 09:05:00 published: one  two three\r\n"},
+        {at(2026, 12, 7, 9, 5, 0), L"published: one\r\ntwo\nthree",
+         "2026-12-07 09:05:00 published: one  two three\r\n"},
         // Cyrillic as UTF-8.
-        {at(2026, 12, 7, 9, 5, 0), L"published: \u041F\u0440\u0438", "2026-12-07 09:05:00 published: \xD0\x9F\xD1\x80\xD0\xB8\r\n"},
+        {at(2026, 12, 7, 9, 5, 0), L"published: \u041F\u0440\u0438",
+         "2026-12-07 09:05:00 published: \xD0\x9F\xD1\x80\xD0\xB8\r\n"},
         // A lone half of a surrogate pair becomes U+FFFD, so the file stays valid UTF-8.
         {at(2026, 12, 7, 9, 5, 0), L"x\xD800y", "2026-12-07 09:05:00 x\xEF\xBF\xBDy\r\n"},
     };
@@ -77,6 +81,7 @@ TEST(ActivityLog, RotatesBeforeALineWouldPassTheLimit) {
 TEST(ActivityLog, LastResultLine) {
     EXPECT_EQ(lastResultLine(at(2026, 12, 7, 14, 3, 59), L"published", L""),
               L"Last: published at 14:03");
-    EXPECT_EQ(lastResultLine(at(2026, 12, 7, 4, 5, 0), L"not published", L"the site did not answer"),
-              L"Last: not published at 04:05, the site did not answer");
+    EXPECT_EQ(
+        lastResultLine(at(2026, 12, 7, 4, 5, 0), L"not published", L"the site did not answer"),
+        L"Last: not published at 04:05, the site did not answer");
 }

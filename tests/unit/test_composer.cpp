@@ -50,7 +50,9 @@ struct FakePlayer {
 };
 
 // Scratch paths are ASCII; the composer takes wide ones.
-std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+std::wstring wide(const std::string& ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
 
 std::string tagFile(const std::string& v2artist, const std::string& v2title,
                     const std::string& v1artist, const std::string& v1title) {
@@ -107,8 +109,10 @@ TEST(ComposeStatus, ArtistAndTitleSources) {
     dir.write("noTitle.mp3", tagFile("V2 Artist", "", "", ""));
     // Leftovers of an older tag behind a zero byte.
     dir.write("v1junk.mp3", tagFile("", "", "V1 Artist", std::string("Song\0old junk", 13)));
-    dir.write("zeros.mp3", tagFile("", std::string("V2 Title \0old", 13), std::string("\0junk", 5), ""));
-    const std::map<std::wstring, std::wstring> flac = {{L"artist", L"W Artist"}, {L"title", L"W Title"}};
+    dir.write("zeros.mp3",
+              tagFile("", std::string("V2 Title \0old", 13), std::string("\0junk", 5), ""));
+    const std::map<std::wstring, std::wstring> flac = {{L"artist", L"W Artist"},
+                                                       {L"title", L"W Title"}};
     struct Case {
         const char* name;
         std::string fileName;
@@ -121,13 +125,18 @@ TEST(ComposeStatus, ArtistAndTitleSources) {
          flac},
         {"ID3v1 before Winamp", "v1title.Mp3", L"PL - T", L"V2 Artist|V1 Title", flac},
         {"tags beat Winamp", "both.mp3", L"PL - T", L"V2 Artist|V2 Title", flac},
-        {"Winamp knows one field", "x.opus", L"PL - T", L"PL|T2", {{L"artist", L""}, {L"title", L"T2"}}},
+        {"Winamp knows one field",
+         "x.opus",
+         L"PL - T",
+         L"PL|T2",
+         {{L"artist", L""}, {L"title", L"T2"}}},
         {"a stream: its playlist title, never Winamp", "http://radio.example:8000/stream",
          L"Artist Two - Song Two", L"Artist Two|Song Two", flac},
         {"ID3v2 first", "both.mp3", L"PL Artist - PL Title", L"V2 Artist|V2 Title"},
         {"ID3v1 artist, ID3v2 title", "v1artist.MP3", L"PL - T", L"V1 Artist|V2 Title"},
         {"ID3v2 artist, ID3v1 title", "v1title.Mp3", L"PL - T", L"V2 Artist|V1 Title"},
-        {"other extension skips tags", "tagged.ogg", L"pl_artist - pl_title", L"Pl artist|Pl title"},
+        {"other extension skips tags", "tagged.ogg", L"pl_artist - pl_title",
+         L"Pl artist|Pl title"},
         {"no tags: playlist title", "untagged.mp3", L" my band  -  my song ", L"My band|My song"},
         {"missing file: playlist title", "gone.mp3", L"A - B", L"A|B"},
         {"artist with a dash", "x.ogg", L"Jay-Z - Song", L"Jay|Z - Song"},
@@ -146,8 +155,9 @@ TEST(ComposeStatus, ArtistAndTitleSources) {
         FakePlayer player;
         player.title = c.playlistTitle;
         player.winamp = c.winamp;
-        const std::string path =
-            c.fileName.find("://") == std::string::npos ? dir.path() + "/" + c.fileName : c.fileName;
+        const std::string path = c.fileName.find("://") == std::string::npos
+                                     ? dir.path() + "/" + c.fileName
+                                     : c.fileName;
         EXPECT_EQ(composeStatus(L"%artist%|%title%", wide(path), player.values()), c.expected);
         // The same names come out for the private-track rule, also when the mask
         // shows neither of them.
@@ -171,9 +181,8 @@ TEST(ComposeStatus, ValuesAreFetchedOnlyWhenTheirPlaceholderOccurs) {
     const std::string path = dir.write("t.mp3", tagFile("Art", "Tit", "", ""));
     FakePlayer player;
     player.title = L"ignored - ignored";
-    EXPECT_EQ(
-        composeStatus(L"%artist% %bitrate% %BITRATE% %Length%", wide(path), player.values()),
-        L"Art 192 192 %Length%");
+    EXPECT_EQ(composeStatus(L"%artist% %bitrate% %BITRATE% %Length%", wide(path), player.values()),
+              L"Art 192 192 %Length%");
     // Tags gave both texts, so the playlist title was never needed.
     EXPECT_EQ(player.asked, (std::map<std::string, int>{{"bitrate", 1}}));
 
@@ -198,16 +207,20 @@ TEST(ComposeStatus, ValuesAreFetchedOnlyWhenTheirPlaceholderOccurs) {
 // year is its first four characters wherever it comes from.
 TEST(ComposeStatus, AlbumAndYearSources) {
     ScratchFolder dir;
-    dir.write("v23.mp3", id3v2Tag(3, frame3("TPE1", latin1("A")) + frame3("TALB", latin1("Album 3")) +
-                                          frame3("TYER", latin1("1991"))));
+    dir.write("v23.mp3",
+              id3v2Tag(3, frame3("TPE1", latin1("A")) + frame3("TALB", latin1("Album 3")) +
+                              frame3("TYER", latin1("1991"))));
     dir.write("v24.mp3", id3v2Tag(4, frame4("TALB", "\3Album \xCE\xB1") +
-                                          frame4("TDRC", latin1("2019-05-01"))));
-    dir.write("v22.mp3", id3v2Tag(2, frame2("TAL", latin1("Album 2")) + frame2("TYE", latin1("1977"))));
+                                         frame4("TDRC", latin1("2019-05-01"))));
+    dir.write("v22.mp3",
+              id3v2Tag(2, frame2("TAL", latin1("Album 2")) + frame2("TYE", latin1("1977"))));
     dir.write("v1.mp3", std::string(200, '\xFF') + id3v1Block("T", "A", "V1 Album", "1985"));
-    dir.write("v2album.mp3", id3v2Tag(3, frame3("TALB", latin1("V2 Album"))) + std::string(200, '\xFF') +
+    dir.write("v2album.mp3", id3v2Tag(3, frame3("TALB", latin1("V2 Album"))) +
+                                 std::string(200, '\xFF') +
                                  id3v1Block("T", "A", "V1 Album", "1985"));
     dir.write("bare.mp3", std::string(300, '\xFF'));
-    const std::map<std::wstring, std::wstring> winamp = {{L"album", L"W Album"}, {L"year", L"2001-09-11"}};
+    const std::map<std::wstring, std::wstring> winamp = {{L"album", L"W Album"},
+                                                         {L"year", L"2001-09-11"}};
     struct Case {
         const char* name;
         std::string fileName;
@@ -216,8 +229,13 @@ TEST(ComposeStatus, AlbumAndYearSources) {
         const char* albumSource;
         const char* yearSource;
     } cases[] = {
-        {"ID3v2.3 TALB and TYER", "v23.mp3", winamp, L"Album 3|1991", "ID3v2 TALB", "ID3v2 TYER or TDRC"},
-        {"ID3v2.4 TDRC cut to the year", "v24.mp3", {}, L"Album \u03B1|2019", "ID3v2 TALB",
+        {"ID3v2.3 TALB and TYER", "v23.mp3", winamp, L"Album 3|1991", "ID3v2 TALB",
+         "ID3v2 TYER or TDRC"},
+        {"ID3v2.4 TDRC cut to the year",
+         "v24.mp3",
+         {},
+         L"Album \u03B1|2019",
+         "ID3v2 TALB",
          "ID3v2 TYER or TDRC"},
         {"ID3v2.2 TAL and TYE", "v22.mp3", {}, L"Album 2|1977", "ID3v2 TAL", "ID3v2 TYE"},
         {"ID3v1", "v1.mp3", winamp, L"V1 Album|1985", "ID3v1", "ID3v1"},
@@ -231,10 +249,12 @@ TEST(ComposeStatus, AlbumAndYearSources) {
         SCOPED_TRACE(c.name);
         FakePlayer player;
         player.winamp = c.winamp;
-        const std::string path =
-            c.fileName.find("://") == std::string::npos ? dir.path() + "/" + c.fileName : c.fileName;
+        const std::string path = c.fileName.find("://") == std::string::npos
+                                     ? dir.path() + "/" + c.fileName
+                                     : c.fileName;
         ValueSources sources;
-        EXPECT_EQ(composeStatus(L"%album%|%year%", wide(path), player.values(), &sources), c.expected);
+        EXPECT_EQ(composeStatus(L"%album%|%year%", wide(path), player.values(), &sources),
+                  c.expected);
         EXPECT_EQ(sources.album, c.albumSource);
         EXPECT_EQ(sources.year, c.yearSource);
     }
@@ -260,15 +280,17 @@ TEST(ComposeStatus, LaterPlaceholdersInsideValuesAreReplaced) {
 // Non-Latin names and tags in every encoding reach the status unchanged under either code
 // page; only encoding-0 frames, ID3v1 and the user's words go through the code page.
 TEST(ComposeStatus, UnicodeFromTheFileToTheStatus) {
-    const std::wstring ja = L"\u611B", ko = L"\uD55C\uAD6D", el = L"\u0395\u03BB\u03BB\u03AC\u03B4\u03B1",
+    const std::wstring ja = L"\u611B", ko = L"\uD55C\uAD6D",
+                       el = L"\u0395\u03BB\u03BB\u03AC\u03B4\u03B1",
                        ru = L"\u041A\u0438\u043D\u043E";
     ScratchFolder dir;
     // Natively a wide path is opened as UTF-8, so these are the names the composer gets.
     const std::string tagged = "\xE6\x84\x9B/\xED\x95\x9C\xEA\xB5\xAD.mp3";  // 愛/한국.mp3
-    dir.write(tagged,
-              id3v2Tag(3, frame3("TPE1", utf16(u"\u611B")) + frame3("TIT2", bytes({2, 0xD5, 0x5C, 0xAD, 0x6D}))));
-    dir.write("el.mp3", id3v2Tag(4, frame4("TPE1", "\3\xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1") +
-                                        frame4("TIT2", latin1("\xCA\xE8\xED\xEE"))));
+    dir.write(tagged, id3v2Tag(3, frame3("TPE1", utf16(u"\u611B")) +
+                                      frame3("TIT2", bytes({2, 0xD5, 0x5C, 0xAD, 0x6D}))));
+    dir.write("el.mp3",
+              id3v2Tag(4, frame4("TPE1", "\3\xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1") +
+                              frame4("TIT2", latin1("\xCA\xE8\xED\xEE"))));
     dir.write("v1.mp3", std::string(200, '\xFF') + id3v1Block("\xCA\xE8\xED\xEE", "Band"));
     const std::wstring root = wide(dir.path()) + L"/";
     struct Case {
@@ -278,13 +300,13 @@ TEST(ComposeStatus, UnicodeFromTheFileToTheStatus) {
     } cases[] = {
         {"UTF-16 and UTF-16BE tags under a non-Latin path", root + ja + L"/" + ko + L".mp3", L"",
          ja + L"|" + ko, ja + L"|" + ko},
-        {"UTF-8 tag; encoding 0 through the code page", root + L"el.mp3", L"",
-         el + L"|" + ru, el + L"|\u00CA\u00E8\u00ED\u00EE"},
+        {"UTF-8 tag; encoding 0 through the code page", root + L"el.mp3", L"", el + L"|" + ru,
+         el + L"|\u00CA\u00E8\u00ED\u00EE"},
         {"ID3v1 through the code page", root + L"v1.mp3", L"", L"Band|" + ru,
          L"Band|\u00CA\u00E8\u00ED\u00EE"},
         {"wide playlist title", root + L"x.ogg", ko + L" - " + el, ko + L"|" + el, ko + L"|" + el},
-        {"wide file name", L"C:\\" + ru + L"\\" + ja + L" - " + ru + L".ogg", L"", ja + L"|" + ru + L".ogg",
-         ja + L"|" + ru + L".ogg"},
+        {"wide file name", L"C:\\" + ru + L"\\" + ja + L" - " + ru + L".ogg", L"",
+         ja + L"|" + ru + L".ogg", ja + L"|" + ru + L".ogg"},
         {"file name alone", L"D:" + el + L".mp3", L"", L"Unknown Artist|" + el + L".mp3",
          L"Unknown Artist|" + el + L".mp3"},
     };
@@ -298,7 +320,8 @@ TEST(ComposeStatus, UnicodeFromTheFileToTheStatus) {
                       codePage == 1251 ? c.at1251 : c.at1252);
         }
         // A word definition is still narrowed: Cyrillic survives 1251 only.
-        EXPECT_EQ(composeStatus(L"$unknown_artist=" + ru + L"; mask{%artist%}", L"x", FakePlayer().values()),
+        EXPECT_EQ(composeStatus(L"$unknown_artist=" + ru + L"; mask{%artist%}", L"x",
+                                FakePlayer().values()),
                   codePage == 1251 ? ru : L"????");
     }
 }
@@ -357,17 +380,20 @@ TEST(PlayingEntry, FilesAndStreamsAgainstTheLastChange) {
     } cases[] = {
         {"a file ignores its title", L"C:\\m\\a.flac", L"[Buffering]", L"", L"", L"", false},
         {"a path without :// is a file", L"radio.example:8000/s", L"A - B", L"", L"", L"", false},
-        {"a stream's song", radio, L"Artist One - Song One", L"", L"", L"Artist One - Song One", false},
+        {"a stream's song", radio, L"Artist One - Song One", L"", L"", L"Artist One - Song One",
+         false},
         {"the next song", radio, L"Artist Two - Song Two", radio, L"Artist One - Song One",
          L"Artist Two - Song Two", false},
-        {"buffering keeps the song", radio, L"[Buffering: 40%] Radio X", radio, L"Artist One - Song One",
-         L"Artist One - Song One", false},
-        {"a new stream still connecting waits", radio, L"[Connecting]", L"C:\\m\\a.flac", L"", L"", true},
-        {"another stream connecting waits", L"mms://other/live", L"[Connecting]", radio, L"A - B", L"",
+        {"buffering keeps the song", radio, L"[Buffering: 40%] Radio X", radio,
+         L"Artist One - Song One", L"Artist One - Song One", false},
+        {"a new stream still connecting waits", radio, L"[Connecting]", L"C:\\m\\a.flac", L"", L"",
          true},
-        {"an open bracket alone is a song", radio, L"[Live - Set", radio, L"A - B", L"[Live - Set", false},
-        {"a bracket later is a song", radio, L"Band - Song [Live]", radio, L"A - B", L"Band - Song [Live]",
+        {"another stream connecting waits", L"mms://other/live", L"[Connecting]", radio, L"A - B",
+         L"", true},
+        {"an open bracket alone is a song", radio, L"[Live - Set", radio, L"A - B", L"[Live - Set",
          false},
+        {"a bracket later is a song", radio, L"Band - Song [Live]", radio, L"A - B",
+         L"Band - Song [Live]", false},
         {"an empty title is a song too", radio, L"", radio, L"A - B", L"", false},
     };
     for (const Case& c : cases) {

@@ -105,14 +105,16 @@ TEST(ReadReply, StatusLine) {
     };
     const ReplyEnd complete = ReplyEnd::complete, early = ReplyEnd::closedEarly;
     const Case cases[] = {
-        {"\r\n\r\nHTTP/1.1 404 Not Found\r\n\r\nnope", 404, {"HTTP/1.1 404 Not Found", ""}, "nope",
+        {"\r\n\r\nHTTP/1.1 404 Not Found\r\n\r\nnope",
+         404,
+         {"HTTP/1.1 404 Not Found", ""},
+         "nope",
          complete},
         {"http/1.0 200\r\n\r\nok", 200, {"http/1.0 200", ""}, "ok", complete},
         {"HTTP/1.0 abc\r\n\r\nb", 0, {"HTTP/1.0 abc", ""}, "b", complete},
         // No status line: the line and CR LF start a body read to the close.
         {"<html>hi</html>\nmore\r\n", 0, {}, "<html>hi</html>\r\nmore\r\n", complete},
-        {"\r\nHTTX/1.0 200 OK\r\nA: 1\r\n\r\n", 0, {}, "HTTX/1.0 200 OK\r\nA: 1\r\n\r\n",
-         complete},
+        {"\r\nHTTX/1.0 200 OK\r\nA: 1\r\n\r\n", 0, {}, "HTTX/1.0 200 OK\r\nA: 1\r\n\r\n", complete},
         // Nothing, or not one whole line, before the close: the body reads as CR LF,
         // and the reply ended early.
         {"", 0, {}, "\r\n", early},
@@ -356,7 +358,8 @@ TEST(ReadTunnelReply, StopsAtTheEmptyLine) {
         {"HTTP/1.0 200 Connection established\r\n\r\n", 200, ReplyEnd::complete, true, 0},
         {"HTTP/1.1 200 OK\r\nProxy-Agent: x\r\n\r\n", 200, ReplyEnd::complete, true, 0},
         {"\r\nHTTP/1.0 204 Fine\n\n", 204, ReplyEnd::complete, true, 0},
-        {"HTTP/1.0 407 Proxy Authentication Required\r\nA: b\r\n\r\n", 407, ReplyEnd::complete, false, 0},
+        {"HTTP/1.0 407 Proxy Authentication Required\r\nA: b\r\n\r\n", 407, ReplyEnd::complete,
+         false, 0},
         {"HTTP/1.0 302 Found\r\n\r\n", 302, ReplyEnd::complete, false, 0},
         {"SSH-2.0-x\r\n\r\n", 0, ReplyEnd::complete, false, 0},
         // Cut off before the empty line: never open, whatever the status said.

@@ -122,7 +122,8 @@ TEST(BuildConnectRequest, ExactBytes) {
         {"line breaks dropped", "h\r\nX: 1", "443", proxy("px", "1", "", ""),
          "CONNECT hX: 1:443 HTTP/1.0\r\nHost: hX: 1:443\r\n\r\n"},
     };
-    for (const auto& c : cases) EXPECT_EQ(buildConnectRequest(c.host, c.port, c.proxy), c.bytes) << c.name;
+    for (const auto& c : cases)
+        EXPECT_EQ(buildConnectRequest(c.host, c.port, c.proxy), c.bytes) << c.name;
 }
 
 }  // namespace

@@ -50,8 +50,8 @@ TEST(ID3v2, Latin1TitleAndArtistLoseEncodingByteAndTrailingBlanks) {
 }
 
 TEST(ID3v2, TextEncodings) {
-    const std::wstring kJapanese = L"\u3042\u3044\u66F2";       // あい曲
-    const std::wstring kKorean = L"\uD55C\uAD6D\uC5B4";         // 한국어
+    const std::wstring kJapanese = L"\u3042\u3044\u66F2";                 // あい曲
+    const std::wstring kKorean = L"\uD55C\uAD6D\uC5B4";                   // 한국어
     const std::wstring kGreek = L"\u0395\u03BB\u03BB\u03AC\u03B4\u03B1";  // Ελλάδα
     // U+1F3B5 (a note) as its surrogate pair, spelled as units so wchar_t's width is moot.
     const std::wstring kNote = {wchar_t(0xD83C), wchar_t(0xDFB5)};
@@ -80,7 +80,12 @@ TEST(ID3v2, TextEncodings) {
         {"utf8 zero byte ends the text", std::string("\3A\0B", 4), L"A"},
         // Each bad sequence is one replacement: a stray follow-up byte, a cut sequence,
         // an overlong slash, an encoded surrogate, a value past U+10FFFF.
-        {"utf8 malformed", "\3a\x80" "b\xE3\x81" "c\xC0\xAF" "d\xED\xA0\x80" "e\xF4\x90\x80\x80",
+        {"utf8 malformed",
+         "\3a\x80"
+         "b\xE3\x81"
+         "c\xC0\xAF"
+         "d\xED\xA0\x80"
+         "e\xF4\x90\x80\x80",
          L"a\uFFFDb\uFFFDc\uFFFDd\uFFFDe\uFFFD"},
         {"latin1 bytes through the code page", latin1("Caf\xE9"), L"Caf\u00E9"},
         {"latin1 zero inside kept", latin1(std::string("A\0B", 3)), std::wstring(L"A\0B", 3)},
@@ -100,17 +105,17 @@ TEST(ID3v2, FrameTextDirectly) {
     EXPECT_EQ(id3v2::frameText(bytes({3})), L"");
     EXPECT_EQ(id3v2::frameText(bytes({0, 0, 0x20, 0x41, 0x09, 0})), L"A");
     // A mark after the first unit is dropped, not read as a byte-order switch.
-    EXPECT_EQ(id3v2::frameText(bytes({1, 0x41, 0, 0xFF, 0xFE, 0xFE, 0xFF, 0x42, 0})),
-              L"A\uFFFEB");
+    EXPECT_EQ(id3v2::frameText(bytes({1, 0x41, 0, 0xFF, 0xFE, 0xFE, 0xFF, 0x42, 0})), L"A\uFFFEB");
 }
 
 TEST(ID3v2, OnlyEncodingZeroGoesThroughTheCodePage) {
     // The same Cyrillic word as 1251 bytes in encoding 0 and as UTF-16 / UTF-8.
     const std::string cp1251 = latin1("\xCF\xF0\xE8\xE2\xE5\xF2");
     const std::wstring word = L"\u041F\u0440\u0438\u0432\u0435\u0442";
-    const std::string frames = frame3("TIT2", cp1251) +
-                               frame3("TPE1", utf16(u"\u041F\u0440\u0438\u0432\u0435\u0442 \u00E9")) +
-                               frame3("TALB", "\3\xCE\xA9 \xE6\x84\x9B");
+    const std::string frames =
+        frame3("TIT2", cp1251) +
+        frame3("TPE1", utf16(u"\u041F\u0440\u0438\u0432\u0435\u0442 \u00E9")) +
+        frame3("TALB", "\3\xCE\xA9 \xE6\x84\x9B");
     {
         CodePage cp(1251);
         TID3v2 tag = v3(frames);
@@ -240,8 +245,8 @@ TEST(ID3v2, CommentAndUrlSkipTheirDescriptions) {
          "", "http://y/"},
         {"empty description", frame3("COMM", latin1("eng") + bytes({0}) + "Plain"), "Plain", ""},
         // UTF-16BE: the terminator is a zero unit; UTF-8: a zero byte.
-        {"utf16be comment", frame3("COMM", bytes({2}) + "eng" + bytes({0, 0x64, 0, 0, 0, 0x48, 0, 0x69})),
-         "Hi", ""},
+        {"utf16be comment",
+         frame3("COMM", bytes({2}) + "eng" + bytes({0, 0x64, 0, 0, 0, 0x48, 0, 0x69})), "Hi", ""},
         {"utf8 url", frame3("WXXX", "dÃ©" + bytes({0}) + "http://z/"), "", "http://z/"},
         {"short comment frame", frame3("COMM", latin1("en")), "", ""},
     };
@@ -335,21 +340,23 @@ TEST(ID3v2, FrameFlagsAndUnsynchronisation) {
     // FF FE 41 00 written unsynchronised: FF 00 FE 41 00.
     const std::string utf16A = bytes({1, 0xFF, 0, 0xFE, 0x41, 0});
     const std::string big = latin1(std::string(300, '\xFF'));  // 601 bytes once unsynchronised
-    const std::string v3body = frame3("TXXX", big) + frame3("TIT2", utf16(u"Un")) +
-                               frame3("TPE1", latin1("Art\xFF"));
+    const std::string v3body =
+        frame3("TXXX", big) + frame3("TIT2", utf16(u"Un")) + frame3("TPE1", latin1("Art\xFF"));
     struct Case {
         const char* name;
         std::string file;
         std::wstring title, artist;
     } cases[] = {
         {"v4 data length indicator",
-         id3v2Tag(4, frame4("TIT2", syncsafe(3) + latin1("DL"), 0x01) + frame4("TPE1", latin1("A"))),
+         id3v2Tag(4,
+                  frame4("TIT2", syncsafe(3) + latin1("DL"), 0x01) + frame4("TPE1", latin1("A"))),
          L"DL", L"A"},
         {"v4 group id", id3v2Tag(4, frame4("TIT2", bytes({7}) + utf16(u"G"), 0x40)), L"G", L""},
         {"v4 group id and data length indicator",
          id3v2Tag(4, frame4("TIT2", bytes({7}) + syncsafe(3) + latin1("GD"), 0x41)), L"GD", L""},
         {"v4 flags on a frame too short for their bytes",
-         id3v2Tag(4, frame4("TIT2", latin1("Old")) + frame4("TIT2", bytes({0, 0}), 0x01)), L"", L""},
+         id3v2Tag(4, frame4("TIT2", latin1("Old")) + frame4("TIT2", bytes({0, 0}), 0x01)), L"",
+         L""},
         {"v3 group id", id3v2Tag(3, frame3("TIT2", bytes({9}) + utf16(u"G3"), 0x20)), L"G3", L""},
         {"v3 0x01 carries no byte", id3v2Tag(3, frame3("TIT2", latin1("Ok"), 0x01)), L"Ok", L""},
         {"v4 encrypted frame not stored",
@@ -367,22 +374,27 @@ TEST(ID3v2, FrameFlagsAndUnsynchronisation) {
         {"v4 unsynchronised frame with a data length indicator",
          id3v2Tag(4, frame4("TIT2", syncsafe(5) + utf16A, 0x03)), L"A", L""},
         {"v4 unsynchronised tag: every frame",
-         id3v2Tag(4, frame4("TIT2", utf16A) + frame4("TPE1", latin1(std::string("\xFF\0", 2))), 0, 0x80), L"A",
-         L"\u00FF"},
+         id3v2Tag(4, frame4("TIT2", utf16A) + frame4("TPE1", latin1(std::string("\xFF\0", 2))), 0,
+                  0x80),
+         L"A", L"\u00FF"},
         {"v4 frame flag 0x02 without the tag flag only for that frame",
-         id3v2Tag(4, frame4("TIT2", latin1(std::string("\xFF\0!", 3))) + frame4("TPE1", latin1(std::string("\xFF\0!", 3)), 0x02)),
+         id3v2Tag(4, frame4("TIT2", latin1(std::string("\xFF\0!", 3))) +
+                         frame4("TPE1", latin1(std::string("\xFF\0!", 3)), 0x02)),
          std::wstring(L"\u00FF\0!", 3), L"\u00FF!"},
         // Frame sizes count resynchronised bytes; the 601-byte frame is read through.
-        {"v3 unsynchronised tag", id3v2Tag(3, unsynchronised(v3body), 0, 0x80), L"Un", L"Art\u00FF"},
+        {"v3 unsynchronised tag", id3v2Tag(3, unsynchronised(v3body), 0, 0x80), L"Un",
+         L"Art\u00FF"},
         {"v2 unsynchronised tag",
          id3v2Tag(2, unsynchronised(frame2("TT2", utf16(u"Two")) + frame2("TP1", latin1("B"))), 10,
                   0x80),
          L"Two", L"B"},
         {"v3 without the flag reads stored bytes", id3v2Tag(3, v3body), L"Un", L"Art\u00FF"},
         {"v3 unsynchronised frame running past the tag",
-         id3v2Tag(3, unsynchronised(frame3("TIT2", latin1("T")) + "TXXX" + plain32(5000) +
-                                    bytes({0, 0}) + big),
-                  0, 0x80) + std::string(6000, '\xFF'),
+         id3v2Tag(3,
+                  unsynchronised(frame3("TIT2", latin1("T")) + "TXXX" + plain32(5000) +
+                                 bytes({0, 0}) + big),
+                  0, 0x80) +
+             std::string(6000, '\xFF'),
          L"T", L""},
     };
     for (const Case& c : cases) {
@@ -444,8 +456,8 @@ TEST(ID3v2, HeaderAndSize) {
          id3v2Tag(4, frame4("TIT2", latin1("Foot")), 0, 0x10) + "3DI" + std::string(7, '\0'), true,
          true, 4, 35, "Foot"},
         {"footer bit counts in version 3 too",
-         id3v2Tag(3, frame3("TIT2", latin1("Foot")), 0, 0x10) + std::string(10, '\0'), true,
-         true, 3, 35, "Foot"},
+         id3v2Tag(3, frame3("TIT2", latin1("Foot")), 0, 0x10) + std::string(10, '\0'), true, true,
+         3, 35, "Foot"},
         {"size bytes taken whole", "ID3" + bytes({3, 0, 0, 0, 0, 0, 0x80}) + std::string(200, '\0'),
          true, true, 3, 138, ""},
         {"nine bytes", "ID3" + bytes({3, 0, 0, 0, 0, 0}), false, false, 0, 0, ""},

@@ -9,7 +9,8 @@ using namespace nimbo;
 TEST(IniText, ReadsTheFirstKeyOfTheFirstSectionAsThePlatformDoes) {
     const std::string file =
         "; comment\r\n[Winamp]\r\nproxy = p:1 \r\n[gen_nimbo]\r\n  cookie =  a=b; c \r\n"
-        "Quoted=\"  x \"\r\nHalf=\"x\r\nBare\r\nCookie=second\r\n\r\n[Gen_Nimbo]\r\nAuthPass=late\r\n"
+        "Quoted=\"  x "
+        "\"\r\nHalf=\"x\r\nBare\r\nCookie=second\r\n\r\n[Gen_Nimbo]\r\nAuthPass=late\r\n"
         "[Other]\nLF=only\nStatusMask=elsewhere\n[\xC0x]\nK=v";
     struct Case {
         const char* section;
@@ -20,8 +21,8 @@ TEST(IniText, ReadsTheFirstKeyOfTheFirstSectionAsThePlatformDoes) {
         {"Gen_Nimbo", "Cookie", true, "a=b; c"},
         {"Gen_Nimbo", "Quoted", true, "  x "},
         {"Gen_Nimbo", "Half", true, "\"x"},
-        {"Gen_Nimbo", "Bare", false, ""},       // no "=": no value
-        {"Gen_Nimbo", "AuthPass", false, ""},   // only the first section of a name counts
+        {"Gen_Nimbo", "Bare", false, ""},      // no "=": no value
+        {"Gen_Nimbo", "AuthPass", false, ""},  // only the first section of a name counts
         {"Gen_Nimbo", "StatusMask", false, ""},
         {"WINAMP", "Proxy", true, "p:1"},
         {"Other", "LF", true, "only"},
@@ -54,7 +55,8 @@ TEST(IniText, WritesInPlaceAndKeepsEveryOtherByte) {
         const char* after;
     } cases[] = {
         {"", "Enabled", "1", "[Gen_Nimbo]\r\nEnabled=1\r\n"},
-        {"[Winamp]\r\nproxy=x", "Enabled", "1", "[Winamp]\r\nproxy=x\r\n[Gen_Nimbo]\r\nEnabled=1\r\n"},
+        {"[Winamp]\r\nproxy=x", "Enabled", "1",
+         "[Winamp]\r\nproxy=x\r\n[Gen_Nimbo]\r\nEnabled=1\r\n"},
         {"[gen_nimbo]\r\n cookie = old \r\nNoLogin=0\r\n", "Cookie", "\xE2\x82\xAC",
          "[gen_nimbo]\r\nCookie=\xE2\x82\xAC\r\nNoLogin=0\r\n"},
         // A new key goes after the section's last entry, before blank lines.

@@ -19,7 +19,8 @@ namespace {
 // The service stand-in's pictures, from the folder the build names (a compiler cache
 // may make this file's own path relative).
 std::string standinPicture(const std::string& size) {
-    std::ifstream in(std::string(NIMBO_PICTURE_DIR) + "/captcha_" + size + ".jpg", std::ios::binary);
+    std::ifstream in(std::string(NIMBO_PICTURE_DIR) + "/captcha_" + size + ".jpg",
+                     std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 

@@ -34,8 +34,7 @@ TEST(PrivateTracks, EntriesMatchAnywhereWithoutRegardToCase) {
         {L"abc", L"", false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(PrivateTracks(c.words).matches(c.text), c.matches)
-            << "case " << (&c - cases);
+        EXPECT_EQ(PrivateTracks(c.words).matches(c.text), c.matches) << "case " << (&c - cases);
 }
 
 TEST(PrivateTracks, EmptyOnlyWithoutEntries) {

@@ -16,7 +16,8 @@ TEST(StoredText, LineBreaksBecomeTheMarkerAndBack) {
     EXPECT_EQ(decodeStoredText(stored), mask);
     // A lone CR or LF, which can end the ini line and lose the rest of the value, is
     // stored as a line break and reads back as CR LF.
-    EXPECT_EQ(encodeStoredText(L"a\rb\nc\r\r\n"), "a{NextString}b{NextString}c{NextString}{NextString}");
+    EXPECT_EQ(encodeStoredText(L"a\rb\nc\r\r\n"),
+              "a{NextString}b{NextString}c{NextString}{NextString}");
     EXPECT_EQ(decodeStoredText(encodeStoredText(L"a\rb\nc")), L"a\r\nb\r\nc");
 }
 

@@ -108,9 +108,12 @@ TEST(TrimEnds, DropsWhatEachPredicateAcceptsAtItsEnd) {
     };
     for (const Case& c : cases) {
         std::string got;
-        if (c.leading && c.trailing) got = trimEnds(c.text, control);
-        else if (c.trailing) got = trimEnds(c.text, never, control);
-        else got = trimEnds(c.text, control, never);
+        if (c.leading && c.trailing)
+            got = trimEnds(c.text, control);
+        else if (c.trailing)
+            got = trimEnds(c.text, never, control);
+        else
+            got = trimEnds(c.text, control, never);
         EXPECT_EQ(got, c.expected) << c.text;
     }
     // The named trims: with the delete byte, and controls on wide text of the tag reader.
@@ -143,8 +146,9 @@ TEST(NoCaseCompare, FoldsOnlyAsciiLetters) {
         EXPECT_EQ(equalsNoCase(std::string(c.b), std::string(c.a)), c.equal) << c.a << "|" << c.b;
     }
     EXPECT_TRUE(equalsNoCase(std::wstring(L".Mp3"), std::wstring(L".mP3")));
-    EXPECT_FALSE(equalsNoCase(std::wstring(L".\u041C"), std::wstring(L".\u043C")));  // Cyrillic М / м
-    EXPECT_FALSE(equalsNoCase(std::wstring(L"\u212A"), std::wstring(L"k")));        // the Kelvin sign
+    EXPECT_FALSE(
+        equalsNoCase(std::wstring(L".\u041C"), std::wstring(L".\u043C")));    // Cyrillic М / м
+    EXPECT_FALSE(equalsNoCase(std::wstring(L"\u212A"), std::wstring(L"k")));  // the Kelvin sign
 
     EXPECT_TRUE(startsWithNoCase("transfer-encoding: chunked", "TRANSFER-ENCODING:"));
     EXPECT_FALSE(startsWithNoCase("Transfer", "TRANSFER-ENCODING:"));
@@ -152,12 +156,17 @@ TEST(NoCaseCompare, FoldsOnlyAsciiLetters) {
     EXPECT_TRUE(containsNoCase("gzip, Chunked", "CHUNKED"));
     EXPECT_TRUE(containsNoCase("chunked", "CHUNKED"));
     EXPECT_FALSE(containsNoCase("chunke", "CHUNKED"));
-    EXPECT_FALSE(containsNoCase("chun\xCB" "ed", "CHUNKED"));
+    EXPECT_FALSE(
+        containsNoCase("chun\xCB"
+                       "ed",
+                       "CHUNKED"));
 }
 
 TEST(HexDigit, ValuesAndNonDigits) {
     const std::string digits = "0123456789abcdefABCDEF";
-    const int values[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 10, 11, 12, 13, 14, 15};
-    for (size_t i = 0; i < digits.size(); ++i) EXPECT_EQ(hexDigit(digits[i]), values[i]) << digits[i];
+    const int values[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                          11, 12, 13, 14, 15, 10, 11, 12, 13, 14, 15};
+    for (size_t i = 0; i < digits.size(); ++i)
+        EXPECT_EQ(hexDigit(digits[i]), values[i]) << digits[i];
     for (char c : std::string("/:@G`gxX \0\xB0\xFF", 12)) EXPECT_EQ(hexDigit(c), -1) << int(c);
 }

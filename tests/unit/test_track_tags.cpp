@@ -12,7 +12,9 @@ using namespace nimbo::testing;
 
 namespace {
 
-std::wstring wide(const std::string& asciiPath) { return std::wstring(asciiPath.begin(), asciiPath.end()); }
+std::wstring wide(const std::string& asciiPath) {
+    return std::wstring(asciiPath.begin(), asciiPath.end());
+}
 
 }  // namespace
 
@@ -24,19 +26,24 @@ TEST(TrackTags, ArtistAndTitleWithTheirSources) {
         std::wstring artist, title;
         std::string artistSource, titleSource;
     } cases[] = {
-        {"ID3v2.3 both", id3v2Tag(3, frame3("TPE1", latin1("Band")) + frame3("TIT2", latin1("Song"))) + v1,
-         L"Band", L"Song", "ID3v2 TPE1", "ID3v2 TIT2"},
-        {"ID3v2.4 both", id3v2Tag(4, frame4("TPE1", utf16(u"B\u00E4nd")) + frame4("TIT2", "\3S\xC3\xB6ng")),
+        {"ID3v2.3 both",
+         id3v2Tag(3, frame3("TPE1", latin1("Band")) + frame3("TIT2", latin1("Song"))) + v1, L"Band",
+         L"Song", "ID3v2 TPE1", "ID3v2 TIT2"},
+        {"ID3v2.4 both",
+         id3v2Tag(4, frame4("TPE1", utf16(u"B\u00E4nd")) + frame4("TIT2", "\3S\xC3\xB6ng")),
          L"B\u00E4nd", L"S\u00F6ng", "ID3v2 TPE1", "ID3v2 TIT2"},
-        {"ID3v2.2 ids", id3v2Tag(2, frame2("TP1", latin1("Two")) + frame2("TT2", latin1("Song")), 10),
-         L"Two", L"Song", "ID3v2 TP1", "ID3v2 TT2"},
+        {"ID3v2.2 ids",
+         id3v2Tag(2, frame2("TP1", latin1("Two")) + frame2("TT2", latin1("Song")), 10), L"Two",
+         L"Song", "ID3v2 TP1", "ID3v2 TT2"},
         // The fallback frames are among the few the status reads.
-        {"fallback frames", id3v2Tag(3, frame3("TOPE", latin1("Orig")) + frame3("TIT1", latin1("Group"))),
-         L"Orig", L"Group", "ID3v2 TPE1", "ID3v2 TIT2"},
-        {"ID3v1 fills the title gap", id3v2Tag(3, frame3("TPE1", latin1("Band"))) + std::string(50, '\xFF') + v1,
-         L"Band", L"V1 Title", "ID3v2 TPE1", "ID3v1"},
-        {"ID3v1 fills the artist gap", id3v2Tag(3, frame3("TIT2", latin1("Song"))) + v1, L"V1 Artist",
-         L"Song", "ID3v1", "ID3v2 TIT2"},
+        {"fallback frames",
+         id3v2Tag(3, frame3("TOPE", latin1("Orig")) + frame3("TIT1", latin1("Group"))), L"Orig",
+         L"Group", "ID3v2 TPE1", "ID3v2 TIT2"},
+        {"ID3v1 fills the title gap",
+         id3v2Tag(3, frame3("TPE1", latin1("Band"))) + std::string(50, '\xFF') + v1, L"Band",
+         L"V1 Title", "ID3v2 TPE1", "ID3v1"},
+        {"ID3v1 fills the artist gap", id3v2Tag(3, frame3("TIT2", latin1("Song"))) + v1,
+         L"V1 Artist", L"Song", "ID3v1", "ID3v2 TIT2"},
         {"ID3v1 alone", std::string(300, '\xFF') + v1, L"V1 Artist", L"V1 Title", "ID3v1", "ID3v1"},
         {"blank ID3v1 fields stay empty", id3v1Block("   ", ""), L"", L"", "", ""},
         {"no tag", std::string(300, '\xFF'), L"", L"", "", ""},

@@ -67,8 +67,12 @@ TEST(Utf8Decoding, MalformedInputUnderEachRule) {
         {"encoded lone low surrogate", "\xED\xBF\xBF", units({0xDFFF}), L"\uFFFD"},
         // 0xA9 0x20 (the default mask narrowed under 1252) is no UTF-8.
         {"A9 then a space", "\xA9 Now", kEmpty, L"\uFFFD Now"},
-        {"each bad sequence once", "a\x80" "b\xE3\x81" "c\xF4\x90\x80\x80" "d", kEmpty,
-         L"a\uFFFDb\uFFFDc\uFFFDd"},
+        {"each bad sequence once",
+         "a\x80"
+         "b\xE3\x81"
+         "c\xF4\x90\x80\x80"
+         "d",
+         kEmpty, L"a\uFFFDb\uFFFDc\uFFFDd"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -77,13 +81,16 @@ TEST(Utf8Decoding, MalformedInputUnderEachRule) {
         EXPECT_EQ(decodeUtf8(c.bytes, Utf8Malformed::replaceEach), c.tag);
     }
     // A zero byte is a character like any other; only the callers end texts at one.
-    EXPECT_EQ(decodeUtf8(std::string("a\0b", 3), Utf8Malformed::replaceEach), std::wstring(L"a\0b", 3));
+    EXPECT_EQ(decodeUtf8(std::string("a\0b", 3), Utf8Malformed::replaceEach),
+              std::wstring(L"a\0b", 3));
 }
 
 // A lone surrogate, or a pair in the wrong order, is no character: U+FFFD each, so
 // the bytes are always UTF-8.
 TEST(Utf8Encoding, LoneSurrogatesBecomeReplacementCharacters) {
-    EXPECT_EQ(encodeUtf8(units({0xDC00, 'a', 0xD800})), "\xEF\xBF\xBD" "a\xEF\xBF\xBD");
+    EXPECT_EQ(encodeUtf8(units({0xDC00, 'a', 0xD800})),
+              "\xEF\xBF\xBD"
+              "a\xEF\xBF\xBD");
     EXPECT_EQ(encodeUtf8(units({0xDC00, 0xD800})), "\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(encodeUtf8(units({'x', 0xD83C})), "x\xEF\xBF\xBD");
 }
@@ -110,11 +117,8 @@ TEST(SurrogatePairs, JoinAndSplitAtTheEdges) {
         uint32_t codePoint;
         unsigned high, low;
     } cases[] = {
-        {0x10000, 0xD800, 0xDC00},
-        {0x103FF, 0xD800, 0xDFFF},
-        {0x10400, 0xD801, 0xDC00},
-        {0x1F3B5, 0xD83C, 0xDFB5},
-        {0x10FFFF, 0xDBFF, 0xDFFF},
+        {0x10000, 0xD800, 0xDC00}, {0x103FF, 0xD800, 0xDFFF},  {0x10400, 0xD801, 0xDC00},
+        {0x1F3B5, 0xD83C, 0xDFB5}, {0x10FFFF, 0xDBFF, 0xDFFF},
     };
     for (const Case& c : cases) {
         wchar_t high = 0, low = 0;

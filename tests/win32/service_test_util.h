@@ -32,8 +32,8 @@ inline std::string servicePort() {
 inline std::string control(const std::string& request) {
     nimbo::HttpReply reply;
     const nimbo::ExchangeLimits notEndedByQuit = {10000, false};
-    if (!nimbo::httpExchange("127.0.0.1:" + servicePort() + "/__control/" + request,
-                             std::nullopt, nimbo::ProxyParts(), reply, notEndedByQuit))
+    if (!nimbo::httpExchange("127.0.0.1:" + servicePort() + "/__control/" + request, std::nullopt,
+                             nimbo::ProxyParts(), reply, notEndedByQuit))
         return std::string();
     return reply.body;
 }
@@ -80,8 +80,9 @@ inline HWND waitForSecurityCodeWindow(DWORD ms, HANDLE stop = nullptr,
 
 // What a user does in that window: types `code` (when given), then "Ok".
 inline void answerSecurityCode(HWND dialog, const wchar_t* code) {
-    if (code) SendMessageW(GetDlgItem(dialog, nimbo::kCodeEdit), WM_SETTEXT, 0,
-                           reinterpret_cast<LPARAM>(code));
+    if (code)
+        SendMessageW(GetDlgItem(dialog, nimbo::kCodeEdit), WM_SETTEXT, 0,
+                     reinterpret_cast<LPARAM>(code));
     PostMessageW(GetDlgItem(dialog, nimbo::kCodeOkButton), BM_CLICK, 0, 0);
 }
 

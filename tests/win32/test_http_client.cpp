@@ -239,14 +239,15 @@ TEST_F(HttpClient, PageIsWhatArrivedAndTheOutcomeSaysHowItEnded) {
         std::string body;
         bool complete;  // how exactly a cut ends is the reply reader's business
     } cases[] = {
-        {"chunks joined", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n",
+        {"chunks joined",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n",
          After::holdOpen, "abcde", true},
         {"reset mid-body", "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\npartial", After::reset,
          "partial", false},
         {"a page reading err", "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nerr", After::holdOpen,
          "err", true},
-        {"a page reading None", "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nNone",
-         After::holdOpen, "None", true},
+        {"a page reading None", "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nNone", After::holdOpen,
+         "None", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -296,7 +297,8 @@ TEST_F(HttpClient, QuitAbandonsTheTicksRequestsButNotTheClearRequest) {
 
     setQuitRequested(true);
     LoopbackServer answering("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", After::holdOpen);
-    expectFailed(httpGetPage(answering.url("/")), NetStep::lookUp, StepEnd::abandoned, "after quit");
+    expectFailed(httpGetPage(answering.url("/")), NetStep::lookUp, StepEnd::abandoned,
+                 "after quit");
     EXPECT_EQ(httpGetPage(answering.url("/"), kQuitExchange).value, Text("ok"));
 }
 

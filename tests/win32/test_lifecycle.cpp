@@ -96,7 +96,7 @@ DWORD WINAPI windowThread(LPVOID ready) {
 
 // Runs the window on a thread of its own, as a separate Winamp would.
 class ForeignWindow {
-public:
+  public:
     ForeignWindow() {
         HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         thread_ = CreateThread(nullptr, 0, windowThread, ready, 0, &id_);
@@ -109,7 +109,7 @@ public:
         CloseHandle(thread_);
     }
 
-private:
+  private:
     HANDLE thread_;
     DWORD id_;
 };
@@ -124,7 +124,7 @@ void pumpFor(DWORD ms) {
 }
 
 class Lifecycle : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         removeFile(besideIni());
         resetSettingsForTest();
@@ -225,8 +225,9 @@ TEST_F(Lifecycle, QuitWaitsForARunningTickThenStopsTheTimerThenSaves) {
 // the clear request's own limit.
 TEST_F(Lifecycle, QuitDuringASlowLookUpTakesAtMostOneLookUpLimit) {
     ForeignWindow winamp;
-    ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=1\r\nNoLogin=1\r\n"
-                                       "Cookie=remixsid=1\r\n"));
+    ASSERT_TRUE(writeFile(besideIni(),
+                          "[Gen_Nimbo]\r\nEnabled=1\r\nNoLogin=1\r\n"
+                          "Cookie=remixsid=1\r\n"));
     setHostLookupForTest(slowLookup);
     lastPlayState = "a state Winamp never reports";
     init();
@@ -237,7 +238,8 @@ TEST_F(Lifecycle, QuitDuringASlowLookUpTakesAtMostOneLookUpLimit) {
     quit();
     DWORD took = GetTickCount() - start;
     // The one native check of "one wait at most" (test_publish_faults.py has the end-to-end one).
-    EXPECT_GE(took, unsigned(kHttpWaitMs) - 500) << "the clear request's look-up was not waited for";
+    EXPECT_GE(took, unsigned(kHttpWaitMs) - 500)
+        << "the clear request's look-up was not waited for";
     EXPECT_LT(took, 2u * kHttpWaitMs) << "quit waited longer than one look-up limit";
     EXPECT_EQ(gLookups.load(), 0) << "a look-up returned early";
     EXPECT_TRUE(iniHasBeenSaved());

@@ -209,15 +209,21 @@ TEST(LoginCookie, Rules) {
           "Set-Cookie: remixsid=5f2e; path=/", ""},
          "remixsid=5f2e"},
         {"empty value", {"HTTP/1.1 302", "Set-Cookie: remixsid=; path=/"}, nullptr},
-        {"a cookie whose name only begins so", {"HTTP/1.1 302", "Set-Cookie: remixsidx=1;"}, nullptr},
-        {"removed last", {"HTTP/1.1 302", "Set-Cookie: remixsid=5f2e;", "Set-Cookie: remixsid=deleted;"},
+        {"a cookie whose name only begins so",
+         {"HTTP/1.1 302", "Set-Cookie: remixsidx=1;"},
          nullptr},
-        {"<br> is no line break", {"HTTP/1.1 302", "Set-Cookie: remixsid=a<br>b;"}, "remixsid=a<br>b"},
+        {"removed last",
+         {"HTTP/1.1 302", "Set-Cookie: remixsid=5f2e;", "Set-Cookie: remixsid=deleted;"},
+         nullptr},
+        {"<br> is no line break",
+         {"HTTP/1.1 302", "Set-Cookie: remixsid=a<br>b;"},
+         "remixsid=a<br>b"},
         // Values that read like the old failure texts are values.
         {"value None", {"HTTP/1.1 302", "Set-Cookie: remixsid=None;", ""}, "remixsid=None"},
         {"value err", {"HTTP/1.1 302", "Set-Cookie: remixsid=err;", ""}, "remixsid=err"},
         {"only Set-Cookie lines count",
-         {"HTTP/1.1 200", "X-Note: remixsid=first;", "Set-Cookie: remixsid=2;"}, "remixsid=2"},
+         {"HTTP/1.1 200", "X-Note: remixsid=first;", "Set-Cookie: remixsid=2;"},
+         "remixsid=2"},
     };
     for (const CookieCase& c : cases) {
         const std::optional<std::string> expected =

@@ -181,8 +181,9 @@ TEST_F(StandInWithoutPlugin, EntryBytesReachTheBufferExactly) {
     // The wide query hands out the text whole, in a buffer of its own.
     wchar_t wide[16] = {};
     SIZE_T got = 0;
-    ASSERT_TRUE(ReadProcessMemory(player_.process(), reinterpret_cast<LPCVOID>(query(window_, 0, 214)),
-                                  wide, sizeof wide - sizeof(wchar_t), &got));
+    ASSERT_TRUE(ReadProcessMemory(player_.process(),
+                                  reinterpret_cast<LPCVOID>(query(window_, 0, 214)), wide,
+                                  sizeof wide - sizeof(wchar_t), &got));
     EXPECT_EQ(std::wstring(L"C:\\caf\u00E9 \u0416.mp3"), wide);
     EXPECT_NE(query(window_, 0, 214), query(window_, 0, 211));
 
@@ -231,10 +232,10 @@ TEST_F(StandInWithoutPlugin, CountsAnsweredQueriesAndStopsAnsweringAtQuit) {
 
 TEST_F(StandInWithoutPlugin, RejectsMalformedCommands) {
     const char* bad[] = {
-        "bogus",          "play 3", "pos x",       "state",         "set volume 3",
-        "set length ten", "add",    "add a|b|ten", "addraw a\\xZZ", "add a|b|1|2|3|4|5",
-        "sleep -1",       "pause",  "gettext 0x1", "click nothing", "msgbox",
-        "dismiss",        "config", "quit now",    "next",          "tags 0 artist=A",
+        "bogus",          "play 3",       "pos x",       "state",         "set volume 3",
+        "set length ten", "add",          "add a|b|ten", "addraw a\\xZZ", "add a|b|1|2|3|4|5",
+        "sleep -1",       "pause",        "gettext 0x1", "click nothing", "msgbox",
+        "dismiss",        "config",       "quit now",    "next",          "tags 0 artist=A",
         "retitle 0 X",    "fileinfo all",
     };
     run("clear");
@@ -355,7 +356,8 @@ TEST(StandInHost, RunsTheRealPluginAndOutlivesItsUnload) {
 TEST(StandInHost, SettingsWindowKeyboardWithoutIsDialogMessage) {
     HostFolder host(NIMBO_PLUGIN_DLL);
     ASSERT_TRUE(host.ready());
-    ASSERT_TRUE(WritePrivateProfileStringW(L"Gen_Nimbo", L"StatusMask", L"mask", host.ini().c_str()));
+    ASSERT_TRUE(
+        WritePrivateProfileStringW(L"Gen_Nimbo", L"StatusMask", L"mask", host.ini().c_str()));
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, host.ini().c_str());
 
     StandIn player;

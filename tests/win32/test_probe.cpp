@@ -59,7 +59,7 @@ LRESULT CALLBACK relayProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 }
 
 class Relay {
-public:
+  public:
     Relay() {
         HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         thread_ = CreateThread(nullptr, 0, run, this, 0, &id_);
@@ -74,7 +74,7 @@ public:
     }
     HWND window() const { return window_; }
 
-private:
+  private:
     static DWORD WINAPI run(LPVOID param) {
         Relay* self = static_cast<Relay*>(param);
         WNDCLASSW wc = {};
@@ -114,7 +114,7 @@ bool returnsWithin(DWORD ms, F probe) {
 }
 
 class Probe : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         host_ = new HostFolder(nullptr);
         player_ = new StandIn();
@@ -276,7 +276,8 @@ TEST_F(Probe, ComposesFromTheTagsOfAFileInAnotherFolder) {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     const std::wstring copy = std::wstring(temp) + L"\u611B\u0416\u03A9.mp3";
-    ASSERT_TRUE(CopyFileW(std::wstring(windowsFile.begin(), windowsFile.end()).c_str(), copy.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(std::wstring(windowsFile.begin(), windowsFile.end()).c_str(),
+                          copy.c_str(), FALSE));
     run("clear");
     run("add " + utf8(copy) + "|Wrong - Title|75|128|44|2");
     run("play 0");
@@ -319,7 +320,8 @@ TEST_F(Probe, ChangeTestEntriesAndTheirCost) {
         EXPECT_EQ(stream.path, L"http://radio.example:8000/stream");
         EXPECT_EQ(stream.streamTitle, L"AC/DC - Back in Black");
         run("retitle 1 [Buffering: 10%]");
-        EXPECT_EQ(currentEntry(stream.path, stream.streamTitle).streamTitle, L"AC/DC - Back in Black");
+        EXPECT_EQ(currentEntry(stream.path, stream.streamTitle).streamTitle,
+                  L"AC/DC - Back in Black");
     }
     // A stream's title is a song name, not a path to cut.
     mask(L"%artist%|%title%");

@@ -145,7 +145,8 @@ int mismatches(const testutil::Pixels& shot, const JpegPicture& picture, const R
     for (int gy = 0; gy < 5; ++gy) {
         for (int gx = 0; gx < 7; ++gx) {
             const int x = gx * (w - 1) / 6, y = gy * (h - 1) / 4;
-            if (shot.data.empty() || shot.at(area.left + x, area.top + y) != pictureAt(picture, x, y))
+            if (shot.data.empty() ||
+                shot.at(area.left + x, area.top + y) != pictureAt(picture, x, y))
                 ++wrong;
         }
     }
@@ -176,7 +177,8 @@ TEST_F(SecurityCode, PaintsThePictureUnscaledFromTheAreasTopLeft) {
                                    decoded, area);
                 ReleaseDC(dialog, dc);
             } while (wrong != 0 && GetTickCount() - start < 10000 && (Sleep(20), true));
-            testutil::saveScreenshot(dialog, testutil::exeFolder() + "security_code_" + size + ".bmp");
+            testutil::saveScreenshot(dialog,
+                                     testutil::exeFolder() + "security_code_" + size + ".bmp");
             PostMessageW(dialog, WM_CLOSE, 0, 0);
         });
         EXPECT_EQ(askSecurityCode(bytes), "");
@@ -204,7 +206,8 @@ TEST_F(SecurityCode, EveryWayOfClosingReturnsTheTextTypedSoFar) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.how);
         Driver driver([&c](HWND dialog) {
-            if (c.typed) SendMessageW(GetDlgItem(dialog, kCodeEdit), WM_SETTEXT, 0, LPARAM(c.typed));
+            if (c.typed)
+                SendMessageW(GetDlgItem(dialog, kCodeEdit), WM_SETTEXT, 0, LPARAM(c.typed));
             c.close(dialog);
         });
         EXPECT_EQ(askSecurityCode(picture()), c.want);

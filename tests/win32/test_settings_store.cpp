@@ -20,20 +20,23 @@ using namespace testutil;
 namespace {
 
 class SettingsStore : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        ASSERT_EQ(GetACP(), unsigned(NIMBO_EXPECT_CP)) << "wrong locale: the test would test the wrong code page";
+        ASSERT_EQ(GetACP(), unsigned(NIMBO_EXPECT_CP))
+            << "wrong locale: the test would test the wrong code page";
         removeFiles();
         resetSettingsForTest();
     }
     void TearDown() override { removeFiles(); }
     static void removeFiles() {
-        for (const std::string& path : {besideIni(), appDataIni(), exeFolder() + "nimbo.log", exeFolder() + "nimbo.log.1"})
+        for (const std::string& path :
+             {besideIni(), appDataIni(), exeFolder() + "nimbo.log", exeFolder() + "nimbo.log.1"})
             removeFile(path);
     }
 };
 
-const std::wstring kCyrillic = L"\u0418\u0432\u0430\u043D \u0412\u0430\u0441\u044F";  // bytes D0 98 ... D1 81 D1 8F
+const std::wstring kCyrillic =
+    L"\u0418\u0432\u0430\u043D \u0412\u0430\u0441\u044F";  // bytes D0 98 ... D1 81 D1 8F
 
 bool contains(const std::string& haystack, const std::string& needle) {
     return haystack.find(needle) != std::string::npos;
@@ -88,10 +91,11 @@ TEST_F(SettingsStore, TheFileBesideTheHostWins) {
 }
 
 TEST_F(SettingsStore, LoadAndSaveRoundTrip) {
-    const std::string ini = "[Winamp]\r\nproxy=bob:pw@127.0.0.1:3128\r\n[Gen_Nimbo]\r\n"
-                            "Enabled=2\r\nShowErrors=yes\r\nCookie=remixsid=abc\r\nAuthLogin=" +
-                            utf8(kCyrillic) + "\r\nAuthPass=p w\r\nStatusMask=Line one{NEXTstring}" +
-                            utf8(kCyrillic) + " %artist%\r\nNoLogin=1\r\n";
+    const std::string ini =
+        "[Winamp]\r\nproxy=bob:pw@127.0.0.1:3128\r\n[Gen_Nimbo]\r\n"
+        "Enabled=2\r\nShowErrors=yes\r\nCookie=remixsid=abc\r\nAuthLogin=" +
+        utf8(kCyrillic) + "\r\nAuthPass=p w\r\nStatusMask=Line one{NEXTstring}" + utf8(kCyrillic) +
+        " %artist%\r\nNoLogin=1\r\n";
     ASSERT_TRUE(writeFile(besideIni(), ini));
     loadSettings();
     Settings s = currentSettings();
@@ -115,7 +119,8 @@ TEST_F(SettingsStore, LoadAndSaveRoundTrip) {
     EXPECT_TRUE(contains(bytes, "ShowErrors=0\r\n"));
     EXPECT_TRUE(contains(bytes, "NoLogin=1\r\n"));
     EXPECT_TRUE(contains(bytes, "AuthLogin=" + utf8(kCyrillic) + "\r\n"));
-    EXPECT_TRUE(contains(bytes, "StatusMask=Line one{NextString}" + utf8(kCyrillic) + " %artist%\r\n"));
+    EXPECT_TRUE(
+        contains(bytes, "StatusMask=Line one{NextString}" + utf8(kCyrillic) + " %artist%\r\n"));
     // Winamp's own key is never written.
     EXPECT_TRUE(contains(bytes, "proxy=bob:pw@127.0.0.1:3128\r\n"));
 
@@ -154,7 +159,8 @@ TEST_F(SettingsStore, LaterKeysAreReadClampedAndWrittenOnlyOnceUsed) {
     saveSettings();
     ASSERT_TRUE(readFile(besideIni(), bytes));
     EXPECT_TRUE(contains(bytes, "MinInterval=0\r\n"));
-    EXPECT_TRUE(contains(bytes, "PrivateWords=D:\\Audiobooks{NextString}" + utf8(kCyrillic) + "\r\n"));
+    EXPECT_TRUE(
+        contains(bytes, "PrivateWords=D:\\Audiobooks{NextString}" + utf8(kCyrillic) + "\r\n"));
     EXPECT_TRUE(contains(bytes, "OnStop=1\r\n"));
     EXPECT_TRUE(contains(bytes, "Secure=1\r\n"));
     EXPECT_FALSE(contains(bytes, "OnPause"));
@@ -172,7 +178,7 @@ TEST_F(SettingsStore, LaterKeysAreReadClampedAndWrittenOnlyOnceUsed) {
     } cases[] = {{"-3", 0, 0}, {"999999", 3600, 0}, {"x", 5, 0}, {" 1 ", 1, 1}, {"2", 2, 0}};
     for (const auto& c : cases) {
         ASSERT_TRUE(writeFile(besideIni(), std::string("[Gen_Nimbo]\r\nMinInterval=") + c.stored +
-                                                "\r\nOnPause=" + c.stored + "\r\n"));
+                                               "\r\nOnPause=" + c.stored + "\r\n"));
         resetSettingsForTest();
         loadSettings();
         EXPECT_EQ(currentSettings().MinInterval, c.minInterval) << c.stored;
@@ -184,8 +190,9 @@ TEST_F(SettingsStore, PresentEmptyMaskStaysEmptyAndLongValuesAreReadWhole) {
     // 2,100 Cyrillic letters are 4,200 bytes: a read cut at 4,095 would end inside a
     // letter and lose the whole value.
     const std::wstring longMask = std::wstring(2100, L'\u0436');
-    ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nStatusMask=\r\nCookie=" + std::string(70000, 'c') +
-                                           "\r\nAuthPass=" + utf8(longMask) + "\r\n"));
+    ASSERT_TRUE(
+        writeFile(besideIni(), "[Gen_Nimbo]\r\nStatusMask=\r\nCookie=" + std::string(70000, 'c') +
+                                   "\r\nAuthPass=" + utf8(longMask) + "\r\n"));
     loadSettings();
     EXPECT_EQ(currentSettings().StatusMask, L"");
     EXPECT_EQ(currentSettings().Cookie, std::wstring(70000, L'c'));
@@ -196,9 +203,11 @@ TEST_F(SettingsStore, PresentEmptyMaskStaysEmptyAndLongValuesAreReadWhole) {
 // stored-text codec (its cases are test_settings_codec.cpp's) and come back whole;
 // Winamp's own sections keep their bytes.
 TEST_F(SettingsStore, TextsReachTheFileAsUtf8BytesAndComeBackWhole) {
-    const std::wstring emoji = std::wstring(L"\u266B ") + wchar_t(0xD83C) + wchar_t(0xDFB5) + L" %title%";
+    const std::wstring emoji =
+        std::wstring(L"\u266B ") + wchar_t(0xD83C) + wchar_t(0xDFB5) + L" %title%";
     const std::wstring mask = kCyrillic + L"\r\n" + emoji;
-    ASSERT_TRUE(writeFile(besideIni(), "[Winamp]\r\nproxy=127.0.0.1:3128\r\n[Other]\r\nKey=\x81\xFF\r\n"));
+    ASSERT_TRUE(
+        writeFile(besideIni(), "[Winamp]\r\nproxy=127.0.0.1:3128\r\n[Other]\r\nKey=\x81\xFF\r\n"));
     loadSettings();
     editSettings([&](Settings& s) {
         s.StatusMask = mask;
@@ -225,7 +234,8 @@ TEST_F(SettingsStore, TextsReachTheFileAsUtf8BytesAndComeBackWhole) {
 // A Unicode winamp.ini is left to the platform's calls, so it is never damaged.
 TEST_F(SettingsStore, UnicodeFileGoesThroughThePlatform) {
     const std::wstring text = L"\xFEFF[Gen_Nimbo]\r\nCookie=remixsid=u\r\nEnabled=1\r\n";
-    ASSERT_TRUE(writeFile(besideIni(), std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2)));
+    ASSERT_TRUE(writeFile(
+        besideIni(), std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2)));
     loadSettings();
     EXPECT_EQ(currentSettings().Cookie, L"remixsid=u");
     EXPECT_TRUE(currentSettings().Enabled);
@@ -246,10 +256,12 @@ TEST_F(SettingsStore, PrivateWordsInTheCodePageAreReadAndKept) {
     const std::wstring word = GetACP() == 932    ? L"\u66F2\u540D"
                               : GetACP() == 1251 ? L"\u0410\u0443\u0434\u0438\u043E"
                                                  : L"H\u00F6rb\u00FCcher";
-    const std::string ini = "[Gen_Nimbo]\r\nPrivateWords=" + narrow(word) + "{NextString}x\r\nMinInterval=soon\r\n";
+    const std::string ini =
+        "[Gen_Nimbo]\r\nPrivateWords=" + narrow(word) + "{NextString}x\r\nMinInterval=soon\r\n";
     ASSERT_TRUE(writeFile(besideIni(), ini));
     loadSettings();
-    EXPECT_TRUE(PrivateTracks(currentSettings().PrivateWords).matches(L"D:\\" + word + L"\\01.mp3"));
+    EXPECT_TRUE(
+        PrivateTracks(currentSettings().PrivateWords).matches(L"D:\\" + word + L"\\01.mp3"));
     EXPECT_TRUE(saveSettings());
     std::string bytes;
     ASSERT_TRUE(readFile(besideIni(), bytes));
@@ -269,9 +281,13 @@ TEST_F(SettingsStore, ProxyHostAloneGivesNoProxyParts) {
 
 namespace {
 
-std::wstring wide(const std::string& ansi) { return widen(ansi); }
+std::wstring wide(const std::string& ansi) {
+    return widen(ansi);
+}
 
-bool existsW(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool existsW(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 unsigned long long fnv1a(const std::string& bytes) {
     unsigned long long h = 1469598103934665603ULL;
@@ -291,7 +307,8 @@ std::string outsideOurSection(const std::string& file) {
 const std::string kUserIni =
     "[Winamp]\r\nutf8=1\r\nproxy=127.0.0.1:3128\r\nskin=Big Bento\r\n; the user's comment\r\n"
     "[Gen_Nimbo]\r\nEnabled=1\r\nCookie=old\r\n\r\n[in_mp3]\r\nkey=\x81\xFF\xE2\x82\r\n"
-    "[Other]\nlf only=1\n" + std::string(3000, 'x') + "\r\n[Last]\r\nno final break=1";
+    "[Other]\nlf only=1\n" +
+    std::string(3000, 'x') + "\r\n[Last]\r\nno final break=1";
 
 // A window of class "Winamp v1.x" in this process whose answer to 1334 a test sets.
 LRESULT gIniAnswer = 1;
@@ -306,7 +323,7 @@ LRESULT CALLBACK fakeWinampProc(HWND window, UINT message, WPARAM wParam, LPARAM
 }
 
 class FakeWinamp {
-public:
+  public:
     FakeWinamp() : window_(createWinampWindow(fakeWinampProc)) {
         gIniAnswer = 1;
         gIniQueries = 0;
@@ -316,7 +333,7 @@ public:
     void answer(const wchar_t* text) { gIniAnswer = reinterpret_cast<LRESULT>(text); }
     void answer(LRESULT value) { gIniAnswer = value; }
 
-private:
+  private:
     HWND window_;
 };
 
@@ -327,7 +344,7 @@ std::wstring foreignFolder() {
 }
 
 class HostNamedIni : public SettingsStore {
-protected:
+  protected:
     void SetUp() override {
         SettingsStore::SetUp();
         folder = foreignFolder();
@@ -399,8 +416,9 @@ TEST_F(SettingsStore, InterruptedSaveLeavesWinampIniByteIdentical) {
         EXPECT_FALSE(saved) << f.name;
         EXPECT_TRUE(after == kUserIni) << f.name;
         EXPECT_FALSE(existsW(replacementPath(path))) << f.name;
-        std::printf("[%s] winamp.ini before: %zu bytes fnv1a %016llx; after: %zu bytes fnv1a %016llx\n",
-                    f.name, kUserIni.size(), fnv1a(kUserIni), after.size(), fnv1a(after));
+        std::printf(
+            "[%s] winamp.ini before: %zu bytes fnv1a %016llx; after: %zu bytes fnv1a %016llx\n",
+            f.name, kUserIni.size(), fnv1a(kUserIni), after.size(), fnv1a(after));
     }
 
     // A leftover of an earlier, crashed save is cleared away by the next one.
@@ -447,7 +465,8 @@ TEST_F(HostNamedIni, LoadAndSaveUseThePathWinampNames) {
     FakeWinamp winamp;
     ASSERT_TRUE(winamp.ok());
     winamp.answer(named.c_str());
-    ASSERT_TRUE(writeFile(named, "[Winamp]\r\nproxy=u:p@127.0.0.9:8080\r\n[Gen_Nimbo]\r\nCookie=named\r\n"));
+    ASSERT_TRUE(writeFile(
+        named, "[Winamp]\r\nproxy=u:p@127.0.0.9:8080\r\n[Gen_Nimbo]\r\nCookie=named\r\n"));
     ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nCookie=beside\r\n"));
     loadSettings();
     EXPECT_EQ(gIniQueries, 1);
@@ -480,8 +499,9 @@ TEST_F(HostNamedIni, SettingsMoveOnceFromTheGuessedFile) {
     FakeWinamp winamp;
     ASSERT_TRUE(winamp.ok());
     winamp.answer(named.c_str());
-    const std::string old = "[Winamp]\r\nproxy=old:1\r\n[Gen_Nimbo]\r\nEnabled=1\r\nAuthLogin=" +
-                            utf8(kCyrillic) + "\r\nMinInterval=9\r\n";
+    const std::string old =
+        "[Winamp]\r\nproxy=old:1\r\n[Gen_Nimbo]\r\nEnabled=1\r\nAuthLogin=" + utf8(kCyrillic) +
+        "\r\nMinInterval=9\r\n";
     ASSERT_TRUE(writeFile(besideIni(), old));
     ASSERT_TRUE(writeFile(named, "[Winamp]\r\nproxy=127.0.0.1:3128\r\n"));
     loadSettings();
@@ -517,7 +537,8 @@ TEST_F(HostNamedIni, UnusableAnswersFallBackToTheGuessedPlaces) {
     GetSystemInfo(&info);
     const size_t page = info.dwPageSize;
     // Two pages: the first readable, the second not.
-    char* pages = static_cast<char*>(VirtualAlloc(nullptr, 2 * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    char* pages = static_cast<char*>(
+        VirtualAlloc(nullptr, 2 * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     ASSERT_NE(pages, nullptr);
     DWORD oldProtect = 0;
     ASSERT_TRUE(VirtualProtect(pages + page, page, PAGE_NOACCESS, &oldProtect));
@@ -528,7 +549,8 @@ TEST_F(HostNamedIni, UnusableAnswersFallBackToTheGuessedPlaces) {
     wchar_t* atFence = reinterpret_cast<wchar_t*>(pages + page) - (fenced.size() + 1);
     std::copy(fenced.begin(), fenced.end(), atFence);
     atFence[fenced.size()] = L'\0';
-    char* freed = static_cast<char*>(VirtualAlloc(nullptr, page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    char* freed =
+        static_cast<char*>(VirtualAlloc(nullptr, page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     ASSERT_NE(freed, nullptr);
     VirtualFree(freed, 0, MEM_RELEASE);
     const std::wstring folderItself = folder;
@@ -565,13 +587,16 @@ TEST_F(HostNamedIni, UnusableAnswersFallBackToTheGuessedPlaces) {
 // place is still found and read (the folder is redirected for the test, as a
 // roaming profile would be, and put back afterwards).
 TEST_F(HostNamedIni, ApplicationDataFolderOutsideTheCodePage) {
-    const wchar_t kKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    const wchar_t kKey[] =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key),
+              ERROR_SUCCESS);
     wchar_t saved[MAX_PATH] = {0};
     DWORD savedType = 0, savedSize = sizeof saved;
-    const bool hadValue = RegQueryValueExW(key, L"AppData", nullptr, &savedType,
-                                           reinterpret_cast<BYTE*>(saved), &savedSize) == ERROR_SUCCESS;
+    const bool hadValue =
+        RegQueryValueExW(key, L"AppData", nullptr, &savedType, reinterpret_cast<BYTE*>(saved),
+                         &savedSize) == ERROR_SUCCESS;
     const std::wstring profile = folder;  // the foreign-named folder
     RegSetValueExW(key, L"AppData", 0, REG_SZ, reinterpret_cast<const BYTE*>(profile.c_str()),
                    DWORD((profile.size() + 1) * sizeof(wchar_t)));
@@ -590,7 +615,8 @@ TEST_F(HostNamedIni, ApplicationDataFolderOutsideTheCodePage) {
     const bool read = readFile(ini, bytes);
 
     if (hadValue)
-        RegSetValueExW(key, L"AppData", 0, savedType, reinterpret_cast<const BYTE*>(saved), savedSize);
+        RegSetValueExW(key, L"AppData", 0, savedType, reinterpret_cast<const BYTE*>(saved),
+                       savedSize);
     else
         RegDeleteValueW(key, L"AppData");
     RegCloseKey(key);
@@ -624,22 +650,33 @@ TEST_F(SettingsStore, UnreadableIniIsNeverOverwrittenWithDefaults) {
                  {"read stops early", 0, FileFault::ReadStopsEarly, false}};
     for (const auto& c : cases) {
         const auto faulty = [&](bool (*step)()) {
-            Hold hold = {c.heldMs ? CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
-                                  : INVALID_HANDLE_VALUE, c.heldMs};
-            HANDLE later = c.heldMs && c.heldMs != INFINITE ? CreateThread(nullptr, 0, letGoLater, &hold, 0, nullptr) : nullptr;
+            Hold hold = {c.heldMs ? CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr,
+                                                OPEN_EXISTING, 0, nullptr)
+                                  : INVALID_HANDLE_VALUE,
+                         c.heldMs};
+            HANDLE later = c.heldMs && c.heldMs != INFINITE
+                               ? CreateThread(nullptr, 0, letGoLater, &hold, 0, nullptr)
+                               : nullptr;
             injectFileFault(c.fault);
             const bool done = step();
             injectFileFault(FileFault::None);
-            if (later) WaitForSingleObject(later, INFINITE), CloseHandle(later);
-            else if (c.heldMs) CloseHandle(hold.file);
+            if (later)
+                WaitForSingleObject(later, INFINITE), CloseHandle(later);
+            else if (c.heldMs)
+                CloseHandle(hold.file);
             return done;
         };
         for (bool atQuit : {false, true}) {
             SCOPED_TRACE(std::string(c.name) + (atQuit ? " at quit" : " at init"));
             ASSERT_TRUE(writeFile(path, kUserIni));
             resetSettingsForTest();
-            if (atQuit) loadSettings();
-            else faulty([] { loadSettings(); return true; });
+            if (atQuit)
+                loadSettings();
+            else
+                faulty([] {
+                    loadSettings();
+                    return true;
+                });
             EXPECT_EQ(currentSettings().Cookie, atQuit || c.read ? L"old" : L"");
             editSettings([](Settings& s) { s.AuthLogin = L"bob"; });
             const size_t lines = logLines();
@@ -666,14 +703,15 @@ TEST_F(SettingsStore, LogKeepsItsBoundWhenItCannotBeMovedAside) {
     const std::wstring log = activityLogPath();
     const std::string full(kActivityLogLimit - 50, 'x');
     ASSERT_TRUE(writeFile(log, full));
-    HANDLE viewer = CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+    HANDLE viewer = CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
     for (int i = 0; i < 6; ++i) logActivity(L"line " + std::to_wstring(i));
     CloseHandle(viewer);
     std::string bytes;
     ASSERT_TRUE(readFile(log, bytes));
-    EXPECT_LE(bytes.size(), kActivityLogLimit + std::string("2026-12-07 14:03:05 line 5\r\n").size());
+    EXPECT_LE(bytes.size(),
+              kActivityLogLimit + std::string("2026-12-07 14:03:05 line 5\r\n").size());
     EXPECT_TRUE(contains(bytes, " line 5\r\n"));
     ASSERT_TRUE(readFile(log + L".1", bytes));
     EXPECT_EQ(bytes.find(full), 0u) << "the old lines are copied aside";

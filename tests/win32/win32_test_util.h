@@ -21,7 +21,9 @@ inline std::string exeFolder() {
     return p.substr(0, p.find_last_of("\\/") + 1);
 }
 
-inline std::string besideIni() { return exeFolder() + "winamp.ini"; }
+inline std::string besideIni() {
+    return exeFolder() + "winamp.ini";
+}
 
 inline std::string appDataIni() {
     char folder[MAX_PATH] = {0};
@@ -78,11 +80,14 @@ inline bool fileExists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-inline void removeFile(const std::string& path) { DeleteFileA(path.c_str()); }
+inline void removeFile(const std::string& path) {
+    DeleteFileA(path.c_str());
+}
 
 // The UTF-8 bytes of a wide text.
 inline std::string utf8(const std::wstring& text) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr,
+                                nullptr);
     std::string out(size_t(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &out[0], n, nullptr, nullptr);
     return out;

@@ -195,10 +195,10 @@ class MinimalGet {
             ok = bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) == 0;
         }
         const bool lean = extras & kLeanBounded;
-        ok = ok && ((extras & (kTimedConnect | kLeanBounded))
-                        ? timedConnect(s, target_, lean)
-                        : connect(s, reinterpret_cast<const sockaddr*>(&target_),
-                                  sizeof(target_)) == 0);
+        ok = ok &&
+             ((extras & (kTimedConnect | kLeanBounded))
+                  ? timedConnect(s, target_, lean)
+                  : connect(s, reinterpret_cast<const sockaddr*>(&target_), sizeof(target_)) == 0);
         ok = ok && send(s, request_.data(), int(request_.size()), 0) == int(request_.size());
         reply_.clear();
         int n = 0;
@@ -239,7 +239,10 @@ bool sendBytes(SOCKET s, const char* data, size_t size) {
 class MinimalTlsGet {
   public:
     MinimalTlsGet(const sockaddr_in& target, const std::string& host, std::string request)
-        : target_(target), name_(host), host_(host.begin(), host.end()), request_(std::move(request)) {
+        : target_(target),
+          name_(host),
+          host_(host.begin(), host.end()),
+          request_(std::move(request)) {
         SCHANNEL_CRED cred{};
         cred.dwVersion = SCHANNEL_CRED_VERSION;
         cred.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
@@ -262,8 +265,9 @@ class MinimalTlsGet {
         CtxtHandle context;
         bool haveContext = false;
         std::string reply;
-        const bool ok = connect(s, reinterpret_cast<const sockaddr*>(&target_), sizeof(target_)) == 0 &&
-                        handshake(s, context, haveContext) && exchange(s, context, reply);
+        const bool ok =
+            connect(s, reinterpret_cast<const sockaddr*>(&target_), sizeof(target_)) == 0 &&
+            handshake(s, context, haveContext) && exchange(s, context, reply);
         if (haveContext) DeleteSecurityContext(&context);
         closesocket(s);
         const size_t headerEnd = reply.find("\r\n\r\n");
@@ -281,21 +285,24 @@ class MinimalTlsGet {
     }
 
     bool handshake(SOCKET s, CtxtHandle& context, bool& haveContext) {
-        const DWORD flags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
-                            ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
+        const DWORD flags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
+                            ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
         in_.clear();
         for (bool first = true;; first = false) {
-            SecBuffer in[2] = {{DWORD(in_.size()), SECBUFFER_TOKEN, &in_[0]}, {0, SECBUFFER_EMPTY, nullptr}};
+            SecBuffer in[2] = {{DWORD(in_.size()), SECBUFFER_TOKEN, &in_[0]},
+                               {0, SECBUFFER_EMPTY, nullptr}};
             SecBufferDesc inDesc = {SECBUFFER_VERSION, 2, in};
             SecBuffer out = {0, SECBUFFER_TOKEN, nullptr};
             SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, &out};
             ULONG granted = 0;
-            const SECURITY_STATUS status = InitializeSecurityContextW(
-                &credentials_, first ? nullptr : &context, &host_[0], flags, 0, 0,
-                first ? nullptr : &inDesc, 0, first ? &context : nullptr, &outDesc, &granted, nullptr);
+            const SECURITY_STATUS status =
+                InitializeSecurityContextW(&credentials_, first ? nullptr : &context, &host_[0],
+                                           flags, 0, 0, first ? nullptr : &inDesc, 0,
+                                           first ? &context : nullptr, &outDesc, &granted, nullptr);
             if (first) haveContext = status == SEC_I_CONTINUE_NEEDED;
             if (out.pvBuffer) {
-                const bool sent = sendBytes(s, static_cast<const char*>(out.pvBuffer), out.cbBuffer);
+                const bool sent =
+                    sendBytes(s, static_cast<const char*>(out.pvBuffer), out.cbBuffer);
                 FreeContextBuffer(out.pvBuffer);
                 if (!sent) return false;
             }
@@ -316,16 +323,19 @@ class MinimalTlsGet {
 
     bool exchange(SOCKET s, CtxtHandle& context, std::string& reply) {
         SecPkgContext_StreamSizes sizes;
-        if (QueryContextAttributesW(&context, SECPKG_ATTR_STREAM_SIZES, &sizes) != SEC_E_OK) return false;
+        if (QueryContextAttributesW(&context, SECPKG_ATTR_STREAM_SIZES, &sizes) != SEC_E_OK)
+            return false;
         std::string record(sizes.cbHeader + request_.size() + sizes.cbTrailer, '\0');
         request_.copy(&record[sizes.cbHeader], request_.size());
-        SecBuffer parts[4] = {{sizes.cbHeader, SECBUFFER_STREAM_HEADER, &record[0]},
-                              {DWORD(request_.size()), SECBUFFER_DATA, &record[sizes.cbHeader]},
-                              {sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, &record[sizes.cbHeader + request_.size()]},
-                              {0, SECBUFFER_EMPTY, nullptr}};
+        SecBuffer parts[4] = {
+            {sizes.cbHeader, SECBUFFER_STREAM_HEADER, &record[0]},
+            {DWORD(request_.size()), SECBUFFER_DATA, &record[sizes.cbHeader]},
+            {sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, &record[sizes.cbHeader + request_.size()]},
+            {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc desc = {SECBUFFER_VERSION, 4, parts};
         if (EncryptMessage(&context, 0, &desc, 0) != SEC_E_OK ||
-            !sendBytes(s, record.data(), parts[0].cbBuffer + parts[1].cbBuffer + parts[2].cbBuffer)) {
+            !sendBytes(s, record.data(),
+                       parts[0].cbBuffer + parts[1].cbBuffer + parts[2].cbBuffer)) {
             return false;
         }
         for (;;) {
@@ -375,7 +385,8 @@ bool trustCertificate(const std::string& path) {
     DWORD size = DWORD(der.size());
     return CryptStringToBinaryA(pem.data(), DWORD(pem.size()), CRYPT_STRING_BASE64HEADER,
                                 reinterpret_cast<BYTE*>(&der[0]), &size, nullptr, nullptr) &&
-           CertAddEncodedCertificateToSystemStoreA("Root", reinterpret_cast<const BYTE*>(der.data()), size);
+           CertAddEncodedCertificateToSystemStoreA("Root",
+                                                   reinterpret_cast<const BYTE*>(der.data()), size);
 }
 
 struct Side {
@@ -412,7 +423,8 @@ int run(const Options& options) {
     }
     const bool secure = options.secure;
     const auto exchange = [&](nimbo::HttpReply& reply) {
-        return nimbo::httpExchange(options.url, cookie, options.proxy, reply, nimbo::kTickExchange, secure);
+        return nimbo::httpExchange(options.url, cookie, options.proxy, reply, nimbo::kTickExchange,
+                                   secure);
     };
 
     // One untimed exchange first: it pays for Winsock start-up and the first look-up,
@@ -447,8 +459,10 @@ int run(const Options& options) {
         const std::string request = nimbo::buildRequest(parsed, nimbo::ProxyParts(), cookie);
         std::string body;
         if (secure) minimalTls.emplace(target, parsed.host, request);
-        if (minimalTls && (!minimalTls->ready() || !minimalTls->fetch(body) || body != first.body)) {
-            std::fprintf(stderr, "http_bench: the minimal SChannel GET did not get the same page\n");
+        if (minimalTls &&
+            (!minimalTls->ready() || !minimalTls->fetch(body) || body != first.body)) {
+            std::fprintf(stderr,
+                         "http_bench: the minimal SChannel GET did not get the same page\n");
             return 1;
         }
         minimal.emplace(target, request);
@@ -518,8 +532,8 @@ int run(const Options& options) {
         }
     }
     std::fflush(stdout);
-    bool allOk = plugin.failed == 0 && otherStatus == 0 && plugin.otherBody == 0 &&
-                 !plugin.times.empty();
+    bool allOk =
+        plugin.failed == 0 && otherStatus == 0 && plugin.otherBody == 0 && !plugin.times.empty();
     for (const Side& side : bare) allOk = allOk && side.failed == 0 && side.otherBody == 0;
     return allOk ? 0 : 1;
 }

@@ -89,7 +89,8 @@ bool cmdTags(const std::string& rest, Command& command) {
     Model& m = app().model;
     if (!intArg(rest.substr(0, space), 0, kIntMax, index) || size_t(index) >= m.playlist.size())
         return fail(command, "usage: tags <index> field=value|...");
-    std::map<std::wstring, std::wstring>& table = m.fileInfo.tables[m.playlist[size_t(index)].widePath];
+    std::map<std::wstring, std::wstring>& table =
+        m.fileInfo.tables[m.playlist[size_t(index)].widePath];
     table.clear();
     if (space == std::string::npos) return true;
     for (const std::string& pair : splitText(rest.substr(space + 1), '|')) {
@@ -101,9 +102,10 @@ bool cmdTags(const std::string& rest, Command& command) {
 }
 
 bool cmdFileInfo(const std::string& rest, Command& command) {
-    const std::map<std::string, FileInfoMode> modes = {{"tags", FileInfoMode::tags},
-                                                       {"none", FileInfoMode::none},
-                                                       {"unterminated", FileInfoMode::unterminated}};
+    const std::map<std::string, FileInfoMode> modes = {
+        {"tags", FileInfoMode::tags},
+        {"none", FileInfoMode::none},
+        {"unterminated", FileInfoMode::unterminated}};
     auto mode = modes.find(rest);
     if (mode == modes.end()) return fail(command, "usage: fileinfo tags|none|unterminated");
     app().model.fileInfo.mode = mode->second;
@@ -113,7 +115,8 @@ bool cmdFileInfo(const std::string& rest, Command& command) {
 bool cmdInfoQueries(const std::string&, Command& command) {
     std::vector<std::wstring>& asked = app().model.fileInfo.asked;
     command.output.push_back("infoqueries " + std::to_string(asked.size()));
-    for (const std::wstring& query : asked) command.output.push_back("asked " + escapeField(toUtf8(query)));
+    for (const std::wstring& query : asked)
+        command.output.push_back("asked " + escapeField(toUtf8(query)));
     asked.clear();
     return true;
 }
@@ -378,13 +381,14 @@ bool cmdClick(const std::string& rest, Command& command) {
 
 bool cmdKey(const std::string& rest, Command& command) {
     static const std::map<std::string, UINT> keys = {
-        {"tab", VK_TAB}, {"left", VK_LEFT}, {"right", VK_RIGHT}, {"up", VK_UP}, {"down", VK_DOWN},
-        {"enter", VK_RETURN}, {"escape", VK_ESCAPE}};
+        {"tab", VK_TAB},   {"left", VK_LEFT},    {"right", VK_RIGHT},  {"up", VK_UP},
+        {"down", VK_DOWN}, {"enter", VK_RETURN}, {"escape", VK_ESCAPE}};
     std::string name = rest;
     const bool shift = name.compare(0, 6, "shift+") == 0;
     if (shift) name = name.substr(6);
     auto key = keys.find(name);
-    if (key == keys.end()) return fail(command, "usage: key [shift+]tab|left|right|up|down|enter|escape");
+    if (key == keys.end())
+        return fail(command, "usage: key [shift+]tab|left|right|up|down|enter|escape");
     HWND focus = GetFocus();
     if (!focus) return fail(command, "no focus");
     pressKey(focus, key->second, shift);
@@ -420,21 +424,45 @@ bool cmdWndProc(const std::string&, Command& command) {
 
 const std::map<std::string, Handler>& handlers() {
     static const std::map<std::string, Handler> table = {
-        {"add", cmdAdd},         {"addraw", cmdAddRaw},   {"clear", cmdClear},
-        {"play", cmdPlay},       {"pause", cmdPause},     {"stop", cmdStop},
-        {"next", cmdNext},       {"prev", cmdPrev},       {"pos", cmdPos},
-        {"state", cmdState},     {"set", cmdSet},         {"show", cmdShow},
-        {"list", cmdList},       {"queries", cmdQueries}, {"plugin", cmdPlugin},
-        {"config", cmdConfig},   {"quit", cmdQuit},       {"exit", cmdExit},
-        {"sleep", cmdSleep},     {"hang", cmdHang},       {"windows", cmdWindows}, {"msgbox", cmdMsgbox},
-        {"dismiss", cmdDismiss}, {"gettext", cmdGetText}, {"settext", cmdSetText},
-        {"type", cmdType},       {"click", cmdClick},     {"screenshot", cmdScreenshot},
-        {"key", cmdKey},         {"focus", cmdFocus},     {"widequeries", cmdWideQueries},
+        {"add", cmdAdd},
+        {"addraw", cmdAddRaw},
+        {"clear", cmdClear},
+        {"play", cmdPlay},
+        {"pause", cmdPause},
+        {"stop", cmdStop},
+        {"next", cmdNext},
+        {"prev", cmdPrev},
+        {"pos", cmdPos},
+        {"state", cmdState},
+        {"set", cmdSet},
+        {"show", cmdShow},
+        {"list", cmdList},
+        {"queries", cmdQueries},
+        {"plugin", cmdPlugin},
+        {"config", cmdConfig},
+        {"quit", cmdQuit},
+        {"exit", cmdExit},
+        {"sleep", cmdSleep},
+        {"hang", cmdHang},
+        {"windows", cmdWindows},
+        {"msgbox", cmdMsgbox},
+        {"dismiss", cmdDismiss},
+        {"gettext", cmdGetText},
+        {"settext", cmdSetText},
+        {"type", cmdType},
+        {"click", cmdClick},
+        {"screenshot", cmdScreenshot},
+        {"key", cmdKey},
+        {"focus", cmdFocus},
+        {"widequeries", cmdWideQueries},
         {"resources", cmdResources},
-        {"tags", cmdTags},       {"fileinfo", cmdFileInfo}, {"infoqueries", cmdInfoQueries},
+        {"tags", cmdTags},
+        {"fileinfo", cmdFileInfo},
+        {"infoqueries", cmdInfoQueries},
         {"retitle", cmdRetitle},
         {"inifile", cmdIniFile},
-        {"menu", cmdMenu},       {"wndproc", cmdWndProc},
+        {"menu", cmdMenu},
+        {"wndproc", cmdWndProc},
     };
     return table;
 }

@@ -9,9 +9,9 @@ namespace player {
 namespace {
 
 struct IniAnswer {
-    bool set = false;    // false: the default, beside the exe
-    bool known = true;   // false: answer 1, as a host that predates the query
-    std::wstring path;   // kept alive here: the plugin reads it through the address
+    bool set = false;   // false: the default, beside the exe
+    bool known = true;  // false: answer 1, as a host that predates the query
+    std::wstring path;  // kept alive here: the plugin reads it through the address
 };
 
 IniAnswer& iniAnswer() {

@@ -209,7 +209,8 @@ namespace {
 // Puts a CA certificate (PEM or DER file) into this Wine prefix's trusted roots, so
 // the plugin's TLS tests need no certificate store of the machine's.
 bool trustCertificate(const char* path) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     std::string bytes(1 << 16, '\0');
     DWORD got = 0;
@@ -225,8 +226,8 @@ bool trustCertificate(const char* path) {
     } else {
         der = bytes;
     }
-    return CertAddEncodedCertificateToSystemStoreA("Root", reinterpret_cast<const BYTE*>(der.data()),
-                                                   DWORD(der.size())) != FALSE;
+    return CertAddEncodedCertificateToSystemStoreA(
+               "Root", reinterpret_cast<const BYTE*>(der.data()), DWORD(der.size())) != FALSE;
 }
 
 }  // namespace

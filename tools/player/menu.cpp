@@ -175,9 +175,9 @@ void describeWindowProc(std::vector<std::string>& out) {
         return;
     }
     LONG_PTR proc = GetWindowLongPtrW(main, GWLP_WNDPROC);
-    const char* who = proc == reinterpret_cast<LONG_PTR>(menu().ownProc)       ? "own"
-                      : proc == reinterpret_cast<LONG_PTR>(foreignHook) ? "foreign"
-                                                                        : "plugin";
+    const char* who = proc == reinterpret_cast<LONG_PTR>(menu().ownProc) ? "own"
+                      : proc == reinterpret_cast<LONG_PTR>(foreignHook)  ? "foreign"
+                                                                         : "plugin";
     // A query sent now passes the whole chain of procedures on its way to the stand-in.
     out.push_back(std::string("wndproc ") + who + " state-query " +
                   std::to_string(SendMessageW(main, WM_USER, 1, 104)));

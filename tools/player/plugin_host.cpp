@@ -4,7 +4,6 @@
 
 namespace player {
 
-
 namespace {
 typedef PluginRecord* (*GetPluginFunction)();
 }

@@ -56,8 +56,8 @@ DWORD countOwnHandles() {
     const auto* entries = reinterpret_cast<const HandleEntry*>(buffer.data() + sizeof(ULONG_PTR));
     const ULONG self = GetCurrentProcessId();
     DWORD own = 0;
-    for (ULONG i = 0; i < count && sizeof(ULONG_PTR) + (i + 1) * sizeof(HandleEntry) <= buffer.size();
-         ++i) {
+    for (ULONG i = 0;
+         i < count && sizeof(ULONG_PTR) + (i + 1) * sizeof(HandleEntry) <= buffer.size(); ++i) {
         if (entries[i].ownerPid == self) ++own;
     }
     return own;

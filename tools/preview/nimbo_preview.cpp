@@ -122,7 +122,8 @@ std::wstring maskFromIni(const std::string& path) {
     if (!file) throw UsageError{"cannot read " + path};
     std::string bytes;
     char chunk[4096];
-    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) bytes.append(chunk, got);
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+        bytes.append(chunk, got);
     std::fclose(file);
     std::string stored;
     if (!readIniValue(bytes, "Gen_Nimbo", "StatusMask", stored)) return kDefaultStatusMask;
@@ -186,11 +187,13 @@ int run(const std::vector<std::wstring>& args) {
     PlayerValues player;
     player.currentTitle = [&o] { return o.haveTitle ? o.title : std::wstring(); };
     player.lengthText = [&] {
-        return note("length", "--length", o.length,
-                    o.length < 0 ? localWord(mask, L"$unknown", "Unknown")
-                                 : formatLength(int(o.length)));
+        return note(
+            "length", "--length", o.length,
+            o.length < 0 ? localWord(mask, L"$unknown", "Unknown") : formatLength(int(o.length)));
     };
-    player.bitrateText = [&] { return note("bitrate", "--bitrate", o.bitrate, numberText(o.bitrate, mask)); };
+    player.bitrateText = [&] {
+        return note("bitrate", "--bitrate", o.bitrate, numberText(o.bitrate, mask));
+    };
     player.sampleRateText = [&] {
         return note("samplerate", "--samplerate", o.sampleRate, numberText(o.sampleRate, mask));
     };
@@ -204,8 +207,9 @@ int run(const std::vector<std::wstring>& args) {
     };
     player.playStateText = [&] {
         const std::string word = stateWord(o.state, mask);
-        asked.push_back("curstate: " + (o.state.empty() ? std::string("not given") : "--state " + o.state) +
-                        " -> " + word);
+        asked.push_back(
+            "curstate: " + (o.state.empty() ? std::string("not given") : "--state " + o.state) +
+            " -> " + word);
         return word;
     };
 
