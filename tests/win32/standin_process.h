@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -175,6 +177,84 @@ class StandIn {
     HANDLE input_ = nullptr;
     HANDLE output_ = nullptr;
     std::string pending_;
+};
+
+// The plugin asks only a "Winamp v1.x" window of its own process. A test whose Winamp is
+// the stand-in (another process) puts this relay between them: a window of this process,
+// on a thread of its own, that forwards each query and copies the texts the stand-in
+// hands out into this process's memory. A test may stall the next query, or have the
+// file-info query (3026, whose buffer is this process's) answered without a terminator.
+class Relay {
+  public:
+    static inline std::atomic<int> stallMs{0};
+    static inline std::wstring unterminatedInfo;
+
+    explicit Relay(const StandIn& player) {
+        target_ = player.window();
+        process_ = player.process();
+        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ready_ = ready;
+        thread_ = CreateThread(nullptr, 0, run, this, 0, &id_);
+        WaitForSingleObject(ready, 5000);
+        CloseHandle(ready);
+    }
+    ~Relay() {
+        PostThreadMessageW(id_, WM_QUIT, 0, 0);
+        WaitForSingleObject(thread_, 5000);
+        CloseHandle(thread_);
+    }
+    HWND window() const { return window_; }
+
+  private:
+    static inline Relay* current_ = nullptr;  // the one relay a test runs
+
+    LRESULT answer(WPARAM wParam, LPARAM query) {
+        if (int stall = stallMs.exchange(0)) Sleep(DWORD(stall));
+        if (query == 3026) {
+            struct Info {
+                const wchar_t* file;
+                const wchar_t* field;
+                wchar_t* ret;
+                size_t retlen;
+            }* info = reinterpret_cast<Info*>(wParam);
+            if (!unterminatedInfo.empty()) unterminatedInfo.copy(info->ret, info->retlen);
+            return 1;
+        }
+        const LRESULT answer = SendMessageW(target_, WM_USER, wParam, query);
+        if (query < 211 || query > 214 || answer == 0 || answer == 1) return answer;
+        SIZE_T got = 0;
+        memset(text_, 0, sizeof text_);
+        ReadProcessMemory(process_, reinterpret_cast<LPCVOID>(answer), text_, sizeof text_, &got);
+        return reinterpret_cast<LRESULT>(text_);
+    }
+    static LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_USER && current_) return current_->answer(wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    static DWORD WINAPI run(LPVOID param) {
+        Relay* self = static_cast<Relay*>(param);
+        current_ = self;
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = proc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"Winamp v1.x";
+        RegisterClassW(&wc);
+        self->window_ = CreateWindowW(L"Winamp v1.x", L"relay", 0, 0, 0, 10, 10, nullptr, nullptr,
+                                      wc.hInstance, nullptr);
+        SetEvent(self->ready_);
+        MSG msg;
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+        DestroyWindow(self->window_);
+        current_ = nullptr;
+        return 0;
+    }
+
+    HWND target_ = nullptr;
+    HANDLE process_ = nullptr;
+    HANDLE thread_ = nullptr, ready_ = nullptr;
+    DWORD id_ = 0;
+    HWND window_ = nullptr;
+    char text_[1040];  // the stand-in's own entry-text buffer is as large
 };
 
 }  // namespace standin

@@ -1,8 +1,5 @@
 // The player probe against the player stand-in, through real window queries, under the
-// code page this program was built to expect. The plugin lives in Winamp's process and
-// asks only a window of that process, so the stand-in (another process) is reached
-// through a relay window of this process that forwards each query and copies the
-// texts the stand-in hands out into this process's memory.
+// code page this program was built to expect, through the relay (standin_process.h).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -21,79 +18,6 @@ using namespace standin;
 using testutil::utf8;
 
 namespace {
-
-// The relay: a "Winamp v1.x" window of this process on a thread of its own.
-HWND gStandInWindow = nullptr;
-HANDLE gStandInProcess = nullptr;
-std::atomic<int> gStallMs{0};
-// Written into the file-info buffer without a terminator when not empty.
-std::wstring gUnterminatedInfo;
-char gTextCopy[1040];  // the stand-in's own entry-text buffer is as large
-
-LRESULT relayQuery(WPARAM wParam, LPARAM query) {
-    if (int stall = gStallMs.exchange(0)) Sleep(DWORD(stall));
-    if (query == 3026) {
-        // The struct and its buffer are this process's: answered here.
-        struct Info {
-            const wchar_t* file;
-            const wchar_t* field;
-            wchar_t* ret;
-            size_t retlen;
-        }* info = reinterpret_cast<Info*>(wParam);
-        if (gUnterminatedInfo.empty()) return 1;
-        gUnterminatedInfo.copy(info->ret, info->retlen);
-        return 1;
-    }
-    const LRESULT answer = SendMessageW(gStandInWindow, WM_USER, wParam, query);
-    if (query < 211 || query > 214 || answer == 0 || answer == 1) return answer;
-    SIZE_T got = 0;
-    memset(gTextCopy, 0, sizeof gTextCopy);
-    ReadProcessMemory(gStandInProcess, reinterpret_cast<LPCVOID>(answer), gTextCopy,
-                      sizeof gTextCopy, &got);
-    return reinterpret_cast<LRESULT>(gTextCopy);
-}
-
-LRESULT CALLBACK relayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_USER) return relayQuery(wParam, lParam);
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-class Relay {
-  public:
-    Relay() {
-        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        thread_ = CreateThread(nullptr, 0, run, this, 0, &id_);
-        ready_ = ready;
-        WaitForSingleObject(ready, 5000);
-        CloseHandle(ready);
-    }
-    ~Relay() {
-        PostThreadMessageW(id_, WM_QUIT, 0, 0);
-        WaitForSingleObject(thread_, 5000);
-        CloseHandle(thread_);
-    }
-    HWND window() const { return window_; }
-
-  private:
-    static DWORD WINAPI run(LPVOID param) {
-        Relay* self = static_cast<Relay*>(param);
-        WNDCLASSW wc = {};
-        wc.lpfnWndProc = relayProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"Winamp v1.x";
-        RegisterClassW(&wc);
-        self->window_ = CreateWindowW(L"Winamp v1.x", L"relay", 0, 0, 0, 10, 10, nullptr, nullptr,
-                                      wc.hInstance, nullptr);
-        SetEvent(self->ready_);
-        MSG msg;
-        while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
-        DestroyWindow(self->window_);
-        return 0;
-    }
-    HANDLE thread_ = nullptr, ready_ = nullptr;
-    DWORD id_ = 0;
-    HWND window_ = nullptr;
-};
 
 // Runs `probe` on a thread of its own; false when it did not return within `ms`.
 template <class F>
@@ -128,15 +52,13 @@ class Probe : public ::testing::Test {
         delete host_;
     }
     static void connect() {
-        gStandInWindow = player_->window();
-        gStandInProcess = player_->process();
-        relay_ = new Relay();
+        relay_ = new Relay(*player_);
         setWinampWindow(relay_->window());
     }
     void SetUp() override {
         ASSERT_EQ(GetACP(), unsigned(NIMBO_EXPECT_CP)) << "wrong locale for this test";
         ASSERT_TRUE(started_);
-        gUnterminatedInfo.clear();
+        Relay::unterminatedInfo.clear();
         run("clear");
         run("widequeries on");
         editSettings([](Settings& s) { s.StatusMask.clear(); });
@@ -333,7 +255,7 @@ TEST_F(Probe, ChangeTestEntriesAndTheirCost) {
 // A player that writes its answer without a terminator: the text ends where the
 // answer ends, never in whatever the stack held after it.
 TEST_F(Probe, FileInfoWrittenWithoutATerminatorEndsWhereItEnds) {
-    gUnterminatedInfo = L"Band";
+    Relay::unterminatedInfo = L"Band";
     volatile wchar_t dirt[2048];
     for (auto& unit : dirt) unit = L'x';  // the stack the buffer will take
     EXPECT_EQ(winampFileInfo(L"C:\\m\\a.flac", L"artist"), L"Band");
@@ -346,7 +268,7 @@ TEST_F(Probe, AHungWinampIsNeverWaitedForAndAForeignOneNeverAsked) {
     run("add a.mp3|A|1|1|1|1");
     run("play 0");
     queryRanOut();
-    gStallMs = 2500;
+    Relay::stallMs = 2500;
     EXPECT_EQ(playStateText(), "-");
     EXPECT_TRUE(queryRanOut());
     Sleep(1600);  // the relay ends its stall

@@ -1,9 +1,10 @@
 // Settings changed while the plugin runs, with its modules linked in: a player
-// stand-in without plugin plays Winamp's window, and the service stand-in (its port in
-// NIMBO_SERVICE_PORT) is reached through Winamp's proxy setting.
+// stand-in without plugin plays Winamp's window (through the relay), and the service stand-in (its
+// port in NIMBO_SERVICE_PORT) is reached through Winamp's proxy setting.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "net/http_client.h"
@@ -68,6 +69,7 @@ class RuntimeSettings : public ::testing::Test {
         ASSERT_TRUE(host_.ready());
         std::string ready;
         ASSERT_TRUE(player_.start(host_.exe(), L"--no-plugin", ready));
+        relay_.reset(new standin::Relay(player_));
         ASSERT_TRUE(player_.send("add C:\\m\\one.ogg|A - One|100").ok);
         ASSERT_TRUE(player_.send("play 0").ok);
         ASSERT_NE(control("reset"), "");
@@ -92,6 +94,7 @@ class RuntimeSettings : public ::testing::Test {
 
     standin::HostFolder host_{nullptr};
     standin::StandIn player_;
+    std::unique_ptr<standin::Relay> relay_;  // Winamp's window, as the plugin sees it
     bool running_ = false;
 };
 
