@@ -296,11 +296,15 @@ class Soak:
         next_report = 0.0
         while True:
             elapsed = time.monotonic() - started
+            if elapsed >= seconds:
+                # The last sample with nothing on screen: a window the tick has just
+                # brought up is no leak.
+                self.settle()
+                self.sample(time.monotonic() - started)
+                break
             if elapsed >= next_report:
                 self.sample(elapsed)
                 next_report += self.report_every
-            if elapsed >= seconds:
-                break
             # A burst of changes: the tick sees the last of them.
             for _ in range(self.rng.randint(2, 12)):
                 self.change()
