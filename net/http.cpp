@@ -294,6 +294,60 @@ TunnelReply readTunnelReply(ByteSource& source) {
     }
 }
 
+namespace {
+
+// The header lines after the status line, up to the empty one, and how the body is
+// framed. False when the reply ended (or passed its bound) first; `reply.end` says how.
+bool readHeaderLines(ReplyReader& reader, HttpReply& reply, BodyMode& mode, uint64_t& length) {
+    std::string line;
+    for (;;) {
+        if (reply.headers.size() > kMaxHeaderLines) {
+            reader.stop(ReplyEnd::overBound);
+            reply.end = ReplyEnd::overBound;
+            return false;
+        }
+        if (!reader.readLine(line)) {
+            reply.end = endedEarly(reader);
+            return false;
+        }
+        reply.headers.push_back(line);
+        if (line.empty()) return true;
+        if (startsWithNoCase(line, "CONTENT-LENGTH:")) {
+            uint64_t value = 0;
+            if (parseNumber(trimControls(afterFirstSpace(line), true), 10, value)) {
+                length = value;
+                mode = BodyMode::length;
+            }
+        } else if (startsWithNoCase(line, "TRANSFER-ENCODING:")) {
+            if (containsNoCase(afterFirstSpace(line), "CHUNKED")) mode = BodyMode::chunked;
+        }
+    }
+}
+
+void readBody(ReplyReader& reader, BodyMode mode, uint64_t length, HttpReply& reply) {
+    switch (mode) {
+        case BodyMode::length: {
+            const size_t want = size_t(std::min<uint64_t>(length, kMaxBodyBytes));
+            if (reader.readBytes(reply.body, want) < want) {
+                reply.end = endedEarly(reader);
+            } else if (length > want) {
+                reply.end = ReplyEnd::overBound;
+            }
+            break;
+        }
+        case BodyMode::chunked:
+            reply.end = readChunkedBody(reader, reply.body);
+            break;
+        case BodyMode::toClose:
+            reader.readBytes(reply.body, kMaxBodyBytes);
+            if (reply.body.size() == kMaxBodyBytes) reader.stop(ReplyEnd::overBound);
+            reply.end = reader.endedBy();
+            break;
+    }
+}
+
+}  // namespace
+
 HttpReply readReply(ByteSource& source) {
     HttpReply reply;
     ReplyReader reader(source);
@@ -325,49 +379,9 @@ HttpReply readReply(ByteSource& source) {
 
     BodyMode mode = BodyMode::toClose;
     uint64_t length = 0;
-    for (;;) {
-        if (reply.headers.size() > kMaxHeaderLines) {
-            reader.stop(ReplyEnd::overBound);
-            reply.end = ReplyEnd::overBound;
-            return reply;
-        }
-        if (!reader.readLine(line)) {
-            reply.end = endedEarly(reader);
-            return reply;
-        }
-        reply.headers.push_back(line);
-        if (line.empty()) break;
-        if (startsWithNoCase(line, "CONTENT-LENGTH:")) {
-            uint64_t value = 0;
-            if (parseNumber(trimControls(afterFirstSpace(line), true), 10, value)) {
-                length = value;
-                mode = BodyMode::length;
-            }
-        } else if (startsWithNoCase(line, "TRANSFER-ENCODING:")) {
-            if (containsNoCase(afterFirstSpace(line), "CHUNKED")) mode = BodyMode::chunked;
-        }
-    }
-
+    if (!readHeaderLines(reader, reply, mode, length)) return reply;
     if (reply.statusCode == 204 || reply.statusCode == 304) return reply;
-    switch (mode) {
-        case BodyMode::length: {
-            const size_t want = size_t(std::min<uint64_t>(length, kMaxBodyBytes));
-            if (reader.readBytes(reply.body, want) < want) {
-                reply.end = endedEarly(reader);
-            } else if (length > want) {
-                reply.end = ReplyEnd::overBound;
-            }
-            break;
-        }
-        case BodyMode::chunked:
-            reply.end = readChunkedBody(reader, reply.body);
-            break;
-        case BodyMode::toClose:
-            reader.readBytes(reply.body, kMaxBodyBytes);
-            if (reply.body.size() == kMaxBodyBytes) reader.stop(ReplyEnd::overBound);
-            reply.end = reader.endedBy();
-            break;
-    }
+    readBody(reader, mode, length, reply);
     return reply;
 }
 

@@ -108,24 +108,49 @@ TlsSession::TlsSession(Transport& plain) : state_(new State(plain)) {}
 
 TlsSession::~TlsSession() = default;
 
-Outcome TlsSession::handshake(const std::string& host) {
-    State& s = *state_;
-    const auto failed = [](StepEnd how) { return Outcome::failedAt(NetStep::handshake, how); };
+namespace {
 
+Outcome handshakeFailed(StepEnd how) {
+    return Outcome::failedAt(NetStep::handshake, how);
+}
+
+// More of the server's handshake; false (with why) when none came in time.
+bool receiveMore(TlsSession::State& s, DWORD started, StepEnd& why) {
+    if (GetTickCount() - started >= kMaxHandshakeMs) {
+        why = StepEnd::timedOut;
+        return false;
+    }
+    if (s.received.size() > kMaxHandshakeBytes) {
+        why = StepEnd::protocol;
+        return false;
+    }
+    char chunk[4096];
+    const int n = s.plain.read(chunk, sizeof chunk);
+    if (n <= 0) {
+        why = endOfRead(n);
+        return false;
+    }
+    s.received.append(chunk, size_t(n));
+    return true;
+}
+
+bool acquireCredentials(TlsSession::State& s) {
     SCHANNEL_CRED cred;
     std::memset(&cred, 0, sizeof cred);
     cred.dwVersion = SCHANNEL_CRED_VERSION;
     cred.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
-    // The certificate is checked here, after the handshake and before any request byte.
+    // The certificate is checked by the session itself, after the handshake and before
+    // any request byte.
     cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
     wchar_t package[] = UNISP_NAME_W;
-    if (AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &cred, nullptr,
-                                  nullptr, &s.credentials, nullptr) != SEC_E_OK) {
-        return failed(StepEnd::failed);
-    }
-    s.haveCredentials = true;
+    s.haveCredentials =
+        AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &cred, nullptr,
+                                  nullptr, &s.credentials, nullptr) == SEC_E_OK;
+    return s.haveCredentials;
+}
 
-    // The server name goes out in the hello (SNI).
+// The handshake's rounds, with the server name (SNI) in the hello.
+Outcome exchangeHandshake(TlsSession::State& s, const std::string& host) {
     std::wstring target = widen(host);
     const DWORD started = GetTickCount();
     bool first = true;
@@ -142,22 +167,17 @@ Outcome TlsSession::handshake(const std::string& host) {
         if (first) s.haveContext = status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK;
         first = false;
 
+        StepEnd why = StepEnd::failed;
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
-            if (GetTickCount() - started >= kMaxHandshakeMs) return failed(StepEnd::timedOut);
-            if (s.received.size() > kMaxHandshakeBytes) return failed(StepEnd::protocol);
-            char chunk[4096];
-            const int n = s.plain.read(chunk, sizeof chunk);
-            if (n <= 0) return failed(endOfRead(n));
-            s.received.append(chunk, size_t(n));
+            if (!receiveMore(s, started, why)) return handshakeFailed(why);
             continue;
         }
         if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED &&
             status != SEC_I_INCOMPLETE_CREDENTIALS) {
-            return failed(StepEnd::protocol);
+            return handshakeFailed(StepEnd::protocol);
         }
         const std::string token = out.bytes();
-        StepEnd why = StepEnd::failed;
-        if (!token.empty() && !s.plain.sendAll(token, why)) return failed(why);
+        if (!token.empty() && !s.plain.sendAll(token, why)) return handshakeFailed(why);
 
         // Bytes behind the handshake message just taken stay for the next round.
         if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer <= s.received.size()) {
@@ -165,22 +185,18 @@ Outcome TlsSession::handshake(const std::string& host) {
         } else if (status != SEC_I_INCOMPLETE_CREDENTIALS) {
             s.received.clear();
         }
-        if (status == SEC_E_OK) break;
-        if (status == SEC_I_INCOMPLETE_CREDENTIALS)
-            continue;  // no client certificate: go on without
-        if (GetTickCount() - started >= kMaxHandshakeMs) return failed(StepEnd::timedOut);
-        if (s.received.empty()) {
-            char chunk[4096];
-            const int n = s.plain.read(chunk, sizeof chunk);
-            if (n <= 0) return failed(endOfRead(n));
-            s.received.append(chunk, size_t(n));
-        }
+        if (status == SEC_E_OK) return Outcome();
+        if (status == SEC_I_INCOMPLETE_CREDENTIALS) continue;  // no client certificate: go on
+        if (s.received.empty() && !receiveMore(s, started, why)) return handshakeFailed(why);
     }
+}
 
+// The site's certificate, then the sizes the stream's records take.
+Outcome checkPeer(TlsSession::State& s, const std::string& host) {
     PCCERT_CONTEXT certificate = nullptr;
-    bool trusted = QueryContextAttributesW(&s.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT,
-                                           &certificate) == SEC_E_OK &&
-                   certificate && certificateTrusted(certificate, host);
+    const bool trusted = QueryContextAttributesW(&s.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT,
+                                                 &certificate) == SEC_E_OK &&
+                         certificate && certificateTrusted(certificate, host);
     if (certificate) CertFreeCertificateContext(certificate);
     if (!trusted) {
         Outcome untrusted = Outcome::of(OutcomeKind::untrustedSite);
@@ -189,9 +205,19 @@ Outcome TlsSession::handshake(const std::string& host) {
     }
     if (QueryContextAttributesW(&s.context, SECPKG_ATTR_STREAM_SIZES, &s.sizes) != SEC_E_OK ||
         s.sizes.cbMaximumMessage == 0) {
-        return failed(StepEnd::protocol);
+        return handshakeFailed(StepEnd::protocol);
     }
     return Outcome();
+}
+
+}  // namespace
+
+Outcome TlsSession::handshake(const std::string& host) {
+    State& s = *state_;
+    if (!acquireCredentials(s)) return handshakeFailed(StepEnd::failed);
+    const Outcome exchanged = exchangeHandshake(s, host);
+    if (!exchanged) return exchanged;
+    return checkPeer(s, host);
 }
 
 bool TlsSession::sendAll(const std::string& bytes, StepEnd& why) {
