@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/critical_section.h"
 #include "common/platform.h"
 #include "net/tls.h"
 
@@ -100,6 +101,59 @@ bool certificateTrusted(PCCERT_CONTEXT certificate, const std::string& host) {
     }
     CertFreeCertificateChain(chain);
     return trusted;
+}
+
+// The chain check costs a signature check per certificate in the chain, about a
+// millisecond under Wine, and a site sends the same certificate on every connection.
+// So the last certificate that passed is remembered with its host for a while: the
+// very same bytes for the same host, still within their validity, pass without a new
+// chain check. A refusal is never remembered.
+constexpr DWORD kRememberTrustMs = 10 * 60 * 1000;
+
+struct TrustMemory {
+    CriticalSection lock;
+    std::string host;
+    std::string encoded;  // empty: nothing remembered
+    DWORD checkedAt = 0;
+};
+
+TrustMemory& trustMemory() {
+    static TrustMemory memory;
+    return memory;
+}
+
+bool sameBytes(const std::string& remembered, PCCERT_CONTEXT certificate) {
+    return remembered.size() == certificate->cbCertEncoded &&
+           std::memcmp(remembered.data(), certificate->pbCertEncoded, remembered.size()) == 0;
+}
+
+bool trustedBefore(PCCERT_CONTEXT certificate, const std::string& host) {
+    if (CertVerifyTimeValidity(nullptr, certificate->pCertInfo) != 0) return false;
+    TrustMemory& memory = trustMemory();
+    Locked lock(memory.lock);
+    return !memory.encoded.empty() && memory.host == host &&
+           GetTickCount() - memory.checkedAt < kRememberTrustMs &&
+           sameBytes(memory.encoded, certificate);
+}
+
+void rememberTrusted(PCCERT_CONTEXT certificate, const std::string& host) {
+    TrustMemory& memory = trustMemory();
+    Locked lock(memory.lock);
+    try {
+        memory.host = host;
+        memory.encoded.assign(reinterpret_cast<const char*>(certificate->pbCertEncoded),
+                              certificate->cbCertEncoded);
+        memory.checkedAt = GetTickCount();
+    } catch (...) {
+        memory.encoded.clear();  // out of memory: the next connection checks the chain
+    }
+}
+
+bool siteTrusted(PCCERT_CONTEXT certificate, const std::string& host) {
+    if (trustedBefore(certificate, host)) return true;
+    if (!certificateTrusted(certificate, host)) return false;
+    rememberTrusted(certificate, host);
+    return true;
 }
 
 }  // namespace
@@ -196,7 +250,7 @@ Outcome checkPeer(TlsSession::State& s, const std::string& host) {
     PCCERT_CONTEXT certificate = nullptr;
     const bool trusted = QueryContextAttributesW(&s.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT,
                                                  &certificate) == SEC_E_OK &&
-                         certificate && certificateTrusted(certificate, host);
+                         certificate && siteTrusted(certificate, host);
     if (certificate) CertFreeCertificateContext(certificate);
     if (!trusted) {
         Outcome untrusted = Outcome::of(OutcomeKind::untrustedSite);

@@ -196,23 +196,30 @@ class OverTls(unittest.TestCase):
                                  if proxied else [], connects)
 
     def test_certificates_that_must_be_refused(self):
+        # One player throughout, which first trusts the site's own certificate: a
+        # certificate once trusted must not let another one through.
+        host = self.play(LOOPBACK_DLL, show_errors=True)
+        with Service(port=LOOPBACK_PORT, tls=self.site, tls_port=LOOPBACK_TLS_PORT) as service:
+            wait_until(lambda: [e for e in service.log() if e.get("status_text") == "One playing"],
+                       30, "the publish with the trusted certificate")
         other_ca = self.pki.ca("untrusted")
         cases = [("untrusted CA", self.pki.server(other_ca, ["localhost"])),
                  ("another host name", self.pki.server(self.trusted, ["other.example"])),
                  ("expired", self.pki.server(self.trusted, ["localhost"], expired=True))]
-        for name, certificate in cases:
+        for refused, (name, certificate) in enumerate(cases, 1):
             with self.subTest(name), Service(port=LOOPBACK_PORT, tls=certificate,
                                              tls_port=LOOPBACK_TLS_PORT) as service:
-                host = self.play(LOOPBACK_DLL, show_errors=True)
+                host.player.add("C:\\m\\%d.ogg" % refused, "A - Track %d" % refused, 100)
+                host.player.check("play %d" % refused)
                 box = host.message_box(20000)
                 self.assertEqual(UNTRUSTED, box and box["text"])
                 host.dismiss(box)
                 time.sleep(3)  # room for a try again that must not come
                 self.assertEqual([], site_requests(service), "request bytes reached the site")
-                self.assertEqual(1, activity_log(host).count("the site's certificate is not trusted"),
+                self.assertEqual(refused,
+                                 activity_log(host).count("the site's certificate is not trusted"),
                                  activity_log(host))
                 self.assertIsNone(host.message_box(0))
-                host.close()
 
     def test_proxy_refusing_the_tunnel(self):
         with Service(args=("--tunnel-status", "407"), tls=self.site) as service:

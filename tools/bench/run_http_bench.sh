@@ -131,7 +131,8 @@ if command -v openssl >/dev/null && [ -n "$secure_port" ]; then
   # A dotted address, as for the plain exchange: the name look-up is the same cost
   # with or without TLS and is not what is measured here.
   echo "$secure_count requests of https://127.0.0.1:$secure_port/profile.php each way, taking" \
-    "turns: the plugin (Secure=1, certificate checked) and a minimal SChannel GET"
+    "turns: the plugin (Secure=1; the certificate checked, then its verdict remembered as in" \
+    "use) and a minimal SChannel GET"
   run_client secure "127.0.0.1:$secure_service/profile.php" "$secure_count" --secure \
     --trust-ca "Z:$(echo "$work/ca.pem" | tr / '\\')"
   echo "secure exchange: plugin median $(figure secure plugin_median_ms) ms, minimal SChannel" \
