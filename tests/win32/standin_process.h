@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "win32_test_util.h"
+
 namespace standin {
 
 // Build outputs are known by their Unix paths; Wine's drive Z: is the root.
@@ -189,25 +191,13 @@ class Relay {
     static inline std::atomic<int> stallMs{0};
     static inline std::wstring unterminatedInfo;
 
-    explicit Relay(const StandIn& player) {
-        target_ = player.window();
-        process_ = player.process();
-        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        ready_ = ready;
-        thread_ = CreateThread(nullptr, 0, run, this, 0, &id_);
-        WaitForSingleObject(ready, 5000);
-        CloseHandle(ready);
-    }
-    ~Relay() {
-        PostThreadMessageW(id_, WM_QUIT, 0, 0);
-        WaitForSingleObject(thread_, 5000);
-        CloseHandle(thread_);
-    }
-    HWND window() const { return window_; }
+    explicit Relay(const StandIn& player)
+        : target_(player.window()),
+          process_(player.process()),
+          thread_([this] { return makeWindow(); }) {}
+    HWND window() const { return thread_.window(); }
 
   private:
-    static inline Relay* current_ = nullptr;  // the one relay a test runs
-
     LRESULT answer(WPARAM wParam, LPARAM query) {
         if (int stall = stallMs.exchange(0)) Sleep(DWORD(stall));
         if (query == 3026) {
@@ -228,33 +218,26 @@ class Relay {
         return reinterpret_cast<LRESULT>(text_);
     }
     static LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        if (message == WM_USER && current_) return current_->answer(wParam, lParam);
+        auto* self = reinterpret_cast<Relay*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (message == WM_USER && self) return self->answer(wParam, lParam);
         return DefWindowProcW(window, message, wParam, lParam);
     }
-    static DWORD WINAPI run(LPVOID param) {
-        Relay* self = static_cast<Relay*>(param);
-        current_ = self;
+    HWND makeWindow() {
         WNDCLASSW wc = {};
         wc.lpfnWndProc = proc;
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = L"Winamp v1.x";
         RegisterClassW(&wc);
-        self->window_ = CreateWindowW(L"Winamp v1.x", L"relay", 0, 0, 0, 10, 10, nullptr, nullptr,
-                                      wc.hInstance, nullptr);
-        SetEvent(self->ready_);
-        MSG msg;
-        while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
-        DestroyWindow(self->window_);
-        current_ = nullptr;
-        return 0;
+        HWND window = CreateWindowW(L"Winamp v1.x", L"relay", 0, 0, 0, 10, 10, nullptr, nullptr,
+                                    wc.hInstance, nullptr);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        return window;
     }
 
     HWND target_ = nullptr;
     HANDLE process_ = nullptr;
-    HANDLE thread_ = nullptr, ready_ = nullptr;
-    DWORD id_ = 0;
-    HWND window_ = nullptr;
-    char text_[1040];  // the stand-in's own entry-text buffer is as large
+    char text_[1040];                // the stand-in's own entry-text buffer is as large
+    testutil::WindowThread thread_;  // last: its window goes before the rest
 };
 
 }  // namespace standin

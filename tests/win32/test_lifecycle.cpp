@@ -81,38 +81,9 @@ LRESULT CALLBACK winampProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-HWND createWinampWindow() {
+HWND makeWinampWindow() {
     return testutil::createWinampWindow(winampProc);
 }
-
-DWORD WINAPI windowThread(LPVOID ready) {
-    HWND window = createWinampWindow();
-    SetEvent(static_cast<HANDLE>(ready));
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
-    DestroyWindow(window);
-    return 0;
-}
-
-// Runs the window on a thread of its own, as a separate Winamp would.
-class ForeignWindow {
-  public:
-    ForeignWindow() {
-        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        thread_ = CreateThread(nullptr, 0, windowThread, ready, 0, &id_);
-        WaitForSingleObject(ready, 5000);
-        CloseHandle(ready);
-    }
-    ~ForeignWindow() {
-        PostThreadMessageW(id_, WM_QUIT, 0, 0);
-        WaitForSingleObject(thread_, 5000);
-        CloseHandle(thread_);
-    }
-
-  private:
-    HANDLE thread_;
-    DWORD id_;
-};
 
 void pumpFor(DWORD ms) {
     DWORD start = GetTickCount();
@@ -163,7 +134,7 @@ TEST(PluginRecord, IsOneStaticRecordWithTheHostFormat) {
 }
 
 TEST_F(Lifecycle, InitReturnsZeroAndTheTimerTicksOnlyWhileEnabled) {
-    ForeignWindow winamp;
+    testutil::WindowThread winamp(makeWinampWindow);
     ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=0\r\n"));
     gIniQueries = 0;
     EXPECT_EQ(init(), 0);
@@ -176,7 +147,7 @@ TEST_F(Lifecycle, InitReturnsZeroAndTheTimerTicksOnlyWhileEnabled) {
 }
 
 TEST_F(Lifecycle, TicksStayIdleWhileADialogIsOpen) {
-    ForeignWindow winamp;
+    testutil::WindowThread winamp(makeWinampWindow);
     ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=1\r\n"));
     init();
     settingsDialogOpen = true;  // init cleared it; the dialog sets it after init
@@ -192,7 +163,7 @@ TEST_F(Lifecycle, TicksStayIdleWhileADialogIsOpen) {
 }
 
 TEST_F(Lifecycle, AnIdleTickOnlyAsksAFewQueries) {
-    ForeignWindow winamp;
+    testutil::WindowThread winamp(makeWinampWindow);
     ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=1\r\n"));
     init();
     ASSERT_EQ(WaitForSingleObject(gFirstQuery, 3000), WAIT_OBJECT_0);
@@ -208,7 +179,7 @@ TEST_F(Lifecycle, AnIdleTickOnlyAsksAFewQueries) {
 }
 
 TEST_F(Lifecycle, QuitWaitsForARunningTickThenStopsTheTimerThenSaves) {
-    ForeignWindow winamp;
+    testutil::WindowThread winamp(makeWinampWindow);
     ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=1\r\n"));
     gStallMs = 900;  // the first query keeps the tick busy, within the query's bound
     init();
@@ -224,7 +195,7 @@ TEST_F(Lifecycle, QuitWaitsForARunningTickThenStopsTheTimerThenSaves) {
 // A resolver that sits on the tick's look-up must hold Winamp's exit no longer than
 // the clear request's own limit.
 TEST_F(Lifecycle, QuitDuringASlowLookUpTakesAtMostOneLookUpLimit) {
-    ForeignWindow winamp;
+    testutil::WindowThread winamp(makeWinampWindow);
     ASSERT_TRUE(writeFile(besideIni(),
                           "[Gen_Nimbo]\r\nEnabled=1\r\nNoLogin=1\r\n"
                           "Cookie=remixsid=1\r\n"));
@@ -248,7 +219,7 @@ TEST_F(Lifecycle, QuitDuringASlowLookUpTakesAtMostOneLookUpLimit) {
 
 TEST_F(Lifecycle, QuitOnTheWindowsOwnThreadDoesNotDeadlock) {
     ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=1\r\n"));
-    gOwnWindow = createWinampWindow();
+    gOwnWindow = makeWinampWindow();
     gQuitFromQuery = true;  // the first query posts a quit to this thread mid-tick
     init();
     DWORD start = GetTickCount();
@@ -302,7 +273,7 @@ TEST_F(Lifecycle, QuitLeavesNoWindowBehindForAnUnload) {
     ASSERT_NE(dll, nullptr);
     auto record = reinterpret_cast<PluginRecord* (*)()>(
         GetProcAddress(dll, "winampGetGeneralPurposePlugin"))();
-    HWND host = createWinampWindow();
+    HWND host = makeWinampWindow();
     record->hwndParent = host;
     record->hDllInstance = dll;
     record->init();
@@ -366,7 +337,7 @@ class MenuItem : public Lifecycle {
         AppendMenuW(gHostMenu, MF_POPUP, reinterpret_cast<UINT_PTR>(CreatePopupMenu()), L"Options");
         gOptionsPos = 2;
         // An ANSI window, as the host's is: the subclass must keep it ANSI.
-        window_ = createWinampWindow();
+        window_ = makeWinampWindow();
         winampGetGeneralPurposePlugin()->hwndParent = window_;
         ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=0\r\n"));
     }
@@ -466,7 +437,7 @@ TEST_F(MenuItem, WindowDestroyedBeforeQuitOrNoMenuAtAll) {
     EXPECT_EQ(winampMenuCommand(), 0u);
 
     // A host that answers the menu query with no menu: no item and no subclass.
-    window_ = createWinampWindow();
+    window_ = makeWinampWindow();
     winampGetGeneralPurposePlugin()->hwndParent = window_;
     HMENU kept = gHostMenu;
     gHostMenu = nullptr;

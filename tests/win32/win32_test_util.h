@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,42 @@ inline HWND createWinampWindow(WNDPROC proc) {
     return CreateWindowA("Winamp v1.x", "stand-in", 0, 0, 0, 10, 10, nullptr, nullptr,
                          GetModuleHandleW(nullptr), nullptr);
 }
+
+// The window `make` creates, on a thread of its own that runs its messages until the
+// object goes, as a Winamp's UI thread is not the plugin's timer thread.
+class WindowThread {
+  public:
+    explicit WindowThread(std::function<HWND()> make) : make_(std::move(make)) {
+        ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        thread_ = CreateThread(nullptr, 0, run, this, 0, &id_);
+        WaitForSingleObject(ready_, 5000);
+        CloseHandle(ready_);
+    }
+    ~WindowThread() {
+        PostThreadMessageW(id_, WM_QUIT, 0, 0);
+        WaitForSingleObject(thread_, 5000);
+        CloseHandle(thread_);
+    }
+    WindowThread(const WindowThread&) = delete;
+    WindowThread& operator=(const WindowThread&) = delete;
+    HWND window() const { return window_; }
+
+  private:
+    static DWORD WINAPI run(LPVOID param) {
+        WindowThread* self = static_cast<WindowThread*>(param);
+        self->window_ = self->make_();
+        SetEvent(self->ready_);
+        MSG msg;
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+        DestroyWindow(self->window_);
+        return 0;
+    }
+
+    std::function<HWND()> make_;
+    HANDLE thread_ = nullptr, ready_ = nullptr;
+    DWORD id_ = 0;
+    HWND window_ = nullptr;
+};
 
 // Runs the thread's messages for a few rounds. With `dialog` given, a message goes
 // through IsDialogMessage for the window it names first, as in a host that calls it.
