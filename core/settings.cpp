@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <iterator>
 #include <string>
 
 #include "common/critical_section.h"
@@ -13,25 +14,38 @@ namespace nimbo {
 
 namespace {
 
-// One bit per key, for the keys an edit changed.
-constexpr unsigned kEnabledKey = 1u << 0, kShowErrorsKey = 1u << 1, kCookieKey = 1u << 2,
-                   kAuthLoginKey = 1u << 3, kAuthPassKey = 1u << 4, kStatusMaskKey = 1u << 5,
-                   kNoLoginKey = 1u << 6, kMinIntervalKey = 1u << 7, kPrivateWordsKey = 1u << 8,
-                   kOnPauseKey = 1u << 9, kOnStopKey = 1u << 10, kSecureKey = 1u << 11,
-                   kOriginalKeys = (1u << 7) - 1;
+std::string flag(bool on) {
+    return on ? "1" : "0";
+}
+
+// Each key as saveSettings writes it. A key's bit in `Store::edited` is its place here,
+// and a key counts as changed when its text does.
+const struct {
+    const char* name;
+    std::string (*text)(const Settings&);
+} kKeys[] = {
+    {"Enabled", [](const Settings& s) { return flag(s.Enabled); }},
+    {"ShowErrors", [](const Settings& s) { return flag(s.ShowErrors); }},
+    {"Cookie", [](const Settings& s) { return encodeStoredText(s.Cookie); }},
+    {"AuthLogin", [](const Settings& s) { return encodeStoredText(s.AuthLogin); }},
+    {"AuthPass", [](const Settings& s) { return encodeStoredText(s.AuthPass); }},
+    {"StatusMask", [](const Settings& s) { return encodeStoredText(s.StatusMask); }},
+    {"NoLogin", [](const Settings& s) { return flag(s.NoLogin); }},
+    {"MinInterval", [](const Settings& s) { return std::to_string(s.MinInterval); }},
+    {"PrivateWords", [](const Settings& s) { return encodeStoredText(s.PrivateWords); }},
+    {"OnPause", [](const Settings& s) { return std::to_string(s.OnPause); }},
+    {"OnStop", [](const Settings& s) { return std::to_string(s.OnStop); }},
+    {"Secure", [](const Settings& s) { return std::to_string(s.Secure); }},
+};
+// The seven keys every build has written; the later ones are written once changed.
+constexpr unsigned kOriginalKeys = (1u << 7) - 1;
 
 unsigned changedKeys(const Settings& a, const Settings& b) {
-    return (a.Enabled != b.Enabled ? kEnabledKey : 0) |
-           (a.ShowErrors != b.ShowErrors ? kShowErrorsKey : 0) |
-           (a.Cookie != b.Cookie ? kCookieKey : 0) |
-           (a.AuthLogin != b.AuthLogin ? kAuthLoginKey : 0) |
-           (a.AuthPass != b.AuthPass ? kAuthPassKey : 0) |
-           (a.StatusMask != b.StatusMask ? kStatusMaskKey : 0) |
-           (a.NoLogin != b.NoLogin ? kNoLoginKey : 0) |
-           (a.MinInterval != b.MinInterval ? kMinIntervalKey : 0) |
-           (a.PrivateWords != b.PrivateWords ? kPrivateWordsKey : 0) |
-           (a.OnPause != b.OnPause ? kOnPauseKey : 0) | (a.OnStop != b.OnStop ? kOnStopKey : 0) |
-           (a.Secure != b.Secure ? kSecureKey : 0);
+    unsigned changed = 0;
+    for (size_t i = 0; i < std::size(kKeys); ++i) {
+        if (kKeys[i].text(a) != kKeys[i].text(b)) changed |= 1u << i;
+    }
+    return changed;
 }
 
 struct Store {
@@ -171,21 +185,9 @@ bool saveSettings() {
         logActivity(L"settings not saved: winamp.ini could not be read");
         return false;
     }
-    const auto put = [&](unsigned key, const char* name, const std::string& value) {
-        if (written & key) ini.set(kSection, name, value);
-    };
-    put(kEnabledKey, "Enabled", s.Enabled ? "1" : "0");
-    put(kShowErrorsKey, "ShowErrors", s.ShowErrors ? "1" : "0");
-    put(kCookieKey, "Cookie", encodeStoredText(s.Cookie));
-    put(kAuthLoginKey, "AuthLogin", encodeStoredText(s.AuthLogin));
-    put(kAuthPassKey, "AuthPass", encodeStoredText(s.AuthPass));
-    put(kStatusMaskKey, "StatusMask", encodeStoredText(s.StatusMask));
-    put(kNoLoginKey, "NoLogin", s.NoLogin ? "1" : "0");
-    put(kMinIntervalKey, "MinInterval", std::to_string(s.MinInterval));
-    put(kPrivateWordsKey, "PrivateWords", encodeStoredText(s.PrivateWords));
-    put(kOnPauseKey, "OnPause", std::to_string(s.OnPause));
-    put(kOnStopKey, "OnStop", std::to_string(s.OnStop));
-    put(kSecureKey, "Secure", std::to_string(s.Secure));
+    for (size_t i = 0; i < std::size(kKeys); ++i) {
+        if (written & (1u << i)) ini.set(kSection, kKeys[i].name, kKeys[i].text(s));
+    }
     if (ini.commit()) return true;
     const DWORD attributes = GetFileAttributesW(path.c_str());
     logActivity(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)

@@ -72,14 +72,19 @@ struct Composition {
         return playlistTitle;
     }
 
+    // After the tags: Winamp, then the playlist title, then the file name, each split
+    // by `fromName`; the value stays empty when none holds it.
+    void fillFromPlayer(const wchar_t* field, std::wstring (*fromName)(const std::wstring&),
+                        std::wstring& value, std::string& source) {
+        fromWinamp(field, value, source);
+        if (value.empty() && !(value = fromName(currentTitle())).empty()) source = "playlist title";
+        if (value.empty() && !(value = fromName(fileName)).empty()) source = "file name";
+    }
+
     void findArtist() {
         sources.artist = tags.artistSource;
         artist = tags.artist;
-        fromWinamp(L"artist", artist, sources.artist);
-        if (artist.empty() && !(artist = artistFromName(currentTitle())).empty())
-            sources.artist = "playlist title";
-        if (artist.empty() && !(artist = artistFromName(fileName)).empty())
-            sources.artist = "file name";
+        fillFromPlayer(L"artist", artistFromName, artist, sources.artist);
         if (artist.empty()) {
             artist = widen(localWord(statusMask, L"$unknown_artist", "Unknown Artist"));
             sources.artist = "the word for an unknown artist";
@@ -89,11 +94,7 @@ struct Composition {
     void findTitle() {
         sources.title = tags.titleSource;
         title = tags.title;
-        fromWinamp(L"title", title, sources.title);
-        if (title.empty() && !(title = titleFromName(currentTitle())).empty())
-            sources.title = "playlist title";
-        if (title.empty() && !(title = titleFromName(fileName)).empty())
-            sources.title = "file name";
+        fillFromPlayer(L"title", titleFromName, title, sources.title);
         if (title.empty()) {
             title = fileName;
             sources.title = "the file name as it is";
