@@ -118,17 +118,17 @@ IniPlaces findIniPlaces(const char* section) {
     const std::wstring named = hostIniPath();
     if (named.empty()) {
         const std::wstring guessed = guessedIniPath();
-        return {guessed, guessed};
+        return {guessed, guessed, std::nullopt};
     }
     // Winamp's file unreadable for now: still Winamp's file, never a reason to move
     // settings over from elsewhere.
-    const IniFile winamp(named);
-    if (!winamp.readable() || winamp.hasSection(section)) return {named, named};
+    IniFile winamp(named);
+    if (!winamp.readable() || winamp.hasSection(section)) return {named, named, std::move(winamp)};
     for (const std::wstring& old : {hostFolderCandidate(), appDataCandidate()}) {
         if (old.empty() || samePath(old, named) || !isFile(old)) continue;
-        if (IniFile(old).hasSection(section)) return {old, named};
+        if (IniFile(old).hasSection(section)) return {old, named, std::move(winamp)};
     }
-    return {named, named};
+    return {named, named, std::move(winamp)};
 }
 
 }  // namespace nimbo

@@ -3,7 +3,10 @@
 // file into Winamp's.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "core/ini_file.h"
 
 namespace nimbo {
 
@@ -13,6 +16,9 @@ namespace nimbo {
 struct IniPlaces {
     std::wstring settings;  // read the plugin's section from here
     std::wstring winamp;    // Winamp's ini: its proxy, and where the save goes
+    // Winamp's ini as read to decide, so that init reads it once; none when the places
+    // were guessed without reading.
+    std::optional<IniFile> winampFile;
 };
 
 // Asks Winamp's window in this process, so call it on Winamp's thread at init.

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "common/critical_section.h"
@@ -136,17 +137,18 @@ std::wstring iniPath() {
 }
 
 void loadSettings() {
-    const IniPlaces places = findIniPlaces(kSection);
-    const IniFile ini(places.settings);
+    IniPlaces places = findIniPlaces(kSection);
+    const IniFile winamp =
+        places.winampFile ? std::move(*places.winampFile) : IniFile(places.winamp);
+    std::optional<IniFile> moved;  // the guessed file the settings move over from
+    if (places.settings != places.winamp) moved.emplace(places.settings);
+    const IniFile& ini = moved ? *moved : winamp;
     const bool unread = !ini.readable();
     const Settings s = unread ? Settings() : settingsIn(ini);
 
     // Winamp's own 8-bit text, taken as it stands, from Winamp's own file.
     std::string proxy;
-    if (places.winamp == places.settings)
-        ini.get("Winamp", "proxy", proxy);
-    else
-        IniFile(places.winamp).get("Winamp", "proxy", proxy);
+    winamp.get("Winamp", "proxy", proxy);
 
     {
         StoreLock lock;
