@@ -3,8 +3,9 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -40,32 +41,19 @@ std::wstring appDataCandidate() {
 const LPARAM kIniFileWide = 1334;
 const size_t kMaxPathUnits = 32768;
 
-// A zero-terminated wide text at an address this process got from its host, read
-// page by page through the memory manager, so a bad address gives an empty text
-// instead of a fault. At most kMaxPathUnits units; no terminator by then: empty.
+// A zero-terminated wide text at an address this process got from its host: at most
+// kMaxPathUnits units; unreadable memory or no terminator by then gives an empty text.
 std::wstring readHostText(uintptr_t address) {
-    const size_t kPage = 4096, kMaxBytes = kMaxPathUnits * sizeof(wchar_t);
-    std::string bytes;
-    size_t scanned = 0;  // units checked for the terminator so far
-    while (bytes.size() < kMaxBytes) {
-        size_t chunk = kPage - (address + bytes.size()) % kPage;
-        if (chunk > kMaxBytes - bytes.size()) chunk = kMaxBytes - bytes.size();
-        const size_t before = bytes.size();
-        bytes.resize(before + chunk);
-        SIZE_T got = 0;
-        if (!ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<LPCVOID>(address + before),
-                               &bytes[before], chunk, &got) ||
-            got != chunk)
-            return std::wstring();
-        for (; (scanned + 1) * sizeof(wchar_t) <= bytes.size(); ++scanned) {
-            wchar_t unit;
-            memcpy(&unit, bytes.data() + scanned * sizeof(wchar_t), sizeof unit);
-            if (unit == 0) {
-                std::wstring text(scanned, L'\0');
-                if (scanned) memcpy(&text[0], bytes.data(), scanned * sizeof(wchar_t));
-                return text;
-            }
-        }
+    std::wstring text;
+    wchar_t block[2048];
+    while (text.size() < kMaxPathUnits) {
+        const size_t units =
+            readWinampMemory(address + text.size() * sizeof(wchar_t), block, sizeof block) /
+            sizeof(wchar_t);
+        const wchar_t* end = std::find(block, block + units, L'\0');
+        text.append(block, size_t(end - block));
+        if (end < block + units) return text;
+        if (units < std::size(block)) break;  // unreadable before the terminator
     }
     return std::wstring();
 }

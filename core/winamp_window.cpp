@@ -1,5 +1,6 @@
 #include "core/winamp_window.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace nimbo {
@@ -46,6 +47,21 @@ bool askWinamp(HWND window, WPARAM wParam, LPARAM query, LRESULT& answer, bool w
     if (!sent) return false;
     answer = LRESULT(result);
     return true;
+}
+
+size_t readWinampMemory(uintptr_t address, void* buffer, size_t bytes) {
+    const size_t kPage = 4096;
+    size_t done = 0;
+    while (done < bytes) {
+        const size_t chunk = std::min(bytes - done, kPage - (address + done) % kPage);
+        SIZE_T got = 0;
+        if (!ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<LPCVOID>(address + done),
+                               static_cast<char*>(buffer) + done, chunk, &got) ||
+            got != chunk)
+            break;
+        done += chunk;
+    }
+    return done;
 }
 
 }  // namespace nimbo

@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdint>
+
 namespace nimbo {
 
 // How long one query may wait for Winamp. A host that takes longer is hung or busy:
@@ -21,5 +24,11 @@ HWND winampWindow();
 // Sends Winamp one WM_USER query, bounded by kWinampQueryMs; false when it ran out or
 // the window is gone.
 bool askWinamp(HWND window, WPARAM wParam, LPARAM query, LRESULT& answer, bool wide = false);
+
+// Copies at most `bytes` bytes from an address Winamp handed out. The plugin lives in
+// Winamp's process, so this is its own memory, read page by page through the memory
+// manager: a bad address gives 0 instead of a fault in Winamp, and a text that ends
+// near unreadable memory keeps the pages before it. Returns the bytes copied.
+size_t readWinampMemory(uintptr_t address, void* buffer, size_t bytes);
 
 }  // namespace nimbo

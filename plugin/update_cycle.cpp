@@ -259,7 +259,7 @@ void runTick() {
 
     // The whole wide path: the same name in two folders, or two names the code page
     // spells alike, are different tracks. A stream's song is its playlist title.
-    queryRanOut();
+    queryRanOut();  // forget one of the last composing, which the change test does not need
     PlayingEntry entry = currentEntry(lastTrackFile, lastStreamTitle);
     std::string state = playStateText();
     // A query that ran out is no answer: the next tick asks again.

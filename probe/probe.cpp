@@ -56,19 +56,6 @@ bool ask(HWND window, WPARAM wParam, LPARAM query, LRESULT& answer) {
 // Winamp's answer to a query it does not know.
 const LRESULT kUnknownQuery = 1;
 
-// Reads at most `bytes` bytes at an address Winamp handed out. The plugin lives in
-// Winamp's process, so the read is of this process's memory; the memory manager does
-// it, so a bad address gives an empty text and a read that stops early (the text ends
-// near unreadable memory) keeps what arrived, instead of a fault in Winamp.
-size_t readText(LRESULT address, void* buffer, size_t bytes) {
-    SIZE_T got = 0;
-    if (!ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<LPCVOID>(address), buffer, bytes,
-                           &got) &&
-        got > bytes)
-        got = 0;
-    return got;
-}
-
 // An entry's text lives in Winamp's memory; Winamp hands out its address. The wide query
 // comes first; a Winamp that answers it with 1 does not know it, and the 8-bit query
 // then gives the text through the code page. Either way at most 260 units are read.
@@ -80,12 +67,13 @@ std::wstring entryText(LPARAM wideQuery, LPARAM narrowQuery) {
         return std::wstring();
     if (address != kUnknownQuery) {
         wchar_t buffer[kNameUnits];
-        const size_t units = readText(address, buffer, sizeof buffer) / sizeof(wchar_t);
+        const size_t units =
+            readWinampMemory(uintptr_t(address), buffer, sizeof buffer) / sizeof(wchar_t);
         return bufferText(buffer, units);
     }
     if (!ask(window, WPARAM(position), narrowQuery, address)) return std::wstring();
     char buffer[kNameUnits];
-    const size_t bytes = readText(address, buffer, sizeof buffer);
+    const size_t bytes = readWinampMemory(uintptr_t(address), buffer, sizeof buffer);
     return widen(std::string(buffer, strnlen(buffer, bytes)));
 }
 
