@@ -138,6 +138,15 @@ def set_activity_query(status_text, activity_hash=SERVICE_HASH):
                                                              url_encode(activity_hash))
 
 
+def activity_log(host):
+    """The plugin's nimbo.log as text (it must be UTF-8); empty before its first line."""
+    try:
+        with open(os.path.join(host.folder, "nimbo.log"), "rb") as f:
+            return f.read().decode("utf-8")
+    except FileNotFoundError:
+        return ""
+
+
 def shipped(target, **kw):
     """The exact bytes of a request of the shipped DLL, which goes through a proxy."""
     return expected_request("http://%s:80%s" % (SHIPPED_HOST, target), SHIPPED_HOST, **kw)

@@ -14,9 +14,10 @@ import unittest
 
 from e2e_support import (ERROR_PREFIX, LOOPBACK_DLL, LOOPBACK_HOST, LOOPBACK_PORT,
                          PLAYER_EXE, PLUGIN_DLL, SERVICE_COOKIE, SHIPPED_HOST, USER_AGENT,
-                         PluginHost, Service, TinyProxy, answer_security_code, expected_request,
-                         have_binaries, ini, is_profile_page, is_set_activity, kinds, needs,
-                         raw_bytes, set_activity_query, shipped, url_encode, wait_until)
+                         PluginHost, Service, TinyProxy, activity_log, answer_security_code,
+                         expected_request, have_binaries, ini, is_profile_page, is_set_activity,
+                         kinds, needs, raw_bytes, set_activity_query, shipped, url_encode,
+                         wait_until)
 from harness.certs import TestPki
 from harness.player import windows_path
 
@@ -97,14 +98,6 @@ class RequestBytes(unittest.TestCase):
 
 LOOPBACK_TLS_PORT = int(os.environ.get("NIMBO_LOOPBACK_SECURE_PORT", "18443"))
 UNTRUSTED = ERROR_PREFIX + "the site's certificate is not trusted"
-
-
-def activity_log(host):
-    try:
-        with open(os.path.join(host.folder, "nimbo.log"), "rb") as f:
-            return f.read().decode("utf-8")
-    except OSError:
-        return ""
 
 
 def site_requests(service):

@@ -13,7 +13,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_support import (ERROR_PREFIX, PLAYER_EXE, PLUGIN_DLL, SERVICE_HASH, PluginHost,  # noqa: E402
-                         Service, clear_activity_query, closed_port, have_binaries, ini,
+                         Service, activity_log, clear_activity_query, closed_port, have_binaries, ini,
                          is_clear_activity, is_set_activity, kinds, needs, raw_bytes, shipped,
                          statuses, wait_until)
 
@@ -24,12 +24,9 @@ STAMP = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d (.*)$")
 
 def log_lines(host):
     """The activity log's events (the time stamp checked and cut off)."""
-    path = os.path.join(host.folder, "nimbo.log")
-    if not os.path.exists(path):
+    text = activity_log(host)
+    if not text:
         return []
-    with open(path, "rb") as f:
-        data = f.read()
-    text = data.decode("utf-8")  # raises on anything but UTF-8
     lines = text.split("\r\n")
     assert lines[-1] == "", "the log does not end with a line break: %r" % text[-40:]
     out = []
@@ -49,10 +46,8 @@ def wire(service):
 @needs(have_binaries(PLAYER_EXE, PLUGIN_DLL), "built stand-in and DLL not given")
 class ActivityLog(unittest.TestCase):
     def assert_no_secret(self, host, *secrets):
-        with open(os.path.join(host.folder, "nimbo.log"), "rb") as f:
-            data = f.read()
         for secret in secrets:
-            self.assertNotIn(secret.encode("utf-8"), data, "the log holds a secret")
+            self.assertNotIn(secret, activity_log(host), "the log holds a secret")
 
     def test_refused_connection(self):
         with PluginHost(PLUGIN_DLL, ini(proxy="127.0.0.1:%d" % closed_port(),
