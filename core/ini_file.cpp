@@ -41,8 +41,13 @@ bool IniFile::get(const char* section, const char* key, std::string& value) cons
 }
 
 bool IniFile::getBool(const char* section, const char* key, bool fallback) const {
-    return GetPrivateProfileIntW(widen(section).c_str(), widen(key).c_str(), fallback ? 1 : 0,
-                                 path_.c_str()) != 0;
+    std::string text;
+    if (!get(section, key, text)) return fallback;
+    // As the platform's integer read takes it: an empty value is the fallback, and
+    // a value counts by its leading number, so a word is 0.
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return fallback;
+    return std::strtol(text.c_str() + first, nullptr, 0) != 0;
 }
 
 long IniFile::getNumber(const char* section, const char* key, long fallback) const {

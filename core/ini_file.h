@@ -18,7 +18,7 @@ class IniFile {
 
     // Read: false when the key is absent. A value holds the file's bytes.
     bool get(const char* section, const char* key, std::string& value) const;
-    // Digits need no code page: the platform's integer read does for every file.
+    // From the bytes already read, as the platform's integer read would take them.
     bool getBool(const char* section, const char* key, bool fallback) const;
     // A number of the later keys: blanks around it allowed, anything else (or a key
     // that is absent) gives the fallback rather than a silent 0.
