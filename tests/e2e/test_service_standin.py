@@ -13,7 +13,7 @@ import time
 import unittest
 
 from harness.paths import SERVICE_SCRIPT as SCRIPT
-from harness.service import Service
+from harness.service import Service, kinds, lb_json
 from service import standin_wire
 
 AGENT = "Opera/9.20 (Windows NT 5.1; U; ru)"
@@ -459,11 +459,83 @@ class StartupOptionsTest(StandinCase):
         out = subprocess.run([sys.executable, SCRIPT, "--help"], capture_output=True,
                              timeout=10, text=True).stdout
         for word in ("refuse", "hang", "reset", "garbage", "chunked", "zero_length", "empty",
-                     "huge", "delay", "trickle", "rotate-hash", "--captcha-size", "--log"):
+                     "huge", "delay", "trickle", "rotate-hash", "--captcha-size", "--log",
+                     "lb_status", "--lb-token", "/1/submit-listens"):
             self.assertIn(word, out)
         bad = subprocess.run([sys.executable, SCRIPT, "--captcha-size", "9x9"],
                              capture_output=True, timeout=10)
         self.assertEqual(bad.returncode, 2)
+
+
+def listen(track, at=None):
+    out = {"track_metadata": {"artist_name": "Кино", "track_name": track,
+                              "additional_info": {"duration_ms": 40000}}}
+    return out if at is None else dict(out, listened_at=at)
+
+
+class ListenBrainzTest(StandinCase):
+    def call(self, method, path, doc=None, token="lb-test-token", head="HTTP/1.0\r\n"):
+        """Head and JSON body in two writes, as a client may; (status, headers, answer)."""
+        body = json.dumps(doc).encode("utf-8") if doc is not None else b""
+        head = "%s %s %sContent-Length: %d\r\n%s\r\n" % (
+            method, path, head, len(body), "" if token is None else "Authorization: Token "
+            + token + "\r\n")
+        with socket.create_connection((self.svc.host, self.svc.port), timeout=5) as s:
+            s.sendall(head.encode("latin-1"))
+            time.sleep(0.05)
+            s.sendall(body)
+            data = read_all(s, 5)
+        if data.startswith(b"HTTP/1.1 100 "):  # the interim answer to Expect: 100-continue
+            data = data.partition(b"\r\n\r\n")[2]
+        status, headers, answer = split_reply(data)
+        return int(status.split()[1]), headers, json.loads(answer.decode("utf-8"))
+
+    def submit(self, listen_type, listens, **kw):
+        doc = {"listen_type": listen_type, "payload": listens}
+        return self.call("POST", "/1/submit-listens", doc, **kw)
+
+    def test_playing_now_clear_and_token_check(self):
+        code, headers, answer = self.submit("playing_now", [listen("Группа крови")])
+        self.assertEqual((code, answer), (200, {"status": "ok"}))
+        self.assertEqual(header(headers, "Content-Type"), ["application/json"])
+        self.assertEqual(self.svc.lb_playing_now()["track_name"], "Группа крови")
+        self.assertEqual(lb_json(self.svc.log()[-1])["payload"], [listen("Группа крови")])
+        self.assertEqual(self.call("POST", "/1/playing-now/delete", {"client": "Nimbo"})[2],
+                         {"status": "ok"})
+        self.assertIsNone(self.svc.lb_playing_now())
+        valid = {"code": 200, "message": "Token valid.", "valid": True,
+                 "user_name": "nimbo-listener"}
+        self.assertEqual(self.call("GET", "/1/validate-token")[2], valid)
+        self.assertEqual(self.call("GET", "/1/validate-token", token="wrong")[2],
+                         {"code": 200, "message": "Token invalid.", "valid": False})
+        self.assertEqual(kinds(self.svc.log()),
+                         ["lb_playing_now", "lb_clear", "lb_validate", "lb_validate"])
+
+    def test_refusals_keep_nothing_and_good_listens_keep_order(self):
+        self.svc.control("config", lb_refuse="BAD")
+        cases = [("playing_now", [listen("A")], "wrong", 401),
+                 ("playing_now", [listen("A", at=1)], "lb-test-token", 400),
+                 ("import", [listen("", at=1)], "lb-test-token", 400),
+                 ("import", [listen("A", at=1), listen("a BAD one", at=2)], "lb-test-token", 400)]
+        for listen_type, listens, token, status in cases:
+            with self.subTest(listens=listens, token=token):
+                code, _, answer = self.submit(listen_type, listens, token=token)
+                self.assertEqual((code, answer["code"]), (status, status))
+        self.assertIn("a BAD one", answer["error"])
+        self.assertEqual((self.svc.lb_listens(), self.svc.lb_playing_now()), ([], None))
+        self.submit("import", [listen("A", at=1), listen("B", at=2)],
+                    head="HTTP/1.1\r\nExpect: 100-continue\r\n")
+        self.submit("single", [listen("C", at=3)])
+        self.assertEqual([(x["listen_type"], x["listened_at"], x["track_metadata"]["track_name"])
+                          for x in self.svc.lb_listens()],
+                         [("import", 1, "A"), ("import", 2, "B"), ("single", 3, "C")])
+
+    def test_rate_limit_mode(self):
+        self.svc.lb_status(429, reset_in="7")
+        code, headers, answer = self.submit("playing_now", [listen("A")])
+        self.assertEqual((code, answer["code"]), (429, 429))
+        self.assertEqual(header(headers, "X-RateLimit-Reset-In"), ["7"])
+        self.assertEqual(self.submit("playing_now", [listen("A")])[0], 200)
 
 
 class PercentDecodeTest(unittest.TestCase):

@@ -65,13 +65,71 @@ def is_clear_activity(entry):
     return entry["path"] == "/profile.php" and param(entry, "clearactivity") is not None
 
 
+LB_SUBMIT = "/1/submit-listens"
+LB_CLEAR = "/1/playing-now/delete"
+LB_VALIDATE = "/1/validate-token"
+
+
+def body(entry):
+    """The request's body bytes (what followed the head)."""
+    raw = raw_bytes(entry)
+    ends = [raw.find(sep) + len(sep) for sep in (b"\r\n\r\n", b"\n\n") if sep in raw]
+    return raw[min(ends):] if ends else b""
+
+
+def lb_json(entry):
+    """The request's body parsed as JSON (a ListenBrainz request)."""
+    return json.loads(body(entry).decode("utf-8"))
+
+
+def is_lb_submit(entry):
+    return entry["path"] == LB_SUBMIT
+
+
+def lb_listen_type(entry):
+    """The listen_type a submit carries (also when a mode kept the endpoint from reading
+    it), or None."""
+    if not is_lb_submit(entry):
+        return None
+    if entry.get("lb_listen_type"):
+        return entry["lb_listen_type"]
+    try:
+        doc = lb_json(entry)
+    except ValueError:  # UnicodeDecodeError is one
+        return None
+    return doc.get("listen_type") if isinstance(doc, dict) else None
+
+
+def is_lb_playing_now(entry):
+    return lb_listen_type(entry) == "playing_now"
+
+
+def is_lb_listens(entry):
+    """A submit of real listens (single or import)."""
+    return lb_listen_type(entry) in ("single", "import")
+
+
+def is_lb_clear(entry):
+    return entry["path"] == LB_CLEAR
+
+
+def is_lb_validate(entry):
+    return entry["path"] == LB_VALIDATE
+
+
 def kinds(entries):
-    """A compact view of a log for assertions: "page", "set", "clear", "connect" or the
-    path."""
+    """A compact view of a log for assertions: "page", "set", "clear", "connect",
+    "lb_<listen type>", "lb_clear", "lb_validate" or the path."""
     out = []
     for e in entries:
         if e["method"] == "CONNECT":
             out.append("connect")
+        elif lb_listen_type(e):
+            out.append("lb_" + lb_listen_type(e))
+        elif is_lb_clear(e):
+            out.append("lb_clear")
+        elif is_lb_validate(e):
+            out.append("lb_validate")
         elif is_set_activity(e):
             out.append("set")
         elif is_clear_activity(e):
@@ -160,6 +218,19 @@ class Service:
 
     def status(self):
         return self.control("status")
+
+    def lb_playing_now(self):
+        """ListenBrainz's playing-now track_metadata, or None."""
+        return self.status()["lb_playing_now"]
+
+    def lb_listens(self):
+        """The listens ListenBrainz accepted, in order, each with its listen_type."""
+        return self.status()["lb_listens"]
+
+    def lb_status(self, code, count=1, path=LB_SUBMIT, **options):
+        """The next `count` requests to `path` get ListenBrainz's error `code` (options:
+        error=TEXT, reset_in=SECONDS for a 429)."""
+        return self.mode(mode="lb_status", code=code, count=count, path=path, **options)
 
     def stop(self, timeout=10):
         if self._proc.poll() is None:

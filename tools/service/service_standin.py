@@ -17,11 +17,12 @@ import threading
 import time
 
 import standin_control
+import standin_listenbrainz
 import standin_modes
 from standin_state import CONFIG_FIELDS, MODES, RULE_OPTIONS, ConfigError, State
 from standin_state import make_rule
 from standin_wire import Reply, Request, parse_query, parse_request, read_head
-from standin_wire import drain, send_all
+from standin_wire import drain, read_body, send_all
 
 
 class Handler(socketserver.BaseRequestHandler):
@@ -71,7 +72,23 @@ class Handler(socketserver.BaseRequestHandler):
             if standin_control.is_shutdown(req):
                 server.request_stop()
             return
+        if not take_body(server, sock, req):
+            return
         standin_modes.respond(server, sock, req, server.state.take_rule(req))
+
+
+def take_body(server, sock, req):
+    """Reads the body that Content-Length announces; False (logged) when it did not come."""
+    deadline = time.monotonic() + server.read_timeout
+    problem = read_body(sock, req, deadline, standin_listenbrainz.MAX_PAYLOAD_SIZE)
+    if problem is None:
+        return True
+    server.state.record(req, problem="body: " + problem)
+    if problem in ("too large", "bad length"):
+        status = 413 if problem == "too large" else 400
+        send_all(sock, standin_listenbrainz.error_reply(status, "body " + problem).to_bytes())
+        drain(sock, 2.0)
+    return False
 
 
 def start_tls(server, sock, peer, note):
@@ -162,12 +179,21 @@ def _help_epilog():
                  " Each request is logged as one JSON object per line (--log) with its raw bytes"
                  " (latin-1 text and base64) and the parsed method, target, path, query and"
                  " headers.")
+    lines.append("")
+    lines.append("ListenBrainz (Authorization: Token <lb_token>, JSON answers as the public API"
+                 " gives them): POST /1/submit-listens (playing_now, single, import; checked,"
+                 " 400/401 with {\"code\",\"error\"}), POST /1/playing-now/delete, GET"
+                 " /1/validate-token. A POST's body is read by its Content-Length and logged"
+                 " with the head. The state shows in /__control/status (lb_playing_now,"
+                 " lb_listens); example: --mode 'mode=lb_status&code=429&reset_in=3&path="
+                 "/1/submit-listens'")
     return "\n".join(lines)
 
 
 def parse_args(argv):
     parser = argparse.ArgumentParser(
-        description="Local HTTP/1.0 stand-in for the social network's site. Prints"
+        description="Local HTTP/1.0 stand-in for the social network's site and for"
+                    " ListenBrainz. Prints"
                     " 'listening HOST:PORT' as its first line.",
         epilog=_help_epilog(), formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--host", default="127.0.0.1", help="address to listen on")

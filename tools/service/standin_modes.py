@@ -3,6 +3,7 @@
 import select
 import time
 
+import standin_listenbrainz
 import standin_site
 from standin_wire import Reply, abort, send_all
 
@@ -71,6 +72,11 @@ def respond(server, sock, req, rule):
     state = server.state
     mode = rule.mode if rule else None
     options = rule.options if rule else {}
+    if mode == "lb_status":
+        reply = standin_listenbrainz.status_reply(options)
+        state.record(req, mode=mode, note={"lb_code": reply.status})
+        send_all(sock, reply.to_bytes())
+        return
     if mode in ("refuse", "hang", "garbage", "zero_length", "empty"):
         state.record(req, mode=mode)
         if mode == "refuse":
@@ -86,7 +92,8 @@ def respond(server, sock, req, rule):
         return
     if mode == "delay":
         pause(options.get("seconds", 2.0), server.stopping)
-    reply, note = standin_site.answer(state, state.snapshot(), req)
+    site = standin_listenbrainz if standin_listenbrainz.handles(req) else standin_site
+    reply, note = site.answer(state, state.snapshot(), req)
     if mode == "status":
         reply.status = options.get("code", 500)
         reply.reason = "Status From Rule"

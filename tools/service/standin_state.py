@@ -22,6 +22,8 @@ MODES = {
     "delay": "wait seconds=S before answering normally",
     "trickle": "answer normally, one byte every seconds=S (default 3) until the client closes",
     "status": "answer normally but with status code code=NNN",
+    "lb_status": "ListenBrainz's error shape instead of the endpoint: code=NNN (default 500),"
+                 " error=TEXT, reset_in=S (429's X-RateLimit-Reset-In; empty: none)",
 }
 
 RULE_OPTIONS = {
@@ -31,6 +33,8 @@ RULE_OPTIONS = {
     "pause": float,
     "code": int,
     "chunks": lambda v: [int(x) for x in v.split(",") if x.strip()],
+    "error": str,
+    "reset_in": str,
 }
 
 
@@ -85,6 +89,10 @@ CONFIG_FIELDS = {
     "profile_hash": (_flag, True, "the profile page carries the activity hash"),
     "domain": (str, "", "cookie domain (empty: the request's host)"),
     "tunnel_status": (int, 200, "the proxy's answer to CONNECT; a 2xx opens the TLS tunnel"),
+    "lb_token": (str, "lb-test-token", "the ListenBrainz user token that is accepted"),
+    "lb_user": (str, "nimbo-listener", "the user name validate-token gives for lb_token"),
+    "lb_refuse": (str, "", "ListenBrainz refuses (400) a request with a listen whose "
+                           "track_name contains this text (empty: none)"),
 }
 
 
@@ -144,6 +152,8 @@ class State:
         self.seq = 0
         self.status = None
         self.history = []
+        self.lb_playing_now = None
+        self.lb_listens = []
         self.log_file = open(log_path, "a", encoding="utf-8") if log_path else None
 
     # configuration
@@ -211,7 +221,24 @@ class State:
 
     def status_report(self):
         with self.lock:
-            return {"status": self.status, "history": list(self.history)}
+            return {"status": self.status, "history": list(self.history),
+                    "lb_playing_now": self.lb_playing_now, "lb_listens": list(self.lb_listens)}
+
+    # ListenBrainz: what plays now and the listens accepted, in arrival order
+    def lb_play(self, track_metadata):
+        with self.lock:
+            self.lb_playing_now = track_metadata
+
+    def lb_clear(self):
+        """Clears the playing-now; True when there was one."""
+        with self.lock:
+            had = self.lb_playing_now is not None
+            self.lb_playing_now = None
+            return had
+
+    def lb_add_listens(self, listen_type, listens):
+        with self.lock:
+            self.lb_listens += [dict(listen, listen_type=listen_type) for listen in listens]
 
     # request log
     def record(self, req, mode=None, problem=None, note=None):
@@ -260,6 +287,8 @@ class State:
             self.log = []
             self.status = None
             self.history = []
+            self.lb_playing_now = None
+            self.lb_listens = []
 
     def close(self):
         with self.lock:

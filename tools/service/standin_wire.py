@@ -65,6 +65,7 @@ class Request:
         self.query = b""
         self.params = []
         self.headers = []
+        self.body = b""  # what followed the head; read_body completes it
         self.error = None
 
     def header(self, name):
@@ -94,15 +95,14 @@ def read_head(sock, deadline):
     """Reads up to and including the blank line that ends the head.
 
     Returns (raw bytes, problem) where problem is None, "timeout",
-    "closed" (peer closed before the blank line) or "too large".
-    Bytes that follow the blank line in the same segment are dropped: the
-    plugin never sends a body.
+    "closed" (peer closed before the blank line) or "too large". Bytes that
+    came after the blank line stay in raw: they begin the body.
     """
     buf = bytearray()
     while True:
         end = _head_end(buf)
         if end and end <= MAX_HEAD:
-            return bytes(buf[:end]), None
+            return bytes(buf), None
         if end or len(buf) > MAX_HEAD:
             return bytes(buf[:MAX_HEAD]), "too large"
         remaining = deadline - time.monotonic()
@@ -131,7 +131,9 @@ def _head_end(buf):
 
 def parse_request(raw, peer):
     req = Request(raw, peer)
-    text = raw.decode("latin-1")
+    end = _head_end(raw) or len(raw)
+    req.body = raw[end:]
+    text = raw[:end].decode("latin-1")
     lines = text.replace("\r\n", "\n").split("\n")
     # The plugin inserts a typed security code unencoded, so the target may
     # hold spaces: the method is the first word, the version the last.
@@ -171,6 +173,50 @@ def parse_request(raw, peer):
     req.query = query.encode("latin-1")
     req.params = parse_query(req.query)
     return req
+
+
+def read_body(sock, req, deadline, limit):
+    """Completes req.body (and req.raw) to its Content-Length.
+
+    Returns None, or the problem: "bad length", "too large", "timeout" or
+    "closed". Without a Content-Length the body is what came with the head.
+    """
+    text = req.header("Content-Length")
+    if text is None:
+        return None
+    if not (text.isascii() and text.isdigit()):
+        return "bad length"
+    length = int(text)
+    if length > limit:
+        return "too large"
+    if len(req.body) > length:  # nothing is pipelined after a request here
+        req.raw = req.raw[:len(req.raw) - len(req.body) + length]
+        req.body = req.body[:length]
+    if (len(req.body) < length and req.version.upper() == "HTTP/1.1"
+            and (req.header("Expect") or "").lower() == "100-continue"):
+        send_all(sock, b"HTTP/1.1 100 Continue\r\n\r\n")
+    body = bytearray(req.body)
+    problem = None
+    while len(body) < length:
+        remaining = deadline - time.monotonic()
+        if remaining <= 0:
+            problem = "timeout"
+            break
+        sock.settimeout(remaining)
+        try:
+            chunk = sock.recv(min(65536, length - len(body)))
+        except socket.timeout:
+            problem = "timeout"
+            break
+        except OSError:
+            chunk = b""
+        if not chunk:
+            problem = "closed"
+            break
+        body += chunk
+    req.raw += bytes(body[len(req.body):])
+    req.body = bytes(body)
+    return problem
 
 
 class Reply:
