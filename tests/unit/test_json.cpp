@@ -1,0 +1,138 @@
+// The JSON string writer, the reply reader and the ListenBrainz bodies built on them.
+#include <gtest/gtest.h>
+
+#include "common/version.h"
+#include "net/json.h"
+#include "net/listenbrainz_body.h"
+
+using namespace nimbo;
+
+namespace {
+
+// UTF-16 units one by one: lone surrogates have no literal.
+template <typename... Unit>
+std::wstring units(Unit... values) {
+    return {wchar_t(values)...};
+}
+
+// The members read, in one line; a row's expectation reads the same way.
+std::wstring summary(const JsonReply& r) {
+    std::wstring out;
+    auto text = [&](const wchar_t* name, const std::optional<std::wstring>& v) {
+        if (v) out += std::wstring(L" ") + name + L"=" + *v;
+    };
+    text(L"status", r.status);
+    if (r.code) out += L" code=" + std::to_wstring(*r.code);
+    text(L"error", r.error);
+    if (r.valid) out += *r.valid ? L" valid" : L" not valid";
+    text(L"user", r.userName);
+    text(L"message", r.message);
+    return out;
+}
+
+}  // namespace
+
+TEST(JsonString, EscapesAndUtf8) {
+    struct Case {
+        std::wstring text;
+        std::string json;
+    } cases[] = {
+        {L"a\"b\\c/", "\"a\\\"b\\\\c/\""},
+        {units(1, 9, 10, 0x1F, 0x20, 0x7F), "\"\\u0001\\u0009\\u000A\\u001F \x7F\""},
+        {std::wstring(L"a\0b\0", 4), "\"ab\""},
+        {units(0xDFB5, 0xD83C, '"', 0xDFB5, 'x', 0xD83C),
+         "\"\xEF\xBF\xBD\xEF\xBF\xBD\\\"\xEF\xBF\xBDx\xEF\xBF\xBD\""},
+        {units(0xD83C, 0xDFB5), "\"\xF0\x9F\x8E\xB5\""},
+        // The zero goes first, so the halves around it still make one character.
+        {units(0xD83C, 0, 0xDFB5), "\"\xF0\x9F\x8E\xB5\""},
+        {L"\u041F\u0440 \u97F3", "\"\xD0\x9F\xD1\x80 \xE9\x9F\xB3\""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(jsonString(c.text), c.json) << c.json;
+}
+
+TEST(JsonReply, MembersTypesAndFaults) {
+    const std::wstring capped = L" error=" + std::wstring(kMaxJsonReplyText, L'x');
+    const std::wstring pairCut = L" error=" + std::wstring(1023, L'x');
+    const std::string x1023 = "{\"error\":\"" + std::string(1023, 'x');
+    auto nested = [](size_t levels) {
+        return "{\"a\":" + std::string(levels, '[') + std::string(levels, ']') +
+               ",\"status\":\"ok\"}";
+    };
+    struct Case {
+        const char* name;
+        std::string body;
+        std::wstring reply;
+    } cases[] = {
+        {"token check", R"({"code":200,"message":"Token valid.","valid":true,"user_name":"al"})",
+         L" code=200 valid user=al message=Token valid."},
+        {"others passed",
+         R"({"n":-1.5e3,"x":[1,{"a":null}],"y":{"z":[false,""]}, "status" : "ok"})", L" status=ok"},
+        {"escapes", R"({"error":"\"\\\/\b\f\n\r\t\u00e9\uD83C\uDFB5|\ud83c|\udfb5\u0000!"})",
+         L" error=" + units('"', '\\', '/', 8, 12, 10, 13, 9, 0xE9, 0xD83C, 0xDFB5, '|', 0xFFFD,
+                            '|', 0xFFFD, '!')},
+        {"raw UTF-8", "{\"error\":\"\xD0\x9F\xC3(\xF0\x9F\x8E\xB5\"}",
+         L" error=" + units(0x41F, 0xFFFD, '(', 0xD83C, 0xDFB5)},
+        {"wrong types",
+         R"({"status":1,"code":"200","valid":"true","error":null,"user_name":["a"]})", L""},
+        {"later one counts",
+         R"({"status":"ok","valid":false,"valid":0,"code":1,"code":-2147483648,"status":1})",
+         L" code=-2147483648"},
+        {"no integer", R"({"code":2e2})", L""},
+        {"past 32 bits", R"({"code":2147483648})", L""},
+        {"capped", "{\"error\":\"" + std::string(5000, 'x') + "\"}", capped},
+        {"cap keeps an escaped pair whole", x1023 + R"(\ud83c\udfb5"})", pairCut},
+        {"cap keeps a raw pair whole", x1023 + "\xF0\x9F\x8E\xB5\"}", pairCut},
+        {"nested as deep as allowed", nested(kMaxJsonDepth - 1), L" status=ok"},
+        {"nested too deep", nested(kMaxJsonDepth), L""},
+        {"nested past any stack", nested(100000), L""},
+        {"not an object", R"(["status","ok"])", L""},
+        {"cut number", R"({"status":"ok","code":40)", L" status=ok"},
+        {"cut string", R"({"status":"ok","error":"cu)", L" status=ok"},
+        {"no comma", R"({"status":"ok" "code":200})", L" status=ok"},
+        {"raw control", "{\"error\":\"a\nb\",\"status\":\"ok\"}", L""},
+        {"bad escape", R"({"status":"ok","error":"\x","code":1})", L" status=ok"},
+        {"cut word", R"({"valid":tru)", L""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(summary(readJsonReply(c.body)), c.reply) << c.name;
+}
+
+TEST(ListenBrainzBody, ExactBytes) {
+    const std::string info =
+        R"("additional_info":{"media_player":"Winamp","submission_client":"Nimbo",)"
+        R"("submission_client_version":")" NIMBO_VERSION "\"";
+    const std::string fullMeta =
+        R"("track_metadata":{"artist_name":"A","track_name":"T\"","release_name":"R",)" + info +
+        R"(,"duration_ms":257000}})";
+    const std::string bareMeta =
+        R"("track_metadata":{"artist_name":"A","track_name":"T",)" + info + "}}";
+    const Listen full{{L"A", L"T\"", L"R", 257}, 1700000000};
+    const Listen bare{{L"A", L"T", std::wstring(L"\0", 1), 0}, 1700000001};
+    EXPECT_EQ(listensBody(ListenType::playingNow, {full}),
+              R"({"listen_type":"playing_now","payload":[{)" + fullMeta + "}]}");
+    EXPECT_EQ(listensBody(ListenType::playingNow, {bare}),
+              R"({"listen_type":"playing_now","payload":[{)" + bareMeta + "}]}");
+    EXPECT_EQ(
+        listensBody(ListenType::single, {bare}),
+        R"({"listen_type":"single","payload":[{"listened_at":1700000001,)" + bareMeta + "}]}");
+    EXPECT_EQ(listensBody(ListenType::import, {full, bare}),
+              R"({"listen_type":"import","payload":[{"listened_at":1700000000,)" + fullMeta +
+                  R"(},{"listened_at":1700000001,)" + bareMeta + "}]}");
+    EXPECT_STREQ(kClearPlayingNowBody, R"({"client":"Nimbo"})");
+}
+
+TEST(ListenBrainzBody, FieldsAreCutToTheServiceBound) {
+    // Every unit escaped into six bytes: uncut, these fields alone would be 36,000.
+    const std::wstring controls(2000, wchar_t(1));
+    const Listen worst{{controls, controls, controls, INT32_MAX}, INT64_MIN};
+    EXPECT_LE(listensBody(ListenType::single, {worst}).size(), kMaxListenBytes);
+    // The cut never leaves half a character behind.
+    const Listen pair{{std::wstring(511, L'a') + units(0xD83C, 0xDFB5), L"T", L"", -1}, 0};
+    EXPECT_EQ(listensBody(ListenType::playingNow, {pair}).find("\xEF\xBF\xBD"), std::string::npos);
+}
+
+TEST(ListenBrainzBody, SubmittableNeedsArtistAndTitle) {
+    EXPECT_TRUE(submittable({L"A", L"T", L"", 0}));
+    EXPECT_FALSE(submittable({L" \t\r\n", L"T", L"", 0}));
+    EXPECT_FALSE(submittable({L"A", std::wstring(L"\0 \0", 3), L"", 0}));
+    EXPECT_FALSE(submittable({L"", L"T", L"R", 100}));
+}
