@@ -37,14 +37,18 @@ std::wstring lastResultLine(const LocalTime& when, const std::wstring& outcome,
 // "nimbo.log" in the folder of the ini the settings were loaded from.
 std::wstring activityLogPath();
 
-// Appends one line with the local time and makes `outcome`/`detail` the last result
-// (when `outcome` is not empty). The secrets of the current settings and the activity
-// hash are masked. Never throws; a log that cannot be written is skipped silently.
-void logActivity(const std::wstring& what, const std::wstring& outcome = std::wstring(),
-                 const std::wstring& detail = std::wstring());
+// Each target's last result has a line of its own: the site's in the settings window,
+// ListenBrainz's in the options window.
+enum class ResultLine { site, listenBrainz };
 
-// The last result as the settings window shows it; empty before the first one.
-std::wstring lastResultText();
+// Appends one line with the local time and makes `outcome`/`detail` the last result
+// of `line` (when `outcome` is not empty). The secrets of the current settings and the
+// activity hash are masked. Never throws; a log that cannot be written is skipped silently.
+void logActivity(const std::wstring& what, const std::wstring& outcome = std::wstring(),
+                 const std::wstring& detail = std::wstring(), ResultLine line = ResultLine::site);
+
+// The last result as its window shows it; empty before the first one.
+std::wstring lastResultText(ResultLine line = ResultLine::site);
 
 // Forgets the last result (init).
 void resetLastResult();

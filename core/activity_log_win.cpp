@@ -14,7 +14,7 @@ namespace {
 
 struct LogState {
     CriticalSection lock;
-    std::wstring lastResult;
+    std::wstring lastResult[2];  // by ResultLine
 };
 
 LogState& logState() {
@@ -40,6 +40,7 @@ std::vector<std::wstring> currentSecrets() {
     readSettings([&](const Settings& s) {
         secrets.push_back(s.AuthPass);
         secrets.push_back(s.Cookie);
+        secrets.push_back(s.ListenBrainzToken);
         // The value alone too, should a reply or a message quote it without its name.
         const size_t equals = s.Cookie.find(L'=');
         if (equals != std::wstring::npos) {
@@ -88,24 +89,25 @@ std::wstring activityLogPath() {
     return ini.substr(0, slash + 1) + L"nimbo.log";
 }
 
-void logActivity(const std::wstring& what, const std::wstring& outcome,
-                 const std::wstring& detail) {
+void logActivity(const std::wstring& what, const std::wstring& outcome, const std::wstring& detail,
+                 ResultLine line) {
     try {
         const LocalTime now = localNow();
-        const std::string line = activityLogLine(now, what, currentSecrets());
+        const std::string text = activityLogLine(now, what, currentSecrets());
         const std::wstring path = activityLogPath();
         Locked lock(logState().lock);
-        if (!outcome.empty()) logState().lastResult = lastResultLine(now, outcome, detail);
-        if (!path.empty()) appendLine(path, line);
+        if (!outcome.empty())
+            logState().lastResult[int(line)] = lastResultLine(now, outcome, detail);
+        if (!path.empty()) appendLine(path, text);
     } catch (...) {
         // Out of memory while logging: publishing goes on without the line.
     }
 }
 
-std::wstring lastResultText() {
+std::wstring lastResultText(ResultLine line) {
     try {
         Locked lock(logState().lock);
-        return logState().lastResult;
+        return logState().lastResult[int(line)];
     } catch (...) {
         return std::wstring();
     }
@@ -113,7 +115,7 @@ std::wstring lastResultText() {
 
 void resetLastResult() {
     Locked lock(logState().lock);
-    logState().lastResult.clear();
+    for (std::wstring& result : logState().lastResult) result.clear();
 }
 
 }  // namespace nimbo

@@ -48,6 +48,11 @@ void PublishSchedule::drop() {
     waiting_ = false;
 }
 
+void PublishSchedule::waitUntil(uint64_t at) {
+    if (!waiting_ || dueAt_ < at) dueAt_ = at;
+    waiting_ = true;
+}
+
 void PublishSchedule::publishAtOnce() {
     failedTries_ = 0;
     waiting_ = true;

@@ -34,6 +34,9 @@ class PublishSchedule {
     void endTries();
     // Nothing is waiting any more.
     void drop();
+    // Nothing goes out before `at` (a server asked to wait): what waits, or a try
+    // again, is due no earlier than that.
+    void waitUntil(uint64_t at);
     // The next due() is true at once, whatever MinInterval says (publishing switched on).
     void publishAtOnce();
 

@@ -37,6 +37,10 @@ const struct {
     {"OnPause", [](const Settings& s) { return std::to_string(s.OnPause); }},
     {"OnStop", [](const Settings& s) { return std::to_string(s.OnStop); }},
     {"Secure", [](const Settings& s) { return std::to_string(s.Secure); }},
+    {"ListenBrainz", [](const Settings& s) { return std::to_string(s.ListenBrainz); }},
+    {"ListenBrainzToken", [](const Settings& s) { return encodeStoredText(s.ListenBrainzToken); }},
+    {"ListenBrainzServer",
+     [](const Settings& s) { return encodeStoredText(s.ListenBrainzServer); }},
 };
 // The seven keys every build has written; the later ones are written once changed.
 constexpr unsigned kOriginalKeys = (1u << 7) - 1;
@@ -100,6 +104,12 @@ Settings settingsIn(const IniFile& ini) {
     s.OnPause = ini.getNumber(kSection, "OnPause", 0) == 1 ? 1 : 0;
     s.OnStop = ini.getNumber(kSection, "OnStop", 0) == 1 ? 1 : 0;
     s.Secure = ini.getNumber(kSection, "Secure", 0) == 1 ? 1 : 0;
+    s.ListenBrainz = ini.getNumber(kSection, "ListenBrainz", 0) == 1 ? 1 : 0;
+    std::string stored;
+    if (ini.get(kSection, "ListenBrainzToken", stored))
+        s.ListenBrainzToken = decodeStoredText(stored);
+    if (ini.get(kSection, "ListenBrainzServer", stored))
+        s.ListenBrainzServer = decodeStoredText(stored);
     return s;
 }
 

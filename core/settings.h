@@ -30,6 +30,9 @@ struct Settings {
     int OnPause = 0;                        // 1: a pause clears the status instead
     int OnStop = 0;                         // 1: a stop clears the status instead
     int Secure = 0;                         // 1: every request goes over TLS (HTTPS)
+    int ListenBrainz = 0;                   // 1: what plays goes to ListenBrainz too
+    std::wstring ListenBrainzToken;         // the user's token from the profile page
+    std::wstring ListenBrainzServer;        // empty: the service's own
 };
 
 // The settings are shared by Winamp's thread (dialog, init, quit) and the timer

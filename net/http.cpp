@@ -253,6 +253,29 @@ std::string buildRequest(const ParsedUrl& url, const ProxyParts& proxy,
     return request;
 }
 
+std::string buildApiRequest(const ApiRequest& request, const ProxyParts& proxy) {
+    const ParsedUrl& url = request.url;
+    const bool viaProxy = !proxy.proxyHost.empty();
+    std::string target = url.requestUri;
+    if (viaProxy) target = url.scheme + "://" + url.host + ":" + url.port + target;
+    std::string host = url.host;
+    if (url.port != (equalsNoCase(url.scheme, std::string("https")) ? "443" : "80"))
+        host += ":" + url.port;
+
+    std::string out = withoutLineBreaks(request.method + " " + target) + " HTTP/1.0\r\n";
+    out += "Host: " + withoutLineBreaks(host) + "\r\n";
+    if (viaProxy && !proxy.proxyUser.empty()) {
+        out += "Proxy-Authorization: Basic " +
+               base64Encode(proxy.proxyUser + ":" + proxy.proxyPassword) + "\r\n";
+    }
+    out += "User-Agent: " + withoutLineBreaks(request.userAgent) + "\r\n";
+    for (const auto& header : request.headers)
+        out += withoutLineBreaks(header.first) + ": " + withoutLineBreaks(header.second) + "\r\n";
+    if (request.method == "POST")
+        out += "Content-Length: " + std::to_string(request.body.size()) + "\r\n";
+    return out + "\r\n" + request.body;
+}
+
 std::string buildConnectRequest(const std::string& host, const std::string& port,
                                 const ProxyParts& proxy) {
     const std::string target = withoutLineBreaks(host + ":" + port);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/settings_codec.h"
@@ -47,6 +48,19 @@ std::string base64Encode(const std::string& bytes);
 // "Cookie" header goes out only when `cookie` holds a value.
 std::string buildRequest(const ParsedUrl& url, const ProxyParts& proxy,
                          const std::optional<std::string>& cookie);
+
+// A request to a web API (HTTP/1.0): Host (with the port when it is not the scheme's
+// own), Proxy-Authorization when it goes in plain through a proxy with credentials,
+// User-Agent, `headers` in their order, then Content-Length for a POST. CR LF line ends,
+// the body after the empty line.
+struct ApiRequest {
+    std::string method = "GET";
+    ParsedUrl url;
+    std::string userAgent;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+};
+std::string buildApiRequest(const ApiRequest& request, const ProxyParts& proxy);
 
 // The request that asks a proxy for a tunnel to host:port, Host header alike, with
 // the proxy's credentials when it has some. CR LF line ends, the empty line included.

@@ -35,6 +35,15 @@ Outcome httpExchange(const std::string& url, const std::optional<std::string>& c
                      const ProxyParts& proxy, HttpReply& reply,
                      const ExchangeLimits& limits = kTickExchange, bool secure = false);
 
+// One exchange with a web API: TLS when the URL's scheme is https (to the URL's port,
+// through the proxy's CONNECT tunnel when a proxy is set), otherwise plain. Ends as
+// httpExchange does.
+Outcome apiExchange(const ApiRequest& request, const ProxyParts& proxy, HttpReply& reply,
+                    const ExchangeLimits& limits = kTickExchange);
+
+// Winamp's proxy setting as the requests use it (no parts when none is set).
+ProxyParts winampProxy();
+
 // These take the proxy from Winamp's setting, TLS from the Secure setting and, where a cookie goes
 // out, the Cookie setting followed by "; remixlang=0". Each holds a value exactly when done.
 

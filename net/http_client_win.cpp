@@ -7,6 +7,7 @@
 
 #include "common/critical_section.h"
 #include "common/platform.h"
+#include "common/text.h"
 #include "core/settings.h"
 #include "core/state.h"
 #include "net/http_client.h"
@@ -282,10 +283,10 @@ class Connection : public Transport {
 
 // Opens the proxy's tunnel to host:port on `connection`: false with the outcome
 // when the proxy did not answer with a 2xx.
-bool openTunnel(Transport& connection, const std::string& host, const ProxyParts& proxy,
-                Outcome& failure) {
+bool openTunnel(Transport& connection, const std::string& host, const std::string& port,
+                const ProxyParts& proxy, Outcome& failure) {
     StepEnd why = StepEnd::failed;
-    if (!connection.sendAll(buildConnectRequest(host, kSecurePort, proxy), why)) {
+    if (!connection.sendAll(buildConnectRequest(host, port, proxy), why)) {
         failure = Outcome::failedAt(NetStep::tunnel, why);
         return false;
     }
@@ -324,9 +325,15 @@ void setHostLookupForTest(HostLookup lookup) {
     gHostLookup = lookup ? lookup : systemHostLookup;
 }
 
-Outcome httpExchange(const std::string& url, const std::optional<std::string>& cookie,
-                     const ProxyParts& proxy, HttpReply& reply, const ExchangeLimits& limits,
-                     bool secure) {
+namespace {
+
+// One exchange: `request` to `parsed`'s host (over TLS to `securePort` when `secure`),
+// directly or through `proxy`. `makeRequest` builds the bytes for the proxy the
+// request sees: none inside TLS, where the proxy sees only the CONNECT.
+template <typename MakeRequest>
+Outcome exchange(const ParsedUrl& parsed, const MakeRequest& makeRequest,
+                 const std::string& securePort, const ProxyParts& proxy, HttpReply& reply,
+                 const ExchangeLimits& limits, bool secure) {
     // The step under way, so that even running out of memory names where it happened.
     NetStep step = NetStep::lookUp;
     StepEnd why = StepEnd::failed;
@@ -334,16 +341,14 @@ Outcome httpExchange(const std::string& url, const std::optional<std::string>& c
         const Budget budget(limits);
         // Once quit has begun, only its own request starts.
         if (budget.abandoned()) return Outcome::failedAt(step, StepEnd::abandoned);
-        const ParsedUrl parsed = parseUrl(url);
         const bool viaProxy = !proxy.proxyHost.empty();
-        // Inside TLS the proxy sees only the CONNECT: the request is the direct one.
-        const std::string request = buildRequest(parsed, secure ? ProxyParts() : proxy, cookie);
+        const std::string request = makeRequest(secure ? ProxyParts() : proxy);
 
         if (!startWinsock()) return Outcome::failedAt(step, StepEnd::failed);
         sockaddr_in target;
         if (!resolve(viaProxy ? proxy.proxyHost : parsed.host,
                      viaProxy ? proxy.proxyPort
-                     : secure ? std::string(kSecurePort)
+                     : secure ? securePort
                               : parsed.port,
                      budget, target, why)) {
             return Outcome::failedAt(step, why);
@@ -357,8 +362,9 @@ Outcome httpExchange(const std::string& url, const std::optional<std::string>& c
             // No way back to plain HTTP: every failure from here on ends the exchange.
             step = NetStep::handshake;
             Outcome failure;
-            const bool ready = (!viaProxy || openTunnel(connection, parsed.host, proxy, failure)) &&
-                               (failure = tls.handshake(parsed.host)).ok();
+            const bool ready =
+                (!viaProxy || openTunnel(connection, parsed.host, securePort, proxy, failure)) &&
+                (failure = tls.handshake(parsed.host)).ok();
             if (!ready) {
                 if (budget.abandoned()) return Outcome::failedAt(failure.step, StepEnd::abandoned);
                 return failure;
@@ -377,6 +383,33 @@ Outcome httpExchange(const std::string& url, const std::optional<std::string>& c
         // Only memory exhaustion can get here; the caller sees a failed exchange.
         return Outcome::failedAt(step, StepEnd::failed);
     }
+}
+
+}  // namespace
+
+Outcome httpExchange(const std::string& url, const std::optional<std::string>& cookie,
+                     const ProxyParts& proxy, HttpReply& reply, const ExchangeLimits& limits,
+                     bool secure) {
+    try {
+        const ParsedUrl parsed = parseUrl(url);
+        return exchange(
+            parsed, [&](const ProxyParts& seen) { return buildRequest(parsed, seen, cookie); },
+            kSecurePort, proxy, reply, limits, secure);
+    } catch (...) {
+        return Outcome::failedAt(NetStep::lookUp, StepEnd::failed);
+    }
+}
+
+Outcome apiExchange(const ApiRequest& request, const ProxyParts& proxy, HttpReply& reply,
+                    const ExchangeLimits& limits) {
+    return exchange(
+        request.url, [&](const ProxyParts& seen) { return buildApiRequest(request, seen); },
+        request.url.port, proxy, reply, limits,
+        equalsNoCase(request.url.scheme, std::string("https")));
+}
+
+ProxyParts winampProxy() {
+    return configuredProxy();
 }
 
 Result<std::string> httpGetPage(const std::string& url, const ExchangeLimits& limits) {

@@ -5,8 +5,10 @@
 #include "core/state.h"
 #include "core/winamp_window.h"
 #include "plugin/plugin.h"
+#include "plugin/target_listenbrainz.h"
 #include "plugin/update_cycle.h"
 #include "plugin/winamp_menu.h"
+#include "ui/options_dialog.h"
 #include "ui/settings_dialog.h"
 
 namespace nimbo {
@@ -30,6 +32,7 @@ int init() {
         // query, the probe and the menu all ask that one.
         setWinampWindow(gPluginRecord.hwndParent);
         loadSettings();
+        setTokenCheck(checkListenBrainzToken);
         gTimerId = startUpdateTimer();
         installWinampMenu(winampWindow(), publishingSwitched);
     } catch (...) {

@@ -3,6 +3,8 @@
 #include <mmsystem.h>
 
 #include <atomic>
+#include <new>
+#include <optional>
 
 #include "common/platform.h"
 #include "core/activity_log.h"
@@ -10,12 +12,9 @@
 #include "core/publish_schedule.h"
 #include "core/settings.h"
 #include "core/state.h"
-#include "net/login.h"
-#include "net/publisher.h"
-#include "plugin/messages.h"
+#include "plugin/target.h"
 #include "probe/composer.h"
 #include "probe/probe.h"
-#include "ui/security_code_dialog.h"
 
 namespace nimbo {
 
@@ -40,47 +39,19 @@ std::atomic<unsigned> gTicksRun{0};
 std::atomic<bool> gSwitchedOn{false};
 std::atomic<bool> gSwitchedOff{false};
 
-// The rest is the timer thread's (and init's and quit's, while no tick can run).
-PublishSchedule gSchedule;
+// How long quit's clears may take together, whatever the servers do.
+const DWORD kQuitClearsMs = 6000;
 
-// What the plugin last made the profile show. Unknown at start: a status of an
-// earlier run may still stand, so the first clear is sent.
-enum class Shown { unknown, status, cleared };
-Shown gShown = Shown::unknown;
-
-// The schedule's clock: GetTickCount, carried past its 49-day wrap.
-uint64_t nowMs() {
-    static DWORD last = 0;
-    static uint64_t wraps = 0;
-    const DWORD tick = GetTickCount();
-    if (tick < last) wraps += uint64_t(1) << 32;
-    last = tick;
-    return wraps + tick;
-}
-
-AttemptResult attemptResult(const Outcome& outcome) {
-    if (cutShort(outcome)) return AttemptResult::unreachable;
-    if (outcome.ok()) return AttemptResult::done;
-    if (outcome.kind == OutcomeKind::noConnection && outcome.stepEnd != StepEnd::abandoned)
-        return AttemptResult::unreachable;
-    return AttemptResult::needsUser;
-}
-
-// "try 2, " before the lines of a try again, so the log shows the run of tries.
-std::wstring tryPrefix() {
-    const int tries = gSchedule.failedTries();
-    // std::to_string: the wide one would bring the C library's whole printf family along.
-    return tries > 0 ? L"try " + widen(std::to_string(tries + 1)) + L", " : std::wstring();
+// The targets, served in their table's order.
+template <typename Serve>
+void forEachTarget(Serve&& serve) {
+    size_t count = 0;
+    Target* const* targets = publishTargets(count);
+    for (size_t i = 0; i < count; ++i) serve(*targets[i]);
 }
 
 // What the current track and state ask the profile to show.
-struct Wanted {
-    bool clear = false;
-    std::wstring reason;  // why it is cleared: "private track", "paused", "stopped"
-    std::wstring status;  // else the status text
-};
-
-Wanted wantedNow(const Settings& settings) {
+Wanted wantedNow(const Settings& settings, bool withFields) {
     Wanted wanted;
     const PrivateTracks privacy(settings.PrivateWords);
     // The path needs no tag read and no request, so it is asked first.
@@ -89,10 +60,10 @@ Wanted wantedNow(const Settings& settings) {
         wanted.reason = L"private track";
         return wanted;
     }
+    // The state words are the user's; the one for playing is tried first, so two
+    // states sharing a word never clear a playing track.
+    const bool playing = lastPlayState == localWord(L"$playing", "playing");
     if (settings.OnPause == 1 || settings.OnStop == 1) {
-        // The state words are the user's; the one for playing is tried first, so two
-        // states sharing a word never clear a playing track.
-        const bool playing = lastPlayState == localWord(L"$playing", "playing");
         if (!playing && settings.OnPause == 1 && lastPlayState == localWord(L"$paused", "paused")) {
             wanted.clear = true;
             wanted.reason = L"paused";
@@ -105,157 +76,62 @@ Wanted wantedNow(const Settings& settings) {
             return wanted;
         }
     }
+    wanted.playing = playing;
     TrackNames names;
-    wanted.status = composeCurrentStatus(lastTrackFile, lastStreamTitle, &names);
+    wanted.status = composeCurrentStatus(lastTrackFile, lastStreamTitle, &names,
+                                         withFields ? &wanted.fields : nullptr);
+    if (withFields) wanted.lengthSeconds = lengthSeconds();
     if (privacy.matches(names.artist) || privacy.matches(names.title)) {
+        wanted = Wanted();
         wanted.clear = true;
         wanted.reason = L"private track";
-        wanted.status.clear();
     }
     return wanted;
 }
 
-// Logs a failed step and shows its message unless this is a try again (the first
-// failure already followed the message rules). Returns how the schedule sees it.
-AttemptResult failed(ReportedStep step, const Outcome& outcome, const std::wstring& head,
-                     const std::wstring& lastHead, bool firstTry) {
-    const Why why = whyFailed(outcome);
-    logActivity(tryPrefix() + head + L": " + why.words, lastHead, why.brief);
-    if (firstTry) report(step, outcome);
-    return attemptResult(outcome);
-}
-
-// Makes sure activityHash is known; false (after logging) when it is not.
-bool haveHash(const std::wstring& head, const std::wstring& lastHead, bool firstTry,
-              AttemptResult& result) {
-    if (!activityHash.empty()) return true;
-    const Outcome fetched = fetchActivityHash();
-    if (!fetched) {
-        result = failed(ReportedStep::publish, fetched, head, lastHead, firstTry);
-        return false;
-    }
-    if (activityHash.empty()) {
-        // An empty value between the markers: no message, as ever, but a line.
-        logActivity(tryPrefix() + head + L": the profile page holds an empty activity hash",
-                    lastHead, L"no activity hash");
-        result = AttemptResult::needsUser;
-        return false;
-    }
-    return true;
-}
-
-// The clear request from the tick. Needs the cookie: a clear never logs in.
-AttemptResult clearShownStatus(const std::wstring& reason, bool firstTry) {
-    AttemptResult result = AttemptResult::done;
-    if (!haveHash(L"status not cleared (" + reason + L")", L"not cleared", firstTry, result))
-        return result;
-    const Outcome cleared = clearActivity(kTickExchange);
-    if (!cleared || cutShort(cleared))
-        return failed(ReportedStep::publish, cleared, L"status not cleared (" + reason + L")",
-                      L"not cleared", firstTry);
-    gShown = Shown::cleared;
-    logActivity(tryPrefix() + L"status cleared: " + reason, L"cleared", reason);
-    return AttemptResult::done;
-}
-
-// The clear request goes out with the stored cookie in either mode, as at quit.
-bool haveCookie(const Settings& settings) {
-    return !settings.Cookie.empty();
-}
-
-bool canPublish(const Settings& settings) {
-    return settings.NoLogin ? !settings.Cookie.empty()
-                            : !settings.AuthLogin.empty() && !settings.AuthPass.empty();
-}
-
-// Publishes (or clears) for the track and state current now. Returns false when
-// nothing went out at all (no credentials, nothing to clear).
-bool publishCurrent(uint64_t now) {
-    const bool firstTry = gSchedule.failedTries() == 0;
+// Sends what plays now to each target whose turn it is (`due`), composing once for all.
+template <typename Due>
+void publishCurrent(uint64_t now, const Due& due) {
     const Settings settings = currentSettings();
-    // Missing credentials end it silently, before any tag is read.
-    if (!canPublish(settings) && !haveCookie(settings)) return false;
-    const Wanted wanted = wantedNow(settings);
-
-    if (wanted.clear) {
-        // Decided before any login: a private track never brings up the security-code
-        // window, and there is nothing to clear before the plugin has a cookie.
-        if (gShown == Shown::cleared || !haveCookie(settings)) {
-            if (firstTry)
-                logActivity(L"not published: " + wanted.reason, L"not published", wanted.reason);
-            return false;
-        }
-        gSchedule.attempted(now, clearShownStatus(wanted.reason, firstTry));
-        return true;
-    }
-
-    if (!canPublish(settings)) return false;
-    if (!settings.NoLogin) {
-        const Outcome loggedIn = logIn(askSecurityCode);
-        if (!loggedIn) {
-            // Tried again, like a publish, only when the site could not be reached; a
-            // rejected login or a code needs the user.
-            const Why why = whyFailed(loggedIn);
-            logActivity(tryPrefix() + (loggedIn.kind == OutcomeKind::noConnection
-                                           ? L"login failed: " + why.words
-                                           : why.words),
-                        L"not published", why.brief);
-            if (firstTry) report(ReportedStep::logIn, loggedIn);
-            gSchedule.attempted(now, attemptResult(loggedIn));
-            return true;
-        }
-        logActivity(L"logged in");
-    }
-    // A login may have taken until quit began; then nothing more goes out.
-    if (quitRequested()) return true;
-
-    AttemptResult result = AttemptResult::done;
-    if (haveHash(L"not published", L"not published", firstTry, result) && !quitRequested()) {
-        if (wanted.status.empty()) {
-            // An empty status is never sent; nothing to tell, nothing to try again.
-            result = AttemptResult::done;
-        } else {
-            const Outcome set = setActivity(wanted.status);
-            if (!set || cutShort(set)) {
-                result = failed(ReportedStep::publish, set, L"not published", L"not published",
-                                firstTry);
-            } else {
-                gShown = Shown::status;
-                logActivity(tryPrefix() + L"published: " + wanted.status, L"published");
-            }
-        }
-    }
-    gSchedule.attempted(now, result);
-    return true;
-}
-
-// Switched off on Winamp's thread: the clear goes out from here, like every request.
-void clearForSwitchOff() {
-    const Settings settings = currentSettings();
-    if (!haveCookie(settings) || gShown == Shown::cleared) return;
-    clearShownStatus(L"publishing switched off", true);
+    bool withFields = false;
+    forEachTarget([&](Target& t) { withFields |= t.ready(settings) && t.takesFields(); });
+    std::optional<Wanted> wanted;
+    forEachTarget([&](Target& t) {
+        if (!due(t)) return;
+        // A target without what it needs sends nothing, and nothing of it waits.
+        if (!t.ready(settings) || quitRequested()) return t.schedule().drop();
+        if (!wanted) wanted = wantedNow(settings, withFields);
+        if (!t.send(*wanted, settings, now)) t.schedule().drop();
+    });
 }
 
 void runTick() {
     // A plain read first: the idle tick stays free of locked instructions.
     if (gSwitchedOff.load() && gSwitchedOff.exchange(false)) {
         gSwitchedOn = false;
-        gSchedule.drop();
-        clearForSwitchOff();
+        const Settings settings = currentSettings();
+        forEachTarget([&](Target& t) {
+            t.schedule().drop();
+            t.switchedOff(settings);
+        });
     }
     if (!publishingEnabled()) {
         // Nothing waits while publishing is off; switching on publishes afresh.
-        if (gSchedule.waiting()) gSchedule.drop();
+        forEachTarget([](Target& t) {
+            if (t.schedule().waiting()) t.schedule().drop();
+        });
         return;
     }
     if (settingsDialogOpen || securityCodePending) {
         // The window may be where the user fixes what failed: no more tries behind it.
-        if (gSchedule.failedTries() > 0) gSchedule.endTries();
+        forEachTarget([](Target& t) {
+            if (t.schedule().failedTries() > 0) t.schedule().endTries();
+        });
         return;
     }
     // Switched on: the current track goes out now, whatever MinInterval says.
     const bool switchedOn = gSwitchedOn.load() && gSwitchedOn.exchange(false);
-    if (switchedOn) gSchedule.publishAtOnce();
+    if (switchedOn) forEachTarget([](Target& t) { t.schedule().publishAtOnce(); });
 
     // The whole wide path: the same name in two folders, or two names the code page
     // spells alike, are different tracks. A stream's song is its playlist title.
@@ -264,21 +140,48 @@ void runTick() {
     std::string state = playStateText();
     // A query that ran out is no answer: the next tick asks again.
     if (queryRanOut() || entry.waiting) return;
-    const uint64_t now = nowMs();
+    const uint64_t now = cycleClockMs();
     if (entry.path == lastTrackFile && entry.streamTitle == lastStreamTitle &&
         state == lastPlayState) {
         // Idle: nothing held back and no try again due.
-        if (!gSchedule.due(now)) return;
-    } else {
-        // Remembered before any request: a later try sends what is current then.
-        lastTrackFile = entry.path;
-        lastStreamTitle = entry.streamTitle;
-        lastPlayState = state;
-        int minInterval = kDefaultMinInterval;
-        readSettings([&minInterval](const Settings& s) { minInterval = s.MinInterval; });
-        if (!gSchedule.change(now, minInterval) && !switchedOn) return;
+        bool anyDue = false;
+        forEachTarget([&](Target& t) { anyDue |= t.schedule().due(now); });
+        if (!anyDue) return;
+        publishCurrent(now, [now](Target& t) { return t.schedule().due(now); });
+        return;
     }
-    if (!publishCurrent(now)) gSchedule.drop();
+    // Remembered before any request: a later try sends what is current then.
+    lastTrackFile = entry.path;
+    lastStreamTitle = entry.streamTitle;
+    lastPlayState = state;
+    int minInterval = kDefaultMinInterval;
+    readSettings([&minInterval](const Settings& s) { minInterval = s.MinInterval; });
+    // Each target's own schedule says whether the change goes out now or waits.
+    bool anyGoes = false;
+    forEachTarget([&](Target& t) {
+        t.goesNow = t.schedule().change(now, minInterval) || switchedOn;
+        anyGoes |= t.goesNow;
+    });
+    if (anyGoes) publishCurrent(now, [](Target& t) { return t.goesNow; });
+}
+
+// quit's clear of one target on a thread of its own, beside the others.
+struct QuitClear {
+    Target* target;
+    Settings settings;
+    HMODULE module = nullptr;  // keeps this code loaded should quit stop waiting
+};
+
+DWORD WINAPI clearOnWorker(void* context) {
+    auto* job = static_cast<QuitClear*>(context);
+    try {
+        job->target->clearAtQuit(job->settings, kQuitExchange);
+    } catch (...) {
+    }
+    const HMODULE module = job->module;
+    delete job;
+    if (module) FreeLibraryAndExitThread(module, 0);
+    return 0;
 }
 
 BOOL CALLBACK closeWindow(HWND window, LPARAM) {
@@ -303,14 +206,24 @@ void CALLBACK updateTick(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
     InterlockedDecrement(&gActiveTicks);
 }
 
+uint64_t cycleClockMs() {
+    // GetTickCount, carried past its 49-day wrap. The tick and, after it has stopped,
+    // quit's clears are its only callers.
+    static DWORD last = 0;
+    static uint64_t wraps = 0;
+    const DWORD tick = GetTickCount();
+    if (tick < last) wraps += uint64_t(1) << 32;
+    last = tick;
+    return wraps + tick;
+}
+
 unsigned ticksRun() {
     return gTicksRun.load(std::memory_order_acquire);
 }
 
 UINT startUpdateTimer() {
     setQuitRequested(false);
-    gSchedule = PublishSchedule();
-    gShown = Shown::unknown;
+    forEachTarget([](Target& t) { t.reset(); });
     gSwitchedOn = false;
     gSwitchedOff = false;
     // TIME_KILL_SYNCHRONOUS makes timeKillEvent wait for a callback in flight; quit
@@ -346,12 +259,38 @@ void clearAtQuit() {
     // Switched off just before quit, before a tick could send that clear: it goes now.
     const bool switchedOff = gSwitchedOff.exchange(false);
     if (!(publishingEnabled() || switchedOff) || settingsDialogOpen) return;
-    const Outcome cleared = clearActivity(kQuitExchange);
-    if (cleared && !cutShort(cleared)) {
-        logActivity(L"status cleared at quit");
-    } else {
-        logActivity(L"status not cleared at quit: " + whyFailed(cleared).words);
-    }
+    const Settings settings = currentSettings();
+    // The first target clears on this thread, as it always has; any other on a thread
+    // of its own beside it, so together they take at most kQuitClearsMs.
+    const DWORD started = GetTickCount();
+    Target* onThisThread = nullptr;
+    HANDLE workers[8];
+    DWORD workerCount = 0;
+    forEachTarget([&](Target& t) {
+        if (!t.clearsAtQuit(settings)) return;
+        if (!onThisThread) {
+            onThisThread = &t;
+            return;
+        }
+        if (workerCount == sizeof workers / sizeof workers[0]) return;
+        auto* job = new (std::nothrow) QuitClear{&t, settings};
+        if (!job) return;
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                           reinterpret_cast<LPCWSTR>(&clearOnWorker), &job->module);
+        HANDLE worker = CreateThread(nullptr, 0, clearOnWorker, job, 0, nullptr);
+        if (worker) {
+            workers[workerCount++] = worker;
+        } else {
+            if (job->module) FreeLibrary(job->module);
+            delete job;
+        }
+    });
+    if (onThisThread) onThisThread->clearAtQuit(settings, kQuitExchange);
+    if (workerCount == 0) return;
+    const DWORD spent = GetTickCount() - started;
+    WaitForMultipleObjects(workerCount, workers, TRUE,
+                           spent < kQuitClearsMs ? kQuitClearsMs - spent : 0);
+    for (DWORD i = 0; i < workerCount; ++i) CloseHandle(workers[i]);
 }
 
 void publishingSwitched(bool enabled) {

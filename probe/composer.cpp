@@ -56,6 +56,7 @@ struct Composition {
     bool haveTitle = false;
     std::wstring playlistTitle;
     std::wstring artist, title;
+    TrackFields fields;
 
     // Winamp is asked at most once per field, only for a file and only for what the
     // tags leave empty.
@@ -72,19 +73,20 @@ struct Composition {
         return playlistTitle;
     }
 
-    // After the tags: Winamp, then the playlist title, then the file name, each split
-    // by `fromName`; the value stays empty when none holds it.
+    // After the tags: Winamp, then the playlist title split by `fromName`; what a
+    // listening service gets. The status falls back further: the file name, a word.
     void fillFromPlayer(const wchar_t* field, std::wstring (*fromName)(const std::wstring&),
-                        std::wstring& value, std::string& source) {
+                        std::wstring& value, std::string& source, std::wstring& found) {
         fromWinamp(field, value, source);
         if (value.empty() && !(value = fromName(currentTitle())).empty()) source = "playlist title";
+        found = value;
         if (value.empty() && !(value = fromName(fileName)).empty()) source = "file name";
     }
 
     void findArtist() {
         sources.artist = tags.artistSource;
         artist = tags.artist;
-        fillFromPlayer(L"artist", artistFromName, artist, sources.artist);
+        fillFromPlayer(L"artist", artistFromName, artist, sources.artist, fields.artist);
         if (artist.empty()) {
             artist = widen(localWord(statusMask, L"$unknown_artist", "Unknown Artist"));
             sources.artist = "the word for an unknown artist";
@@ -94,7 +96,7 @@ struct Composition {
     void findTitle() {
         sources.title = tags.titleSource;
         title = tags.title;
-        fillFromPlayer(L"title", titleFromName, title, sources.title);
+        fillFromPlayer(L"title", titleFromName, title, sources.title, fields.title);
         if (title.empty()) {
             title = fileName;
             sources.title = "the file name as it is";
@@ -144,19 +146,36 @@ const Placeholder kPlaceholders[] = {
 };
 
 std::wstring compose(const std::wstring& statusMask, const std::wstring& filePath,
-                     const PlayerValues& player, ValueSources& sources, TrackNames& names) {
+                     const PlayerValues& player, ValueSources& sources, TrackNames& names,
+                     TrackFields* fields) {
     sources = ValueSources();
     Composition c(statusMask, filePath, player, sources);
     std::wstring text = extractBetween(statusMask, L"mask", L"{", L"}").value_or(statusMask);
     c.fileName = withoutFolder(filePath);
     c.stream = isStream(filePath);
     c.mp3 = !c.stream && isMp3Name(c.fileName);
-    c.tagsWithAlbumAndYear = maskShows(text, L"%album%") || maskShows(text, L"%year%");
+    c.tagsWithAlbumAndYear = fields || maskShows(text, L"%album%") || maskShows(text, L"%year%");
     if (c.mp3) c.tags = readTrackTags(filePath, c.tagsWithAlbumAndYear);
     c.findArtist();
     c.findTitle();
     names.artist = c.artist;
     names.title = c.title;
+    if (fields) {
+        *fields = c.fields;
+        if (c.stream) {
+            // A station's title is "Artist - Title"; a hyphen inside a name stays.
+            const std::wstring& song = c.currentTitle();
+            const size_t dash = song.find(L" - ");
+            fields->artist =
+                dash == std::wstring::npos ? std::wstring() : trimBlanks(song.substr(0, dash));
+            fields->title =
+                dash == std::wstring::npos ? std::wstring() : trimBlanks(song.substr(dash + 3));
+        } else {
+            std::string unused;
+            fields->album =
+                c.tagValue(&TrackTags::album, &TrackTags::albumSource, L"album", unused);
+        }
+    }
 
     // Exact search, case-blind replace: only a placeholder written as such costs its
     // value's queries, and then every spelling of it is filled in, as masks expect.
@@ -186,12 +205,13 @@ std::wstring titleFromName(const std::wstring& text) {
 }
 
 std::wstring composeStatus(const std::wstring& statusMask, const std::wstring& filePath,
-                           const PlayerValues& player, ValueSources* sources, TrackNames* names) {
+                           const PlayerValues& player, ValueSources* sources, TrackNames* names,
+                           TrackFields* fields) {
     try {
         ValueSources ignored;
         TrackNames unused;
         return compose(statusMask, filePath, player, sources ? *sources : ignored,
-                       names ? *names : unused);
+                       names ? *names : unused, fields);
     } catch (...) {
         // Out of memory or a throwing player callback: publish nothing this time.
         return std::wstring();

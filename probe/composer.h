@@ -31,14 +31,22 @@ struct TrackNames {
     std::wstring artist, title;
 };
 
+// What a listening service takes: fields, not a sentence. Each is empty when no source
+// has it (no word for an unknown artist, no file name standing in for a title); a
+// stream's artist and title are its title split at the first " - ".
+struct TrackFields {
+    std::wstring artist, title, album;
+};
+
 // filePath: the current entry's full path, as stored for the change test. For a file the
 // tag readers open it (an ".MP3" name) and Winamp is asked for what the tags leave
 // empty (every other name); a stream (see isStream) has only its playlist title. Its
 // name (after the last ":", "\" or "/") serves the ".MP3" test and the name fallbacks.
-// Never throws; an empty result is not published.
+// Never throws; an empty result is not published. `fields`, when given, costs the album
+// too (the tags' album frame, or Winamp's answer).
 std::wstring composeStatus(const std::wstring& statusMask, const std::wstring& filePath,
                            const PlayerValues& player, ValueSources* sources = nullptr,
-                           TrackNames* names = nullptr);
+                           TrackNames* names = nullptr, TrackFields* fields = nullptr);
 
 // The text after its last ":", "\" or "/" (all of it without any).
 std::wstring withoutFolder(const std::wstring& text);

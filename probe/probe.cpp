@@ -138,6 +138,13 @@ std::string channelsText() {
     return numberText(2);
 }
 
+int lengthSeconds() {
+    HWND window = winampWindow();
+    LRESULT answer = 0;
+    if (!window || !ask(window, 1, kOutputTime, answer)) return -1;
+    return int(answer) < 0 ? -1 : int(answer);
+}
+
 std::string playStateText() {
     HWND window = winampWindow();
     LRESULT answer = 0;
@@ -161,11 +168,11 @@ std::string localWord(const std::wstring& key, const std::string& fallback) {
 }
 
 std::wstring composeCurrentStatus(const std::wstring& filePath, const std::wstring& streamTitle,
-                                  TrackNames* names) {
+                                  TrackNames* names, TrackFields* fields) {
     PlayerValues player{currentTitle, lengthText,    bitrateText,   sampleRateText,
                         channelsText, playStateText, winampFileInfo};
     if (isStream(filePath)) player.currentTitle = [&] { return streamTitle; };
-    return composeStatus(currentSettings().StatusMask, filePath, player, nullptr, names);
+    return composeStatus(currentSettings().StatusMask, filePath, player, nullptr, names, fields);
 }
 
 }  // namespace nimbo

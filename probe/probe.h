@@ -27,6 +27,8 @@ std::string lengthText();
 std::string bitrateText();
 std::string sampleRateText();
 std::string channelsText();
+// The entry's length in whole seconds; -1 when Winamp does not know it (a stream).
+int lengthSeconds();
 std::string playStateText();
 
 // True when a query ran out since the last call (Winamp hung, or its window went away
@@ -43,9 +45,10 @@ namespace nimbo {
 // The status text for the current entry, composed from the StatusMask setting with
 // the live player values (asked only for placeholders that occur). A stream's title is
 // the one its change test saw, so a later passing note never reaches the status.
-// `names` (when given) receives the artist and title the composition settled on.
+// `names` (when given) receives the artist and title the composition settled on,
+// `fields` what a listening service takes.
 std::wstring composeCurrentStatus(const std::wstring& filePath,
                                   const std::wstring& streamTitle = std::wstring(),
-                                  TrackNames* names = nullptr);
+                                  TrackNames* names = nullptr, TrackFields* fields = nullptr);
 
 }  // namespace nimbo

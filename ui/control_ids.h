@@ -44,6 +44,15 @@ enum OptionsControlId : int {
     kOptionsOkButton = 208,
     kOptionsCancelButton = 209,
     kSecureCheck = 210,
+    kListenBrainzLabel = 211,
+    kListenBrainzCheck = 212,
+    kTokenLabel = 213,
+    kTokenEdit = 214,
+    kCheckTokenButton = 215,
+    kTokenResultLabel = 216,
+    kServerLabel = 217,
+    kServerEdit = 218,
+    kListenBrainzLastLabel = 219,
 };
 
 // The security-code window, in creation order.

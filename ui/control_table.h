@@ -18,6 +18,7 @@ const DWORD kCheck = WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX;
 const DWORD kPush = WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON;
 const DWORD kLineEdit = WS_CHILD | WS_VISIBLE | ES_LEFT | ES_AUTOHSCROLL;
 const DWORD kNumberEdit = kLineEdit | ES_NUMBER;
+const DWORD kSecretEdit = kLineEdit | ES_PASSWORD;
 // ES_WANTRETURN: Enter starts a new line instead of looking for a default button.
 const DWORD kBoxEdit =
     WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;

@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <memory>
+#include <new>
 #include <utility>
 
 #include "common/platform.h"
@@ -25,7 +26,7 @@ const wchar_t kCaption[] = L"Nimbo options";
 const wchar_t kFontFace[] = L"MS Shell Dlg 2";
 const int kFontHeight = 15;
 const int kOuterWidth = 298;
-const int kOuterHeight = 298;
+const int kOuterHeight = 410;
 // clang-format off
 const ControlRow kControls[] = {
     {kPrivateLabel,        L"STATIC", L"Private tracks, one a line:",    8,   5, 280, 13, kLabel,      0, kNoTab, Look::Bold,       kTextColour},
@@ -34,16 +35,57 @@ const ControlRow kControls[] = {
     {kOnStopCheck,         L"BUTTON", L"Clear the status on stop",       8, 138, 280, 17, kCheck,      0, 2,      Look::Regular,    kTextColour},
     {kIntervalLabel,       L"STATIC", L"Seconds between two statuses:",  8, 165, 206, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
     {kIntervalEdit,        L"EDIT",   nullptr,                         220, 161,  68, 21, kNumberEdit, WS_EX_CLIENTEDGE, 3, Look::Regular, kTextColour},
-    {kLogLink,             L"STATIC", L"Open log",                       8, 214,  60, 14, kLabel,      0, kNoTab, Look::Underlined, kLinkBlue},
-    {kOptionsOkButton,     L"BUTTON", L"Ok",                           133, 236,  75, 25, kPush,       0, 5,      Look::Regular,    kTextColour},
-    {kOptionsCancelButton, L"BUTTON", L"Cancel",                       213, 236,  75, 25, kPush,       0, 6,      Look::Regular,    kTextColour},
+    {kLogLink,             L"STATIC", L"Open log",                       8, 326,  60, 14, kLabel,      0, kNoTab, Look::Underlined, kLinkBlue},
+    {kOptionsOkButton,     L"BUTTON", L"Ok",                           133, 348,  75, 25, kPush,       0, 9,      Look::Regular,    kTextColour},
+    {kOptionsCancelButton, L"BUTTON", L"Cancel",                       213, 348,  75, 25, kPush,       0, 10,     Look::Regular,    kTextColour},
     {kSecureCheck,         L"BUTTON", L"Secure connection (HTTPS)",      8, 188, 280, 17, kCheck,      0, 4,      Look::Regular,    kTextColour},
+    {kListenBrainzLabel,   L"STATIC", L"ListenBrainz",                   8, 214, 280, 13, kLabel,      0, kNoTab, Look::Bold,       kTextColour},
+    {kListenBrainzCheck,   L"BUTTON", L"Publish to ListenBrainz",        8, 231, 280, 17, kCheck,      0, 5,      Look::Regular,    kTextColour},
+    {kTokenLabel,          L"STATIC", L"User token:",                    8, 258,  70, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
+    {kTokenEdit,           L"EDIT",   nullptr,                          80, 254, 150, 21, kSecretEdit, WS_EX_CLIENTEDGE, 6, Look::Regular, kTextColour},
+    {kCheckTokenButton,    L"BUTTON", L"Check",                        236, 253,  52, 23, kPush,       0, 7,      Look::Regular,    kTextColour},
+    {kTokenResultLabel,    L"STATIC", nullptr,                          80, 279, 208, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
+    {kServerLabel,         L"STATIC", L"Server:",                        8, 300,  70, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
+    {kServerEdit,          L"EDIT",   nullptr,                          80, 296, 208, 21, kLineEdit,   WS_EX_CLIENTEDGE, 8, Look::Regular, kTextColour},
+    {kListenBrainzLastLabel, L"STATIC", nullptr,                        80, 326, 208, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
 };
 // clang-format on
 const int kControlCount = sizeof kControls / sizeof kControls[0];
 
 const TableWindow kLook = {kClassName,  kCaption,     kFontFace, kFontHeight,
                            kOuterWidth, kOuterHeight, kControls, kControlCount};
+
+// Posted to the window by the token check's thread once its answer is in.
+const UINT kTokenChecked = WM_APP + 2;
+
+// One token check on a thread of its own, so that Winamp's window never waits for the
+// network. Shared by the window and the thread; whichever lets go last frees it.
+struct TokenCheckJob {
+    TokenCheck check = nullptr;
+    std::wstring server, token, answer;
+    HWND window = nullptr;
+    HMODULE module = nullptr;  // keeps the code the thread runs loaded
+    LONG references = 2;
+};
+
+void release(TokenCheckJob* job) {
+    if (InterlockedDecrement(&job->references) == 0) delete job;
+}
+
+DWORD WINAPI checkOnWorker(void* context) {
+    auto* job = static_cast<TokenCheckJob*>(context);
+    try {
+        job->answer = job->check(job->server, job->token);
+    } catch (...) {
+        job->answer.clear();
+    }
+    PostMessageW(job->window, kTokenChecked, 0, reinterpret_cast<LPARAM>(job));
+    const HMODULE module = job->module;
+    release(job);
+    // The window, and Winamp with it, may have let the library go meanwhile.
+    if (module) FreeLibraryAndExitThread(module, 0);
+    return 0;
+}
 
 struct Dialog {
     HWND window = nullptr;
@@ -54,11 +96,13 @@ struct Dialog {
     bool raisedOpenFlag = false;  // this window switched settingsDialogOpen on
     HWND savedFocus = nullptr;
     int intervalShown = kDefaultMinInterval;
+    TokenCheckJob* check = nullptr;  // the token check under way, shared with its thread
 
     HWND operator[](OptionsControlId id) const { return GetDlgItem(window, id); }
 };
 
 Dialog* gOpen = nullptr;  // only Winamp's thread touches it
+TokenCheck gTokenCheck = nullptr;
 WNDPROC gStaticProc = nullptr;
 LogOpener gOpener = nullptr;
 
@@ -95,7 +139,13 @@ void acceptEdits(Dialog& d) {
     const bool onStop = isChecked(d[kOnStopCheck]);
     const int interval = intervalFrom(windowText(d[kIntervalEdit]), d.intervalShown);
     const bool secure = isChecked(d[kSecureCheck]);
+    const bool listenBrainz = isChecked(d[kListenBrainzCheck]);
+    const std::wstring token = windowText(d[kTokenEdit]);
+    const std::wstring server = windowText(d[kServerEdit]);
     editSettings([&](Settings& s) {
+        s.ListenBrainz = listenBrainz ? 1 : 0;
+        s.ListenBrainzToken = token;
+        s.ListenBrainzServer = server;
         s.PrivateWords = words;
         s.OnPause = onPause ? 1 : 0;
         s.OnStop = onStop ? 1 : 0;
@@ -155,12 +205,43 @@ COLORREF colourOf(const Dialog& d, HWND control) {
     return rowColour(kControls, kControlCount, id);
 }
 
+void startTokenCheck(Dialog& d) {
+    if (d.check || !gTokenCheck) return;
+    auto* job = new (std::nothrow) TokenCheckJob;
+    if (!job) return;
+    job->check = gTokenCheck;
+    job->server = windowText(d[kServerEdit]);
+    job->token = windowText(d[kTokenEdit]);
+    job->window = d.window;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCWSTR>(&checkOnWorker), &job->module);
+    HANDLE worker = CreateThread(nullptr, 0, checkOnWorker, job, 0, nullptr);
+    if (!worker) {
+        if (job->module) FreeLibrary(job->module);
+        delete job;
+        return;
+    }
+    CloseHandle(worker);
+    d.check = job;
+    EnableWindow(d[kCheckTokenButton], FALSE);
+    SetWindowTextW(d[kTokenResultLabel], L"Checking...");
+}
+
+void onTokenChecked(Dialog& d, TokenCheckJob* job) {
+    if (!job || job != d.check) return;
+    SetWindowTextW(d[kTokenResultLabel], job->answer.c_str());
+    EnableWindow(d[kCheckTokenButton], TRUE);
+    d.check = nullptr;
+    release(job);
+}
+
 void onCommand(Dialog& d, WPARAM wParam, LPARAM lParam) {
     if (HIWORD(wParam) != BN_CLICKED || gOpen != &d) return;
     const int id = LOWORD(wParam);
     if (reinterpret_cast<HWND>(lParam) != GetDlgItem(d.window, id)) return;
     if (id == kOptionsOkButton) acceptEdits(d);
     if (id == kOptionsCancelButton) closeDialog(d);
+    if (id == kCheckTokenButton) startTokenCheck(d);
 }
 
 void restoreFocus(Dialog& d) {
@@ -173,6 +254,9 @@ LRESULT handleMessage(Dialog& d, HWND window, UINT message, WPARAM wParam, LPARA
     switch (message) {
         case WM_COMMAND:
             onCommand(d, wParam, lParam);
+            return 0;
+        case kTokenChecked:
+            onTokenChecked(d, reinterpret_cast<TokenCheckJob*>(lParam));
             return 0;
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
@@ -191,6 +275,9 @@ LRESULT handleMessage(Dialog& d, HWND window, UINT message, WPARAM wParam, LPARA
 
 // Destroyed while open (with its owner, say): nothing may stay switched off.
 void onDestroyed(Dialog& d) {
+    // A check still under way answers to nobody now.
+    if (d.check) release(d.check);
+    d.check = nullptr;
     if (gOpen != &d) return;
     gOpen = nullptr;
     if (d.raisedOpenFlag) settingsDialogOpen = false;
@@ -203,6 +290,10 @@ void fillFromSettings(Dialog& d, const Settings& s) {
     setChecked(d[kOnPauseCheck], s.OnPause == 1);
     setChecked(d[kOnStopCheck], s.OnStop == 1);
     setChecked(d[kSecureCheck], s.Secure == 1);
+    setChecked(d[kListenBrainzCheck], s.ListenBrainz == 1);
+    SetWindowTextW(d[kTokenEdit], s.ListenBrainzToken.c_str());
+    SetWindowTextW(d[kServerEdit], s.ListenBrainzServer.c_str());
+    SetWindowTextW(d[kListenBrainzLastLabel], lastResultText(ResultLine::listenBrainz).c_str());
     SendMessageW(d[kIntervalEdit], EM_SETLIMITTEXT, 4, 0);  // up to 3600
     // Narrow to_string: the wide one links the C library's printf family.
     SetWindowTextW(d[kIntervalEdit], widen(std::to_string(s.MinInterval)).c_str());
@@ -264,6 +355,10 @@ const TableWindow& optionsWindowTable() {
 
 HWND optionsDialogWindow() {
     return gOpen ? gOpen->window : nullptr;
+}
+
+void setTokenCheck(TokenCheck check) {
+    gTokenCheck = check;
 }
 
 void setLogOpenerForTest(LogOpener opener) {

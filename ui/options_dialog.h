@@ -25,6 +25,12 @@ HWND optionsDialogWindow();
 // The window's look and controls, as it is built.
 const TableWindow& optionsWindowTable();
 
+// Asks the ListenBrainz server whether `token` is good and says so in the words the
+// window shows ("Valid: <user name>", "Not valid", "Not reached: <why>"). It runs on a
+// thread of its own, never Winamp's; the plugin hands it in (ui/ holds no network code).
+using TokenCheck = std::wstring (*)(const std::wstring& server, const std::wstring& token);
+void setTokenCheck(TokenCheck check);
+
 // Replaces the call that opens the log (tests keep the editor shut); null restores
 // ShellExecuteW.
 using LogOpener = void (*)(const std::wstring& path);

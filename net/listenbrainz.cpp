@@ -1,0 +1,89 @@
+#include "net/listenbrainz.h"
+
+#include "common/text.h"
+#include "common/utf8.h"
+#include "common/version.h"
+
+namespace nimbo {
+
+const wchar_t kListenBrainzRoot[] = L"https://api.listenbrainz.org";
+
+namespace {
+
+// The service blocks clients that do not name themselves; a product token holds no
+// blank, so the version's becomes a hyphen.
+std::string userAgent() {
+    std::string version = NIMBO_VERSION;
+    for (char& c : version)
+        if (c == ' ') c = '-';
+    return "Nimbo/" + version + " (Winamp plugin that publishes what plays)";
+}
+
+const char* pathOf(ListenBrainzCall call) {
+    switch (call) {
+        case ListenBrainzCall::submitListens:
+            return "/1/submit-listens";
+        case ListenBrainzCall::clearPlayingNow:
+            return "/1/playing-now/delete";
+        case ListenBrainzCall::validateToken:
+            break;
+    }
+    return "/1/validate-token";
+}
+
+// The server's URL with the scheme's own port when it names none: parseUrl takes 80
+// whatever the scheme.
+ParsedUrl serverUrl(const std::wstring& server) {
+    const std::wstring trimmed = trimBlanks(server);
+    const std::string text = encodeUtf8(trimmed.empty() ? kListenBrainzRoot : trimmed);
+    ParsedUrl url = parseUrl(text);
+    const size_t start = text.find("://") == std::string::npos ? 0 : text.find("://") + 3;
+    const std::string authority = text.substr(start, text.find('/', start) - start);
+    if (authority.find(':') == std::string::npos)
+        url.port = equalsNoCase(url.scheme, std::string("https")) ? "443" : "80";
+    // A prefix in the setting ("https://host/listenbrainz") stays before the API's paths.
+    if (!url.requestUri.empty() && url.requestUri.back() == '/') url.requestUri.pop_back();
+    return url;
+}
+
+}  // namespace
+
+ApiRequest listenBrainzRequest(const std::wstring& server, const std::wstring& token,
+                               ListenBrainzCall call, const std::string& body) {
+    ApiRequest request;
+    request.url = serverUrl(server);
+    request.url.requestUri += pathOf(call);
+    request.userAgent = userAgent();
+    request.headers.emplace_back("Authorization", "Token " + encodeUtf8(trimBlanks(token)));
+    if (call != ListenBrainzCall::validateToken) {
+        request.method = "POST";
+        request.headers.emplace_back("Content-Type", "application/json");
+        request.body = body;
+    }
+    return request;
+}
+
+ListenBrainzReply readListenBrainzReply(const HttpReply& reply) {
+    ListenBrainzReply read;
+    read.status = reply.statusCode;
+    read.json = readJsonReply(reply.body);
+    if (read.status != 429) return read;
+    // Missing or unreadable: a second, the least a wait can be.
+    unsigned long seconds = 1;
+    const std::string name = "x-ratelimit-reset-in:";
+    for (const std::string& line : reply.headers) {
+        if (line.size() < name.size() || !equalsNoCase(line.substr(0, name.size()), name)) continue;
+        const std::string value = trimBlanks(line.substr(name.size()));
+        unsigned long number = 0;
+        bool digits = !value.empty();
+        for (char c : value) {
+            if (c < '0' || c > '9') digits = false;
+            if (digits && number < 100000) number = number * 10 + unsigned(c - '0');
+        }
+        if (digits) seconds = number;
+    }
+    read.waitSeconds = unsigned(seconds < 1 ? 1 : seconds > 300 ? 300 : seconds);
+    return read;
+}
+
+}  // namespace nimbo

@@ -1,0 +1,31 @@
+// ListenBrainz's web API as the plugin speaks it: the requests (a user token in the
+// Authorization header, JSON bodies) and what a reply means. Portable: the exchange
+// itself is apiExchange's.
+#pragma once
+
+#include <string>
+
+#include "net/http.h"
+#include "net/json.h"
+
+namespace nimbo {
+
+// The service's own server, when the setting names none.
+extern const wchar_t kListenBrainzRoot[];
+
+enum class ListenBrainzCall { submitListens, clearPlayingNow, validateToken };
+
+// The request for `call` to `server` ("https://host[:port][/prefix]", or "http://..." for
+// a server on the user's own network; empty: the service's own).
+ApiRequest listenBrainzRequest(const std::wstring& server, const std::wstring& token,
+                               ListenBrainzCall call, const std::string& body);
+
+// What a reply says, beyond its status code.
+struct ListenBrainzReply {
+    int status = 0;
+    JsonReply json;
+    unsigned waitSeconds = 0;  // 429: X-RateLimit-Reset-In, kept within 1..300
+};
+ListenBrainzReply readListenBrainzReply(const HttpReply& reply);
+
+}  // namespace nimbo

@@ -1,0 +1,66 @@
+// The places what plays is published to. The update cycle decides what should show
+// (a status, or a clear and why) and when a change goes out; each target decides how
+// it gets there, and keeps its own schedule (tries again, waits), log lines and state,
+// so one target's failure or wait never holds another back. The cycle names none of
+// them: it serves the table `publishTargets()` (plugin/targets.cpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "core/publish_schedule.h"
+#include "core/settings.h"
+#include "net/http_client.h"
+#include "probe/composer.h"
+
+namespace nimbo {
+
+// What the current track and state ask every target to show.
+struct Wanted {
+    bool clear = false;
+    bool playing = false;    // Winamp plays (not paused, not stopped)
+    std::wstring reason;     // why it is cleared: "private track", "paused", "stopped"
+    std::wstring status;     // else the status text from the user's mask
+    TrackFields fields;      // and its fields, when a ready target takes them
+    int lengthSeconds = -1;  // with the fields; -1 when unknown
+};
+
+class Target {
+  public:
+    virtual ~Target() = default;
+
+    PublishSchedule& schedule() { return schedule_; }
+    // Set by the cycle on a change: whether this target's schedule lets it go now.
+    bool goesNow = false;
+
+    // Switched on and holding what it needs to send; nothing goes out otherwise.
+    virtual bool ready(const Settings& settings) const = 0;
+    // Whether it takes the track's fields (album and length cost a read of their own).
+    virtual bool takesFields() const = 0;
+    // Sends what `wanted` asks for, then tells its schedule how that went. False when
+    // nothing went out (nothing to clear, nothing it could send).
+    virtual bool send(const Wanted& wanted, const Settings& settings, uint64_t now) = 0;
+    // Publishing was switched off: what it shows is cleared (on the timer thread).
+    virtual void switchedOff(const Settings& settings) = 0;
+    // Whether quit has a clear to send.
+    virtual bool clearsAtQuit(const Settings& settings) const = 0;
+    // quit's clear, within `limits`; may run on a thread of its own beside the others'.
+    virtual void clearAtQuit(const Settings& settings, const ExchangeLimits& limits) = 0;
+    // A fresh start (init): nothing known about what it shows.
+    virtual void reset() = 0;
+
+  protected:
+    // "try 2, " before the lines of a try again, so the log shows the run of tries.
+    std::wstring tryPrefix() const;
+
+    PublishSchedule schedule_;
+};
+
+// The table of targets, in the order a tick serves them.
+Target* const* publishTargets(size_t& count);
+
+// The update cycle's clock (milliseconds, GetTickCount carried past its wrap).
+uint64_t cycleClockMs();
+
+}  // namespace nimbo

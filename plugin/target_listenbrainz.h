@@ -1,0 +1,17 @@
+// ListenBrainz's "playing now", set and cleared with the user's token.
+#pragma once
+
+#include <string>
+
+#include "plugin/target.h"
+
+namespace nimbo {
+
+extern const wchar_t kListenBrainzTokenRejected[];
+
+Target& listenBrainzTarget();
+
+// The options window's "Check": whether the server takes `token`, in the window's words.
+std::wstring checkListenBrainzToken(const std::wstring& server, const std::wstring& token);
+
+}  // namespace nimbo

@@ -1,0 +1,25 @@
+// The one list of places the plugin publishes to. A new target is a file of its own
+// (a class derived from Target) and a row here.
+#include "plugin/target.h"
+
+#include "common/platform.h"
+#include "plugin/target_listenbrainz.h"
+#include "plugin/target_site.h"
+
+namespace nimbo {
+
+Target* const* publishTargets(size_t& count) {
+    // ListenBrainz first: its exchanges are bounded, while the site's login may wait
+    // for the user in the security-code window.
+    static Target* const kTargets[] = {&listenBrainzTarget(), &siteTarget()};
+    count = sizeof kTargets / sizeof kTargets[0];
+    return kTargets;
+}
+
+std::wstring Target::tryPrefix() const {
+    const int tries = schedule_.failedTries();
+    // std::to_string: the wide one would bring the C library's whole printf family along.
+    return tries > 0 ? L"try " + widen(std::to_string(tries + 1)) + L", " : std::wstring();
+}
+
+}  // namespace nimbo

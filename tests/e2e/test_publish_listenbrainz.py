@@ -1,0 +1,230 @@
+#!/usr/bin/env python3
+"""ListenBrainz beside the site: the playing-now and its clears byte for byte, the
+replies that stop, delay or repeat it, the two targets failing apart, quit's bound, and
+the secure connection directly and through the proxy's tunnel."""
+
+import json
+import os
+import re
+import shutil
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from e2e_support import (LOOPBACK_DLL, LOOPBACK_HOST, LOOPBACK_PORT, PLAYER_EXE,  # noqa: E402
+                         PluginHost, Service, activity_log, have_binaries, ini, kinds, needs,
+                         raw_bytes, statuses, wait_until)
+from harness.certs import TestPki  # noqa: E402
+from harness.id3 import id3v2  # noqa: E402
+from harness.player import windows_path  # noqa: E402
+from harness.service import is_lb_clear, is_lb_playing_now  # noqa: E402
+
+TOKEN = "lb-test-token"
+VERSION = re.search(r'NIMBO_VERSION "([^"]+)"', open(os.path.join(
+    os.path.dirname(__file__), "..", "..", "common", "version.h")).read()).group(1)
+USER_AGENT = "Nimbo/%s (Winamp plugin that publishes what plays)" % VERSION.replace(" ", "-")
+REJECTED = "Nimbo : ListenBrainz did not accept the user token"
+LOOPBACK_TLS_PORT = int(os.environ.get("NIMBO_LOOPBACK_SECURE_PORT", "18443"))
+
+
+def lb_ini(server, cookie=None, extra="", **kw):
+    """ListenBrainz on with the stand-in's token; the site only with a cookie."""
+    return ini(cookie=cookie, status_mask="%title% %curstate%", extra=(
+        "ListenBrainz=1\r\nListenBrainzToken=%s\r\nListenBrainzServer=%s\r\n%s"
+        % (TOKEN, server, extra)), **kw)
+
+
+def playing_now(artist, title, album=None, seconds=None):
+    info = {"media_player": "Winamp", "submission_client": "Nimbo",
+            "submission_client_version": VERSION}
+    if seconds is not None:
+        info["duration_ms"] = seconds * 1000
+    meta = {"artist_name": artist, "track_name": title}
+    if album is not None:
+        meta["release_name"] = album
+    meta["additional_info"] = info
+    return {"listen_type": "playing_now", "payload": [{"track_metadata": meta}]}
+
+
+def request(path, host, body):
+    """The exact bytes of a ListenBrainz POST; `body` a JSON value, written compact."""
+    data = json.dumps(body, ensure_ascii=False, separators=(",", ":")).encode("utf-8")
+    head = ("POST %s HTTP/1.0\r\nHost: %s\r\nUser-Agent: %s\r\nAuthorization: Token %s\r\n"
+            "Content-Type: application/json\r\nContent-Length: %d\r\n\r\n"
+            % (path, host, USER_AGENT, TOKEN, len(data)))
+    return head.encode("ascii") + data
+
+
+CLEAR = {"client": "Nimbo"}
+
+
+def lb_requests(service):
+    return [e for e in service.log() if is_lb_playing_now(e) or is_lb_clear(e)]
+
+
+def lb_wire(service):
+    """Each ListenBrainz request as "now <artist> - <title>" or "clear"."""
+    out = []
+    for e in lb_requests(service):
+        if is_lb_clear(e):
+            out.append("clear")
+        else:
+            meta = json.loads(raw_bytes(e).split(b"\r\n\r\n", 1)[1])["payload"][0]["track_metadata"]
+            out.append("now %s - %s" % (meta["artist_name"], meta["track_name"]))
+    return out
+
+
+def next_lb(service, count, what, timeout=10):
+    return wait_until(lambda: len(lb_requests(service)) >= count and lb_requests(service),
+                      timeout, what)[count - 1]
+
+
+@needs(have_binaries(PLAYER_EXE, LOOPBACK_DLL), "built stand-in and DLL not given")
+class ListenBrainz(unittest.TestCase):
+    def test_alone_exact_bytes_clears_and_quit(self):
+        music = tempfile.mkdtemp(prefix="nimbo-e2e-")
+        self.addCleanup(shutil.rmtree, music, True)
+        tagged = os.path.join(music, "tagged.mp3")
+        artist, title, album = 'Sigur "Rós" \\ Co', "Smile \U0001F600 \u0416", "Back\\slash"
+        with open(tagged, "wb") as f:
+            f.write(id3v2([("TPE1", 1, artist), ("TIT2", 1, title), ("TALB", 1, album)],
+                          version=3) + b"\xff\xfb" * 200)
+        with Service() as service:
+            server = "http://127.0.0.1:%d" % service.port
+            host_header = "127.0.0.1:%d" % service.port
+            host = PluginHost(LOOPBACK_DLL, lb_ini(server, extra=(
+                "OnPause=1\r\nPrivateWords=lullaby\r\n")))
+            self.addCleanup(host.close)
+            host.player.add(windows_path(tagged), "Wrong - Title", 257)
+            host.player.add("http://radio.example/stream", "Jay-Z & Co - Song - Live", 0)
+            host.player.add("C:\\m\\sleep.ogg", "Mum - Lullaby", 100)
+            host.player.check("play 0")
+            first = next_lb(service, 1, "the playing-now of the tagged file")
+            self.assertEqual(request("/1/submit-listens", host_header,
+                                     playing_now(artist, title, album, 257)), raw_bytes(first))
+            self.assertEqual(artist, service.lb_playing_now()["artist_name"])
+
+            host.player.check("pause")  # OnPause: the clear
+            self.assertEqual(request("/1/playing-now/delete", host_header, CLEAR),
+                             raw_bytes(next_lb(service, 2, "the clear on pause")))
+            host.player.check("play 1")  # a stream: its title split at the first " - "
+            self.assertEqual(request("/1/submit-listens", host_header,
+                                     playing_now("Jay-Z & Co", "Song - Live")),
+                             raw_bytes(next_lb(service, 3, "the stream's playing-now")))
+            host.player.check("play 2")  # private: cleared, and its name never sent
+            next_lb(service, 4, "the clear for a private track")
+            time.sleep(2)
+            self.assertEqual(["now %s - %s" % (artist, title), "clear",
+                              "now Jay-Z & Co - Song - Live", "clear"], lb_wire(service))
+            self.assertNotIn(b"Lullaby", b"".join(raw_bytes(e) for e in service.log()))
+            # Nothing is shown any more, so quit has nothing to clear; the site, without
+            # credentials, never heard a word.
+            host.quit()
+            self.assertEqual(4, len(lb_requests(service)))
+            self.assertEqual([], [e for e in service.log() if not e["path"].startswith("/1/")])
+            log = activity_log(host)
+            self.assertIn("ListenBrainz: published: %s - %s" % (artist, title), log)
+            self.assertIn("ListenBrainz: playing now cleared: paused", log)
+            self.assertIn("ListenBrainz: playing now cleared: private track", log)
+            self.assertNotIn(TOKEN, log)
+            self.assertIn(b"ListenBrainzToken=" + TOKEN.encode(), host.ini_bytes())
+
+    def test_replies_500_then_429_then_401(self):
+        with Service() as service:
+            service.lb_status(500)
+            host = PluginHost(LOOPBACK_DLL, lb_ini("http://127.0.0.1:%d" % service.port))
+            self.addCleanup(host.close)
+            for n in range(4):
+                host.player.add("C:\\m\\%d.ogg" % n, "Band - Song %d" % n, 100)
+            host.player.check("play 0")
+            # 500: no box, a log line, and the try again after 15 s gets it through.
+            next_lb(service, 1, "the first playing-now")
+            wait_until(lambda: service.lb_playing_now(), 25, "the try again after the 500")
+            self.assertIsNone(host.message_box(0))
+            self.assertIn("ListenBrainz: not published: the server failed with 500",
+                          activity_log(host))
+            self.assertIn("ListenBrainz: try 2, published: Band - Song 0", activity_log(host))
+
+            # 429: nothing more until the wait the header gives has passed.
+            service.lb_status(429, reset_in=20)
+            host.player.check("play 1")
+            refused = next_lb(service, 3, "the request refused with 429")
+            retried = next_lb(service, 4, "the request after the wait", timeout=30)
+            self.assertGreaterEqual(retried["time"] - refused["time"], 19.5)
+            self.assertIn("too many requests, waiting 20 s", activity_log(host))
+
+            # 401: one box, one line, then silence until the token changes.
+            service.lb_status(401)
+            host.player.check("play 2")
+            box = host.message_box(10000)
+            self.assertEqual(REJECTED, box and box["text"])
+            host.dismiss(box)
+            count = len(lb_requests(service))
+            host.player.check("play 3")
+            time.sleep(3)
+            self.assertEqual(count, len(lb_requests(service)))
+            self.assertIsNone(host.message_box(0))
+            self.assertEqual(1, activity_log(host).count("the user token was not accepted"))
+            host.quit()
+            self.assertEqual(count, len(lb_requests(service)), "a request after the 401")
+
+    def test_site_and_listenbrainz_fail_apart_and_quit_while_both_hang(self):
+        with Service(port=LOOPBACK_PORT) as service:
+            service.lb_status(500, count=100)
+            host = PluginHost(LOOPBACK_DLL, lb_ini("http://%s" % LOOPBACK_HOST,
+                                                   cookie="remixsid=5f2e8a91c04b"))
+            self.addCleanup(host.close)
+            host.player.add("C:\\m\\one.ogg", "A - One", 100)
+            host.player.add("C:\\m\\two.ogg", "B - Two", 100)
+            host.player.check("play 0")
+            # ListenBrainz fails and waits for its try; the site publishes at once.
+            wait_until(lambda: "One playing" in statuses(service), 10, "the site's status")
+            self.assertIn("ListenBrainz: not published: the server failed with 500",
+                          activity_log(host))
+            service.control("clear-modes")
+            service.mode(mode="reset", path="/profile.php", count=100)
+            host.player.check("play 1")
+            wait_until(lambda: (service.lb_playing_now() or {}).get("track_name") == "Two", 10,
+                       "ListenBrainz while the site fails")
+            site_lines = lambda: [l for l in activity_log(host).split("published: One playing")[-1]
+                                  .splitlines() if "ListenBrainz" not in l]
+            wait_until(lambda: any("not published" in l for l in site_lines()), 10,
+                       "the site's failure")
+            service.control("clear-modes")
+            service.mode(mode="hang", count=100)
+            self.assertLess(host.timed_quit(), 6000)
+            host.assert_saved(self)
+            self.assertEqual(["clear", "lb_clear"], sorted(kinds(service.log()[-2:])))
+
+
+@needs(have_binaries(PLAYER_EXE, LOOPBACK_DLL), "built stand-in and DLL not given")
+@needs(shutil.which("openssl"), "openssl not installed")
+class ListenBrainzOverTls(unittest.TestCase):
+    def test_direct_and_through_the_proxy(self):
+        pki = TestPki()
+        self.addCleanup(pki.close)
+        trusted = pki.ca("trusted")
+        server = pki.server(trusted, ["localhost"])
+        for name, proxied in (("direct", False), ("proxy", True)):
+            with self.subTest(name), Service(tls=server, tls_port=LOOPBACK_TLS_PORT) as service:
+                host = PluginHost(LOOPBACK_DLL, lb_ini(
+                    "https://localhost:%d" % LOOPBACK_TLS_PORT,
+                    proxy=service.proxy if proxied else None),
+                    options=["--trust-ca", windows_path(pki.ca_pem(trusted))])
+                self.addCleanup(host.close)
+                host.player.add("C:\\m\\one.ogg", "A - One", 100)
+                host.player.check("play 0")
+                entry = next_lb(service, 1, "the playing-now over TLS", timeout=20)
+                self.assertEqual((True, "localhost"), (entry.get("tls"), entry.get("sni")))
+                self.assertEqual("localhost:%d" % LOOPBACK_TLS_PORT if proxied else None,
+                                 entry.get("tunnel"))
+                self.assertEqual(request("/1/submit-listens", "localhost:%d" % LOOPBACK_TLS_PORT,
+                                         playing_now("A", "One", seconds=100)), raw_bytes(entry))
+                host.close()
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
