@@ -1,8 +1,10 @@
-# Cross build for 32-bit Windows with mingw-w64 (posix thread model; winpthread is linked in statically).
+# Cross build for 32-bit Windows with mingw-w64, win32 thread model: the C++ runtime takes
+# its locks and once-only calls from Windows itself, so no pthread emulation is linked in
+# (nothing here uses std::thread).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -233,47 +233,52 @@ std::string base64Encode(const std::string& bytes) {
     return out;
 }
 
+namespace {
+
+// The request line and Host, then Proxy-Authorization when the request goes in plain
+// through a proxy with credentials. `defaultPort` is the one Host leaves out.
+std::string requestHead(const char* method, const ParsedUrl& url, const ProxyParts& proxy,
+                        const char* defaultPort) {
+    const bool viaProxy = !proxy.proxyHost.empty();
+    std::string out = method;
+    out += ' ';
+    if (viaProxy) out.append(url.scheme).append("://").append(url.host).append(":").append(url.port);
+    out.append(url.requestUri);
+    out = withoutLineBreaks(out);
+    out += " HTTP/1.0\r\nHost: ";
+    std::string host = url.host;
+    if (url.port != defaultPort) host.append(":").append(url.port);
+    out.append(withoutLineBreaks(host)).append("\r\n");
+    if (viaProxy && !proxy.proxyUser.empty()) {
+        out.append("Proxy-Authorization: Basic ")
+            .append(base64Encode(proxy.proxyUser + ":" + proxy.proxyPassword))
+            .append("\r\n");
+    }
+    return out;
+}
+
+void appendHeader(std::string& out, const char* name, const std::string& value) {
+    out.append(name).append(": ").append(withoutLineBreaks(value)).append("\r\n");
+}
+
+}  // namespace
+
 std::string buildRequest(const ParsedUrl& url, const ProxyParts& proxy,
                          const std::optional<std::string>& cookie) {
-    const bool viaProxy = !proxy.proxyHost.empty();
-    std::string target = url.requestUri;
-    if (viaProxy) target = url.scheme + "://" + url.host + ":" + url.port + target;
-    std::string host = url.host;
-    if (url.port != "80") host += ":" + url.port;
-
-    std::string request = "GET " + withoutLineBreaks(target) + " HTTP/1.0\r\n";
-    request += "Host: " + withoutLineBreaks(host) + "\r\n";
-    if (viaProxy && !proxy.proxyUser.empty()) {
-        request += "Proxy-Authorization: Basic " +
-                   base64Encode(proxy.proxyUser + ":" + proxy.proxyPassword) + "\r\n";
-    }
-    if (cookie) request += "Cookie: " + withoutLineBreaks(*cookie) + "\r\n";
-    request += std::string("User-Agent: ") + kUserAgent + "\r\n";
-    request += "\r\n";
-    return request;
+    std::string request = requestHead("GET", url, proxy, "80");
+    if (cookie) appendHeader(request, "Cookie", *cookie);
+    appendHeader(request, "User-Agent", kUserAgent);
+    return request.append("\r\n");
 }
 
 std::string buildApiRequest(const ApiRequest& request, const ProxyParts& proxy) {
-    const ParsedUrl& url = request.url;
-    const bool viaProxy = !proxy.proxyHost.empty();
-    std::string target = url.requestUri;
-    if (viaProxy) target = url.scheme + "://" + url.host + ":" + url.port + target;
-    std::string host = url.host;
-    if (url.port != (equalsNoCase(url.scheme, std::string("https")) ? "443" : "80"))
-        host += ":" + url.port;
-
-    std::string out = withoutLineBreaks(request.method + " " + target) + " HTTP/1.0\r\n";
-    out += "Host: " + withoutLineBreaks(host) + "\r\n";
-    if (viaProxy && !proxy.proxyUser.empty()) {
-        out += "Proxy-Authorization: Basic " +
-               base64Encode(proxy.proxyUser + ":" + proxy.proxyPassword) + "\r\n";
-    }
-    out += "User-Agent: " + withoutLineBreaks(request.userAgent) + "\r\n";
-    for (const auto& header : request.headers)
-        out += withoutLineBreaks(header.first) + ": " + withoutLineBreaks(header.second) + "\r\n";
-    if (request.method == "POST")
-        out += "Content-Length: " + std::to_string(request.body.size()) + "\r\n";
-    return out + "\r\n" + request.body;
+    const bool post = request.method == "POST";
+    std::string out = requestHead(post ? "POST" : "GET", request.url, proxy,
+                                  equalsNoCase(request.url.scheme, std::string("https")) ? "443" : "80");
+    appendHeader(out, "User-Agent", request.userAgent);
+    for (const auto& header : request.headers) appendHeader(out, header.first.c_str(), header.second);
+    if (post) appendHeader(out, "Content-Length", std::to_string(request.body.size()));
+    return out.append("\r\n").append(request.body);
 }
 
 std::string buildConnectRequest(const std::string& host, const std::string& port,

@@ -328,10 +328,9 @@ void setHostLookupForTest(HostLookup lookup) {
 namespace {
 
 // One exchange: `request` to `parsed`'s host (over TLS to `securePort` when `secure`),
-// directly or through `proxy`. `makeRequest` builds the bytes for the proxy the
-// request sees: none inside TLS, where the proxy sees only the CONNECT.
-template <typename MakeRequest>
-Outcome exchange(const ParsedUrl& parsed, const MakeRequest& makeRequest,
+// directly or through `proxy`. The request's bytes were made for the proxy it sees:
+// none inside TLS, where the proxy sees only the CONNECT.
+Outcome exchange(const ParsedUrl& parsed, const std::string& request,
                  const std::string& securePort, const ProxyParts& proxy, HttpReply& reply,
                  const ExchangeLimits& limits, bool secure) {
     // The step under way, so that even running out of memory names where it happened.
@@ -342,7 +341,6 @@ Outcome exchange(const ParsedUrl& parsed, const MakeRequest& makeRequest,
         // Once quit has begun, only its own request starts.
         if (budget.abandoned()) return Outcome::failedAt(step, StepEnd::abandoned);
         const bool viaProxy = !proxy.proxyHost.empty();
-        const std::string request = makeRequest(secure ? ProxyParts() : proxy);
 
         if (!startWinsock()) return Outcome::failedAt(step, StepEnd::failed);
         sockaddr_in target;
@@ -392,9 +390,8 @@ Outcome httpExchange(const std::string& url, const std::optional<std::string>& c
                      bool secure) {
     try {
         const ParsedUrl parsed = parseUrl(url);
-        return exchange(
-            parsed, [&](const ProxyParts& seen) { return buildRequest(parsed, seen, cookie); },
-            kSecurePort, proxy, reply, limits, secure);
+        return exchange(parsed, buildRequest(parsed, secure ? ProxyParts() : proxy, cookie),
+                        kSecurePort, proxy, reply, limits, secure);
     } catch (...) {
         return Outcome::failedAt(NetStep::lookUp, StepEnd::failed);
     }
@@ -402,10 +399,13 @@ Outcome httpExchange(const std::string& url, const std::optional<std::string>& c
 
 Outcome apiExchange(const ApiRequest& request, const ProxyParts& proxy, HttpReply& reply,
                     const ExchangeLimits& limits) {
-    return exchange(
-        request.url, [&](const ProxyParts& seen) { return buildApiRequest(request, seen); },
-        request.url.port, proxy, reply, limits,
-        equalsNoCase(request.url.scheme, std::string("https")));
+    try {
+        const bool secure = equalsNoCase(request.url.scheme, std::string("https"));
+        return exchange(request.url, buildApiRequest(request, secure ? ProxyParts() : proxy),
+                        request.url.port, proxy, reply, limits, secure);
+    } catch (...) {
+        return Outcome::failedAt(NetStep::lookUp, StepEnd::failed);
+    }
 }
 
 ProxyParts winampProxy() {

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
+  g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 mingw-w64-i686-dev
   wine wine32:i386 xvfb xauth x11-apps x11-utils imagemagick
   libgtest-dev googletest clang clang-format libclang-rt-14-dev libjpeg-dev libtag1-dev
   python3 curl tinyproxy locales dpkg-dev nsis

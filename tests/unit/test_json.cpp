@@ -3,6 +3,7 @@
 
 #include "common/version.h"
 #include "net/json.h"
+#include "net/listenbrainz.h"
 #include "net/listenbrainz_body.h"
 
 using namespace nimbo;
@@ -135,4 +136,44 @@ TEST(ListenBrainzBody, SubmittableNeedsArtistAndTitle) {
     EXPECT_FALSE(submittable({L" \t\r\n", L"T", L"", 0}));
     EXPECT_FALSE(submittable({L"A", std::wstring(L"\0 \0", 3), L"", 0}));
     EXPECT_FALSE(submittable({L"", L"T", L"R", 100}));
+}
+
+TEST(ListenBrainzRequest, ServerForms) {
+    const struct {
+        const wchar_t* server;
+        const char *scheme, *host, *port, *uri;
+    } rows[] = {
+        {L"", "https", "api.listenbrainz.org", "443", "/1/validate-token"},
+        {L" https://lb.example ", "https", "lb.example", "443", "/1/validate-token"},
+        {L"http://192.168.1.20:9078/", "http", "192.168.1.20", "9078", "/1/validate-token"},
+        {L"https://m.example/apis/listenbrainz", "https", "m.example", "443",
+         "/apis/listenbrainz/1/validate-token"},
+        {L"http://m.example", "http", "m.example", "80", "/1/validate-token"},
+    };
+    for (const auto& row : rows) {
+        const ApiRequest r =
+            listenBrainzRequest(row.server, L"tok", ListenBrainzCall::validateToken, "");
+        EXPECT_EQ(r.url.scheme + " " + r.url.host + " " + r.url.port + " " + r.url.requestUri,
+                  std::string(row.scheme) + " " + row.host + " " + row.port + " " + row.uri);
+    }
+}
+
+TEST(ListenBrainzReply, WaitAfter429IsBounded) {
+    const struct {
+        const char* header;
+        unsigned seconds;
+    } rows[] = {{"X-RateLimit-Reset-In: 7", 7},
+                {"x-ratelimit-reset-in:0", 1},
+                {"X-RateLimit-Reset-In: 99999999", 300},
+                {"X-RateLimit-Reset-In: soon", 1},
+                {"Retry-After: 9", 1}};
+    for (const auto& row : rows) {
+        HttpReply reply;
+        reply.statusCode = 429;
+        reply.headers = {"HTTP/1.1 429 Too Many Requests", row.header, ""};
+        reply.body = R"({"code":429,"error":"slow down"})";
+        const ListenBrainzReply read = readListenBrainzReply(reply);
+        EXPECT_EQ(read.waitSeconds, row.seconds) << row.header;
+        EXPECT_EQ(read.json.error.value_or(L""), L"slow down");
+    }
 }
