@@ -5,9 +5,11 @@ foreach(cp 1251 1252 932)
   nimbo_wine_test(test_settings_store_${cp} CODEPAGE ${cp} LOCKS appdata winamp_window
                   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_settings_store.cpp)
 endforeach()
-foreach(cp 1251 1252)
+# The probe answers through the stand-in's own file-info code, in a window of its own.
+foreach(cp 1251 1252 932)
   nimbo_wine_test(test_probe_${cp} CODEPAGE ${cp} LOCKS winamp_window
-                  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_probe.cpp)
+                  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_probe.cpp
+                          ${CMAKE_SOURCE_DIR}/tools/player/file_info.cpp)
   target_compile_definitions(test_probe_${cp} PRIVATE NIMBO_PLAYER_EXE="$<TARGET_FILE:nimbo_player>")
   add_dependencies(test_probe_${cp} nimbo_player)
 endforeach()
