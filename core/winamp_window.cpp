@@ -4,6 +4,7 @@
 #include <atomic>
 #include <string>
 
+#include "common/platform.h"
 #include "core/activity_log.h"
 
 namespace nimbo {
@@ -61,10 +62,10 @@ BlockQuery askWinampWithBlock(HWND window, void* block, LPARAM query, LRESULT& a
     if (askWinamp(window, reinterpret_cast<WPARAM>(block), query, answer))
         return BlockQuery::answered;
     if (++gBlocksLeft == kMaxBlocksLeft)
-        logActivity(L"Winamp did not answer query " + std::to_wstring(query) + L" within " +
-                    std::to_wstring(kWinampQueryMs / 1000) + L" s " +
-                    std::to_wstring(kMaxBlocksLeft) +
-                    L" times: it is not asked again until Winamp restarts");
+        logActivity(widen("Winamp did not answer query " + std::to_string(query) + " within " +
+                          std::to_string(kWinampQueryMs / 1000) + " s " +
+                          std::to_string(kMaxBlocksLeft) +
+                          " times: it is not asked again until Winamp restarts"));
     return BlockQuery::ranOut;
 }
 
