@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string>
+
+#include "common/platform.h"
+#include "core/activity_log.h"
 
 namespace nimbo {
 
@@ -9,6 +13,9 @@ namespace {
 
 // Asked by the timer thread and Winamp's; a handle is one word, so an atomic will do.
 std::atomic<HWND> gWindow{nullptr};
+
+// Blocks left with Winamp by queries that ran out since init.
+std::atomic<int> gBlocksLeft{0};
 
 bool inThisProcess(HWND window) {
     DWORD owner = 0;
@@ -27,6 +34,7 @@ HWND findOwnWinampWindow() {
 
 void setWinampWindow(HWND hostWindow) {
     gWindow = IsWindow(hostWindow) && inThisProcess(hostWindow) ? hostWindow : nullptr;
+    gBlocksLeft = 0;
 }
 
 HWND winampWindow() {
@@ -47,6 +55,18 @@ bool askWinamp(HWND window, WPARAM wParam, LPARAM query, LRESULT& answer, bool w
     if (!sent) return false;
     answer = LRESULT(result);
     return true;
+}
+
+BlockQuery askWinampWithBlock(HWND window, void* block, LPARAM query, LRESULT& answer) {
+    if (gBlocksLeft.load() >= kMaxBlocksLeft) return BlockQuery::notSent;
+    if (askWinamp(window, reinterpret_cast<WPARAM>(block), query, answer))
+        return BlockQuery::answered;
+    if (++gBlocksLeft == kMaxBlocksLeft)
+        logActivity(widen("Winamp did not answer query " + std::to_string(query) + " within " +
+                          std::to_string(kWinampQueryMs / 1000) + " s " +
+                          std::to_string(kMaxBlocksLeft) +
+                          " times: it is not asked again until Winamp restarts"));
+    return BlockQuery::ranOut;
 }
 
 size_t readWinampMemory(uintptr_t address, void* buffer, size_t bytes) {

@@ -13,7 +13,7 @@ namespace nimbo {
 constexpr UINT kWinampQueryMs = 1000;
 
 // The host's window as the plugin record holds it before init (`hwndParent`). Taken
-// only when it is a window of this process.
+// only when it is a window of this process. A new start for askWinampWithBlock.
 void setWinampWindow(HWND hostWindow);
 
 // The window the host gave, while it stands; else the "Winamp v1.x" window of this
@@ -24,6 +24,18 @@ HWND winampWindow();
 // Sends Winamp one WM_USER query, bounded by kWinampQueryMs; false when it ran out or
 // the window is gone.
 bool askWinamp(HWND window, WPARAM wParam, LPARAM query, LRESULT& answer, bool wide = false);
+
+// How many blocks of ours queries that ran out may leave with Winamp (see below).
+constexpr int kMaxBlocksLeft = 3;
+
+enum class BlockQuery { answered, ranOut, notSent };
+
+// askWinamp for a query whose wParam is the address of `block`, memory of ours that
+// Winamp reads and writes into. A send that runs out is still delivered, later: after
+// `ranOut` the block is Winamp's for good, never to be freed or reused. After
+// kMaxBlocksLeft of those, such queries are `notSent` until the next setWinampWindow
+// (init), which the activity log says once.
+BlockQuery askWinampWithBlock(HWND window, void* block, LPARAM query, LRESULT& answer);
 
 // Copies at most `bytes` bytes from an address Winamp handed out. The plugin lives in
 // Winamp's process, so this is its own memory, read page by page through the memory

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <memory>
 
 #include "common/platform.h"
 #include "common/utf8.h"
@@ -39,6 +40,15 @@ struct ExtendedFileInfoWide {
 
 const size_t kFileInfoUnits = 512;
 
+// One file-info query's block and all its fields point at. Winamp may read and write it
+// after the query ran out, so it lives on the heap, and such a block is never freed.
+struct FileInfoBlock {
+    ExtendedFileInfoWide info;
+    std::wstring path, field;
+    // Cleared whole: a text written without its terminator ends where it ends.
+    wchar_t buffer[kFileInfoUnits] = {};
+};
+
 const size_t kNameUnits = 260;
 
 // Set when a query ran out since the tick last asked; only the timer thread probes.
@@ -51,6 +61,18 @@ bool ask(HWND window, WPARAM wParam, LPARAM query, LRESULT& answer) {
     if (!quitRequested() && askWinamp(window, wParam, query, answer)) return true;
     gRanOut = true;
     return false;
+}
+
+// The bytes of the whole characters among the first `bytes` of a text cut without its
+// terminator: a double-byte character's first byte alone would read as a character of
+// its own. Counted from the start, since a second byte may look like a first one.
+size_t wholeCharacters(const char* text, size_t bytes) {
+    size_t end = 0;
+    for (size_t next; end < bytes; end = next) {
+        next = end + (IsDBCSLeadByteEx(CP_ACP, BYTE(text[end])) ? 2 : 1);
+        if (next > bytes) break;
+    }
+    return end;
 }
 
 // Winamp's answer to a query it does not know.
@@ -74,7 +96,8 @@ std::wstring entryText(LPARAM wideQuery, LPARAM narrowQuery) {
     if (!ask(window, WPARAM(position), narrowQuery, address)) return std::wstring();
     char buffer[kNameUnits];
     const size_t bytes = readWinampMemory(uintptr_t(address), buffer, sizeof buffer);
-    return widen(std::string(buffer, strnlen(buffer, bytes)));
+    const size_t length = strnlen(buffer, bytes);
+    return widen(std::string(buffer, length < bytes ? length : wholeCharacters(buffer, bytes)));
 }
 
 std::string numberText(WPARAM which) {
@@ -108,16 +131,27 @@ PlayingEntry currentEntry(const std::wstring& lastPath, const std::wstring& last
 
 std::wstring winampFileInfo(const std::wstring& path, const wchar_t* field) {
     HWND window = winampWindow();
-    if (!window) return std::wstring();
-    // A Winamp that predates the query leaves the buffer alone, whatever it answers, so
-    // only a text put into the buffer counts; cleared whole, so a text written without
-    // its terminator ends where it ends instead of running into old stack bytes.
-    wchar_t buffer[kFileInfoUnits] = {};
-    ExtendedFileInfoWide info = {path.c_str(), field, buffer, kFileInfoUnits};
-    LRESULT ignored = 0;
-    if (!ask(window, reinterpret_cast<WPARAM>(&info), kExtendedFileInfoWide, ignored))
+    if (!window || !field) return std::wstring();
+    if (quitRequested()) {
+        gRanOut = true;
         return std::wstring();
-    return bufferText(buffer, kFileInfoUnits);
+    }
+    std::unique_ptr<FileInfoBlock> block(new FileInfoBlock{{}, path, field});
+    block->info = {block->path.c_str(), block->field.c_str(), block->buffer, kFileInfoUnits};
+    LRESULT ignored = 0;
+    switch (askWinampWithBlock(window, &block->info, kExtendedFileInfoWide, ignored)) {
+        // A Winamp that predates the query leaves the buffer alone, whatever it answers,
+        // so only a text put into the buffer counts.
+        case BlockQuery::answered:
+            return bufferText(block->buffer, kFileInfoUnits);
+        case BlockQuery::ranOut:
+            block.release();  // Winamp's now: its late answer still goes there
+            gRanOut = true;
+            return std::wstring();
+        case BlockQuery::notSent:
+            break;
+    }
+    return std::wstring();
 }
 
 std::string lengthText() {

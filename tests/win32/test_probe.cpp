@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "common/platform.h"
+#include "core/activity_log.h"
 #include "core/settings.h"
 #include "core/winamp_window.h"
 #include "probe/probe.h"
@@ -12,6 +13,7 @@
 #include "tests/ci_skip.h"
 #include "tests/win32/standin_process.h"
 #include "tests/win32/win32_test_util.h"
+#include "tools/player/file_info.h"
 
 using namespace nimbo;
 using namespace standin;
@@ -35,6 +37,28 @@ bool returnsWithin(DWORD ms, F probe) {
     CloseHandle(thread);
     if (done) delete job;  // else left to the stuck thread
     return done;
+}
+
+// Winamp's file-info answers as the stand-in gives them (its own code), from a window
+// of this process on a thread of its own, so a slow answer outlasts the probe's bound.
+player::FileInfo hostInfo;
+LRESULT CALLBACK fileInfoHost(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_USER && lParam == player::kExtendedFileInfoWide)
+        return hostInfo.answer(wParam);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+HWND makeFileInfoHost() {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = fileInfoHost;
+    wc.lpszClassName = L"nimbo file-info host";
+    RegisterClassW(&wc);
+    return CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+}
+
+// Puts other data where the frames of the last call were.
+__attribute__((noinline)) void reuseStack() {
+    volatile wchar_t dirt[4096];
+    for (auto& unit : dirt) unit = L'x';
 }
 
 class Probe : public ::testing::Test {
@@ -309,3 +333,57 @@ TEST_F(Probe, WithoutAWindowEveryTextFallsBack) {
     EXPECT_EQ(winampFileInfo(L"x.flac", L"title"), L"");
     connect();
 }
+
+// A Winamp that answers the file-info query only after the probe gave up writes into
+// memory that is still the query's, never frames reused meanwhile. After a few such
+// time-outs the query is no longer asked (nimbo.log says so once), until the next init
+// gives the window afresh.
+TEST_F(Probe, ALateFileInfoAnswerFindsItsBlockAsItLeftIt) {
+    loadSettings();  // nimbo.log goes beside the ini found
+    const std::wstring log = activityLogPath();
+    DeleteFileW(log.c_str());
+    testutil::WindowThread host(makeFileInfoHost);
+    hostInfo.mode = player::FileInfoMode::slow;
+    hostInfo.slowMs = 2000;
+    hostInfo.tables[L"C:\\m\\a.flac"][L"artist"] = L"Band";
+    setWinampWindow(host.window());
+    queryRanOut();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(winampFileInfo(L"C:\\m\\a.flac", L"artist"), L"");
+        EXPECT_TRUE(queryRanOut());
+        reuseStack();
+        Sleep(1500);  // the host answers meanwhile
+    }
+    EXPECT_EQ(hostInfo.reused, std::vector<std::wstring>());
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(winampFileInfo(L"C:\\m\\a.flac", L"artist"), L"");
+    EXPECT_LT(GetTickCount() - start, 500u);
+    EXPECT_FALSE(queryRanOut()) << "a query not sent is no time-out";
+    EXPECT_EQ(hostInfo.asked.size(), 3u);
+    std::string logged;
+    EXPECT_TRUE(testutil::readFile(log, logged));
+    EXPECT_NE(logged.find("query 3026"), std::string::npos);
+    EXPECT_EQ(logged.find("query 3026"), logged.rfind("query 3026"));
+    DeleteFileW(log.c_str());
+
+    hostInfo.mode = player::FileInfoMode::tags;
+    setWinampWindow(host.window());
+    EXPECT_EQ(winampFileInfo(L"C:\\m\\a.flac", L"artist"), L"Band");
+    setWinampWindow(relay_->window());
+}
+
+#if NIMBO_EXPECT_CP == 932
+// A host without the wide queries under a double-byte code page: an 8-bit text that
+// reaches the 260-byte bound ends on a whole character, never on half of one.
+TEST_F(Probe, AnEightBitTextAtTheBoundEndsOnAWholeCharacter) {
+    run("widequeries off");
+    // Byte 260 leads a character whose second byte lies past the bound; then it ends
+    // U+30E1, though it could lead one.
+    run("addraw " + std::string(259, 'a') + "\\x83\\x41|x|1");
+    run("addraw " + std::string(258, 'a') + "\\x83\\x81\\x83\\x81|x|1");
+    run("play 0");
+    EXPECT_EQ(currentFilePath(), std::wstring(259, L'a'));
+    run("play 1");
+    EXPECT_EQ(currentFilePath(), std::wstring(258, L'a') + L"\u30E1");
+}
+#endif

@@ -102,22 +102,25 @@ bool cmdTags(const std::string& rest, Command& command) {
 }
 
 bool cmdFileInfo(const std::string& rest, Command& command) {
-    const std::map<std::string, FileInfoMode> modes = {
-        {"tags", FileInfoMode::tags},
-        {"none", FileInfoMode::none},
-        {"unterminated", FileInfoMode::unterminated}};
+    const std::map<std::string, FileInfoMode> modes = {{"tags", FileInfoMode::tags},
+                                                       {"none", FileInfoMode::none},
+                                                       {"unterminated", FileInfoMode::unterminated},
+                                                       {"slow", FileInfoMode::slow}};
     auto mode = modes.find(rest);
-    if (mode == modes.end()) return fail(command, "usage: fileinfo tags|none|unterminated");
+    if (mode == modes.end()) return fail(command, "usage: fileinfo tags|none|unterminated|slow");
     app().model.fileInfo.mode = mode->second;
     return true;
 }
 
 bool cmdInfoQueries(const std::string&, Command& command) {
-    std::vector<std::wstring>& asked = app().model.fileInfo.asked;
-    command.output.push_back("infoqueries " + std::to_string(asked.size()));
-    for (const std::wstring& query : asked)
+    FileInfo& info = app().model.fileInfo;
+    command.output.push_back("infoqueries " + std::to_string(info.asked.size()));
+    for (const std::wstring& query : info.asked)
         command.output.push_back("asked " + escapeField(toUtf8(query)));
-    asked.clear();
+    for (const std::wstring& query : info.reused)
+        command.output.push_back("reused " + escapeField(toUtf8(query)));
+    info.asked.clear();
+    info.reused.clear();
     return true;
 }
 

@@ -22,8 +22,11 @@ struct ExtendedFileInfoWide {
 
 // "tags": answers from the entry's tag table (the default); "none": answers 1 and leaves
 // the buffer alone, like a host that predates the query; "unterminated": fills the whole
-// buffer with the text repeated and no terminating zero, like a careless input plugin.
-enum class FileInfoMode { tags, none, unterminated };
+// buffer with the text repeated and no terminating zero, like a careless input plugin;
+// "slow": answers as "tags" only after slowMs (past the caller's bound), like a host
+// reading tags from a disk spinning up, and first checks that the block it was handed
+// is still the query's: its fields as they came and its buffer still all zeros.
+enum class FileInfoMode { tags, none, unterminated, slow };
 
 struct FileInfo {
     FileInfoMode mode = FileInfoMode::tags;
@@ -31,6 +34,10 @@ struct FileInfo {
     std::map<std::wstring, std::map<std::wstring, std::wstring>> tables;
     // Every query seen, as "field\tpath" (UTF-16), until "infoqueries" takes them.
     std::vector<std::wstring> asked;
+    // Mode "slow": how long each query waits, and every query whose block the caller
+    // changed meanwhile, as "field\tpath" (it got no answer written).
+    DWORD slowMs = 2500;
+    std::vector<std::wstring> reused;
 
     // The answer to one query: 1 when a text was written (or in mode "none"), 0 when
     // the entry or the field has no text (the buffer is left alone then).
