@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Shows the plugin doing its job: a player plays three tracks and the plugin
-publishes each change as the user's status on a local stand-in for the service.
+publishes each change as the user's status on a local stand-in for the service, and
+each track as "playing now" to the stand-in's ListenBrainz side.
 
     PYTHONPATH=tools python3 tools/demo.py [--build build/win32] [--out build/demo]
 
@@ -12,6 +13,7 @@ Python 3 standard library only.
 """
 
 import argparse
+import json
 import os
 import shutil
 import signal
@@ -26,7 +28,7 @@ from harness.id3 import id3v1, id3v2, silent_mpeg_frames
 from harness.ini import ini
 from harness.paths import ROOT
 from harness.player import Player, PlayerError, make_host_folder, windows_path
-from harness.service import Service, ServiceError
+from harness.service import Service, ServiceError, is_lb_clear, lb_json
 
 COOKIE = "d3m0c00k1e"
 SECONDS = 3  # length of each generated track
@@ -154,7 +156,9 @@ def demo(build, work, state, pictures):
     for e in entries:
         say("      %-36s %6d bytes, %s" % (e["name"], e["bytes"], e["kind"]))
     settings = ini(proxy=service.proxy, show_errors=True, cookie="remixsid=" + COOKIE,
-                   status_mask=STATUS_MASK)
+                   status_mask=STATUS_MASK, extra=(
+                       "ListenBrainz=1\r\nListenBrainzToken=lb-test-token\r\n"
+                       "ListenBrainzServer=http://127.0.0.1:%d\r\n" % service.port))
     host = os.path.join(work, "host")
     os.makedirs(host)
     make_host_folder(exe, plugin_dll=dll, ini_text=settings, folder=host)
@@ -207,6 +211,14 @@ def demo(build, work, state, pictures):
         first_play = since if first_play is None else first_play
         since += 1
         say("        service received: %s" % entry["text"])
+        if word == "play":
+            # ListenBrainz takes the fields, not the sentence, and only while it plays.
+            e = entries[index]
+            session.wait_until(lambda: (service.lb_playing_now() or {}).get("track_name")
+                               == e["title"], 20, "ListenBrainz's playing now", 0.2, DemoFailed)
+            now = service.lb_playing_now()
+            say("        ListenBrainz received playing now: %s - %s"
+                % (now["artist_name"], now["track_name"]))
 
     step(6, total, "Opening the plugin's settings, as Winamp's Configure button does (config)")
     player.check("config")
@@ -229,6 +241,9 @@ def demo(build, work, state, pictures):
         say("      " + line)
     wait_for_history(service, since, lambda h: h["action"] == "clear", timeout=15,
                      what="the clear request at quit")
+    session.wait_until(lambda: any(is_lb_clear(e) for e in service.log()), 15,
+                       "ListenBrainz's clear at quit", 0.2, DemoFailed)
+    say("      ListenBrainz's playing now cleared too")
     player.check("exit", timeout=30)
     player.exit_code(timeout=30)
     say("      player has exited")
@@ -245,6 +260,10 @@ def demo(build, work, state, pictures):
     log = service.log()
     for entry in log:
         line = entry["raw"].split("\r\n", 1)[0]
+        if line.startswith("POST "):
+            say("      " + line)
+            say("          JSON: %s" % json.dumps(lb_json(entry), ensure_ascii=False)[:160])
+            continue
         say("      " + (line if len(line) <= 100 else line[:90] + "... (%d bytes)" % len(line)))
         for key, value in entry["params"]:
             if key == "setactivity":
