@@ -243,6 +243,8 @@ class Connection : public Transport {
         return true;
     }
 
+    bool abandoned() const override { return budget_.abandoned(); }
+
     // As ByteSource::read: each call waits up to one wait's limit for data.
     int read(char* buffer, int max) override {
         const DWORD started = GetTickCount();
@@ -280,6 +282,10 @@ class Connection : public Transport {
     SOCKET socket_ = INVALID_SOCKET;
 };
 
+unsigned tickNow() {
+    return unsigned(GetTickCount());
+}
+
 // Opens the proxy's tunnel to host:port on `connection`: false with the outcome
 // when the proxy did not answer with a 2xx.
 bool openTunnel(Transport& connection, const std::string& host, const ProxyParts& proxy,
@@ -289,16 +295,14 @@ bool openTunnel(Transport& connection, const std::string& host, const ProxyParts
         failure = Outcome::failedAt(NetStep::tunnel, why);
         return false;
     }
-    TimeLimitedSource source(connection, kMaxReplyMs, [] { return unsigned(GetTickCount()); });
+    TimeLimitedSource source(connection, Deadline(kMaxReplyMs, tickNow));
     const TunnelReply answer = readTunnelReply(source);
     if (answer.open()) return true;
     if (answer.end == ReplyEnd::complete) {
         failure = Outcome::failedAt(NetStep::tunnel, StepEnd::refused);
         failure.proxyStatus = uint16_t(answer.statusCode);
     } else {
-        failure =
-            Outcome::failedAt(NetStep::tunnel, answer.end == ReplyEnd::timedOut ? StepEnd::timedOut
-                                                                                : StepEnd::failed);
+        failure = Outcome::failedAt(NetStep::tunnel, stepEndOf(answer.end));
     }
     return false;
 }
@@ -368,7 +372,11 @@ Outcome httpExchange(const std::string& url, const std::optional<std::string>& c
         step = NetStep::send;
         if (!channel->sendAll(request, why)) return Outcome::failedAt(step, why);
         step = NetStep::reply;
-        TimeLimitedSource source(*channel, kMaxReplyMs, [] { return unsigned(GetTickCount()); });
+        // Checked between reads and, over TLS, inside one: a record trickled in is no
+        // way past the bound.
+        const Deadline replyDeadline(kMaxReplyMs, tickNow);
+        tls.limitReads(replyDeadline);
+        TimeLimitedSource source(*channel, replyDeadline);
         reply = readReply(source);
         // An exchange that quit cut short is no answer from the service.
         if (budget.abandoned()) return Outcome::failedAt(step, StepEnd::abandoned);

@@ -8,6 +8,7 @@
 #include "net/http_client.h"
 #include "core/settings.h"
 #include "core/state.h"
+#include "plugin/messages.h"
 #include "tests/win32/service_test_util.h"
 
 using namespace nimbo;
@@ -257,6 +258,34 @@ TEST_F(HttpClient, PageIsWhatArrivedAndTheOutcomeSaysHowItEnded) {
         EXPECT_EQ(*page.value, c.body);
         EXPECT_EQ(page.outcome.replyEnd == ReplyEnd::complete, c.complete);
     }
+}
+
+// The words for the log and the "Last:" line tell a wait that ran out from a step's
+// time in all, each with its own bound; both are tried again like a time-out.
+TEST(WhyFailed, AWaitAndATimeInAllNameTheirBounds) {
+    const struct {
+        Outcome outcome;
+        const wchar_t* words;
+        const wchar_t* brief;
+    } cases[] = {
+        {Outcome::doneWith(ReplyEnd::timedOut), L"the site's reply stopped for 5 s",
+         L"the site's reply was cut short"},
+        {Outcome::doneWith(ReplyEnd::tooLong), L"the site's reply took longer than 60 s in all",
+         L"the site's reply took longer than 60 s"},
+        {Outcome::failedAt(NetStep::handshake, StepEnd::timedOut),
+         L"the site did not answer within 5 s (TLS handshake)", L"the site did not answer"},
+        {Outcome::failedAt(NetStep::handshake, StepEnd::tooLong),
+         L"the site took longer than 20 s in all (TLS handshake)",
+         L"the site took longer than 20 s"},
+        {Outcome::failedAt(NetStep::reply, StepEnd::tooLong),
+         L"the site took longer than 60 s in all (reply)", L"the site took longer than 60 s"},
+    };
+    for (const auto& c : cases) {
+        const Why why = whyFailed(c.outcome);
+        EXPECT_EQ(why.words, c.words);
+        EXPECT_EQ(why.brief, c.brief);
+    }
+    EXPECT_TRUE(cutShort(Outcome::doneWith(ReplyEnd::tooLong)));
 }
 
 TEST_F(HttpClient, RefusedConnectionFailsEveryOperation) {
