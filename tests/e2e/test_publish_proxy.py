@@ -236,9 +236,8 @@ class OverTls(unittest.TestCase):
                                 if e.get("status_text") == "One playing"], 40, "the try again")
             self.assertIn("the site could not be reached (TLS handshake)", activity_log(host))
 
-            # The next reply is one record of about 110 bytes, sent a byte a second: the
-            # plugin gives up at the reply's bound of 60 s, inside the record, says so
-            # without a box, and the try after 15 s publishes.
+            # The next reply, one record of about 110 bytes sent a byte a second, is cut
+            # at its 60 s inside the record, without a box; the try after 15 s publishes.
             service.mode(mode="paced", seconds=1)
             host.player.add("C:\\m\\two.ogg", "A - Two", 100)
             host.player.check("play 1")
