@@ -12,6 +12,13 @@ const char kUserAgent[] = "Opera/9.20 (Windows NT 5.1; U; ru)";
 
 namespace {
 
+// How a reply ended whose read failed (n < 0).
+ReplyEnd failedRead(int n) {
+    return n == kReadTimedOut  ? ReplyEnd::timedOut
+           : n == kReadTooLong ? ReplyEnd::tooLong
+                               : ReplyEnd::reset;
+}
+
 // A CR or LF inside a header value would end the line early and let the rest pose
 // as a header of its own, so none goes out.
 std::string withoutLineBreaks(const std::string& text) {
@@ -118,9 +125,7 @@ class ReplyReader {
         int n = source_.read(buffer_, max);
         if (n <= 0) {
             // A close is no fault in itself; the caller knows whether more was due.
-            stop(n == 0               ? ReplyEnd::complete
-                 : n == kReadTimedOut ? ReplyEnd::timedOut
-                                      : ReplyEnd::reset);
+            stop(n == 0 ? ReplyEnd::complete : failedRead(n));
             return false;
         }
         pos_ = 0;
@@ -242,7 +247,8 @@ std::string requestHead(const char* method, const ParsedUrl& url, const ProxyPar
     const bool viaProxy = !proxy.proxyHost.empty();
     std::string out = method;
     out += ' ';
-    if (viaProxy) out.append(url.scheme).append("://").append(url.host).append(":").append(url.port);
+    if (viaProxy)
+        out.append(url.scheme).append("://").append(url.host).append(":").append(url.port);
     out.append(url.requestUri);
     out = withoutLineBreaks(out);
     out += " HTTP/1.0\r\nHost: ";
@@ -273,10 +279,12 @@ std::string buildRequest(const ParsedUrl& url, const ProxyParts& proxy,
 
 std::string buildApiRequest(const ApiRequest& request, const ProxyParts& proxy) {
     const bool post = request.method == "POST";
-    std::string out = requestHead(post ? "POST" : "GET", request.url, proxy,
-                                  equalsNoCase(request.url.scheme, std::string("https")) ? "443" : "80");
+    std::string out =
+        requestHead(post ? "POST" : "GET", request.url, proxy,
+                    equalsNoCase(request.url.scheme, std::string("https")) ? "443" : "80");
     appendHeader(out, "User-Agent", request.userAgent);
-    for (const auto& header : request.headers) appendHeader(out, header.first.c_str(), header.second);
+    for (const auto& header : request.headers)
+        appendHeader(out, header.first.c_str(), header.second);
     if (post) appendHeader(out, "Content-Length", std::to_string(request.body.size()));
     return out.append("\r\n").append(request.body);
 }
@@ -301,9 +309,7 @@ TunnelReply readTunnelReply(ByteSource& source) {
         char c = 0;
         const int n = source.read(&c, 1);
         if (n <= 0) {
-            reply.end = n == 0               ? ReplyEnd::closedEarly
-                        : n == kReadTimedOut ? ReplyEnd::timedOut
-                                             : ReplyEnd::reset;
+            reply.end = n == 0 ? ReplyEnd::closedEarly : failedRead(n);
             return reply;
         }
         if (c != '\n') {
@@ -413,13 +419,19 @@ HttpReply readReply(ByteSource& source) {
     return reply;
 }
 
-TimeLimitedSource::TimeLimitedSource(ByteSource& inner, unsigned limitMs,
-                                     std::function<unsigned()> nowMs)
-    : inner_(inner), limitMs_(limitMs), nowMs_(std::move(nowMs)), startMs_(nowMs_()) {}
+Deadline::Deadline(unsigned limitMs, MsClock nowMs)
+    : limitMs_(limitMs), nowMs_(nowMs), startMs_(nowMs()) {}
+
+bool Deadline::passed() const {
+    // Unsigned difference: right across a wrap of the clock.
+    return nowMs_() - startMs_ >= limitMs_;
+}
+
+TimeLimitedSource::TimeLimitedSource(ByteSource& inner, Deadline deadline)
+    : inner_(inner), deadline_(deadline) {}
 
 int TimeLimitedSource::read(char* buffer, int max) {
-    // Unsigned difference: right across a wrap of the clock.
-    if (nowMs_() - startMs_ >= limitMs_) return kReadTimedOut;
+    if (deadline_.passed()) return kReadTooLong;
     return inner_.read(buffer, max);
 }
 

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -72,30 +71,46 @@ class ByteSource {
   public:
     virtual ~ByteSource() = default;
     // Up to `max` bytes into `buffer`: the count (> 0), 0 when the peer closed,
-    // kReadTimedOut when the wait ran out, any other negative value on an error.
+    // kReadTimedOut when the wait ran out, kReadTooLong when the step's time in all
+    // ran out, any other negative value on an error.
     virtual int read(char* buffer, int max) = 0;
 };
 
 constexpr int kReadFailed = -1;
 constexpr int kReadTimedOut = -2;
+constexpr int kReadTooLong = -3;
 
 // A whole reply may take at most this long. Each wait is bounded, but a peer that
 // trickles a byte now and then would otherwise hold the caller (and so Winamp's exit
 // at quit) almost without end.
 constexpr unsigned kMaxReplyMs = 60000;
 
-// Passes reads through until `limitMs` have gone by since it was made, then answers
-// every read as a wait that ran out (kReadTimedOut). `nowMs` is a millisecond clock that may wrap.
+// A millisecond clock that may wrap.
+using MsClock = unsigned (*)();
+
+// The end of a step's time in all: `limitMs` after it was made. A copy keeps the
+// same end.
+class Deadline {
+  public:
+    Deadline(unsigned limitMs, MsClock nowMs);
+    bool passed() const;
+
+  private:
+    unsigned limitMs_;
+    MsClock nowMs_;
+    unsigned startMs_;
+};
+
+// Passes reads through until `deadline` has passed, then answers every read with
+// kReadTooLong.
 class TimeLimitedSource : public ByteSource {
   public:
-    TimeLimitedSource(ByteSource& inner, unsigned limitMs, std::function<unsigned()> nowMs);
+    TimeLimitedSource(ByteSource& inner, Deadline deadline);
     int read(char* buffer, int max) override;
 
   private:
     ByteSource& inner_;
-    unsigned limitMs_;
-    std::function<unsigned()> nowMs_;
-    unsigned startMs_;
+    Deadline deadline_;
 };
 
 struct HttpReply {

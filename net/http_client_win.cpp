@@ -244,6 +244,8 @@ class Connection : public Transport {
         return true;
     }
 
+    bool abandoned() const override { return budget_.abandoned(); }
+
     // As ByteSource::read: each call waits up to one wait's limit for data.
     int read(char* buffer, int max) override {
         const DWORD started = GetTickCount();
@@ -281,6 +283,10 @@ class Connection : public Transport {
     SOCKET socket_ = INVALID_SOCKET;
 };
 
+unsigned tickNow() {
+    return unsigned(GetTickCount());
+}
+
 // Opens the proxy's tunnel to host:port on `connection`: false with the outcome
 // when the proxy did not answer with a 2xx.
 bool openTunnel(Transport& connection, const std::string& host, const std::string& port,
@@ -290,16 +296,14 @@ bool openTunnel(Transport& connection, const std::string& host, const std::strin
         failure = Outcome::failedAt(NetStep::tunnel, why);
         return false;
     }
-    TimeLimitedSource source(connection, kMaxReplyMs, [] { return unsigned(GetTickCount()); });
+    TimeLimitedSource source(connection, Deadline(kMaxReplyMs, tickNow));
     const TunnelReply answer = readTunnelReply(source);
     if (answer.open()) return true;
     if (answer.end == ReplyEnd::complete) {
         failure = Outcome::failedAt(NetStep::tunnel, StepEnd::refused);
         failure.proxyStatus = uint16_t(answer.statusCode);
     } else {
-        failure =
-            Outcome::failedAt(NetStep::tunnel, answer.end == ReplyEnd::timedOut ? StepEnd::timedOut
-                                                                                : StepEnd::failed);
+        failure = Outcome::failedAt(NetStep::tunnel, stepEndOf(answer.end));
     }
     return false;
 }
@@ -330,9 +334,9 @@ namespace {
 // One exchange: `request` to `parsed`'s host (over TLS to `securePort` when `secure`),
 // directly or through `proxy`. The request's bytes were made for the proxy it sees:
 // none inside TLS, where the proxy sees only the CONNECT.
-Outcome exchange(const ParsedUrl& parsed, const std::string& request,
-                 const std::string& securePort, const ProxyParts& proxy, HttpReply& reply,
-                 const ExchangeLimits& limits, bool secure) {
+Outcome exchange(const ParsedUrl& parsed, const std::string& request, const std::string& securePort,
+                 const ProxyParts& proxy, HttpReply& reply, const ExchangeLimits& limits,
+                 bool secure) {
     // The step under way, so that even running out of memory names where it happened.
     NetStep step = NetStep::lookUp;
     StepEnd why = StepEnd::failed;
@@ -372,7 +376,11 @@ Outcome exchange(const ParsedUrl& parsed, const std::string& request,
         step = NetStep::send;
         if (!channel->sendAll(request, why)) return Outcome::failedAt(step, why);
         step = NetStep::reply;
-        TimeLimitedSource source(*channel, kMaxReplyMs, [] { return unsigned(GetTickCount()); });
+        // Checked between reads and, over TLS, inside one: a record trickled in is no
+        // way past the bound.
+        const Deadline replyDeadline(kMaxReplyMs, tickNow);
+        tls.limitReads(replyDeadline);
+        TimeLimitedSource source(*channel, replyDeadline);
         reply = readReply(source);
         // An exchange that quit cut short is no answer from the service.
         if (budget.abandoned()) return Outcome::failedAt(step, StepEnd::abandoned);

@@ -93,9 +93,7 @@ Outcome logIn(const SecurityCodePrompt& askCode) {
     const std::optional<std::string> sessionCookie = loginCookie(reply.value->headers);
     // Cut short without a cookie: the site's answer never came.
     if (!sessionCookie && cutShort(reply.outcome))
-        return Outcome::failedAt(NetStep::reply, reply.outcome.replyEnd == ReplyEnd::timedOut
-                                                     ? StepEnd::timedOut
-                                                     : StepEnd::failed);
+        return Outcome::failedAt(NetStep::reply, stepEndOf(reply.outcome.replyEnd));
     if (!sessionCookie) return Outcome::of(OutcomeKind::loginRejected);
     const std::wstring cookie = widen(*sessionCookie);
     editSettings([&cookie](Settings& s) {

@@ -31,6 +31,7 @@ enum class StepEnd : uint8_t {
     abandoned,  // quit began
     refused,    // the proxy answered the CONNECT with `proxyStatus`, not a 2xx
     protocol,   // the peer's TLS went wrong (an alert, no TLS at all, no common version)
+    tooLong,    // the step's time in all ran out (kMaxHandshakeMs, kMaxReplyMs)
 };
 
 // How the reply of an exchange that went out ended. Anything but `complete` still
@@ -41,6 +42,7 @@ enum class ReplyEnd : uint8_t {
     reset,        // the connection failed before the reply's end
     closedEarly,  // the peer closed before the announced body or the last chunk
     overBound,    // the reply passed one of our size bounds and was cut there
+    tooLong,      // the whole reply took longer than kMaxReplyMs and was cut there
 };
 
 struct Outcome {
@@ -75,8 +77,16 @@ struct Outcome {
 // A reply that ended before it was whole: the request may not have reached the site,
 // and a page cut short may read as logged out, without a hash or without a cookie.
 inline bool cutShort(const Outcome& outcome) {
-    return outcome.replyEnd == ReplyEnd::timedOut || outcome.replyEnd == ReplyEnd::reset ||
-           outcome.replyEnd == ReplyEnd::closedEarly;
+    return outcome.replyEnd == ReplyEnd::timedOut || outcome.replyEnd == ReplyEnd::tooLong ||
+           outcome.replyEnd == ReplyEnd::reset || outcome.replyEnd == ReplyEnd::closedEarly;
+}
+
+// A step whose answer was cut short, as a failed step: a wait or the time in all ran out,
+// or it failed.
+inline StepEnd stepEndOf(ReplyEnd end) {
+    return end == ReplyEnd::timedOut  ? StepEnd::timedOut
+           : end == ReplyEnd::tooLong ? StepEnd::tooLong
+                                      : StepEnd::failed;
 }
 
 // An outcome and, when it is done, the value the step produced.

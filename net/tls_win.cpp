@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "common/critical_section.h"
 #include "common/platform.h"
@@ -32,6 +33,7 @@ struct TlsSession::State {
     std::string plainText;  // decrypted bytes not yet handed out
     size_t plainPos = 0;
     bool closed = false;  // the peer ended the session (close_notify)
+    std::optional<Deadline> readDeadline;
 };
 
 namespace {
@@ -61,6 +63,10 @@ struct OutToken {
 // How a read of the plain connection ended, as a failed handshake.
 StepEnd endOfRead(int n) {
     return n == kReadTimedOut ? StepEnd::timedOut : StepEnd::failed;
+}
+
+unsigned tickNow() {
+    return unsigned(GetTickCount());
 }
 
 // The chain to a trusted root for server authentication, and the host name. Both the
@@ -169,11 +175,7 @@ Outcome handshakeFailed(StepEnd how) {
 }
 
 // More of the server's handshake; false (with why) when none came in time.
-bool receiveMore(TlsSession::State& s, DWORD started, StepEnd& why) {
-    if (GetTickCount() - started >= kMaxHandshakeMs) {
-        why = StepEnd::timedOut;
-        return false;
-    }
+bool receiveMore(TlsSession::State& s, StepEnd& why) {
     if (s.received.size() > kMaxHandshakeBytes) {
         why = StepEnd::protocol;
         return false;
@@ -206,9 +208,12 @@ bool acquireCredentials(TlsSession::State& s) {
 // The handshake's rounds, with the server name (SNI) in the hello.
 Outcome exchangeHandshake(TlsSession::State& s, const std::string& host) {
     std::wstring target = widen(host);
-    const DWORD started = GetTickCount();
+    const Deadline deadline(kMaxHandshakeMs, tickNow);
     bool first = true;
     for (;;) {
+        // Every round, the one that asks for no more bytes included.
+        if (s.plain.abandoned()) return handshakeFailed(StepEnd::abandoned);
+        if (deadline.passed()) return handshakeFailed(StepEnd::tooLong);
         SecBuffer in[2] = {{DWORD(s.received.size()), SECBUFFER_TOKEN, &s.received[0]},
                            {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc inDesc = {SECBUFFER_VERSION, 2, in};
@@ -223,7 +228,7 @@ Outcome exchangeHandshake(TlsSession::State& s, const std::string& host) {
 
         StepEnd why = StepEnd::failed;
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
-            if (!receiveMore(s, started, why)) return handshakeFailed(why);
+            if (!receiveMore(s, why)) return handshakeFailed(why);
             continue;
         }
         if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED &&
@@ -241,7 +246,7 @@ Outcome exchangeHandshake(TlsSession::State& s, const std::string& host) {
         }
         if (status == SEC_E_OK) return Outcome();
         if (status == SEC_I_INCOMPLETE_CREDENTIALS) continue;  // no client certificate: go on
-        if (s.received.empty() && !receiveMore(s, started, why)) return handshakeFailed(why);
+        if (s.received.empty() && !receiveMore(s, why)) return handshakeFailed(why);
     }
 }
 
@@ -295,8 +300,17 @@ bool TlsSession::sendAll(const std::string& bytes, StepEnd& why) {
     return true;
 }
 
+void TlsSession::limitReads(const Deadline& deadline) {
+    state_->readDeadline = deadline;
+}
+
+bool TlsSession::abandoned() const {
+    return state_->plain.abandoned();
+}
+
 int TlsSession::read(char* buffer, int max) {
     State& s = *state_;
+    int emptyRecords = 0;
     for (;;) {
         if (s.plainPos < s.plainText.size()) {
             const size_t n = std::min(size_t(max), s.plainText.size() - s.plainPos);
@@ -305,6 +319,8 @@ int TlsSession::read(char* buffer, int max) {
             return int(n);
         }
         if (s.closed) return 0;
+        if (s.plain.abandoned()) return kReadFailed;
+        if (s.readDeadline && s.readDeadline->passed()) return kReadTooLong;
         if (!s.received.empty()) {
             SecBuffer parts[4] = {{DWORD(s.received.size()), SECBUFFER_DATA, &s.received[0]},
                                   {0, SECBUFFER_EMPTY, nullptr},
@@ -323,6 +339,7 @@ int TlsSession::read(char* buffer, int max) {
                         extra.assign(static_cast<const char*>(part.pvBuffer), part.cbBuffer);
                 }
                 s.received.swap(extra);
+                if (s.plainText.empty() && ++emptyRecords > kMaxEmptyRecords) return kReadFailed;
                 continue;  // an empty record hands out nothing and reads on
             }
             if (status == SEC_I_CONTEXT_EXPIRED) {

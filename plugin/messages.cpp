@@ -6,6 +6,7 @@
 #include "core/settings.h"
 #include "core/state.h"
 #include "net/http.h"
+#include "net/tls.h"
 
 namespace nimbo {
 
@@ -70,14 +71,21 @@ std::wstring stepWords(NetStep step) {
     return L"request";
 }
 
-std::wstring waitWords() {
-    return widen(std::to_string(kHttpWaitMs / 1000)) + L" s";
+std::wstring secondsWords(unsigned ms) {
+    return widen(std::to_string(ms / 1000)) + L" s";
+}
+
+// The bound on a step's time in all: the handshake's, or a reply's (a proxy's too).
+unsigned boundOf(NetStep step) {
+    return step == NetStep::handshake ? kMaxHandshakeMs : kMaxReplyMs;
 }
 
 std::wstring replyEndWords(ReplyEnd end) {
     switch (end) {
         case ReplyEnd::timedOut:
-            return L"the site's reply stopped for " + waitWords();
+            return L"the site's reply stopped for " + secondsWords(kHttpWaitMs);
+        case ReplyEnd::tooLong:
+            return L"the site's reply took longer than " + secondsWords(kMaxReplyMs) + L" in all";
         case ReplyEnd::reset:
             return L"the site's reply was cut off by a reset";
         case ReplyEnd::closedEarly:
@@ -103,6 +111,9 @@ const wchar_t* messageFor(ReportedStep step, const Outcome& outcome, bool showEr
 }
 
 Why whyFailed(const Outcome& outcome) {
+    if (outcome.replyEnd == ReplyEnd::tooLong)
+        return {replyEndWords(outcome.replyEnd),
+                L"the site's reply took longer than " + secondsWords(kMaxReplyMs)};
     if (cutShort(outcome))
         return {replyEndWords(outcome.replyEnd), L"the site's reply was cut short"};
     const OutcomeWords* w = wordsFor(outcome.kind);
@@ -117,8 +128,13 @@ Why whyFailed(const Outcome& outcome) {
     if (outcome.stepEnd == StepEnd::protocol)
         return {L"the secure connection failed" + step, L"the secure connection failed"};
     if (outcome.stepEnd == StepEnd::timedOut)
-        return {L"the site did not answer within " + waitWords() + step,
+        return {L"the site did not answer within " + secondsWords(kHttpWaitMs) + step,
                 L"the site did not answer"};
+    if (outcome.stepEnd == StepEnd::tooLong) {
+        const std::wstring took =
+            L"the site took longer than " + secondsWords(boundOf(outcome.step));
+        return {took + L" in all" + step, took};
+    }
     return {w->words + step, w->brief};
 }
 

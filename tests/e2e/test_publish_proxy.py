@@ -223,7 +223,7 @@ class OverTls(unittest.TestCase):
             self.assertIn("the proxy refused the tunnel: 407", activity_log(host))
             self.assertEqual({"connect"}, set(kinds(service.log())))
 
-    def test_reset_during_the_handshake_is_tried_again(self):
+    def test_reset_in_the_handshake_and_a_reply_past_its_bound_are_tried_again(self):
         # The first connection is closed unanswered: a failure like a connect's, with
         # its box, and the try after 15 s publishes.
         with Service(port=LOOPBACK_PORT, tls=self.site, tls_port=LOOPBACK_TLS_PORT,
@@ -235,6 +235,22 @@ class OverTls(unittest.TestCase):
             wait_until(lambda: [e for e in site_requests(service)
                                 if e.get("status_text") == "One playing"], 40, "the try again")
             self.assertIn("the site could not be reached (TLS handshake)", activity_log(host))
+
+            # The next reply, one record of about 110 bytes sent a byte a second, is cut
+            # at its 60 s inside the record, without a box; the try after 15 s publishes.
+            service.mode(mode="paced", seconds=1)
+            host.player.add("C:\\m\\two.ogg", "A - Two", 100)
+            host.player.check("play 1")
+            wait_until(lambda: [e for e in service.log() if e["mode"] == "paced"], 15,
+                       "the paced reply")
+            began = time.monotonic()
+            wait_until(lambda: "not published: the site's reply took longer than 60 s in all"
+                       in activity_log(host), 70, "the reply's bound")
+            self.assertGreater(time.monotonic() - began, 55)
+            wait_until(lambda: [e for e in site_requests(service) if e["mode"] is None
+                                and e.get("status_text") == "Two playing"], 30, "the try again")
+            self.assertIn("try 2, published: Two playing", activity_log(host))
+            self.assertIsNone(host.message_box(0))
 
     def test_quit_while_a_handshake_hangs(self):
         listener = SilentListener(LOOPBACK_TLS_PORT)

@@ -239,10 +239,13 @@ TEST(ReadReply, NoBodyFor204And304) {
     EXPECT_EQ(readIn("HTTP/1.0 205 Reset\r\n\r\nabc", 4096).body, "abc");
 }
 
-// A time-out or a reset before the reply's end keeps what arrived and says which.
+// A time-out (a wait's or the reply's in all) or a reset before the reply's end keeps
+// what arrived and says which.
 TEST(ReadReply, TimeOutOrResetMidWayKeepsWhatArrived) {
-    for (const int endResult : {kReadTimedOut, kReadFailed}) {
-        const ReplyEnd want = endResult == kReadTimedOut ? ReplyEnd::timedOut : ReplyEnd::reset;
+    const std::pair<int, ReplyEnd> ends[] = {{kReadTimedOut, ReplyEnd::timedOut},
+                                             {kReadTooLong, ReplyEnd::tooLong},
+                                             {kReadFailed, ReplyEnd::reset}};
+    for (const auto& [endResult, want] : ends) {
         SCOPED_TRACE(endResult);
         HttpReply body = readIn("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nabc", 2, endResult);
         EXPECT_EQ(body.body, "abc");
@@ -365,6 +368,7 @@ TEST(ReadTunnelReply, StopsAtTheEmptyLine) {
         // Cut off before the empty line: never open, whatever the status said.
         {"HTTP/1.0 200 OK\r\n", 200, ReplyEnd::closedEarly, false, 0},
         {"HTTP/1.0 200 OK\r\n", 200, ReplyEnd::timedOut, false, kReadTimedOut},
+        {"HTTP/1.0 200 OK\r\n", 200, ReplyEnd::tooLong, false, kReadTooLong},
         {"HTTP/1.0 200", 0, ReplyEnd::reset, false, kReadFailed},
         {std::string(200, '\n') + "HTTP/1.0 200 OK\r\n\r\n", 0, ReplyEnd::overBound, false, 0},
     };
@@ -388,18 +392,15 @@ TEST(ReadReply, AWholeReplyIsBoundInTime) {
     // A peer that trickles forever: every read takes a second of the fake clock,
     // which starts just below the wrap of a 32-bit millisecond counter.
     EndlessSource trickle("HTTP/1.0 200 OK\r\n\r\n", "x");
-    unsigned now = 0xFFFFFFFFu - 2500;
-    TimeLimitedSource limited(trickle, 10000, [&] {
-        unsigned t = now;
-        now += 1000;
-        return t;
-    });
+    TimeLimitedSource limited(trickle, Deadline(10000, [] {
+                                  static unsigned now = 0xFFFFFFFFu - 2500;
+                                  return (now += 1000) - 1000;
+                              }));
     HttpReply reply = readReply(limited);
     EXPECT_EQ(reply.statusCode, 200);
-    EXPECT_EQ(reply.end, ReplyEnd::timedOut);
+    EXPECT_EQ(reply.end, ReplyEnd::tooLong);
     EXPECT_GT(trickle.total, 0u);
-    // About ten reads got through before the limit; the rest answered as a time-out.
+    // About ten reads got through before the limit; the rest answered as too long.
     EXPECT_LE(trickle.total, 10u * 4096u);
-    int afterLimit = limited.read(nullptr, 0);
-    EXPECT_EQ(afterLimit, kReadTimedOut);
+    EXPECT_EQ(limited.read(nullptr, 0), kReadTooLong);
 }

@@ -8,6 +8,7 @@
 #include "net/http_client.h"
 #include "core/settings.h"
 #include "core/state.h"
+#include "plugin/messages.h"
 #include "tests/win32/service_test_util.h"
 
 using namespace nimbo;
@@ -257,6 +258,20 @@ TEST_F(HttpClient, PageIsWhatArrivedAndTheOutcomeSaysHowItEnded) {
         EXPECT_EQ(*page.value, c.body);
         EXPECT_EQ(page.outcome.replyEnd == ReplyEnd::complete, c.complete);
     }
+}
+
+// The words for the log and the "Last:" line tell a wait that ran out from a step's
+// time in all, each with its own bound; a reply past its bound is tried again.
+TEST(WhyFailed, AWaitAndATimeInAllNameTheirBounds) {
+    const Why reply = whyFailed(Outcome::doneWith(ReplyEnd::tooLong));
+    EXPECT_EQ(reply.words, L"the site's reply took longer than 60 s in all");
+    EXPECT_EQ(reply.brief, L"the site's reply took longer than 60 s");
+    EXPECT_TRUE(cutShort(Outcome::doneWith(ReplyEnd::tooLong)));
+    EXPECT_EQ(whyFailed(Outcome::failedAt(NetStep::handshake, StepEnd::timedOut)).words,
+              L"the site did not answer within 5 s (TLS handshake)");
+    const Why handshake = whyFailed(Outcome::failedAt(NetStep::handshake, StepEnd::tooLong));
+    EXPECT_EQ(handshake.words, L"the site took longer than 20 s in all (TLS handshake)");
+    EXPECT_EQ(handshake.brief, L"the site took longer than 20 s");
 }
 
 TEST_F(HttpClient, RefusedConnectionFailsEveryOperation) {

@@ -36,13 +36,14 @@ class Handler(socketserver.BaseRequestHandler):
 
     def _serve(self, server, sock):
         peer = self.client_address
-        rule = server.state.take_rule(None, accept_time=True)
-        if rule:
+        rule = server.state.take_rule(None, accept_time=True, tls=server.tls_listener)
+        if rule and rule.mode == "refuse":
             server.state.record(Request(b"", peer), mode="refuse")
             return  # closed unread by the server's shutdown_request
         tls = None
+        relay = standin_modes.PacedRelay(sock, server.stopping) if rule else None
         if server.tls_listener:
-            sock, tls = start_tls(server, sock, peer, {})
+            sock, tls = start_tls(server, relay.inner if relay else sock, peer, {})
             if sock is None:
                 return
         raw, problem = read_head(sock, time.monotonic() + server.read_timeout)
@@ -73,6 +74,11 @@ class Handler(socketserver.BaseRequestHandler):
                 server.request_stop()
             return
         if not take_body(server, sock, req):
+            return
+        if relay:
+            relay.pace(rule.options.get("seconds", 0.2))
+            standin_modes.respond(server, sock, req, rule)
+            relay.finish(sock)
             return
         standin_modes.respond(server, sock, req, server.state.take_rule(req))
 

@@ -1,6 +1,8 @@
 """Answering one site request, well or badly as the matching rule says."""
 
 import select
+import socket
+import threading
 import time
 
 import standin_listenbrainz
@@ -65,6 +67,50 @@ def _send_trickle(sock, data, seconds, stopping):
         if stopping.is_set() or peer_closed(sock) or not send_all(sock, data[i:i + 1]):
             return
         pause(seconds, stopping)
+
+
+class PacedRelay:
+    """The "paced" mode: TLS runs on `inner`, one end of a socket pair, and a thread
+    relays between its other end and the client. Once `pace` has been called, what
+    the TLS side sends goes out one byte every `seconds`, so one record stays
+    incomplete for as long as its size times that."""
+
+    def __init__(self, client, stopping):
+        self.inner, self._outer = socket.socketpair()
+        self._client = client
+        self._stopping = stopping
+        self._seconds = None
+        self._thread = threading.Thread(target=self._run, daemon=True)
+        self._thread.start()
+
+    def pace(self, seconds):
+        self._seconds = seconds
+
+    def finish(self, tls_sock):
+        """Closes the TLS side and waits until its bytes are out or the client is gone."""
+        tls_sock.close()
+        self._thread.join()
+        self._outer.close()
+
+    def _run(self):
+        try:
+            while not self._stopping.is_set():
+                ready = select.select([self._client, self._outer], [], [], 0.2)[0]
+                if self._client in ready:
+                    data = self._client.recv(65536)
+                    if not data:
+                        return
+                    self._outer.sendall(data)
+                if self._outer in ready:
+                    data = self._outer.recv(65536)
+                    if not data:
+                        return
+                    if self._seconds is None:
+                        self._client.sendall(data)
+                    else:
+                        _send_trickle(self._client, data, self._seconds, self._stopping)
+        except (OSError, ValueError):
+            pass
 
 
 def respond(server, sock, req, rule):

@@ -24,6 +24,9 @@ MODES = {
     "status": "answer normally but with status code code=NNN",
     "lb_status": "ListenBrainz's error shape instead of the endpoint: code=NNN (default 500),"
                  " error=TEXT, reset_in=S (429's X-RateLimit-Reset-In; empty: none)",
+    "paced": "TLS port only, taken as the connection is accepted (no path/param): answer"
+             " normally, the reply in one TLS record whose encrypted bytes go out one every"
+             " seconds=S (default 0.2) until the client closes",
 }
 
 RULE_OPTIONS = {
@@ -191,15 +194,19 @@ class State:
         with self.lock:
             return [r.as_dict() for r in self.rules]
 
-    def take_rule(self, req, accept_time=False):
+    def take_rule(self, req, accept_time=False, tls=False):
         """Consumes one use of the first rule that applies to this request.
 
-        At accept time (req is None) only a filter-less "refuse" applies,
-        since nothing is known about the request yet.
+        At accept time (req is None) only a filter-less "refuse" applies, and
+        on the TLS port a filter-less "paced", since nothing is known about the
+        request yet; "paced" applies at no other time.
         """
         with self.lock:
             for rule in self.rules:
-                if accept_time and (rule.mode != "refuse" or rule.path or rule.param):
+                at_accept = rule.mode == "refuse" or (tls and rule.mode == "paced")
+                if accept_time and (not at_accept or rule.path or rule.param):
+                    continue
+                if not accept_time and rule.mode == "paced":
                     continue
                 if rule.matches(req):
                     if rule.count > 0:
