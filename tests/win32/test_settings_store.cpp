@@ -12,6 +12,7 @@
 #include "core/private_tracks.h"
 #include "core/settings.h"
 #include "core/settings_codec.h"
+#include "net/http_client.h"
 #include "tests/win32/win32_test_util.h"
 
 using namespace nimbo;
@@ -380,6 +381,17 @@ DWORD WINAPI letGoLater(void* hold) {
     return 0;
 }
 
+// A copy of this test program, suspended before it runs anything.
+PROCESS_INFORMATION heldCopy() {
+    wchar_t exe[MAX_PATH] = {0};
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    STARTUPINFOW startup = {sizeof startup};
+    PROCESS_INFORMATION process = {};
+    CreateProcessW(exe, nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                   &startup, &process);
+    return process;
+}
+
 size_t logLines() {
     std::string bytes;
     readFile(exeFolder() + "nimbo.log", bytes);
@@ -421,8 +433,22 @@ TEST_F(SettingsStore, InterruptedSaveLeavesWinampIniByteIdentical) {
             f.name, kUserIni.size(), fnv1a(kUserIni), after.size(), fnv1a(after));
     }
 
-    // A leftover of an earlier, crashed save is cleared away by the next one.
-    ASSERT_TRUE(writeFile(replacementPath(path), "half a file"));
+    // Leftovers of earlier saves a crash cut off are cleared away by the next save; a
+    // running process's save may still be under way. Copies of this program, held
+    // before their first instruction, stand in for other Winamps.
+    PROCESS_INFORMATION ended = heldCopy(), running = heldCopy();
+    TerminateProcess(ended.hProcess, 0);
+    WaitForSingleObject(ended.hProcess, INFINITE);  // its handle keeps its id from reuse
+    const struct {
+        const char* name;
+        DWORD process;
+        bool stays;
+    } leftovers[] = {{"this process", GetCurrentProcessId(), false},
+                     {"a process that ended", ended.dwProcessId, false},
+                     {"no such process", 4000000000u, false},
+                     {"a running process", running.dwProcessId, true}};
+    for (const auto& l : leftovers)
+        ASSERT_TRUE(writeFile(replacementPath(path, l.process), "half a file")) << l.name;
     resetSettingsForTest();
     loadSettings();
     editSettings([](Settings& s) { s.Cookie = L"new"; });
@@ -431,7 +457,13 @@ TEST_F(SettingsStore, InterruptedSaveLeavesWinampIniByteIdentical) {
     ASSERT_TRUE(readFile(path, after));
     EXPECT_TRUE(outsideOurSection(after) == outsideOurSection(kUserIni));
     EXPECT_TRUE(contains(after, "[Gen_Nimbo]\r\nEnabled=1\r\nCookie=new\r\n"));
-    EXPECT_FALSE(existsW(replacementPath(path)));
+    for (const auto& l : leftovers) {
+        EXPECT_EQ(existsW(replacementPath(path, l.process)), l.stays) << l.name;
+        DeleteFileW(replacementPath(path, l.process).c_str());
+    }
+    TerminateProcess(running.hProcess, 0);
+    for (HANDLE h : {ended.hProcess, ended.hThread, running.hProcess, running.hThread})
+        CloseHandle(h);
 }
 
 // The file's attributes go over to the new one; a read-only file is not replaced.
@@ -504,7 +536,11 @@ TEST_F(HostNamedIni, SettingsMoveOnceFromTheGuessedFile) {
         "\r\nMinInterval=9\r\n";
     ASSERT_TRUE(writeFile(besideIni(), old));
     ASSERT_TRUE(writeFile(named, "[Winamp]\r\nproxy=127.0.0.1:3128\r\n"));
+    // The two reads that decide the move are all the load needs: any later read failing
+    // must not leave defaults to be saved over the settings.
+    injectFileFault(FileFault::ReadDenied, 2);
     loadSettings();
+    injectFileFault(FileFault::None);
     EXPECT_EQ(iniPath(), named);
     EXPECT_TRUE(currentSettings().Enabled);
     EXPECT_EQ(currentSettings().AuthLogin, kCyrillic);
@@ -678,6 +714,18 @@ TEST_F(SettingsStore, UnreadableIniIsNeverOverwrittenWithDefaults) {
                     return true;
                 });
             EXPECT_EQ(currentSettings().Cookie, atQuit || c.read ? L"old" : L"");
+            // Nor is Winamp's proxy known: a request is not sent (neither direct, which
+            // would fail at the connect here) until a later read finds the proxy.
+            if (!atQuit && !c.read) {
+                EXPECT_TRUE(faulty([] {
+                    const Outcome sent = httpGetPage("http://127.0.0.1:9/").outcome;
+                    return sent.kind == OutcomeKind::noConnection && sent.step == NetStep::lookUp;
+                }));
+                std::string log;
+                readFile(exeFolder() + "nimbo.log", log);
+                EXPECT_TRUE(contains(log, "request not sent: Winamp's proxy setting is not known"));
+            }
+            EXPECT_EQ(proxyConfig().proxySetting, "127.0.0.1:3128");
             editSettings([](Settings& s) { s.AuthLogin = L"bob"; });
             const size_t lines = logLines();
             EXPECT_EQ(atQuit ? faulty(saveSettings) : saveSettings(), !atQuit || c.read);
