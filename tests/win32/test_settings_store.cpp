@@ -361,6 +361,7 @@ class HostNamedIni : public SettingsStore {
         SetFileAttributesW(named.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(named.c_str());
         DeleteFileW(replacementPath(named).c_str());
+        DeleteFileW((folder + L"\\nimbo.log").c_str());  // a failed load's line
         RemoveDirectoryW(folder.c_str());
     }
     std::wstring folder, named;
