@@ -440,9 +440,10 @@ TEST_F(SettingsStore, InterruptedSaveLeavesWinampIniByteIdentical) {
     ASSERT_TRUE(readFile(path, after));
     EXPECT_TRUE(outsideOurSection(after) == outsideOurSection(kUserIni));
     EXPECT_TRUE(contains(after, "[Gen_Nimbo]\r\nEnabled=1\r\nCookie=new\r\n"));
-    for (DWORD id : savers)
+    for (DWORD id : savers) {
         EXPECT_EQ(existsW(replacementPath(path, id)), id == running.dwProcessId) << id;
-    DeleteFileW(replacementPath(path, running.dwProcessId).c_str());
+        DeleteFileW(replacementPath(path, id).c_str());
+    }
     TerminateProcess(running.hProcess, 0);
     CloseHandle(running.hProcess), CloseHandle(running.hThread);
 }
