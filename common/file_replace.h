@@ -24,7 +24,10 @@ FileRead readFileContents(const std::wstring& path, std::string& bytes);
 bool replaceFileContents(const std::wstring& path, const std::string& bytes);
 
 // The temporary file's name for `path`, unique to this process (tests look for leftovers).
+// A save removes those of processes that no longer run, never one of a running process.
 std::wstring replacementPath(const std::wstring& path);
+// The name a save by process `process` gives it.
+std::wstring replacementPath(const std::wstring& path, unsigned long process);
 
 // Steps a test can make fail: a failed read must never pass for a missing file, and a
 // failed save must keep the old file.
@@ -36,6 +39,8 @@ enum class FileFault {
     FlushFails,
     RenameFails,
 };
-void injectFileFault(FileFault fault);
+// A read fault hits only the reads after the first `afterReads` (one read that
+// decides, then another that fails).
+void injectFileFault(FileFault fault, int afterReads = 0);
 
 }  // namespace nimbo

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cwchar>
 #include <vector>
 
 #include "common/unique_handle.h"
@@ -12,6 +13,7 @@ namespace nimbo {
 namespace {
 
 FileFault gFault = FileFault::None;
+int gReadsBeforeFault = 0;  // reads that still go through before a read fault hits
 
 // Attributes a replacement takes over.
 const DWORD kKeptAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
@@ -70,7 +72,8 @@ bool moveIntoPlace(const std::wstring& temp, const std::wstring& path, bool oldE
 
 FileRead readFileContents(const std::wstring& path, std::string& bytes) {
     bytes.clear();
-    if (gFault == FileFault::ReadDenied) return FileRead::Unreadable;
+    const FileFault fault = gReadsBeforeFault > 0 ? (--gReadsBeforeFault, FileFault::None) : gFault;
+    if (fault == FileFault::ReadDenied) return FileRead::Unreadable;
     UniqueHandle file;
     for (int tries = 1;; ++tries) {
         file = UniqueHandle(CreateFileW(path.c_str(), GENERIC_READ,
@@ -89,7 +92,7 @@ FileRead readFileContents(const std::wstring& path, std::string& bytes) {
         DWORD got = 0;
         if (!ReadFile(file.get(), chunk.data(), DWORD(chunk.size()), &got, nullptr))
             return FileRead::Unreadable;
-        if (gFault == FileFault::ReadStopsEarly) got = 0;
+        if (fault == FileFault::ReadStopsEarly) got = 0;
         if (got == 0) break;
         bytes.append(chunk.data(), got);
     }
@@ -97,16 +100,55 @@ FileRead readFileContents(const std::wstring& path, std::string& bytes) {
     return bytes.size() < uint64_t(size.QuadPart) ? FileRead::Unreadable : FileRead::Read;
 }
 
-std::wstring replacementPath(const std::wstring& path) {
+std::wstring replacementPath(const std::wstring& path, unsigned long process) {
     // Two Winamps saving at once must not write into one temporary file.
     std::wstring id;
-    for (DWORD rest = GetCurrentProcessId(); rest || id.empty(); rest /= 10)
+    for (DWORD rest = process; rest || id.empty(); rest /= 10)
         id.insert(id.begin(), wchar_t(L'0' + rest % 10));
     return path + L".nimbo-" + id + L".new";
 }
 
-void injectFileFault(FileFault fault) {
+std::wstring replacementPath(const std::wstring& path) {
+    return replacementPath(path, GetCurrentProcessId());
+}
+
+namespace {
+
+// Whether the process `id` may still be saving. Only a process that is known to be
+// gone counts as not running: one we may not open (another user's) still runs, and a
+// reused id merely keeps the leftover a while longer.
+bool mayStillRun(DWORD id) {
+    UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, id));
+    if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;
+    return WaitForSingleObject(process.get(), 0) != WAIT_OBJECT_0;
+}
+
+// Removes the temporary files of saves beside `path` that a crash cut off: this
+// process's own, and those of processes that no longer run.
+void removeLeftovers(const std::wstring& path) {
+    const size_t nameAt = path.find_last_of(L"\\/") + 1;  // 0 without a folder
+    const std::wstring name = path.substr(nameAt);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L".nimbo-*.new").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const wchar_t* dash = wcsrchr(found.cFileName, L'-');
+        const unsigned long id = dash ? wcstoul(dash + 1, nullptr, 10) : 0;
+        // Exactly the name a save gives: the pattern also matches short names.
+        if (_wcsicmp(found.cFileName, replacementPath(name, id).c_str()) != 0) continue;
+        if (id != GetCurrentProcessId() && mayStillRun(id)) continue;
+        const std::wstring leftover = path.substr(0, nameAt) + found.cFileName;
+        SetFileAttributesW(leftover.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(leftover.c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+}  // namespace
+
+void injectFileFault(FileFault fault, int afterReads) {
     gFault = fault;
+    gReadsBeforeFault = afterReads;
 }
 
 bool replaceFileContents(const std::wstring& path, const std::string& bytes) {
@@ -117,9 +159,15 @@ bool replaceFileContents(const std::wstring& path, const std::string& bytes) {
         (old & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return false;
     const std::wstring temp = replacementPath(path);
-    // A leftover of a save that was cut off by a crash is only in the way.
-    SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(temp.c_str());
+    // Leftovers of saves a crash cut off would pile up beside the file. Without the
+    // file, one may hold the only copy of the settings (see below): then only this
+    // process's own is in the way.
+    if (old != INVALID_FILE_ATTRIBUTES) {
+        removeLeftovers(path);
+    } else {
+        SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(temp.c_str());
+    }
 
     bool done = writeReplacement(temp, bytes);
     if (done) {

@@ -106,17 +106,19 @@ IniPlaces findIniPlaces(const char* section) {
     const std::wstring named = hostIniPath();
     if (named.empty()) {
         const std::wstring guessed = guessedIniPath();
-        return {guessed, guessed, std::nullopt};
+        return {guessed, guessed, std::nullopt, std::nullopt};
     }
     // Winamp's file unreadable for now: still Winamp's file, never a reason to move
     // settings over from elsewhere.
     IniFile winamp(named);
-    if (!winamp.readable() || winamp.hasSection(section)) return {named, named, std::move(winamp)};
+    if (!winamp.readable() || winamp.hasSection(section))
+        return {named, named, std::move(winamp), std::nullopt};
     for (const std::wstring& old : {hostFolderCandidate(), appDataCandidate()}) {
         if (old.empty() || samePath(old, named) || !isFile(old)) continue;
-        if (IniFile(old).hasSection(section)) return {old, named, std::move(winamp)};
+        IniFile oldFile(old);
+        if (oldFile.hasSection(section)) return {old, named, std::move(winamp), std::move(oldFile)};
     }
-    return {named, named, std::move(winamp)};
+    return {named, named, std::move(winamp), std::nullopt};
 }
 
 }  // namespace nimbo

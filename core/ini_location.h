@@ -19,6 +19,9 @@ struct IniPlaces {
     // Winamp's ini as read to decide, so that init reads it once; none when the places
     // were guessed without reading.
     std::optional<IniFile> winampFile;
+    // The guessed file as read to decide a move, so the load takes the very bytes that
+    // held the section (a second read could fail); none when nothing moves.
+    std::optional<IniFile> movedFile;
 };
 
 // Asks Winamp's window in this process, so call it on Winamp's thread at init.

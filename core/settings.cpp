@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <iterator>
-#include <optional>
 #include <string>
 
 #include "common/critical_section.h"
@@ -113,6 +112,17 @@ Settings settingsIn(const IniFile& ini) {
     return s;
 }
 
+// Winamp's own 8-bit text, taken as it stands, from Winamp's own file; unknown when
+// that could not be read.
+ProxyConfig proxyIn(const IniFile& winamp) {
+    ProxyConfig proxy;
+    proxy.known = winamp.readable();
+    if (proxy.known && winamp.get("Winamp", "proxy", proxy.proxySetting) &&
+        !proxy.proxySetting.empty())
+        proxy.parts = parseProxySetting(proxy.proxySetting);
+    return proxy;
+}
+
 }  // namespace
 
 Settings currentSettings() {
@@ -137,7 +147,19 @@ bool publishingEnabled() {
     return store().values.Enabled;
 }
 
-const ProxyConfig& proxyConfig() {
+ProxyConfig proxyConfig() {
+    std::wstring path;
+    {
+        StoreLock lock;
+        if (store().proxy.known) return store().proxy;
+        path = store().path;
+    }
+    // Init could not read Winamp's file. Read outside the lock: a file another program
+    // holds costs about a second, and Winamp's thread must not wait on that.
+    const IniFile winamp(path);
+    if (!winamp.readable()) return ProxyConfig{{}, {}, false};
+    StoreLock lock;
+    store().proxy = proxyIn(winamp);
     return store().proxy;
 }
 
@@ -150,26 +172,21 @@ void loadSettings() {
     IniPlaces places = findIniPlaces(kSection);
     const IniFile winamp =
         places.winampFile ? std::move(*places.winampFile) : IniFile(places.winamp);
-    std::optional<IniFile> moved;  // the guessed file the settings move over from
-    if (places.settings != places.winamp) moved.emplace(places.settings);
-    const IniFile& ini = moved ? *moved : winamp;
+    // Settings found only in a guessed file come from the bytes that decided the move.
+    const IniFile& ini = places.movedFile ? *places.movedFile : winamp;
     const bool unread = !ini.readable();
     const Settings s = unread ? Settings() : settingsIn(ini);
-
-    // Winamp's own 8-bit text, taken as it stands, from Winamp's own file.
-    std::string proxy;
-    winamp.get("Winamp", "proxy", proxy);
 
     {
         StoreLock lock;
         store().path = places.winamp;
         store().values = s;
-        // Settings moved over from a guessed file are all news to Winamp's file.
+        // Settings moved over from a guessed file are all news to Winamp's file; but
+        // only settings that were read, never the defaults standing in for them.
         store().edited =
-            places.winamp == places.settings ? 0 : kOriginalKeys | changedKeys(Settings(), s);
+            places.movedFile && !unread ? kOriginalKeys | changedKeys(Settings(), s) : 0;
         store().unread = unread;
-        store().proxy.proxySetting = proxy;
-        if (!proxy.empty()) store().proxy.parts = parseProxySetting(proxy);
+        store().proxy = proxyIn(winamp);
     }
     if (unread)
         logActivity(

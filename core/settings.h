@@ -46,13 +46,18 @@ void readSettings(const std::function<void(const Settings&)>& read);
 // Just the on/off switch, for the tick's guard (no copy of the texts).
 bool publishingEnabled();
 
-// Winamp's [Winamp] "proxy" text and its parts; written by the load only, before the
-// timer starts, and read-only afterwards.
+// Winamp's [Winamp] "proxy" text and its parts.
 struct ProxyConfig {
     std::string proxySetting;
     ProxyParts parts;
+    // False while winamp.ini could not be read: the proxy may be set there, so nothing
+    // may be sent (neither direct nor elsewhere) until it is known.
+    bool known = true;
 };
-const ProxyConfig& proxyConfig();
+// A copy, from the load's read of Winamp's file. When that read failed, each call reads
+// the file again (outside the store's lock, bounded as every read is) until one
+// succeeds and fills it for good; safe from any thread.
+ProxyConfig proxyConfig();
 
 // Finds winamp.ini (the path Winamp names, else the guessed places), remembers its
 // path and reads every setting and the proxy. Call on Winamp's thread at init: the

@@ -41,8 +41,10 @@ Outcome httpExchange(const std::string& url, const std::optional<std::string>& c
 Outcome apiExchange(const ApiRequest& request, const ProxyParts& proxy, HttpReply& reply,
                     const ExchangeLimits& limits = kTickExchange);
 
-// Winamp's proxy setting as the requests use it (no parts when none is set).
-ProxyParts winampProxy();
+// apiExchange through Winamp's proxy setting; nothing goes out while that is unknown
+// (the ini could not be read at init, nor since).
+Outcome configuredApiExchange(const ApiRequest& request, HttpReply& reply,
+                              const ExchangeLimits& limits = kTickExchange);
 
 // These take the proxy from Winamp's setting, TLS from the Secure setting and, where a cookie goes
 // out, the Cookie setting followed by "; remixlang=0". Each holds a value exactly when done.

@@ -8,6 +8,7 @@
 #include "common/critical_section.h"
 #include "common/platform.h"
 #include "common/text.h"
+#include "core/activity_log.h"
 #include "core/settings.h"
 #include "core/state.h"
 #include "net/http_client.h"
@@ -308,11 +309,6 @@ bool openTunnel(Transport& connection, const std::string& host, const std::strin
     return false;
 }
 
-ProxyParts configuredProxy() {
-    const ProxyConfig& config = proxyConfig();
-    return config.proxySetting.empty() ? ProxyParts() : config.parts;
-}
-
 std::string cookieText() {
     return narrow(currentSettings().Cookie + L"; remixlang=0");
 }
@@ -321,6 +317,30 @@ bool secureSetting() {
     bool secure = false;
     readSettings([&secure](const Settings& s) { secure = s.Secure == 1; });
     return secure;
+}
+
+// Winamp's proxy setting, when the init read could tell it. Sent direct, a request
+// would fail on a network that needs the proxy, or bypass it: so while it is unknown
+// nothing goes out, the request fails as one that found no way to the site, and it is
+// tried again later.
+bool knownProxy(ProxyParts& parts) {
+    const ProxyConfig proxy = proxyConfig();
+    if (!proxy.known) {
+        logActivity(
+            L"request not sent: Winamp's proxy setting is not known, as winamp.ini "
+            L"could not be read");
+        return false;
+    }
+    parts = proxy.parts;
+    return true;
+}
+
+// An exchange through Winamp's proxy, over TLS when the Secure setting says so.
+Outcome configuredExchange(const std::string& url, const std::optional<std::string>& cookie,
+                           HttpReply& reply, const ExchangeLimits& limits) {
+    ProxyParts proxy;
+    if (!knownProxy(proxy)) return Outcome::failedAt(NetStep::lookUp, StepEnd::failed);
+    return httpExchange(url, cookie, proxy, reply, limits, secureSetting());
 }
 
 }  // namespace
@@ -416,22 +436,23 @@ Outcome apiExchange(const ApiRequest& request, const ProxyParts& proxy, HttpRepl
     }
 }
 
-ProxyParts winampProxy() {
-    return configuredProxy();
+Outcome configuredApiExchange(const ApiRequest& request, HttpReply& reply,
+                              const ExchangeLimits& limits) {
+    ProxyParts proxy;
+    if (!knownProxy(proxy)) return Outcome::failedAt(NetStep::lookUp, StepEnd::failed);
+    return apiExchange(request, proxy, reply, limits);
 }
 
 Result<std::string> httpGetPage(const std::string& url, const ExchangeLimits& limits) {
     HttpReply reply;
-    const Outcome outcome =
-        httpExchange(url, cookieText(), configuredProxy(), reply, limits, secureSetting());
+    const Outcome outcome = configuredExchange(url, cookieText(), reply, limits);
     if (!outcome) return Result<std::string>::failure(outcome);
     return Result<std::string>::success(std::move(reply.body), outcome.replyEnd);
 }
 
 Result<HttpReply> httpLogin(const std::string& url) {
     HttpReply reply;
-    const Outcome outcome =
-        httpExchange(url, std::nullopt, configuredProxy(), reply, kTickExchange, secureSetting());
+    const Outcome outcome = configuredExchange(url, std::nullopt, reply, kTickExchange);
     if (!outcome) return Result<HttpReply>::failure(outcome);
     return Result<HttpReply>::success(std::move(reply), outcome.replyEnd);
 }

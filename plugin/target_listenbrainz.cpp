@@ -79,9 +79,9 @@ bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall cal
                                   const std::string& body, const ExchangeLimits& limits,
                                   const std::wstring& failedHead, uint64_t now) {
     HttpReply reply;
-    const Outcome outcome = apiExchange(
+    const Outcome outcome = configuredApiExchange(
         listenBrainzRequest(settings.ListenBrainzServer, settings.ListenBrainzToken, call, body),
-        winampProxy(), reply, limits);
+        reply, limits);
     notBefore_ = cycleClockMs() + kRequestSpacingMs;
     const ListenBrainzReply answer = readListenBrainzReply(reply);
     // A clear that finds nothing of ours to clear has done its job.
@@ -191,9 +191,9 @@ std::wstring checkListenBrainzToken(const std::wstring& server, const std::wstri
     HttpReply reply;
     // Each wait keeps its 5 s bound; quit ends the check at once.
     const ExchangeLimits limits = {30000, true};
-    const Outcome outcome = apiExchange(
-        listenBrainzRequest(server, token, ListenBrainzCall::validateToken, std::string()),
-        winampProxy(), reply, limits);
+    const Outcome outcome = configuredApiExchange(
+        listenBrainzRequest(server, token, ListenBrainzCall::validateToken, std::string()), reply,
+        limits);
     if (!outcome.ok() || cutShort(outcome)) return L"Not reached: " + serverWhy(outcome).brief;
     const ListenBrainzReply answer = readListenBrainzReply(reply);
     if (answer.status == 401 || (answer.status == 200 && answer.json.valid == false))

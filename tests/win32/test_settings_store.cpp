@@ -12,6 +12,7 @@
 #include "core/private_tracks.h"
 #include "core/settings.h"
 #include "core/settings_codec.h"
+#include "net/http_client.h"
 #include "tests/win32/win32_test_util.h"
 
 using namespace nimbo;
@@ -360,6 +361,7 @@ class HostNamedIni : public SettingsStore {
         SetFileAttributesW(named.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(named.c_str());
         DeleteFileW(replacementPath(named).c_str());
+        DeleteFileW((folder + L"\\nimbo.log").c_str());  // a failed load's line
         RemoveDirectoryW(folder.c_str());
     }
     std::wstring folder, named;
@@ -421,8 +423,15 @@ TEST_F(SettingsStore, InterruptedSaveLeavesWinampIniByteIdentical) {
             f.name, kUserIni.size(), fnv1a(kUserIni), after.size(), fnv1a(after));
     }
 
-    // A leftover of an earlier, crashed save is cleared away by the next one.
-    ASSERT_TRUE(writeFile(replacementPath(path), "half a file"));
+    // Leftovers of saves a crash cut off go with the next save (this process's, an id no
+    // process has), but not a running process's (a held copy of this program).
+    wchar_t exe[MAX_PATH] = {0};
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    STARTUPINFOW startup = {sizeof startup};
+    PROCESS_INFORMATION running = {};
+    CreateProcessW(exe, nullptr, nullptr, nullptr, 0, CREATE_SUSPENDED, 0, 0, &startup, &running);
+    const DWORD savers[] = {GetCurrentProcessId(), 4000000000u, running.dwProcessId};
+    for (DWORD id : savers) ASSERT_TRUE(writeFile(replacementPath(path, id), "half a file"));
     resetSettingsForTest();
     loadSettings();
     editSettings([](Settings& s) { s.Cookie = L"new"; });
@@ -431,7 +440,12 @@ TEST_F(SettingsStore, InterruptedSaveLeavesWinampIniByteIdentical) {
     ASSERT_TRUE(readFile(path, after));
     EXPECT_TRUE(outsideOurSection(after) == outsideOurSection(kUserIni));
     EXPECT_TRUE(contains(after, "[Gen_Nimbo]\r\nEnabled=1\r\nCookie=new\r\n"));
-    EXPECT_FALSE(existsW(replacementPath(path)));
+    for (DWORD id : savers) {
+        EXPECT_EQ(existsW(replacementPath(path, id)), id == running.dwProcessId) << id;
+        DeleteFileW(replacementPath(path, id).c_str());
+    }
+    TerminateProcess(running.hProcess, 0);
+    CloseHandle(running.hProcess), CloseHandle(running.hThread);
 }
 
 // The file's attributes go over to the new one; a read-only file is not replaced.
@@ -504,7 +518,10 @@ TEST_F(HostNamedIni, SettingsMoveOnceFromTheGuessedFile) {
         "\r\nMinInterval=9\r\n";
     ASSERT_TRUE(writeFile(besideIni(), old));
     ASSERT_TRUE(writeFile(named, "[Winamp]\r\nproxy=127.0.0.1:3128\r\n"));
+    // The reads that decide the move are all the load needs: a later one would fail.
+    injectFileFault(FileFault::ReadDenied, 2);
     loadSettings();
+    injectFileFault(FileFault::None);
     EXPECT_EQ(iniPath(), named);
     EXPECT_TRUE(currentSettings().Enabled);
     EXPECT_EQ(currentSettings().AuthLogin, kCyrillic);
@@ -678,6 +695,16 @@ TEST_F(SettingsStore, UnreadableIniIsNeverOverwrittenWithDefaults) {
                     return true;
                 });
             EXPECT_EQ(currentSettings().Cookie, atQuit || c.read ? L"old" : L"");
+            // No request goes out (direct, it fails at the connect), only a log line,
+            // until a read finds Winamp's proxy.
+            if (!atQuit && !c.read) {
+                const size_t logged = logLines();
+                EXPECT_TRUE(faulty([] {
+                    return httpGetPage("http://127.0.0.1:9/").outcome.step == NetStep::lookUp;
+                }));
+                EXPECT_EQ(logLines(), logged + 1);
+            }
+            EXPECT_EQ(proxyConfig().proxySetting, "127.0.0.1:3128");
             editSettings([](Settings& s) { s.AuthLogin = L"bob"; });
             const size_t lines = logLines();
             EXPECT_EQ(atQuit ? faulty(saveSettings) : saveSettings(), !atQuit || c.read);
