@@ -78,7 +78,9 @@ def take_pictures(build, session_file, out_dir, work):
         # in, and the service answers with a security-code picture.
         settings = ini(proxy=service.proxy, show_errors=True, no_login=False,
                        auth_login=EMAIL, auth_pass=PASSWORD, cookie="remixsid=" + COOKIE,
-                       extra="PrivateWords=Audiobooks{NextString}Podcast\r\nOnPause=1\r\n")
+                       extra="PrivateWords=Audiobooks{NextString}Podcast\r\nOnPause=1\r\n"
+                       "ListenBrainz=1\r\nListenBrainzToken=lb-test-token\r\n"
+                       "ListenBrainzServer=http://127.0.0.1:%d\r\n" % service.port)
         host = os.path.join(work, "pictures-host")
         os.makedirs(host, exist_ok=True)
         make_host_folder(exe, plugin_dll=dll, ini_text=settings, folder=host)
@@ -103,6 +105,12 @@ def take_pictures(build, session_file, out_dir, work):
         capture(display, player.top_window("Nimbo")[0], paths[1])
         player.check("click %s" % child(player, dialog, "More...")["hwnd"])
         options = wait_for_window(player, "Nimbo options")
+        # The token checked against the stand-in's ListenBrainz side, answer shown.
+        player.check("click %s" % child(player, options, "Check")["hwnd"])
+        session.wait_until(lambda: any(w["text"].startswith("Valid: ") for w in player.windows()
+                                       if w.get("parent") == options["hwnd"]),
+                           20, "the token check's answer", 0.2, session.Failed)
+        player.check("sleep 300")
         capture(display, options, paths[3])
         player.check("click %s" % child(player, options, "Cancel")["hwnd"])
         player.check("sleep 300")
