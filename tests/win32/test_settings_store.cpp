@@ -696,23 +696,39 @@ TEST_F(SettingsStore, UnreadableIniIsNeverOverwrittenWithDefaults) {
     }
 }
 
-// A viewer holding nimbo.log without delete sharing stops its move to nimbo.log.1;
-// the log keeps its bound all the same, and the newest line.
+// A viewer holding nimbo.log without delete sharing stops its move to nimbo.log.1: the
+// log keeps its bound all the same. Its lines are copied aside and the newest line kept;
+// with a viewer on nimbo.log.1 too the copy fails, and the line is dropped instead.
 TEST_F(SettingsStore, LogKeepsItsBoundWhenItCannotBeMovedAside) {
     loadSettings();  // the log lies beside the ini
     const std::wstring log = activityLogPath();
-    const std::string full(kActivityLogLimit - 50, 'x');
-    ASSERT_TRUE(writeFile(log, full));
-    HANDLE viewer = CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
-    for (int i = 0; i < 6; ++i) logActivity(L"line " + std::to_wstring(i));
-    CloseHandle(viewer);
-    std::string bytes;
-    ASSERT_TRUE(readFile(log, bytes));
-    EXPECT_LE(bytes.size(),
-              kActivityLogLimit + std::string("2026-12-07 14:03:05 line 5\r\n").size());
-    EXPECT_TRUE(contains(bytes, " line 5\r\n"));
-    ASSERT_TRUE(readFile(log + L".1", bytes));
-    EXPECT_EQ(bytes.find(full), 0u) << "the old lines are copied aside";
+    const std::string full(kActivityLogLimit - 10, 'x');  // no room for a line
+    for (bool olderHeld : {false, true}) {
+        SCOPED_TRACE(olderHeld ? "nimbo.log.1 held too" : "nimbo.log.1 free");
+        ASSERT_TRUE(writeFile(log, full));
+        ASSERT_TRUE(writeFile(log + L".1", "older\r\n"));
+        HANDLE viewer = CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
+        HANDLE olderViewer = olderHeld
+                                 ? CreateFileW((log + L".1").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                               nullptr, OPEN_EXISTING, 0, nullptr)
+                                 : nullptr;
+        EXPECT_NE(olderViewer, INVALID_HANDLE_VALUE);
+        for (int i = 0; i < 6; ++i) logActivity(L"line " + std::to_wstring(i));
+        CloseHandle(viewer);
+        if (olderViewer) CloseHandle(olderViewer);
+        std::string bytes, older;
+        ASSERT_TRUE(readFile(log, bytes));
+        ASSERT_TRUE(readFile(log + L".1", older));
+        EXPECT_LE(bytes.size(),
+                  kActivityLogLimit + std::string("2026-12-07 14:03:05 line 5\r\n").size());
+        if (olderHeld) {
+            EXPECT_TRUE(bytes == full) << "the lines both viewers show were thrown away";
+            EXPECT_EQ(older, "older\r\n");
+        } else {
+            EXPECT_TRUE(contains(bytes, " line 5\r\n"));
+            EXPECT_EQ(older.find(full), 0u) << "the old lines are copied aside";
+        }
+    }
 }
