@@ -53,22 +53,28 @@ std::vector<std::wstring> currentSecrets() {
     return secrets;
 }
 
+// Where the next line goes.
+enum class LineRoom { Append, StartAnew, None };
+
 // Moves a full log aside. A viewer that holds it without delete sharing stops the
-// move: its lines are then copied aside and the log starts anew (true), so it never
-// passes its bound and the newest events are kept.
-bool rotateOrStartAnew(const std::wstring& path, size_t lineBytes) {
+// move: its lines are then copied aside and the log starts anew, so it never passes
+// its bound. When the copy fails too (a viewer on nimbo.log.1 as well), the line is
+// dropped: starting anew would lose the lines the viewers show.
+LineRoom roomForLine(const std::wstring& path, size_t lineBytes) {
     WIN32_FILE_ATTRIBUTE_DATA info;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info)) return false;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info)) return LineRoom::Append;
     const uint64_t size = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    if (!activityLogNeedsRotation(size, lineBytes)) return false;
+    if (!activityLogNeedsRotation(size, lineBytes)) return LineRoom::Append;
     const std::wstring older = path + L".1";
-    if (MoveFileExW(path.c_str(), older.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
-    CopyFileW(path.c_str(), older.c_str(), FALSE);
-    return true;
+    if (MoveFileExW(path.c_str(), older.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return LineRoom::Append;
+    return CopyFileW(path.c_str(), older.c_str(), FALSE) ? LineRoom::StartAnew : LineRoom::None;
 }
 
 void appendLine(const std::wstring& path, const std::string& line) {
-    const bool anew = rotateOrStartAnew(path, line.size());
+    const LineRoom room = roomForLine(path, line.size());
+    if (room == LineRoom::None) return;
+    const bool anew = room == LineRoom::StartAnew;
     HANDLE file =
         CreateFileW(path.c_str(), anew ? GENERIC_WRITE : FILE_APPEND_DATA,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include "core/state.h"
+
 namespace nimbo {
 
 namespace {
@@ -40,7 +42,7 @@ void LinkLabel::setColour(COLORREF colour) {
 }
 
 // Every mouse button alike.
-void LinkLabel::handleMouse(UINT message) {
+bool LinkLabel::handleMouse(UINT message) {
     switch (message) {
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK:
@@ -56,9 +58,7 @@ void LinkLabel::handleMouse(UINT message) {
         case WM_RBUTTONUP:
         case WM_MBUTTONUP:
         case WM_XBUTTONUP:
-            openAddress(address_);
-            setColour(kLinkBlue);
-            break;
+            return true;
         case WM_MOUSEMOVE:
             if (!trackingLeave_) {
                 TRACKMOUSEEVENT track = {sizeof track, TME_LEAVE, label_, 0};
@@ -70,17 +70,25 @@ void LinkLabel::handleMouse(UINT message) {
             setColour(kLinkBlue);
             break;
     }
+    return false;
 }
 
 LRESULT CALLBACK LinkLabel::proc(HWND label, UINT message, WPARAM wParam, LPARAM lParam) {
+    // Opening can run a message loop in which Winamp quits: the library stays loaded
+    // until we are back.
+    const OurCodeRunning running;
     auto* link = static_cast<LinkLabel*>(GetPropW(label, kLinkProp));
     if (!link) return DefWindowProcW(label, message, wParam, lParam);
     const WNDPROC original = link->original_;
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrW(label, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
         RemovePropW(label, kLinkProp);
-    } else {
-        link->handleMouse(message);
+    } else if (link->handleMouse(message)) {
+        openAddress(link->address_);
+        // The label, and this state with it, may be gone by now.
+        link = IsWindow(label) ? static_cast<LinkLabel*>(GetPropW(label, kLinkProp)) : nullptr;
+        if (!link) return 0;
+        link->setColour(kLinkBlue);
     }
     return CallWindowProcW(original, label, message, wParam, lParam);
 }

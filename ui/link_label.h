@@ -26,7 +26,8 @@ class LinkLabel {
 
   private:
     static LRESULT CALLBACK proc(HWND label, UINT message, WPARAM wParam, LPARAM lParam);
-    void handleMouse(UINT message);
+    // True for a button released on the label: its address is to be opened.
+    bool handleMouse(UINT message);
     void setColour(COLORREF colour);
 
     HWND label_ = nullptr;

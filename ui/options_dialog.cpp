@@ -156,12 +156,16 @@ void acceptEdits(Dialog& d) {
 }
 
 void openLog() {
-    const std::wstring path = activityLogPath();
-    if (gOpener) {
-        gOpener(path);
-    } else {
-        // A log not written yet simply does not open; nothing is reported.
-        ShellExecuteW(nullptr, nullptr, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    try {
+        const std::wstring path = activityLogPath();
+        if (gOpener) {
+            gOpener(path);
+        } else {
+            // A log not written yet simply does not open; nothing is reported.
+            ShellExecuteW(nullptr, nullptr, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        }
+    } catch (...) {
+        // Nothing may reach Winamp's message loop.
     }
 }
 
@@ -173,6 +177,9 @@ void setLinkColour(Dialog& d, COLORREF colour) {
 // The link reacts to the mouse like the settings window's: red while pressed, opened
 // on release, blue again when the pointer leaves.
 LRESULT CALLBACK linkProc(HWND link, UINT message, WPARAM wParam, LPARAM lParam) {
+    // Opening can run a message loop in which Winamp quits: the library stays loaded
+    // until we are back.
+    const OurCodeRunning running;
     Dialog* d = ownedState<Dialog>(GetParent(link));
     if (d) {
         switch (message) {
@@ -182,7 +189,10 @@ LRESULT CALLBACK linkProc(HWND link, UINT message, WPARAM wParam, LPARAM lParam)
                 break;
             case WM_LBUTTONUP:
                 openLog();
-                setLinkColour(*d, kLinkBlue);
+                // The link, or the whole window with this state, may be gone by now.
+                if (!IsWindow(link)) return 0;
+                d = ownedState<Dialog>(GetParent(link));
+                if (d) setLinkColour(*d, kLinkBlue);
                 break;
             case WM_MOUSEMOVE:
                 if (!d->trackingLeave) {

@@ -38,9 +38,26 @@ Settings sample(bool cookieMode) {
     return s;
 }
 
+// What an opener does meanwhile: notes whether our code counts as running (a quit in
+// there must keep the library loaded), and on request ends the link, whose id a plain
+// stand-in takes over.
+std::vector<bool> gRunningWhileOpening;
+HWND gEndWhileOpening = nullptr;
+void whileOpening() {
+    gRunningWhileOpening.push_back(ourCodeRunning());
+    if (HWND link = gEndWhileOpening) {
+        HWND parent = GetParent(link);
+        const int id = GetDlgCtrlID(link);
+        DestroyWindow(link);
+        CreateWindowExW(0, L"STATIC", L"", WS_CHILD, 0, 0, 1, 1, parent,
+                        reinterpret_cast<HMENU>(INT_PTR(id)), nullptr, nullptr);
+    }
+}
+
 std::vector<std::string> gOpened;
 void recordOpen(const char* address) {
     gOpened.push_back(address);
+    whileOpening();
 }
 
 LONG styleOf(HWND w) {
@@ -445,6 +462,7 @@ Settings optionsSample() {
 std::vector<std::wstring> gLogsOpened;
 void recordLog(const std::wstring& path) {
     gLogsOpened.push_back(path);
+    whileOpening();
 }
 
 class OptionsDialog : public SettingsDialog {
@@ -582,6 +600,26 @@ TEST_F(OptionsDialog, LogLinkOpensTheActivityLog) {
     ASSERT_EQ(gLogsOpened.size(), 1u);
     EXPECT_EQ(gLogsOpened[0], activityLogPath());
     EXPECT_NE(gLogsOpened[0].find(L"nimbo.log"), std::wstring::npos);
+}
+
+// Opening may run a message loop in which Winamp quits and frees the link's state: both
+// links count as our code running meanwhile, and leave a link that went away alone.
+TEST_F(OptionsDialog, LinksCountAsRunningWhileOpeningAndLeaveAGoneLinkAlone) {
+    HWND o = openOptions(optionsSample());
+    ASSERT_NE(o, nullptr);
+    for (HWND window : {settings_, o}) {
+        HWND link = item(window, window == o ? int(kLogLink) : int(kLink));
+        gRunningWhileOpening.clear();
+        gEndWhileOpening = link;
+        SendMessageW(link, WM_LBUTTONDOWN, 0, MAKELPARAM(5, 5));
+        SendMessageW(link, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+        gEndWhileOpening = nullptr;
+        EXPECT_EQ(gRunningWhileOpening, std::vector<bool>{true}) << "quit would unload us";
+        // The settings window knows its link by handle, the options window by id.
+        HWND asked = window == o ? item(o, kLogLink) : link;
+        EXPECT_EQ(paintColour(window, asked, WM_CTLCOLORSTATIC), kLinkRed)
+            << "the gone link's state was written after the open";
+    }
 }
 
 TEST_F(OptionsDialog, KeyboardWorksWhateverTheHostLoopDoes) {

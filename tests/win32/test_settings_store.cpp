@@ -724,22 +724,31 @@ TEST_F(SettingsStore, UnreadableIniIsNeverOverwrittenWithDefaults) {
 }
 
 // A viewer holding nimbo.log without delete sharing stops its move to nimbo.log.1;
-// the log keeps its bound all the same, and the newest line.
+// the log keeps its bound all the same, and the newest line. With a viewer on
+// nimbo.log.1 too, the copy aside fails: the line is dropped, not the old ones.
 TEST_F(SettingsStore, LogKeepsItsBoundWhenItCannotBeMovedAside) {
     loadSettings();  // the log lies beside the ini
-    const std::wstring log = activityLogPath();
-    const std::string full(kActivityLogLimit - 50, 'x');
-    ASSERT_TRUE(writeFile(log, full));
-    HANDLE viewer = CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
-    for (int i = 0; i < 6; ++i) logActivity(L"line " + std::to_wstring(i));
-    CloseHandle(viewer);
-    std::string bytes;
-    ASSERT_TRUE(readFile(log, bytes));
-    EXPECT_LE(bytes.size(),
-              kActivityLogLimit + std::string("2026-12-07 14:03:05 line 5\r\n").size());
-    EXPECT_TRUE(contains(bytes, " line 5\r\n"));
-    ASSERT_TRUE(readFile(log + L".1", bytes));
-    EXPECT_EQ(bytes.find(full), 0u) << "the old lines are copied aside";
+    const std::wstring log = activityLogPath(), older = log + L".1";
+    const std::string full(kActivityLogLimit - 10, 'x');  // no room for a line
+    for (bool olderHeld : {false, true}) {
+        SCOPED_TRACE(olderHeld ? "nimbo.log.1 held too" : "nimbo.log.1 free");
+        ASSERT_TRUE(writeFile(log, full) && writeFile(older, "older\r\n"));
+        HANDLE viewer = CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+        // Without write sharing, so that nothing can be copied over it.
+        HANDLE olderViewer = olderHeld ? CreateFileW(older.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                     nullptr, OPEN_EXISTING, 0, nullptr)
+                                       : nullptr;
+        ASSERT_TRUE(viewer != INVALID_HANDLE_VALUE && olderViewer != INVALID_HANDLE_VALUE);
+        for (int i = 0; i < 6; ++i) logActivity(L"line " + std::to_wstring(i));
+        CloseHandle(viewer);
+        if (olderViewer) CloseHandle(olderViewer);
+        std::string bytes, aside;
+        ASSERT_TRUE(readFile(log, bytes) && readFile(older, aside));
+        EXPECT_LE(bytes.size(),
+                  kActivityLogLimit + std::string("2026-12-07 14:03:05 line 5\r\n").size());
+        EXPECT_EQ(contains(bytes, " line 5\r\n"), !olderHeld);
+        EXPECT_EQ(bytes == full, olderHeld) << "the lines both viewers show";
+        EXPECT_EQ(aside.find(full) == 0, !olderHeld) << "the old lines copied aside";
+    }
 }
