@@ -43,7 +43,7 @@ const ControlRow kControls[] = {
     {kListenBrainzCheck,   L"BUTTON", L"Publish to ListenBrainz",        8, 231, 280, 17, kCheck,      0, 5,      Look::Regular,    kTextColour},
     {kTokenLabel,          L"STATIC", L"User token:",                    8, 258,  76, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
     {kTokenEdit,           L"EDIT",   nullptr,                          86, 254, 144, 21, kSecretEdit, WS_EX_CLIENTEDGE, 6, Look::Regular, kTextColour},
-    {kCheckTokenButton,    L"BUTTON", L"Check",                        236, 253,  52, 23, kPush,       0, 7,      Look::Regular,    kTextColour},
+    {kCheckTokenButton,    L"BUTTON", L"Check",                        236, 254,  52, 21, kPush,       0, 7,      Look::Regular,    kTextColour},
     {kTokenResultLabel,    L"STATIC", nullptr,                          86, 279, 202, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
     {kServerLabel,         L"STATIC", L"Server:",                        8, 300,  76, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
     {kServerEdit,          L"EDIT",   nullptr,                          86, 296, 202, 21, kLineEdit,   WS_EX_CLIENTEDGE, 8, Look::Regular, kTextColour},
