@@ -9,6 +9,7 @@
 #include "common/file_replace.h"
 #include "common/platform.h"
 #include "core/activity_log.h"
+#include "core/listen_queue.h"
 #include "core/private_tracks.h"
 #include "core/settings.h"
 #include "core/settings_codec.h"
@@ -30,7 +31,8 @@ class SettingsStore : public ::testing::Test {
     void TearDown() override { removeFiles(); }
     static void removeFiles() {
         for (const std::string& path :
-             {besideIni(), appDataIni(), exeFolder() + "nimbo.log", exeFolder() + "nimbo.log.1"})
+             {besideIni(), appDataIni(), exeFolder() + "nimbo.log", exeFolder() + "nimbo.log.1",
+              exeFolder() + "nimbo-listens.txt"})
             removeFile(path);
     }
 };
@@ -715,4 +717,141 @@ TEST_F(SettingsStore, LogKeepsItsBoundWhenItCannotBeMovedAside) {
     EXPECT_TRUE(contains(bytes, " line 5\r\n"));
     ASSERT_TRUE(readFile(log + L".1", bytes));
     EXPECT_EQ(bytes.find(full), 0u) << "the old lines are copied aside";
+}
+
+// ---------------------------------------------------------------------------------
+// The listen queue's file: whole lines whatever crashed before, and two Winamps
+// appending at once.
+namespace {
+
+QueuedListen queued(int64_t at) {
+    return {at, 200, kCyrillic, L"Title", L""};
+}
+
+std::string listenedAts(const QueueContents& c) {
+    std::string out;
+    for (const QueuedListen& l : c.listens) out += std::to_string(l.listenedAt) + " ";
+    return out + "torn " + std::to_string(c.torn) + " skipped " + std::to_string(c.skipped);
+}
+
+// Appends `count` listens from `first` on, or with `remove` takes them out one by one.
+struct QueueUser {
+    std::wstring path;
+    int64_t first;
+    int count;
+    bool remove = false;
+    QueueStatus status = QueueStatus::done;
+    static DWORD WINAPI run(void* self) {
+        auto* u = static_cast<QueueUser*>(self);
+        size_t dropped = 0;
+        for (int i = 0; i < u->count; ++i) {
+            const QueuedListen l = queued(u->first + i);
+            const QueueStatus s =
+                u->remove ? removeListens(u->path, {l}) : appendListen(u->path, l, dropped);
+            if (s != QueueStatus::done) u->status = s;
+        }
+        return 0;
+    }
+};
+
+}  // namespace
+
+TEST_F(SettingsStore, ListenQueueKeepsWholeLines) {
+    loadSettings();
+    const std::wstring path = listenQueuePath();
+    EXPECT_EQ(path, wide(exeFolder() + "nimbo-listens.txt"));
+    QueueContents c;
+    EXPECT_EQ(loadListens(path, c), QueueStatus::done);
+    EXPECT_EQ(listenedAts(c), "torn 0 skipped 0");
+    size_t dropped = 9;
+    for (int64_t at : {1, 2, 3})
+        EXPECT_EQ(appendListen(path, queued(at), dropped), QueueStatus::done);
+    EXPECT_EQ(dropped, 0u);
+    ASSERT_EQ(loadListens(path, c), QueueStatus::done);
+    EXPECT_EQ(listenedAts(c), "1 2 3 torn 0 skipped 0");
+    EXPECT_EQ(c.listens.at(0).artist, kCyrillic);
+
+    // A crash in the middle of an append: the torn line is skipped, and the next
+    // append starts a line of its own.
+    std::string bytes;
+    ASSERT_TRUE(readFile(path, bytes));
+    ASSERT_TRUE(writeFile(path, bytes + queueLine(queued(9)).substr(0, 20)));
+    ASSERT_EQ(loadListens(path, c), QueueStatus::done);
+    EXPECT_EQ(listenedAts(c), "1 2 3 torn 1 skipped 0");
+    EXPECT_EQ(appendListen(path, queued(4), dropped), QueueStatus::done);
+    ASSERT_EQ(loadListens(path, c), QueueStatus::done);
+    EXPECT_EQ(listenedAts(c), "1 2 3 4 torn 0 skipped 1");
+
+    // What the service took leaves; the rest and nothing else stays.
+    EXPECT_EQ(removeListens(path, {queued(2), queued(7)}), QueueStatus::done);
+    ASSERT_EQ(loadListens(path, c), QueueStatus::done);
+    EXPECT_EQ(listenedAts(c), "1 3 4 torn 0 skipped 0");
+    EXPECT_FALSE(fileExists(narrow(replacementPath(path))));
+
+    // A failed read is no empty queue, and nothing is rewritten from it.
+    ASSERT_TRUE(readFile(path, bytes));
+    injectFileFault(FileFault::ReadDenied);
+    EXPECT_EQ(loadListens(path, c), QueueStatus::failed);
+    EXPECT_EQ(removeListens(path, {queued(1)}), QueueStatus::failed);
+    injectFileFault(FileFault::None);
+    std::string after;
+    ASSERT_TRUE(readFile(path, after));
+    EXPECT_TRUE(after == bytes);
+}
+
+TEST_F(SettingsStore, ListenQueueDropsTheOldestPastItsBound) {
+    loadSettings();
+    const std::wstring path = listenQueuePath();
+    std::string full;
+    for (size_t i = 1; i <= kMaxQueuedListens; ++i) full += queueLine(queued(int64_t(i)));
+    ASSERT_TRUE(writeFile(path, full));
+    size_t dropped = 0;
+    EXPECT_EQ(appendListen(path, queued(20000), dropped), QueueStatus::done);
+    EXPECT_EQ(dropped, 1u);
+    QueueContents c;
+    ASSERT_EQ(loadListens(path, c), QueueStatus::done);
+    ASSERT_EQ(c.listens.size(), kMaxQueuedListens);
+    EXPECT_EQ(c.listens.front().listenedAt, 2);
+    EXPECT_EQ(c.listens.back().listenedAt, 20000);
+}
+
+TEST_F(SettingsStore, ListenQueueIsSharedByTwoWinamps) {
+    loadSettings();
+    const std::wstring path = listenQueuePath();
+    // One appends while the other takes out what it sent: a rewrite never loses an append.
+    QueueUser appending{path, 1000, 100}, removing{path, 1, 100, true};
+    std::string sent;
+    for (int64_t at = 1; at <= 100; ++at) sent += queueLine(queued(at));
+    ASSERT_TRUE(writeFile(path, sent));
+    HANDLE threads[] = {CreateThread(nullptr, 0, QueueUser::run, &appending, 0, nullptr),
+                        CreateThread(nullptr, 0, QueueUser::run, &removing, 0, nullptr)};
+    WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+    for (HANDLE t : threads) CloseHandle(t);
+    EXPECT_EQ(appending.status, QueueStatus::done);
+    EXPECT_EQ(removing.status, QueueStatus::done);
+    QueueContents c;
+    ASSERT_EQ(loadListens(path, c), QueueStatus::done);
+    ASSERT_EQ(c.listens.size(), 100u) << listenedAts(c);
+    EXPECT_EQ(c.torn + c.skipped, 0u);
+    for (size_t i = 0; i < c.listens.size(); ++i)
+        EXPECT_EQ(c.listens[i].listenedAt, int64_t(1000 + i));
+
+    // Held by the other for longer than 2 s: this one gives up and says so.
+    wchar_t name[40];
+    wsprintfW(name, L"Local\\nimbo-listens-%08x", unsigned(queueChecksum(utf8(lowerText(path)))));
+    HANDLE other = CreateMutexW(nullptr, TRUE, name);
+    ASSERT_TRUE(other != nullptr);
+    QueueUser late{path, 9000, 1};
+    const DWORD start = GetTickCount();
+    HANDLE thread = CreateThread(nullptr, 0, QueueUser::run, &late, 0, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    const DWORD waited = GetTickCount() - start;
+    ReleaseMutex(other);
+    CloseHandle(other);
+    EXPECT_EQ(late.status, QueueStatus::busy);
+    EXPECT_GE(waited, 1900u);
+    EXPECT_LT(waited, 4000u);
+    ASSERT_EQ(loadListens(path, c), QueueStatus::done);
+    EXPECT_EQ(c.listens.size(), 100u);
 }
