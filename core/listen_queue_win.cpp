@@ -2,6 +2,8 @@
 // one rename, and a lock shared by every Winamp that uses the same file.
 #include <windows.h>
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "common/file_replace.h"
@@ -64,11 +66,20 @@ bool rewrite(const std::wstring& path, const std::vector<QueuedListen>& listens,
     return replaceFileContents(path, bytes);
 }
 
-// The file's bytes and what they hold; Absent is an empty queue.
-FileRead readContents(const std::wstring& path, std::string& bytes, QueueContents& contents) {
-    const FileRead read = readFileContents(path, bytes);
-    if (read == FileRead::Read) contents = readQueue(bytes);
-    return read;
+// Runs `change` on the file's bytes and listens, read under the lock (Absent: none).
+template <typename Change>
+QueueStatus underLock(const std::wstring& path, Change change) {
+    try {
+        QueueLock lock(path);
+        if (lock.status() != QueueStatus::done) return lock.status();
+        std::string bytes;
+        QueueContents contents;
+        const FileRead read = readFileContents(path, bytes);
+        if (read == FileRead::Read) contents = readQueue(bytes);
+        return change(read, bytes, contents);
+    } catch (...) {
+        return QueueStatus::failed;
+    }
 }
 
 }  // namespace
@@ -80,18 +91,13 @@ std::wstring listenQueuePath() {
 
 QueueStatus appendListen(const std::wstring& path, const QueuedListen& listen, size_t& dropped) {
     dropped = 0;
-    try {
-        QueueLock lock(path);
-        if (lock.status() != QueueStatus::done) return lock.status();
-        std::string bytes;
-        QueueContents contents;
-        const FileRead read = readContents(path, bytes, contents);
+    return underLock(path, [&](FileRead read, const std::string& bytes, QueueContents& contents) {
         if (contents.listens.size() >= kMaxQueuedListens) {
-            dropped = contents.listens.size() - kMaxQueuedListens + 1;
             contents.listens.push_back(listen);
-            if (rewrite(path, contents.listens, dropped)) return QueueStatus::done;
-            dropped = 0;
-            return QueueStatus::failed;
+            const size_t oldest = contents.listens.size() - kMaxQueuedListens;
+            if (!rewrite(path, contents.listens, oldest)) return QueueStatus::failed;
+            dropped = oldest;
+            return QueueStatus::done;
         }
         // A line a crash cut short must not swallow the new one: it gets its own line
         // (where the end is not known, a blank line does no harm).
@@ -99,52 +105,34 @@ QueueStatus appendListen(const std::wstring& path, const QueuedListen& listen, s
         if (read == FileRead::Unreadable || (!bytes.empty() && bytes.back() != '\n'))
             line.insert(line.begin(), '\n');
         return appendBytes(path, line) ? QueueStatus::done : QueueStatus::failed;
-    } catch (...) {
-        return QueueStatus::failed;
-    }
+    });
 }
 
 QueueStatus loadListens(const std::wstring& path, QueueContents& contents) {
     contents = QueueContents();
-    try {
-        QueueLock lock(path);
-        if (lock.status() != QueueStatus::done) return lock.status();
-        std::string bytes;
-        return readContents(path, bytes, contents) == FileRead::Unreadable ? QueueStatus::failed
-                                                                           : QueueStatus::done;
-    } catch (...) {
-        contents = QueueContents();
-        return QueueStatus::failed;
-    }
+    return underLock(path, [&](FileRead read, const std::string&, QueueContents& found) {
+        contents = std::move(found);
+        return read == FileRead::Unreadable ? QueueStatus::failed : QueueStatus::done;
+    });
 }
 
 QueueStatus removeListens(const std::wstring& path, const std::vector<QueuedListen>& gone) {
-    try {
-        QueueLock lock(path);
-        if (lock.status() != QueueStatus::done) return lock.status();
-        std::string bytes;
-        QueueContents contents;
-        const FileRead read = readContents(path, bytes, contents);
-        if (read == FileRead::Absent) return QueueStatus::done;
-        if (read != FileRead::Read) return QueueStatus::failed;
+    return underLock(path, [&](FileRead read, const std::string&, QueueContents& contents) {
+        if (read != FileRead::Read)
+            return read == FileRead::Absent ? QueueStatus::done : QueueStatus::failed;
         std::vector<std::string> lines;
         for (const QueuedListen& l : gone) lines.push_back(queueLine(l));
         std::vector<QueuedListen> kept;
         for (const QueuedListen& l : contents.listens) {
-            const std::string line = queueLine(l);
-            bool found = false;
-            for (std::string& g : lines)
-                if (!found && g == line) {
-                    g.clear();
-                    found = true;
-                }
-            if (!found) kept.push_back(l);
+            auto same = std::find(lines.begin(), lines.end(), queueLine(l));
+            if (same == lines.end())
+                kept.push_back(l);
+            else
+                same->clear();  // one line per listen that went
         }
         if (kept.size() == contents.listens.size()) return QueueStatus::done;
         return rewrite(path, kept, 0) ? QueueStatus::done : QueueStatus::failed;
-    } catch (...) {
-        return QueueStatus::failed;
-    }
+    });
 }
 
 }  // namespace nimbo
