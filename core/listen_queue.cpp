@@ -1,6 +1,6 @@
 #include "core/listen_queue.h"
 
-#include <cstdlib>
+#include <utility>
 
 #include "common/hex.h"
 #include "common/utf8.h"
@@ -9,8 +9,18 @@ namespace nimbo {
 
 namespace {
 
-const char kTag[] = "v1";
 const char kDigits[] = "0123456789abcdef";
+
+void appendNumber(std::string& line, int64_t value) {
+    char digits[24];
+    int n = 0;
+    uint64_t rest = value < 0 ? 0 - uint64_t(value) : uint64_t(value);
+    do digits[n++] = char('0' + rest % 10);
+    while (rest /= 10);
+    if (value < 0) digits[n++] = '-';
+    line += '\t';
+    while (n > 0) line += digits[--n];
+}
 
 void appendText(std::string& line, const std::wstring& text) {
     line += '\t';
@@ -28,53 +38,47 @@ void appendText(std::string& line, const std::wstring& text) {
     }
 }
 
-// Undoes appendText's escapes; false on any other use of "\".
-bool unescape(const std::string& field, std::wstring& text) {
+// Undoes appendText's escapes, leniently: the caller compares the line written back.
+std::wstring unescape(const char* p, const char* end) {
     std::string bytes;
-    for (size_t i = 0; i < field.size(); ++i) {
-        if (field[i] != '\\') {
-            bytes += field[i];
-        } else if (i + 1 < field.size() && field[i + 1] == '\\') {
-            bytes += field[++i];
-        } else if (i + 2 < field.size() && hexDigit(field[i + 1]) >= 0 &&
-                   hexDigit(field[i + 2]) >= 0) {
-            bytes += char(hexDigit(field[i + 1]) * 16 + hexDigit(field[i + 2]));
-            i += 2;
+    for (; p < end; ++p) {
+        if (*p == '\\' && end - p > 2 && hexDigit(p[1]) >= 0 && hexDigit(p[2]) >= 0) {
+            bytes += char(hexDigit(p[1]) * 16 + hexDigit(p[2]));
+            p += 2;
         } else {
-            return false;
+            bytes += *p;
+            if (*p == '\\' && end - p > 1 && p[1] == '\\') ++p;
         }
     }
-    text = decodeUtf8(bytes, Utf8Malformed::replaceEach);
-    return true;
+    return decodeUtf8(bytes, Utf8Malformed::replaceEach);
 }
 
-bool number(const std::string& field, long long& value) {
-    if (field.empty()) return false;
-    char* end = nullptr;
-    value = std::strtoll(field.c_str(), &end, 10);
-    return end == field.c_str() + field.size();
+int64_t number(const char* p, const char* end) {
+    const bool negative = p < end && *p == '-';
+    uint64_t value = 0;
+    for (p += negative; p < end; ++p) value = value * 10 + uint64_t(*p - '0');
+    return int64_t(negative ? 0 - value : value);
 }
 
-// One line without its LF (nor a CR before it).
-bool parseLine(const std::string& line, QueuedListen& listen) {
-    std::vector<std::string> fields(1);
-    for (const char c : line) {
-        if (c == '\t')
-            fields.emplace_back();
-        else
-            fields.back() += c;
-    }
-    long long at = 0, length = 0;
-    if (fields.size() != 7 || fields[0] != kTag || !number(fields[1], at) ||
-        !number(fields[2], length) || length < -1 || length > 0x7FFFFFFF ||
-        !unescape(fields[3], listen.artist) || !unescape(fields[4], listen.title) ||
-        !unescape(fields[5], listen.album))
-        return false;
-    listen.listenedAt = at;
-    listen.lengthSeconds = int(length);
-    // Only the very bytes this writer gives: no other spelling of a number or a text
-    // passes, and the checksum finds a line that was damaged in the file.
-    return queueLine(listen) == line + '\n';
+// One line, without its LF (nor a CR before it).
+bool parseLine(const char* begin, const char* end, QueuedListen& listen) {
+    const char* field[8];
+    int fields = 0;
+    field[fields++] = begin;
+    for (const char* p = begin; p < end && fields < 8; ++p)
+        if (*p == '\t') field[fields++] = p + 1;
+    if (fields != 7) return false;
+    // field[i + 1] - 1 is the tab that ends field i.
+    listen.listenedAt = number(field[1], field[2] - 1);
+    listen.lengthSeconds = int(number(field[2], field[3] - 1));
+    listen.artist = unescape(field[3], field[4] - 1);
+    listen.title = unescape(field[4], field[5] - 1);
+    listen.album = unescape(field[5], field[6] - 1);
+    // Only the very bytes this writer gives count: no other spelling of a number or a
+    // text passes, and the checksum finds a line that was damaged in the file.
+    const std::string line = queueLine(listen);
+    return line.size() == size_t(end - begin) + 1 &&
+           line.compare(0, line.size() - 1, begin, end - begin) == 0;
 }
 
 }  // namespace
@@ -86,34 +90,35 @@ uint32_t queueChecksum(const std::string& bytes) {
 }
 
 std::string queueLine(const QueuedListen& listen) {
-    std::string line = kTag;
-    line += '\t' + std::to_string(listen.listenedAt) + '\t' +
-            std::to_string(listen.lengthSeconds < 0 ? -1 : listen.lengthSeconds);
+    std::string line = "v1";
+    appendNumber(line, listen.listenedAt);
+    appendNumber(line, listen.lengthSeconds < 0 ? -1 : listen.lengthSeconds);
     appendText(line, listen.artist);
     appendText(line, listen.title);
     appendText(line, listen.album);
     const uint32_t sum = queueChecksum(line);
     line += '\t';
     for (int shift = 28; shift >= 0; shift -= 4) line += kDigits[(sum >> shift) & 15];
-    return line + '\n';
+    return line += '\n';
 }
 
 QueueContents readQueue(const std::string& bytes) {
     QueueContents contents;
+    const char* const all = bytes.data();
     for (size_t start = 0; start < bytes.size();) {
         size_t end = bytes.find('\n', start);
         const bool last = end == std::string::npos || end + 1 == bytes.size();
         if (end == std::string::npos) end = bytes.size();
         size_t stop = end;
-        if (stop > start && bytes[stop - 1] == '\r') --stop;
-        const std::string line = bytes.substr(start, stop - start);
-        start = end + 1;
-        if (line.empty()) continue;
+        if (stop > start && all[stop - 1] == '\r') --stop;
         QueuedListen listen;
-        if (parseLine(line, listen))
-            contents.listens.push_back(listen);
+        if (stop == start)
+            ;  // a blank line
+        else if (parseLine(all + start, all + stop, listen))
+            contents.listens.push_back(std::move(listen));
         else
             ++(last ? contents.torn : contents.skipped);
+        start = end + 1;
     }
     return contents;
 }

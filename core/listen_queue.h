@@ -46,7 +46,7 @@ std::wstring listenQueuePath();
 enum class QueueStatus {
     done,
     busy,    // another Winamp held the file for longer than 2 s: nothing was done
-    failed,  // the file could not be read or written: nothing was changed
+    failed,  // the file could not be read or written (an append may have left a torn line)
 };
 
 // Each holds a lock named after the file's path (one per file across processes)
@@ -61,10 +61,10 @@ QueueStatus appendListen(const std::wstring& path, const QueuedListen& listen, s
 // read is `failed`, never an empty queue.
 QueueStatus loadListens(const std::wstring& path, QueueContents& contents);
 
-// Takes out the listens the service has dealt with (each removes one line that holds
-// exactly it), through a temporary file and one rename; listens appended meanwhile by
-// another Winamp stay. The new file holds whole listens only; nothing to take out
-// leaves the file as it is.
+// Takes out the listens the service has dealt with, as loadListens gave them (each
+// removes one line that holds the same listen), through a temporary file and one rename; listens
+// appended meanwhile by another Winamp stay. The new file holds whole listens only; nothing to take
+// out leaves the file as it is.
 QueueStatus removeListens(const std::wstring& path, const std::vector<QueuedListen>& gone);
 
 }  // namespace nimbo

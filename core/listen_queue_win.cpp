@@ -2,7 +2,6 @@
 // one rename, and a lock shared by every Winamp that uses the same file.
 #include <windows.h>
 
-#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -66,20 +65,22 @@ bool rewrite(const std::wstring& path, const std::vector<QueuedListen>& listens,
     return replaceFileContents(path, bytes);
 }
 
-// Runs `change` on the file's bytes and listens, read under the lock (Absent: none).
-template <typename Change>
-QueueStatus underLock(const std::wstring& path, Change change) {
-    try {
-        QueueLock lock(path);
-        if (lock.status() != QueueStatus::done) return lock.status();
-        std::string bytes;
-        QueueContents contents;
-        const FileRead read = readFileContents(path, bytes);
+// The file's bytes and listens, read under the lock (Absent: none).
+struct LockedQueue {
+    QueueLock lock;
+    FileRead read = FileRead::Unreadable;
+    std::string bytes;
+    QueueContents contents;
+    explicit LockedQueue(const std::wstring& path) : lock(path) {
+        if (lock.status() != QueueStatus::done) return;
+        read = readFileContents(path, bytes);
         if (read == FileRead::Read) contents = readQueue(bytes);
-        return change(read, bytes, contents);
-    } catch (...) {
-        return QueueStatus::failed;
     }
+};
+
+bool same(const QueuedListen& a, const QueuedListen& b) {
+    return a.listenedAt == b.listenedAt && a.lengthSeconds == b.lengthSeconds &&
+           a.artist == b.artist && a.title == b.title && a.album == b.album;
 }
 
 }  // namespace
@@ -91,48 +92,62 @@ std::wstring listenQueuePath() {
 
 QueueStatus appendListen(const std::wstring& path, const QueuedListen& listen, size_t& dropped) {
     dropped = 0;
-    return underLock(path, [&](FileRead read, const std::string& bytes, QueueContents& contents) {
-        if (contents.listens.size() >= kMaxQueuedListens) {
-            contents.listens.push_back(listen);
-            const size_t oldest = contents.listens.size() - kMaxQueuedListens;
-            if (!rewrite(path, contents.listens, oldest)) return QueueStatus::failed;
+    try {
+        LockedQueue q(path);
+        if (q.lock.status() != QueueStatus::done) return q.lock.status();
+        std::vector<QueuedListen>& listens = q.contents.listens;
+        if (listens.size() >= kMaxQueuedListens) {
+            listens.push_back(listen);
+            const size_t oldest = listens.size() - kMaxQueuedListens;
+            if (!rewrite(path, listens, oldest)) return QueueStatus::failed;
             dropped = oldest;
             return QueueStatus::done;
         }
         // A line a crash cut short must not swallow the new one: it gets its own line
         // (where the end is not known, a blank line does no harm).
         std::string line = queueLine(listen);
-        if (read == FileRead::Unreadable || (!bytes.empty() && bytes.back() != '\n'))
+        if (q.read == FileRead::Unreadable || (!q.bytes.empty() && q.bytes.back() != '\n'))
             line.insert(line.begin(), '\n');
         return appendBytes(path, line) ? QueueStatus::done : QueueStatus::failed;
-    });
+    } catch (...) {
+        return QueueStatus::failed;
+    }
 }
 
 QueueStatus loadListens(const std::wstring& path, QueueContents& contents) {
     contents = QueueContents();
-    return underLock(path, [&](FileRead read, const std::string&, QueueContents& found) {
-        contents = std::move(found);
-        return read == FileRead::Unreadable ? QueueStatus::failed : QueueStatus::done;
-    });
+    try {
+        LockedQueue q(path);
+        if (q.lock.status() != QueueStatus::done) return q.lock.status();
+        if (q.read == FileRead::Unreadable) return QueueStatus::failed;
+        contents = std::move(q.contents);
+        return QueueStatus::done;
+    } catch (...) {
+        return QueueStatus::failed;
+    }
 }
 
 QueueStatus removeListens(const std::wstring& path, const std::vector<QueuedListen>& gone) {
-    return underLock(path, [&](FileRead read, const std::string&, QueueContents& contents) {
-        if (read != FileRead::Read)
-            return read == FileRead::Absent ? QueueStatus::done : QueueStatus::failed;
-        std::vector<std::string> lines;
-        for (const QueuedListen& l : gone) lines.push_back(queueLine(l));
+    try {
+        LockedQueue q(path);
+        if (q.lock.status() != QueueStatus::done) return q.lock.status();
+        if (q.read != FileRead::Read)
+            return q.read == FileRead::Absent ? QueueStatus::done : QueueStatus::failed;
+        std::vector<bool> taken(gone.size());  // each listen that went takes out one line
         std::vector<QueuedListen> kept;
-        for (const QueuedListen& l : contents.listens) {
-            auto same = std::find(lines.begin(), lines.end(), queueLine(l));
-            if (same == lines.end())
-                kept.push_back(l);
+        for (const QueuedListen& l : q.contents.listens) {
+            size_t i = 0;
+            while (i < gone.size() && (taken[i] || !same(gone[i], l))) ++i;
+            if (i < gone.size())
+                taken[i] = true;
             else
-                same->clear();  // one line per listen that went
+                kept.push_back(l);
         }
-        if (kept.size() == contents.listens.size()) return QueueStatus::done;
+        if (kept.size() == q.contents.listens.size()) return QueueStatus::done;
         return rewrite(path, kept, 0) ? QueueStatus::done : QueueStatus::failed;
-    });
+    } catch (...) {
+        return QueueStatus::failed;
+    }
 }
 
 }  // namespace nimbo
