@@ -62,9 +62,9 @@ QueueStatus appendListen(const std::wstring& path, const QueuedListen& listen, s
 QueueStatus loadListens(const std::wstring& path, QueueContents& contents);
 
 // Takes out the listens the service has dealt with, as loadListens gave them (each
-// removes one line that holds the same listen), through a temporary file and one rename; listens
-// appended meanwhile by another Winamp stay. The new file holds whole listens only; nothing to take
-// out leaves the file as it is.
+// removes one line that holds the same listen), through a temporary file and one
+// rename; listens appended meanwhile by another Winamp stay. The new file holds whole
+// listens only; nothing to take out leaves the file as it is.
 QueueStatus removeListens(const std::wstring& path, const std::vector<QueuedListen>& gone);
 
 }  // namespace nimbo
