@@ -9,6 +9,7 @@
 #include "common/file_replace.h"
 #include "common/platform.h"
 #include "core/activity_log.h"
+#include "core/listen_queue.h"
 #include "core/private_tracks.h"
 #include "core/settings.h"
 #include "core/settings_codec.h"
@@ -31,7 +32,8 @@ class SettingsStore : public ::testing::Test {
     void TearDown() override { removeFiles(); }
     static void removeFiles() {
         for (const std::string& path :
-             {besideIni(), appDataIni(), exeFolder() + "nimbo.log", exeFolder() + "nimbo.log.1"})
+             {besideIni(), appDataIni(), exeFolder() + "nimbo.log", exeFolder() + "nimbo.log.1",
+              exeFolder() + "nimbo-listens.txt"})
             removeFile(path);
     }
 };
@@ -751,4 +753,124 @@ TEST_F(SettingsStore, LogKeepsItsBoundWhenItCannotBeMovedAside) {
         EXPECT_EQ(bytes == full, olderHeld) << "the lines both viewers show";
         EXPECT_EQ(aside.find(full) == 0, !olderHeld) << "the old lines copied aside";
     }
+}
+
+// ---------------------------------------------------------------------------------
+// The listen queue's file: whole lines whatever crashed before, its bound, and two
+// Winamps at once.
+namespace {
+
+QueuedListen queued(int64_t at) {
+    return {at, 200, kCyrillic, L"Title", L""};
+}
+
+std::string loaded(const std::wstring& path, QueueStatus expected = QueueStatus::done) {
+    QueueContents c;
+    EXPECT_EQ(loadListens(path, c), expected);
+    std::string out;
+    for (const QueuedListen& l : c.listens) out += std::to_string(l.listenedAt) + " ";
+    return out + "torn " + std::to_string(c.torn) + " skipped " + std::to_string(c.skipped);
+}
+
+// Appends `count` listens from `first` on, or with `remove` takes them out one by one.
+struct QueueUser {
+    std::wstring path;
+    int64_t first;
+    int count;
+    bool remove = false;
+    QueueStatus status = QueueStatus::done;
+    static DWORD WINAPI run(void* self) {
+        auto* u = static_cast<QueueUser*>(self);
+        size_t dropped = 0;
+        for (int i = 0; i < u->count; ++i) {
+            const QueuedListen l = queued(u->first + i);
+            const QueueStatus s =
+                u->remove ? removeListens(u->path, {l}) : appendListen(u->path, l, dropped);
+            if (s != QueueStatus::done) u->status = s;
+        }
+        return 0;
+    }
+};
+
+}  // namespace
+
+TEST_F(SettingsStore, ListenQueueKeepsWholeLines) {
+    loadSettings();
+    const std::wstring path = listenQueuePath();
+    EXPECT_EQ(path, wide(exeFolder() + "nimbo-listens.txt"));
+    EXPECT_EQ(loaded(path), "torn 0 skipped 0");
+    QueueUser three{path, 1, 3};
+    QueueUser::run(&three);
+    EXPECT_EQ(loaded(path), "1 2 3 torn 0 skipped 0");
+
+    // A crash in the middle of an append: the torn line is skipped, and the next
+    // append starts a line of its own.
+    std::string bytes;
+    ASSERT_TRUE(readFile(path, bytes));
+    ASSERT_TRUE(writeFile(path, bytes + queueLine(queued(9)).substr(0, 20)));
+    EXPECT_EQ(loaded(path), "1 2 3 torn 1 skipped 0");
+    size_t dropped = 9;
+    EXPECT_EQ(appendListen(path, queued(4), dropped), QueueStatus::done);
+    EXPECT_EQ(dropped, 0u);
+    EXPECT_EQ(loaded(path), "1 2 3 4 torn 0 skipped 1");
+
+    // What the service took leaves; the rest and nothing else stays.
+    EXPECT_EQ(removeListens(path, {queued(2), queued(7)}), QueueStatus::done);
+    EXPECT_EQ(loaded(path), "1 3 4 torn 0 skipped 0");
+    EXPECT_FALSE(fileExists(narrow(replacementPath(path))));
+
+    // A failed read is no empty queue, and nothing is rewritten from it.
+    ASSERT_TRUE(readFile(path, bytes));
+    injectFileFault(FileFault::ReadDenied);
+    EXPECT_EQ(loaded(path, QueueStatus::failed), "torn 0 skipped 0");
+    EXPECT_EQ(removeListens(path, {queued(1)}), QueueStatus::failed);
+    injectFileFault(FileFault::None);
+    std::string after;
+    ASSERT_TRUE(readFile(path, after));
+    EXPECT_TRUE(after == bytes);
+
+    // Full: the oldest goes.
+    std::string full;
+    for (size_t i = 1; i <= kMaxQueuedListens; ++i) full += queueLine(queued(int64_t(i)));
+    ASSERT_TRUE(writeFile(path, full));
+    EXPECT_EQ(appendListen(path, queued(20000), dropped), QueueStatus::done);
+    EXPECT_EQ(dropped, 1u);
+    const std::string kept = loaded(path);
+    EXPECT_EQ(kept.substr(0, 4), "2 3 ");
+    EXPECT_EQ(std::count(kept.begin(), kept.end(), ' '), int(kMaxQueuedListens) + 3);
+    EXPECT_TRUE(contains(kept, " 10000 20000 torn 0"));
+}
+
+TEST_F(SettingsStore, ListenQueueIsSharedByTwoWinamps) {
+    loadSettings();
+    const std::wstring path = listenQueuePath();
+    // One appends while the other takes out what it sent: a rewrite never loses an append.
+    QueueUser appending{path, 1000, 100}, removing{path, 1, 100, true};
+    std::string sent, expected;
+    for (int64_t at = 1; at <= 100; ++at) sent += queueLine(queued(at));
+    for (int at = 1000; at < 1100; ++at) expected += std::to_string(at) + " ";
+    ASSERT_TRUE(writeFile(path, sent));
+    HANDLE threads[] = {CreateThread(nullptr, 0, QueueUser::run, &appending, 0, nullptr),
+                        CreateThread(nullptr, 0, QueueUser::run, &removing, 0, nullptr)};
+    WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+    for (HANDLE t : threads) CloseHandle(t);
+    EXPECT_EQ(appending.status, QueueStatus::done);
+    EXPECT_EQ(removing.status, QueueStatus::done);
+    EXPECT_EQ(loaded(path), expected + "torn 0 skipped 0");
+
+    // Held by the other for longer than 2 s: this one gives up and says so.
+    wchar_t name[40];
+    wsprintfW(name, L"Local\\nimbo-listens-%08x", unsigned(queueChecksum(utf8(lowerText(path)))));
+    HANDLE other = CreateMutexW(nullptr, TRUE, name);
+    QueueUser late{path, 9000, 1};
+    const DWORD start = GetTickCount();
+    HANDLE thread = CreateThread(nullptr, 0, QueueUser::run, &late, 0, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    const DWORD waited = GetTickCount() - start;
+    CloseHandle(thread);
+    ReleaseMutex(other);
+    CloseHandle(other);
+    EXPECT_EQ(late.status, QueueStatus::busy);
+    EXPECT_TRUE(waited >= 1900 && waited < 4000) << waited;
+    EXPECT_EQ(loaded(path), expected + "torn 0 skipped 0");
 }

@@ -1,0 +1,126 @@
+#include "core/listen_queue.h"
+
+#include <utility>
+
+#include "common/hex.h"
+#include "common/utf8.h"
+
+namespace nimbo {
+
+namespace {
+
+const char kDigits[] = "0123456789abcdef";
+
+void appendNumber(std::string& line, int64_t value) {
+    char digits[24];
+    int n = 0;
+    uint64_t rest = value < 0 ? 0 - uint64_t(value) : uint64_t(value);
+    do digits[n++] = char('0' + rest % 10);
+    while (rest /= 10);
+    if (value < 0) digits[n++] = '-';
+    line += '\t';
+    while (n > 0) line += digits[--n];
+}
+
+void appendText(std::string& line, const std::wstring& text) {
+    line += '\t';
+    for (const char c : encodeUtf8(text)) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            line += "\\\\";
+        } else if (byte < 0x20) {
+            line += '\\';
+            line += kDigits[byte >> 4];
+            line += kDigits[byte & 15];
+        } else {
+            line += c;
+        }
+    }
+}
+
+// Undoes appendText's escapes, leniently: the caller compares the line written back.
+std::wstring unescape(const char* p, const char* end) {
+    std::string bytes;
+    for (; p < end; ++p) {
+        if (*p == '\\' && end - p > 2 && hexDigit(p[1]) >= 0 && hexDigit(p[2]) >= 0) {
+            bytes += char(hexDigit(p[1]) * 16 + hexDigit(p[2]));
+            p += 2;
+        } else {
+            bytes += *p;
+            if (*p == '\\' && end - p > 1 && p[1] == '\\') ++p;
+        }
+    }
+    return decodeUtf8(bytes, Utf8Malformed::replaceEach);
+}
+
+int64_t number(const char* p, const char* end) {
+    const bool negative = p < end && *p == '-';
+    uint64_t value = 0;
+    for (p += negative; p < end; ++p) value = value * 10 + uint64_t(*p - '0');
+    return int64_t(negative ? 0 - value : value);
+}
+
+// One line, without its LF (nor a CR before it).
+bool parseLine(const char* begin, const char* end, QueuedListen& listen) {
+    const char* field[8];
+    int fields = 0;
+    field[fields++] = begin;
+    for (const char* p = begin; p < end && fields < 8; ++p)
+        if (*p == '\t') field[fields++] = p + 1;
+    if (fields != 7) return false;
+    // field[i + 1] - 1 is the tab that ends field i.
+    listen.listenedAt = number(field[1], field[2] - 1);
+    listen.lengthSeconds = int(number(field[2], field[3] - 1));
+    listen.artist = unescape(field[3], field[4] - 1);
+    listen.title = unescape(field[4], field[5] - 1);
+    listen.album = unescape(field[5], field[6] - 1);
+    // Only the very bytes this writer gives count: no other spelling of a number or a
+    // text passes, and the checksum finds a line that was damaged in the file.
+    const std::string line = queueLine(listen);
+    return line.size() == size_t(end - begin) + 1 &&
+           line.compare(0, line.size() - 1, begin, end - begin) == 0;
+}
+
+}  // namespace
+
+uint32_t queueChecksum(const std::string& bytes) {
+    uint32_t hash = 2166136261u;
+    for (const char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return hash;
+}
+
+std::string queueLine(const QueuedListen& listen) {
+    std::string line = "v1";
+    appendNumber(line, listen.listenedAt);
+    appendNumber(line, listen.lengthSeconds < 0 ? -1 : listen.lengthSeconds);
+    appendText(line, listen.artist);
+    appendText(line, listen.title);
+    appendText(line, listen.album);
+    const uint32_t sum = queueChecksum(line);
+    line += '\t';
+    for (int shift = 28; shift >= 0; shift -= 4) line += kDigits[(sum >> shift) & 15];
+    return line += '\n';
+}
+
+QueueContents readQueue(const std::string& bytes) {
+    QueueContents contents;
+    const char* const all = bytes.data();
+    for (size_t start = 0; start < bytes.size();) {
+        size_t end = bytes.find('\n', start);
+        const bool last = end == std::string::npos || end + 1 == bytes.size();
+        if (end == std::string::npos) end = bytes.size();
+        size_t stop = end;
+        if (stop > start && all[stop - 1] == '\r') --stop;
+        QueuedListen listen;
+        if (stop == start)
+            ;  // a blank line
+        else if (parseLine(all + start, all + stop, listen))
+            contents.listens.push_back(std::move(listen));
+        else
+            ++(last ? contents.torn : contents.skipped);
+        start = end + 1;
+    }
+    return contents;
+}
+
+}  // namespace nimbo

@@ -1,0 +1,70 @@
+// The listens that wait for the service, one a line in a file beside nimbo.log, so a
+// crash, a restart or a day offline loses none. The line format is portable (tested
+// natively and fuzzed); the file itself, its lock and its bound are the Win32 part.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace nimbo {
+
+struct QueuedListen {
+    int64_t listenedAt = 0;  // seconds since 1970 (UTC)
+    int lengthSeconds = -1;  // -1 or 0: not known
+    std::wstring artist, title, album;
+};
+
+// "v1", listened_at, length, artist, title, album and a checksum of what precedes it,
+// separated by tabs and ended by LF. The texts are UTF-8 with "\" and every byte below
+// 0x20 escaped ("\\", "\09"), so no line break or tab is ever inside a field; a lone
+// surrogate goes out as U+FFFD.
+std::string queueLine(const QueuedListen& listen);
+
+struct QueueContents {
+    std::vector<QueuedListen> listens;  // in the file's order
+    size_t torn = 0;     // the last line, when it is no whole listen: a write cut short
+    size_t skipped = 0;  // other lines that are no listen of ours (blank ones aside)
+};
+
+// The listens in a file's bytes. A line counts only when it is exactly what queueLine
+// writes (a CR before its LF aside); a last line that is whole but lacks its LF counts.
+QueueContents readQueue(const std::string& bytes);
+
+// The checksum of the lines (FNV-1a, 32 bits); it also names the queue file's lock.
+uint32_t queueChecksum(const std::string& bytes);
+
+// Win32 only, below.
+
+// The most listens the file keeps: an append past it drops the oldest.
+constexpr size_t kMaxQueuedListens = 10000;
+
+// "nimbo-listens.txt" beside nimbo.log; empty when the settings' folder is not known.
+std::wstring listenQueuePath();
+
+enum class QueueStatus {
+    done,
+    busy,    // another Winamp held the file for longer than 2 s: nothing was done
+    failed,  // the file could not be read or written (an append may have left a torn line)
+};
+
+// Each holds a lock named after the file's path (one per file across processes)
+// around its read, change and write, and never throws.
+
+// Adds one listen at the end and flushes it to the disk. When the file already holds
+// kMaxQueuedListens, it is rewritten without the oldest and `dropped` says how many
+// went (damaged lines go too); otherwise nothing before the new line is touched.
+QueueStatus appendListen(const std::wstring& path, const QueuedListen& listen, size_t& dropped);
+
+// The file's listens; a file that is not there is an empty queue, one that cannot be
+// read is `failed`, never an empty queue.
+QueueStatus loadListens(const std::wstring& path, QueueContents& contents);
+
+// Takes out the listens the service has dealt with, as loadListens gave them (each
+// removes one line that holds the same listen), through a temporary file and one
+// rename; listens appended meanwhile by another Winamp stay. The new file holds whole
+// listens only; nothing to take out leaves the file as it is.
+QueueStatus removeListens(const std::wstring& path, const std::vector<QueuedListen>& gone);
+
+}  // namespace nimbo

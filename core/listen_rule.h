@@ -1,0 +1,41 @@
+// When a play counts as a listen: half the track or 4 minutes of playing, whichever
+// is less. Pure: the update cycle feeds what Winamp says once a tick, with the times.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace nimbo {
+
+enum class PlayState { stopped, playing, paused };
+
+// What the tick saw of Winamp.
+struct PlayerSample {
+    uint64_t nowMs = 0;       // a monotonic clock
+    int64_t unixSeconds = 0;  // the wall clock (UTC): a play that begins now began then
+    PlayState state = PlayState::stopped;
+    int64_t positionMs = -1;    // where Winamp is in the entry; negative: not known
+    int lengthSeconds = -1;     // the entry's length; 0 or negative: not known (a stream)
+    bool privateTrack = false;  // a private play never counts, whatever it was before
+};
+
+class ListenRule {
+  public:
+    // `path` and `streamTitle` name the entry (the title tells a stream's songs apart).
+    // True at the one tick where this play reaches its threshold; each play gives at
+    // most one listen, and listenedAt() then says when it began.
+    bool feed(const std::wstring& path, const std::wstring& streamTitle, const PlayerSample& now);
+    int64_t listenedAt() const { return begunAt_; }
+
+  private:
+    void begin(const std::wstring& path, const std::wstring& streamTitle, const PlayerSample& now);
+
+    bool active_ = false;  // a play of path_/title_ is under way
+    bool spent_ = false;   // counted already, or private
+    std::wstring path_, title_;
+    int64_t begunAt_ = 0;
+    uint64_t playedMs_ = 0;
+    PlayerSample last_;
+};
+
+}  // namespace nimbo

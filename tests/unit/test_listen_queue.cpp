@@ -1,0 +1,80 @@
+// The listen queue's lines: every text comes back whole, and a line torn by a crash or
+// foreign to the file is skipped without taking the others with it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "core/listen_queue.h"
+
+using namespace nimbo;
+
+namespace {
+
+std::wstring fields(const QueuedListen& l) {
+    return std::to_wstring(l.listenedAt) + L"|" + std::to_wstring(l.lengthSeconds) + L"|" +
+           l.artist + L"|" + l.title + L"|" + l.album;
+}
+
+std::string summary(const QueueContents& c) {
+    std::string out;
+    for (const QueuedListen& l : c.listens) out += std::to_string(l.listenedAt) + " ";
+    return out + "torn " + std::to_string(c.torn) + " skipped " + std::to_string(c.skipped);
+}
+
+}  // namespace
+
+TEST(ListenQueue, TextsComeBackWhole) {
+    const QueuedListen cases[] = {
+        {1765000000, 215, L"\u0418\u0432\u0430\u043D \"Q\"", L"a\tb\r\nc\nd\re\\", L""},
+        {0, -1, L"\\09 \\\\", std::wstring(L"x\0y", 3), {wchar_t(0xD83C), wchar_t(0xDFB5)}},
+        {-5, 0x7FFFFFFF, L"v1\t1\t2", L"{NextString}", L"\x1F\x7F"},
+    };
+    std::string file;
+    for (const QueuedListen& c : cases) {
+        const std::string line = queueLine(c);
+        // One line of seven fields: nothing inside a field splits it.
+        EXPECT_EQ(line.find_first_of("\r\n"), line.size() - 1);
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 6);
+        file += line;
+    }
+    const QueueContents back = readQueue(file);
+    ASSERT_EQ(back.listens.size(), 3u) << summary(back);
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(fields(back.listens[i]), fields(cases[i]));
+    // Plain UTF-8 a user can read, escapes only where a field needs them.
+    const std::string first = queueLine(cases[0]);
+    EXPECT_EQ(first.substr(0, first.size() - 9),
+              "v1\t1765000000\t215\t\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD \"Q\"\t"
+              "a\\09b\\0d\\0ac\\0ad\\0de\\\\\t\t");
+    // A lone surrogate is no character: U+FFFD, as in every text the plugin writes.
+    const QueueContents lone = readQueue(queueLine({1, 60, L"a", {wchar_t(0xD83C)}, L""}));
+    EXPECT_EQ(lone.listens.at(0).title, L"\uFFFD");
+}
+
+TEST(ListenQueue, DamagedLinesAreSkippedAlone) {
+    auto line = [](int64_t at) { return queueLine({at, 200, L"Artist", L"Title", L"Album"}); };
+    const std::string a = line(1), b = line(2), c = line(3);
+    std::string changed = b;
+    changed[changed.find("Title")] = 't';  // one byte off: the checksum no longer fits
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* expected;
+    } cases[] = {
+        {"empty file", "", "torn 0 skipped 0"},
+        {"last line cut by a crash", a + b + c.substr(0, c.size() / 2), "1 2 torn 1 skipped 0"},
+        {"cut inside the checksum", a + c.substr(0, c.size() - 3), "1 torn 1 skipped 0"},
+        {"a whole last line without its LF", a + b.substr(0, b.size() - 1), "1 2 torn 0 skipped 0"},
+        {"a damaged last line with its LF", a + changed, "1 torn 1 skipped 0"},
+        {"a damaged line inside", a + changed + c, "1 3 torn 0 skipped 1"},
+        {"foreign and blank lines", "# notes\n" + a + "v2\tx\n" + c + "\n\n",
+         "1 3 torn 0 skipped 2"},
+        {"CR LF from an editor",
+         a.substr(0, a.size() - 1) + "\r\n" + b.substr(0, b.size() - 1) + "\r\n",
+         "1 2 torn 0 skipped 0"},
+        {"a torn line glued to the next one", a + b.substr(0, 10) + c + line(4),
+         "1 4 torn 0 skipped 1"},
+    };
+    for (const auto& row : cases)
+        EXPECT_EQ(summary(readQueue(row.bytes)), row.expected) << row.name;
+}
