@@ -7,6 +7,7 @@
 //
 //   http_bench.exe URL COUNT [--cookie TEXT] [--proxy HOST:PORT] [--each] [--baseline]
 //                  [--breakdown] [--secure [--trust-ca FILE]]
+//   http_bench.exe https://HOST:PORT COUNT --playing-now [--token TEXT] [--trust-ca FILE]
 //
 // URL has no scheme, as the plugin's own URLs (e.g. 127.0.0.1:8080/profile.php); with
 // --baseline its host must be a dotted address and no proxy is used.
@@ -19,6 +20,10 @@
 // baseline is a minimal SChannel GET to the same port (one credentials handle for all
 // requests, no certificate check); --trust-ca first adds a CA (PEM) to this Wine
 // prefix's trusted roots, so the plugin's certificate check can pass.
+// --playing-now: the plugin's exchange is a ListenBrainz playing-now (`apiExchange`) to
+// the server at the URL, with the user token --token (the service stand-in's own by
+// default), and the baseline is the minimal SChannel client sending the very same bytes
+// as a POST; the URL's host must be a dotted address.
 #define SECURITY_WIN32
 #include <winsock2.h>
 #include <windows.h>
@@ -34,7 +39,10 @@
 #include <string>
 #include <vector>
 
+#include "common/platform.h"
 #include "net/http_client.h"
+#include "net/listenbrainz.h"
+#include "net/listenbrainz_body.h"
 #include "net/tls.h"
 
 namespace {
@@ -48,13 +56,17 @@ struct Options {
     bool baseline = false;
     bool breakdown = false;
     bool secure = false;
+    bool playingNow = false;
+    std::string token = "lb-test-token";
     std::string trustCa;
 };
 
 void usage() {
     std::fprintf(stderr,
                  "usage: http_bench URL COUNT [--cookie TEXT] [--proxy HOST:PORT] [--each]"
-                 " [--baseline] [--breakdown] [--secure [--trust-ca FILE]]\n");
+                 " [--baseline] [--breakdown] [--secure [--trust-ca FILE]]\n"
+                 "       http_bench https://HOST:PORT COUNT --playing-now [--token TEXT]"
+                 " [--trust-ca FILE]\n");
 }
 
 bool parseOptions(int argc, char** argv, Options& options) {
@@ -69,8 +81,12 @@ bool parseOptions(int argc, char** argv, Options& options) {
             options.baseline = options.breakdown = true;
         } else if (arg == "--secure") {
             options.secure = options.baseline = true;
+        } else if (arg == "--playing-now") {
+            options.playingNow = options.secure = options.baseline = true;
         } else if (arg == "--trust-ca" && i + 1 < argc) {
             options.trustCa = argv[++i];
+        } else if (arg == "--token" && i + 1 < argc) {
+            options.token = argv[++i];
         } else if ((arg == "--cookie" || arg == "--proxy") && i + 1 < argc) {
             const std::string value = argv[++i];
             if (arg == "--cookie") {
@@ -95,6 +111,7 @@ bool parseOptions(int argc, char** argv, Options& options) {
     options.count = std::strtol(positional[1].c_str(), &end, 10);
     if (options.baseline && !options.proxy.proxyHost.empty()) return false;
     if (options.secure && options.breakdown) return false;
+    if (options.playingNow && options.url.compare(0, 8, "https://") != 0) return false;
     return *end == '\0' && options.count > 0 && options.count <= 1000000;
 }
 
@@ -232,13 +249,14 @@ bool sendBytes(SOCKET s, const char* data, size_t size) {
     return true;
 }
 
-// The least a GET over SChannel can do: one credentials handle for every request, the
-// host looked up (gethostbyname, as the URL names it), a blocking socket, the TLS 1.2
-// handshake, the request in one record, the reply decrypted until the server closes;
-// no certificate check.
-class MinimalTlsGet {
+// The least an exchange over SChannel can do (a GET or a POST: `request` holds the
+// whole request): one credentials handle for every request, the host looked up
+// (gethostbyname, as the URL names it), a blocking socket, the TLS 1.2 handshake, the
+// request in one record, the reply decrypted until the server closes; no certificate
+// check.
+class MinimalTlsExchange {
   public:
-    MinimalTlsGet(const sockaddr_in& target, const std::string& host, std::string request)
+    MinimalTlsExchange(const sockaddr_in& target, const std::string& host, std::string request)
         : target_(target),
           name_(host),
           host_(host.begin(), host.end()),
@@ -251,7 +269,7 @@ class MinimalTlsGet {
         ready_ = AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &cred,
                                            nullptr, nullptr, &credentials_, nullptr) == SEC_E_OK;
     }
-    ~MinimalTlsGet() {
+    ~MinimalTlsExchange() {
         if (ready_) FreeCredentialsHandle(&credentials_);
     }
     bool ready() const { return ready_; }
@@ -422,7 +440,17 @@ int run(const Options& options) {
         return 2;
     }
     const bool secure = options.secure;
+    // A playing-now as the plugin sends it for a tagged track.
+    std::optional<nimbo::ApiRequest> playingNow;
+    if (options.playingNow) {
+        const nimbo::ListenFields fields{L"Artist", L"Title", L"Album", 245};
+        playingNow = nimbo::listenBrainzRequest(
+            nimbo::widen(options.url), nimbo::widen(options.token),
+            nimbo::ListenBrainzCall::submitListens,
+            nimbo::listensBody(nimbo::ListenType::playingNow, {nimbo::Listen{fields, 0}}));
+    }
     const auto exchange = [&](nimbo::HttpReply& reply) {
+        if (playingNow) return nimbo::apiExchange(*playingNow, options.proxy, reply);
         return nimbo::httpExchange(options.url, cookie, options.proxy, reply, nimbo::kTickExchange,
                                    secure);
     };
@@ -436,17 +464,23 @@ int run(const Options& options) {
     }
     std::printf("first-reply status %d body %u bytes\n", first.statusCode,
                 unsigned(first.body.size()));
+    // A refused playing-now is answered as quickly and would time nothing of use.
+    if (playingNow && first.statusCode != 200) {
+        std::fprintf(stderr, "http_bench: the playing-now was refused (%d): %s\n", first.statusCode,
+                     first.body.c_str());
+        return 1;
+    }
 
     // The baseline sends the very bytes the plugin sends, to the same address.
     std::optional<MinimalGet> minimal;
-    std::optional<MinimalTlsGet> minimalTls;
+    std::optional<MinimalTlsExchange> minimalTls;
     if (options.baseline) {
-        const nimbo::ParsedUrl parsed = nimbo::parseUrl(options.url);
+        const nimbo::ParsedUrl parsed = playingNow ? playingNow->url : nimbo::parseUrl(options.url);
         sockaddr_in target{};
         target.sin_family = AF_INET;
         target.sin_addr.s_addr = inet_addr(parsed.host.c_str());
         target.sin_port = htons(u_short(std::atoi(parsed.port.c_str())));
-        if (secure) {
+        if (secure && !playingNow) {
             // The server name goes out as SNI, so the URL names the host (looked up on
             // each GET like the plugin does).
             target.sin_addr.s_addr = inet_addr("127.0.0.1");
@@ -456,13 +490,15 @@ int run(const Options& options) {
             std::fprintf(stderr, "http_bench: --baseline needs a dotted address\n");
             return 2;
         }
-        const std::string request = nimbo::buildRequest(parsed, nimbo::ProxyParts(), cookie);
+        const std::string request = playingNow
+                                        ? nimbo::buildApiRequest(*playingNow, nimbo::ProxyParts())
+                                        : nimbo::buildRequest(parsed, nimbo::ProxyParts(), cookie);
         std::string body;
         if (secure) minimalTls.emplace(target, parsed.host, request);
         if (minimalTls &&
             (!minimalTls->ready() || !minimalTls->fetch(body) || body != first.body)) {
             std::fprintf(stderr,
-                         "http_bench: the minimal SChannel GET did not get the same page\n");
+                         "http_bench: the minimal SChannel client did not get the same reply\n");
             return 1;
         }
         minimal.emplace(target, request);

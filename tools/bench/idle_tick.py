@@ -3,10 +3,13 @@
 
     idle_tick.py PLAYER_EXE PLUGIN_DLL [--seconds N] [--rounds R]
 
-Runs the player stand-in playing one track in three set-ups, in turn, R rounds:
+Runs the player stand-in playing one track in four set-ups, in turn, R rounds:
 "off" (--no-plugin), "disabled" (plugin loaded, Enabled=0: the timer runs, the tick
-returns at its guard) and "idle" (Enabled=1, cookie mode with no cookie: after the
-first tick every tick finds the same file and state, so it only probes and compares).
+returns at its guard), "idle" (Enabled=1, cookie mode with no cookie: after the
+first tick every tick finds the same file and state, so it only probes and compares)
+and "idle-lb" (as "idle" with ListenBrainz on, its server a service stand-in on
+loopback started here: the first tick's playing-now reaches it, measuring starts only
+after that, and no request may arrive while measuring).
 For each it measures N seconds of CPU time (ns, from /proc/PID/task/*/schedstat) of
 the player process and of the session's wineserver, and the queries the player
 answered. Prints medians per set-up and the differences per tick; figures only.
@@ -22,14 +25,49 @@ import sys
 import tempfile
 import time
 import shutil
+import subprocess
 
 from harness import player as player_driver
+
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 INI = {
     "disabled": "[Gen_Nimbo]\r\nEnabled=0\r\n",
     # No cookie: a change is remembered and nothing is sent, so no request leaves.
     "idle": "[Gen_Nimbo]\r\nEnabled=1\r\nNoLogin=1\r\nCookie=\r\n",
+    # The same with ListenBrainz on (the stand-in's default token); {server} is filled in.
+    "idle-lb": "[Gen_Nimbo]\r\nEnabled=1\r\nNoLogin=1\r\nCookie=\r\nListenBrainz=1\r\n"
+               "ListenBrainzToken=lb-test-token\r\nListenBrainzServer={server}\r\n",
 }
+
+
+class ListenBrainzServer:
+    """The service stand-in on a free loopback port, logging each request to a file."""
+
+    def __init__(self, folder):
+        self.log = os.path.join(folder, "requests.jsonl")
+        script = os.path.join(HERE, "..", "service", "service_standin.py")
+        self.process = subprocess.Popen(
+            [sys.executable, script, "--port", "0", "--log", self.log],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        line = self.process.stdout.readline().strip()
+        if not line.startswith("listening 127.0.0.1:"):
+            self.close()
+            raise player_driver.PlayerError("the service stand-in did not start: %r" % line)
+        self.url = "http://" + line.split(" ", 1)[1]
+
+    def requests(self):
+        """How many requests it has logged so far."""
+        try:
+            with open(self.log, "rb") as f:
+                return sum(1 for _ in f)
+        except FileNotFoundError:
+            return 0
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait()
+        self.process.stdout.close()
 
 
 def session_prefix():
@@ -73,12 +111,13 @@ def cpu_ns(pid):
     return total
 
 
-def measure(setup, exe, dll, prefix, seconds):
+def measure(setup, exe, dll, prefix, seconds, server):
     """One run of a set-up: (player ns, wineserver ns, queries) over `seconds`."""
     folder = tempfile.mkdtemp(prefix="nimbo-idle-")
     try:
+        ini_text = INI.get(setup, "").replace("{server}", server.url)
         player_driver.make_host_folder(exe, plugin_dll=None if setup == "off" else dll,
-                                       ini_text=INI.get(setup, ""), folder=folder)
+                                       ini_text=ini_text, folder=folder)
         options = ["--no-plugin"] if setup == "off" else []
         with player_driver.Player(folder, options=options) as player:
             ready = player.wait_ready()
@@ -87,6 +126,16 @@ def measure(setup, exe, dll, prefix, seconds):
             player.add("C:\\music\\idle.mp3", "Artist - Title", 245)
             player.check("play 0")
             time.sleep(2.5)  # the first tick sees the change; later ones are idle
+            if setup == "idle-lb":
+                # Its playing-now goes out on the first tick and must be over (an answer
+                # and the one-second spacing after it) before measuring.
+                deadline = time.monotonic() + 10
+                while server.requests() == 0 and time.monotonic() < deadline:
+                    time.sleep(0.2)
+                if server.requests() == 0:
+                    raise player_driver.PlayerError("idle-lb: no playing-now reached the server")
+                time.sleep(1.5)
+            requests_before = server.requests()
             procs = processes_of(prefix)
             players = [p for p, c in procs.items() if c.startswith("nimbo_player")]
             servers = [p for p, c in procs.items() if c.startswith("wineserver")]
@@ -97,6 +146,8 @@ def measure(setup, exe, dll, prefix, seconds):
             time.sleep(seconds)
             p1, s1 = cpu_ns(players[0]), cpu_ns(servers[0])
             queries = player.queries() - before_queries
+            if server.requests() != requests_before:
+                raise player_driver.PlayerError("%s: a request went out while idle" % setup)
             return p1 - p0, s1 - s0, queries
     finally:
         shutil.rmtree(folder, ignore_errors=True)
@@ -111,12 +162,18 @@ def main():
     args = parser.parse_args()
     prefix = session_prefix()
 
-    setups = ("off", "disabled", "idle")
+    setups = ("off", "disabled", "idle", "idle-lb")
     runs = {s: [] for s in setups}
-    for _ in range(args.rounds):
-        for setup in setups:
-            runs[setup].append(measure(setup, args.player_exe, args.plugin_dll, prefix,
-                                       args.seconds))
+    folder = tempfile.mkdtemp(prefix="nimbo-idle-lb-")
+    standin = ListenBrainzServer(folder)
+    try:
+        for _ in range(args.rounds):
+            for setup in setups:
+                runs[setup].append(measure(setup, args.player_exe, args.plugin_dll, prefix,
+                                           args.seconds, standin))
+    finally:
+        standin.close()
+        shutil.rmtree(folder, ignore_errors=True)
 
     ticks = args.seconds  # one tick a second
     per_tick = {}
@@ -126,12 +183,13 @@ def main():
         queries = statistics.median(r[2] for r in runs[setup]) / ticks
         per_tick[setup] = player + server
         print("idle_%s_us_per_second player %.1f wineserver %.1f total %.1f queries %.1f"
-              % (setup, player, server, player + server, queries))
+              % (setup.replace("-", "_"), player, server, player + server, queries))
     print("idle_tick_us_over_off %.1f" % (per_tick["idle"] - per_tick["off"]))
     print("idle_tick_us_over_disabled %.1f" % (per_tick["idle"] - per_tick["disabled"]))
+    print("idle_tick_lb_us_over_idle %.1f" % (per_tick["idle-lb"] - per_tick["idle"]))
     print("idle_rounds %d seconds %.1f (medians of the rounds)" % (args.rounds, args.seconds))
     # Sane: the tick ran and asked the player (three queries a tick today).
-    idle_queries = statistics.median(r[2] for r in runs["idle"])
+    idle_queries = min(statistics.median(r[2] for r in runs[s]) for s in ("idle", "idle-lb"))
     return 0 if idle_queries > 0 else 1
 
 

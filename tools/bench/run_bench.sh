@@ -4,10 +4,12 @@
 #   1. tags: reading artist and title of the shared sample files as the composer does,
 #      natively against Debian's libtag and the floor (open, read the first 4 KiB and
 #      the last 128 bytes, close), and under Wine against the same floor under Wine;
-#   2. exchange: the plugin's HTTP client against a minimal Winsock GET, under Wine;
+#   2. exchange: the plugin's HTTP client against a minimal Winsock GET, over TLS
+#      against a minimal SChannel GET, and a ListenBrainz playing-now against a minimal
+#      SChannel POST of the same bytes, under Wine;
 #   3. size: gen_nimbo.dll and its sections;
 #   4. idle tick: CPU of the player stand-in plus wineserver per idle tick, against
-#      the plugin off and the plugin disabled.
+#      the plugin off and the plugin disabled, and with ListenBrainz on against without.
 # Ends with one summary line per figure. --quick makes every part short (a smoke run).
 # Needs both builds (build/host with tag_bench, build/win32; or NIMBO_HOST_BUILD_DIR
 # and NIMBO_BUILD_DIR). Uses the Wine session named by NIMBO_WINE_SESSION_FILE, else
@@ -91,7 +93,8 @@ part idle python3 "$root/tools/bench/idle_tick.py" "$win/tools/player/nimbo_play
 
 bytes=$(figure size file_bytes)
 for value in "$(figure tags_native tags_nimbo_over_floor)" "$(figure tags_wine tags_nimbo_over_floor)" \
-  "$(figure http ratio_plugin_over_baseline)" "$bytes" "$(figure idle idle_tick_us_over_off)"; do
+  "$(figure http ratio_plugin_over_baseline)" "$bytes" "$(figure idle idle_tick_us_over_off)" \
+  "$(figure idle idle_tick_lb_us_over_idle)"; do
   [ -n "$value" ] || { echo "a part printed no figure (see its output above)" >&2; exit 1; }
 done
 echo "== summary (targets in brackets)"
@@ -109,7 +112,12 @@ echo "2. exchange:    plugin $(figure http plugin_median_ms) ms, minimal GET" \
 echo "2. secure:      plugin $(figure http secure_plugin_median_ms) ms, minimal SChannel GET" \
   "$(figure http secure_baseline_median_ms) ms; plugin/minimal" \
   "$(figure http secure_ratio_plugin_over_baseline) [<= 1.3]"
+echo "2. playing-now: plugin $(figure http playing_now_plugin_median_ms) ms, minimal SChannel" \
+  "POST $(figure http playing_now_baseline_median_ms) ms; plugin/minimal" \
+  "$(figure http playing_now_ratio_plugin_over_baseline) [<= 1.3]"
 echo "3. size:        $bytes bytes = $((bytes / 1024)) KiB [<= 350 KiB]"
 echo "4. idle tick:   $(figure idle idle_tick_us_over_off) µs CPU per tick over the plugin" \
   "off, $(figure idle idle_tick_us_over_disabled) over the plugin disabled" \
   "(player + wineserver) [a few window queries and two comparisons]"
+echo "4. idle, LB on: $(figure idle idle_tick_lb_us_over_idle) µs CPU per tick over ListenBrainz" \
+  "off [nothing more]"

@@ -9,7 +9,9 @@
 # reply (so only a reply ended by its Content-Length ends quickly). Then, when openssl
 # is there, the same over TLS: the plugin's secure exchange against a minimal SChannel
 # GET, taking turns, to a second stand-in on the build's TLS port with a certificate
-# made here (its CA trusted in the Wine session's prefix only).
+# made here (its CA trusted in the Wine session's prefix only); and a ListenBrainz
+# playing-now through the plugin's API exchange against a minimal SChannel POST of the
+# same request bytes, taking turns, to the same TLS stand-in.
 # Needs the Windows build (build/win32, or NIMBO_BUILD_DIR) with http_bench built.
 # Uses the Wine session named by NIMBO_WINE_SESSION_FILE when there is one, else its own.
 # Exits non-zero when an exchange fails or the client's median through the relay
@@ -103,6 +105,16 @@ echo "$relay_count requests of the plugin's client through the hold-open relay"
 run_client relay "127.0.0.1:$port/profile.php" "$relay_count"
 
 figure() { sed -n "s/^$2 //p" "$work/$1.out"; }
+# tls_figures NAME PREFIX METHOD: the medians and ratio of the TLS run NAME against
+# the minimal SChannel METHOD, as a sentence and as PREFIX_... figures.
+tls_figures() {
+  echo "$1 exchange: plugin median $(figure "$1" plugin_median_ms) ms, minimal SChannel" \
+    "$3 median $(figure "$1" baseline_median_ms) ms, ratio" \
+    "$(figure "$1" ratio_plugin_over_baseline) (target at most 1.3)"
+  for key in plugin_median_ms baseline_median_ms ratio_plugin_over_baseline; do
+    echo "${2}_$key $(figure "$1" $key)"
+  done
+}
 plugin=$(figure side-by-side plugin_median_ms)
 baseline=$(figure side-by-side baseline_median_ms)
 ratio=$(figure side-by-side ratio_plugin_over_baseline)
@@ -133,14 +145,17 @@ if command -v openssl >/dev/null && [ -n "$secure_port" ]; then
   echo "$secure_count requests of https://127.0.0.1:$secure_port/profile.php each way, taking" \
     "turns: the plugin (Secure=1; the certificate checked, then its verdict remembered as in" \
     "use) and a minimal SChannel GET"
+  ca="Z:$(echo "$work/ca.pem" | tr / '\\')"
   run_client secure "127.0.0.1:$secure_service/profile.php" "$secure_count" --secure \
-    --trust-ca "Z:$(echo "$work/ca.pem" | tr / '\\')"
-  echo "secure exchange: plugin median $(figure secure plugin_median_ms) ms, minimal SChannel" \
-    "GET median $(figure secure baseline_median_ms) ms, ratio" \
-    "$(figure secure ratio_plugin_over_baseline) (target at most 1.3)"
-  for key in plugin_median_ms baseline_median_ms ratio_plugin_over_baseline; do
-    echo "secure_$key $(figure secure $key)"
-  done
+    --trust-ca "$ca"
+  tls_figures secure secure GET
+  echo "$secure_count ListenBrainz playing-now requests to" \
+    "https://127.0.0.1:$secure_port/1/submit-listens each way, taking turns: the plugin" \
+    "(apiExchange) and a minimal SChannel POST of the same bytes"
+  # The stand-in accepts its default token.
+  run_client playing-now "https://127.0.0.1:$secure_port" "$secure_count" --playing-now \
+    --token lb-test-token --trust-ca "$ca"
+  tls_figures playing-now playing_now POST
 fi
 
 if awk -v m="$relayed" 'BEGIN { exit !(m >= 1000) }'; then
