@@ -36,7 +36,8 @@ class ListenBrainzTarget : public Target {
     bool takesFields() const override { return true; }
     bool send(const Wanted& wanted, const Settings& settings, uint64_t now) override;
     void switchedOff(const Settings& settings) override {
-        if (!ready(settings) || shown_ == Shown::cleared || cycleClockMs() < notBefore_) return;
+        if (!ready(settings) || shown_ == Shown::cleared || cycleClockMs() < serverWaitUntil_)
+            return;
         Wanted off;
         off.clear = true;
         off.reason = L"publishing switched off";
@@ -44,7 +45,7 @@ class ListenBrainzTarget : public Target {
     }
     bool clearsAtQuit(const Settings& settings) const override {
         // A server that asked to wait gets nothing more; its playing-now ends by itself.
-        return ready(settings) && shown_ != Shown::cleared && cycleClockMs() >= notBefore_;
+        return ready(settings) && shown_ != Shown::cleared && cycleClockMs() >= serverWaitUntil_;
     }
     void clearAtQuit(const Settings& settings, const ExchangeLimits& limits) override {
         Wanted quitting;
@@ -55,7 +56,7 @@ class ListenBrainzTarget : public Target {
     void reset() override {
         schedule_ = PublishSchedule();
         shown_ = Shown::unknown;
-        notBefore_ = 0;
+        notBefore_ = serverWaitUntil_ = 0;
         rejectedToken_.clear();
     }
 
@@ -70,14 +71,20 @@ class ListenBrainzTarget : public Target {
                         const ExchangeLimits& limits);
 
     Shown shown_ = Shown::unknown;
-    uint64_t notBefore_ = 0;      // no request before this (spacing, or the server's wait)
-    std::wstring rejectedToken_;  // the token the server refused: silent until it changes
+    uint64_t notBefore_ = 0;        // no request before this (spacing, or the server's wait)
+    uint64_t serverWaitUntil_ = 0;  // the server's wait alone
+    std::wstring rejectedToken_;    // the token the server refused: silent until it changes
     AttemptResult lastResult_ = AttemptResult::done;
 };
 
 bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall call,
                                   const std::string& body, const ExchangeLimits& limits,
                                   const std::wstring& failedHead, uint64_t now) {
+    // A clear that cannot wait for the next tick (switched off, quit) waits out the
+    // second between two requests here; the server's own wait it never sends into.
+    const uint64_t started = cycleClockMs();
+    if (started < notBefore_ && notBefore_ - started <= kRequestSpacingMs)
+        Sleep(DWORD(notBefore_ - started));
     HttpReply reply;
     const Outcome outcome = configuredApiExchange(
         listenBrainzRequest(settings.ListenBrainzServer, settings.ListenBrainzToken, call, body),
@@ -127,7 +134,7 @@ bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall cal
                 ResultLine::listenBrainz);
     schedule_.attempted(now, lastResult_);
     if (answer.status == 429) {
-        notBefore_ = cycleClockMs() + uint64_t(answer.waitSeconds) * 1000;
+        notBefore_ = serverWaitUntil_ = cycleClockMs() + uint64_t(answer.waitSeconds) * 1000;
         schedule_.waitUntil(notBefore_);
     }
     if (answer.status == 401 && outcome.ok()) {

@@ -120,10 +120,13 @@ class ListenBrainz(unittest.TestCase):
             self.assertEqual(["now %s - %s" % (artist, title), "clear",
                               "now Jay-Z & Co - Song - Live", "clear"], lb_wire(service))
             self.assertNotIn(b"Lullaby", b"".join(raw_bytes(e) for e in service.log()))
-            # Nothing is shown any more, so quit has nothing to clear; the site, without
-            # credentials, never heard a word.
+            # Playing again, then quit at once: the clear waits out the second between two
+            # requests, no more. The site, without credentials, never heard a word.
+            host.player.check("play 0")
+            next_lb(service, 5, "the playing-now before quit")
             host.quit()
-            self.assertEqual(4, len(lb_requests(service)))
+            self.assertEqual("clear", lb_wire(service)[-1])
+            self.assertEqual(6, len(lb_requests(service)))
             self.assertEqual([], [e for e in service.log() if not e["path"].startswith("/1/")])
             log = activity_log(host)
             self.assertIn("ListenBrainz: published: %s - %s" % (artist, title), log)
