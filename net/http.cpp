@@ -382,6 +382,15 @@ void readBody(ReplyReader& reader, BodyMode mode, uint64_t length, HttpReply& re
 
 }  // namespace
 
+bool headerNumber(const HttpReply& reply, const std::string& nameWithColon, uint64_t& value) {
+    bool found = false;
+    for (const std::string& line : reply.headers) {
+        if (startsWithNoCase(line, nameWithColon))
+            found = parseNumber(trimControls(line.substr(nameWithColon.size()), true), 10, value);
+    }
+    return found;
+}
+
 HttpReply readReply(ByteSource& source) {
     HttpReply reply;
     ReplyReader reader(source);

@@ -120,6 +120,10 @@ struct HttpReply {
     ReplyEnd end = ReplyEnd::complete;  // whether the reply ended where it meant to
 };
 
+// The number a header of `reply` carries ("Name:" given with its colon, any letter
+// case; the last such line counts); false when there is none or it holds no number.
+bool headerNumber(const HttpReply& reply, const std::string& nameWithColon, uint64_t& value);
+
 // Reads one reply from `source`. Never fails: whatever arrived is the reply, and
 // `end` says whether that is all the peer meant to send.
 HttpReply readReply(ByteSource& source);

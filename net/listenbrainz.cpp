@@ -69,19 +69,8 @@ ListenBrainzReply readListenBrainzReply(const HttpReply& reply) {
     read.json = readJsonReply(reply.body);
     if (read.status != 429) return read;
     // Missing or unreadable: a second, the least a wait can be.
-    unsigned long seconds = 1;
-    const std::string name = "x-ratelimit-reset-in:";
-    for (const std::string& line : reply.headers) {
-        if (line.size() < name.size() || !equalsNoCase(line.substr(0, name.size()), name)) continue;
-        const std::string value = trimBlanks(line.substr(name.size()));
-        unsigned long number = 0;
-        bool digits = !value.empty();
-        for (char c : value) {
-            if (c < '0' || c > '9') digits = false;
-            if (digits && number < 100000) number = number * 10 + unsigned(c - '0');
-        }
-        if (digits) seconds = number;
-    }
+    uint64_t seconds = 1;
+    if (!headerNumber(reply, "X-RateLimit-Reset-In:", seconds)) seconds = 1;
     read.waitSeconds = unsigned(seconds < 1 ? 1 : seconds > 300 ? 300 : seconds);
     return read;
 }
