@@ -40,6 +40,8 @@ const struct {
     {"ListenBrainzToken", [](const Settings& s) { return encodeStoredText(s.ListenBrainzToken); }},
     {"ListenBrainzServer",
      [](const Settings& s) { return encodeStoredText(s.ListenBrainzServer); }},
+    {"ListenBrainzListens",
+     [](const Settings& s) { return std::to_string(s.ListenBrainzListens); }},
 };
 // The seven keys every build has written; the later ones are written once changed.
 constexpr unsigned kOriginalKeys = (1u << 7) - 1;
@@ -104,6 +106,7 @@ Settings settingsIn(const IniFile& ini) {
     s.OnStop = ini.getNumber(kSection, "OnStop", 0) == 1 ? 1 : 0;
     s.Secure = ini.getNumber(kSection, "Secure", 0) == 1 ? 1 : 0;
     s.ListenBrainz = ini.getNumber(kSection, "ListenBrainz", 0) == 1 ? 1 : 0;
+    s.ListenBrainzListens = ini.getNumber(kSection, "ListenBrainzListens", 1) == 0 ? 0 : 1;
     std::string stored;
     if (ini.get(kSection, "ListenBrainzToken", stored))
         s.ListenBrainzToken = decodeStoredText(stored);

@@ -33,6 +33,7 @@ struct Settings {
     int ListenBrainz = 0;                   // 1: what plays goes to ListenBrainz too
     std::wstring ListenBrainzToken;         // the user's token from the profile page
     std::wstring ListenBrainzServer;        // empty: the service's own
+    int ListenBrainzListens = 1;            // 1: listened tracks go to ListenBrainz too
 };
 
 // The settings are shared by Winamp's thread (dialog, init, quit) and the timer

@@ -33,6 +33,7 @@ int init() {
         setWinampWindow(gPluginRecord.hwndParent);
         loadSettings();
         setTokenCheck(checkListenBrainzToken);
+        setListensCount(listensWaiting);
         gTimerId = startUpdateTimer();
         installWinampMenu(winampWindow(), publishingSwitched);
     } catch (...) {

@@ -31,8 +31,6 @@ class Target {
     virtual ~Target() = default;
 
     PublishSchedule& schedule() { return schedule_; }
-    // Set by the cycle on a change: whether this target's schedule lets it go now.
-    bool goesNow = false;
 
     // Switched on and holding what it needs to send; nothing goes out otherwise.
     virtual bool ready(const Settings& settings) const = 0;
@@ -49,6 +47,21 @@ class Target {
     virtual void clearAtQuit(const Settings& settings, const ExchangeLimits& limits) = 0;
     // A fresh start (init): nothing known about what it shows.
     virtual void reset() = 0;
+
+    // Listens (plays that count), for a target that keeps them. countsListens runs
+    // under the settings lock, so it only looks; observe then sees the entry and
+    // Winamp's play state (1 playing, 3 paused, else stopped) once a tick, and is true
+    // when a listen is reached: the cycle composes the fields and calls listened().
+    virtual bool countsListens(const Settings&) const { return false; }
+    virtual bool observe(const std::wstring& /*path*/, const std::wstring& /*streamTitle*/,
+                         int /*playCode*/, uint64_t /*now*/) {
+        return false;
+    }
+    virtual void listened(const Wanted&) {}
+    // Work kept beside what plays now (listens that wait): whether it goes now (under
+    // the settings lock), and the going, on an idle tick.
+    virtual bool backlogDue(const Settings&, uint64_t) const { return false; }
+    virtual void sendBacklog(const Settings&, uint64_t) {}
 
   protected:
     // "try 2, " before the lines of a try again, so the log shows the run of tries.

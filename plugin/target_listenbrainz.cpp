@@ -1,18 +1,28 @@
 #include "plugin/target_listenbrainz.h"
 
+#include <atomic>
+#include <ctime>
+#include <vector>
+
 #include "common/platform.h"
 #include "common/text.h"
 #include "core/activity_log.h"
+#include "core/listen_queue.h"
+#include "core/listen_rule.h"
 #include "core/state.h"
 #include "net/listenbrainz.h"
 #include "net/listenbrainz_body.h"
 #include "plugin/messages.h"
+#include "probe/probe.h"
 
 namespace nimbo {
 
 const wchar_t kListenBrainzTokenRejected[] = L"Nimbo : ListenBrainz did not accept the user token";
 
 namespace {
+
+// The queue's count for the options window (another thread); -1: not read yet.
+std::atomic<long> gListensWaiting{-1};
 
 // The service asks for at most one request a second from a client.
 constexpr uint64_t kRequestSpacingMs = 1000;
@@ -56,17 +66,38 @@ class ListenBrainzTarget : public Target {
     void reset() override {
         schedule_ = PublishSchedule();
         shown_ = Shown::unknown;
-        notBefore_ = serverWaitUntil_ = 0;
+        notBefore_ = serverWaitUntil_ = listensNotBefore_ = 0;
         rejectedToken_.clear();
+        rule_ = ListenRule();
+        rulePath_.clear();
+        ruleTitle_.clear();
+        setWaiting(-1);
+        fresh_ = false;
+        splitLeft_ = 0;
+        backlogFailures_ = 0;
+        backlogAt_ = 0;
+        unsaved_.clear();
     }
+    bool countsListens(const Settings& s) const override { return listensOn(s); }
+    bool observe(const std::wstring& path, const std::wstring& streamTitle, int playCode,
+                 uint64_t now) override;
+    void listened(const Wanted& wanted) override;
+    bool backlogDue(const Settings& s, uint64_t now) const override {
+        return (waiting_ != 0 || !unsaved_.empty()) && now >= backlogAt_ &&
+               now >= listensNotBefore_ && listensOn(s);
+    }
+    void sendBacklog(const Settings& settings, uint64_t now) override;
 
   private:
     // As the site's: unknown at start, when a playing-now of an earlier run may stand.
     enum class Shown { unknown, playing, cleared };
 
     // One request; false (after logging and telling the schedule) when it failed.
+    // Listens keep their own second between requests, so they never hold a playing-now
+    // back, and leave the schedule of tries alone.
     bool exchange(const Settings& settings, ListenBrainzCall call, const std::string& body,
-                  const ExchangeLimits& limits, const std::wstring& failedHead, uint64_t now);
+                  const ExchangeLimits& limits, const std::wstring& failedHead, uint64_t now,
+                  bool listens = false);
     AttemptResult clear(const Wanted& wanted, const Settings& settings, uint64_t now,
                         const ExchangeLimits& limits);
 
@@ -75,11 +106,33 @@ class ListenBrainzTarget : public Target {
     uint64_t serverWaitUntil_ = 0;  // the server's wait alone
     std::wstring rejectedToken_;    // the token the server refused: silent until it changes
     AttemptResult lastResult_ = AttemptResult::done;
+    int lastStatus_ = 0;      // the last reply's status; 0: not reached or cut short
+    std::wstring lastError_;  // and the error it gave
+
+    // Listens: the rule for the entry playing, and what waits in the queue file.
+    bool listensOn(const Settings& s) const { return ready(s) && s.ListenBrainzListens == 1; }
+    void sendListens(const Settings& settings, uint64_t now, std::vector<QueuedListen> batch,
+                     bool single);
+    void setWaiting(long count) {
+        waiting_ = count;
+        gListensWaiting = count;
+    }
+    ListenRule rule_;
+    std::wstring rulePath_, ruleTitle_;  // the entry ruleLength_ belongs to
+    int ruleLength_ = -1;
+    int lengthAsks_ = 0;                 // asks while the length was not known yet
+    long waiting_ = -1;                  // listens in the queue file; -1: not read yet
+    bool fresh_ = false;                 // the one waiting was reached just now: "single"
+    size_t splitLeft_ = 0;               // listens of a refused batch still to go one by one
+    int backlogFailures_ = 0;            // tries in a row that did not get through
+    uint64_t backlogAt_ = 0;             // no listens go before this
+    uint64_t listensNotBefore_ = 0;      // the second between two requests of listens
+    std::vector<QueuedListen> unsaved_;  // listens the file could not take: sent from memory
 };
 
 bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall call,
                                   const std::string& body, const ExchangeLimits& limits,
-                                  const std::wstring& failedHead, uint64_t now) {
+                                  const std::wstring& failedHead, uint64_t now, bool listens) {
     // A clear that cannot wait for the next tick (switched off, quit) waits out the
     // second between two requests here; the server's own wait it never sends into.
     const uint64_t started = cycleClockMs();
@@ -89,13 +142,17 @@ bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall cal
     const Outcome outcome = configuredApiExchange(
         listenBrainzRequest(settings.ListenBrainzServer, settings.ListenBrainzToken, call, body),
         reply, limits);
-    notBefore_ = cycleClockMs() + kRequestSpacingMs;
+    (listens ? listensNotBefore_ : notBefore_) = cycleClockMs() + kRequestSpacingMs;
     const ListenBrainzReply answer = readListenBrainzReply(reply);
     // A clear that finds nothing of ours to clear has done its job.
     const bool fine =
         answer.status == 200 || (call == ListenBrainzCall::clearPlayingNow && answer.status == 404);
+    lastStatus_ = outcome.ok() && !cutShort(outcome) ? answer.status : 0;
+    lastError_ = answer.json.error.value_or(std::wstring());
     if (outcome.ok() && !cutShort(outcome) && fine) {
         lastResult_ = AttemptResult::done;
+        // Listens that wait go after the next success.
+        backlogAt_ = 0;
         return true;
     }
 
@@ -130,11 +187,12 @@ bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall cal
         brief = L"refused with " + status;
         lastResult_ = AttemptResult::done;
     }
-    logActivity(kHead + tryPrefix() + failedHead + L": " + words, failedHead, brief,
-                ResultLine::listenBrainz);
-    schedule_.attempted(now, lastResult_);
+    logActivity(kHead + (listens ? std::wstring() : tryPrefix()) + failedHead + L": " + words,
+                failedHead, brief, ResultLine::listenBrainz);
+    if (!listens) schedule_.attempted(now, lastResult_);
     if (answer.status == 429) {
-        notBefore_ = serverWaitUntil_ = cycleClockMs() + uint64_t(answer.waitSeconds) * 1000;
+        notBefore_ = serverWaitUntil_ = listensNotBefore_ =
+            cycleClockMs() + uint64_t(answer.waitSeconds) * 1000;
         schedule_.waitUntil(notBefore_);
     }
     if (answer.status == 401 && outcome.ok()) {
@@ -191,7 +249,133 @@ bool ListenBrainzTarget::send(const Wanted& wanted, const Settings& settings, ui
     return true;
 }
 
+bool ListenBrainzTarget::observe(const std::wstring& path, const std::wstring& streamTitle,
+                                 int playCode, uint64_t now) {
+    if (path != rulePath_ || streamTitle != ruleTitle_) {
+        rulePath_ = path;
+        ruleTitle_ = streamTitle;
+        lengthAsks_ = 0;
+        ruleLength_ = -1;
+    }
+    // Asked once an entry; a length Winamp does not know yet is asked again for a few
+    // ticks (a stream never has one), so the idle tick keeps its few queries.
+    if (ruleLength_ <= 0 && playCode == 1 && lengthAsks_ < 10) {
+        ++lengthAsks_;
+        ruleLength_ = lengthSeconds();
+    }
+    PlayerSample sample;
+    sample.nowMs = now;
+    sample.unixSeconds = int64_t(time(nullptr));
+    sample.state = playCode == 1   ? PlayState::playing
+                   : playCode == 3 ? PlayState::paused
+                                   : PlayState::stopped;
+    sample.lengthSeconds = ruleLength_;
+    return rule_.feed(path, streamTitle, sample);
+}
+
+std::wstring named(const QueuedListen& q) {
+    return trimBlanks(q.artist) + L" - " + trimBlanks(q.title) + L" (listened at " +
+           widen(std::to_string(q.listenedAt)) + L")";
+}
+
+void ListenBrainzTarget::listened(const Wanted& wanted) {
+    // A private track leaves no trace, not even a line in the log.
+    if (wanted.clear) return;
+    const QueuedListen listen{rule_.listenedAt(), wanted.lengthSeconds, wanted.fields.artist,
+                              wanted.fields.title, wanted.fields.album};
+    if (!submittable({listen.artist, listen.title, listen.album, listen.lengthSeconds})) {
+        logActivity(std::wstring(kHead) + L"listen not kept: no artist or no title");
+        return;
+    }
+    // On the disk before it goes anywhere: a crash or a day offline loses nothing.
+    size_t dropped = 0;
+    if (appendListen(listenQueuePath(), listen, dropped) != QueueStatus::done) {
+        logActivity(std::wstring(kHead) + L"the listen queue could not be written: " +
+                    named(listen) + L" is kept until Winamp quits");
+        unsaved_.push_back(listen);
+    } else if (waiting_ >= 0) {
+        setWaiting(waiting_ + 1 - long(dropped));
+    }
+    if (dropped > 0)
+        logActivity(std::wstring(kHead) + L"the listen queue is full: " +
+                    widen(std::to_string(dropped)) + L" oldest dropped");
+    fresh_ = true;
+    backlogAt_ = 0;
+}
+
+void ListenBrainzTarget::sendBacklog(const Settings& settings, uint64_t now) {
+    if (!unsaved_.empty()) {
+        sendListens(settings, now, std::vector<QueuedListen>(1, unsaved_.front()), true);
+        return;
+    }
+    QueueContents queue;
+    const QueueStatus read = loadListens(listenQueuePath(), queue);
+    if (read != QueueStatus::done) {
+        if (read == QueueStatus::failed)
+            logActivity(std::wstring(kHead) + L"the listen queue could not be read");
+        backlogAt_ = now + retryDelayMs(++backlogFailures_);
+        return;
+    }
+    if (waiting_ < 0 && queue.torn > 0)
+        logActivity(std::wstring(kHead) + L"the listen queue's last line was cut off; skipped");
+    setWaiting(long(queue.listens.size()));
+    if (queue.listens.empty()) return;
+    // Oldest first, at most 100 a request; a refused batch's listens go one by one.
+    size_t count = splitLeft_ > 0 ? 1 : 100;
+    if (count > queue.listens.size()) count = queue.listens.size();
+    std::vector<QueuedListen> batch(queue.listens.begin(), queue.listens.begin() + count);
+    sendListens(settings, now, std::move(batch), fresh_ && queue.listens.size() == 1);
+}
+
+void ListenBrainzTarget::sendListens(const Settings& settings, uint64_t now,
+                                     std::vector<QueuedListen> batch, bool single) {
+    std::vector<Listen> listens;
+    for (const QueuedListen& q : batch)
+        listens.push_back(Listen{{q.artist, q.title, q.album, q.lengthSeconds}, q.listenedAt});
+    fresh_ = false;
+    const bool sent =
+        exchange(settings, ListenBrainzCall::submitListens,
+                 listensBody(single ? ListenType::single : ListenType::import, listens),
+                 kTickExchange, L"listens not sent", now, true);
+    if (!sent && lastStatus_ == 400 && batch.size() > 1) {
+        // One of them is bad: each goes alone, so only what is refused is dropped.
+        splitLeft_ = batch.size();
+        return;
+    }
+    if (!sent && lastStatus_ != 400) {
+        // Not reached, a server error, a wait or a refused token: all of them stay.
+        if (lastStatus_ != 429 && lastStatus_ != 401)
+            backlogAt_ = now + retryDelayMs(++backlogFailures_);
+        return;
+    }
+    if (!sent)
+        logActivity(std::wstring(kHead) + L"listen refused and dropped: " + named(batch[0]) +
+                    L": " + lastError_);
+    else
+        logActivity(std::wstring(kHead) +
+                    (batch.size() == 1 ? L"listen sent: " + named(batch[0])
+                                       : widen(std::to_string(batch.size())) + L" listens sent"));
+    backlogFailures_ = 0;
+    if (splitLeft_ > 0) --splitLeft_;
+    if (unsaved_.empty()) {
+        if (removeListens(listenQueuePath(), batch) == QueueStatus::done && waiting_ >= 0)
+            setWaiting(waiting_ - long(batch.size()));
+        else
+            setWaiting(-1);  // read again
+    } else {
+        unsaved_.erase(unsaved_.begin());
+    }
+}
+
 }  // namespace
+
+long listensWaiting() {
+    const long known = gListensWaiting;
+    if (known >= 0) return known;
+    QueueContents queue;
+    if (loadListens(listenQueuePath(), queue) != QueueStatus::done) return -1;
+    return long(queue.listens.size());
+}
 
 std::wstring checkListenBrainzToken(const std::wstring& server, const std::wstring& token) {
     if (trimBlanks(token).empty()) return L"Not valid";

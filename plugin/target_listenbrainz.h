@@ -14,4 +14,7 @@ Target& listenBrainzTarget();
 // The options window's "Check": whether the server takes `token`, in the window's words.
 std::wstring checkListenBrainzToken(const std::wstring& server, const std::wstring& token);
 
+// The listens waiting in the queue file for the options window; -1 when it cannot be read.
+long listensWaiting();
+
 }  // namespace nimbo

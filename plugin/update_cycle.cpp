@@ -50,12 +50,35 @@ void forEachTarget(Serve&& serve) {
     for (size_t i = 0; i < count; ++i) serve(*targets[i]);
 }
 
-// What the current track and state ask the profile to show.
-Wanted wantedNow(const Settings& settings, bool withFields) {
+// A tick's choice of targets, one bit each in the table's order.
+template <typename Pick>
+unsigned pickTargets(Pick&& pick, unsigned among = ~0u) {
+    unsigned bits = 0, bit = 1;
+    forEachTarget([&](Target& t) {
+        if ((among & bit) && pick(t)) bits |= bit;
+        bit <<= 1;
+    });
+    return bits;
+}
+
+template <typename Serve>
+void forPicked(unsigned bits, Serve&& serve) {
+    unsigned bit = 1;
+    forEachTarget([&](Target& t) {
+        if (bits & bit) serve(t);
+        bit <<= 1;
+    });
+}
+
+// What the current track and state ask the profile to show. For a listen of `listen`,
+// the options' clears at pause and stop do not apply: only a private track is cleared.
+Wanted wantedNow(const Settings& settings, bool withFields, const PlayingEntry* listen = nullptr) {
     Wanted wanted;
     const PrivateTracks privacy(settings.PrivateWords);
+    const std::wstring& path = listen ? listen->path : lastTrackFile;
+    const std::wstring& streamTitle = listen ? listen->streamTitle : lastStreamTitle;
     // The path needs no tag read and no request, so it is asked first.
-    if (privacy.matches(lastTrackFile)) {
+    if (privacy.matches(path)) {
         wanted.clear = true;
         wanted.reason = L"private track";
         return wanted;
@@ -63,7 +86,7 @@ Wanted wantedNow(const Settings& settings, bool withFields) {
     // The state words are the user's; the one for playing is tried first, so two
     // states sharing a word never clear a playing track.
     const bool playing = lastPlayState == localWord(L"$playing", "playing");
-    if (settings.OnPause == 1 || settings.OnStop == 1) {
+    if (!listen && (settings.OnPause == 1 || settings.OnStop == 1)) {
         if (!playing && settings.OnPause == 1 && lastPlayState == localWord(L"$paused", "paused")) {
             wanted.clear = true;
             wanted.reason = L"paused";
@@ -78,8 +101,8 @@ Wanted wantedNow(const Settings& settings, bool withFields) {
     }
     wanted.playing = playing;
     TrackNames names;
-    wanted.status = composeCurrentStatus(lastTrackFile, lastStreamTitle, &names,
-                                         withFields ? &wanted.fields : nullptr);
+    wanted.status =
+        composeCurrentStatus(path, streamTitle, &names, withFields ? &wanted.fields : nullptr);
     if (withFields) wanted.lengthSeconds = lengthSeconds();
     if (privacy.matches(names.artist) || privacy.matches(names.title)) {
         wanted = Wanted();
@@ -89,20 +112,47 @@ Wanted wantedNow(const Settings& settings, bool withFields) {
     return wanted;
 }
 
-// Sends what plays now to each target whose turn it is (`due`), composing once for all.
-template <typename Due>
-void publishCurrent(uint64_t now, const Due& due) {
+// Sends what plays now to each target whose turn it is, composing once for all.
+void publishCurrent(uint64_t now, unsigned due) {
     const Settings settings = currentSettings();
     bool withFields = false;
     forEachTarget([&](Target& t) { withFields |= t.ready(settings) && t.takesFields(); });
     std::optional<Wanted> wanted;
-    forEachTarget([&](Target& t) {
-        if (!due(t)) return;
+    forPicked(due, [&](Target& t) {
         // A target without what it needs sends nothing, and nothing of it waits.
         if (!t.ready(settings) || quitRequested()) return t.schedule().drop();
         if (!wanted) wanted = wantedNow(settings, withFields);
         if (!t.send(*wanted, settings, now)) t.schedule().drop();
     });
+}
+
+// Each tick the targets that count listens see what plays (outside the settings lock:
+// a target may ask Winamp); one that reaches a listen gets the track's fields,
+// composed here once.
+void observeListens(const PlayingEntry& entry, uint64_t now) {
+    unsigned counting = 0;
+    readSettings([&](const Settings& s) {
+        counting = pickTargets([&](Target& t) { return t.countsListens(s); });
+    });
+    if (!counting) return;
+    const int playCode = lastPlayCode();
+    const unsigned reached = pickTargets(
+        [&](Target& t) { return t.observe(entry.path, entry.streamTitle, playCode, now); },
+        counting);
+    if (!reached) return;
+    const Wanted wanted = wantedNow(currentSettings(), true, &entry);
+    forPicked(reached, [&](Target& t) { t.listened(wanted); });
+}
+
+// Work kept beside what plays now (listens that wait) goes on idle ticks.
+void sendBacklogs(uint64_t now) {
+    unsigned due = 0;
+    readSettings([&](const Settings& s) {
+        due = pickTargets([&](Target& t) { return t.backlogDue(s, now); });
+    });
+    if (!due || quitRequested()) return;
+    const Settings settings = currentSettings();
+    forPicked(due, [&](Target& t) { t.sendBacklog(settings, now); });
 }
 
 void runTick() {
@@ -122,15 +172,16 @@ void runTick() {
         });
         return;
     }
-    if (settingsDialogOpen || securityCodePending) {
-        // The window may be where the user fixes what failed: no more tries behind it.
+    // The window may be where the user fixes what failed: nothing goes out and no more
+    // tries behind it. Plays go on counting as listens meanwhile.
+    const bool held = settingsDialogOpen || securityCodePending;
+    if (held) {
         forEachTarget([](Target& t) {
             if (t.schedule().failedTries() > 0) t.schedule().endTries();
         });
-        return;
     }
     // Switched on: the current track goes out now, whatever MinInterval says.
-    const bool switchedOn = gSwitchedOn.load() && gSwitchedOn.exchange(false);
+    const bool switchedOn = !held && gSwitchedOn.load() && gSwitchedOn.exchange(false);
     if (switchedOn) forEachTarget([](Target& t) { t.schedule().publishAtOnce(); });
 
     // The whole wide path: the same name in two folders, or two names the code page
@@ -141,28 +192,30 @@ void runTick() {
     // A query that ran out is no answer: the next tick asks again.
     if (queryRanOut() || entry.waiting) return;
     const uint64_t now = cycleClockMs();
-    if (entry.path == lastTrackFile && entry.streamTitle == lastStreamTitle &&
-        state == lastPlayState) {
-        // Idle: nothing held back and no try again due.
-        bool anyDue = false;
-        forEachTarget([&](Target& t) { anyDue |= t.schedule().due(now); });
-        if (!anyDue) return;
-        publishCurrent(now, [now](Target& t) { return t.schedule().due(now); });
+    observeListens(entry, now);
+    // A change seen while held is not remembered: it goes out once the window closes.
+    if (held) return;
+    const bool changed = entry.path != lastTrackFile || entry.streamTitle != lastStreamTitle ||
+                         state != lastPlayState;
+    if (changed) {
+        // Remembered before any request: a later try sends what is current then.
+        lastTrackFile = entry.path;
+        lastStreamTitle = entry.streamTitle;
+        lastPlayState = state;
+    }
+    if (!changed) {
+        // Idle: nothing held back, no try again due, no work kept beside it.
+        const unsigned due = pickTargets([now](Target& t) { return t.schedule().due(now); });
+        if (due) publishCurrent(now, due);
+        sendBacklogs(now);
         return;
     }
-    // Remembered before any request: a later try sends what is current then.
-    lastTrackFile = entry.path;
-    lastStreamTitle = entry.streamTitle;
-    lastPlayState = state;
     int minInterval = kDefaultMinInterval;
     readSettings([&minInterval](const Settings& s) { minInterval = s.MinInterval; });
     // Each target's own schedule says whether the change goes out now or waits.
-    bool anyGoes = false;
-    forEachTarget([&](Target& t) {
-        t.goesNow = t.schedule().change(now, minInterval) || switchedOn;
-        anyGoes |= t.goesNow;
-    });
-    if (anyGoes) publishCurrent(now, [](Target& t) { return t.goesNow; });
+    const unsigned goes =
+        pickTargets([&](Target& t) { return t.schedule().change(now, minInterval) || switchedOn; });
+    if (goes) publishCurrent(now, goes);
 }
 
 // quit's clear of one target on a thread of its own, beside the others.

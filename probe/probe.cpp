@@ -172,6 +172,14 @@ std::string channelsText() {
     return numberText(2);
 }
 
+// Winamp's last answer to the playback-state query (-1: none), for the listen rule.
+// The timer thread alone asks and reads it.
+int gPlayCode = -1;
+
+int lastPlayCode() {
+    return gPlayCode;
+}
+
 int lengthSeconds() {
     HWND window = winampWindow();
     LRESULT answer = 0;
@@ -182,7 +190,9 @@ int lengthSeconds() {
 std::string playStateText() {
     HWND window = winampWindow();
     LRESULT answer = 0;
+    gPlayCode = -1;
     if (!window || !ask(window, 1, kIsPlaying, answer)) return "-";
+    gPlayCode = int(answer);
     switch (int(answer)) {
         case 0:
             return localWord(L"$stopped", "stopped");

@@ -30,6 +30,8 @@ std::string channelsText();
 // The entry's length in whole seconds; -1 when Winamp does not know it (a stream).
 int lengthSeconds();
 std::string playStateText();
+// Winamp's answer behind the last playStateText (1 playing, 3 paused, 0 stopped; -1 none).
+int lastPlayCode();
 
 // True when a query ran out since the last call (Winamp hung, or its window went away
 // meanwhile): the texts asked since then are fallbacks, not Winamp's answers.

@@ -53,6 +53,8 @@ enum OptionsControlId : int {
     kServerLabel = 217,
     kServerEdit = 218,
     kListenBrainzLastLabel = 219,
+    kSendListensCheck = 220,
+    kListensWaitingLabel = 221,
 };
 
 // The security-code window, in creation order.

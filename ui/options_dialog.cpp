@@ -26,7 +26,7 @@ const wchar_t kCaption[] = L"Nimbo options";
 const wchar_t kFontFace[] = L"MS Shell Dlg 2";
 const int kFontHeight = 15;
 const int kOuterWidth = 298;
-const int kOuterHeight = 410;
+const int kOuterHeight = 434;
 // clang-format off
 const ControlRow kControls[] = {
     {kPrivateLabel,        L"STATIC", L"Private tracks, one a line:",    8,   5, 280, 13, kLabel,      0, kNoTab, Look::Bold,       kTextColour},
@@ -35,9 +35,9 @@ const ControlRow kControls[] = {
     {kOnStopCheck,         L"BUTTON", L"Clear the status on stop",       8, 138, 280, 17, kCheck,      0, 2,      Look::Regular,    kTextColour},
     {kIntervalLabel,       L"STATIC", L"Seconds between two statuses:",  8, 165, 206, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
     {kIntervalEdit,        L"EDIT",   nullptr,                         220, 161,  68, 21, kNumberEdit, WS_EX_CLIENTEDGE, 3, Look::Regular, kTextColour},
-    {kLogLink,             L"STATIC", L"Open log",                       8, 326,  60, 14, kLabel,      0, kNoTab, Look::Underlined, kLinkBlue},
-    {kOptionsOkButton,     L"BUTTON", L"Ok",                           133, 348,  75, 25, kPush,       0, 9,      Look::Regular,    kTextColour},
-    {kOptionsCancelButton, L"BUTTON", L"Cancel",                       213, 348,  75, 25, kPush,       0, 10,     Look::Regular,    kTextColour},
+    {kLogLink,             L"STATIC", L"Open log",                       8, 350,  60, 14, kLabel,      0, kNoTab, Look::Underlined, kLinkBlue},
+    {kOptionsOkButton,     L"BUTTON", L"Ok",                           133, 372,  75, 25, kPush,       0, 10,     Look::Regular,    kTextColour},
+    {kOptionsCancelButton, L"BUTTON", L"Cancel",                       213, 372,  75, 25, kPush,       0, 11,     Look::Regular,    kTextColour},
     {kSecureCheck,         L"BUTTON", L"Secure connection (HTTPS)",      8, 188, 280, 17, kCheck,      0, 4,      Look::Regular,    kTextColour},
     {kListenBrainzLabel,   L"STATIC", L"ListenBrainz",                   8, 214, 280, 13, kLabel,      0, kNoTab, Look::Bold,       kTextColour},
     {kListenBrainzCheck,   L"BUTTON", L"Publish to ListenBrainz",        8, 231, 280, 17, kCheck,      0, 5,      Look::Regular,    kTextColour},
@@ -47,7 +47,9 @@ const ControlRow kControls[] = {
     {kTokenResultLabel,    L"STATIC", nullptr,                          86, 279, 202, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
     {kServerLabel,         L"STATIC", L"Server:",                        8, 300,  76, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
     {kServerEdit,          L"EDIT",   nullptr,                          86, 296, 202, 21, kLineEdit,   WS_EX_CLIENTEDGE, 8, Look::Regular, kTextColour},
-    {kListenBrainzLastLabel, L"STATIC", nullptr,                        86, 326, 202, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
+    {kListenBrainzLastLabel, L"STATIC", nullptr,                        86, 350, 202, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
+    {kSendListensCheck,    L"BUTTON", L"Send listens",                   8, 324, 130, 13, kCheck,      0, 9,      Look::Regular,    kTextColour},
+    {kListensWaitingLabel, L"STATIC", nullptr,                         146, 324, 142, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
 };
 // clang-format on
 const int kControlCount = sizeof kControls / sizeof kControls[0];
@@ -103,6 +105,7 @@ struct Dialog {
 
 Dialog* gOpen = nullptr;  // only Winamp's thread touches it
 TokenCheck gTokenCheck = nullptr;
+ListensCount gListensCount = nullptr;
 WNDPROC gStaticProc = nullptr;
 LogOpener gOpener = nullptr;
 
@@ -140,12 +143,14 @@ void acceptEdits(Dialog& d) {
     const int interval = intervalFrom(windowText(d[kIntervalEdit]), d.intervalShown);
     const bool secure = isChecked(d[kSecureCheck]);
     const bool listenBrainz = isChecked(d[kListenBrainzCheck]);
+    const bool listens = isChecked(d[kSendListensCheck]);
     const std::wstring token = windowText(d[kTokenEdit]);
     const std::wstring server = windowText(d[kServerEdit]);
     editSettings([&](Settings& s) {
         s.ListenBrainz = listenBrainz ? 1 : 0;
         s.ListenBrainzToken = token;
         s.ListenBrainzServer = server;
+        s.ListenBrainzListens = listens ? 1 : 0;
         s.PrivateWords = words;
         s.OnPause = onPause ? 1 : 0;
         s.OnStop = onStop ? 1 : 0;
@@ -304,6 +309,12 @@ void fillFromSettings(Dialog& d, const Settings& s) {
     SetWindowTextW(d[kTokenEdit], s.ListenBrainzToken.c_str());
     SetWindowTextW(d[kServerEdit], s.ListenBrainzServer.c_str());
     SetWindowTextW(d[kListenBrainzLastLabel], lastResultText(ResultLine::listenBrainz).c_str());
+    setChecked(d[kSendListensCheck], s.ListenBrainzListens == 1);
+    const long waiting = gListensCount ? gListensCount() : -1;
+    SetWindowTextW(d[kListensWaitingLabel],
+                   (L"Listens waiting: " +
+                    (waiting < 0 ? std::wstring(L"not known") : widen(std::to_string(waiting))))
+                       .c_str());
     SendMessageW(d[kIntervalEdit], EM_SETLIMITTEXT, 4, 0);  // up to 3600
     // Narrow to_string: the wide one links the C library's printf family.
     SetWindowTextW(d[kIntervalEdit], widen(std::to_string(s.MinInterval)).c_str());
@@ -369,6 +380,10 @@ HWND optionsDialogWindow() {
 
 void setTokenCheck(TokenCheck check) {
     gTokenCheck = check;
+}
+
+void setListensCount(ListensCount count) {
+    gListensCount = count;
 }
 
 void setLogOpenerForTest(LogOpener opener) {

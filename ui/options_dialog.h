@@ -31,6 +31,11 @@ const TableWindow& optionsWindowTable();
 using TokenCheck = std::wstring (*)(const std::wstring& server, const std::wstring& token);
 void setTokenCheck(TokenCheck check);
 
+// How many listens wait in the queue file for the service (-1: not known); the plugin
+// hands it in. Read once as the window opens, on Winamp's thread.
+using ListensCount = long (*)();
+void setListensCount(ListensCount count);
+
 // Replaces the call that opens the log (tests keep the editor shut); null restores
 // ShellExecuteW.
 using LogOpener = void (*)(const std::wstring& path);

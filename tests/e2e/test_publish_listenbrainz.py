@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """ListenBrainz beside the site: the playing-now and its clears byte for byte, the
-replies that stop, delay or repeat it, the two targets failing apart, quit's bound, and
-the secure connection directly and through the proxy's tunnel."""
+replies that stop, delay or repeat it, the two targets failing apart, quit's bound, the
+secure connection directly and through the proxy's tunnel, and the listens: when a play
+counts, and that none is lost while the service is down, at quit or at a kill."""
 
 import json
 import os
@@ -20,7 +21,7 @@ from e2e_support import (LOOPBACK_DLL, LOOPBACK_HOST, LOOPBACK_PORT, PLAYER_EXE,
 from harness.certs import TestPki  # noqa: E402
 from harness.id3 import id3v2  # noqa: E402
 from harness.player import windows_path  # noqa: E402
-from harness.service import is_lb_clear, is_lb_playing_now  # noqa: E402
+from harness.service import is_lb_clear, is_lb_listens, is_lb_playing_now  # noqa: E402
 
 TOKEN = "lb-test-token"
 VERSION = re.search(r'NIMBO_VERSION "([^"]+)"', open(os.path.join(
@@ -227,6 +228,103 @@ class ListenBrainzOverTls(unittest.TestCase):
                 self.assertEqual(request("/1/submit-listens", "localhost:%d" % LOOPBACK_TLS_PORT,
                                          playing_now("A", "One", seconds=100)), raw_bytes(entry))
                 host.close()
+
+
+def queued(host):
+    """The lines of the listen queue beside nimbo.log."""
+    try:
+        with open(os.path.join(host.folder, "nimbo-listens.txt"), "rb") as f:
+            return f.read().decode("utf-8").splitlines()
+    except FileNotFoundError:
+        return []
+
+
+def titles(listens):
+    return [(l["listen_type"], l["track_metadata"]["track_name"]) for l in listens]
+
+
+@needs(have_binaries(PLAYER_EXE, LOOPBACK_DLL), "built stand-in and DLL not given")
+class Listens(unittest.TestCase):
+    def test_what_counts_and_a_time_offline(self):
+        with Service() as service:
+            service.configure(lb_refuse="BAD")
+            host = PluginHost(LOOPBACK_DLL, lb_ini("http://127.0.0.1:%d" % service.port,
+                                                   extra="PrivateWords=lullaby\r\n"))
+            self.addCleanup(host.close)
+            for path, title, seconds in (("a", "Band - Forty", 40), ("b", "Band - Paused", 40),
+                                         ("c", "Mum - Lullaby", 40), ("d", "Band - Off 1", 30),
+                                         ("e", "Band - Off 2 BAD", 30), ("f", "Band - Off 3", 30),
+                                         ("g", "Band - Back", 100)):
+                host.player.add("C:\\m\\%s.ogg" % path, title, seconds)
+            started = time.time()
+            host.player.check("play 0")
+            listen = wait_until(service.lb_listens, 30, "the listen of the 40 s track")[0]
+            self.assertGreaterEqual(time.time() - started, 19.5, "counted before half of it")
+            self.assertEqual("single", listen["listen_type"])
+            self.assertLessEqual(abs(listen["listened_at"] - started), 2)
+            now = json.loads(raw_bytes(lb_requests(service)[0]).split(b"\r\n\r\n", 1)[1])
+            self.assertEqual(now["payload"][0]["track_metadata"], listen["track_metadata"])
+
+            # Paused past its half, then on: 6 s of play do not count; nor does a private
+            # track played past its half, which leaves no trace anywhere.
+            host.player.check("play 1")
+            time.sleep(5)
+            host.player.check("pause")
+            time.sleep(17)
+            host.player.check("pause")
+            time.sleep(1)
+            host.player.check("play 2")
+            time.sleep(22)
+            self.assertEqual(1, len(service.lb_listens()))
+            self.assertNotIn(b"Lullaby", b"".join(raw_bytes(e) for e in service.log()))
+            self.assertNotIn("Lullaby", activity_log(host))
+            self.assertEqual([], queued(host))
+
+            # The service down for three tracks, one of them a listen it will refuse:
+            # back up, the good ones arrive in order as imports, the bad one is dropped.
+            service.lb_status(500, count=-1)
+            for n in (3, 4, 5):
+                host.player.check("play %d" % n)
+                wait_until(lambda: len(queued(host)) == n - 2, 25, "listen %d queued" % n)
+            service.control("clear-modes")
+            host.player.check("play 6")
+            wait_until(lambda: len(service.lb_listens()) == 3 and not queued(host), 20,
+                       "the listens that waited")
+            self.assertEqual([("import", "Off 1"), ("import", "Off 3")],
+                             titles(service.lb_listens()[1:]))
+            self.assertIn("ListenBrainz: listen refused and dropped: Band - Off 2 BAD",
+                          activity_log(host))
+            self.assertEqual(1, activity_log(host).count("refused and dropped"))
+            host.quit()
+
+    def test_quit_and_a_kill_while_offline_lose_nothing(self):
+        with Service() as service:
+            service.lb_status(500, count=-1)
+            host = PluginHost(LOOPBACK_DLL, lb_ini("http://127.0.0.1:%d" % service.port))
+            self.addCleanup(host.close)
+            host.player.add("C:\\m\\q.ogg", "Band - Before quit", 30)
+            host.player.check("play 0")
+            wait_until(lambda: len(queued(host)) == 1, 25, "the first listen queued")
+            self.assertLess(host.timed_quit(), 6000)
+
+            host.start_again()
+            host.player.add("C:\\m\\k.ogg", "Band - Before kill", 30)
+            host.player.check("play 0")
+            wait_until(lambda: len(queued(host)) == 2, 25, "the second listen queued")
+            self.assertEqual(9, host.terminate())
+            lines = queued(host)
+            sys.stderr.write("[queue after the kill:\n%s\n] " % "\n".join(lines))
+            self.assertEqual(2, len(lines))
+
+            service.control("clear-modes")
+            host.start_again()
+            wait_until(lambda: len(service.lb_listens()) == 2 and not queued(host), 20,
+                       "the listens of the earlier runs")
+            self.assertEqual([("import", "Before quit"), ("import", "Before kill")],
+                             titles(service.lb_listens()))
+            self.assertEqual(1, len([e for e in service.log() if is_lb_listens(e)
+                                     and e.get("lb_code") == 200]), "not in one request")
+            host.quit()
 
 
 if __name__ == "__main__":

@@ -459,6 +459,10 @@ Settings optionsSample() {
     return s;
 }
 
+long sevenWaiting() {
+    return 7;
+}
+
 std::vector<std::wstring> gLogsOpened;
 void recordLog(const std::wstring& path) {
     gLogsOpened.push_back(path);
@@ -506,7 +510,18 @@ TEST_F(OptionsDialog, OpensOverTheDisabledSettingsWindowWithItsLayout) {
     EXPECT_TRUE(checked(item(o, kOnPauseCheck)));
     EXPECT_FALSE(checked(item(o, kOnStopCheck)));
     EXPECT_TRUE(checked(item(o, kSecureCheck)));
+    EXPECT_TRUE(checked(item(o, kSendListensCheck)));
+    EXPECT_EQ(textOf(item(o, kListensWaitingLabel)), L"Listens waiting: not known");
     testutil::saveScreenshot(o, testutil::exeFolder() + "options_dialog.bmp");
+    SendMessageW(item(o, kOptionsCancelButton), BM_CLICK, 0, 0);
+    pump();
+    setListensCount(sevenWaiting);
+    SendMessageW(item(settings_, kMoreButton), BM_CLICK, 0, 0);
+    pump();
+    o = optionsDialogWindow();
+    setListensCount(nullptr);
+    ASSERT_NE(o, nullptr);
+    EXPECT_EQ(textOf(item(o, kListensWaitingLabel)), L"Listens waiting: 7");
 
     // Asked again, the open window comes up; no second one.
     showOptionsDialog(settings_);
@@ -540,6 +555,7 @@ TEST_F(OptionsDialog, OkAppliesCancelAndCloseDiscard) {
         SendMessageW(item(o, kOnPauseCheck), BM_CLICK, 0, 0);
         SendMessageW(item(o, kOnStopCheck), BM_CLICK, 0, 0);
         SendMessageW(item(o, kSecureCheck), BM_CLICK, 0, 0);
+        SendMessageW(item(o, kSendListensCheck), BM_CLICK, 0, 0);
         SetWindowTextW(item(o, kIntervalEdit), c.interval);
         EXPECT_EQ(currentSettings().MinInterval, 30) << "applied before Ok";
         if (c.button) {
@@ -558,6 +574,7 @@ TEST_F(OptionsDialog, OkAppliesCancelAndCloseDiscard) {
         EXPECT_EQ(s.OnPause, c.applied ? 0 : 1);
         EXPECT_EQ(s.OnStop, c.applied ? 1 : 0);
         EXPECT_EQ(s.Secure, c.applied ? 0 : 1);
+        EXPECT_EQ(s.ListenBrainzListens, c.applied ? 0 : 1);
         EXPECT_EQ(s.MinInterval, c.intervalAfter);
         // The settings window's own Cancel leaves what the options window applied.
         SendMessageW(item(settings_, kCancelButton), BM_CLICK, 0, 0);

@@ -146,10 +146,12 @@ TEST_F(SettingsStore, LaterKeysAreReadClampedAndWrittenOnlyOnceUsed) {
     EXPECT_EQ(s.OnPause, 0);
     EXPECT_EQ(s.OnStop, 0);
     EXPECT_EQ(s.Secure, 0);
+    EXPECT_EQ(s.ListenBrainzListens, 1);
     saveSettings();
     std::string bytes;
     ASSERT_TRUE(readFile(besideIni(), bytes));
-    for (const char* key : {"MinInterval", "PrivateWords", "OnPause", "OnStop", "Secure"})
+    for (const char* key :
+         {"MinInterval", "PrivateWords", "OnPause", "OnStop", "Secure", "ListenBrainzListens"})
         EXPECT_FALSE(contains(bytes, key)) << key;
 
     // Set ones go out, and read back; out-of-range numbers are brought into range.
@@ -158,6 +160,7 @@ TEST_F(SettingsStore, LaterKeysAreReadClampedAndWrittenOnlyOnceUsed) {
         v.PrivateWords = L"D:\\Audiobooks\r\n" + kCyrillic;
         v.OnStop = 1;
         v.Secure = 1;
+        v.ListenBrainzListens = 0;
     });
     saveSettings();
     ASSERT_TRUE(readFile(besideIni(), bytes));
@@ -166,6 +169,7 @@ TEST_F(SettingsStore, LaterKeysAreReadClampedAndWrittenOnlyOnceUsed) {
         contains(bytes, "PrivateWords=D:\\Audiobooks{NextString}" + utf8(kCyrillic) + "\r\n"));
     EXPECT_TRUE(contains(bytes, "OnStop=1\r\n"));
     EXPECT_TRUE(contains(bytes, "Secure=1\r\n"));
+    EXPECT_TRUE(contains(bytes, "ListenBrainzListens=0\r\n"));
     EXPECT_FALSE(contains(bytes, "OnPause"));
     resetSettingsForTest();
     loadSettings();
@@ -174,6 +178,7 @@ TEST_F(SettingsStore, LaterKeysAreReadClampedAndWrittenOnlyOnceUsed) {
     EXPECT_EQ(s.PrivateWords, L"D:\\Audiobooks\r\n" + kCyrillic);
     EXPECT_EQ(s.OnStop, 1);
     EXPECT_EQ(s.Secure, 1);
+    EXPECT_EQ(s.ListenBrainzListens, 0);
 
     const struct {
         const char* stored;

@@ -19,6 +19,11 @@ class PluginHost:
         self.folder = player_driver.make_host_folder(player_exe or PLAYER_EXE, plugin_dll,
                                                      ini_bytes)
         self.player = None
+        self._start = (options, env, locale, ready_timeout)
+        self._run()
+
+    def _run(self):
+        options, env, locale, ready_timeout = self._start
         try:
             self.player = player_driver.Player(self.folder, options=options, env=env,
                                                locale=locale)
@@ -29,6 +34,20 @@ class PluginHost:
         if ready != "init=0":
             self.close()
             raise AssertionError("the plugin did not start: ready %s" % ready)
+
+    def start_again(self):
+        """A new Winamp in the same folder, after the last one quit or was killed."""
+        self.player.close()
+        self.player = None
+        self._run()
+
+    def terminate(self):
+        """Kills Winamp from inside (TerminateProcess) wherever the plugin is."""
+        try:
+            self.player.command("terminate", timeout=20)
+        except player_driver.PlayerError:
+            pass  # no reply: the process ended
+        return self.player.exit_code()
 
     def ini_bytes(self):
         with open(os.path.join(self.folder, "winamp.ini"), "rb") as f:

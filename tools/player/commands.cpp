@@ -290,6 +290,14 @@ bool cmdExit(const std::string&, Command& command) {
     return true;
 }
 
+// A crash or a kill from outside: no quit, no unload, the plugin's threads cut off
+// wherever they are.
+bool cmdTerminate(const std::string&, Command&) {
+    fflush(stdout);
+    TerminateProcess(GetCurrentProcess(), 9);
+    return true;
+}
+
 bool cmdSleep(const std::string& rest, Command& command) {
     long long ms = 0;
     if (!intArg(rest, 0, 600000, ms)) return fail(command, "usage: sleep <ms>");
@@ -447,6 +455,7 @@ const std::map<std::string, Handler>& handlers() {
         {"exit", cmdExit},
         {"sleep", cmdSleep},
         {"hang", cmdHang},
+        {"terminate", cmdTerminate},
         {"windows", cmdWindows},
         {"msgbox", cmdMsgbox},
         {"dismiss", cmdDismiss},
