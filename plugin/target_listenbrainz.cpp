@@ -78,7 +78,11 @@ class ListenBrainzTarget : public Target {
         backlogAt_ = 0;
         unsaved_.clear();
     }
-    bool countsListens(const Settings& s) const override { return listensOn(s); }
+    // Counted with a token the server refused too: they wait for the user's new one.
+    bool countsListens(const Settings& s) const override {
+        return s.ListenBrainz == 1 && s.ListenBrainzListens == 1 &&
+               !trimBlanks(s.ListenBrainzToken).empty();
+    }
     bool observe(const std::wstring& path, const std::wstring& streamTitle, int playCode,
                  uint64_t now) override;
     void listened(const Wanted& wanted) override;
@@ -136,8 +140,8 @@ bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall cal
     // A clear that cannot wait for the next tick (switched off, quit) waits out the
     // second between two requests here; the server's own wait it never sends into.
     const uint64_t started = cycleClockMs();
-    if (started < notBefore_ && notBefore_ - started <= kRequestSpacingMs)
-        Sleep(DWORD(notBefore_ - started));
+    const uint64_t lane = listens ? listensNotBefore_ : notBefore_;
+    if (started < lane && lane - started <= kRequestSpacingMs) Sleep(DWORD(lane - started));
     HttpReply reply;
     const Outcome outcome = configuredApiExchange(
         listenBrainzRequest(settings.ListenBrainzServer, settings.ListenBrainzToken, call, body),
@@ -193,7 +197,8 @@ bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall cal
     if (answer.status == 429) {
         notBefore_ = serverWaitUntil_ = listensNotBefore_ =
             cycleClockMs() + uint64_t(answer.waitSeconds) * 1000;
-        schedule_.waitUntil(notBefore_);
+        // A try that waits goes no earlier; listens add no try of their own.
+        if (!listens || schedule_.waiting()) schedule_.waitUntil(notBefore_);
     }
     if (answer.status == 401 && outcome.ok()) {
         rejectedToken_ = settings.ListenBrainzToken;

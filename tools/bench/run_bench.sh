@@ -9,7 +9,9 @@
 #      SChannel POST of the same bytes, under Wine;
 #   3. size: gen_nimbo.dll and its sections;
 #   4. idle tick: CPU of the player stand-in plus wineserver per idle tick, against
-#      the plugin off and the plugin disabled, and with ListenBrainz on against without.
+#      the plugin off and the plugin disabled, and with ListenBrainz on against without;
+#   5. catch-up: how long a full queue of listens (10,000) takes to reach the service
+#      stand-in after a start.
 # Ends with one summary line per figure. --quick makes every part short (a smoke run).
 # Needs both builds (build/host with tag_bench, build/win32; or NIMBO_HOST_BUILD_DIR
 # and NIMBO_BUILD_DIR). Uses the Wine session named by NIMBO_WINE_SESSION_FILE, else
@@ -32,9 +34,9 @@ samples=${NIMBO_TESTDATA_DIR:-$root/../shared/testdata}/id3
 [ -d "$samples" ] || { echo "no sample files in $samples (NIMBO_TESTDATA_DIR)" >&2; exit 1; }
 samples=$(cd "$samples" && pwd)
 if [ "$quick" = 1 ]; then
-  tag_rounds=2 http_count=20 idle_seconds=3 idle_rounds=1
+  tag_rounds=2 http_count=20 idle_seconds=3 idle_rounds=1 listens=150
 else
-  tag_rounds=21 http_count=300 idle_seconds=10 idle_rounds=3
+  tag_rounds=21 http_count=300 idle_seconds=10 idle_rounds=3 listens=10000
 fi
 for f in "$host/tools/bench/tag_bench" "$win/tools/bench/tag_bench.exe" \
   "$win/tools/bench/http_bench.exe" "$win/gen_nimbo.dll" "$win/tools/player/nimbo_player.exe"; do
@@ -91,10 +93,14 @@ echo "== 4. idle tick, under Wine ($idle_rounds rounds of $idle_seconds s per se
 part idle python3 "$root/tools/bench/idle_tick.py" "$win/tools/player/nimbo_player.exe" \
   "$win/gen_nimbo.dll" --seconds "$idle_seconds" --rounds "$idle_rounds"
 
+echo "== 5. catch-up of $listens listens, under Wine"
+part catchup python3 "$root/tools/bench/listen_catchup.py" "$win/tools/player/nimbo_player.exe" \
+  "$win/gen_nimbo.dll" --listens "$listens"
+
 bytes=$(figure size file_bytes)
 for value in "$(figure tags_native tags_nimbo_over_floor)" "$(figure tags_wine tags_nimbo_over_floor)" \
   "$(figure http ratio_plugin_over_baseline)" "$bytes" "$(figure idle idle_tick_us_over_off)" \
-  "$(figure idle idle_tick_lb_us_over_idle)"; do
+  "$(figure idle idle_tick_lb_us_over_idle)" "$(figure catchup catchup_seconds)"; do
   [ -n "$value" ] || { echo "a part printed no figure (see its output above)" >&2; exit 1; }
 done
 echo "== summary (targets in brackets)"
@@ -121,3 +127,5 @@ echo "4. idle tick:   $(figure idle idle_tick_us_over_off) µs CPU per tick over
   "(player + wineserver) [a few window queries and two comparisons]"
 echo "4. idle, LB on: $(figure idle idle_tick_lb_us_over_idle) µs CPU per tick over ListenBrainz" \
   "off [nothing more]"
+echo "5. catch-up:    $(figure catchup catchup_listens) listens in $(figure catchup catchup_seconds) s," \
+  "$(figure catchup catchup_requests) requests [at most 100 a request, one request a second]"
