@@ -5,6 +5,9 @@
 add_compile_options(-Wall -Wextra -O2 -g0 -ffunction-sections -fdata-sections)
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501)
 add_link_options(-static-libgcc -static-libstdc++ -static)
+# std::string and std::wstring are compiled into the objects that use them rather than
+# linked whole from the runtime (see the header).
+add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-include$<SEMICOLON>${CMAKE_SOURCE_DIR}/common/string_code.h>)
 # Programs other than the plugin DLLs link the machine code of the library's objects,
 # not the compiler's own form beside it (the DLLs ask for the linker plugin again).
 add_link_options(-fno-use-linker-plugin)

@@ -33,6 +33,15 @@ void onMessage(j_common_ptr info, int level) {
 
 void silent(j_common_ptr) {}
 
+void noText(j_common_ptr, char* buffer) {
+    buffer[0] = '\0';
+}
+
+void resetErrors(j_common_ptr info) {
+    info->err->num_warnings = 0;
+    info->err->msg_code = 0;
+}
+
 inline uint8_t ink(int inverted, int black) {
     return uint8_t(inverted * black / 255);
 }
@@ -60,11 +69,16 @@ void toBgr(const JSAMPLE* in, int components, int width, uint8_t* out) {
 // the caller, so jumping back skips no destructor.
 bool decodeInto(const unsigned char* data, unsigned long size, JpegPicture& picture) {
     jpeg_decompress_struct info = {};
+    // Filled here rather than by jpeg_std_error: no message is ever written out, and
+    // that call alone would link the library's table of message texts (some 7 KB).
     ErrorManager errors;
-    info.err = jpeg_std_error(&errors.base);
+    errors.base = {};
     errors.base.error_exit = jumpBack;
     errors.base.emit_message = onMessage;
     errors.base.output_message = silent;
+    errors.base.format_message = noText;
+    errors.base.reset_error_mgr = resetErrors;
+    info.err = &errors.base;
     if (setjmp(errors.jump)) {
         jpeg_destroy_decompress(&info);
         return false;
