@@ -26,6 +26,8 @@ std::atomic<long> gListensWaiting{-1};
 
 // The service asks for at most one request a second from a client.
 constexpr uint64_t kRequestSpacingMs = 1000;
+// A tick this close to the second's end counts as at it: the exchange waits out the rest.
+constexpr uint64_t kLaneSlackMs = 250;
 
 const wchar_t kHead[] = L"ListenBrainz: ";
 
@@ -88,7 +90,7 @@ class ListenBrainzTarget : public Target {
     void listened(const Wanted& wanted) override;
     bool backlogDue(const Settings& s, uint64_t now) const override {
         return (waiting_ != 0 || !unsaved_.empty()) && now >= backlogAt_ &&
-               now >= listensNotBefore_ && listensOn(s);
+               now + kLaneSlackMs >= listensNotBefore_ && listensOn(s);
     }
     void sendBacklog(const Settings& settings, uint64_t now) override;
 
@@ -146,7 +148,12 @@ bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall cal
     const Outcome outcome = configuredApiExchange(
         listenBrainzRequest(settings.ListenBrainzServer, settings.ListenBrainzToken, call, body),
         reply, limits);
-    (listens ? listensNotBefore_ : notBefore_) = cycleClockMs() + kRequestSpacingMs;
+    // Listens count their second from the request's start: a catch-up then sends one a
+    // tick, not one every other tick.
+    if (listens)
+        listensNotBefore_ = (started > lane ? started : lane) + kRequestSpacingMs;
+    else
+        notBefore_ = cycleClockMs() + kRequestSpacingMs;
     const ListenBrainzReply answer = readListenBrainzReply(reply);
     // A clear that finds nothing of ours to clear has done its job.
     const bool fine =
@@ -263,12 +270,14 @@ bool ListenBrainzTarget::observe(const std::wstring& path, const std::wstring& s
         ruleLength_ = -1;
     }
     // Asked once an entry; a length Winamp does not know yet is asked again for a few
-    // ticks (a stream never has one), so the idle tick keeps its few queries.
+    // ticks (a stream never has one), so the idle tick adds one query (the position).
     if (ruleLength_ <= 0 && playCode == 1 && lengthAsks_ < 10) {
         ++lengthAsks_;
         ruleLength_ = lengthSeconds();
     }
     PlayerSample sample;
+    // The position tells a seek from play and a track played again from the start.
+    if (playCode == 1 || playCode == 3) sample.positionMs = positionMs();
     sample.nowMs = now;
     sample.unixSeconds = int64_t(time(nullptr));
     sample.state = playCode == 1   ? PlayState::playing

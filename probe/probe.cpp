@@ -187,6 +187,13 @@ int lengthSeconds() {
     return int(answer) < 0 ? -1 : int(answer);
 }
 
+int positionMs() {
+    HWND window = winampWindow();
+    LRESULT answer = 0;
+    if (!window || !ask(window, 0, kOutputTime, answer)) return -1;
+    return int(answer) < 0 ? -1 : int(answer);
+}
+
 std::string playStateText() {
     HWND window = winampWindow();
     LRESULT answer = 0;

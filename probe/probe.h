@@ -29,6 +29,8 @@ std::string sampleRateText();
 std::string channelsText();
 // The entry's length in whole seconds; -1 when Winamp does not know it (a stream).
 int lengthSeconds();
+// Where Winamp is in the entry, in ms; -1 when stopped or not known.
+int positionMs();
 std::string playStateText();
 // Winamp's answer behind the last playStateText (1 playing, 3 paused, 0 stopped; -1 none).
 int lastPlayCode();

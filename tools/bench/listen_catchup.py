@@ -70,8 +70,8 @@ def main():
                 requests = len([e for e in service.log() if is_lb_listens(e)])
                 with open(os.path.join(folder, "nimbo-listens.txt"), "rb") as f:
                     left = f.read().count(b"\n")
+                arrived = [l["listened_at"] for l in service.lb_listens()]
                 player.check("quit", timeout=40)
-        arrived = [l["listened_at"] for l in service.lb_listens()]
         if arrived != sorted(arrived) or len(set(arrived)) != args.listens:
             raise SystemExit("the listens did not arrive once each, oldest first")
         print("catchup_listens %d" % args.listens)

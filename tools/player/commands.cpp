@@ -144,7 +144,7 @@ bool cmdClear(const std::string&, Command&) {
     m.fileInfo.tables.clear();
     m.fileInfo.asked.clear();
     m.position = 0;
-    m.state = kStopped;
+    m.setState(kStopped);
     return true;
 }
 
@@ -155,7 +155,7 @@ bool cmdPlay(const std::string& rest, Command& command) {
         return fail(command, "bad position");
     m.position = int(position);
     if (!m.loadCurrent()) return fail(command, "no entry at " + std::to_string(position));
-    m.state = kPlaying;
+    m.setState(kPlaying);
     return true;
 }
 
@@ -163,9 +163,9 @@ bool cmdPause(const std::string&, Command& command) {
     Model& m = app().model;
     // Like the host's pause button: toggles, and does nothing while stopped.
     if (m.state == kPlaying) {
-        m.state = kPaused;
+        m.setState(kPaused);
     } else if (m.state == kPaused) {
-        m.state = kPlaying;
+        m.setState(kPlaying);
     } else {
         return fail(command, "not playing");
     }
@@ -173,7 +173,14 @@ bool cmdPause(const std::string&, Command& command) {
 }
 
 bool cmdStop(const std::string&, Command&) {
-    app().model.state = kStopped;
+    app().model.setState(kStopped);
+    return true;
+}
+
+bool cmdSeek(const std::string& rest, Command& command) {
+    long long ms = 0;
+    if (!intArg(rest, 0, kIntMax, ms)) return fail(command, "usage: seek <ms>");
+    app().model.seek(int(ms));
     return true;
 }
 
@@ -205,7 +212,7 @@ bool cmdPos(const std::string& rest, Command& command) {
 bool cmdState(const std::string& rest, Command& command) {
     long long value = 0;
     if (!intArg(rest, kIntMin, kIntMax, value)) return fail(command, "usage: state <n>");
-    app().model.state = int(value);
+    app().model.setState(int(value));
     return true;
 }
 
@@ -441,6 +448,7 @@ const std::map<std::string, Handler>& handlers() {
         {"play", cmdPlay},
         {"pause", cmdPause},
         {"stop", cmdStop},
+        {"seek", cmdSeek},
         {"next", cmdNext},
         {"prev", cmdPrev},
         {"pos", cmdPos},

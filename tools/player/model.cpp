@@ -23,7 +23,22 @@ bool Model::loadCurrent() {
     bitrate = e.bitrate;
     sampleRate = e.sampleRate;
     channels = e.channels;
+    seek(0);
     return true;
+}
+
+int Model::playedMs() const {
+    return playedBefore_ + (state == kPlaying ? int(GetTickCount() - playingSince_) : 0);
+}
+
+void Model::setState(int newState) {
+    seek(playedMs());
+    state = newState;
+}
+
+void Model::seek(int ms) {
+    playedBefore_ = ms;
+    playingSince_ = GetTickCount();
 }
 
 LRESULT Model::entryText(WPARAM wParam, bool title) {
@@ -50,9 +65,9 @@ LRESULT Model::answer(WPARAM wParam, LPARAM query) {
         case kIsPlaying:
             return state;
         case kOutputTime:
-            // wParam 0 asks for the playing position in ms; the stand-in does not
-            // advance time, so it is 0.
-            return wParam == 1 ? length : 0;
+            // wParam 0: the playing position in ms (-1 while stopped); 1: the length.
+            if (wParam == 1) return length;
+            return state == kStopped ? -1 : playedMs();
         case kListPosition:
             return position;
         case kInfo:

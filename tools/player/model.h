@@ -50,14 +50,23 @@ class Model {
     // Answers one WM_USER query; every query id not handled gives 1.
     LRESULT answer(WPARAM wParam, LPARAM query);
 
-    // Loads the entry at `position` into the current-track values; false outside
-    // the playlist.
+    // Loads the entry at `position` into the current-track values, its playing
+    // position at 0; false outside the playlist.
     bool loadCurrent();
+
+    // The playing position in ms: it runs while the state is playing, as the host's
+    // does, and stands while paused or stopped.
+    int playedMs() const;
+    // Changes the state (the raw value too), keeping the position's clock.
+    void setState(int newState);
+    void seek(int ms);
 
     const char* entryBuffer() const { return buffer_; }
 
   private:
     LRESULT entryText(WPARAM wParam, bool title);
+    int playedBefore_ = 0;    // ms played up to playingSince_
+    DWORD playingSince_ = 0;  // GetTickCount when the state last became playing
     LRESULT entryTextWide(WPARAM wParam, bool title);
 
     char buffer_[kEntryBufferBytes] = {};
