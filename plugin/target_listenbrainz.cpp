@@ -318,6 +318,11 @@ void ListenBrainzTarget::listened(const Wanted& wanted) {
 }
 
 void ListenBrainzTarget::sendBacklog(const Settings& settings, uint64_t now) {
+    // A listen the file could not take goes there first once it can; else from memory.
+    size_t dropped = 0;
+    while (!unsaved_.empty() &&
+           appendListen(listenQueuePath(), unsaved_.front(), dropped) == QueueStatus::done)
+        unsaved_.erase(unsaved_.begin());
     if (!unsaved_.empty()) {
         sendListens(settings, now, std::vector<QueuedListen>(1, unsaved_.front()), true);
         return;
