@@ -49,7 +49,7 @@ const ControlRow kControls[] = {
     {kServerEdit,          L"EDIT",   nullptr,                          86, 296, 202, 21, kLineEdit,   WS_EX_CLIENTEDGE, 8, Look::Regular, kTextColour},
     {kListenBrainzLastLabel, L"STATIC", nullptr,                        86, 350, 202, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
     {kSendListensCheck,    L"BUTTON", L"Send listens",                   8, 324, 130, 13, kCheck,      0, 9,      Look::Regular,    kTextColour},
-    {kListensWaitingLabel, L"STATIC", nullptr,                         146, 324, 142, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
+    {kListensWaitingLabel, L"STATIC", nullptr,                         146, 324, 142, 14, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
 };
 // clang-format on
 const int kControlCount = sizeof kControls / sizeof kControls[0];
