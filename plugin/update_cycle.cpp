@@ -129,11 +129,16 @@ void publishCurrent(uint64_t now, unsigned due) {
 // Each tick the targets that count listens see what plays (outside the settings lock:
 // a target may ask Winamp); one that reaches a listen gets the track's fields,
 // composed here once.
-void observeListens(const PlayingEntry& entry, uint64_t now) {
+unsigned countingTargets() {
     unsigned counting = 0;
     readSettings([&](const Settings& s) {
         counting = pickTargets([&](Target& t) { return t.countsListens(s); });
     });
+    return counting;
+}
+
+void observeListens(const PlayingEntry& entry, uint64_t now) {
+    const unsigned counting = countingTargets();
     if (!counting) return;
     const int playCode = lastPlayCode();
     const unsigned reached = pickTargets(
@@ -179,6 +184,8 @@ void runTick() {
         forEachTarget([](Target& t) {
             if (t.schedule().failedTries() > 0) t.schedule().endTries();
         });
+        // Without listens to count, such a tick asks Winamp nothing.
+        if (!countingTargets()) return;
     }
     // Switched on: the current track goes out now, whatever MinInterval says.
     const bool switchedOn = !held && gSwitchedOn.load() && gSwitchedOn.exchange(false);
