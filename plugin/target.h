@@ -58,8 +58,9 @@ class Target {
         return false;
     }
     virtual void listened(const Wanted&) {}
-    // Work kept beside what plays now (listens that wait): whether it goes now (under
-    // the settings lock), and the going, on an idle tick.
+    // Work kept beside what plays now (listens that wait), asked only of a target that
+    // counts listens: whether it goes now (under the settings lock), and the going, on
+    // an idle tick.
     virtual bool backlogDue(const Settings&, uint64_t) const { return false; }
     virtual void sendBacklog(const Settings&, uint64_t) {}
 

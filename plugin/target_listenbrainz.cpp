@@ -39,6 +39,11 @@ Why serverWhy(const Outcome& outcome) {
     return why;
 }
 
+// How the log names a track.
+std::wstring artistAndTitle(const std::wstring& artist, const std::wstring& title) {
+    return trimBlanks(artist) + L" - " + trimBlanks(title);
+}
+
 class ListenBrainzTarget : public Target {
   public:
     bool ready(const Settings& settings) const override {
@@ -249,7 +254,7 @@ bool ListenBrainzTarget::send(const Wanted& wanted, const Settings& settings, ui
                         L"not published", L"no artist or title", ResultLine::listenBrainz);
         return false;
     }
-    const std::wstring what = trimBlanks(fields.artist) + L" - " + trimBlanks(fields.title);
+    const std::wstring what = artistAndTitle(fields.artist, fields.title);
     if (!exchange(settings, ListenBrainzCall::submitListens,
                   listensBody(ListenType::playingNow, {Listen{fields, 0}}), kTickExchange,
                   L"not published", now))
@@ -287,8 +292,12 @@ bool ListenBrainzTarget::observe(const std::wstring& path, const std::wstring& s
     return rule_.feed(path, streamTitle, sample);
 }
 
+ListenFields fieldsOf(const QueuedListen& q) {
+    return {q.artist, q.title, q.album, q.lengthSeconds};
+}
+
 std::wstring named(const QueuedListen& q) {
-    return trimBlanks(q.artist) + L" - " + trimBlanks(q.title) + L" (listened at " +
+    return artistAndTitle(q.artist, q.title) + L" (listened at " +
            widen(std::to_string(q.listenedAt)) + L")";
 }
 
@@ -297,7 +306,7 @@ void ListenBrainzTarget::listened(const Wanted& wanted) {
     if (wanted.clear) return;
     const QueuedListen listen{rule_.listenedAt(), wanted.lengthSeconds, wanted.fields.artist,
                               wanted.fields.title, wanted.fields.album};
-    if (!submittable({listen.artist, listen.title, listen.album, listen.lengthSeconds})) {
+    if (!submittable(fieldsOf(listen))) {
         logActivity(std::wstring(kHead) + L"listen not kept: no artist or no title");
         return;
     }
@@ -349,8 +358,7 @@ void ListenBrainzTarget::sendBacklog(const Settings& settings, uint64_t now) {
 void ListenBrainzTarget::sendListens(const Settings& settings, uint64_t now,
                                      std::vector<QueuedListen> batch, bool single) {
     std::vector<Listen> listens;
-    for (const QueuedListen& q : batch)
-        listens.push_back(Listen{{q.artist, q.title, q.album, q.lengthSeconds}, q.listenedAt});
+    for (const QueuedListen& q : batch) listens.push_back(Listen{fieldsOf(q), q.listenedAt});
     fresh_ = false;
     const bool sent =
         exchange(settings, ListenBrainzCall::submitListens,

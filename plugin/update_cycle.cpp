@@ -137,8 +137,7 @@ unsigned countingTargets() {
     return counting;
 }
 
-void observeListens(const PlayingEntry& entry, uint64_t now) {
-    const unsigned counting = countingTargets();
+void observeListens(const PlayingEntry& entry, uint64_t now, unsigned counting) {
     if (!counting) return;
     const int playCode = lastPlayCode();
     const unsigned reached = pickTargets(
@@ -149,11 +148,13 @@ void observeListens(const PlayingEntry& entry, uint64_t now) {
     forPicked(reached, [&](Target& t) { t.listened(wanted); });
 }
 
-// Work kept beside what plays now (listens that wait) goes on idle ticks.
-void sendBacklogs(uint64_t now) {
+// Work kept beside what plays now (listens that wait) goes on idle ticks; only a
+// target that counts listens has any.
+void sendBacklogs(uint64_t now, unsigned counting) {
+    if (!counting) return;
     unsigned due = 0;
     readSettings([&](const Settings& s) {
-        due = pickTargets([&](Target& t) { return t.backlogDue(s, now); });
+        due = pickTargets([&](Target& t) { return t.backlogDue(s, now); }, counting);
     });
     if (!due || quitRequested()) return;
     const Settings settings = currentSettings();
@@ -184,9 +185,10 @@ void runTick() {
         forEachTarget([](Target& t) {
             if (t.schedule().failedTries() > 0) t.schedule().endTries();
         });
-        // Without listens to count, such a tick asks Winamp nothing.
-        if (!countingTargets()) return;
     }
+    const unsigned counting = countingTargets();
+    // Without listens to count, a held tick asks Winamp nothing.
+    if (held && !counting) return;
     // Switched on: the current track goes out now, whatever MinInterval says.
     const bool switchedOn = !held && gSwitchedOn.load() && gSwitchedOn.exchange(false);
     if (switchedOn) forEachTarget([](Target& t) { t.schedule().publishAtOnce(); });
@@ -199,7 +201,7 @@ void runTick() {
     // A query that ran out is no answer: the next tick asks again.
     if (queryRanOut() || entry.waiting) return;
     const uint64_t now = cycleClockMs();
-    observeListens(entry, now);
+    observeListens(entry, now, counting);
     // A change seen while held is not remembered: it goes out once the window closes.
     if (held) return;
     const bool changed = entry.path != lastTrackFile || entry.streamTitle != lastStreamTitle ||
@@ -214,7 +216,7 @@ void runTick() {
         // Idle: nothing held back, no try again due, no work kept beside it.
         const unsigned due = pickTargets([now](Target& t) { return t.schedule().due(now); });
         if (due) publishCurrent(now, due);
-        sendBacklogs(now);
+        sendBacklogs(now, counting);
         return;
     }
     int minInterval = kDefaultMinInterval;
