@@ -176,6 +176,12 @@ HWND findMessageBox() {
     return found;
 }
 
+bool messageBoxFilled(HWND box) {
+    BoxParts parts;
+    EnumChildWindows(box, collectBoxPart, reinterpret_cast<LPARAM>(&parts));
+    return !parts.buttons.empty() && !messageText(parts).empty();
+}
+
 void describeMessageBox(HWND box, std::vector<std::string>& out) {
     std::string caption;
     windowText(box, caption);

@@ -22,6 +22,9 @@ bool ownWindow(HWND window);
 // The topmost visible dialog-class window of this process (message boxes are
 // dialogs of class "#32770"), or nullptr.
 HWND findMessageBox();
+// Whether the box has its buttons and its text yet: another thread's box can be found
+// visible a moment before its dialog procedure has filled it.
+bool messageBoxFilled(HWND box);
 // hwnd, caption, message text and buttons of a message box.
 void describeMessageBox(HWND box, std::vector<std::string>& out);
 // Presses the box's OK button (Cancel when it has none). Waits for the box to go

@@ -352,6 +352,9 @@ bool cmdMsgbox(const std::string& rest, Command& command) {
         box = findMessageBox();
     }
     if (!box) return fail(command, "no message box");
+    // Up to 2 s more for a box still being filled.
+    start = GetTickCount();
+    while (IsWindow(box) && !messageBoxFilled(box) && GetTickCount() - start < 2000) pumpFor(20);
     describeMessageBox(box, command.output);
     return true;
 }
