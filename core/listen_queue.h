@@ -64,7 +64,9 @@ QueueStatus loadListens(const std::wstring& path, QueueContents& contents);
 // Takes out the listens the service has dealt with, as loadListens gave them (each
 // removes one line that holds the same listen), through a temporary file and one
 // rename; listens appended meanwhile by another Winamp stay. The new file holds whole
-// listens only; nothing to take out leaves the file as it is.
-QueueStatus removeListens(const std::wstring& path, const std::vector<QueuedListen>& gone);
+// listens only; nothing to take out leaves the file as it is. A rewrite that failed
+// leaves Windows' error code in `error` when given.
+QueueStatus removeListens(const std::wstring& path, const std::vector<QueuedListen>& gone,
+                          unsigned long* error = nullptr);
 
 }  // namespace nimbo

@@ -59,10 +59,17 @@ bool appendBytes(const std::wstring& path, const std::string& bytes) {
            written == bytes.size() && FlushFileBuffers(file.get());
 }
 
-bool rewrite(const std::wstring& path, const std::vector<QueuedListen>& listens, size_t from) {
+bool rewrite(const std::wstring& path, const std::vector<QueuedListen>& listens, size_t from,
+             unsigned long* error = nullptr) {
     std::string bytes;
     for (size_t i = from; i < listens.size(); ++i) bytes += queueLine(listens[i]);
-    return replaceFileContents(path, bytes);
+    if (replaceFileContents(path, bytes)) return true;
+    // A read-only file is refused before Windows is asked: say so in Windows' terms.
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const bool readOnly =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (error) *error = readOnly ? ERROR_FILE_READ_ONLY : GetLastError();
+    return false;
 }
 
 // The file's bytes and listens, read under the lock (Absent: none).
@@ -127,7 +134,8 @@ QueueStatus loadListens(const std::wstring& path, QueueContents& contents) {
     }
 }
 
-QueueStatus removeListens(const std::wstring& path, const std::vector<QueuedListen>& gone) {
+QueueStatus removeListens(const std::wstring& path, const std::vector<QueuedListen>& gone,
+                          unsigned long* error) {
     try {
         LockedQueue q(path);
         if (q.lock.status() != QueueStatus::done) return q.lock.status();
@@ -144,7 +152,7 @@ QueueStatus removeListens(const std::wstring& path, const std::vector<QueuedList
                 kept.push_back(l);
         }
         if (kept.size() == q.contents.listens.size()) return QueueStatus::done;
-        return rewrite(path, kept, 0) ? QueueStatus::done : QueueStatus::failed;
+        return rewrite(path, kept, 0, error) ? QueueStatus::done : QueueStatus::failed;
     } catch (...) {
         return QueueStatus::failed;
     }

@@ -61,11 +61,24 @@ unsigned pickTargets(Pick&& pick, unsigned among = ~0u) {
     return bits;
 }
 
+// The target a tick is serving: quit clears every other one, never that one, whose
+// fields the tick may still be writing.
+std::atomic<Target*> gServing{nullptr};
+
+// Serves `t` unless quit has begun. The mark goes up before the look, so either quit
+// sees the mark or the tick sees quit.
 template <typename Serve>
-void forPicked(unsigned bits, Serve&& serve) {
+void serve(Target& t, Serve&& work) {
+    gServing.store(&t);
+    if (!quitRequested()) work(t);
+    gServing.store(nullptr);
+}
+
+template <typename Serve>
+void forPicked(unsigned bits, Serve&& work) {
     unsigned bit = 1;
     forEachTarget([&](Target& t) {
-        if (bits & bit) serve(t);
+        if (bits & bit) serve(t, work);
         bit <<= 1;
     });
 }
@@ -141,7 +154,13 @@ void observeListens(const PlayingEntry& entry, uint64_t now, unsigned counting) 
     if (!counting) return;
     const int playCode = lastPlayCode();
     const unsigned reached = pickTargets(
-        [&](Target& t) { return t.observe(entry.path, entry.streamTitle, playCode, now); },
+        [&](Target& t) {
+            bool listen = false;
+            serve(t, [&](Target& s) {
+                listen = s.observe(entry.path, entry.streamTitle, playCode, now);
+            });
+            return listen;
+        },
         counting);
     if (!reached) return;
     const Wanted wanted = wantedNow(currentSettings(), true, &entry);
@@ -161,16 +180,44 @@ void sendBacklogs(uint64_t now, unsigned counting) {
     forPicked(due, [&](Target& t) { t.sendBacklog(settings, now); });
 }
 
-void runTick() {
+// Switched off since the last tick: what the targets show is cleared.
+void takeSwitchOff() {
     // A plain read first: the idle tick stays free of locked instructions.
-    if (gSwitchedOff.load() && gSwitchedOff.exchange(false)) {
-        gSwitchedOn = false;
-        const Settings settings = currentSettings();
-        forEachTarget([&](Target& t) {
-            t.schedule().drop();
-            t.switchedOff(settings);
-        });
+    if (!gSwitchedOff.load() || !gSwitchedOff.exchange(false)) return;
+    gSwitchedOn = false;
+    const Settings settings = currentSettings();
+    forEachTarget([&](Target& t) {
+        t.schedule().drop();
+        serve(t, [&](Target& s) { s.switchedOff(settings); });
+    });
+}
+
+// What plays, remembered when it changed, and sent where its turn has come.
+void publishWhatPlays(const PlayingEntry& entry, const std::string& state, uint64_t now,
+                      unsigned counting, bool switchedOn) {
+    const bool changed = entry.path != lastTrackFile || entry.streamTitle != lastStreamTitle ||
+                         state != lastPlayState;
+    if (!changed) {
+        // Idle: nothing held back, no try again due, no work kept beside it.
+        const unsigned due = pickTargets([now](Target& t) { return t.schedule().due(now); });
+        if (due) publishCurrent(now, due);
+        sendBacklogs(now, counting);
+        return;
     }
+    // Remembered before any request: a later try sends what is current then.
+    lastTrackFile = entry.path;
+    lastStreamTitle = entry.streamTitle;
+    lastPlayState = state;
+    int minInterval = kDefaultMinInterval;
+    readSettings([&minInterval](const Settings& s) { minInterval = s.MinInterval; });
+    // Each target's own schedule says whether the change goes out now or waits.
+    const unsigned goes =
+        pickTargets([&](Target& t) { return t.schedule().change(now, minInterval) || switchedOn; });
+    if (goes) publishCurrent(now, goes);
+}
+
+void runTick() {
+    takeSwitchOff();
     if (!publishingEnabled()) {
         // Nothing waits while publishing is off; switching on publishes afresh.
         forEachTarget([](Target& t) {
@@ -203,28 +250,7 @@ void runTick() {
     const uint64_t now = cycleClockMs();
     observeListens(entry, now, counting);
     // A change seen while held is not remembered: it goes out once the window closes.
-    if (held) return;
-    const bool changed = entry.path != lastTrackFile || entry.streamTitle != lastStreamTitle ||
-                         state != lastPlayState;
-    if (changed) {
-        // Remembered before any request: a later try sends what is current then.
-        lastTrackFile = entry.path;
-        lastStreamTitle = entry.streamTitle;
-        lastPlayState = state;
-    }
-    if (!changed) {
-        // Idle: nothing held back, no try again due, no work kept beside it.
-        const unsigned due = pickTargets([now](Target& t) { return t.schedule().due(now); });
-        if (due) publishCurrent(now, due);
-        sendBacklogs(now, counting);
-        return;
-    }
-    int minInterval = kDefaultMinInterval;
-    readSettings([&minInterval](const Settings& s) { minInterval = s.MinInterval; });
-    // Each target's own schedule says whether the change goes out now or waits.
-    const unsigned goes =
-        pickTargets([&](Target& t) { return t.schedule().change(now, minInterval) || switchedOn; });
-    if (goes) publishCurrent(now, goes);
+    if (!held) publishWhatPlays(entry, state, now, counting, switchedOn);
 }
 
 // quit's clear of one target on a thread of its own, beside the others.
@@ -269,14 +295,16 @@ void CALLBACK updateTick(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
 }
 
 uint64_t cycleClockMs() {
-    // GetTickCount, carried past its 49-day wrap. The tick and, after it has stopped,
-    // quit's clears are its only callers.
-    static DWORD last = 0;
-    static uint64_t wraps = 0;
-    const DWORD tick = GetTickCount();
-    if (tick < last) wraps += uint64_t(1) << 32;
-    last = tick;
-    return wraps + tick;
+    // GetTickCount, carried past its 49-day wrap. The tick, quit's clears and a tick
+    // still stuck past quit's wait may ask at once: one atomic step keeps the carry.
+    static std::atomic<uint64_t> last{0};
+    uint64_t seen = last.load();
+    for (;;) {
+        const DWORD tick = GetTickCount();
+        uint64_t next = (seen & ~uint64_t(0xFFFFFFFFu)) | tick;
+        if (tick < DWORD(seen)) next += uint64_t(1) << 32;
+        if (last.compare_exchange_weak(seen, next)) return next;
+    }
 }
 
 unsigned ticksRun() {
@@ -328,8 +356,10 @@ void clearAtQuit() {
     Target* onThisThread = nullptr;
     HANDLE workers[8];
     DWORD workerCount = 0;
+    // A tick stuck past quit's wait may still be writing its target's fields.
+    const Target* busy = gServing.load();
     forEachTarget([&](Target& t) {
-        if (!t.clearsAtQuit(settings)) return;
+        if (&t == busy || !t.clearsAtQuit(settings)) return;
         if (!onThisThread) {
             onThisThread = &t;
             return;

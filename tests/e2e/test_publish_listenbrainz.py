@@ -243,6 +243,31 @@ def titles(listens):
     return [(l["listen_type"], l["track_metadata"]["track_name"]) for l in listens]
 
 
+def queue_line(listened_at, title, seconds=30, artist="Band"):
+    """A listen as the queue file holds it, checksum included."""
+    line = "v1\t%d\t%d\t%s\t%s\t" % (listened_at, seconds, artist, title)
+    checksum = 2166136261
+    for byte in line.encode("utf-8"):
+        checksum = ((checksum ^ byte) * 16777619) & 0xFFFFFFFF
+    return "%s\t%08x\n" % (line, checksum)
+
+
+def seeded(service, titles_waiting, extra="", read_only=False):
+    """A Winamp started over a queue file that an earlier run left with `titles_waiting`."""
+    queue = "".join(queue_line(1796716800 + 60 * n, t) for n, t in enumerate(titles_waiting))
+    name = "nimbo-listens.txt"
+    return PluginHost(LOOPBACK_DLL, lb_ini("http://127.0.0.1:%d" % service.port, extra=extra),
+                      files={name: queue.encode("utf-8")}, read_only=[name] if read_only else [])
+
+
+def assert_spaced(test, service):
+    """No two ListenBrainz requests start less than a second apart (the stand-in's clock
+    sees them up to the exchange's slack early)."""
+    times = [e["time"] for e in service.log() if e["path"].startswith("/1/")]
+    gaps = [round(b - a, 2) for a, b in zip(times, times[1:])]
+    test.assertEqual([], [g for g in gaps if g < 0.7], "requests closer than a second")
+
+
 @needs(have_binaries(PLAYER_EXE, LOOPBACK_DLL), "built stand-in and DLL not given")
 class Listens(unittest.TestCase):
     def test_what_counts_and_a_time_offline(self):
@@ -295,6 +320,79 @@ class Listens(unittest.TestCase):
             self.assertIn("ListenBrainz: listen refused and dropped: Band - Off 2 BAD",
                           activity_log(host))
             self.assertEqual(1, activity_log(host).count("refused and dropped"))
+            host.quit()
+
+    def test_a_front_server_a_refusing_server_and_a_file_that_stays(self):
+        five = ["One", "Two", "Three", "Four", "Five"]
+        with Service() as service:
+            # A playing-now's try again that gets through lets the listens go: in the
+            # next tick, a second after it, not in the same one.
+            service.lb_status(500, count=2)
+            host = seeded(service, five)
+            self.addCleanup(host.close)
+            host.player.add("C:\\m\\p.ogg", "Band - Playing", 300)
+            host.player.check("play 0")
+            wait_until(lambda: len(service.lb_listens()) == 5 and service.lb_playing_now(), 25,
+                       "the playing-now and the listens after the 500s")
+            assert_spaced(self, service)
+            host.quit()
+
+            # HTML 400s to everything: nothing is dropped, and the log quotes the page.
+            service.mode(mode="page", count=-1)
+            host = seeded(service, five, "OnPause=1\r\n")
+            self.addCleanup(host.close)
+            host.player.add("C:\\m\\p.ogg", "Band - Playing", 300)
+            host.player.check("play 0")
+            time.sleep(25)
+            self.assertEqual(5, len(queued(host)), "a listen was dropped")
+            self.assertIn("ListenBrainz: listens not sent: the server answered 400 with no error "
+                          "of ListenBrainz's: \"400 The plain HTTP request was sent to HTTPS port\"",
+                          activity_log(host))
+            self.assertNotIn("dropped", activity_log(host))
+
+            # A server without the playing-now clear: said once, then no clear goes to it.
+            service.control("clear-modes")
+            service.mode(mode="page", path="/1/playing-now/delete", code=404, title="Not Found",
+                         count=-1)
+            mark = len(service.log())
+            host.player.check("pause")
+            wait_until(lambda: "has no playing-now clear" in activity_log(host), 20, "the 404")
+            host.player.check("pause")
+            # The playing-now's success lets the listens go at once, in one import.
+            wait_until(lambda: not queued(host), 20, "the listens after the 400s")
+            self.assertEqual(five, [t for _, t in titles(service.lb_listens()[5:])])
+            host.player.check("pause")
+            time.sleep(2)
+            host.quit()
+            self.assertEqual(1, len([e for e in service.log()[mark:] if is_lb_clear(e)]),
+                             "a clear after the server's 404")
+            self.assertEqual(1, activity_log(host).count("has no playing-now clear"))
+
+            # ListenBrainz refusing every single: three dropped, then the rest stay.
+            service.control("clear-modes")
+            service.lb_status(400, count=-1, error="refused by this server")
+            host = seeded(service, ["A", "B", "C", "D", "E"])
+            self.addCleanup(host.close)
+            wait_until(lambda: "3 listens in a row refused" in activity_log(host), 20,
+                       "the third refusal")
+            time.sleep(3)
+            self.assertEqual(3, activity_log(host).count("listen refused and dropped"))
+            self.assertEqual(2, len(queued(host)))
+            host.quit()
+
+            # A queue file that cannot be rewritten: what the service took goes once.
+            service.control("clear-modes")
+            host = seeded(service, ["X", "Y", "Z"], read_only=True)
+            self.addCleanup(host.close)
+            wait_until(lambda: len(service.lb_listens()) == 13, 10, "the listens of the file")
+            time.sleep(12)
+            self.assertEqual(13, len(service.lb_listens()), "a listen sent twice")
+            self.assertEqual(1, activity_log(host).count("could not be rewritten"))
+            os.chmod(os.path.join(host.folder, "nimbo-listens.txt"), 0o644)
+            wait_until(lambda: not queued(host), 25, "the file rewritten after the back-off")
+            self.assertIn("the listen queue could be rewritten again: 3 listens sent left it",
+                          activity_log(host))
+            self.assertEqual(13, len(service.lb_listens()))
             host.quit()
 
     def test_quit_and_a_kill_while_offline_lose_nothing(self):

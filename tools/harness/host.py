@@ -15,9 +15,16 @@ SAVED_KEYS = ("Enabled", "ShowErrors", "NoLogin", "Cookie", "AuthLogin", "AuthPa
 
 class PluginHost:
     def __init__(self, plugin_dll, ini_bytes, locale="en_US.UTF-8", ready_timeout=60,
-                 player_exe=None, env=None, options=()):
+                 player_exe=None, env=None, options=(), files=None, read_only=()):
+        """`files` ({name: bytes}) lie in the folder before Winamp starts, those named in
+        `read_only` without write permission (a queue file an earlier run left)."""
         self.folder = player_driver.make_host_folder(player_exe or PLAYER_EXE, plugin_dll,
                                                      ini_bytes)
+        for name, data in (files or {}).items():
+            with open(os.path.join(self.folder, name), "wb") as f:
+                f.write(data)
+            if name in read_only:
+                os.chmod(os.path.join(self.folder, name), 0o444)
         self.player = None
         self._start = (options, env, locale, ready_timeout)
         self._run()

@@ -12,6 +12,17 @@ from standin_wire import Reply, abort, send_all
 DEFAULT_HUGE = 20 * 1024 * 1024
 GARBAGE = b"this reply has no status line\r\n\x00\xff\xfe garbage <html>\r\n\r\nmore\n"
 FILLER = b"<!-- padding -->" * 4096  # 64 KiB
+PAGE_TITLE = "400 The plain HTTP request was sent to HTTPS port"
+
+
+def page_reply(options):
+    """What a web server in front of the service answers by itself: HTML, not JSON."""
+    code = options.get("code", 400)
+    title = options.get("title", PAGE_TITLE).encode("utf-8")
+    body = (b"<html>\r\n<head><title>" + title + b"</title></head>\r\n<body>\r\n<center><h1>"
+            + title + b"</h1></center>\r\n</body>\r\n</html>\r\n")
+    return Reply(code, "Bad Request" if code == 400 else "Status", [("Content-Type", "text/html")],
+                 body)
 
 
 def wait_for_close(sock, limit, stopping):
@@ -120,6 +131,11 @@ def respond(server, sock, req, rule):
     options = rule.options if rule else {}
     if mode == "lb_status":
         reply = standin_listenbrainz.status_reply(options)
+        state.record(req, mode=mode, note={"lb_code": reply.status})
+        send_all(sock, reply.to_bytes())
+        return
+    if mode == "page":
+        reply = page_reply(options)
         state.record(req, mode=mode, note={"lb_code": reply.status})
         send_all(sock, reply.to_bytes())
         return

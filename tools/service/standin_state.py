@@ -24,6 +24,8 @@ MODES = {
     "status": "answer normally but with status code code=NNN",
     "lb_status": "ListenBrainz's error shape instead of the endpoint: code=NNN (default 500),"
                  " error=TEXT, reset_in=S (429's X-RateLimit-Reset-In; empty: none)",
+    "page": "a front server's HTML page instead of the endpoint: code=NNN (default 400),"
+            " title=TEXT (nginx's words for plain HTTP sent to an HTTPS port by default)",
     "paced": "TLS port only, taken as the connection is accepted (no path/param): answer"
              " normally, the reply in one TLS record whose encrypted bytes go out one every"
              " seconds=S (default 0.2) until the client closes",
@@ -38,6 +40,7 @@ RULE_OPTIONS = {
     "chunks": lambda v: [int(x) for x in v.split(",") if x.strip()],
     "error": str,
     "reset_in": str,
+    "title": str,
 }
 
 
