@@ -539,6 +539,9 @@ void ListenBrainzTarget::sendListens(const Settings& settings, uint64_t now,
     // a server error, another's page, a wait, a refused token) keeps all of them.
     if (lastStatus_ == 400 && lastServiceError_ && refusedInRow_ < kMostRefusedInRow) {
         refused(batch, now, fromMemory);
+    } else if (lastStatus_ == 413 && batch.size() > 1) {
+        // A front server's size limit below the service's own: one by one, none dropped.
+        splitLeft_ = batch.size();
     } else if (lastStatus_ != 429 && lastStatus_ != 401) {
         backOff(now);
     }

@@ -351,6 +351,8 @@ class MisbehaviourTest(StandinCase):
             ("empty", lambda d: split_reply(d)[2] == b""
              and not header(split_reply(d)[1], "Content-Length")),
             ("refuse", lambda d: d == b""),
+            ("page", lambda d: d.startswith(b"HTTP/1.0 400 ")
+             and b"<title>400 The plain HTTP request was sent to HTTPS port</title>" in d),
         ]
         for mode, check in cases:
             with self.subTest(mode=mode):
