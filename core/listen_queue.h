@@ -40,8 +40,9 @@ uint32_t queueChecksum(const std::string& bytes);
 // The most listens the file keeps: an append past it drops the oldest.
 constexpr size_t kMaxQueuedListens = 10000;
 
-// "nimbo-listens.txt" beside nimbo.log; empty when the settings' folder is not known.
-std::wstring listenQueuePath();
+// A queue file beside nimbo.log, one a target ("nimbo-listens.txt" is ListenBrainz's);
+// empty when the settings' folder is not known.
+std::wstring listenQueuePath(const wchar_t* fileName = L"nimbo-listens.txt");
 
 enum class QueueStatus {
     done,

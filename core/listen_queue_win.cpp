@@ -92,9 +92,9 @@ bool same(const QueuedListen& a, const QueuedListen& b) {
 
 }  // namespace
 
-std::wstring listenQueuePath() {
+std::wstring listenQueuePath(const wchar_t* fileName) {
     const std::wstring log = activityLogPath();
-    return log.empty() ? log : log.substr(0, log.size() - 9) + L"nimbo-listens.txt";
+    return log.empty() ? log : log.substr(0, log.size() - 9) + fileName;
 }
 
 QueueStatus appendListen(const std::wstring& path, const QueuedListen& listen, size_t& dropped) {

@@ -2,6 +2,7 @@
 list(APPEND NIMBO_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/lifecycle.cpp
   ${CMAKE_CURRENT_LIST_DIR}/messages.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/play_counter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/target_listenbrainz.cpp
   ${CMAKE_CURRENT_LIST_DIR}/target_site.cpp
   ${CMAKE_CURRENT_LIST_DIR}/targets.cpp

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/listen_queue.h"
 #include "core/publish_schedule.h"
 #include "core/settings.h"
 #include "net/http_client.h"
@@ -49,15 +50,11 @@ class Target {
     virtual void reset() = 0;
 
     // Listens (plays that count), for a target that keeps them. countsListens runs
-    // under the settings lock, so it only looks; observe then sees the entry and
-    // Winamp's play state (1 playing, 3 paused, else stopped) once a tick, and is true
-    // when a listen is reached: the cycle composes the fields and calls listened().
+    // under the settings lock, so it only looks. The cycle counts plays once for all
+    // such targets and hands each the same listen, composed once, when one is reached
+    // (a private track never).
     virtual bool countsListens(const Settings&) const { return false; }
-    virtual bool observe(const std::wstring& /*path*/, const std::wstring& /*streamTitle*/,
-                         int /*playCode*/, uint64_t /*now*/) {
-        return false;
-    }
-    virtual void listened(const Wanted&) {}
+    virtual void listened(const QueuedListen&) {}
     // Work kept beside what plays now (listens that wait), asked only of a target that
     // counts listens: whether it goes now (under the settings lock), and the going, on
     // an idle tick.

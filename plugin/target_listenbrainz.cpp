@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <ctime>
 #include <vector>
 
 #include "common/platform.h"
@@ -10,12 +9,10 @@
 #include "common/utf8.h"
 #include "core/activity_log.h"
 #include "core/listen_queue.h"
-#include "core/listen_rule.h"
 #include "core/state.h"
 #include "net/listenbrainz.h"
 #include "net/listenbrainz_body.h"
 #include "plugin/messages.h"
-#include "probe/probe.h"
 
 namespace nimbo {
 
@@ -36,12 +33,13 @@ constexpr size_t kUnsavedPerTurn = 10;
 // Refused listens in a row after which a refusal is no longer taken for the listen's
 // fault: the rest stay.
 constexpr int kMostRefusedInRow = 3;
-// While Winamp does not know an entry's length, it is asked each tick for this many
-// ticks, then every kLengthAskMs.
-constexpr int kEagerLengthAsks = 10;
-constexpr uint64_t kLengthAskMs = 30000;
 
 const wchar_t kHead[] = L"ListenBrainz: ";
+
+// The listens that wait for ListenBrainz; each target that keeps listens has its own file.
+std::wstring queuePath() {
+    return listenQueuePath(L"nimbo-listens.txt");
+}
 
 // The failure words name the server, not the site.
 Why serverWhy(const Outcome& outcome) {
@@ -207,9 +205,7 @@ class ListenBrainzTarget : public Target {
         return s.ListenBrainz == 1 && s.ListenBrainzListens == 1 &&
                !trimBlanks(s.ListenBrainzToken).empty();
     }
-    bool observe(const std::wstring& path, const std::wstring& streamTitle, int playCode,
-                 uint64_t now) override;
-    void listened(const Wanted& wanted) override;
+    void listened(const QueuedListen& listen) override;
     bool backlogDue(const Settings& s, uint64_t now) const override {
         const bool work =
             waiting_ != 0 || !unsaved_.empty() || (!taken_.empty() && now >= removeAt_);
@@ -249,8 +245,6 @@ class ListenBrainzTarget : public Target {
 
     // Listens: the rule for the entry playing, and what waits in the queue file.
     bool listensOn(const Settings& s) const { return ready(s) && s.ListenBrainzListens == 1; }
-    int askedLength(const std::wstring& path, const std::wstring& streamTitle, int playCode,
-                    uint64_t now);
     bool saveUnsaved();
     bool loadWaiting(QueueContents& queue, uint64_t now);
     void sendListens(const Settings& settings, uint64_t now, std::vector<QueuedListen> batch,
@@ -263,11 +257,6 @@ class ListenBrainzTarget : public Target {
         waiting_ = count;
         gListensWaiting = count;
     }
-    ListenRule rule_;
-    std::wstring rulePath_, ruleTitle_;  // the entry ruleLength_ belongs to
-    int ruleLength_ = -1;
-    int lengthAsks_ = 0;                 // asks while the length was not known yet
-    uint64_t lengthAskAt_ = 0;           // and when the next may go
     long waiting_ = -1;                  // listens in the queue file; -1: not read yet
     bool fresh_ = false;                 // the one waiting was reached just now: "single"
     size_t splitLeft_ = 0;               // listens of a refused batch still to go one by one
@@ -401,38 +390,6 @@ bool ListenBrainzTarget::send(const Wanted& wanted, const Settings& settings, ui
     return true;
 }
 
-// The entry's length: asked each tick for a while once it plays, then every half a
-// minute while Winamp does not know it (a file it has not scanned yet, a stream).
-int ListenBrainzTarget::askedLength(const std::wstring& path, const std::wstring& streamTitle,
-                                    int playCode, uint64_t now) {
-    if (path != rulePath_ || streamTitle != ruleTitle_) {
-        rulePath_ = path;
-        ruleTitle_ = streamTitle;
-        lengthAsks_ = 0;
-        lengthAskAt_ = 0;
-        ruleLength_ = -1;
-    }
-    if (ruleLength_ <= 0 && playCode == 1 && now >= lengthAskAt_) {
-        ruleLength_ = lengthSeconds();
-        if (++lengthAsks_ >= kEagerLengthAsks) lengthAskAt_ = now + kLengthAskMs;
-    }
-    return ruleLength_;
-}
-
-bool ListenBrainzTarget::observe(const std::wstring& path, const std::wstring& streamTitle,
-                                 int playCode, uint64_t now) {
-    PlayerSample sample;
-    sample.lengthSeconds = askedLength(path, streamTitle, playCode, now);
-    // The position tells a seek from play and a track played again from the start.
-    if (playCode == 1 || playCode == 3) sample.positionMs = positionMs();
-    sample.nowMs = now;
-    sample.unixSeconds = int64_t(time(nullptr));
-    sample.state = playCode == 1   ? PlayState::playing
-                   : playCode == 3 ? PlayState::paused
-                                   : PlayState::stopped;
-    return rule_.feed(path, streamTitle, sample);
-}
-
 ListenFields fieldsOf(const QueuedListen& q) {
     return {q.artist, q.title, q.album, q.lengthSeconds};
 }
@@ -441,18 +398,14 @@ std::wstring named(const QueuedListen& q) {
     return artistAndTitle(q.artist, q.title) + L" (listened at " + number(q.listenedAt) + L")";
 }
 
-void ListenBrainzTarget::listened(const Wanted& wanted) {
-    // A private track leaves no trace, not even a line in the log.
-    if (wanted.clear) return;
-    const QueuedListen listen{rule_.listenedAt(), wanted.lengthSeconds, wanted.fields.artist,
-                              wanted.fields.title, wanted.fields.album};
+void ListenBrainzTarget::listened(const QueuedListen& listen) {
     if (!submittable(fieldsOf(listen))) {
         logActivity(std::wstring(kHead) + L"listen not kept: no artist or no title");
         return;
     }
     // On the disk before it goes anywhere: a crash or a day offline loses nothing.
     size_t dropped = 0;
-    if (appendListen(listenQueuePath(), listen, dropped) != QueueStatus::done) {
+    if (appendListen(queuePath(), listen, dropped) != QueueStatus::done) {
         logActivity(std::wstring(kHead) + L"the listen queue could not be written: " +
                     named(listen) + L" is kept until Winamp quits");
         unsaved_.push_back(listen);
@@ -471,7 +424,7 @@ void ListenBrainzTarget::listened(const Wanted& wanted) {
 bool ListenBrainzTarget::saveUnsaved() {
     size_t dropped = 0;
     for (size_t n = 0; n < kUnsavedPerTurn && !unsaved_.empty() && !quitRequested(); ++n) {
-        if (appendListen(listenQueuePath(), unsaved_.front(), dropped) != QueueStatus::done) break;
+        if (appendListen(queuePath(), unsaved_.front(), dropped) != QueueStatus::done) break;
         unsaved_.erase(unsaved_.begin());
     }
     return unsaved_.empty();
@@ -480,7 +433,7 @@ bool ListenBrainzTarget::saveUnsaved() {
 // The listens in the file that wait (those the server has dealt with left out); false
 // when the file could not be read.
 bool ListenBrainzTarget::loadWaiting(QueueContents& queue, uint64_t now) {
-    const QueueStatus read = loadListens(listenQueuePath(), queue);
+    const QueueStatus read = loadListens(queuePath(), queue);
     if (read != QueueStatus::done) {
         if (read == QueueStatus::failed)
             logActivity(std::wstring(kHead) + L"the listen queue could not be read");
@@ -578,7 +531,7 @@ void ListenBrainzTarget::settle(const std::vector<QueuedListen>& batch, uint64_t
     if (waiting_ >= 0)
         setWaiting(waiting_ > long(batch.size()) ? waiting_ - long(batch.size()) : 0);
     unsigned long error = 0;
-    const QueueStatus removed = removeListens(listenQueuePath(), batch, &error);
+    const QueueStatus removed = removeListens(queuePath(), batch, &error);
     if (removed == QueueStatus::done) return;
     const bool first = taken_.empty();
     taken_.insert(taken_.end(), batch.begin(), batch.end());
@@ -593,7 +546,7 @@ void ListenBrainzTarget::settle(const std::vector<QueuedListen>& batch, uint64_t
 
 void ListenBrainzTarget::removeTaken(uint64_t now) {
     unsigned long error = 0;
-    if (removeListens(listenQueuePath(), taken_, &error) != QueueStatus::done) {
+    if (removeListens(queuePath(), taken_, &error) != QueueStatus::done) {
         removeAt_ = now + retryDelayMs(++removeFailures_);
         return;
     }
@@ -609,7 +562,7 @@ long listensWaiting() {
     const long known = gListensWaiting;
     if (known >= 0) return known;
     QueueContents queue;
-    if (loadListens(listenQueuePath(), queue) != QueueStatus::done) return -1;
+    if (loadListens(queuePath(), queue) != QueueStatus::done) return -1;
     return long(queue.listens.size());
 }
 

@@ -12,6 +12,7 @@
 #include "core/publish_schedule.h"
 #include "core/settings.h"
 #include "core/state.h"
+#include "plugin/play_counter.h"
 #include "plugin/target.h"
 #include "probe/composer.h"
 #include "probe/probe.h"
@@ -139,9 +140,7 @@ void publishCurrent(uint64_t now, unsigned due) {
     });
 }
 
-// Each tick the targets that count listens see what plays (outside the settings lock:
-// a target may ask Winamp); one that reaches a listen gets the track's fields,
-// composed here once.
+// The targets that count listens this tick.
 unsigned countingTargets() {
     unsigned counting = 0;
     readSettings([&](const Settings& s) {
@@ -150,21 +149,18 @@ unsigned countingTargets() {
     return counting;
 }
 
+// Plays are counted once for every target that keeps listens; the fields of a listen
+// are composed once and frozen, and each such target gets the same.
+PlayCounter gCounter;
+
 void observeListens(const PlayingEntry& entry, uint64_t now, unsigned counting) {
-    if (!counting) return;
-    const int playCode = lastPlayCode();
-    const unsigned reached = pickTargets(
-        [&](Target& t) {
-            bool listen = false;
-            serve(t, [&](Target& s) {
-                listen = s.observe(entry.path, entry.streamTitle, playCode, now);
-            });
-            return listen;
-        },
-        counting);
-    if (!reached) return;
+    if (!counting || !gCounter.observe(entry.path, entry.streamTitle, lastPlayCode(), now)) return;
     const Wanted wanted = wantedNow(currentSettings(), true, &entry);
-    forPicked(reached, [&](Target& t) { t.listened(wanted); });
+    // A private track leaves no trace, not even a line in the log.
+    if (wanted.clear) return;
+    const QueuedListen listen{gCounter.listenedAt(), wanted.lengthSeconds, wanted.fields.artist,
+                              wanted.fields.title, wanted.fields.album};
+    forPicked(counting, [&](Target& t) { t.listened(listen); });
 }
 
 // Work kept beside what plays now (listens that wait) goes on idle ticks; only a
@@ -314,6 +310,7 @@ unsigned ticksRun() {
 UINT startUpdateTimer() {
     setQuitRequested(false);
     forEachTarget([](Target& t) { t.reset(); });
+    gCounter = PlayCounter();
     gSwitchedOn = false;
     gSwitchedOff = false;
     // TIME_KILL_SYNCHRONOUS makes timeKillEvent wait for a callback in flight; quit
