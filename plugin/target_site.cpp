@@ -41,11 +41,9 @@ class SiteTarget : public Target {
         if (!haveCookie(settings) || shown_ == Shown::cleared) return;
         clearShownStatus(L"publishing switched off", true);
     }
-    bool clearsAtQuit(const Settings& settings) const override {
-        // As ever, even without credentials; but a user who publishes to ListenBrainz
-        // alone never hears from the site.
-        return ready(settings) || settings.ListenBrainz != 1;
-    }
+    // As ever, even without credentials (the cycle leaves it out when another target
+    // holds credentials and the site none).
+    bool clearsAtQuit(const Settings&) const override { return true; }
     void clearAtQuit(const Settings&, const ExchangeLimits& limits) override {
         const Outcome cleared = clearActivity(limits);
         if (cleared && !cutShort(cleared)) {

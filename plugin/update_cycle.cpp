@@ -353,10 +353,13 @@ void clearAtQuit() {
     Target* onThisThread = nullptr;
     HANDLE workers[8];
     DWORD workerCount = 0;
-    // A tick stuck past quit's wait may still be writing its target's fields.
+    // A tick stuck past quit's wait may still be writing its target's fields. A target
+    // without credentials of its own sends nothing, unless none has any: then the
+    // plugin clears as it always did.
     const Target* busy = gServing.load();
+    const bool anyReady = pickTargets([&](Target& t) { return t.ready(settings); }) != 0;
     forEachTarget([&](Target& t) {
-        if (&t == busy || !t.clearsAtQuit(settings)) return;
+        if (&t == busy || !t.clearsAtQuit(settings) || (anyReady && !t.ready(settings))) return;
         if (!onThisThread) {
             onThisThread = &t;
             return;
