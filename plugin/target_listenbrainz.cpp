@@ -1,7 +1,5 @@
 #include "plugin/target_listenbrainz.h"
 
-#include <algorithm>
-#include <atomic>
 #include <vector>
 
 #include "common/platform.h"
@@ -12,6 +10,7 @@
 #include "core/state.h"
 #include "net/listenbrainz.h"
 #include "net/listenbrainz_body.h"
+#include "plugin/listen_lane.h"
 #include "plugin/messages.h"
 
 namespace nimbo {
@@ -20,25 +19,18 @@ const wchar_t kListenBrainzTokenRejected[] = L"Nimbo : ListenBrainz did not acce
 
 namespace {
 
-// The queue's count for the options window (another thread); -1: not read yet.
-std::atomic<long> gListensWaiting{-1};
-
 // The service asks for at most one request a second from a client, whatever it carries.
 constexpr uint64_t kRequestSpacingMs = 1000;
 // A tick this close to the second's end counts as at it: the exchange waits out the rest.
 constexpr uint64_t kSpacingSlackMs = 250;
-// At the queue's bound every append rewrites the whole file: listens held in memory go
-// to it a few a turn.
-constexpr size_t kUnsavedPerTurn = 10;
-// Refused listens in a row after which a refusal is no longer taken for the listen's
-// fault: the rest stay.
-constexpr int kMostRefusedInRow = 3;
 
 const wchar_t kHead[] = L"ListenBrainz: ";
 
-// The listens that wait for ListenBrainz; each target that keeps listens has its own file.
-std::wstring queuePath() {
-    return listenQueuePath(L"nimbo-listens.txt");
+// The listens that wait for ListenBrainz, in a file of their own.
+ListenLane& lane() {
+    static ListenLane listens(L"nimbo-listens.txt",
+                              {kHead, L"listen", L"listens", L"the listen queue"}, 100);
+    return listens;
 }
 
 // The failure words name the server, not the site.
@@ -125,52 +117,6 @@ Failure failureOf(const Outcome& outcome, const ListenBrainzReply& answer,
     return f;
 }
 
-// A listen as the queue-file's rewrite failure keeps it apart: its time and line.
-struct Fingerprint {
-    int64_t listenedAt;
-    uint32_t line;
-    bool operator<(const Fingerprint& o) const {
-        return listenedAt != o.listenedAt ? listenedAt < o.listenedAt : line < o.line;
-    }
-};
-
-Fingerprint fingerprintOf(const QueuedListen& listen) {
-    return {listen.listenedAt, queueChecksum(queueLine(listen))};
-}
-
-// `listens` without one of each listen in `gone` (the server has them already).
-void leaveOut(std::vector<QueuedListen>& listens, const std::vector<QueuedListen>& gone) {
-    std::vector<Fingerprint> prints;
-    for (const QueuedListen& l : gone) prints.push_back(fingerprintOf(l));
-    std::sort(prints.begin(), prints.end());
-    std::vector<bool> used(prints.size());
-    std::vector<QueuedListen> kept;
-    for (QueuedListen& l : listens) {
-        const Fingerprint print = fingerprintOf(l);
-        size_t i = size_t(std::lower_bound(prints.begin(), prints.end(), print) - prints.begin());
-        while (i < prints.size() && !(print < prints[i]) && used[i]) ++i;
-        if (i < prints.size() && !(print < prints[i]))
-            used[i] = true;
-        else
-            kept.push_back(std::move(l));
-    }
-    listens.swap(kept);
-}
-
-// Why the queue file could not take a change, for the log.
-std::wstring queueWhy(QueueStatus status, unsigned long error) {
-    if (status == QueueStatus::busy) return L"another Winamp held it for more than 2 s";
-    if (error == ERROR_FILE_READ_ONLY) return L"the file is read-only";
-    wchar_t text[256];
-    DWORD units = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, DWORD(error), 0, text, 256, nullptr);
-    while (units > 0 && (text[units - 1] == L'\n' || text[units - 1] == L'\r' ||
-                         text[units - 1] == L'.' || text[units - 1] == L' '))
-        --units;
-    const std::wstring code = L"Windows error " + number(int64_t(error));
-    return units > 0 ? code + L", " + std::wstring(text, units) : code;
-}
-
 class ListenBrainzTarget : public Target {
   public:
     bool ready(const Settings& settings) const override {
@@ -196,10 +142,7 @@ class ListenBrainzTarget : public Target {
         quitting.reason = L"Winamp quits";
         clear(quitting, settings, cycleClockMs(), limits);
     }
-    void reset() override {
-        *this = ListenBrainzTarget();
-        gListensWaiting = -1;
-    }
+    void reset() override;
     // Counted with a token the server refused too: they wait for the user's new one.
     bool countsListens(const Settings& s) const override {
         return s.ListenBrainz == 1 && s.ListenBrainzListens == 1 &&
@@ -207,11 +150,13 @@ class ListenBrainzTarget : public Target {
     }
     void listened(const QueuedListen& listen) override;
     bool backlogDue(const Settings& s, uint64_t now) const override {
-        const bool work =
-            waiting_ != 0 || !unsaved_.empty() || (!taken_.empty() && now >= removeAt_);
-        return work && now >= backlogAt_ && now + kSpacingSlackMs >= nextRequestAt_ && listensOn(s);
+        return lane().due(now) && now + kSpacingSlackMs >= nextRequestAt_ && listensOn(s);
     }
-    void sendBacklog(const Settings& settings, uint64_t now) override;
+    void sendBacklog(const Settings& settings, uint64_t now) override {
+        lane().sendBacklog(now, [&](const std::vector<QueuedListen>& batch, bool single) {
+            return sendListens(settings, now, batch, single);
+        });
+    }
 
   private:
     // As the site's: unknown at start, when a playing-now of an earlier run may stand.
@@ -243,32 +188,10 @@ class ListenBrainzTarget : public Target {
     bool lastServiceError_ = false;  // and whether it was ListenBrainz's own error
     std::wstring lastError_;         // and the error it gave
 
-    // Listens: the rule for the entry playing, and what waits in the queue file.
+    // Listens: what waits in the queue file goes through the lane.
     bool listensOn(const Settings& s) const { return ready(s) && s.ListenBrainzListens == 1; }
-    bool saveUnsaved();
-    bool loadWaiting(QueueContents& queue, uint64_t now);
-    void sendListens(const Settings& settings, uint64_t now, std::vector<QueuedListen> batch,
-                     bool single, bool fromMemory);
-    void refused(const std::vector<QueuedListen>& batch, uint64_t now, bool fromMemory);
-    void settle(const std::vector<QueuedListen>& batch, uint64_t now, bool fromMemory);
-    void removeTaken(uint64_t now);
-    void backOff(uint64_t now) { backlogAt_ = now + retryDelayMs(++backlogFailures_); }
-    void setWaiting(long count) {
-        waiting_ = count;
-        gListensWaiting = count;
-    }
-    long waiting_ = -1;                  // listens in the queue file; -1: not read yet
-    bool fresh_ = false;                 // the one waiting was reached just now: "single"
-    size_t splitLeft_ = 0;               // listens of a refused batch still to go one by one
-    int refusedInRow_ = 0;               // listens refused with no accepted one since
-    int backlogFailures_ = 0;            // tries in a row that did not get through
-    uint64_t backlogAt_ = 0;             // no listens go before this
-    std::vector<QueuedListen> unsaved_;  // listens the file could not take: sent from memory
-    // Listens the server has dealt with that the file could not lose yet: left out of
-    // every load, and taken out of the file again after a back-off.
-    std::vector<QueuedListen> taken_;
-    int removeFailures_ = 0;
-    uint64_t removeAt_ = 0;
+    BatchOutcome sendListens(const Settings& settings, uint64_t now,
+                             const std::vector<QueuedListen>& batch, bool single);
 };
 
 bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall call,
@@ -303,7 +226,7 @@ bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall cal
     if (reached && fine) {
         lastResult_ = AttemptResult::done;
         // Listens that wait go after the next success.
-        backlogAt_ = 0;
+        lane().goAtOnce();
         return true;
     }
     if (reached && answer.status == 404 && noClearHere(call, settings)) return false;
@@ -394,8 +317,18 @@ ListenFields fieldsOf(const QueuedListen& q) {
     return {q.artist, q.title, q.album, q.lengthSeconds};
 }
 
-std::wstring named(const QueuedListen& q) {
-    return artistAndTitle(q.artist, q.title) + L" (listened at " + number(q.listenedAt) + L")";
+void ListenBrainzTarget::reset() {
+    schedule_ = PublishSchedule();
+    shown_ = Shown::unknown;
+    nextRequestAt_ = serverWaitUntil_ = 0;
+    rejectedToken_.clear();
+    noClear_ = false;
+    noClearServer_.clear();
+    lastResult_ = AttemptResult::done;
+    lastStatus_ = 0;
+    lastServiceError_ = false;
+    lastError_.clear();
+    lane().reset();
 }
 
 void ListenBrainzTarget::listened(const QueuedListen& listen) {
@@ -403,167 +336,35 @@ void ListenBrainzTarget::listened(const QueuedListen& listen) {
         logActivity(std::wstring(kHead) + L"listen not kept: no artist or no title");
         return;
     }
-    // On the disk before it goes anywhere: a crash or a day offline loses nothing.
-    size_t dropped = 0;
-    if (appendListen(queuePath(), listen, dropped) != QueueStatus::done) {
-        logActivity(std::wstring(kHead) + L"the listen queue could not be written: " +
-                    named(listen) + L" is kept until Winamp quits");
-        unsaved_.push_back(listen);
-    } else if (waiting_ >= 0) {
-        setWaiting(waiting_ + 1 - long(dropped));
-    }
-    if (dropped > 0)
-        logActivity(std::wstring(kHead) + L"the listen queue is full: " + number(int64_t(dropped)) +
-                    L" oldest dropped");
-    fresh_ = true;
-    backlogAt_ = 0;
+    lane().listened(listen);
 }
 
-// Listens the file could not take go there first once it can, a few a turn; true
-// when none is left in memory.
-bool ListenBrainzTarget::saveUnsaved() {
-    size_t dropped = 0;
-    for (size_t n = 0; n < kUnsavedPerTurn && !unsaved_.empty() && !quitRequested(); ++n) {
-        if (appendListen(queuePath(), unsaved_.front(), dropped) != QueueStatus::done) break;
-        unsaved_.erase(unsaved_.begin());
-    }
-    return unsaved_.empty();
-}
-
-// The listens in the file that wait (those the server has dealt with left out); false
-// when the file could not be read.
-bool ListenBrainzTarget::loadWaiting(QueueContents& queue, uint64_t now) {
-    const QueueStatus read = loadListens(queuePath(), queue);
-    if (read != QueueStatus::done) {
-        if (read == QueueStatus::failed)
-            logActivity(std::wstring(kHead) + L"the listen queue could not be read");
-        backOff(now);
-        return false;
-    }
-    if (waiting_ < 0 && queue.torn > 0)
-        logActivity(std::wstring(kHead) + L"the listen queue's last line was cut off; skipped");
-    if (waiting_ < 0 && queue.skipped > 0)
-        logActivity(std::wstring(kHead) + L"the listen queue holds " +
-                    number(int64_t(queue.skipped)) +
-                    L" lines that are no listens; they are skipped, and left out when it is "
-                    L"next rewritten");
-    if (!taken_.empty()) leaveOut(queue.listens, taken_);
-    setWaiting(long(queue.listens.size()));
-    return true;
-}
-
-void ListenBrainzTarget::sendBacklog(const Settings& settings, uint64_t now) {
-    if (!taken_.empty() && now >= removeAt_) removeTaken(now);
-    const size_t unsaved = unsaved_.size();
-    if (!saveUnsaved()) {
-        // The file takes none of them: they go from memory, one by one.
-        if (unsaved_.size() == unsaved)
-            sendListens(settings, now, std::vector<QueuedListen>(1, unsaved_.front()), true, true);
-        return;
-    }
-    QueueContents queue;
-    if (!loadWaiting(queue, now) || queue.listens.empty()) return;
-    // Oldest first, at most 100 a request; a refused batch's listens go one by one.
-    size_t count = splitLeft_ > 0 ? 1 : 100;
-    if (count > queue.listens.size()) count = queue.listens.size();
-    std::vector<QueuedListen> batch(queue.listens.begin(), queue.listens.begin() + count);
-    sendListens(settings, now, std::move(batch), fresh_ && queue.listens.size() == 1, false);
-}
-
-void ListenBrainzTarget::sendListens(const Settings& settings, uint64_t now,
-                                     std::vector<QueuedListen> batch, bool single,
-                                     bool fromMemory) {
+BatchOutcome ListenBrainzTarget::sendListens(const Settings& settings, uint64_t now,
+                                             const std::vector<QueuedListen>& batch, bool single) {
     std::vector<Listen> listens;
     for (const QueuedListen& q : batch) listens.push_back(Listen{fieldsOf(q), q.listenedAt});
-    fresh_ = false;
+    BatchOutcome outcome;
     if (exchange(settings, ListenBrainzCall::submitListens,
                  listensBody(single ? ListenType::single : ListenType::import, listens),
                  kTickExchange, L"listens not sent", now, true)) {
-        logActivity(std::wstring(kHead) + (batch.size() == 1
-                                               ? L"listen sent: " + named(batch[0])
-                                               : number(int64_t(batch.size())) + L" listens sent"));
-        refusedInRow_ = 0;
-        backlogFailures_ = 0;
-        if (splitLeft_ > 0) --splitLeft_;
-        settle(batch, now, fromMemory);
-        return;
+        outcome.kind = BatchOutcome::Kind::taken;
+        outcome.leaving = batch.size();
+    } else if (lastStatus_ == 400 && lastServiceError_) {
+        outcome.kind = BatchOutcome::Kind::refused;
+        outcome.why = lastError_;
+    } else if (lastStatus_ == 413) {
+        // A front server's size limit below the service's own.
+        outcome.kind = BatchOutcome::Kind::splitUp;
+    } else if (lastStatus_ == 429 || lastStatus_ == 401) {
+        outcome.kind = BatchOutcome::Kind::held;
     }
-    // Only ListenBrainz's own refusal is about the listens; anything else (not reached,
-    // a server error, another's page, a wait, a refused token) keeps all of them.
-    if (lastStatus_ == 400 && lastServiceError_ && refusedInRow_ < kMostRefusedInRow) {
-        refused(batch, now, fromMemory);
-    } else if (lastStatus_ == 413 && batch.size() > 1) {
-        // A front server's size limit below the service's own: one by one, none dropped.
-        splitLeft_ = batch.size();
-    } else if (lastStatus_ != 429 && lastStatus_ != 401) {
-        backOff(now);
-    }
-}
-
-// A batch the service refused goes again one by one; a listen refused alone is dropped,
-// unless so many were in a row that the server, not the listens, is at fault.
-void ListenBrainzTarget::refused(const std::vector<QueuedListen>& batch, uint64_t now,
-                                 bool fromMemory) {
-    if (batch.size() > 1) {
-        splitLeft_ = batch.size();
-        return;
-    }
-    logActivity(std::wstring(kHead) + L"listen refused and dropped: " + named(batch[0]) + L": " +
-                lastError_);
-    if (splitLeft_ > 0) --splitLeft_;
-    settle(batch, now, fromMemory);
-    if (++refusedInRow_ < kMostRefusedInRow) return;
-    logActivity(std::wstring(kHead) + number(kMostRefusedInRow) +
-                L" listens in a row refused: no more are dropped, the rest wait for one the "
-                L"server takes");
-    splitLeft_ = 0;
-    backOff(now);
-}
-
-// Listens the server has dealt with leave the queue. When the file cannot be rewritten
-// they are kept apart in memory, so they never go twice in this run.
-void ListenBrainzTarget::settle(const std::vector<QueuedListen>& batch, uint64_t now,
-                                bool fromMemory) {
-    if (fromMemory) {
-        unsaved_.erase(unsaved_.begin());
-        return;
-    }
-    if (waiting_ >= 0)
-        setWaiting(waiting_ > long(batch.size()) ? waiting_ - long(batch.size()) : 0);
-    unsigned long error = 0;
-    const QueueStatus removed = removeListens(queuePath(), batch, &error);
-    if (removed == QueueStatus::done) return;
-    const bool first = taken_.empty();
-    taken_.insert(taken_.end(), batch.begin(), batch.end());
-    if (first) {
-        logActivity(std::wstring(kHead) + L"the listen queue could not be rewritten: " +
-                    queueWhy(removed, error) +
-                    L"; the listens sent stay in it until it can be, and are not sent again "
-                    L"meanwhile");
-        removeAt_ = now + retryDelayMs(removeFailures_ = 1);
-    }
-}
-
-void ListenBrainzTarget::removeTaken(uint64_t now) {
-    unsigned long error = 0;
-    if (removeListens(queuePath(), taken_, &error) != QueueStatus::done) {
-        removeAt_ = now + retryDelayMs(++removeFailures_);
-        return;
-    }
-    logActivity(std::wstring(kHead) + L"the listen queue could be rewritten again: " +
-                number(int64_t(taken_.size())) + L" listens sent left it");
-    taken_.clear();
-    removeFailures_ = 0;
+    return outcome;
 }
 
 }  // namespace
 
 long listensWaiting() {
-    const long known = gListensWaiting;
-    if (known >= 0) return known;
-    QueueContents queue;
-    if (loadListens(queuePath(), queue) != QueueStatus::done) return -1;
-    return long(queue.listens.size());
+    return lane().waitingCount();
 }
 
 std::wstring checkListenBrainzToken(const std::wstring& server, const std::wstring& token) {
