@@ -1,7 +1,6 @@
 #include "plugin/target_listenbrainz.h"
 
 #include <atomic>
-#include <ctime>
 #include <vector>
 
 #include "common/platform.h"
@@ -284,7 +283,7 @@ bool ListenBrainzTarget::observe(const std::wstring& path, const std::wstring& s
     // The position tells a seek from play and a track played again from the start.
     if (playCode == 1 || playCode == 3) sample.positionMs = positionMs();
     sample.nowMs = now;
-    sample.unixSeconds = int64_t(time(nullptr));
+    sample.unixSeconds = unixSecondsNow();
     sample.state = playCode == 1   ? PlayState::playing
                    : playCode == 3 ? PlayState::paused
                                    : PlayState::stopped;
