@@ -731,6 +731,23 @@ TEST_F(SettingsStore, UnreadableIniIsNeverOverwrittenWithDefaults) {
     }
 }
 
+// The log masks the secrets the settings hold as they stand, a changed one as well.
+TEST_F(SettingsStore, LogMasksTheSecretsOfTheSettings) {
+    loadSettings();
+    editSettings([](Settings& s) {
+        s.Cookie = L"remixsid=c00k1e; path=/";
+        s.AuthPass = L"p4ss";
+        s.ListenBrainzToken = L"t0ken";
+    });
+    logActivity(L"sent c00k1e, p4ss and t0ken");
+    editSettings([](Settings& s) { s.ListenBrainzToken = L"n3w"; });
+    logActivity(L"sent n3w");
+    std::string bytes;
+    ASSERT_TRUE(readFile(exeFolder() + "nimbo.log", bytes));
+    EXPECT_TRUE(contains(bytes, " sent ***, *** and ***\r\n")) << bytes;
+    EXPECT_TRUE(contains(bytes, " sent ***\r\n")) << bytes;
+}
+
 // A viewer holding nimbo.log without delete sharing stops its move to nimbo.log.1;
 // the log keeps its bound all the same, and the newest line. With a viewer on
 // nimbo.log.1 too, the copy aside fails: the line is dropped, not the old ones.
