@@ -44,11 +44,11 @@ void ListenRule::begin(const std::wstring& path, const std::wstring& streamTitle
     playingMs_ = carriedMs;
 }
 
-bool ListenRule::playedAgain(const PlayerSample& last, const PlayerSample& now) const {
-    if (!spent_ || now.positionMs < 0 || last.positionMs < 0) return false;
-    const int64_t back = last.positionMs - now.positionMs;
-    return back > kRepeatJumpMs ||
-           (now.positionMs < kStartOverMs && last.positionMs >= kStartOverMs);
+// Against the last position given, so a tick without one at the start over hides nothing.
+bool ListenRule::playedAgain(const PlayerSample& now) const {
+    if (!spent_ || now.positionMs < 0 || lastKnownMs_ < 0) return false;
+    const int64_t back = lastKnownMs_ - now.positionMs;
+    return back > kRepeatJumpMs || (now.positionMs < kStartOverMs && lastKnownMs_ >= kStartOverMs);
 }
 
 void ListenRule::credit(const PlayerSample& last, const PlayerSample& now) {
@@ -73,7 +73,9 @@ bool ListenRule::feed(const std::wstring& path, const std::wstring& streamTitle,
         active_ = false;
         return false;
     }
-    if (!active_ || path != path_ || streamTitle != title_ || playedAgain(last, now)) {
+    const bool again = playedAgain(now);
+    if (now.positionMs >= 0) lastKnownMs_ = now.positionMs;
+    if (!active_ || path != path_ || streamTitle != title_ || again) {
         begin(path, streamTitle, now);
     } else {
         credit(last, now);

@@ -30,7 +30,7 @@ class ListenRule {
     // `carriedMs` of play already belong to the new play (it began that long ago).
     void begin(const std::wstring& path, const std::wstring& streamTitle, const PlayerSample& now,
                uint64_t carriedMs = 0);
-    bool playedAgain(const PlayerSample& last, const PlayerSample& now) const;
+    bool playedAgain(const PlayerSample& now) const;
     void credit(const PlayerSample& last, const PlayerSample& now);
 
     bool active_ = false;  // a play of path_/title_ is under way
@@ -40,6 +40,7 @@ class ListenRule {
     uint64_t playedMs_ = 0;   // the play Winamp's position (or the clock) shows
     uint64_t playingMs_ = 0;  // the clock's time while playing, since the play began
     PlayerSample last_;
+    int64_t lastKnownMs_ = -1;  // the last position Winamp gave, however long ago
 };
 
 }  // namespace nimbo
