@@ -15,8 +15,9 @@ enum class FileRead {
 
 // The whole file into `bytes`. Opened with read, write and delete sharing, so no other
 // program is kept from the file; a sharing violation (another program holds it for a
-// moment) is tried again for about a second.
-FileRead readFileContents(const std::wstring& path, std::string& bytes);
+// moment) is tried again for about a second, unless `stopEvent` (a Win32 event handle,
+// or null) is set meanwhile: then at once Unreadable, so quit never waits for it.
+FileRead readFileContents(const std::wstring& path, std::string& bytes, void* stopEvent = nullptr);
 
 // Writes `bytes` as the new contents of `path` (created when absent), keeping the
 // old file's attributes. False when any step failed; the old file is then untouched

@@ -70,7 +70,7 @@ bool moveIntoPlace(const std::wstring& temp, const std::wstring& path, bool oldE
 
 }  // namespace
 
-FileRead readFileContents(const std::wstring& path, std::string& bytes) {
+FileRead readFileContents(const std::wstring& path, std::string& bytes, void* stopEvent) {
     bytes.clear();
     const FileFault fault = gReadsBeforeFault > 0 ? (--gReadsBeforeFault, FileFault::None) : gFault;
     if (fault == FileFault::ReadDenied) return FileRead::Unreadable;
@@ -83,7 +83,10 @@ FileRead readFileContents(const std::wstring& path, std::string& bytes) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FileRead::Absent;
         if (error != ERROR_SHARING_VIOLATION || tries == kSharingTries) return FileRead::Unreadable;
-        Sleep(kSharingPauseMs);
+        if (!stopEvent)
+            Sleep(kSharingPauseMs);
+        else if (WaitForSingleObject(stopEvent, kSharingPauseMs) == WAIT_OBJECT_0)
+            return FileRead::Unreadable;
     }
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file.get(), &size)) return FileRead::Unreadable;

@@ -52,4 +52,13 @@ class ReadOnlyFile {
 // How many files ReadOnlyFile holds open right now (tests prove nothing leaks).
 int openFileCount();
 
+// The wall clock (UTC) in seconds since 1970, 64 bits wide on every build: the C
+// library's time() of the Windows build is 32 bits and runs out in January 2038.
+int64_t unixSecondsNow();
+
+// Windows' system time (100 ns steps since 1601, UTC) as seconds since 1970.
+constexpr int64_t unixSecondsFromFileTime(uint64_t hundredNs) {
+    return int64_t(hundredNs / 10000000u) - int64_t(11644473600);
+}
+
 }  // namespace nimbo

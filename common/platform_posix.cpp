@@ -2,6 +2,7 @@
 // Windows code pages the tests use are built in, so Cyrillic cases run on Linux.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -155,6 +156,12 @@ bool ReadOnlyFile::readExact(void* buffer, size_t count) {
 
 int openFileCount() {
     return gOpenFiles.load();
+}
+
+int64_t unixSecondsNow() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return int64_t(now.tv_sec);
 }
 
 }  // namespace nimbo

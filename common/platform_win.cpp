@@ -107,4 +107,10 @@ int openFileCount() {
     return gOpenFiles.load();
 }
 
+int64_t unixSecondsNow() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return unixSecondsFromFileTime((uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}
+
 }  // namespace nimbo

@@ -34,16 +34,23 @@ std::wstring lastResultLine(const LocalTime& when, const std::wstring& outcome,
 
 // Win32 only, below.
 
-// "nimbo.log" in the folder of the ini the settings were loaded from.
+// "nimbo.log" in the folder of the ini the settings were loaded from, which the settings
+// store names through setLogBeside when it loads them; empty before.
 std::wstring activityLogPath();
+void setLogBeside(const std::wstring& iniPath);
 
 // Each target's last result has a line of its own: the site's in the settings window,
 // ListenBrainz's in the options window.
 enum class ResultLine { site, listenBrainz };
 
+// The texts no line may show (passwords, cookies, tokens), handed over by whoever keeps
+// them each time they change (the settings store), so the log reads no settings and a
+// new secret needs no edit here. Replaces the texts handed over before.
+void setLogSecrets(std::vector<std::wstring> secrets);
+
 // Appends one line with the local time and makes `outcome`/`detail` the last result
-// of `line` (when `outcome` is not empty). The secrets of the current settings and the
-// activity hash are masked. Never throws; a log that cannot be written is skipped silently.
+// of `line` (when `outcome` is not empty). The secrets handed over and the activity
+// hash are masked. Never throws; a log that cannot be written is skipped silently.
 void logActivity(const std::wstring& what, const std::wstring& outcome = std::wstring(),
                  const std::wstring& detail = std::wstring(), ResultLine line = ResultLine::site);
 

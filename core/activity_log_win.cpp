@@ -2,10 +2,11 @@
 // Winamp's thread (quit, the settings window).
 #include <windows.h>
 
+#include <utility>
+
 #include "common/critical_section.h"
 #include "common/platform.h"
 #include "core/activity_log.h"
-#include "core/settings.h"
 #include "core/state.h"
 
 namespace nimbo {
@@ -15,6 +16,8 @@ namespace {
 struct LogState {
     CriticalSection lock;
     std::wstring lastResult[2];  // by ResultLine
+    std::vector<std::wstring> secrets;
+    std::wstring path;  // nimbo.log's
 };
 
 LogState& logState() {
@@ -33,24 +36,6 @@ LocalTime localNow() {
     out.minute = t.wMinute;
     out.second = t.wSecond;
     return out;
-}
-
-std::vector<std::wstring> currentSecrets() {
-    std::vector<std::wstring> secrets;
-    readSettings([&](const Settings& s) {
-        secrets.push_back(s.AuthPass);
-        secrets.push_back(s.Cookie);
-        secrets.push_back(s.ListenBrainzToken);
-        // The value alone too, should a reply or a message quote it without its name.
-        const size_t equals = s.Cookie.find(L'=');
-        if (equals != std::wstring::npos) {
-            const size_t end = s.Cookie.find(L';', equals);
-            secrets.push_back(s.Cookie.substr(
-                equals + 1, end == std::wstring::npos ? std::wstring::npos : end - equals - 1));
-        }
-    });
-    secrets.push_back(widen(activityHash));
-    return secrets;
 }
 
 // Where the next line goes.
@@ -89,24 +74,48 @@ void appendLine(const std::wstring& path, const std::string& line) {
 }  // namespace
 
 std::wstring activityLogPath() {
-    const std::wstring ini = iniPath();
-    const size_t slash = ini.find_last_of(L"\\/");
-    if (slash == std::wstring::npos) return std::wstring();
-    return ini.substr(0, slash + 1) + L"nimbo.log";
+    try {
+        Locked lock(logState().lock);
+        return logState().path;
+    } catch (...) {
+        return std::wstring();
+    }
+}
+
+void setLogBeside(const std::wstring& iniPath) {
+    try {
+        const size_t slash = iniPath.find_last_of(L"\\/");
+        Locked lock(logState().lock);
+        logState().path = slash == std::wstring::npos ? std::wstring()
+                                                      : iniPath.substr(0, slash + 1) + L"nimbo.log";
+    } catch (...) {
+        // Out of memory at init: no log.
+    }
 }
 
 void logActivity(const std::wstring& what, const std::wstring& outcome, const std::wstring& detail,
                  ResultLine line) {
     try {
         const LocalTime now = localNow();
-        const std::string text = activityLogLine(now, what, currentSecrets());
-        const std::wstring path = activityLogPath();
         Locked lock(logState().lock);
+        const std::wstring& path = logState().path;
+        std::vector<std::wstring> secrets = logState().secrets;
+        secrets.push_back(widen(activityHash));
+        const std::string text = activityLogLine(now, what, secrets);
         if (!outcome.empty())
             logState().lastResult[int(line)] = lastResultLine(now, outcome, detail);
         if (!path.empty()) appendLine(path, text);
     } catch (...) {
         // Out of memory while logging: publishing goes on without the line.
+    }
+}
+
+void setLogSecrets(std::vector<std::wstring> secrets) {
+    try {
+        Locked lock(logState().lock);
+        logState().secrets = std::move(secrets);
+    } catch (...) {
+        // Out of memory: the texts handed over before stay masked.
     }
 }
 

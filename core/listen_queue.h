@@ -32,7 +32,7 @@ struct QueueContents {
 // writes (a CR before its LF aside); a last line that is whole but lacks its LF counts.
 QueueContents readQueue(const std::string& bytes);
 
-// The checksum of the lines (FNV-1a, 32 bits); it also names the queue file's lock.
+// The checksum of the lines (FNV-1a, 32 bits).
 uint32_t queueChecksum(const std::string& bytes);
 
 // Win32 only, below.
@@ -46,11 +46,11 @@ std::wstring listenQueuePath(const wchar_t* fileName = L"nimbo-listens.txt");
 
 enum class QueueStatus {
     done,
-    busy,    // another Winamp held the file for longer than 2 s: nothing was done
+    busy,    // another Winamp held the file for longer than 2 s, or quit came: nothing was done
     failed,  // the file could not be read or written (an append may have left a torn line)
 };
 
-// Each holds a lock named after the file's path (one per file across processes)
+// Each holds the lock of `path` + ".lock" (across processes, sessions and PCs)
 // around its read, change and write, and never throws.
 
 // Adds one listen at the end and flushes it to the disk. When the file already holds

@@ -1,5 +1,5 @@
 // The queue file: appends flushed to the disk, rewrites through a temporary file and
-// one rename, and a lock shared by every Winamp that uses the same file.
+// one rename, and a lock shared by every Winamp that uses the same file, wherever it runs.
 #include <windows.h>
 
 #include <utility>
@@ -11,6 +11,7 @@
 #include "common/utf8.h"
 #include "core/activity_log.h"
 #include "core/listen_queue.h"
+#include "core/state.h"
 
 namespace nimbo {
 
@@ -18,34 +19,49 @@ namespace {
 
 // Another Winamp holds the file only for a read and a write.
 const DWORD kLockWaitMs = 2000;
+const DWORD kLockPollMs = 20;
 
-// A named mutex, so the lock holds across processes; its name comes from the file's
-// full path in lower case, as Windows compares paths.
+// A byte-range lock on a file beside the queue, so it holds across login sessions and
+// across PCs that share the folder on a network drive (a named mutex reaches only its
+// own session). Not the queue itself: a rewrite replaces it by a rename, which a lock
+// on the old file would not survive. Every Winamp opens the lock file with all sharing
+// and never removes it. A lock that cannot be had is no lock: the caller touches
+// nothing (`failed` when there is no lock file, `busy` when another holds it).
 class QueueLock {
   public:
     explicit QueueLock(const std::wstring& path) {
-        wchar_t full[MAX_PATH * 2];
-        const DWORD units = GetFullPathNameW(path.c_str(), MAX_PATH * 2, full, nullptr);
-        const std::wstring name = units && units < MAX_PATH * 2 ? std::wstring(full, units) : path;
-        const uint32_t hash = queueChecksum(encodeUtf8(lowerText(name)));
-        wchar_t mutexName[40];
-        wsprintfW(mutexName, L"Local\\nimbo-listens-%08x", unsigned(hash));
-        mutex_ = UniqueHandle(CreateMutexW(nullptr, FALSE, mutexName));
-        if (!mutex_) return;
-        // An owner that died holding it leaves the file as whole as any crash does.
-        const DWORD waited = WaitForSingleObject(mutex_.get(), kLockWaitMs);
-        held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-        status_ = held_ ? QueueStatus::done : QueueStatus::busy;
+        file_ = UniqueHandle(CreateFileW((path + L".lock").c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file_) return;
+        const DWORD start = GetTickCount();
+        for (;;) {
+            OVERLAPPED range = {};
+            if (LockFileEx(file_.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,
+                           0, &range)) {
+                held_ = true;
+                status_ = QueueStatus::done;
+                return;
+            }
+            const DWORD error = GetLastError();
+            if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) return;
+            status_ = QueueStatus::busy;
+            // Quit waits for no other Winamp.
+            if (GetTickCount() - start >= kLockWaitMs ||
+                WaitForSingleObject(quitEvent(), kLockPollMs) == WAIT_OBJECT_0)
+                return;
+        }
     }
     ~QueueLock() {
-        if (held_) ReleaseMutex(mutex_.get());
+        OVERLAPPED range = {};
+        if (held_) UnlockFileEx(file_.get(), 0, 1, 0, &range);
     }
     QueueLock(const QueueLock&) = delete;
     QueueLock& operator=(const QueueLock&) = delete;
     QueueStatus status() const { return status_; }
 
   private:
-    UniqueHandle mutex_;
+    UniqueHandle file_;
     bool held_ = false;
     QueueStatus status_ = QueueStatus::failed;
 };
@@ -80,7 +96,7 @@ struct LockedQueue {
     QueueContents contents;
     explicit LockedQueue(const std::wstring& path) : lock(path) {
         if (lock.status() != QueueStatus::done) return;
-        read = readFileContents(path, bytes);
+        read = readFileContents(path, bytes, quitEvent());
         if (read == FileRead::Read) contents = readQueue(bytes);
     }
 };

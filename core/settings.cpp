@@ -4,6 +4,8 @@
 
 #include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/critical_section.h"
 #include "core/activity_log.h"
@@ -115,6 +117,19 @@ Settings settingsIn(const IniFile& ini) {
     return s;
 }
 
+// What the log must never show of the settings: each target's credentials. A cookie's
+// value alone too, should a reply or a message quote it without its name.
+void handSecretsToLog(const Settings& s) {
+    std::vector<std::wstring> secrets = {s.AuthPass, s.Cookie, s.ListenBrainzToken};
+    const size_t equals = s.Cookie.find(L'=');
+    if (equals != std::wstring::npos) {
+        const size_t end = s.Cookie.find(L';', equals);
+        secrets.push_back(s.Cookie.substr(
+            equals + 1, end == std::wstring::npos ? std::wstring::npos : end - equals - 1));
+    }
+    setLogSecrets(std::move(secrets));
+}
+
 // Winamp's own 8-bit text, taken as it stands, from Winamp's own file; unknown when
 // that could not be read.
 ProxyConfig proxyIn(const IniFile& winamp) {
@@ -143,6 +158,7 @@ void editSettings(const std::function<void(Settings&)>& edit) {
     const Settings before = store().values;
     edit(store().values);
     store().edited |= changedKeys(before, store().values);
+    handSecretsToLog(store().values);
 }
 
 bool publishingEnabled() {
@@ -190,7 +206,9 @@ void loadSettings() {
             places.movedFile && !unread ? kOriginalKeys | changedKeys(Settings(), s) : 0;
         store().unread = unread;
         store().proxy = proxyIn(winamp);
+        handSecretsToLog(s);
     }
+    setLogBeside(places.winamp);
     if (unread)
         logActivity(
             L"settings could not be read from winamp.ini: working on defaults, and quit "
@@ -235,6 +253,8 @@ void resetSettingsForTest() {
     store().path.clear();
     store().edited = 0;
     store().unread = false;
+    handSecretsToLog(store().values);
+    setLogBeside(std::wstring());
 }
 
 }  // namespace nimbo

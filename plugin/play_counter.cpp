@@ -1,6 +1,6 @@
 #include "plugin/play_counter.h"
 
-#include <ctime>
+#include "common/platform.h"
 
 #include "probe/probe.h"
 
@@ -38,7 +38,7 @@ bool PlayCounter::observe(const std::wstring& path, const std::wstring& streamTi
     // The position tells a seek from play and a track played again from the start.
     if (playCode == 1 || playCode == 3) sample.positionMs = positionMs();
     sample.nowMs = now;
-    sample.unixSeconds = int64_t(time(nullptr));
+    sample.unixSeconds = unixSecondsNow();
     sample.state = playCode == 1   ? PlayState::playing
                    : playCode == 3 ? PlayState::paused
                                    : PlayState::stopped;

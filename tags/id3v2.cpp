@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/platform.h"
+#include "common/utf8.h"
 #include "tags/id3v2_text.h"
 
 namespace nimbo {
@@ -394,7 +395,9 @@ bool TID3v2::load(ReadOnlyFile& file, int64_t fileSize, Fields fields) {
         if (fields == Fields::artistAndTitle) return true;
         album = firstNonEmpty(slots, kAlbum, kOriginalAlbum);
         year = id3v2::frameText(slots[kYear]);
-        if (year.empty()) year = id3v2::frameText(slots[kRecordingTime]).substr(0, 4);
+        // A recording time's year, cut at whole characters: junk after three digits may
+        // be a four-byte character, and half its pair is no text.
+        if (year.empty()) year = leadingUnits(id3v2::frameText(slots[kRecordingTime]), 4);
         if (!all) return true;
         trackText = id3v2::frameText(slots[kTrack]);
         int32_t number = 0;

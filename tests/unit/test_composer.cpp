@@ -212,6 +212,11 @@ TEST(ComposeStatus, AlbumAndYearSources) {
                               frame3("TYER", latin1("1991"))));
     dir.write("v24.mp3", id3v2Tag(4, frame4("TALB", "\3Album \xCE\xB1") +
                                          frame4("TDRC", latin1("2019-05-01"))));
+    // Three characters and a four-byte one: four units would split its pair.
+    dir.write("pair.mp3", id3v2Tag(4, frame4("TDRC",
+                                             "\3"
+                                             "20R\xF1\xB1\xB1\xB1"
+                                             "9")));
     dir.write("v22.mp3",
               id3v2Tag(2, frame2("TAL", latin1("Album 2")) + frame2("TYE", latin1("1977"))));
     dir.write("v1.mp3", std::string(200, '\xFF') + id3v1Block("T", "A", "V1 Album", "1985"));
@@ -237,6 +242,7 @@ TEST(ComposeStatus, AlbumAndYearSources) {
          L"Album \u03B1|2019",
          "ID3v2 TALB",
          "ID3v2 TYER or TDRC"},
+        {"a year cut at whole characters", "pair.mp3", {}, L"|20R", "none", "ID3v2 TYER or TDRC"},
         {"ID3v2.2 TAL and TYE", "v22.mp3", {}, L"Album 2|1977", "ID3v2 TAL", "ID3v2 TYE"},
         {"ID3v1", "v1.mp3", winamp, L"V1 Album|1985", "ID3v1", "ID3v1"},
         {"ID3v2 album, ID3v1 year", "v2album.mp3", {}, L"V2 Album|1985", "ID3v2 TALB", "ID3v1"},

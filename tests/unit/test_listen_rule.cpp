@@ -11,9 +11,10 @@ namespace {
 
 // Runs `script` a tick a second from t = 1 and lists the listens as "at:begun" (seconds).
 // Tokens: pN play N ticks, zN pause N ticks, sN stopped N ticks, fN/bN one tick of play
-// with a seek N s forward/back, g one tick of play a minute late, n the next entry from
-// its start, m the stream's next song, r the entry starts over, u the position unknown
-// from now on, x private from now on.
+// with a seek N s forward/back, kN play N ticks skimming 2 s a tick, lN one tick of play
+// N s late, v one tick of play without a position, g one tick a minute late that played
+// 1 s, n the next entry from its start, m the stream's next song, r the entry starts
+// over, u the position unknown from now on.
 std::string run(const char* script, int lengthSeconds) {
     ListenRule rule;
     std::wstring path = L"C:\\a.mp3", title;
@@ -40,6 +41,13 @@ std::string run(const char* script, int lengthSeconds) {
             if (token == 'p') tick(PlayState::playing, 1000);
             if (token == 'z') tick(PlayState::paused, 0);
             if (token == 's') tick(PlayState::stopped, -position);
+            if (token == 'k') tick(PlayState::playing, 2000);
+        }
+        if (token == 'l') tick(PlayState::playing, n * 1000, uint64_t(n) * 1000);
+        if (token == 'v') {
+            knownPosition = false;
+            tick(PlayState::playing, 1000);
+            knownPosition = true;
         }
         if (token == 'f' || token == 'b')
             tick(PlayState::playing, 1000 + (token == 'f' ? n : -n) * 1000);
@@ -48,7 +56,6 @@ std::string run(const char* script, int lengthSeconds) {
         if (token == 'm') title += L"x";
         if (token == 'n' || token == 'r') position = 0;
         knownPosition &= token != 'u';
-        s.privateTrack |= token == 'x';
     }
     return listens;
 }
@@ -84,8 +91,14 @@ TEST(ListenRule, ScriptedPlays) {
         {"back to the start before the listen is a seek", 40, "p10rp12", "22:1 "},
         {"no position: the clock while playing", 40, "up10z30p12", "52:1 "},
         {"no position: a late tick counts 10 s at most", 40, "up5gp6", "71:1 "},
-        {"a private track never counts", 40, "xp60", ""},
-        {"private once is private for the play", 40, "p10xp1", ""},
+        {"repeat of one entry, the first tick 8 s late", 200, "p199rl8p150", "101:1 307:207 "},
+        {"repeat of one entry without a position", 200, "up199rp150", "101:1 301:201 "},
+        {"repeat of one entry, its first tick without a position", 200, "p199rvp150",
+         "101:1 301:201 "},
+        {"back 8 s after the listen is a seek", 40, "p30b8p30", "21:1 "},
+        {"back 12 s after the listen is a new play", 40, "p30b12p21", "21:1 51:31 "},
+        {"skimming counts no faster than the clock", 600, "k300", "240:1 "},
+        {"a long pause lends skimming no time", 600, "p10z300k200", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(run(c.script, c.length), c.listens) << c.name;
 }

@@ -13,6 +13,7 @@
 #include "core/private_tracks.h"
 #include "core/settings.h"
 #include "core/settings_codec.h"
+#include "core/state.h"
 #include "net/http_client.h"
 #include "tests/win32/win32_test_util.h"
 
@@ -33,7 +34,7 @@ class SettingsStore : public ::testing::Test {
     static void removeFiles() {
         for (const std::string& path :
              {besideIni(), appDataIni(), exeFolder() + "nimbo.log", exeFolder() + "nimbo.log.1",
-              exeFolder() + "nimbo-listens.txt"})
+              exeFolder() + "nimbo-listens.txt", exeFolder() + "nimbo-listens.txt.lock"})
             removeFile(path);
     }
 };
@@ -730,6 +731,23 @@ TEST_F(SettingsStore, UnreadableIniIsNeverOverwrittenWithDefaults) {
     }
 }
 
+// The log masks the secrets the settings hold as they stand, a changed one as well.
+TEST_F(SettingsStore, LogMasksTheSecretsOfTheSettings) {
+    loadSettings();
+    editSettings([](Settings& s) {
+        s.Cookie = L"remixsid=c00k1e; path=/";
+        s.AuthPass = L"p4ss";
+        s.ListenBrainzToken = L"t0ken";
+    });
+    logActivity(L"sent c00k1e, p4ss and t0ken");
+    editSettings([](Settings& s) { s.ListenBrainzToken = L"n3w"; });
+    logActivity(L"sent n3w");
+    std::string bytes;
+    ASSERT_TRUE(readFile(exeFolder() + "nimbo.log", bytes));
+    EXPECT_TRUE(contains(bytes, " sent ***, *** and ***\r\n")) << bytes;
+    EXPECT_TRUE(contains(bytes, " sent ***\r\n")) << bytes;
+}
+
 // A viewer holding nimbo.log without delete sharing stops its move to nimbo.log.1;
 // the log keeps its bound all the same, and the newest line. With a viewer on
 // nimbo.log.1 too, the copy aside fails: the line is dropped, not the old ones.
@@ -863,19 +881,55 @@ TEST_F(SettingsStore, ListenQueueIsSharedByTwoWinamps) {
     EXPECT_EQ(removing.status, QueueStatus::done);
     EXPECT_EQ(loaded(path), expected + "torn 0 skipped 0");
 
-    // Held by the other for longer than 2 s: this one gives up and says so.
-    wchar_t name[40];
-    wsprintfW(name, L"Local\\nimbo-listens-%08x", unsigned(queueChecksum(utf8(lowerText(path)))));
-    HANDLE other = CreateMutexW(nullptr, TRUE, name);
-    QueueUser late{path, 9000, 1};
-    const DWORD start = GetTickCount();
-    HANDLE thread = CreateThread(nullptr, 0, QueueUser::run, &late, 0, nullptr);
-    WaitForSingleObject(thread, INFINITE);
-    const DWORD waited = GetTickCount() - start;
-    CloseHandle(thread);
-    ReleaseMutex(other);
+    // The lock file held by another Winamp (another session or PC) for longer than 2 s:
+    // this one gives up and says so; quit ends the wait at once.
+    HANDLE other =
+        CreateFileW((path + L".lock").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    OVERLAPPED range = {};
+    ASSERT_TRUE(LockFileEx(other, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &range));
+    for (bool quit : {false, true}) {
+        SCOPED_TRACE(quit ? "quit after 300 ms" : "no quit");
+        QueueUser late{path, 9000, 1};
+        const DWORD start = GetTickCount();
+        HANDLE thread = CreateThread(nullptr, 0, QueueUser::run, &late, 0, nullptr);
+        if (quit && WaitForSingleObject(thread, 300) == WAIT_TIMEOUT) setQuitRequested(true);
+        WaitForSingleObject(thread, INFINITE);
+        const DWORD waited = GetTickCount() - start;
+        CloseHandle(thread);
+        setQuitRequested(false);
+        EXPECT_EQ(late.status, QueueStatus::busy);
+        EXPECT_TRUE(quit ? waited >= 250 && waited < 1000 : waited >= 1900 && waited < 4000)
+            << waited;
+    }
+    UnlockFileEx(other, 0, 1, 0, &range);
     CloseHandle(other);
-    EXPECT_EQ(late.status, QueueStatus::busy);
-    EXPECT_TRUE(waited >= 1900 && waited < 4000) << waited;
     EXPECT_EQ(loaded(path), expected + "torn 0 skipped 0");
+}
+
+// Quit ends the tick's other waits too: the queue file held by another program is not
+// tried again once quit has come.
+TEST_F(SettingsStore, ListenQueueWaitsEndAtQuitAndNeedTheirLock) {
+    loadSettings();
+    const std::wstring path = listenQueuePath();
+    ASSERT_TRUE(writeFile(path, queueLine(queued(1))));
+    HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    setQuitRequested(true);
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(loaded(path, QueueStatus::failed), "torn 0 skipped 0");
+    const DWORD waited = GetTickCount() - start;
+    setQuitRequested(false);
+    CloseHandle(held);
+    EXPECT_LT(waited, 150u);
+
+    // No lock file can be had (here a folder stands in its place): the queue is left
+    // alone rather than changed without the lock.
+    const std::wstring lock = path + L".lock";
+    DeleteFileW(lock.c_str());
+    ASSERT_TRUE(CreateDirectoryW(lock.c_str(), nullptr));
+    size_t dropped = 0;
+    EXPECT_EQ(appendListen(path, queued(2), dropped), QueueStatus::failed);
+    EXPECT_EQ(removeListens(path, {queued(1)}), QueueStatus::failed);
+    RemoveDirectoryW(lock.c_str());
+    EXPECT_EQ(loaded(path), "1 torn 0 skipped 0");
 }
