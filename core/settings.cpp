@@ -44,14 +44,24 @@ const struct {
      [](const Settings& s) { return encodeStoredText(s.ListenBrainzServer); }},
     {"ListenBrainzListens",
      [](const Settings& s) { return std::to_string(s.ListenBrainzListens); }},
+    {"LastFm", [](const Settings& s) { return std::to_string(s.LastFm); }},
+    {"LastFmServer", [](const Settings& s) { return encodeStoredText(s.LastFmServer); }},
+    {"LastFmKey", [](const Settings& s) { return encodeStoredText(s.LastFmKey); }},
+    {"LastFmSecret", [](const Settings& s) { return encodeStoredText(s.LastFmSecret); }},
+    {"LastFmSession", [](const Settings& s) { return encodeStoredText(s.LastFmSession); }},
+    {"LastFmUser", [](const Settings& s) { return encodeStoredText(s.LastFmUser); }},
+    {"LastFmScrobbles", [](const Settings& s) { return std::to_string(s.LastFmScrobbles); }},
 };
+// One bit a key in `Store::edited`: room for every key the table will hold.
+using KeyBits = uint64_t;
+static_assert(std::size(kKeys) <= 64, "a key without its bit");
 // The seven keys every build has written; the later ones are written once changed.
-constexpr unsigned kOriginalKeys = (1u << 7) - 1;
+constexpr KeyBits kOriginalKeys = (KeyBits(1) << 7) - 1;
 
-unsigned changedKeys(const Settings& a, const Settings& b) {
-    unsigned changed = 0;
+KeyBits changedKeys(const Settings& a, const Settings& b) {
+    KeyBits changed = 0;
     for (size_t i = 0; i < std::size(kKeys); ++i) {
-        if (kKeys[i].text(a) != kKeys[i].text(b)) changed |= 1u << i;
+        if (kKeys[i].text(a) != kKeys[i].text(b)) changed |= KeyBits(1) << i;
     }
     return changed;
 }
@@ -61,7 +71,7 @@ struct Store {
     Settings values;
     ProxyConfig proxy;
     std::wstring path;
-    unsigned edited = 0;  // keys changed since the load (by the user or a login)
+    KeyBits edited = 0;   // keys changed since the load (by the user or a login)
     bool unread = false;  // the load could not read the file: values beyond `edited` are defaults
 };
 
@@ -114,13 +124,24 @@ Settings settingsIn(const IniFile& ini) {
         s.ListenBrainzToken = decodeStoredText(stored);
     if (ini.get(kSection, "ListenBrainzServer", stored))
         s.ListenBrainzServer = decodeStoredText(stored);
+    s.LastFm = ini.getNumber(kSection, "LastFm", 0) == 1 ? 1 : 0;
+    s.LastFmScrobbles = ini.getNumber(kSection, "LastFmScrobbles", 1) == 0 ? 0 : 1;
+    const struct {
+        const char* key;
+        std::wstring& value;
+    } lastFm[] = {{"LastFmServer", s.LastFmServer}, {"LastFmKey", s.LastFmKey},
+                  {"LastFmSecret", s.LastFmSecret}, {"LastFmSession", s.LastFmSession},
+                  {"LastFmUser", s.LastFmUser}};
+    for (const auto& text : lastFm)
+        if (ini.get(kSection, text.key, stored)) text.value = decodeStoredText(stored);
     return s;
 }
 
 // What the log must never show of the settings: each target's credentials. A cookie's
 // value alone too, should a reply or a message quote it without its name.
 void handSecretsToLog(const Settings& s) {
-    std::vector<std::wstring> secrets = {s.AuthPass, s.Cookie, s.ListenBrainzToken};
+    std::vector<std::wstring> secrets = {s.AuthPass, s.Cookie, s.ListenBrainzToken,
+                                         s.LastFmSecret, s.LastFmSession};
     const size_t equals = s.Cookie.find(L'=');
     if (equals != std::wstring::npos) {
         const size_t end = s.Cookie.find(L';', equals);
@@ -217,7 +238,7 @@ void loadSettings() {
 
 bool saveSettings() {
     Settings s;
-    unsigned written = 0;
+    KeyBits written = 0;
     std::wstring path;
     {
         StoreLock lock;
@@ -236,7 +257,7 @@ bool saveSettings() {
         return false;
     }
     for (size_t i = 0; i < std::size(kKeys); ++i) {
-        if (written & (1u << i)) ini.set(kSection, kKeys[i].name, kKeys[i].text(s));
+        if (written & (KeyBits(1) << i)) ini.set(kSection, kKeys[i].name, kKeys[i].text(s));
     }
     if (ini.commit()) return true;
     const DWORD attributes = GetFileAttributesW(path.c_str());

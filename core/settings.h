@@ -34,6 +34,12 @@ struct Settings {
     std::wstring ListenBrainzToken;         // the user's token from the profile page
     std::wstring ListenBrainzServer;        // empty: the service's own
     int ListenBrainzListens = 1;            // 1: listened tracks go to ListenBrainz too
+    int LastFm = 0;                         // 1: what plays goes to Last.fm (or Libre.fm...)
+    std::wstring LastFmServer;              // its API root; empty: Last.fm's own
+    std::wstring LastFmKey, LastFmSecret;   // the API account's; empty: the build's own
+    std::wstring LastFmSession;             // the key the browser's authorisation gave
+    std::wstring LastFmUser;                // the name it was given for
+    int LastFmScrobbles = 1;                // 1: listened tracks are scrobbled too
 };
 
 // The settings are shared by Winamp's thread (dialog, init, quit) and the timer
