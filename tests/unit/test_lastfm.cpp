@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "net/lastfm.h"
+#include "net/lastfm_reply.h"
 
 using namespace nimbo;
 
@@ -27,6 +28,19 @@ LastFmTrack track(const std::wstring& title, int64_t at) {
     t.title = title;
     t.timestamp = at;
     return t;
+}
+
+// What was read, in one line; a row's expectation reads the same way.
+std::wstring summary(const LastFmReply& r) {
+    std::wstring out = r.ok ? L"ok" : L"not ok";
+    if (r.error) out += L" error=" + std::to_wstring(r.error) + L" " + r.message;
+    if (!r.token.empty()) out += L" token=" + r.token;
+    if (!r.sessionKey.empty()) out += L" session=" + r.userName + L":" + r.sessionKey;
+    if (r.accepted >= 0 || r.ignored >= 0)
+        out += L" counts=" + std::to_wstring(r.accepted) + L"/" + std::to_wstring(r.ignored);
+    for (int code : r.ignoredCodes) out += L" #" + std::to_wstring(code);
+    if (r.nowPlayingIgnored >= 0) out += L" playing#" + std::to_wstring(r.nowPlayingIgnored);
+    return out;
 }
 
 }  // namespace
@@ -114,4 +128,65 @@ TEST(LastFmRequest, ServersAddressesAndNames) {
         EXPECT_EQ(lastFmAuthUrl(c.server, "K Y", "T"), c.authUrl);
         EXPECT_EQ(lastFmServerName(c.server), c.name);
     }
+}
+
+TEST(LastFmReply, BothFormsOfEachAnswer) {
+    struct Case {
+        std::string body;
+        std::wstring read;
+    } cases[] = {
+        {R"({"token":"0a1b"})", L"ok token=0a1b"},
+        {"<?xml version=\"1.0\"?>\n<lfm status=\"ok\"><token>0a1b</token></lfm>", L"ok token=0a1b"},
+        {R"({"session":{"name":"\u041a\u0438\ud83c\udfb5","key":"k1","subscriber":0}})",
+         L"ok session=\u041a\u0438\xD83C\xDFB5:k1"},  // UTF-16, as everywhere
+        {"<lfm status='ok'><session><name>A&amp;B&#x41;&#66;&bogus</name><key>k1</key>"
+         "<subscriber>0</subscriber></session></lfm>",
+         L"ok session=A&BAB&bogus:k1"},
+        {R"({"error":13,"message":"Invalid method signature supplied"})",
+         L"not ok error=13 Invalid method signature supplied"},
+        {"<lfm status=\"failed\">\n  <error code=\"9\">Invalid session key</error>\n</lfm>",
+         L"not ok error=9 Invalid session key"},
+        // One scrobble is an object, more an array; codes are strings in JSON.
+        {R"({"scrobbles":{"scrobble":{"track":{"#text":"T"},"ignoredMessage":{"code":"0","#text":""}},"@attr":{"accepted":1,"ignored":0}}})",
+         L"ok counts=1/0 #0"},
+        {R"({"scrobbles":{"@attr":{"accepted":1,"ignored":2},"scrobble":[{"ignoredMessage":{"code":"3"}},{"ignoredMessage":{"code":"0"}},{"ignoredMessage":{"code":"5"}}]}})",
+         L"ok counts=1/2 #3 #0 #5"},
+        {"<lfm status=\"ok\"><scrobbles accepted=\"1\" ignored=\"1\"><scrobble><track "
+         "corrected=\"0\">A &gt; B</track><ignoredMessage code=\"1\">Artist was ignored"
+         "</ignoredMessage></scrobble><scrobble><ignoredMessage code=\"0\"/></scrobble>"
+         "</scrobbles></lfm>",
+         L"ok counts=1/1 #1 #0"},
+        {R"({"nowplaying":{"artist":{"corrected":"0","#text":"A"},"ignoredMessage":{"code":"2","#text":"x"}}})",
+         L"ok playing#2"},
+        // Broken or foreign bodies give what came before the fault, and never "ok".
+        {R"({"token":"0a1b","x":[1,2)", L"not ok token=0a1b"},
+        {R"({"token":"0a1b"}])", L"ok token=0a1b"},
+        {"<html><body>502 Bad Gateway</body></html>", L"not ok"},
+        {"<lfm status=\"ok\"><token>0a1b", L"ok"},
+        {R"({"error":"13","message":"x"})", L"not ok error=13 x"},
+        {"", L"not ok"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(summary(readLastFmReply(c.body)), c.read) << c.body;
+}
+
+TEST(LastFmReply, DepthAndTextBounds) {
+    // Nesting up to the bound is passed over; one level more ends the read there.
+    for (size_t inner : {kMaxLastFmDepth - 1, kMaxLastFmDepth}) {
+        const bool within = inner < kMaxLastFmDepth;
+        const std::string json =
+            "{\"a\":" + std::string(inner, '[') + std::string(inner, ']') + ",\"token\":\"t\"}";
+        EXPECT_EQ(summary(readLastFmReply(json)), within ? L"ok token=t" : L"not ok");
+        std::string xml = "<lfm status=\"ok\">";
+        for (size_t i = 0; i < inner; ++i) xml += "<a>";
+        for (size_t i = 0; i < inner; ++i) xml += "</a>";
+        EXPECT_EQ(summary(readLastFmReply(xml + "<token>t</token></lfm>")),
+                  within ? L"ok token=t" : L"ok");
+    }
+    const std::string longText(3 * kMaxLastFmReplyText, 'm');
+    EXPECT_EQ(readLastFmReply("{\"error\":6,\"message\":\"" + longText + "\"}").message.size(),
+              kMaxLastFmReplyText);
+    std::string many = "{\"scrobbles\":{\"scrobble\":[";
+    for (size_t i = 0; i <= kMaxLastFmScrobbleCodes; ++i)
+        many += "{\"ignoredMessage\":{\"code\":\"1\"}},";
+    EXPECT_EQ(readLastFmReply(many).ignoredCodes.size(), kMaxLastFmScrobbleCodes);
 }
