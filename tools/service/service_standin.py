@@ -207,8 +207,8 @@ def _help_epilog():
 
 def parse_args(argv):
     parser = argparse.ArgumentParser(
-        description="Local HTTP/1.0 stand-in for the social network's site and for"
-                    " ListenBrainz. Prints"
+        description="Local HTTP/1.0 stand-in for the social network's site, for"
+                    " ListenBrainz and for the Last.fm 2.0 interface. Prints"
                     " 'listening HOST:PORT' as its first line.",
         epilog=_help_epilog(), formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--host", default="127.0.0.1", help="address to listen on")

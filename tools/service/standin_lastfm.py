@@ -128,8 +128,8 @@ def _corrected(text):
 
 
 def _ignored(cfg, track):
-    text, code = cfg["lfm_ignore"]
-    code = code if text and text in track else 0
+    text, _, code = cfg["lfm_ignore"].rpartition(":")
+    code = int(code) if text and text in track else 0
     return {"code": str(code), "#text": IGNORED[code]}
 
 

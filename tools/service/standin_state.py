@@ -68,15 +68,11 @@ def _choice(options):
 
 
 def _ignore_rule(value):
-    """"TEXT:CODE": a scrobble whose track holds TEXT is ignored with CODE (1-5)."""
-    if isinstance(value, tuple):
-        return value
+    """"TEXT:CODE" (or empty): a scrobble whose track holds TEXT is ignored with CODE 1-5."""
     text, sep, code = str(value).rpartition(":")
-    if not value:
-        return ("", 0)
-    if not sep or not text or code not in ("1", "2", "3", "4", "5"):
+    if value and (not sep or not text or code not in ("1", "2", "3", "4", "5")):
         raise ConfigError("expected TEXT:CODE with CODE 1-5, got %r" % value)
-    return (text, int(code))
+    return str(value)
 
 
 def _charset(value):
@@ -121,7 +117,7 @@ CONFIG_FIELDS = {
     "lfm_auth_delay": (float, 3.0, "seconds after auth.getToken until the user has allowed"
                                    " the token (before: error 14)"),
     "lfm_token_life": (float, 3600.0, "seconds a token lives (after: error 15)"),
-    "lfm_ignore": (_ignore_rule, ("", 0), "TEXT:CODE: a Last.fm scrobble or playing-now whose"
+    "lfm_ignore": (_ignore_rule, "", "TEXT:CODE: a Last.fm scrobble or playing-now whose"
                                           " track holds TEXT is ignored with code CODE (1-5)"),
 }
 
