@@ -233,8 +233,11 @@ bool readEntity(const std::string& raw, size_t& i, std::string& out) {
         i += length;
         return true;
     }
-    const size_t semi = raw.find(';', i);
-    if (raw.compare(i, 1, "#") != 0 || semi == std::string::npos || semi - i > 9) return false;
+    // "&#" and at most eight digits, searched no further: many a lone "&" stays linear.
+    if (raw.compare(i, 1, "#") != 0) return false;
+    const auto limit = raw.begin() + std::min(raw.size(), i + 11);
+    const size_t semi = size_t(std::find(raw.begin() + i, limit, ';') - raw.begin());
+    if (semi >= size_t(limit - raw.begin())) return false;
     const bool hex = raw.compare(i + 1, 1, "x") == 0;
     uint32_t cp = 0;
     for (size_t k = i + (hex ? 2 : 1); k < semi; ++k) {
@@ -261,6 +264,7 @@ struct XmlReader {
     std::vector<std::string> names;  // the open elements, outermost first
     std::string text;                // the innermost element's text so far
     size_t i = 0;
+    bool rootClosed = false;  // a reply cut short is not "ok", whatever its status said
 
     std::string path(const std::string& last) const {
         std::string out;
@@ -309,6 +313,7 @@ struct XmlReader {
         if (s[i + 1] == '/') {
             if (names.empty()) return false;
             if (names.size() <= kMaxPathLevels) take(r, path(""), decodeEntities(text));
+            rootClosed = names.size() == 1 && names[0] == "lfm";
             names.pop_back();
             text.clear();
             return i = next, true;
@@ -355,6 +360,7 @@ LastFmReply readLastFmReply(const std::string& body) {
     } else {
         XmlReader reader{body, reply, {}, {}};
         reader.run();
+        reply.ok = reply.ok && reader.rootClosed;
     }
     return reply;
 }

@@ -16,7 +16,7 @@ constexpr size_t kMaxLastFmDepth = 32;           // levels of nesting taken; dee
 constexpr size_t kMaxLastFmScrobbleCodes = 100;  // ignoredMessage codes kept
 
 struct LastFmReply {
-    bool ok = false;       // JSON: a whole object without "error"; XML: <lfm status="ok">
+    bool ok = false;       // a whole JSON object without "error", or a whole <lfm status="ok">
     int error = 0;         // the service's error code; 0 when it gave none
     std::wstring message;  // the error's words
     std::wstring token;

@@ -162,7 +162,7 @@ TEST(LastFmReply, BothFormsOfEachAnswer) {
         {R"({"token":"0a1b","x":[1,2)", L"not ok token=0a1b"},
         {R"({"token":"0a1b"}])", L"ok token=0a1b"},
         {"<html><body>502 Bad Gateway</body></html>", L"not ok"},
-        {"<lfm status=\"ok\"><token>0a1b", L"ok"},
+        {"<lfm status=\"ok\"><token>0a1b</token>", L"not ok token=0a1b"},
         {R"({"error":"13","message":"x"})", L"not ok error=13 x"},
         {"", L"not ok"},
     };
@@ -180,7 +180,7 @@ TEST(LastFmReply, DepthAndTextBounds) {
         for (size_t i = 0; i < inner; ++i) xml += "<a>";
         for (size_t i = 0; i < inner; ++i) xml += "</a>";
         EXPECT_EQ(summary(readLastFmReply(xml + "<token>t</token></lfm>")),
-                  within ? L"ok token=t" : L"ok");
+                  within ? L"ok token=t" : L"not ok");
     }
     const std::string longText(3 * kMaxLastFmReplyText, 'm');
     EXPECT_EQ(readLastFmReply("{\"error\":6,\"message\":\"" + longText + "\"}").message.size(),
