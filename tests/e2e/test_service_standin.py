@@ -582,10 +582,11 @@ class LastFmTest(StandinCase):
         two = self.json_call("track.scrobble", sk=sk, **two)[1]["scrobbles"]
         self.assertEqual(two["@attr"], {"accepted": 1, "ignored": 1})
         self.assertEqual([s["ignoredMessage"]["code"] for s in two["scrobble"]], ["2", "0"])
-        status = self.svc.status()
-        self.assertEqual(status["lfm_now_playing"]["track"], "Звезда")
-        self.assertEqual([(s["track"], s.get("album")) for s in status["lfm_scrobbles"]],
+        self.assertEqual(self.svc.lfm_now_playing()["track"], "Звезда")
+        self.assertEqual([(s["track"], s.get("album")) for s in self.svc.lfm_scrobbles()],
                          [("T1", None), ("T2", "Alb")])
+        self.assertEqual(kinds(self.svc.log())[-3:], ["lfm_track.updateNowPlaying",
+                                                      "lfm_track.scrobble", "lfm_track.scrobble"])
         self.assertEqual([e.get("lfm_count") for e in self.svc.log()][-2:], [1, 2])
         self.assertEqual(self.json_call("track.scrobble", sk="wrong", artist="A", track="T",
                                         timestamp="1")[1]["error"], 9)
@@ -604,7 +605,7 @@ class LastFmTest(StandinCase):
         scrobbles = ElementTree.fromstring(self.call(params)[1]).find("scrobbles")
         self.assertEqual((scrobbles.get("accepted"), scrobbles.find("scrobble/ignoredMessage")
                           .get("code")), ("1", "0"))
-        self.svc.mode(mode="lfm_error", code=11)
+        self.svc.lfm_error(11)
         self.assertEqual(self.json_call("auth.getToken")[1]["error"], 11)
         too_many = {"artist[%d]" % i: "A" for i in range(51)}
         self.assertEqual(self.json_call("track.scrobble", sk=params["sk"], **too_many)[1]["error"],
