@@ -30,7 +30,7 @@ target_compile_options(nimbo_core_win PRIVATE -Os -fno-asynchronous-unwind-table
 target_include_directories(nimbo_core_win PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(nimbo_core_win PRIVATE NIMBO_SERVICE_HOST="${NIMBO_SERVICE_HOST}"
                            NIMBO_SECURE_PORT="${NIMBO_SECURE_PORT}")
-target_link_libraries(nimbo_core_win PUBLIC nimbo_jpeg winmm ws2_32 secur32 crypt32 shell32 user32 gdi32 kernel32)
+target_link_libraries(nimbo_core_win PUBLIC nimbo_jpeg winmm ws2_32 secur32 crypt32 advapi32 shell32 user32 gdi32 kernel32)
 
 # Both plugin DLLs are optimised whole, in one unit (the linker's parallel split loses
 # track of a symbol GCC 12 renames on this target).

@@ -4,4 +4,5 @@ list(APPEND NIMBO_PORTABLE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/text.cpp
   ${CMAKE_CURRENT_LIST_DIR}/utf8.cpp)
 list(APPEND NIMBO_WIN32_SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/file_replace_win.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/file_replace_win.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/md5_win.cpp)

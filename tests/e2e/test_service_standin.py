@@ -1,6 +1,7 @@
 """Tests of the service stand-in, spoken to over raw sockets the way the plugin does."""
 
 import base64
+import hashlib
 import json
 import os
 import select
@@ -11,6 +12,8 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.parse
+import xml.etree.ElementTree as ElementTree
 
 from harness.paths import SERVICE_SCRIPT as SCRIPT
 from harness.service import Service, kinds, lb_json
@@ -538,6 +541,77 @@ class ListenBrainzTest(StandinCase):
         self.assertEqual((code, answer["code"]), (429, 429))
         self.assertEqual(header(headers, "X-RateLimit-Reset-In"), ["7"])
         self.assertEqual(self.submit("playing_now", [listen("A")])[0], 200)
+
+
+def lfm_signed(params, secret="fedcba9876543210fedcba9876543210"):
+    """`params` with api_key and api_sig, signed as the Last.fm 2.0 interface asks."""
+    params = dict(params, api_key="0123456789abcdef0123456789abcdef")
+    base = "".join(k + v for k, v in sorted(params.items()) if k not in ("format", "api_sig"))
+    return dict(params, api_sig=hashlib.md5((base + secret).encode("utf-8")).hexdigest())
+
+
+class LastFmTest(StandinCase):
+    def call(self, params, secret="fedcba9876543210fedcba9876543210", path="/2.0/"):
+        """A signed form POST; (HTTP status, the reply's body)."""
+        body = urllib.parse.urlencode(lfm_signed(params, secret)).encode("utf-8")
+        head = ("POST %s HTTP/1.0\r\nHost: libre.test\r\nContent-Type: application/"
+                "x-www-form-urlencoded\r\nContent-Length: %d\r\n\r\n" % (path, len(body)))
+        status, _, answer = split_reply(self.svc.exchange(head.encode("latin-1") + body))
+        return int(status.split()[1]), answer
+
+    def json_call(self, method, **params):
+        code, answer = self.call(dict(params, method=method, format="json"))
+        return code, json.loads(answer.decode("utf-8"))
+
+    def test_token_session_playing_now_and_scrobbles(self):
+        token = self.json_call("auth.getToken")[1]["token"]
+        self.assertRegex(token, "^[0-9a-f]{32}$")
+        self.assertEqual(self.json_call("auth.getSession", token=token),
+                         (403, {"error": 14, "message": "This token has not been authorized"}))
+        self.svc.configure(lfm_auth_delay="0")
+        session = self.json_call("auth.getSession", token=token)[1]["session"]
+        self.assertEqual(session["name"], "nimbo-scrobbler")
+        self.assertEqual(self.json_call("auth.getSession", token=token)[1]["error"], 4)
+        sk = session["key"]
+        playing = self.json_call("track.updateNowPlaying", artist="Кино", track="Звезда", sk=sk)
+        self.assertEqual(playing[1]["nowplaying"]["ignoredMessage"], {"code": "0", "#text": ""})
+        self.svc.configure(lfm_ignore="BAD:2")
+        one = self.json_call("track.scrobble", sk=sk, **{"artist[0]": "A", "track[0]": "T1",
+                                                          "timestamp[0]": "100"})[1]["scrobbles"]
+        self.assertEqual(one["scrobble"]["timestamp"], "100")  # one: an object
+        two = {"artist[0]": "A", "track[0]": "a BAD one", "timestamp[0]": "101",
+               "artist[1]": "A", "track[1]": "T2", "timestamp[1]": "102", "album[1]": "Alb"}
+        two = self.json_call("track.scrobble", sk=sk, **two)[1]["scrobbles"]
+        self.assertEqual(two["@attr"], {"accepted": 1, "ignored": 1})
+        self.assertEqual([s["ignoredMessage"]["code"] for s in two["scrobble"]], ["2", "0"])
+        self.assertEqual(self.svc.lfm_now_playing()["track"], "Звезда")
+        self.assertEqual([(s["track"], s.get("album")) for s in self.svc.lfm_scrobbles()],
+                         [("T1", None), ("T2", "Alb")])
+        self.assertEqual(kinds(self.svc.log())[-3:], ["lfm_track.updateNowPlaying",
+                                                      "lfm_track.scrobble", "lfm_track.scrobble"])
+        self.assertEqual([e.get("lfm_count") for e in self.svc.log()][-2:], [1, 2])
+        self.assertEqual(self.json_call("track.scrobble", sk="wrong", artist="A", track="T",
+                                        timestamp="1")[1]["error"], 9)
+
+    def test_refusals_and_the_xml_form(self):
+        code, answer = self.call({"method": "auth.getToken"}, secret="not the secret")
+        self.assertEqual(code, 403)
+        error = ElementTree.fromstring(answer).find("error")
+        self.assertEqual((error.get("code"), error.text), ("13", "Invalid method signature"
+                                                            " supplied"))
+        code, answer = self.call({"method": "auth.getToken"}, path="/libre/2.0/")
+        self.assertEqual(ElementTree.fromstring(answer).get("status"), "ok")
+        self.assertRegex(ElementTree.fromstring(answer).findtext("token"), "^[0-9a-f]{32}$")
+        params = {"method": "track.scrobble", "sk": "nimbo-session-key-0123456789abcd",
+                  "artist[0]": "A", "track[0]": "T", "timestamp[0]": "5"}
+        scrobbles = ElementTree.fromstring(self.call(params)[1]).find("scrobbles")
+        self.assertEqual((scrobbles.get("accepted"), scrobbles.find("scrobble/ignoredMessage")
+                          .get("code")), ("1", "0"))
+        self.svc.lfm_error(11)
+        self.assertEqual(self.json_call("auth.getToken")[1]["error"], 11)
+        too_many = {"artist[%d]" % i: "A" for i in range(51)}
+        self.assertEqual(self.json_call("track.scrobble", sk=params["sk"], **too_many)[1]["error"],
+                         6)
 
 
 class PercentDecodeTest(unittest.TestCase):

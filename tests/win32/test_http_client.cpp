@@ -5,7 +5,9 @@
 
 #include <string>
 
+#include "common/md5.h"
 #include "net/http_client.h"
+#include "net/lastfm.h"
 #include "core/settings.h"
 #include "core/state.h"
 #include "plugin/messages.h"
@@ -272,6 +274,36 @@ TEST(WhyFailed, AWaitAndATimeInAllNameTheirBounds) {
     const Why handshake = whyFailed(Outcome::failedAt(NetStep::handshake, StepEnd::tooLong));
     EXPECT_EQ(handshake.words, L"the site took longer than 20 s in all (TLS handshake)");
     EXPECT_EQ(handshake.brief, L"the site took longer than 20 s");
+}
+
+// MD5 from CryptoAPI against RFC 1321's vectors, and a Last.fm api_sig as the service
+// stand-in (Python's hashlib) computes it for the same request.
+TEST(Md5, Rfc1321VectorsAndALastFmSignature) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        // High bytes and a zero go in as they are (from Python's hashlib).
+        {std::string(8, '\xff') + '\0', "79c6ad6066739c3e916013cd3466cf76"},
+        {"1234567890123456789012345678901234567890123456789012345678901234567890123456789"
+         "0",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (const auto& [bytes, expected] : cases) {
+        std::string hex = "unchanged";
+        ASSERT_TRUE(md5Hex(bytes, hex));
+        EXPECT_EQ(hex, expected);
+    }
+    const LastFmAuth auth{"0123456789abcdef0123456789abcdef", "fedcba9876543210fedcba9876543210",
+                          "", "nimbo-session-key-0123456789abcd"};
+    LastFmTrack track;
+    track.artist = L"\u041a\u0438\u043d\u043e";
+    track.title = L"\u0417\u0432\u0435\u0437\u0434\u0430";
+    track.timestamp = 1700000000;
+    const auto request = lastFmRequest(L"", LastFmCall::scrobble, auth, {track}, md5Hex);
+    ASSERT_TRUE(request);
+    EXPECT_NE(request->body.find("&api_sig=8383fc671c0962e2f8278fbfa341e7eb"), std::string::npos)
+        << request->body;
 }
 
 TEST_F(HttpClient, RefusedConnectionFailsEveryOperation) {

@@ -119,7 +119,7 @@ def is_lb_validate(entry):
 
 def kinds(entries):
     """A compact view of a log for assertions: "page", "set", "clear", "connect",
-    "lb_<listen type>", "lb_clear", "lb_validate" or the path."""
+    "lb_<listen type>", "lb_clear", "lb_validate", "lfm_<method>" or the path."""
     out = []
     for e in entries:
         if e["method"] == "CONNECT":
@@ -130,6 +130,8 @@ def kinds(entries):
             out.append("lb_clear")
         elif is_lb_validate(e):
             out.append("lb_validate")
+        elif "lfm_method" in e:
+            out.append("lfm_" + (e["lfm_method"] or "?"))
         elif is_set_activity(e):
             out.append("set")
         elif is_clear_activity(e):
@@ -231,6 +233,19 @@ class Service:
         """The next `count` requests to `path` get ListenBrainz's error `code` (options:
         error=TEXT, reset_in=SECONDS for a 429)."""
         return self.mode(mode="lb_status", code=code, count=count, path=path, **options)
+
+    def lfm_now_playing(self):
+        """The Last.fm side's playing-now fields (artist, track, ...), or None."""
+        return self.status()["lfm_now_playing"]
+
+    def lfm_scrobbles(self):
+        """The scrobbles the Last.fm side accepted, in order, each as its fields."""
+        return self.status()["lfm_scrobbles"]
+
+    def lfm_error(self, code, count=1, **options):
+        """The next `count` Last.fm requests get the service's error `code` (options:
+        error=TEXT, path=P)."""
+        return self.mode(mode="lfm_error", code=code, count=count, **options)
 
     def stop(self, timeout=10):
         if self._proc.poll() is None:

@@ -193,13 +193,22 @@ def _help_epilog():
                  " with the head. The state shows in /__control/status (lb_playing_now,"
                  " lb_listens); example: --mode 'mode=lb_status&code=429&reset_in=3&path="
                  "/1/submit-listens'")
+    lines.append("")
+    lines.append("Last.fm 2.0 (any path ending in /2.0/, form-encoded POSTs, GET for"
+                 " auth.getToken; format=json gives JSON, else <lfm> XML): auth.getToken,"
+                 " auth.getSession (error 14 until lfm_auth_delay has passed, 15 past"
+                 " lfm_token_life, 4 for a token unknown or used), track.updateNowPlaying,"
+                 " track.scrobble (artist[i], track[i], timestamp[i], ... for i < 50). Every"
+                 " request is signed with lfm_secret (13 when not), lfm_key (10) and, for the"
+                 " track methods, a session key (9). The state shows in /__control/status"
+                 " (lfm_now_playing, lfm_scrobbles); example: --mode 'mode=lfm_error&code=11'")
     return "\n".join(lines)
 
 
 def parse_args(argv):
     parser = argparse.ArgumentParser(
-        description="Local HTTP/1.0 stand-in for the social network's site and for"
-                    " ListenBrainz. Prints"
+        description="Local HTTP/1.0 stand-in for the social network's site, for"
+                    " ListenBrainz and for the Last.fm 2.0 interface. Prints"
                     " 'listening HOST:PORT' as its first line.",
         epilog=_help_epilog(), formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--host", default="127.0.0.1", help="address to listen on")

@@ -16,13 +16,15 @@ ENDPOINTS = {
     "log": "the request log as {\"entries\": [...]}; ?since=SEQ gives only later entries",
     "reset-log": "empty the in-memory request log (the --log file keeps everything)",
     "status": "{\"status\": current text or null, \"history\": [...], \"lb_playing_now\":"
-              " track_metadata or null, \"lb_listens\": [accepted listens with listen_type]}",
+              " track_metadata or null, \"lb_listens\": [accepted listens with listen_type],"
+              " \"lfm_now_playing\": fields or null, \"lfm_scrobbles\": [accepted, in order]}",
     "config": "show the configuration; ?name=value&... changes it first (all or nothing)",
     "rotate-hash": "replace the activity hash with a new random one; returns it",
     "mode": "add a misbehaviour rule: ?mode=M&count=N&path=P&param=Q&<options>",
     "modes": "list the pending misbehaviour rules",
     "clear-modes": "drop all misbehaviour rules",
-    "reset": "back to the start-up configuration; drop rules, log, status and ListenBrainz's",
+    "reset": "back to the start-up configuration; drop rules, log, status, ListenBrainz's and"
+             " Last.fm's",
     "shutdown": "stop the server",
 }
 

@@ -5,6 +5,7 @@ import socket
 import threading
 import time
 
+import standin_lastfm
 import standin_listenbrainz
 import standin_site
 from standin_wire import Reply, abort, send_all
@@ -134,6 +135,11 @@ def respond(server, sock, req, rule):
         state.record(req, mode=mode, note={"lb_code": reply.status})
         send_all(sock, reply.to_bytes())
         return
+    if mode == "lfm_error":
+        reply, note = standin_lastfm.forced_error(req, options)
+        state.record(req, mode=mode, note=note)
+        send_all(sock, reply.to_bytes())
+        return
     if mode == "page":
         reply = page_reply(options)
         state.record(req, mode=mode, note={"lb_code": reply.status})
@@ -155,6 +161,7 @@ def respond(server, sock, req, rule):
     if mode == "delay":
         pause(options.get("seconds", 2.0), server.stopping)
     site = standin_listenbrainz if standin_listenbrainz.handles(req) else standin_site
+    site = standin_lastfm if standin_lastfm.handles(req) else site
     reply, note = site.answer(state, state.snapshot(), req)
     if mode == "status":
         reply.status = options.get("code", 500)

@@ -26,6 +26,8 @@ MODES = {
                  " error=TEXT, reset_in=S (429's X-RateLimit-Reset-In; empty: none)",
     "page": "a front server's HTML page instead of the endpoint: code=NNN (default 400),"
             " title=TEXT (nginx's words for plain HTTP sent to an HTTPS port by default)",
+    "lfm_error": "a Last.fm error instead of the method, JSON or XML as the request's format"
+                 " asks: code=N (default 16), error=TEXT (default: the service's words)",
     "paced": "TLS port only, taken as the connection is accepted (no path/param): answer"
              " normally, the reply in one TLS record whose encrypted bytes go out one every"
              " seconds=S (default 0.2) until the client closes",
@@ -65,6 +67,14 @@ def _choice(options):
     return check
 
 
+def _ignore_rule(value):
+    """"TEXT:CODE" (or empty): a scrobble whose track holds TEXT is ignored with CODE 1-5."""
+    text, sep, code = str(value).rpartition(":")
+    if value and (not sep or not text or code not in ("1", "2", "3", "4", "5")):
+        raise ConfigError("expected TEXT:CODE with CODE 1-5, got %r" % value)
+    return str(value)
+
+
 def _charset(value):
     try:
         "x".encode(value)
@@ -99,6 +109,16 @@ CONFIG_FIELDS = {
     "lb_user": (str, "nimbo-listener", "the user name validate-token gives for lb_token"),
     "lb_refuse": (str, "", "ListenBrainz refuses (400) a request with a listen whose "
                            "track_name contains this text (empty: none)"),
+    "lfm_key": (str, "0123456789abcdef0123456789abcdef", "the Last.fm api_key accepted"),
+    "lfm_secret": (str, "fedcba9876543210fedcba9876543210", "the shared secret api_sig uses"),
+    "lfm_user": (str, "nimbo-scrobbler", "the user a Last.fm session belongs to"),
+    "lfm_session_key": (str, "nimbo-session-key-0123456789abcd",
+                        "a session key accepted without the token steps"),
+    "lfm_auth_delay": (float, 3.0, "seconds after auth.getToken until the user has allowed"
+                                   " the token (before: error 14)"),
+    "lfm_token_life": (float, 3600.0, "seconds a token lives (after: error 15)"),
+    "lfm_ignore": (_ignore_rule, "", "TEXT:CODE: a Last.fm scrobble or playing-now whose"
+                                          " track holds TEXT is ignored with code CODE (1-5)"),
 }
 
 
@@ -160,6 +180,7 @@ class State:
         self.history = []
         self.lb_playing_now = None
         self.lb_listens = []
+        self._lfm_reset()
         self.log_file = open(log_path, "a", encoding="utf-8") if log_path else None
 
     # configuration
@@ -232,7 +253,9 @@ class State:
     def status_report(self):
         with self.lock:
             return {"status": self.status, "history": list(self.history),
-                    "lb_playing_now": self.lb_playing_now, "lb_listens": list(self.lb_listens)}
+                    "lb_playing_now": self.lb_playing_now, "lb_listens": list(self.lb_listens),
+                    "lfm_now_playing": self.lfm_now_playing,
+                    "lfm_scrobbles": list(self.lfm_scrobbles)}
 
     # ListenBrainz: what plays now and the listens accepted, in arrival order
     def lb_play(self, track_metadata):
@@ -249,6 +272,46 @@ class State:
     def lb_add_listens(self, listen_type, listens):
         with self.lock:
             self.lb_listens += [dict(listen, listen_type=listen_type) for listen in listens]
+
+    # Last.fm: tokens handed out, sessions, what plays now and the scrobbles accepted
+    def _lfm_reset(self):
+        self.lfm_tokens = {}
+        self.lfm_sessions = {}
+        self.lfm_now_playing = None
+        self.lfm_scrobbles = []
+
+    def lfm_new_token(self):
+        with self.lock:
+            token = secrets.token_hex(16)
+            self.lfm_tokens[token] = time.monotonic()
+            return token
+
+    def lfm_token_age(self, token):
+        """Seconds since `token` was handed out; None for one unknown or used."""
+        with self.lock:
+            issued = self.lfm_tokens.get(token)
+            return None if issued is None else time.monotonic() - issued
+
+    def lfm_new_session(self, token, user):
+        """A session key for `user`; the token is used up."""
+        with self.lock:
+            self.lfm_tokens.pop(token, None)
+            key = secrets.token_hex(16)
+            self.lfm_sessions[key] = user
+            return key
+
+    def lfm_session_user(self, key, cfg):
+        with self.lock:
+            return cfg["lfm_user"] if key == cfg["lfm_session_key"] else \
+                self.lfm_sessions.get(key)
+
+    def lfm_play(self, fields):
+        with self.lock:
+            self.lfm_now_playing = fields
+
+    def lfm_add_scrobbles(self, scrobbles):
+        with self.lock:
+            self.lfm_scrobbles += scrobbles
 
     # request log
     def record(self, req, mode=None, problem=None, note=None):
@@ -299,6 +362,7 @@ class State:
             self.history = []
             self.lb_playing_now = None
             self.lb_listens = []
+            self._lfm_reset()
 
     def close(self):
         with self.lock:

@@ -1,0 +1,158 @@
+#include "net/lastfm.h"
+
+#include <algorithm>
+
+#include "common/text.h"
+#include "common/utf8.h"
+#include "common/version.h"
+
+namespace nimbo {
+
+const char kLastFmRoot[] = "https://ws.audioscrobbler.com/2.0/";
+
+namespace {
+
+// The same product token ListenBrainz gets: services block clients that do not name
+// themselves.
+std::string userAgent() {
+    std::string version = NIMBO_VERSION;
+    for (char& c : version)
+        if (c == ' ') c = '-';
+    return "Nimbo/" + version + " (Winamp plugin that publishes what plays)";
+}
+
+const char* methodOf(LastFmCall call) {
+    switch (call) {
+        case LastFmCall::getToken:
+            return "auth.getToken";
+        case LastFmCall::getSession:
+            return "auth.getSession";
+        case LastFmCall::updateNowPlaying:
+            return "track.updateNowPlaying";
+        case LastFmCall::scrobble:
+            break;
+    }
+    return "track.scrobble";
+}
+
+// U+0000 would end the value in many servers' C code; the rest goes as UTF-8.
+std::string field(const std::wstring& text) {
+    std::wstring kept;
+    for (wchar_t c : text)
+        if (c != L'\0') kept.push_back(c);
+    return encodeUtf8(kept);
+}
+
+void addTrack(LastFmParams& params, const LastFmTrack& track, const std::string& suffix,
+              bool scrobbled) {
+    params.emplace_back("artist" + suffix, field(track.artist));
+    params.emplace_back("track" + suffix, field(track.title));
+    if (scrobbled) params.emplace_back("timestamp" + suffix, std::to_string(track.timestamp));
+    if (!field(track.album).empty()) params.emplace_back("album" + suffix, field(track.album));
+    if (track.lengthSeconds > 0)
+        params.emplace_back("duration" + suffix, std::to_string(track.lengthSeconds));
+    if (!field(track.mbid).empty()) params.emplace_back("mbid" + suffix, field(track.mbid));
+    if (track.trackNumber > 0)
+        params.emplace_back("trackNumber" + suffix, std::to_string(track.trackNumber));
+    if (!field(track.albumArtist).empty())
+        params.emplace_back("albumArtist" + suffix, field(track.albumArtist));
+}
+
+// The server's address with the scheme's own port when it names none (parseUrl takes
+// 80 whatever the scheme) and a path that ends in "/"; a bare host gets "/2.0/".
+ParsedUrl serverUrl(const std::wstring& server) {
+    const std::wstring trimmed = trimBlanks(server);
+    const std::string text = trimmed.empty() ? std::string(kLastFmRoot) : encodeUtf8(trimmed);
+    ParsedUrl url = parseUrl(text);
+    const size_t mark = text.find("://");
+    const size_t start = mark == std::string::npos ? 0 : mark + 3;
+    const std::string authority = text.substr(start, text.find('/', start) - start);
+    if (authority.find(':') == std::string::npos)
+        url.port = equalsNoCase(url.scheme, std::string("https")) ? "443" : "80";
+    if (url.requestUri == "/") url.requestUri = "/2.0/";
+    if (url.requestUri.back() != '/') url.requestUri += '/';
+    return url;
+}
+
+bool isHost(const ParsedUrl& url, const char* host) {
+    return equalsNoCase(url.host, std::string(host));
+}
+
+std::string formEncode(const LastFmParams& params) {
+    std::string body;
+    for (const auto& [name, value] : params) {
+        if (!body.empty()) body += '&';
+        body += urlEncodeReserved(name) + "=" + urlEncodeReserved(value);
+    }
+    return body;
+}
+
+}  // namespace
+
+std::string lastFmSignatureBase(const LastFmParams& params, const std::string& secret) {
+    LastFmParams signedParams;
+    for (const auto& param : params)
+        if (param.first != "format" && param.first != "callback" && param.first != "api_sig")
+            signedParams.push_back(param);
+    std::stable_sort(signedParams.begin(), signedParams.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::string base;
+    for (const auto& [name, value] : signedParams) base += name + value;
+    return base + secret;
+}
+
+LastFmParams lastFmParams(LastFmCall call, const LastFmAuth& auth,
+                          const std::vector<LastFmTrack>& tracks) {
+    LastFmParams params{{"method", methodOf(call)}, {"api_key", auth.apiKey}};
+    if (call == LastFmCall::getSession) params.emplace_back("token", auth.token);
+    if (call != LastFmCall::updateNowPlaying && call != LastFmCall::scrobble) return params;
+    params.emplace_back("sk", auth.sessionKey);
+    if (call == LastFmCall::updateNowPlaying && !tracks.empty())
+        addTrack(params, tracks.front(), "", false);
+    const size_t count = std::min(tracks.size(), kMaxScrobblesPerRequest);
+    for (size_t i = 0; call == LastFmCall::scrobble && i < count; ++i)
+        addTrack(params, tracks[i], "[" + std::to_string(i) + "]", true);
+    return params;
+}
+
+std::optional<ApiRequest> lastFmRequest(const std::wstring& server, LastFmCall call,
+                                        const LastFmAuth& auth,
+                                        const std::vector<LastFmTrack>& tracks,
+                                        Md5HexFunction md5) {
+    const bool takesTracks = call == LastFmCall::updateNowPlaying || call == LastFmCall::scrobble;
+    if (takesTracks && tracks.empty()) return std::nullopt;
+    LastFmParams params = lastFmParams(call, auth, tracks);
+    std::string signature;
+    if (!md5 || !md5(lastFmSignatureBase(params, auth.secret), signature)) return std::nullopt;
+    params.emplace_back("format", "json");
+    params.emplace_back("api_sig", signature);
+    ApiRequest request;
+    request.method = "POST";
+    request.url = serverUrl(server);
+    request.userAgent = userAgent();
+    request.headers.emplace_back("Content-Type", "application/x-www-form-urlencoded");
+    request.body = formEncode(params);
+    return request;
+}
+
+std::string lastFmAuthUrl(const std::wstring& server, const std::string& apiKey,
+                          const std::string& token) {
+    const ParsedUrl url = serverUrl(server);
+    std::string site = url.scheme + "://" + url.host;
+    const bool ownPort =
+        url.port == (equalsNoCase(url.scheme, std::string("https")) ? "443" : "80");
+    if (!ownPort) site += ":" + url.port;
+    // The API host serves no pages: the user allows the token on the web site.
+    if (isHost(url, "ws.audioscrobbler.com")) site = "https://www.last.fm";
+    return site + "/api/auth/?api_key=" + urlEncodeReserved(apiKey) +
+           "&token=" + urlEncodeReserved(token);
+}
+
+std::wstring lastFmServerName(const std::wstring& server) {
+    const ParsedUrl url = serverUrl(server);
+    if (isHost(url, "ws.audioscrobbler.com")) return L"Last.fm";
+    if (isHost(url, "libre.fm")) return L"Libre.fm";
+    return decodeUtf8(url.host, Utf8Malformed::replaceEach);
+}
+
+}  // namespace nimbo
