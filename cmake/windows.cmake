@@ -30,6 +30,14 @@ target_compile_options(nimbo_core_win PRIVATE -Os -fno-asynchronous-unwind-table
 target_include_directories(nimbo_core_win PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(nimbo_core_win PRIVATE NIMBO_SERVICE_HOST="${NIMBO_SERVICE_HOST}"
                            NIMBO_SECURE_PORT="${NIMBO_SECURE_PORT}")
+# A Last.fm API account baked into the build; without one a Last.fm user pastes their own.
+set(NIMBO_LASTFM_API_KEY "" CACHE STRING "Last.fm API key the build brings (empty: none)")
+set(NIMBO_LASTFM_API_SECRET "" CACHE STRING "its shared secret")
+if(NIMBO_LASTFM_API_KEY AND NIMBO_LASTFM_API_SECRET)
+  set_property(SOURCE plugin/target_lastfm.cpp APPEND PROPERTY COMPILE_DEFINITIONS
+               NIMBO_LASTFM_API_KEY="${NIMBO_LASTFM_API_KEY}"
+               NIMBO_LASTFM_API_SECRET="${NIMBO_LASTFM_API_SECRET}")
+endif()
 target_link_libraries(nimbo_core_win PUBLIC nimbo_jpeg winmm ws2_32 secur32 crypt32 advapi32 shell32 user32 gdi32 kernel32)
 
 # Both plugin DLLs are optimised whole, in one unit (the linker's parallel split loses

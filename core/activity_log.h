@@ -40,8 +40,8 @@ std::wstring activityLogPath();
 void setLogBeside(const std::wstring& iniPath);
 
 // Each target's last result has a line of its own: the site's in the settings window,
-// ListenBrainz's in the options window.
-enum class ResultLine { site, listenBrainz };
+// the listening services' in the options window.
+enum class ResultLine { site, listenBrainz, lastFm, count };
 
 // The texts no line may show (passwords, cookies, tokens), handed over by whoever keeps
 // them each time they change (the settings store), so the log reads no settings and a

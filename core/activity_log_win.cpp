@@ -15,7 +15,7 @@ namespace {
 
 struct LogState {
     CriticalSection lock;
-    std::wstring lastResult[2];  // by ResultLine
+    std::wstring lastResult[int(ResultLine::count)];
     std::vector<std::wstring> secrets;
     std::wstring path;  // nimbo.log's
 };

@@ -129,8 +129,10 @@ Settings settingsIn(const IniFile& ini) {
     const struct {
         const char* key;
         std::wstring& value;
-    } lastFm[] = {{"LastFmServer", s.LastFmServer}, {"LastFmKey", s.LastFmKey},
-                  {"LastFmSecret", s.LastFmSecret}, {"LastFmSession", s.LastFmSession},
+    } lastFm[] = {{"LastFmServer", s.LastFmServer},
+                  {"LastFmKey", s.LastFmKey},
+                  {"LastFmSecret", s.LastFmSecret},
+                  {"LastFmSession", s.LastFmSession},
                   {"LastFmUser", s.LastFmUser}};
     for (const auto& text : lastFm)
         if (ini.get(kSection, text.key, stored)) text.value = decodeStoredText(stored);
@@ -140,8 +142,8 @@ Settings settingsIn(const IniFile& ini) {
 // What the log must never show of the settings: each target's credentials. A cookie's
 // value alone too, should a reply or a message quote it without its name.
 void handSecretsToLog(const Settings& s) {
-    std::vector<std::wstring> secrets = {s.AuthPass, s.Cookie, s.ListenBrainzToken,
-                                         s.LastFmSecret, s.LastFmSession};
+    std::vector<std::wstring> secrets = {s.AuthPass, s.Cookie, s.ListenBrainzToken, s.LastFmSecret,
+                                         s.LastFmSession};
     const size_t equals = s.Cookie.find(L'=');
     if (equals != std::wstring::npos) {
         const size_t end = s.Cookie.find(L';', equals);

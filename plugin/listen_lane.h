@@ -51,6 +51,8 @@ class ListenLane {
     bool due(uint64_t now) const;
     // One turn of that work: one request at most.
     void sendBacklog(uint64_t now, const Submit& submit);
+    // The log's name for the target, when it follows a setting (a server's name).
+    void rename(const std::wstring& head) { words_.head = head; }
     // A request of the target got through: what waits goes at the next turn.
     void goAtOnce() { backlogAt_ = 0; }
     // A fresh start: nothing known.

@@ -4,6 +4,7 @@ list(APPEND NIMBO_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/listen_lane.cpp
   ${CMAKE_CURRENT_LIST_DIR}/messages.cpp
   ${CMAKE_CURRENT_LIST_DIR}/play_counter.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/target_lastfm.cpp
   ${CMAKE_CURRENT_LIST_DIR}/target_listenbrainz.cpp
   ${CMAKE_CURRENT_LIST_DIR}/target_site.cpp
   ${CMAKE_CURRENT_LIST_DIR}/targets.cpp

@@ -3,15 +3,16 @@
 #include "plugin/target.h"
 
 #include "common/platform.h"
+#include "plugin/target_lastfm.h"
 #include "plugin/target_listenbrainz.h"
 #include "plugin/target_site.h"
 
 namespace nimbo {
 
 Target* const* publishTargets(size_t& count) {
-    // ListenBrainz first: its exchanges are bounded, while the site's login may wait
-    // for the user in the security-code window.
-    static Target* const kTargets[] = {&listenBrainzTarget(), &siteTarget()};
+    // The listening services first: their exchanges are bounded, while the site's
+    // login may wait for the user in the security-code window.
+    static Target* const kTargets[] = {&listenBrainzTarget(), &lastFmTarget(), &siteTarget()};
     count = sizeof kTargets / sizeof kTargets[0];
     return kTargets;
 }

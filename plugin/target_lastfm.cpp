@@ -1,0 +1,301 @@
+#include "plugin/target_lastfm.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "common/md5.h"
+#include "common/platform.h"
+#include "common/text.h"
+#include "common/utf8.h"
+#include "core/activity_log.h"
+#include "core/state.h"
+#include "net/http_client.h"
+#include "net/lastfm.h"
+#include "net/lastfm_reply.h"
+#include "plugin/listen_lane.h"
+#include "plugin/messages.h"
+
+#ifndef NIMBO_LASTFM_API_KEY
+#define NIMBO_LASTFM_API_KEY ""
+#endif
+#ifndef NIMBO_LASTFM_API_SECRET
+#define NIMBO_LASTFM_API_SECRET ""
+#endif
+
+namespace nimbo {
+
+namespace {
+
+// Libre.fm takes any key of 32 characters and checks no signature against a secret of
+// its own, so the plugin brings one.
+const char kLibreFmKey[] = "6e696d626f2d77696e616d702d706c75";
+const char kLibreFmSecret[] = "6e696d626f2d6c69627265666d2d6b65";
+
+// At most one request a second, as the service asks of a client.
+constexpr uint64_t kRequestSpacingMs = 1000;
+constexpr uint64_t kSpacingSlackMs = 250;
+// Error 29's wait, doubled while it repeats, and the daily limit's.
+constexpr uint64_t kFirstRateWaitMs = 60000;
+constexpr uint64_t kLongestRateWaitMs = 15 * 60000;
+constexpr uint64_t kDailyLimitWaitMs = 3600000;
+
+std::wstring number(int64_t n) {
+    return widen(std::to_string(n));
+}
+
+// "Last.fm: ", "Libre.fm: " or the host's name.
+std::wstring headOf(const Settings& s) {
+    return lastFmServerName(s.LastFmServer) + L": ";
+}
+
+// The API account: the user's own when pasted in the options, else the build's (or the
+// one Libre.fm takes from anybody).
+LastFmAuth accountFor(const Settings& s) {
+    LastFmAuth auth;
+    if (!trimBlanks(s.LastFmKey).empty()) {
+        auth.apiKey = encodeUtf8(trimBlanks(s.LastFmKey));
+        auth.secret = encodeUtf8(trimBlanks(s.LastFmSecret));
+    } else if (lastFmServerName(s.LastFmServer) == L"Libre.fm") {
+        auth.apiKey = kLibreFmKey;
+        auth.secret = kLibreFmSecret;
+    } else {
+        auth.apiKey = NIMBO_LASTFM_API_KEY;
+        auth.secret = NIMBO_LASTFM_API_SECRET;
+    }
+    auth.sessionKey = encodeUtf8(trimBlanks(s.LastFmSession));
+    return auth;
+}
+
+// Why a scrobble was ignored (ignoredMessage codes 1-4).
+std::wstring ignoredWhy(int code) {
+    switch (code) {
+        case 1:
+            return L"artist ignored";
+        case 2:
+            return L"track ignored";
+        case 3:
+            return L"timestamp too old";
+        case 4:
+            return L"timestamp too new";
+    }
+    return L"ignored with code " + number(code);
+}
+
+// The errors that only the user can mend, and the box each gives (none: not such one).
+std::wstring userErrorBox(const std::wstring& name, int error) {
+    switch (error) {
+        case 9:
+            return L"Nimbo : " + name +
+                   L" no longer accepts the connection; connect again in the options";
+        case 10:
+            return L"Nimbo : " + name + L" did not accept the API key";
+        case 13:
+            return L"Nimbo : " + name + L" did not accept the signature: check the shared secret";
+        case 26:
+            return L"Nimbo : " + name + L" has suspended the API key";
+        case 4:
+            return L"Nimbo : " + name + L" did not accept the authentication";
+    }
+    return std::wstring();
+}
+
+LastFmTrack trackOf(const QueuedListen& q) {
+    LastFmTrack t;
+    t.artist = q.artist;
+    t.title = q.title;
+    t.album = q.album;
+    t.lengthSeconds = q.lengthSeconds;
+    t.timestamp = q.listenedAt;
+    return t;
+}
+
+ListenLane& lane() {
+    static ListenLane scrobbles(L"nimbo-scrobbles.txt",
+                                {L"Last.fm: ", L"scrobble", L"scrobbles", L"the scrobble queue"},
+                                kMaxScrobblesPerRequest);
+    return scrobbles;
+}
+
+// What one request came to.
+struct Answer {
+    bool reached = false;  // a whole reply came back
+    int status = 0;
+    LastFmReply reply;
+};
+
+class LastFmTarget : public Target {
+  public:
+    bool ready(const Settings& s) const override {
+        if (s.LastFm != 1 || trimBlanks(s.LastFmSession).empty()) return false;
+        const LastFmAuth auth = accountFor(s);
+        return !auth.apiKey.empty() && !auth.secret.empty() &&
+               s.LastFmSession + L"|" + s.LastFmKey + L"|" + s.LastFmSecret != refused_;
+    }
+    bool takesFields() const override { return true; }
+    bool send(const Wanted& wanted, const Settings& settings, uint64_t now) override;
+    // It has no clear: a playing-now ends by itself.
+    void switchedOff(const Settings&) override {}
+    bool clearsAtQuit(const Settings&) const override { return false; }
+    void clearAtQuit(const Settings&, const ExchangeLimits&) override {}
+    void reset() override;
+    bool countsListens(const Settings& s) const override {
+        return s.LastFm == 1 && s.LastFmScrobbles == 1 && !trimBlanks(s.LastFmSession).empty();
+    }
+    void listened(const QueuedListen& listen) override {
+        if (trimBlanks(listen.artist).empty() || trimBlanks(listen.title).empty()) return;
+        lane().rename(headOf(currentSettings()));
+        lane().listened(listen);
+    }
+    bool backlogDue(const Settings& s, uint64_t now) const override {
+        return lane().due(now) && now + kSpacingSlackMs >= nextRequestAt_ && ready(s) &&
+               s.LastFmScrobbles == 1;
+    }
+    void sendBacklog(const Settings& settings, uint64_t now) override {
+        lane().rename(headOf(settings));
+        lane().sendBacklog(now, [&](const std::vector<QueuedListen>& batch, bool) {
+            return scrobble(settings, batch);
+        });
+    }
+
+  private:
+    Answer exchange(const Settings& settings, LastFmCall call,
+                    const std::vector<LastFmTrack>& tracks, const std::wstring& failedHead);
+    void failed(const Settings& settings, const Answer& answer, const Outcome& outcome,
+                const std::wstring& failedHead);
+    BatchOutcome scrobble(const Settings& settings, const std::vector<QueuedListen>& batch);
+
+    uint64_t nextRequestAt_ = 0;  // no request before this: the spacing, or error 29's wait
+    uint64_t rateWaitMs_ = 0;     // error 29's last wait
+    std::wstring refused_;        // the session and account the service refused
+};
+
+void LastFmTarget::reset() {
+    schedule_ = PublishSchedule();
+    nextRequestAt_ = rateWaitMs_ = 0;
+    refused_.clear();
+    lane().reset();
+}
+
+Answer LastFmTarget::exchange(const Settings& settings, LastFmCall call,
+                              const std::vector<LastFmTrack>& tracks,
+                              const std::wstring& failedHead) {
+    const uint64_t before = cycleClockMs();
+    if (before < nextRequestAt_ && nextRequestAt_ - before <= kRequestSpacingMs)
+        WaitForSingleObject(quitEvent(), DWORD(nextRequestAt_ - before));
+    const uint64_t started = cycleClockMs();
+    Answer answer;
+    const std::optional<ApiRequest> request =
+        lastFmRequest(settings.LastFmServer, call, accountFor(settings), tracks, md5Hex);
+    HttpReply reply;
+    Outcome outcome = Outcome::failedAt(NetStep::lookUp, StepEnd::failed);
+    if (request) outcome = configuredApiExchange(*request, reply, kTickExchange);
+    nextRequestAt_ = started + kRequestSpacingMs;
+    answer.reached = outcome.ok() && !cutShort(outcome);
+    answer.status = reply.statusCode;
+    if (answer.reached) answer.reply = readLastFmReply(reply.body);
+    if (answer.reached && answer.reply.ok) {
+        rateWaitMs_ = 0;
+        lane().goAtOnce();
+    } else {
+        failed(settings, answer, outcome, failedHead);
+    }
+    return answer;
+}
+
+void LastFmTarget::failed(const Settings& settings, const Answer& answer, const Outcome& outcome,
+                          const std::wstring& failedHead) {
+    const std::wstring name = lastFmServerName(settings.LastFmServer);
+    const int error = answer.reply.error;
+    std::wstring words;
+    if (!answer.reached)
+        words = whyFailed(outcome, L"the server").words;
+    else if (error != 0)
+        words = L"error " + number(error) +
+                (answer.reply.message.empty() ? L"" : L": " + answer.reply.message);
+    else
+        words =
+            L"the server answered " + number(answer.status) + L" without " + name + L"'s answer";
+    logActivity(headOf(settings) + failedHead + L": " + words, failedHead,
+                error ? L"error " + number(error) : L"not reached", ResultLine::lastFm);
+    if (error == 29) {
+        // Too many requests: a minute, doubled while it goes on, at most 15.
+        rateWaitMs_ = rateWaitMs_ == 0                       ? kFirstRateWaitMs
+                      : rateWaitMs_ * 2 > kLongestRateWaitMs ? kLongestRateWaitMs
+                                                             : rateWaitMs_ * 2;
+        nextRequestAt_ = cycleClockMs() + rateWaitMs_;
+    }
+    const std::wstring box = userErrorBox(name, error);
+    if (!box.empty()) {
+        // Said once; nothing more goes until the connection or the account changes.
+        refused_ =
+            settings.LastFmSession + L"|" + settings.LastFmKey + L"|" + settings.LastFmSecret;
+        showError(box);
+    }
+}
+
+bool LastFmTarget::send(const Wanted& wanted, const Settings& settings, uint64_t now) {
+    // Nothing to clear, and nothing while paused or stopped.
+    if (wanted.clear || !wanted.playing) return false;
+    if (now + kSpacingSlackMs < nextRequestAt_ && nextRequestAt_ - now > kRequestSpacingMs)
+        return false;  // error 29's wait: this one is not sent, the next change is
+    LastFmTrack track;
+    track.artist = wanted.fields.artist;
+    track.title = wanted.fields.title;
+    track.album = wanted.fields.album;
+    track.lengthSeconds = wanted.lengthSeconds;
+    if (trimBlanks(track.artist).empty() || trimBlanks(track.title).empty()) return false;
+    const std::wstring what = trimBlanks(track.artist) + L" - " + trimBlanks(track.title);
+    // A playing-now that failed is not tried again: the next change sends anew.
+    if (exchange(settings, LastFmCall::updateNowPlaying, {track}, L"not published").reply.ok)
+        logActivity(headOf(settings) + L"published: " + what, L"published", what,
+                    ResultLine::lastFm);
+    schedule_.attempted(now, AttemptResult::done);
+    return true;
+}
+
+BatchOutcome LastFmTarget::scrobble(const Settings& settings,
+                                    const std::vector<QueuedListen>& batch) {
+    std::vector<LastFmTrack> tracks;
+    for (const QueuedListen& q : batch) tracks.push_back(trackOf(q));
+    const Answer answer = exchange(settings, LastFmCall::scrobble, tracks, L"scrobbles not sent");
+    BatchOutcome outcome;
+    if (answer.reached && answer.reply.ok) {
+        outcome.kind = BatchOutcome::Kind::taken;
+        outcome.leaving = batch.size();
+        const std::vector<int>& codes = answer.reply.ignoredCodes;
+        for (size_t i = 0; i < codes.size() && i < batch.size(); ++i) {
+            if (codes[i] == 5) {
+                // The daily limit: this one and the rest wait an hour.
+                outcome.leaving = i;
+                outcome.holdMs = kDailyLimitWaitMs;
+                logActivity(headOf(settings) + L"the daily scrobble limit is reached; " +
+                            number(int64_t(batch.size() - i)) + L" wait an hour");
+                break;
+            }
+            if (codes[i] != 0)
+                logActivity(headOf(settings) + L"scrobble ignored: " + lane().named(batch[i]) +
+                            L": " + ignoredWhy(codes[i]));
+        }
+    } else if (answer.reached && answer.reply.error == 6) {
+        outcome.kind = BatchOutcome::Kind::refused;
+        outcome.why = L"error 6: " + answer.reply.message;
+    } else if (answer.reached &&
+               (answer.reply.error == 29 || !userErrorBox(L"", answer.reply.error).empty())) {
+        outcome.kind = BatchOutcome::Kind::held;
+    }
+    return outcome;
+}
+
+}  // namespace
+
+Target& lastFmTarget() {
+    static LastFmTarget target;
+    return target;
+}
+
+long scrobblesWaiting() {
+    return lane().waitingCount();
+}
+
+}  // namespace nimbo
