@@ -69,6 +69,10 @@ class Budget {
 
     bool abandoned() const { return endsAtQuit_ && quitRequested(); }
 
+    // Quit ended the exchange: it began (the tick's), or the time Winamp's close allows ran
+    // out during a wait (the clear at quit): either way Winamp was closing, not the peer slow.
+    bool endedByQuit() const { return abandoned() || closedOut_; }
+
     // Waits up to `stepMs` since `sinceMs`, and never past the whole exchange's time,
     // for `event`. True once it is set; otherwise `why` says whether the time ran out,
     // quit abandoned the exchange or the wait itself failed.
@@ -77,24 +81,35 @@ class Budget {
         const DWORD now = GetTickCount();
         // Unsigned differences: right across a wrap of the clock.
         const DWORD stepUsed = now - sinceMs, totalUsed = now - startMs_;
-        if (stepUsed >= stepMs || totalUsed >= totalMs_) return (why = StepEnd::timedOut), false;
+        if (totalUsed >= totalMs_) return (why = ranOut(true)), false;
+        if (stepUsed >= stepMs) return (why = StepEnd::timedOut), false;
         DWORD limit = stepMs - stepUsed;
-        if (totalMs_ - totalUsed < limit) limit = totalMs_ - totalUsed;
+        const bool totalBinds = totalMs_ - totalUsed <= limit;
+        if (totalBinds) limit = totalMs_ - totalUsed;
         // Quit first, so it wins when both are set.
         HANDLE events[2] = {quitEvent(), event};
         const DWORD count = endsAtQuit_ ? 2 : 1;
         const DWORD woke = WaitForMultipleObjects(count, events + (2 - count), FALSE, limit);
         if (woke == WAIT_OBJECT_0 + count - 1) return true;
-        why = woke == WAIT_TIMEOUT                    ? StepEnd::timedOut
+        why = woke == WAIT_TIMEOUT                    ? ranOut(totalBinds)
               : (count == 2 && woke == WAIT_OBJECT_0) ? StepEnd::abandoned
                                                       : StepEnd::failed;
         return false;
     }
 
   private:
+    // A wait that ran out; the whole exchange's time running out once quit has begun is
+    // Winamp's close.
+    StepEnd ranOut(bool totalSpent) const {
+        if (!totalSpent || !quitRequested()) return StepEnd::timedOut;
+        closedOut_ = true;
+        return StepEnd::abandoned;
+    }
+
     DWORD startMs_;
     DWORD totalMs_;
     bool endsAtQuit_;
+    mutable bool closedOut_ = false;
 };
 
 // One look-up on a thread of its own, so that a resolver that takes its time can be
@@ -388,7 +403,8 @@ Outcome exchange(const ParsedUrl& parsed, const std::string& request, const std:
                 (!viaProxy || openTunnel(connection, parsed.host, securePort, proxy, failure)) &&
                 (failure = tls.handshake(parsed.host)).ok();
             if (!ready) {
-                if (budget.abandoned()) return Outcome::failedAt(failure.step, StepEnd::abandoned);
+                if (budget.endedByQuit())
+                    return Outcome::failedAt(failure.step, StepEnd::abandoned);
                 return failure;
             }
             channel = &tls;
@@ -403,7 +419,7 @@ Outcome exchange(const ParsedUrl& parsed, const std::string& request, const std:
         TimeLimitedSource source(*channel, replyDeadline);
         reply = readReply(source);
         // An exchange that quit cut short is no answer from the service.
-        if (budget.abandoned()) return Outcome::failedAt(step, StepEnd::abandoned);
+        if (budget.endedByQuit()) return Outcome::failedAt(step, StepEnd::abandoned);
         return Outcome::doneWith(reply.end);
     } catch (...) {
         // Only memory exhaustion can get here; the caller sees a failed exchange.

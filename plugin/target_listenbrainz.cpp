@@ -31,13 +31,8 @@ constexpr uint64_t kLaneSlackMs = 250;
 
 const wchar_t kHead[] = L"ListenBrainz: ";
 
-// The failure words name the server, not the site.
-Why serverWhy(const Outcome& outcome) {
-    Why why = whyFailed(outcome);
-    why.words = replaceText(why.words, L"the site", L"the server", true);
-    why.brief = replaceText(why.brief, L"the site", L"the server", true);
-    return why;
-}
+// What the failure words call the peer.
+const wchar_t kServer[] = L"the server";
 
 // How the log names a track.
 std::wstring artistAndTitle(const std::wstring& artist, const std::wstring& title) {
@@ -179,7 +174,7 @@ bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall cal
     const std::wstring status = widen(std::to_string(answer.status));
     const std::wstring said = answer.json.error ? L": " + *answer.json.error : std::wstring();
     if (!outcome.ok() || cutShort(outcome)) {
-        const Why why = serverWhy(outcome);
+        const Why why = whyFailed(outcome, kServer);
         words = why.words;
         brief = why.brief;
         const bool unreachable = cutShort(outcome) || (outcome.kind == OutcomeKind::noConnection &&
@@ -412,7 +407,8 @@ std::wstring checkListenBrainzToken(const std::wstring& server, const std::wstri
     const Outcome outcome = configuredApiExchange(
         listenBrainzRequest(server, token, ListenBrainzCall::validateToken, std::string()), reply,
         limits);
-    if (!outcome.ok() || cutShort(outcome)) return L"Not reached: " + serverWhy(outcome).brief;
+    if (!outcome.ok() || cutShort(outcome))
+        return L"Not reached: " + whyFailed(outcome, kServer).brief;
     const ListenBrainzReply answer = readListenBrainzReply(reply);
     if (answer.status == 401 || (answer.status == 200 && answer.json.valid == false))
         return L"Not valid";

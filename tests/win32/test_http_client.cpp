@@ -260,18 +260,50 @@ TEST_F(HttpClient, PageIsWhatArrivedAndTheOutcomeSaysHowItEnded) {
     }
 }
 
-// The words for the log and the "Last:" line tell a wait that ran out from a step's
-// time in all, each with its own bound; a reply past its bound is tried again.
-TEST(WhyFailed, AWaitAndATimeInAllNameTheirBounds) {
-    const Why reply = whyFailed(Outcome::doneWith(ReplyEnd::tooLong));
-    EXPECT_EQ(reply.words, L"the site's reply took longer than 60 s in all");
-    EXPECT_EQ(reply.brief, L"the site's reply took longer than 60 s");
+// The words for the log and the "Last:" line name the target's peer (the proxy for its
+// tunnel), tell a wait that ran out from a step's time in all, each with its own bound, and
+// blame Winamp's close for what quit ended; a reply past its bound is tried again.
+TEST(WhyFailed, WordsNameThePeerTheBoundAndWhatEndedIt) {
+    const wchar_t* site = L"the site";
+    const wchar_t* server = L"the server";
+    const struct {
+        Outcome outcome;
+        const wchar_t *peer, *words, *brief;
+    } rows[] = {
+        {Outcome::doneWith(ReplyEnd::tooLong), site,
+         L"the site's reply took longer than 60 s in all",
+         L"the site's reply took longer than 60 s"},
+        {Outcome::failedAt(NetStep::handshake, StepEnd::timedOut), site,
+         L"the site did not answer within 5 s (TLS handshake)", L"the site did not answer"},
+        {Outcome::failedAt(NetStep::handshake, StepEnd::tooLong), site,
+         L"the site took longer than 20 s in all (TLS handshake)",
+         L"the site took longer than 20 s"},
+        {Outcome::failedAt(NetStep::connect, StepEnd::failed), server,
+         L"the server could not be reached (connect)", L"the server could not be reached"},
+        {Outcome::doneWith(ReplyEnd::timedOut), server, L"the server's reply stopped for 5 s",
+         L"the server's reply was cut short"},
+        {Outcome::of(OutcomeKind::untrustedSite), server,
+         L"the server's certificate is not trusted", L"certificate not trusted"},
+        {Outcome::of(OutcomeKind::loggedOut), site,
+         L"the profile page shows nobody logged in (the cookie is wrong or expired)",
+         L"not logged in"},
+        {Outcome::failedAt(NetStep::reply, StepEnd::abandoned), site,
+         L"Winamp was closing before the site's reply was complete", L"Winamp was closing"},
+        {Outcome::failedAt(NetStep::handshake, StepEnd::abandoned), server,
+         L"Winamp was closing before the server answered (TLS handshake)", L"Winamp was closing"},
+        {Outcome::failedAt(NetStep::tunnel, StepEnd::timedOut), site,
+         L"the proxy did not answer within 5 s (proxy tunnel)", L"the proxy did not answer"},
+        {Outcome::failedAt(NetStep::tunnel, StepEnd::tooLong), server,
+         L"the proxy took longer than 60 s in all (proxy tunnel)",
+         L"the proxy took longer than 60 s"},
+    };
+    for (const auto& row : rows) {
+        const Why why = whyFailed(row.outcome, row.peer);
+        EXPECT_EQ(why.words, row.words);
+        EXPECT_EQ(why.brief, row.brief) << why.words;
+    }
     EXPECT_TRUE(cutShort(Outcome::doneWith(ReplyEnd::tooLong)));
-    EXPECT_EQ(whyFailed(Outcome::failedAt(NetStep::handshake, StepEnd::timedOut)).words,
-              L"the site did not answer within 5 s (TLS handshake)");
-    const Why handshake = whyFailed(Outcome::failedAt(NetStep::handshake, StepEnd::tooLong));
-    EXPECT_EQ(handshake.words, L"the site took longer than 20 s in all (TLS handshake)");
-    EXPECT_EQ(handshake.brief, L"the site took longer than 20 s");
+    EXPECT_TRUE(whyFailed(Outcome(), site).words.empty());
 }
 
 TEST_F(HttpClient, RefusedConnectionFailsEveryOperation) {
@@ -315,6 +347,10 @@ TEST_F(HttpClient, QuitAbandonsTheTicksRequestsButNotTheClearRequest) {
     expectFailed(httpGetPage(answering.url("/")), NetStep::lookUp, StepEnd::abandoned,
                  "after quit");
     EXPECT_EQ(httpGetPage(answering.url("/"), kQuitExchange).value, Text("ok"));
+    // The clear's time runs out with Winamp's close, not with the site.
+    LoopbackServer slow("", After::neverAnswer);
+    expectFailed(httpGetPage(slow.url("/"), kQuitExchange), NetStep::reply, StepEnd::abandoned,
+                 "the clear past its time");
 }
 
 // A listener whose accept queue is full drops further connection attempts, so the
