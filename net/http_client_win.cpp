@@ -1,5 +1,6 @@
 #include <windows.h>
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <atomic>
 #include <cstring>
@@ -177,31 +178,67 @@ bool lookUp(const std::string& host, unsigned long& ipv4, const Budget& budget, 
     return found;
 }
 
-// False with `why` when the address cannot be had; a bad port or host is a failure.
-bool resolve(const std::string& host, const std::string& port, const Budget& budget,
-             sockaddr_in& address, StepEnd& why) {
-    why = StepEnd::failed;
-    std::memset(&address, 0, sizeof(address));
-    address.sin_family = AF_INET;
-    if (host.find('\0') != std::string::npos || port.find('\0') != std::string::npos) {
-        return false;
-    }
+// Where a connection goes: an IPv4 address, or an IPv6 one (a literal in the URL).
+struct PeerAddress {
+    sockaddr_storage storage;
+    int length = 0;
+    int family() const { return storage.ss_family; }
+    const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
+};
 
+// The port in network byte order: digits 1..65535 or a service name; false when neither.
+bool portNumber(const std::string& port, u_short& number) {
     if (allDigits(port)) {
         if (port.size() > 5) return false;
-        unsigned long number = std::stoul(port);
-        if (number == 0 || number > 65535) return false;
-        address.sin_port = htons(u_short(number));
-    } else {
-        // A local table, no network: answered at once.
-        servent* service = getservbyname(port.c_str(), "tcp");
-        if (!service) return false;
-        address.sin_port = service->s_port;
+        const unsigned long value = std::stoul(port);
+        if (value == 0 || value > 65535) return false;
+        number = htons(u_short(value));
+        return true;
     }
+    // A local table, no network: answered at once.
+    servent* service = getservbyname(port.c_str(), "tcp");
+    if (!service) return false;
+    number = service->s_port;
+    return true;
+}
 
+// An IPv6 literal, read without any look-up.
+bool ipv6Address(const std::string& host, u_short port, PeerAddress& address) {
+    addrinfo hints = {};
+    hints.ai_family = AF_INET6;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) return false;
+    const bool fits = found->ai_addrlen <= sizeof(address.storage);
+    if (fits) {
+        std::memcpy(&address.storage, found->ai_addr, found->ai_addrlen);
+        address.length = int(found->ai_addrlen);
+        reinterpret_cast<sockaddr_in6*>(&address.storage)->sin6_port = port;
+    }
+    freeaddrinfo(found);
+    return fits;
+}
+
+// False with `why` when the address cannot be had; a bad port or host is a failure. A
+// host with ':' is an IPv6 literal; any other goes through the IPv4 look-up.
+bool resolve(const std::string& host, const std::string& port, const Budget& budget,
+             PeerAddress& address, StepEnd& why) {
+    why = StepEnd::failed;
+    std::memset(&address.storage, 0, sizeof(address.storage));
+    u_short number = 0;
+    if (host.empty() || host.find('\0') != std::string::npos ||
+        port.find('\0') != std::string::npos || !portNumber(port, number)) {
+        return false;
+    }
+    if (host.find(':') != std::string::npos) return ipv6Address(host, number, address);
+    auto& v4 = *reinterpret_cast<sockaddr_in*>(&address.storage);
+    v4.sin_family = AF_INET;
+    v4.sin_port = number;
+    address.length = sizeof(v4);
     unsigned long ip = inet_addr(host.c_str());
     if (ip == INADDR_NONE && !lookUp(host, ip, budget, why)) return false;
-    address.sin_addr.s_addr = ip;
+    v4.sin_addr.s_addr = ip;
     return true;
 }
 
@@ -221,16 +258,16 @@ class Connection : public Transport {
     Connection& operator=(const Connection&) = delete;
 
     // Each of these is false on failure, with `why` telling how the step ended.
-    bool open(const sockaddr_in& target, StepEnd& why) {
+    bool open(const PeerAddress& target, StepEnd& why) {
         why = StepEnd::failed;
         event_ = WSACreateEvent();
         if (event_ == WSA_INVALID_EVENT) return false;
-        socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        socket_ = ::socket(target.family(), SOCK_STREAM, IPPROTO_TCP);
         if (socket_ == INVALID_SOCKET) return false;
         if (WSAEventSelect(socket_, event_, FD_CONNECT | FD_WRITE | FD_READ | FD_CLOSE) != 0) {
             return false;
         }
-        if (connect(socket_, reinterpret_cast<const sockaddr*>(&target), sizeof(target)) == 0) {
+        if (connect(socket_, target.get(), target.length) == 0) {
             return true;
         }
         if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
@@ -382,7 +419,7 @@ Outcome exchange(const ParsedUrl& parsed, const std::string& request, const std:
         const bool viaProxy = !proxy.proxyHost.empty();
 
         if (!startWinsock()) return Outcome::failedAt(step, StepEnd::failed);
-        sockaddr_in target;
+        PeerAddress target;
         if (!resolve(viaProxy ? proxy.proxyHost : parsed.host,
                      viaProxy ? proxy.proxyPort
                      : secure ? securePort
@@ -444,6 +481,9 @@ Outcome httpExchange(const std::string& url, const std::optional<std::string>& c
 Outcome apiExchange(const ApiRequest& request, const ProxyParts& proxy, HttpReply& reply,
                     const ExchangeLimits& limits) {
     try {
+        // An address the setting could not give (see listenBrainzRequest): nothing goes out,
+        // not even to the proxy.
+        if (request.url.host.empty()) return Outcome::failedAt(NetStep::lookUp, StepEnd::failed);
         const bool secure = equalsNoCase(request.url.scheme, std::string("https"));
         return exchange(request.url, buildApiRequest(request, secure ? ProxyParts() : proxy),
                         request.url.port, proxy, reply, limits, secure);

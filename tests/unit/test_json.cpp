@@ -170,23 +170,64 @@ TEST(ListenBrainzBody, SubmittableNeedsArtistAndTitle) {
     EXPECT_FALSE(submittable({L"", L"T", L"R", 100}));
 }
 
+// The server setting as the request and the options window read it: a form that can be
+// used gives scheme, host, port and the request's path; any other, why not and no host.
 TEST(ListenBrainzRequest, ServerForms) {
+    const std::wstring scheme = L"only http:// and https:// addresses can be used";
+    const std::wstring typo = L"the address should begin with https:// (or http://)";
+    const std::wstring port = L"the port must be a number from 1 to 65535";
+    const std::wstring noHost = L"the address names no server";
     const struct {
         const wchar_t* server;
-        const char *scheme, *host, *port, *uri;
+        const char* form;      // "scheme host port uri" when usable
+        std::wstring refused;  // otherwise why
     } rows[] = {
-        {L"", "https", "api.listenbrainz.org", "443", "/1/validate-token"},
-        {L" https://lb.example ", "https", "lb.example", "443", "/1/validate-token"},
-        {L"http://192.168.1.20:9078/", "http", "192.168.1.20", "9078", "/1/validate-token"},
-        {L"https://m.example/apis/listenbrainz", "https", "m.example", "443",
-         "/apis/listenbrainz/1/validate-token"},
-        {L"http://m.example", "http", "m.example", "80", "/1/validate-token"},
+        {L"", "https api.listenbrainz.org 443 /1/validate-token"},
+        {L" https://lb.example ", "https lb.example 443 /1/validate-token"},
+        {L"http://192.168.1.20:9078/", "http 192.168.1.20 9078 /1/validate-token"},
+        {L"https://m.example/apis/listenbrainz",
+         "https m.example 443 /apis/listenbrainz/1/validate-token"},
+        {L"http://m.example", "http m.example 80 /1/validate-token"},
+        // No scheme is https, a port given or not: a token never goes out in plain by default.
+        {L"127.0.0.1:9078", "https 127.0.0.1 9078 /1/validate-token"},
+        {L"music.example.org/apis/listenbrainz/",
+         "https music.example.org 443 /apis/listenbrainz/1/validate-token"},
+        {L"HTTPS://m.example:/x//", "https m.example 443 /x/1/validate-token"},
+        {L"Http://m.example:08080", "http m.example 8080 /1/validate-token"},
+        {L"https://user:pw@m.example", "https m.example 443 /1/validate-token"},
+        {L"https://u:p@m.example:8443/lb", "https m.example 8443 /lb/1/validate-token"},
+        {L"https://[::1]:8443", "https ::1 8443 /1/validate-token"},
+        {L"http://[fe80::1]/", "http fe80::1 80 /1/validate-token"},
+        {L"ftp://m.example", "", scheme},
+        {L"git+ssh://m.example", "", scheme},
+        {L"https//typo.example", "", typo},
+        {L"http:/m.example", "", typo},
+        {L"https://m.example:0", "", port},
+        {L"https://m.example:65536", "", port},
+        {L"https://m.example:99999999999", "", port},
+        {L"https://m.example:8o", "", port},
+        {L"https://", "", noHost},
+        {L"https://:8443/x", "", noHost},
+        {L"https://[::1", "", L"the IPv6 address in brackets is not valid"},
+        {L"https://[m.example]", "", L"the IPv6 address in brackets is not valid"},
+        {L"https://[::1]8443", "", L"only a port may follow the IPv6 address"},
+        {L"https://::1:8443", "", L"an IPv6 address goes in brackets, as in https://[::1]:8443"},
+        {L"https://m.example/x?y=1", "", L"the address cannot hold a query (?) or a fragment (#)"},
+        {L"https://m example", "", L"the address cannot hold blanks or control characters"},
+        {L"https://m.exa<mple", "", L"the server's name holds a character no name can hold"},
     };
     for (const auto& row : rows) {
+        const ServerAddress address = readServerAddress(row.server);
         const ApiRequest r =
             listenBrainzRequest(row.server, L"tok", ListenBrainzCall::validateToken, "");
+        EXPECT_EQ(address.why, row.refused) << row.form;
+        EXPECT_EQ(address.ok, row.refused.empty()) << row.form;
+        if (!address.ok) {
+            EXPECT_EQ(r.url.host, "") << "a refused address is never sent to";
+            continue;
+        }
         EXPECT_EQ(r.url.scheme + " " + r.url.host + " " + r.url.port + " " + r.url.requestUri,
-                  std::string(row.scheme) + " " + row.host + " " + row.port + " " + row.uri);
+                  row.form);
     }
 }
 
