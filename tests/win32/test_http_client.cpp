@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <string>
 
@@ -35,18 +36,25 @@ enum class After { holdOpen, reset, neverAnswer };
 // `reply`, then keeps the connection open until the client closes it, or resets it.
 class LoopbackServer {
   public:
-    LoopbackServer(std::string reply, After after) : reply_(std::move(reply)), after_(after) {
+    // On 127.0.0.1, or with `ipv6` on ::1.
+    LoopbackServer(std::string reply, After after, bool ipv6 = false)
+        : reply_(std::move(reply)), after_(after) {
         WSADATA data;
         WSAStartup(MAKEWORD(2, 2), &data);
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        listener_ = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in6 address6 = {};
+        address6.sin6_family = AF_INET6;
+        address6.sin6_addr = in6addr_loopback;
+        sockaddr_in address4 = {};
+        address4.sin_family = AF_INET;
+        address4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        auto* address =
+            ipv6 ? reinterpret_cast<sockaddr*>(&address6) : reinterpret_cast<sockaddr*>(&address4);
+        int size = ipv6 ? sizeof(address6) : sizeof(address4);
+        bind(listener_, address, size);
         listen(listener_, 1);
-        int size = sizeof(address);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-        port_ = ntohs(address.sin_port);
+        getsockname(listener_, address, &size);
+        port_ = ntohs(ipv6 ? address6.sin6_port : address4.sin_port);
         thread_ = CreateThread(nullptr, 0, &LoopbackServer::run, this, 0, nullptr);
     }
     ~LoopbackServer() {
@@ -304,6 +312,22 @@ TEST(WhyFailed, WordsNameThePeerTheBoundAndWhatEndedIt) {
     }
     EXPECT_TRUE(cutShort(Outcome::doneWith(ReplyEnd::tooLong)));
     EXPECT_TRUE(whyFailed(Outcome(), site).words.empty());
+}
+
+// A server setting's IPv6 literal connects, and the Host header keeps its brackets.
+TEST_F(HttpClient, ApiExchangeReachesAnIpv6Literal) {
+    LoopbackServer server("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", After::holdOpen, true);
+    const std::string port = server.port();
+    ApiRequest request;
+    request.url = readServerAddress(std::wstring(L"http://[::1]:") +
+                                    std::wstring(port.begin(), port.end()) + L"/lb/")
+                      .url;
+    request.url.requestUri += "/1/validate-token";
+    HttpReply reply;
+    EXPECT_TRUE(apiExchange(request, ProxyParts(), reply).ok());
+    EXPECT_EQ(reply.body, "ok");
+    const std::string head = "GET /lb/1/validate-token HTTP/1.0\r\nHost: [::1]:" + port + "\r\n";
+    EXPECT_EQ(server.request().substr(0, head.size()), head);
 }
 
 TEST_F(HttpClient, RefusedConnectionFailsEveryOperation) {
