@@ -34,6 +34,14 @@ const wchar_t kHead[] = L"ListenBrainz: ";
 // What the failure words call the peer.
 const wchar_t kServer[] = L"the server";
 
+// Why an exchange failed. An address the setting cannot give (an ini edited by hand) sent
+// nothing anywhere: that is the reason, not the network.
+Why whyNotSent(const Settings& settings, const Outcome& outcome) {
+    const ServerAddress address = readServerAddress(settings.ListenBrainzServer);
+    if (address.ok) return whyFailed(outcome, kServer);
+    return {L"the server address cannot be used: " + address.why, L"server address not usable"};
+}
+
 // How the log names a track.
 std::wstring artistAndTitle(const std::wstring& artist, const std::wstring& title) {
     return trimBlanks(artist) + L" - " + trimBlanks(title);
@@ -174,7 +182,7 @@ bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall cal
     const std::wstring status = widen(std::to_string(answer.status));
     const std::wstring said = answer.json.error ? L": " + *answer.json.error : std::wstring();
     if (!outcome.ok() || cutShort(outcome)) {
-        const Why why = whyFailed(outcome, kServer);
+        const Why why = whyNotSent(settings, outcome);
         words = why.words;
         brief = why.brief;
         const bool unreachable = cutShort(outcome) || (outcome.kind == OutcomeKind::noConnection &&
