@@ -6,6 +6,7 @@ list(APPEND NIMBO_PORTABLE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/listen_rule.cpp
   ${CMAKE_CURRENT_LIST_DIR}/private_tracks.cpp
   ${CMAKE_CURRENT_LIST_DIR}/publish_schedule.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/server_address.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings_codec.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings_merge.cpp)
 list(APPEND NIMBO_WIN32_SOURCES

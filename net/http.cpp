@@ -247,14 +247,13 @@ std::string requestHead(const char* method, const ParsedUrl& url, const ProxyPar
     const bool viaProxy = !proxy.proxyHost.empty();
     std::string out = method;
     out += ' ';
-    if (viaProxy)
-        out.append(url.scheme).append("://").append(url.host).append(":").append(url.port);
+    const std::string host = hostInUrl(url.host);
+    if (viaProxy) out.append(url.scheme).append("://").append(host).append(":").append(url.port);
     out.append(url.requestUri);
     out = withoutLineBreaks(out);
     out += " HTTP/1.0\r\nHost: ";
-    std::string host = url.host;
-    if (url.port != defaultPort) host.append(":").append(url.port);
-    out.append(withoutLineBreaks(host)).append("\r\n");
+    out.append(withoutLineBreaks(url.port != defaultPort ? host + ":" + url.port : host))
+        .append("\r\n");
     if (viaProxy && !proxy.proxyUser.empty()) {
         out.append("Proxy-Authorization: Basic ")
             .append(base64Encode(proxy.proxyUser + ":" + proxy.proxyPassword))
@@ -291,7 +290,7 @@ std::string buildApiRequest(const ApiRequest& request, const ProxyParts& proxy) 
 
 std::string buildConnectRequest(const std::string& host, const std::string& port,
                                 const ProxyParts& proxy) {
-    const std::string target = withoutLineBreaks(host + ":" + port);
+    const std::string target = withoutLineBreaks(hostInUrl(host) + ":" + port);
     std::string request = "CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n";
     if (!proxy.proxyUser.empty()) {
         request += "Proxy-Authorization: Basic " +

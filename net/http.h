@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/server_address.h"
 #include "core/settings_codec.h"
 #include "net/outcome.h"
 
@@ -28,15 +29,7 @@ constexpr size_t kMaxBodyBytes = 16 * 1024 * 1024;
 // blank lines or chunk framing forever without ever growing the body.
 constexpr size_t kMaxReplyBytes = 4 * kMaxBodyBytes;
 
-// User information in a URL is skipped, and a scheme chooses no port: the plugin's
-// URLs carry neither, and the secure connection takes its port from the build.
-struct ParsedUrl {
-    std::string scheme = "http";
-    std::string host;
-    std::string port = "80";
-    std::string requestUri = "/";  // "/" + path part, query included
-};
-
+// The site's URLs: no scheme means http, and only the first ':' splits host and port.
 ParsedUrl parseUrl(const std::string& url);
 
 // RFC 4648 Base64, standard alphabet with "=" padding.
@@ -49,9 +42,9 @@ std::string buildRequest(const ParsedUrl& url, const ProxyParts& proxy,
                          const std::optional<std::string>& cookie);
 
 // A request to a web API (HTTP/1.0): Host (with the port when it is not the scheme's
-// own), Proxy-Authorization when it goes in plain through a proxy with credentials,
-// User-Agent, `headers` in their order, then Content-Length for a POST. CR LF line ends,
-// the body after the empty line.
+// own, an IPv6 address in brackets), Proxy-Authorization when it goes in plain through a proxy with
+// credentials, User-Agent, `headers` in their order, then Content-Length for a POST. CR LF line
+// ends, the body after the empty line.
 struct ApiRequest {
     std::string method = "GET";
     ParsedUrl url;

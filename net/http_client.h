@@ -20,7 +20,8 @@ struct ExchangeLimits {
 
 // The tick's requests: quit must not wait for them.
 constexpr ExchangeLimits kTickExchange = {0xFFFFFFFFu, true};
-// The clear request, sent after quit has begun while Winamp's exit waits for it.
+// The clear request, sent after quit has begun while Winamp's exit waits for it. When its
+// time runs out the exchange fails as abandoned: Winamp's close, not the peer, ended it.
 constexpr ExchangeLimits kQuitExchange = {5000, false};
 
 // One GET exchange with explicit inputs. With `secure` it runs over TLS to kSecurePort

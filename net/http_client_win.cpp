@@ -1,5 +1,6 @@
 #include <windows.h>
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <atomic>
 #include <cstring>
@@ -69,6 +70,10 @@ class Budget {
 
     bool abandoned() const { return endsAtQuit_ && quitRequested(); }
 
+    // Quit ended the exchange: it began (the tick's), or the time Winamp's close allows ran
+    // out during a wait (the clear at quit): either way Winamp was closing, not the peer slow.
+    bool endedByQuit() const { return abandoned() || closedOut_; }
+
     // Waits up to `stepMs` since `sinceMs`, and never past the whole exchange's time,
     // for `event`. True once it is set; otherwise `why` says whether the time ran out,
     // quit abandoned the exchange or the wait itself failed.
@@ -77,24 +82,35 @@ class Budget {
         const DWORD now = GetTickCount();
         // Unsigned differences: right across a wrap of the clock.
         const DWORD stepUsed = now - sinceMs, totalUsed = now - startMs_;
-        if (stepUsed >= stepMs || totalUsed >= totalMs_) return (why = StepEnd::timedOut), false;
+        if (totalUsed >= totalMs_) return (why = ranOut(true)), false;
+        if (stepUsed >= stepMs) return (why = StepEnd::timedOut), false;
         DWORD limit = stepMs - stepUsed;
-        if (totalMs_ - totalUsed < limit) limit = totalMs_ - totalUsed;
+        const bool totalBinds = totalMs_ - totalUsed <= limit;
+        if (totalBinds) limit = totalMs_ - totalUsed;
         // Quit first, so it wins when both are set.
         HANDLE events[2] = {quitEvent(), event};
         const DWORD count = endsAtQuit_ ? 2 : 1;
         const DWORD woke = WaitForMultipleObjects(count, events + (2 - count), FALSE, limit);
         if (woke == WAIT_OBJECT_0 + count - 1) return true;
-        why = woke == WAIT_TIMEOUT                    ? StepEnd::timedOut
+        why = woke == WAIT_TIMEOUT                    ? ranOut(totalBinds)
               : (count == 2 && woke == WAIT_OBJECT_0) ? StepEnd::abandoned
                                                       : StepEnd::failed;
         return false;
     }
 
   private:
+    // A wait that ran out; the whole exchange's time running out once quit has begun is
+    // Winamp's close.
+    StepEnd ranOut(bool totalSpent) const {
+        if (!totalSpent || !quitRequested()) return StepEnd::timedOut;
+        closedOut_ = true;
+        return StepEnd::abandoned;
+    }
+
     DWORD startMs_;
     DWORD totalMs_;
     bool endsAtQuit_;
+    mutable bool closedOut_ = false;
 };
 
 // One look-up on a thread of its own, so that a resolver that takes its time can be
@@ -162,31 +178,67 @@ bool lookUp(const std::string& host, unsigned long& ipv4, const Budget& budget, 
     return found;
 }
 
-// False with `why` when the address cannot be had; a bad port or host is a failure.
-bool resolve(const std::string& host, const std::string& port, const Budget& budget,
-             sockaddr_in& address, StepEnd& why) {
-    why = StepEnd::failed;
-    std::memset(&address, 0, sizeof(address));
-    address.sin_family = AF_INET;
-    if (host.find('\0') != std::string::npos || port.find('\0') != std::string::npos) {
-        return false;
-    }
+// Where a connection goes: an IPv4 address, or an IPv6 one (a literal in the URL).
+struct PeerAddress {
+    sockaddr_storage storage;
+    int length = 0;
+    int family() const { return storage.ss_family; }
+    const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
+};
 
+// The port in network byte order: digits 1..65535 or a service name; false when neither.
+bool portNumber(const std::string& port, u_short& number) {
     if (allDigits(port)) {
         if (port.size() > 5) return false;
-        unsigned long number = std::stoul(port);
-        if (number == 0 || number > 65535) return false;
-        address.sin_port = htons(u_short(number));
-    } else {
-        // A local table, no network: answered at once.
-        servent* service = getservbyname(port.c_str(), "tcp");
-        if (!service) return false;
-        address.sin_port = service->s_port;
+        const unsigned long value = std::stoul(port);
+        if (value == 0 || value > 65535) return false;
+        number = htons(u_short(value));
+        return true;
     }
+    // A local table, no network: answered at once.
+    servent* service = getservbyname(port.c_str(), "tcp");
+    if (!service) return false;
+    number = service->s_port;
+    return true;
+}
 
+// An IPv6 literal, read without any look-up.
+bool ipv6Address(const std::string& host, u_short port, PeerAddress& address) {
+    addrinfo hints = {};
+    hints.ai_family = AF_INET6;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) return false;
+    const bool fits = found->ai_addrlen <= sizeof(address.storage);
+    if (fits) {
+        std::memcpy(&address.storage, found->ai_addr, found->ai_addrlen);
+        address.length = int(found->ai_addrlen);
+        reinterpret_cast<sockaddr_in6*>(&address.storage)->sin6_port = port;
+    }
+    freeaddrinfo(found);
+    return fits;
+}
+
+// False with `why` when the address cannot be had; a bad port or host is a failure. A
+// host with ':' is an IPv6 literal; any other goes through the IPv4 look-up.
+bool resolve(const std::string& host, const std::string& port, const Budget& budget,
+             PeerAddress& address, StepEnd& why) {
+    why = StepEnd::failed;
+    std::memset(&address.storage, 0, sizeof(address.storage));
+    u_short number = 0;
+    if (host.empty() || host.find('\0') != std::string::npos ||
+        port.find('\0') != std::string::npos || !portNumber(port, number)) {
+        return false;
+    }
+    if (host.find(':') != std::string::npos) return ipv6Address(host, number, address);
+    auto& v4 = *reinterpret_cast<sockaddr_in*>(&address.storage);
+    v4.sin_family = AF_INET;
+    v4.sin_port = number;
+    address.length = sizeof(v4);
     unsigned long ip = inet_addr(host.c_str());
     if (ip == INADDR_NONE && !lookUp(host, ip, budget, why)) return false;
-    address.sin_addr.s_addr = ip;
+    v4.sin_addr.s_addr = ip;
     return true;
 }
 
@@ -206,16 +258,16 @@ class Connection : public Transport {
     Connection& operator=(const Connection&) = delete;
 
     // Each of these is false on failure, with `why` telling how the step ended.
-    bool open(const sockaddr_in& target, StepEnd& why) {
+    bool open(const PeerAddress& target, StepEnd& why) {
         why = StepEnd::failed;
         event_ = WSACreateEvent();
         if (event_ == WSA_INVALID_EVENT) return false;
-        socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        socket_ = ::socket(target.family(), SOCK_STREAM, IPPROTO_TCP);
         if (socket_ == INVALID_SOCKET) return false;
         if (WSAEventSelect(socket_, event_, FD_CONNECT | FD_WRITE | FD_READ | FD_CLOSE) != 0) {
             return false;
         }
-        if (connect(socket_, reinterpret_cast<const sockaddr*>(&target), sizeof(target)) == 0) {
+        if (connect(socket_, target.get(), target.length) == 0) {
             return true;
         }
         if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
@@ -367,7 +419,7 @@ Outcome exchange(const ParsedUrl& parsed, const std::string& request, const std:
         const bool viaProxy = !proxy.proxyHost.empty();
 
         if (!startWinsock()) return Outcome::failedAt(step, StepEnd::failed);
-        sockaddr_in target;
+        PeerAddress target;
         if (!resolve(viaProxy ? proxy.proxyHost : parsed.host,
                      viaProxy ? proxy.proxyPort
                      : secure ? securePort
@@ -388,7 +440,8 @@ Outcome exchange(const ParsedUrl& parsed, const std::string& request, const std:
                 (!viaProxy || openTunnel(connection, parsed.host, securePort, proxy, failure)) &&
                 (failure = tls.handshake(parsed.host)).ok();
             if (!ready) {
-                if (budget.abandoned()) return Outcome::failedAt(failure.step, StepEnd::abandoned);
+                if (budget.endedByQuit())
+                    return Outcome::failedAt(failure.step, StepEnd::abandoned);
                 return failure;
             }
             channel = &tls;
@@ -403,7 +456,7 @@ Outcome exchange(const ParsedUrl& parsed, const std::string& request, const std:
         TimeLimitedSource source(*channel, replyDeadline);
         reply = readReply(source);
         // An exchange that quit cut short is no answer from the service.
-        if (budget.abandoned()) return Outcome::failedAt(step, StepEnd::abandoned);
+        if (budget.endedByQuit()) return Outcome::failedAt(step, StepEnd::abandoned);
         return Outcome::doneWith(reply.end);
     } catch (...) {
         // Only memory exhaustion can get here; the caller sees a failed exchange.
@@ -428,6 +481,9 @@ Outcome httpExchange(const std::string& url, const std::optional<std::string>& c
 Outcome apiExchange(const ApiRequest& request, const ProxyParts& proxy, HttpReply& reply,
                     const ExchangeLimits& limits) {
     try {
+        // An address the setting could not give (see listenBrainzRequest): nothing goes out,
+        // not even to the proxy.
+        if (request.url.host.empty()) return Outcome::failedAt(NetStep::lookUp, StepEnd::failed);
         const bool secure = equalsNoCase(request.url.scheme, std::string("https"));
         return exchange(request.url, buildApiRequest(request, secure ? ProxyParts() : proxy),
                         request.url.port, proxy, reply, limits, secure);

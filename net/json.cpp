@@ -77,10 +77,8 @@ class ReplyReader {
     bool readMember(const std::wstring& key, JsonReply& reply) {
         skipBlanks();
         const char first = atEnd() ? '\0' : *p_;
-        std::optional<std::wstring>* text = key == L"status"      ? &reply.status
-                                            : key == L"error"     ? &reply.error
+        std::optional<std::wstring>* text = key == L"error"       ? &reply.error
                                             : key == L"user_name" ? &reply.userName
-                                            : key == L"message"   ? &reply.message
                                                                   : nullptr;
         if (text) {
             text->reset();
@@ -200,29 +198,90 @@ class ReplyReader {
         return true;
     }
 
+    // What a string keeps: up to `cap` units and one more, so the cut can tell there were more.
+    struct Kept {
+        std::wstring* out;  // null: the string is only passed
+        size_t cap;
+        std::wstring text;
+
+        bool full() const { return !out || text.size() > cap; }
+        void add(unsigned unit) {
+            if (!full()) text.push_back(wchar_t(unit));
+        }
+        // Each unit takes at most four bytes, so this many always give one unit past the
+        // cap, and a sequence the limit cuts never lands within it.
+        void addBytes(const char* from, const char* to) {
+            if (full()) return;
+            const size_t room = (cap + 1 - text.size()) * 4 + 4;
+            text += decodeUtf8(from, std::min(size_t(to - from), room), Utf8Malformed::replaceEach);
+        }
+    };
+
+    // The unit an escape stands for, p_ just past its backslash; false for no escape.
+    bool readEscape(unsigned& unit) {
+        if (atEnd()) return false;
+        switch (*p_++) {
+            case '"':
+            case '\\':
+            case '/':
+                unit = unsigned(char(p_[-1]));
+                return true;
+            case 'b':
+                unit = '\b';
+                return true;
+            case 'f':
+                unit = '\f';
+                return true;
+            case 'n':
+                unit = '\n';
+                return true;
+            case 'r':
+                unit = '\r';
+                return true;
+            case 't':
+                unit = '\t';
+                return true;
+            case 'u':
+                return readHex4(unit);
+            default:
+                return false;
+        }
+    }
+
+    // An escaped unit: a surrogate only as half of an escaped pair, else U+FFFD.
+    void keepEscaped(unsigned unit, Kept& kept) {
+        if (isHighSurrogate(unit)) {
+            const char* mark = p_;
+            unsigned low = 0;
+            if (end_ - p_ >= 6 && p_[0] == '\\' && p_[1] == 'u' && (p_ += 2, readHex4(low)) &&
+                isLowSurrogate(low)) {
+                kept.add(unit);
+                kept.add(low);
+            } else {
+                p_ = mark;
+                kept.add(0xFFFD);
+            }
+        } else if (isLowSurrogate(unit)) {
+            kept.add(0xFFFD);
+        } else if (unit != 0) {
+            // U+0000 would end the text in every C string it reaches.
+            kept.add(unit);
+        }
+    }
+
     // A string at p_ into `out` (null: passed), kept to `cap` units without splitting a
     // pair. Past the cap the bytes are only scanned, so a long text costs no memory.
     bool readString(std::wstring* out, size_t cap) {
         if (atEnd() || *p_ != '"') return false;
         ++p_;
-        std::wstring text;
+        Kept kept{out, cap, std::wstring()};
         const char* run = p_;
-        // Each unit takes at most four bytes, so this many always give one unit past the
-        // cap, and a sequence the limit cuts never lands within it.
-        auto flushRun = [&]() {
-            if (!out || text.size() > cap) return;
-            const size_t room = (cap + 1 - text.size()) * 4 + 4;
-            text += decodeUtf8(run, std::min(size_t(p_ - run), room), Utf8Malformed::replaceEach);
-        };
-        auto add = [&](unsigned unit) {
-            if (out && text.size() <= cap) text.push_back(wchar_t(unit));
-        };
         while (!atEnd()) {
             const unsigned char c = static_cast<unsigned char>(*p_);
             if (c == '"') {
-                flushRun();
+                kept.addBytes(run, p_);
                 ++p_;
-                if (out) *out = leadingUnits(text, cap);
+                if (out) *out = leadingUnits(kept.text, cap);
                 return true;
             }
             if (c < 0x20) return false;
@@ -230,53 +289,11 @@ class ReplyReader {
                 ++p_;
                 continue;
             }
-            flushRun();
-            if (++p_ == end_) return false;
+            kept.addBytes(run, p_);
+            ++p_;
             unsigned unit = 0;
-            switch (*p_++) {
-                case '"':
-                case '\\':
-                case '/':
-                    unit = unsigned(char(p_[-1]));
-                    break;
-                case 'b':
-                    unit = '\b';
-                    break;
-                case 'f':
-                    unit = '\f';
-                    break;
-                case 'n':
-                    unit = '\n';
-                    break;
-                case 'r':
-                    unit = '\r';
-                    break;
-                case 't':
-                    unit = '\t';
-                    break;
-                case 'u':
-                    if (!readHex4(unit)) return false;
-                    break;
-                default:
-                    return false;
-            }
-            if (isHighSurrogate(unit)) {
-                const char* mark = p_;
-                unsigned low = 0;
-                if (end_ - p_ >= 6 && p_[0] == '\\' && p_[1] == 'u' && (p_ += 2, readHex4(low)) &&
-                    isLowSurrogate(low)) {
-                    add(unit);
-                    add(low);
-                } else {
-                    p_ = mark;
-                    add(0xFFFD);
-                }
-            } else if (isLowSurrogate(unit)) {
-                add(0xFFFD);
-            } else if (unit != 0) {
-                // U+0000 would end the text in every C string it reaches.
-                add(unit);
-            }
+            if (!readEscape(unit)) return false;
+            keepEscaped(unit, kept);
             run = p_;
         }
         return false;

@@ -19,12 +19,14 @@ constexpr size_t kMaxJsonReplyText = 1024;
 // The top-level members of a reply that the plugin uses; each is absent when the reply
 // lacks it, gives it another type, or breaks off before it is whole.
 struct JsonReply {
-    std::optional<std::wstring> status;
     std::optional<long> code;  // an integer within 32 bits, the same in both builds
     std::optional<std::wstring> error;
     std::optional<bool> valid;
     std::optional<std::wstring> userName;  // "user_name"
-    std::optional<std::wstring> message;
+
+    // The service's own error object for a reply of `httpStatus`, {"code":400,"error":"..."}:
+    // its code is that status and it says why. A proxy's or a web server's page is not.
+    bool isServiceError(int httpStatus) const { return code == httpStatus && error.has_value(); }
 };
 
 // Other members are passed over; with the top-level object as the first, at most

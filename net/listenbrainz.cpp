@@ -6,8 +6,6 @@
 
 namespace nimbo {
 
-const wchar_t kListenBrainzRoot[] = L"https://api.listenbrainz.org";
-
 namespace {
 
 // The service blocks clients that do not name themselves; a product token holds no
@@ -31,28 +29,18 @@ const char* pathOf(ListenBrainzCall call) {
     return "/1/validate-token";
 }
 
-// The server's URL with the scheme's own port when it names none: parseUrl takes 80
-// whatever the scheme.
-ParsedUrl serverUrl(const std::wstring& server) {
-    const std::wstring trimmed = trimBlanks(server);
-    const std::string text = encodeUtf8(trimmed.empty() ? kListenBrainzRoot : trimmed);
-    ParsedUrl url = parseUrl(text);
-    const size_t start = text.find("://") == std::string::npos ? 0 : text.find("://") + 3;
-    const std::string authority = text.substr(start, text.find('/', start) - start);
-    if (authority.find(':') == std::string::npos)
-        url.port = equalsNoCase(url.scheme, std::string("https")) ? "443" : "80";
-    // A prefix in the setting ("https://host/listenbrainz") stays before the API's paths.
-    if (!url.requestUri.empty() && url.requestUri.back() == '/') url.requestUri.pop_back();
-    return url;
-}
-
 }  // namespace
 
 ApiRequest listenBrainzRequest(const std::wstring& server, const std::wstring& token,
                                ListenBrainzCall call, const std::string& body) {
     ApiRequest request;
-    request.url = serverUrl(server);
-    request.url.requestUri += pathOf(call);
+    const ServerAddress address = readServerAddress(server);
+    if (address.ok) {
+        request.url = address.url;
+        request.url.requestUri += pathOf(call);
+    } else {
+        request.url.host.clear();
+    }
     request.userAgent = userAgent();
     request.headers.emplace_back("Authorization", "Token " + encodeUtf8(trimBlanks(token)));
     if (call != ListenBrainzCall::validateToken) {

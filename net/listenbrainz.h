@@ -10,13 +10,10 @@
 
 namespace nimbo {
 
-// The service's own server, when the setting names none.
-extern const wchar_t kListenBrainzRoot[];
-
 enum class ListenBrainzCall { submitListens, clearPlayingNow, validateToken };
 
-// The request for `call` to `server` ("https://host[:port][/prefix]", or "http://..." for
-// a server on the user's own network; empty: the service's own).
+// The request for `call` to `server`, the setting as readServerAddress takes it. An
+// address it refuses gives a request without a host, which apiExchange never sends.
 ApiRequest listenBrainzRequest(const std::wstring& server, const std::wstring& token,
                                ListenBrainzCall call, const std::string& body);
 

@@ -24,9 +24,11 @@ enum class ListenType { playingNow, single, import };
 // other than U+0000, blanks and controls.
 bool submittable(const ListenFields& fields);
 
-// Each of artist, title and album keeps at most this many units, so a listen stays within
-// the service's 10,240 bytes even when every unit is escaped into six.
-constexpr size_t kMaxListenFieldUnits = 512;
+// The service refuses a listen over this many bytes. It counts the listen as it writes it
+// again, which may escape every character past ASCII (six bytes a unit) and put a blank
+// after each separator; a listen within the bound so counted passes however it is written.
+// Past it, the longest of artist, title and album are cut, at whole characters, to one
+// length that fits.
 constexpr size_t kMaxListenBytes = 10240;
 
 std::string listensBody(ListenType type, const std::vector<Listen>& listens);

@@ -30,8 +30,9 @@ struct OutcomeWords {
 
 // clang-format off
 const OutcomeWords kOutcomeWords[] = {
-    {OutcomeKind::noConnection,  L"the site could not be reached", L"the site could not be reached",
-     kNoConnection, kNoConnection},
+    // The words of these two name the peer: whyFailed builds them.
+    {OutcomeKind::noConnection,  nullptr, nullptr, kNoConnection, kNoConnection},
+    {OutcomeKind::untrustedSite, nullptr, nullptr, kUntrustedSite, kUntrustedSite},
     {OutcomeKind::loggedOut,     L"the profile page shows nobody logged in (the cookie is wrong or expired)",
      L"not logged in", nullptr, kIncorrectLoginData},
     {OutcomeKind::noHash,        L"the profile page holds no activity hash", L"no activity hash",
@@ -39,8 +40,6 @@ const OutcomeWords kOutcomeWords[] = {
     {OutcomeKind::loginRejected, L"login rejected", L"login rejected", kIncorrectLoginData, nullptr},
     {OutcomeKind::wrongCode,     L"security code wrong", L"security code wrong", nullptr, nullptr},
     {OutcomeKind::codeCancelled, L"security code cancelled", L"security code cancelled", nullptr, nullptr},
-    {OutcomeKind::untrustedSite, L"the site's certificate is not trusted", L"certificate not trusted",
-     kUntrustedSite, kUntrustedSite},
 };
 // clang-format on
 
@@ -80,22 +79,53 @@ unsigned boundOf(NetStep step) {
     return step == NetStep::handshake ? kMaxHandshakeMs : kMaxReplyMs;
 }
 
-std::wstring replyEndWords(ReplyEnd end) {
+std::wstring replyEndWords(ReplyEnd end, const std::wstring& peer) {
     switch (end) {
         case ReplyEnd::timedOut:
-            return L"the site's reply stopped for " + secondsWords(kHttpWaitMs);
+            return peer + L"'s reply stopped for " + secondsWords(kHttpWaitMs);
         case ReplyEnd::tooLong:
-            return L"the site's reply took longer than " + secondsWords(kMaxReplyMs) + L" in all";
+            return peer + L"'s reply took longer than " + secondsWords(kMaxReplyMs) + L" in all";
         case ReplyEnd::reset:
-            return L"the site's reply was cut off by a reset";
+            return peer + L"'s reply was cut off by a reset";
         case ReplyEnd::closedEarly:
-            return L"the site's reply ended early";
+            return peer + L"'s reply ended early";
         case ReplyEnd::overBound:
-            return L"the site's reply was too long";
+            return peer + L"'s reply was too long";
         case ReplyEnd::complete:
             break;
     }
     return std::wstring();
+}
+
+// A step on the way that failed. A tunnel that runs out of time waits for the proxy,
+// not for the peer behind it.
+Why stepWhy(const Outcome& outcome, const std::wstring& peer) {
+    const std::wstring who = outcome.step == NetStep::tunnel ? std::wstring(L"the proxy") : peer;
+    const std::wstring step = L" (" + stepWords(outcome.step) + L")";
+    switch (outcome.stepEnd) {
+        case StepEnd::abandoned:
+            if (outcome.step == NetStep::reply)
+                return {L"Winamp was closing before " + who + L"'s reply was complete",
+                        L"Winamp was closing"};
+            return {L"Winamp was closing before " + who + L" answered" + step,
+                    L"Winamp was closing"};
+        case StepEnd::refused:
+            return {L"the proxy refused the tunnel: " + widen(std::to_string(outcome.proxyStatus)),
+                    L"the proxy refused the tunnel"};
+        case StepEnd::protocol:
+            return {L"the secure connection failed" + step, L"the secure connection failed"};
+        case StepEnd::timedOut:
+            return {who + L" did not answer within " + secondsWords(kHttpWaitMs) + step,
+                    who + L" did not answer"};
+        case StepEnd::tooLong: {
+            const std::wstring took =
+                who + L" took longer than " + secondsWords(boundOf(outcome.step));
+            return {took + L" in all" + step, took};
+        }
+        case StepEnd::failed:
+            break;
+    }
+    return {peer + L" could not be reached" + step, peer + L" could not be reached"};
 }
 
 }  // namespace
@@ -110,32 +140,18 @@ const wchar_t* messageFor(ReportedStep step, const Outcome& outcome, bool showEr
     return step == ReportedStep::publish ? w->afterPublish : w->afterLogIn;
 }
 
-Why whyFailed(const Outcome& outcome) {
+Why whyFailed(const Outcome& outcome, const std::wstring& peer) {
     if (outcome.replyEnd == ReplyEnd::tooLong)
-        return {replyEndWords(outcome.replyEnd),
-                L"the site's reply took longer than " + secondsWords(kMaxReplyMs)};
+        return {replyEndWords(outcome.replyEnd, peer),
+                peer + L"'s reply took longer than " + secondsWords(kMaxReplyMs)};
     if (cutShort(outcome))
-        return {replyEndWords(outcome.replyEnd), L"the site's reply was cut short"};
+        return {replyEndWords(outcome.replyEnd, peer), peer + L"'s reply was cut short"};
+    if (outcome.kind == OutcomeKind::noConnection) return stepWhy(outcome, peer);
+    if (outcome.kind == OutcomeKind::untrustedSite)
+        return {peer + L"'s certificate is not trusted", L"certificate not trusted"};
     const OutcomeWords* w = wordsFor(outcome.kind);
     if (!w) return {};
-    if (outcome.kind != OutcomeKind::noConnection) return {w->words, w->brief};
-    if (outcome.stepEnd == StepEnd::abandoned)
-        return {L"Winamp was quitting", L"Winamp was quitting"};
-    if (outcome.stepEnd == StepEnd::refused)
-        return {L"the proxy refused the tunnel: " + widen(std::to_string(outcome.proxyStatus)),
-                L"the proxy refused the tunnel"};
-    const std::wstring step = L" (" + stepWords(outcome.step) + L")";
-    if (outcome.stepEnd == StepEnd::protocol)
-        return {L"the secure connection failed" + step, L"the secure connection failed"};
-    if (outcome.stepEnd == StepEnd::timedOut)
-        return {L"the site did not answer within " + secondsWords(kHttpWaitMs) + step,
-                L"the site did not answer"};
-    if (outcome.stepEnd == StepEnd::tooLong) {
-        const std::wstring took =
-            L"the site took longer than " + secondsWords(boundOf(outcome.step));
-        return {took + L" in all" + step, took};
-    }
-    return {w->words + step, w->brief};
+    return {w->words, w->brief};
 }
 
 void showError(const std::wstring& message) {

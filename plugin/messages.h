@@ -25,11 +25,12 @@ const wchar_t* messageFor(ReportedStep step, const Outcome& outcome, bool showEr
 bool cutShort(const Outcome& outcome);
 
 // Why a step failed, in plain words for the activity log, and the short form for the
-// settings window; empty for a success.
+// settings window; empty for a success. The words name the target's `peer` ("the site",
+// "the server"), the proxy for its tunnel, and Winamp when its close ended the exchange.
 struct Why {
     std::wstring words, brief;
 };
-Why whyFailed(const Outcome& outcome);
+Why whyFailed(const Outcome& outcome, const std::wstring& peer);
 
 // A message box without owner and caption of its own; blocks until dismissed. Shows
 // nothing once quit has begun.

@@ -1,6 +1,7 @@
 #include "plugin/target_lastfm.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <vector>
 
@@ -51,18 +52,24 @@ std::wstring headOf(const Settings& s) {
 
 // The API account: the user's own when pasted in the options, else the build's (or the
 // one Libre.fm takes from anybody).
-LastFmAuth accountFor(const Settings& s) {
+LastFmAuth accountFor(const std::wstring& server, const std::wstring& key,
+                      const std::wstring& secret) {
     LastFmAuth auth;
-    if (!trimBlanks(s.LastFmKey).empty()) {
-        auth.apiKey = encodeUtf8(trimBlanks(s.LastFmKey));
-        auth.secret = encodeUtf8(trimBlanks(s.LastFmSecret));
-    } else if (lastFmServerName(s.LastFmServer) == L"Libre.fm") {
+    if (!trimBlanks(key).empty()) {
+        auth.apiKey = encodeUtf8(trimBlanks(key));
+        auth.secret = encodeUtf8(trimBlanks(secret));
+    } else if (lastFmServerName(server) == L"Libre.fm") {
         auth.apiKey = kLibreFmKey;
         auth.secret = kLibreFmSecret;
     } else {
         auth.apiKey = NIMBO_LASTFM_API_KEY;
         auth.secret = NIMBO_LASTFM_API_SECRET;
     }
+    return auth;
+}
+
+LastFmAuth accountFor(const Settings& s) {
+    LastFmAuth auth = accountFor(s.LastFmServer, s.LastFmKey, s.LastFmSecret);
     auth.sessionKey = encodeUtf8(trimBlanks(s.LastFmSession));
     return auth;
 }
@@ -296,6 +303,76 @@ Target& lastFmTarget() {
 
 long scrobblesWaiting() {
     return lane().waitingCount();
+}
+
+namespace {
+
+// One request of the connection, outside the tick's spacing (the user is waiting).
+LastFmReply askOnce(const std::wstring& server, LastFmCall call, const LastFmAuth& auth,
+                    std::wstring& failure) {
+    const std::optional<ApiRequest> request = lastFmRequest(server, call, auth, {}, md5Hex);
+    if (!request) {
+        failure = L"Not reached: no MD5 from Windows";
+        return LastFmReply();
+    }
+    HttpReply reply;
+    const Outcome outcome = configuredApiExchange(*request, reply, {30000, true});
+    if (!outcome.ok() || cutShort(outcome)) {
+        failure = L"Not reached: " + whyFailed(outcome, L"the server").brief;
+        return LastFmReply();
+    }
+    return readLastFmReply(reply.body);
+}
+
+std::wstring refusedWords(const LastFmReply& reply) {
+    return L"Not connected: error " + number(reply.error) +
+           (reply.message.empty() ? L"" : L", " + reply.message);
+}
+
+}  // namespace
+
+LastFmConnection connectLastFm(const std::wstring& server, const std::wstring& key,
+                               const std::wstring& secret,
+                               const std::function<void(const std::wstring&)>& said,
+                               const std::atomic<bool>& stop) {
+    LastFmConnection connection;
+    LastFmAuth auth = accountFor(server, key, secret);
+    if (auth.apiKey.empty() || auth.secret.empty()) {
+        connection.words = L"Not connected: enter the API key and shared secret";
+        return connection;
+    }
+    LastFmReply reply = askOnce(server, LastFmCall::getToken, auth, connection.words);
+    if (reply.token.empty()) {
+        if (connection.words.empty()) connection.words = refusedWords(reply);
+        return connection;
+    }
+    auth.token = encodeUtf8(reply.token);
+    const std::wstring page = widen(lastFmAuthUrl(server, auth.apiKey, auth.token));
+    ShellExecuteW(nullptr, L"open", page.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    said(L"Waiting for you to allow Nimbo in the browser\x2026");
+    // Asked every 3 s for 10 minutes; error 14: not allowed yet.
+    for (int asks = 0; asks < 200 && !stop && !quitRequested(); ++asks) {
+        if (WaitForSingleObject(quitEvent(), 3000) == WAIT_OBJECT_0 || stop) break;
+        std::wstring failure;
+        reply = askOnce(server, LastFmCall::getSession, auth, failure);
+        if (!reply.sessionKey.empty()) {
+            connection.ok = true;
+            connection.session = reply.sessionKey;
+            connection.user = reply.userName;
+            connection.words = L"Connected as " + reply.userName;
+            return connection;
+        }
+        if (reply.error == 15 || reply.error == 4) {
+            connection.words = L"The permission ran out: Connect again";
+            return connection;
+        }
+        if (reply.error != 14 && failure.empty()) {
+            connection.words = refusedWords(reply);
+            return connection;
+        }
+    }
+    connection.words = L"Not connected: nobody allowed it in 10 minutes";
+    return connection;
 }
 
 }  // namespace nimbo

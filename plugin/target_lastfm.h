@@ -3,6 +3,10 @@
 // user allowed in the browser.
 #pragma once
 
+#include <atomic>
+#include <functional>
+#include <string>
+
 #include "plugin/target.h"
 
 namespace nimbo {
@@ -12,5 +16,19 @@ Target& lastFmTarget();
 // The scrobbles waiting in their queue file, for the options window; -1 when it cannot
 // be read.
 long scrobblesWaiting();
+
+// The options window's "Connect...": a token from the server, the browser at the page
+// where the user allows it, then the session asked for every 3 s for up to 10 minutes.
+// Runs off Winamp's thread; `said` gets each label for the window, `stop` (the window
+// closed) or quit end it early.
+struct LastFmConnection {
+    bool ok = false;
+    std::wstring session, user;
+    std::wstring words;  // the window's label: "Connected as <user>", or what went wrong
+};
+LastFmConnection connectLastFm(const std::wstring& server, const std::wstring& key,
+                               const std::wstring& secret,
+                               const std::function<void(const std::wstring&)>& said,
+                               const std::atomic<bool>& stop);
 
 }  // namespace nimbo

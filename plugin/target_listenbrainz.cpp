@@ -33,12 +33,15 @@ ListenLane& lane() {
     return listens;
 }
 
-// The failure words name the server, not the site.
-Why serverWhy(const Outcome& outcome) {
-    Why why = whyFailed(outcome);
-    why.words = replaceText(why.words, L"the site", L"the server", true);
-    why.brief = replaceText(why.brief, L"the site", L"the server", true);
-    return why;
+// What the failure words call the peer.
+const wchar_t kServer[] = L"the server";
+
+// Why an exchange failed. An address the setting cannot give (an ini edited by hand) sent
+// nothing anywhere: that is the reason, not the network.
+Why whyNotSent(const Settings& settings, const Outcome& outcome) {
+    const ServerAddress address = readServerAddress(settings.ListenBrainzServer);
+    if (address.ok) return whyFailed(outcome, kServer);
+    return {L"the server address cannot be used: " + address.why, L"server address not usable"};
 }
 
 // How the log names a track.
@@ -80,15 +83,14 @@ struct Failure {
 // Not reached, a reply cut short, a server error or another's page: tried again on the
 // schedule. A refused token or certificate needs the user; a refused listen is never
 // resent.
-Failure failureOf(const Outcome& outcome, const ListenBrainzReply& answer,
+Failure failureOf(const Why& notSent, const Outcome& outcome, const ListenBrainzReply& answer,
                   const std::string& body) {
     Failure f;
     const std::wstring status = number(answer.status);
     const std::wstring said = answer.json.error ? L": " + *answer.json.error : quoted(body);
     if (!outcome.ok() || cutShort(outcome)) {
-        const Why why = serverWhy(outcome);
-        f.words = why.words;
-        f.brief = why.brief;
+        f.words = notSent.words;
+        f.brief = notSent.brief;
         const bool unreachable = cutShort(outcome) || (outcome.kind == OutcomeKind::noConnection &&
                                                        outcome.stepEnd != StepEnd::abandoned);
         if (!unreachable) f.result = AttemptResult::needsUser;
@@ -230,8 +232,8 @@ bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall cal
         return true;
     }
     if (reached && answer.status == 404 && noClearHere(call, settings)) return false;
-    failed(settings, failureOf(outcome, answer, reply.body), int(answer.waitSeconds), failedHead,
-           now, listens);
+    failed(settings, failureOf(whyNotSent(settings, outcome), outcome, answer, reply.body),
+           int(answer.waitSeconds), failedHead, now, listens);
     return false;
 }
 
@@ -375,7 +377,8 @@ std::wstring checkListenBrainzToken(const std::wstring& server, const std::wstri
     const Outcome outcome = configuredApiExchange(
         listenBrainzRequest(server, token, ListenBrainzCall::validateToken, std::string()), reply,
         limits);
-    if (!outcome.ok() || cutShort(outcome)) return L"Not reached: " + serverWhy(outcome).brief;
+    if (!outcome.ok() || cutShort(outcome))
+        return L"Not reached: " + whyFailed(outcome, kServer).brief;
     const ListenBrainzReply answer = readListenBrainzReply(reply);
     if (answer.status == 401 || (answer.status == 200 && answer.json.valid == false))
         return L"Not valid";

@@ -11,6 +11,9 @@ namespace nimbo {
 
 namespace {
 
+// What the failure words call the peer.
+const wchar_t kSite[] = L"the site";
+
 AttemptResult attemptResult(const Outcome& outcome) {
     if (cutShort(outcome)) return AttemptResult::unreachable;
     if (outcome.ok()) return AttemptResult::done;
@@ -49,7 +52,7 @@ class SiteTarget : public Target {
         if (cleared && !cutShort(cleared)) {
             logActivity(L"status cleared at quit");
         } else {
-            logActivity(L"status not cleared at quit: " + whyFailed(cleared).words);
+            logActivity(L"status not cleared at quit: " + whyFailed(cleared, kSite).words);
         }
     }
     void reset() override {
@@ -76,7 +79,7 @@ class SiteTarget : public Target {
 AttemptResult SiteTarget::failed(ReportedStep step, const Outcome& outcome,
                                  const std::wstring& head, const std::wstring& lastHead,
                                  bool firstTry) {
-    const Why why = whyFailed(outcome);
+    const Why why = whyFailed(outcome, kSite);
     logActivity(tryPrefix() + head + L": " + why.words, lastHead, why.brief);
     if (firstTry) report(step, outcome);
     return attemptResult(outcome);
@@ -135,7 +138,7 @@ bool SiteTarget::send(const Wanted& wanted, const Settings& settings, uint64_t n
         if (!loggedIn) {
             // Tried again, like a publish, only when the site could not be reached; a
             // rejected login or a code needs the user.
-            const Why why = whyFailed(loggedIn);
+            const Why why = whyFailed(loggedIn, kSite);
             logActivity(tryPrefix() + (loggedIn.kind == OutcomeKind::noConnection
                                            ? L"login failed: " + why.words
                                            : why.words),

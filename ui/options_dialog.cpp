@@ -10,6 +10,7 @@
 
 #include "common/platform.h"
 #include "core/activity_log.h"
+#include "core/server_address.h"
 #include "core/settings.h"
 #include "core/state.h"
 #include "ui/control_ids.h"
@@ -136,7 +137,25 @@ void closeDialog(Dialog& d) {
     PostMessageW(d.window, kRetireMessage, 0, 0);
 }
 
+// Says why the server address cannot be used and leaves the window open at that box.
+// Quit can come inside the box's own loop and take the window with its state: after the
+// box only the handle is asked.
+void refuseServer(HWND window, const std::wstring& why) {
+    const std::wstring text = L"The server address cannot be used: " + why + L".";
+    MessageBoxW(window, text.c_str(), kCaption, MB_OK | MB_ICONWARNING);
+    if (!IsWindow(window)) return;
+    HWND edit = GetDlgItem(window, kServerEdit);
+    SetFocus(edit);
+    SendMessageW(edit, EM_SETSEL, 0, -1);
+}
+
 void acceptEdits(Dialog& d) {
+    const std::wstring server = windowText(d[kServerEdit]);
+    const ServerAddress address = readServerAddress(server);
+    if (!address.ok) {
+        refuseServer(d.window, address.why);
+        return;
+    }
     const std::wstring words = windowText(d[kPrivateEdit]);
     const bool onPause = isChecked(d[kOnPauseCheck]);
     const bool onStop = isChecked(d[kOnStopCheck]);
@@ -145,7 +164,6 @@ void acceptEdits(Dialog& d) {
     const bool listenBrainz = isChecked(d[kListenBrainzCheck]);
     const bool listens = isChecked(d[kSendListensCheck]);
     const std::wstring token = windowText(d[kTokenEdit]);
-    const std::wstring server = windowText(d[kServerEdit]);
     editSettings([&](Settings& s) {
         s.ListenBrainz = listenBrainz ? 1 : 0;
         s.ListenBrainzToken = token;
@@ -222,6 +240,12 @@ COLORREF colourOf(const Dialog& d, HWND control) {
 
 void startTokenCheck(Dialog& d) {
     if (d.check || !gTokenCheck) return;
+    // An address no request could go to needs no network to tell.
+    const ServerAddress address = readServerAddress(windowText(d[kServerEdit]));
+    if (!address.ok) {
+        SetWindowTextW(d[kTokenResultLabel], (L"Not valid: " + address.why).c_str());
+        return;
+    }
     auto* job = new (std::nothrow) TokenCheckJob;
     if (!job) return;
     job->check = gTokenCheck;

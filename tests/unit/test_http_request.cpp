@@ -106,6 +106,31 @@ TEST(BuildRequest, ExactBytes) {
     }
 }
 
+// The request line and Host of an API request: the scheme's own port left out, an IPv6
+// address in brackets, the absolute form through a proxy.
+TEST(BuildApiRequest, HostForms) {
+    const struct {
+        const char *scheme, *host, *port;
+        ProxyParts proxy;
+        const char* head;
+    } cases[] = {
+        {"https", "lb.example", "443", ProxyParts(), "GET /1/x HTTP/1.0\r\nHost: lb.example\r\n"},
+        {"https", "::1", "8443", ProxyParts(), "GET /1/x HTTP/1.0\r\nHost: [::1]:8443\r\n"},
+        {"http", "::1", "80", proxy("px", "3128", "", ""),
+         "GET http://[::1]:80/1/x HTTP/1.0\r\nHost: [::1]\r\n"},
+    };
+    for (const auto& c : cases) {
+        ApiRequest request;
+        request.url.scheme = c.scheme;
+        request.url.host = c.host;
+        request.url.port = c.port;
+        request.url.requestUri = "/1/x";
+        request.userAgent = "UA";
+        EXPECT_EQ(buildApiRequest(request, c.proxy), std::string(c.head) + "User-Agent: UA\r\n\r\n")
+            << c.head;
+    }
+}
+
 TEST(BuildConnectRequest, ExactBytes) {
     const struct {
         const char* name;
@@ -119,6 +144,8 @@ TEST(BuildConnectRequest, ExactBytes) {
         {"credentials", "vk.test", "443", proxy("px", "3128", "user", "pass"),
          "CONNECT vk.test:443 HTTP/1.0\r\nHost: vk.test:443\r\n"
          "Proxy-Authorization: Basic dXNlcjpwYXNz\r\n\r\n"},
+        {"an IPv6 address in brackets", "::1", "8443", proxy("px", "3128", "", ""),
+         "CONNECT [::1]:8443 HTTP/1.0\r\nHost: [::1]:8443\r\n\r\n"},
         {"line breaks dropped", "h\r\nX: 1", "443", proxy("px", "1", "", ""),
          "CONNECT hX: 1:443 HTTP/1.0\r\nHost: hX: 1:443\r\n\r\n"},
     };

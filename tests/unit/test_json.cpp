@@ -22,12 +22,10 @@ std::wstring summary(const JsonReply& r) {
     auto text = [&](const wchar_t* name, const std::optional<std::wstring>& v) {
         if (v) out += std::wstring(L" ") + name + L"=" + *v;
     };
-    text(L"status", r.status);
     if (r.code) out += L" code=" + std::to_wstring(*r.code);
     text(L"error", r.error);
     if (r.valid) out += *r.valid ? L" valid" : L" not valid";
     text(L"user", r.userName);
-    text(L"message", r.message);
     return out;
 }
 
@@ -57,7 +55,7 @@ TEST(JsonReply, MembersTypesAndFaults) {
     const std::string x1023 = "{\"error\":\"" + std::string(1023, 'x');
     auto nested = [](size_t levels) {
         return "{\"a\":" + std::string(levels, '[') + std::string(levels, ']') +
-               ",\"status\":\"ok\"}";
+               ",\"user_name\":\"ok\"}";
     };
     struct Case {
         const char* name;
@@ -65,36 +63,46 @@ TEST(JsonReply, MembersTypesAndFaults) {
         std::wstring reply;
     } cases[] = {
         {"token check", R"({"code":200,"message":"Token valid.","valid":true,"user_name":"al"})",
-         L" code=200 valid user=al message=Token valid."},
+         L" code=200 valid user=al"},
         {"others passed",
-         R"({"n":-1.5e3,"x":[1,{"a":null}],"y":{"z":[false,""]}, "status" : "ok"})", L" status=ok"},
+         R"({"n":-1.5e3,"x":[1,{"a":null}],"y":{"z":[false,""]}, "user_name" : "ok"})",
+         L" user=ok"},
         {"escapes", R"({"error":"\"\\\/\b\f\n\r\t\u00e9\uD83C\uDFB5|\ud83c|\udfb5\u0000!"})",
          L" error=" + units('"', '\\', '/', 8, 12, 10, 13, 9, 0xE9, 0xD83C, 0xDFB5, '|', 0xFFFD,
                             '|', 0xFFFD, '!')},
         {"raw UTF-8", "{\"error\":\"\xD0\x9F\xC3(\xF0\x9F\x8E\xB5\"}",
          L" error=" + units(0x41F, 0xFFFD, '(', 0xD83C, 0xDFB5)},
         {"wrong types",
-         R"({"status":1,"code":"200","valid":"true","error":null,"user_name":["a"]})", L""},
+         R"({"user_name":1,"code":"200","valid":"true","error":null,"user_name":["a"]})", L""},
         {"later one counts",
-         R"({"status":"ok","valid":false,"valid":0,"code":1,"code":-2147483648,"status":1})",
+         R"({"user_name":"ok","valid":false,"valid":0,"code":1,"code":-2147483648,"user_name":1})",
          L" code=-2147483648"},
         {"no integer", R"({"code":2e2})", L""},
         {"past 32 bits", R"({"code":2147483648})", L""},
         {"capped", "{\"error\":\"" + std::string(5000, 'x') + "\"}", capped},
         {"cap keeps an escaped pair whole", x1023 + R"(\ud83c\udfb5"})", pairCut},
         {"cap keeps a raw pair whole", x1023 + "\xF0\x9F\x8E\xB5\"}", pairCut},
-        {"nested as deep as allowed", nested(kMaxJsonDepth - 1), L" status=ok"},
+        {"nested as deep as allowed", nested(kMaxJsonDepth - 1), L" user=ok"},
         {"nested too deep", nested(kMaxJsonDepth), L""},
         {"nested past any stack", nested(100000), L""},
-        {"not an object", R"(["status","ok"])", L""},
-        {"cut number", R"({"status":"ok","code":40)", L" status=ok"},
-        {"cut string", R"({"status":"ok","error":"cu)", L" status=ok"},
-        {"no comma", R"({"status":"ok" "code":200})", L" status=ok"},
-        {"raw control", "{\"error\":\"a\nb\",\"status\":\"ok\"}", L""},
-        {"bad escape", R"({"status":"ok","error":"\x","code":1})", L" status=ok"},
+        {"not an object", R"(["user_name","ok"])", L""},
+        {"cut number", R"({"user_name":"ok","code":40)", L" user=ok"},
+        {"cut string", R"({"user_name":"ok","error":"cu)", L" user=ok"},
+        {"no comma", R"({"user_name":"ok" "code":200})", L" user=ok"},
+        {"raw control", "{\"error\":\"a\nb\",\"user_name\":\"ok\"}", L""},
+        {"bad escape", R"({"user_name":"ok","error":"\x","code":1})", L" user=ok"},
         {"cut word", R"({"valid":tru)", L""},
     };
     for (const Case& c : cases) EXPECT_EQ(summary(readJsonReply(c.body)), c.reply) << c.name;
+}
+
+// A 400 the service itself sent carries its code and why; a proxy's page does not.
+TEST(JsonReply, TellsTheServicesOwnError) {
+    const JsonReply own = readJsonReply(R"({"code":400,"error":"bad listen"})");
+    EXPECT_TRUE(own.isServiceError(400));
+    EXPECT_FALSE(own.isServiceError(401));
+    EXPECT_FALSE(readJsonReply(R"({"code":400})").isServiceError(400));
+    EXPECT_FALSE(readJsonReply("<html>400 Bad Request</html>").isServiceError(400));
 }
 
 TEST(ListenBrainzBody, ExactBytes) {
@@ -121,14 +129,38 @@ TEST(ListenBrainzBody, ExactBytes) {
     EXPECT_STREQ(kClearPlayingNowBody, R"({"client":"Nimbo"})");
 }
 
-TEST(ListenBrainzBody, FieldsAreCutToTheServiceBound) {
-    // Every unit escaped into six bytes: uncut, these fields alone would be 36,000.
-    const std::wstring controls(2000, wchar_t(1));
-    const Listen worst{{controls, controls, controls, INT32_MAX}, INT64_MIN};
-    EXPECT_LE(listensBody(ListenType::single, {worst}).size(), kMaxListenBytes);
-    // The cut never leaves half a character behind.
-    const Listen pair{{std::wstring(511, L'a') + units(0xD83C, 0xDFB5), L"T", L"", -1}, 0};
-    EXPECT_EQ(listensBody(ListenType::playingNow, {pair}).find("\xEF\xBF\xBD"), std::string::npos);
+// How many times `part` occurs in `text`.
+static size_t occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+TEST(ListenBrainzBody, ALongListenIsCutToTheServiceBound) {
+    const std::string head = R"({"listen_type":"single","payload":[)";
+    // Texts that fit go whole, however long one of them is.
+    const Listen fits{{std::wstring(4000, L'a'), std::wstring(3000, L't'), L"R", 257}, 1};
+    EXPECT_NE(listensBody(ListenType::single, {fits}).find(std::string(4000, 'a')),
+              std::string::npos);
+    // Only the longest is cut, and only as far as needed (the blanks a separator may get
+    // count too).
+    const Listen longArtist{{std::wstring(20000, L'a'), std::wstring(3000, L't'), L"R", 257}, 1};
+    const std::string cut = listensBody(ListenType::single, {longArtist});
+    EXPECT_LE(cut.size() - head.size() - 2, kMaxListenBytes);
+    EXPECT_GT(cut.size() - head.size() - 2, kMaxListenBytes - 40);
+    EXPECT_NE(cut.find("\"" + std::string(3000, 't') + "\""), std::string::npos);
+    // Past ASCII a character counts as its escape may write it, and the cut never leaves
+    // half of one behind: every note is whole and counted as twelve bytes.
+    std::wstring notes;
+    for (int i = 0; i < 5000; ++i) notes += units(0xD83C, 0xDFB5);
+    const Listen wide{{L"x" + notes, notes, std::wstring(2000, wchar_t(1)), -1}, 0};
+    const std::string body = listensBody(ListenType::playingNow, {wide});
+    EXPECT_EQ(body.find("\xEF\xBF\xBD"), std::string::npos);
+    const size_t kept = occurrences(body, "\xF0\x9F\x8E\xB5");
+    const size_t controls = occurrences(body, "\\u0001");
+    EXPECT_LE(kept * 12 + controls * 6, kMaxListenBytes);
+    EXPECT_GT(kept * 12 + controls * 6, kMaxListenBytes - 600);
 }
 
 TEST(ListenBrainzBody, SubmittableNeedsArtistAndTitle) {
@@ -138,23 +170,64 @@ TEST(ListenBrainzBody, SubmittableNeedsArtistAndTitle) {
     EXPECT_FALSE(submittable({L"", L"T", L"R", 100}));
 }
 
+// The server setting as the request and the options window read it: a form that can be
+// used gives scheme, host, port and the request's path; any other, why not and no host.
 TEST(ListenBrainzRequest, ServerForms) {
+    const std::wstring scheme = L"only http:// and https:// addresses can be used";
+    const std::wstring typo = L"the address should begin with https:// (or http://)";
+    const std::wstring port = L"the port must be a number from 1 to 65535";
+    const std::wstring noHost = L"the address names no server";
     const struct {
         const wchar_t* server;
-        const char *scheme, *host, *port, *uri;
+        const char* form;      // "scheme host port uri" when usable
+        std::wstring refused;  // otherwise why
     } rows[] = {
-        {L"", "https", "api.listenbrainz.org", "443", "/1/validate-token"},
-        {L" https://lb.example ", "https", "lb.example", "443", "/1/validate-token"},
-        {L"http://192.168.1.20:9078/", "http", "192.168.1.20", "9078", "/1/validate-token"},
-        {L"https://m.example/apis/listenbrainz", "https", "m.example", "443",
-         "/apis/listenbrainz/1/validate-token"},
-        {L"http://m.example", "http", "m.example", "80", "/1/validate-token"},
+        {L"", "https api.listenbrainz.org 443 /1/validate-token"},
+        {L" https://lb.example ", "https lb.example 443 /1/validate-token"},
+        {L"http://192.168.1.20:9078/", "http 192.168.1.20 9078 /1/validate-token"},
+        {L"https://m.example/apis/listenbrainz",
+         "https m.example 443 /apis/listenbrainz/1/validate-token"},
+        {L"http://m.example", "http m.example 80 /1/validate-token"},
+        // No scheme is https, a port given or not: a token never goes out in plain by default.
+        {L"127.0.0.1:9078", "https 127.0.0.1 9078 /1/validate-token"},
+        {L"music.example.org/apis/listenbrainz/",
+         "https music.example.org 443 /apis/listenbrainz/1/validate-token"},
+        {L"HTTPS://m.example:/x//", "https m.example 443 /x/1/validate-token"},
+        {L"Http://m.example:08080", "http m.example 8080 /1/validate-token"},
+        {L"https://user:pw@m.example", "https m.example 443 /1/validate-token"},
+        {L"https://u:p@m.example:8443/lb", "https m.example 8443 /lb/1/validate-token"},
+        {L"https://[::1]:8443", "https ::1 8443 /1/validate-token"},
+        {L"http://[fe80::1]/", "http fe80::1 80 /1/validate-token"},
+        {L"ftp://m.example", "", scheme},
+        {L"git+ssh://m.example", "", scheme},
+        {L"https//typo.example", "", typo},
+        {L"http:/m.example", "", typo},
+        {L"https://m.example:0", "", port},
+        {L"https://m.example:65536", "", port},
+        {L"https://m.example:99999999999", "", port},
+        {L"https://m.example:8o", "", port},
+        {L"https://", "", noHost},
+        {L"https://:8443/x", "", noHost},
+        {L"https://[::1", "", L"the IPv6 address in brackets is not valid"},
+        {L"https://[m.example]", "", L"the IPv6 address in brackets is not valid"},
+        {L"https://[::1]8443", "", L"only a port may follow the IPv6 address"},
+        {L"https://::1:8443", "", L"an IPv6 address goes in brackets, as in https://[::1]:8443"},
+        {L"https://m.example/x?y=1", "", L"the address cannot hold a query (?) or a fragment (#)"},
+        {L"https://m example", "", L"the address cannot hold blanks or control characters"},
+        {L"https://m.exa<mple", "", L"the server's name holds a character no name can hold"},
     };
     for (const auto& row : rows) {
+        const ServerAddress address = readServerAddress(row.server);
         const ApiRequest r =
             listenBrainzRequest(row.server, L"tok", ListenBrainzCall::validateToken, "");
+        EXPECT_EQ(address.why, row.refused) << row.form;
+        EXPECT_EQ(address.ok, row.refused.empty()) << row.form;
+        if (!address.ok) {
+            EXPECT_EQ(r.url.host, "") << "a refused address is never sent to";
+            continue;
+        }
         EXPECT_EQ(r.url.scheme + " " + r.url.host + " " + r.url.port + " " + r.url.requestUri,
-                  std::string(row.scheme) + " " + row.host + " " + row.port + " " + row.uri);
+                  row.form);
     }
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <string>
 
@@ -37,18 +38,25 @@ enum class After { holdOpen, reset, neverAnswer };
 // `reply`, then keeps the connection open until the client closes it, or resets it.
 class LoopbackServer {
   public:
-    LoopbackServer(std::string reply, After after) : reply_(std::move(reply)), after_(after) {
+    // On 127.0.0.1, or with `ipv6` on ::1.
+    LoopbackServer(std::string reply, After after, bool ipv6 = false)
+        : reply_(std::move(reply)), after_(after) {
         WSADATA data;
         WSAStartup(MAKEWORD(2, 2), &data);
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        listener_ = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in6 address6 = {};
+        address6.sin6_family = AF_INET6;
+        address6.sin6_addr = in6addr_loopback;
+        sockaddr_in address4 = {};
+        address4.sin_family = AF_INET;
+        address4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        auto* address =
+            ipv6 ? reinterpret_cast<sockaddr*>(&address6) : reinterpret_cast<sockaddr*>(&address4);
+        int size = ipv6 ? sizeof(address6) : sizeof(address4);
+        bind(listener_, address, size);
         listen(listener_, 1);
-        int size = sizeof(address);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-        port_ = ntohs(address.sin_port);
+        getsockname(listener_, address, &size);
+        port_ = ntohs(ipv6 ? address6.sin6_port : address4.sin_port);
         thread_ = CreateThread(nullptr, 0, &LoopbackServer::run, this, 0, nullptr);
     }
     ~LoopbackServer() {
@@ -262,18 +270,66 @@ TEST_F(HttpClient, PageIsWhatArrivedAndTheOutcomeSaysHowItEnded) {
     }
 }
 
-// The words for the log and the "Last:" line tell a wait that ran out from a step's
-// time in all, each with its own bound; a reply past its bound is tried again.
-TEST(WhyFailed, AWaitAndATimeInAllNameTheirBounds) {
-    const Why reply = whyFailed(Outcome::doneWith(ReplyEnd::tooLong));
-    EXPECT_EQ(reply.words, L"the site's reply took longer than 60 s in all");
-    EXPECT_EQ(reply.brief, L"the site's reply took longer than 60 s");
+// The words for the log and the "Last:" line name the target's peer (the proxy for its
+// tunnel), tell a wait that ran out from a step's time in all, each with its own bound, and
+// blame Winamp's close for what quit ended; a reply past its bound is tried again.
+TEST(WhyFailed, WordsNameThePeerTheBoundAndWhatEndedIt) {
+    const wchar_t* site = L"the site";
+    const wchar_t* server = L"the server";
+    const struct {
+        Outcome outcome;
+        const wchar_t *peer, *words, *brief;
+    } rows[] = {
+        {Outcome::doneWith(ReplyEnd::tooLong), site,
+         L"the site's reply took longer than 60 s in all",
+         L"the site's reply took longer than 60 s"},
+        {Outcome::failedAt(NetStep::handshake, StepEnd::timedOut), site,
+         L"the site did not answer within 5 s (TLS handshake)", L"the site did not answer"},
+        {Outcome::failedAt(NetStep::handshake, StepEnd::tooLong), site,
+         L"the site took longer than 20 s in all (TLS handshake)",
+         L"the site took longer than 20 s"},
+        {Outcome::failedAt(NetStep::connect, StepEnd::failed), server,
+         L"the server could not be reached (connect)", L"the server could not be reached"},
+        {Outcome::doneWith(ReplyEnd::timedOut), server, L"the server's reply stopped for 5 s",
+         L"the server's reply was cut short"},
+        {Outcome::of(OutcomeKind::untrustedSite), server,
+         L"the server's certificate is not trusted", L"certificate not trusted"},
+        {Outcome::of(OutcomeKind::loggedOut), site,
+         L"the profile page shows nobody logged in (the cookie is wrong or expired)",
+         L"not logged in"},
+        {Outcome::failedAt(NetStep::reply, StepEnd::abandoned), site,
+         L"Winamp was closing before the site's reply was complete", L"Winamp was closing"},
+        {Outcome::failedAt(NetStep::handshake, StepEnd::abandoned), server,
+         L"Winamp was closing before the server answered (TLS handshake)", L"Winamp was closing"},
+        {Outcome::failedAt(NetStep::tunnel, StepEnd::timedOut), site,
+         L"the proxy did not answer within 5 s (proxy tunnel)", L"the proxy did not answer"},
+        {Outcome::failedAt(NetStep::tunnel, StepEnd::tooLong), server,
+         L"the proxy took longer than 60 s in all (proxy tunnel)",
+         L"the proxy took longer than 60 s"},
+    };
+    for (const auto& row : rows) {
+        const Why why = whyFailed(row.outcome, row.peer);
+        EXPECT_EQ(why.words, row.words);
+        EXPECT_EQ(why.brief, row.brief) << why.words;
+    }
     EXPECT_TRUE(cutShort(Outcome::doneWith(ReplyEnd::tooLong)));
-    EXPECT_EQ(whyFailed(Outcome::failedAt(NetStep::handshake, StepEnd::timedOut)).words,
-              L"the site did not answer within 5 s (TLS handshake)");
-    const Why handshake = whyFailed(Outcome::failedAt(NetStep::handshake, StepEnd::tooLong));
-    EXPECT_EQ(handshake.words, L"the site took longer than 20 s in all (TLS handshake)");
-    EXPECT_EQ(handshake.brief, L"the site took longer than 20 s");
+    EXPECT_TRUE(whyFailed(Outcome(), site).words.empty());
+}
+
+// A server setting's IPv6 literal connects, and the Host header keeps its brackets.
+TEST_F(HttpClient, ApiExchangeReachesAnIpv6Literal) {
+    LoopbackServer server("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", After::holdOpen, true);
+    const std::string port = server.port();
+    ApiRequest request;
+    request.url = readServerAddress(std::wstring(L"http://[::1]:") +
+                                    std::wstring(port.begin(), port.end()) + L"/lb/")
+                      .url;
+    request.url.requestUri += "/1/validate-token";
+    HttpReply reply;
+    EXPECT_TRUE(apiExchange(request, ProxyParts(), reply).ok());
+    EXPECT_EQ(reply.body, "ok");
+    const std::string head = "GET /lb/1/validate-token HTTP/1.0\r\nHost: [::1]:" + port + "\r\n";
+    EXPECT_EQ(server.request().substr(0, head.size()), head);
 }
 
 // MD5 from CryptoAPI against RFC 1321's vectors, and a Last.fm api_sig as the service
@@ -347,6 +403,10 @@ TEST_F(HttpClient, QuitAbandonsTheTicksRequestsButNotTheClearRequest) {
     expectFailed(httpGetPage(answering.url("/")), NetStep::lookUp, StepEnd::abandoned,
                  "after quit");
     EXPECT_EQ(httpGetPage(answering.url("/"), kQuitExchange).value, Text("ok"));
+    // The clear's time runs out with Winamp's close, not with the site.
+    LoopbackServer slow("", After::neverAnswer);
+    expectFailed(httpGetPage(slow.url("/"), kQuitExchange), NetStep::reply, StepEnd::abandoned,
+                 "the clear past its time");
 }
 
 // A listener whose accept queue is full drops further connection attempts, so the

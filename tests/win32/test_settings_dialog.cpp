@@ -584,6 +584,95 @@ TEST_F(OptionsDialog, OkAppliesCancelAndCloseDiscard) {
     }
 }
 
+namespace {
+
+// From a thread of its own, reads and dismisses the first message box `thread` shows.
+class BoxReader {
+  public:
+    explicit BoxReader(DWORD thread) : thread_(thread) {
+        reader_ = CreateThread(nullptr, 0, run, this, 0, nullptr);
+    }
+    ~BoxReader() { text(); }
+    // The box's text once it was dismissed; empty when none came within 10 s.
+    const std::wstring& text() {
+        if (reader_) WaitForSingleObject(reader_, 15000), CloseHandle(reader_);
+        reader_ = nullptr;
+        return text_;
+    }
+
+  private:
+    static BOOL CALLBACK findBox(HWND window, LPARAM found) {
+        wchar_t name[16] = {0};
+        GetClassNameW(window, name, 16);
+        if (wcscmp(name, L"#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    static DWORD WINAPI run(void* self) {
+        auto* reader = static_cast<BoxReader*>(self);
+        wchar_t text[512] = {0};
+        for (int i = 0; i < 500; ++i, Sleep(20)) {
+            HWND box = nullptr;
+            EnumThreadWindows(reader->thread_, findBox, reinterpret_cast<LPARAM>(&box));
+            // Visible a moment before it is filled: read once it holds its text.
+            if (!box || GetDlgItemTextW(box, 0xFFFF, text, 512) == 0) continue;
+            reader->text_ = text;
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+            return 0;
+        }
+        return 0;
+    }
+    DWORD thread_;
+    HANDLE reader_ = nullptr;
+    std::wstring text_;
+};
+
+int gChecksAsked = 0;
+std::wstring countedCheck(const std::wstring&, const std::wstring&) {
+    ++gChecksAsked;
+    return L"Valid: someone";
+}
+
+}  // namespace
+
+// An address the server setting cannot use: "Ok" says why and keeps the window and
+// every edit; "Check" says so without a request.
+TEST_F(OptionsDialog, OkRefusesAServerAddressItCannotUse) {
+    HWND o = openOptions(optionsSample());
+    ASSERT_NE(o, nullptr);
+    SetWindowTextW(item(o, kServerEdit), L"ftp://music.example.org");
+    SetWindowTextW(item(o, kIntervalEdit), L"12");
+    {
+        BoxReader box(GetCurrentThreadId());
+        SendMessageW(item(o, kOptionsOkButton), BM_CLICK, 0, 0);
+        EXPECT_EQ(box.text(),
+                  L"The server address cannot be used: only http:// and https:// addresses can "
+                  L"be used.");
+    }
+    pump();
+    EXPECT_EQ(optionsDialogWindow(), o);
+    EXPECT_TRUE(visible(o));
+    EXPECT_EQ(textOf(item(o, kServerEdit)), L"ftp://music.example.org");
+    EXPECT_EQ(GetFocus(), item(o, kServerEdit));
+    EXPECT_EQ(currentSettings().MinInterval, 30) << "applied although refused";
+    EXPECT_EQ(currentSettings().ListenBrainzServer, L"");
+    setTokenCheck(countedCheck);
+    SendMessageW(item(o, kCheckTokenButton), BM_CLICK, 0, 0);
+    pump();
+    setTokenCheck(nullptr);
+    EXPECT_EQ(textOf(item(o, kTokenResultLabel)),
+              L"Not valid: only http:// and https:// addresses can be used");
+    EXPECT_EQ(gChecksAsked, 0);
+
+    SetWindowTextW(item(o, kServerEdit), L"music.example.org:8443/apis/listenbrainz");
+    SendMessageW(item(o, kOptionsOkButton), BM_CLICK, 0, 0);
+    pump();
+    EXPECT_EQ(optionsDialogWindow(), nullptr);
+    EXPECT_EQ(currentSettings().ListenBrainzServer, L"music.example.org:8443/apis/listenbrainz");
+    EXPECT_EQ(currentSettings().MinInterval, 12);
+}
+
 TEST_F(OptionsDialog, ClosingTheSettingsWindowTakesItAlong) {
     HWND o = openOptions(optionsSample());
     ASSERT_NE(o, nullptr);
