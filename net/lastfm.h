@@ -63,6 +63,13 @@ std::optional<ApiRequest> lastFmRequest(const std::wstring& server, LastFmCall c
 std::string lastFmAuthUrl(const std::wstring& server, const std::string& apiKey,
                           const std::string& token);
 
+// What the browser's authorisation (the options window's "Connect...") came to.
+struct LastFmConnection {
+    bool ok = false;
+    std::wstring session, user;
+    std::wstring words;  // the window's label: "Connected as <user>", or what went wrong
+};
+
 // The target's name in the log and the windows: "Last.fm", "Libre.fm" or the host.
 std::wstring lastFmServerName(const std::wstring& server);
 

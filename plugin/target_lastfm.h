@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "net/lastfm.h"
 #include "plugin/target.h"
 
 namespace nimbo {
@@ -21,11 +22,6 @@ long scrobblesWaiting();
 // where the user allows it, then the session asked for every 3 s for up to 10 minutes.
 // Runs off Winamp's thread; `said` gets each label for the window, `stop` (the window
 // closed) or quit end it early.
-struct LastFmConnection {
-    bool ok = false;
-    std::wstring session, user;
-    std::wstring words;  // the window's label: "Connected as <user>", or what went wrong
-};
 LastFmConnection connectLastFm(const std::wstring& server, const std::wstring& key,
                                const std::wstring& secret,
                                const std::function<void(const std::wstring&)>& said,
