@@ -5,6 +5,7 @@
 #include "common/text.h"
 #include "common/utf8.h"
 #include "common/version.h"
+#include "core/server_address.h"
 
 namespace nimbo {
 
@@ -58,19 +59,16 @@ void addTrack(LastFmParams& params, const LastFmTrack& track, const std::string&
         params.emplace_back("albumArtist" + suffix, field(track.albumArtist));
 }
 
-// The server's address with the scheme's own port when it names none (parseUrl takes
-// 80 whatever the scheme) and a path that ends in "/"; a bare host gets "/2.0/".
+// The server's address by the same rule as every server the user types (no scheme
+// means https; only http and https), and a path that ends in "/"; a bare host gets
+// "/2.0/". An address the rule refuses has no host, and nothing is sent to it.
 ParsedUrl serverUrl(const std::wstring& server) {
     const std::wstring trimmed = trimBlanks(server);
-    const std::string text = trimmed.empty() ? std::string(kLastFmRoot) : encodeUtf8(trimmed);
-    ParsedUrl url = parseUrl(text);
-    const size_t mark = text.find("://");
-    const size_t start = mark == std::string::npos ? 0 : mark + 3;
-    const std::string authority = text.substr(start, text.find('/', start) - start);
-    if (authority.find(':') == std::string::npos)
-        url.port = equalsNoCase(url.scheme, std::string("https")) ? "443" : "80";
-    if (url.requestUri == "/") url.requestUri = "/2.0/";
-    if (url.requestUri.back() != '/') url.requestUri += '/';
+    const ServerAddress address = readServerAddress(
+        trimmed.empty() ? decodeUtf8(kLastFmRoot, Utf8Malformed::replaceEach) : trimmed);
+    if (!address.ok) return ParsedUrl{"https", "", "443", "/"};
+    ParsedUrl url = address.url;
+    url.requestUri = url.requestUri.empty() ? "/2.0/" : url.requestUri + "/";
     return url;
 }
 
@@ -94,8 +92,11 @@ std::string lastFmSignatureBase(const LastFmParams& params, const std::string& s
     for (const auto& param : params)
         if (param.first != "format" && param.first != "callback" && param.first != "api_sig")
             signedParams.push_back(param);
-    std::stable_sort(signedParams.begin(), signedParams.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    // Sorted by name in byte order. An insertion sort: a few hundred names at most, and
+    // far less code in the DLL than the library's stable sort.
+    for (size_t i = 1; i < signedParams.size(); ++i)
+        for (size_t j = i; j > 0 && signedParams[j].first < signedParams[j - 1].first; --j)
+            signedParams[j].swap(signedParams[j - 1]);
     std::string base;
     for (const auto& [name, value] : signedParams) base += name + value;
     return base + secret;
@@ -138,7 +139,7 @@ std::optional<ApiRequest> lastFmRequest(const std::wstring& server, LastFmCall c
 std::string lastFmAuthUrl(const std::wstring& server, const std::string& apiKey,
                           const std::string& token) {
     const ParsedUrl url = serverUrl(server);
-    std::string site = url.scheme + "://" + url.host;
+    std::string site = url.scheme + "://" + hostInUrl(url.host);
     const bool ownPort =
         url.port == (equalsNoCase(url.scheme, std::string("https")) ? "443" : "80");
     if (!ownPort) site += ":" + url.port;

@@ -163,7 +163,7 @@ bool ListenLane::loadWaiting(QueueContents& queue, uint64_t now) {
     return true;
 }
 
-void ListenLane::sendBacklog(uint64_t now, const Submit& submit) {
+void ListenLane::sendBacklog(uint64_t now, Submit submit, void* context) {
     if (!taken_.empty() && now >= removeAt_) removeTaken(now);
     const size_t unsaved = unsaved_.size();
     if (!saveUnsaved()) {
@@ -171,7 +171,7 @@ void ListenLane::sendBacklog(uint64_t now, const Submit& submit) {
         if (unsaved_.size() == unsaved) {
             const std::vector<QueuedListen> one(1, unsaved_.front());
             fresh_ = false;
-            answered(one, submit(one, true), now, true);
+            answered(one, submit(context, one, true), now, true);
         }
         return;
     }
@@ -183,7 +183,7 @@ void ListenLane::sendBacklog(uint64_t now, const Submit& submit) {
     const std::vector<QueuedListen> batch(queue.listens.begin(), queue.listens.begin() + count);
     const bool single = fresh_ && queue.listens.size() == 1;
     fresh_ = false;
-    answered(batch, submit(batch, single), now, false);
+    answered(batch, submit(context, batch, single), now, false);
 }
 
 void ListenLane::answered(const std::vector<QueuedListen>& batch, const BatchOutcome& outcome,

@@ -8,7 +8,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,8 +39,10 @@ struct LaneWords {
 
 class ListenLane {
   public:
-    // Sends a batch (`single`: one listen reached just now) and tells what became of it.
-    using Submit = std::function<BatchOutcome(const std::vector<QueuedListen>&, bool single)>;
+    // Sends a batch (`single`: one listen reached just now) and tells what became of it;
+    // `context` is the caller's.
+    using Submit = BatchOutcome (*)(void* context, const std::vector<QueuedListen>& batch,
+                                    bool single);
 
     ListenLane(const wchar_t* fileName, LaneWords words, size_t mostPerBatch);
 
@@ -50,7 +51,7 @@ class ListenLane {
     // Whether there is work for an idle tick at `now`.
     bool due(uint64_t now) const;
     // One turn of that work: one request at most.
-    void sendBacklog(uint64_t now, const Submit& submit);
+    void sendBacklog(uint64_t now, Submit submit, void* context);
     // The log's name for the target, when it follows a setting (a server's name).
     void rename(const std::wstring& head) { words_.head = head; }
     // A request of the target got through: what waits goes at the next turn.

@@ -160,9 +160,17 @@ class LastFmTarget : public Target {
     }
     void sendBacklog(const Settings& settings, uint64_t now) override {
         lane().rename(headOf(settings));
-        lane().sendBacklog(now, [&](const std::vector<QueuedListen>& batch, bool) {
-            return scrobble(settings, batch);
-        });
+        struct Turn {
+            LastFmTarget* target;
+            const Settings* settings;
+        } turn{this, &settings};
+        lane().sendBacklog(
+            now,
+            [](void* c, const std::vector<QueuedListen>& batch, bool) {
+                const Turn& t = *static_cast<Turn*>(c);
+                return t.target->scrobble(*t.settings, batch);
+            },
+            &turn);
     }
 
   private:

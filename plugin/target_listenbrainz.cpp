@@ -155,9 +155,18 @@ class ListenBrainzTarget : public Target {
         return lane().due(now) && now + kSpacingSlackMs >= nextRequestAt_ && listensOn(s);
     }
     void sendBacklog(const Settings& settings, uint64_t now) override {
-        lane().sendBacklog(now, [&](const std::vector<QueuedListen>& batch, bool single) {
-            return sendListens(settings, now, batch, single);
-        });
+        struct Turn {
+            ListenBrainzTarget* target;
+            const Settings* settings;
+            uint64_t now;
+        } turn{this, &settings, now};
+        lane().sendBacklog(
+            now,
+            [](void* c, const std::vector<QueuedListen>& batch, bool single) {
+                const Turn& t = *static_cast<Turn*>(c);
+                return t.target->sendListens(*t.settings, t.now, batch, single);
+            },
+            &turn);
     }
 
   private:

@@ -120,6 +120,11 @@ TEST(LastFmRequest, ServersAddressesAndNames) {
          "http://music.lan:8080/api/auth/?api_key=K%20Y&token=T", L"music.lan"},
         {L"https://Scrobble.Example:443", "https", "Scrobble.Example", "443", "/2.0/",
          "https://Scrobble.Example/api/auth/?api_key=K%20Y&token=T", L"Scrobble.Example"},
+        // No scheme means a secure one: the session key never goes out in plain by default.
+        {L"libre.fm/2.0", "https", "libre.fm", "443", "/2.0/",
+         "https://libre.fm/api/auth/?api_key=K%20Y&token=T", L"Libre.fm"},
+        {L"https://[::1]:8443/", "https", "::1", "8443", "/2.0/",
+         "https://[::1]:8443/api/auth/?api_key=K%20Y&token=T", L"::1"},
     };
     for (const Case& c : cases) {
         const ApiRequest r = *lastFmRequest(c.server, LastFmCall::getToken, kAuth, {}, fakeMd5);
