@@ -17,7 +17,7 @@ file(GLOB NIMBO_E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_p
 foreach(script ${NIMBO_E2E_TESTS})
   get_filename_component(name ${script} NAME_WE)
   add_test(NAME e2e_${name} COMMAND ${NIMBO_PYTHON} ${script})
-  set_tests_properties(e2e_${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
+  set_tests_properties(e2e_${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600
     RESOURCE_LOCK "winamp_window;loopback_service_port" ENVIRONMENT "${NIMBO_E2E_ENV}")
 endforeach()
 

@@ -1,0 +1,130 @@
+#!/usr/bin/env python3
+"""Last.fm and the servers that speak its interface, end to end: the playing-now and
+the scrobbles signed as the service checks them, scrobbles that waited offline going as
+one batch, an ignored one, the session the service no longer accepts, Libre.fm through
+the proxy's tunnel, and quit with three targets hanging."""
+
+import os
+import shutil
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from e2e_support import (LOOPBACK_DLL, LOOPBACK_HOST, PLAYER_EXE, PluginHost,  # noqa: E402
+                         Service, activity_log, have_binaries, ini, kinds, needs, wait_until)
+from harness.certs import TestPki  # noqa: E402
+from harness.ini import SERVICE_COOKIE  # noqa: E402
+from harness.player import windows_path  # noqa: E402
+from test_publish_listenbrainz import queue_line  # noqa: E402
+
+KEY = "0123456789abcdef0123456789abcdef"  # the stand-in's test account
+SECRET = "fedcba9876543210fedcba9876543210"
+SESSION = "nimbo-session-key-0123456789abcd"
+LOOPBACK_TLS_PORT = int(os.environ.get("NIMBO_LOOPBACK_SECURE_PORT", "18443"))
+
+
+def lfm_ini(server, extra="", **kw):
+    """Last.fm on with the stand-in's account and session; the site without a cookie
+    unless one is given."""
+    kw.setdefault("cookie", None)
+    return ini(extra=(
+        "LastFm=1\r\nLastFmServer=%s\r\nLastFmKey=%s\r\nLastFmSecret=%s\r\n"
+        "LastFmSession=%s\r\nLastFmUser=nimbo-scrobbler\r\n%s"
+        % (server, KEY, SECRET, SESSION, extra)), **kw)
+
+
+def waiting(titles):
+    """A scrobble queue an earlier run left, one line a title."""
+    return "".join(queue_line(1796716800 + 60 * n, t) for n, t in enumerate(titles)).encode()
+
+
+def scrobbled(service):
+    return [s["track"] for s in service.lfm_scrobbles()]
+
+
+def queued(host):
+    try:
+        with open(os.path.join(host.folder, "nimbo-scrobbles.txt"), "rb") as f:
+            return f.read().decode("utf-8").splitlines()
+    except FileNotFoundError:
+        return []
+
+
+@needs(have_binaries(PLAYER_EXE, LOOPBACK_DLL), "built stand-in and DLL not given")
+class LastFm(unittest.TestCase):
+    def test_playing_now_scrobbles_a_time_offline_and_the_errors(self):
+        with Service() as service:
+            server = "http://127.0.0.1:%d/2.0/" % service.port
+            # Down at the start: the three that waited stay, then go as one batch.
+            service.lfm_error(16, count=-1)
+            service.configure(lfm_ignore="Ignored:1")
+            host = PluginHost(LOOPBACK_DLL, lfm_ini(server), files={
+                "nimbo-scrobbles.txt": waiting(["One", "Ignored", "Three"])})
+            self.addCleanup(host.close)
+            wait_until(lambda: "scrobbles not sent: error 16" in activity_log(host), 10,
+                       "the failed batch")
+            self.assertEqual(3, len(queued(host)))
+            service.control("clear-modes")
+            host.player.add("C:\\m\\a.ogg", "Band - Thirty", 30)
+            host.player.check("play 0")
+            now = wait_until(service.lfm_now_playing, 10, "the playing-now")
+            self.assertEqual(("Band", "Thirty", "30"), (now["artist"], now["track"],
+                                                        now["duration"]))
+            # The playing-now's success lets the waiting ones go at once, in one request.
+            wait_until(lambda: not queued(host), 10, "the batch that waited")
+            self.assertEqual(["One", "Three"], scrobbled(service))
+            batches = [e for e in service.log() if e.get("lfm_method") == "track.scrobble"
+                       and e.get("lfm_code") == 0]
+            self.assertEqual([3], [e.get("lfm_count") for e in batches])
+            log = activity_log(host)
+            self.assertIn("127.0.0.1: scrobble ignored: Band - Ignored (listened at 1796716860): "
+                          "artist ignored", log)
+            self.assertIn("127.0.0.1: 3 scrobbles sent", log)
+            # Half of the 30 s track: one scrobble of its own, dated when it began.
+            wait_until(lambda: len(scrobbled(service)) == 3, 25, "the track's scrobble")
+            self.assertEqual("Thirty", scrobbled(service)[-1])
+
+            # The session no longer valid: one box, the queue stays, nothing more goes.
+            service.lfm_error(9, count=-1)
+            host.player.add("C:\\m\\b.ogg", "Band - After", 30)
+            host.player.check("play 1")
+            box = host.message_box(10000)
+            self.assertEqual("Nimbo : 127.0.0.1 no longer accepts the connection; connect "
+                             "again in the options", box and box["text"])
+            host.dismiss(box)
+            wait_until(lambda: len(queued(host)) == 1, 25, "the scrobble kept")
+            count = len(service.log())
+            time.sleep(3)
+            self.assertEqual(count, len(service.log()), "a request after error 9")
+            self.assertIsNone(host.message_box(0))
+            host.quit()
+
+    def test_libre_fm_through_the_proxy_and_quit_with_three_targets_hanging(self):
+        pki = TestPki()
+        self.addCleanup(pki.close)
+        trusted = pki.ca("trusted")
+        with Service(tls=pki.server(trusted, ["libre.fm"]), tls_port=LOOPBACK_TLS_PORT) as service:
+            host = PluginHost(LOOPBACK_DLL, lfm_ini(
+                "https://libre.fm/2.0/", proxy=service.proxy, cookie=SERVICE_COOKIE,
+                extra="ListenBrainz=1\r\nListenBrainzToken=lb-test-token\r\n"
+                "ListenBrainzServer=http://%s\r\n" % LOOPBACK_HOST),
+                options=["--trust-ca", windows_path(pki.ca_pem(trusted))])
+            self.addCleanup(host.close)
+            host.player.add("C:\\m\\one.ogg", "A - One", 100)
+            host.player.check("play 0")
+            entry = wait_until(lambda: [e for e in service.log()
+                                        if e.get("lfm_method") == "track.updateNowPlaying"], 20,
+                               "the playing-now through the tunnel")[0]
+            self.assertEqual(("libre.fm:443", "libre.fm"), (entry.get("tunnel"), entry.get("sni")))
+            self.assertIn("Libre.fm: published: A - One", activity_log(host))
+            service.mode(mode="hang", count=-1)
+            host.player.check("pause")
+            host.player.check("pause")
+            time.sleep(1)
+            self.assertLess(host.timed_quit(), 6500)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
