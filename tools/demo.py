@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Shows the plugin doing its job: a player plays three tracks and the plugin
 publishes each change as the user's status on a local stand-in for the service, and
-each track as "playing now" to the stand-in's ListenBrainz side.
+each track as "playing now" to the stand-in's ListenBrainz and Last.fm sides.
 
     PYTHONPATH=tools python3 tools/demo.py [--build build/win32] [--out build/demo]
 
@@ -44,6 +44,12 @@ DemoFailed = session.Failed
 
 class Interrupted(Exception):
     pass
+
+
+# The service stand-in's Last.fm test account and a session it accepts.
+LASTFM_KEY = "0123456789abcdef0123456789abcdef"
+LASTFM_SECRET = "fedcba9876543210fedcba9876543210"
+LASTFM_SESSION = "nimbo-session-key-0123456789abcd"
 
 
 def say(text=""):
@@ -158,7 +164,11 @@ def demo(build, work, state, pictures):
     settings = ini(proxy=service.proxy, show_errors=True, cookie="remixsid=" + COOKIE,
                    status_mask=STATUS_MASK, extra=(
                        "ListenBrainz=1\r\nListenBrainzToken=lb-test-token\r\n"
-                       "ListenBrainzServer=http://127.0.0.1:%d\r\n" % service.port))
+                       "ListenBrainzServer=http://127.0.0.1:%d\r\n"
+                       "LastFm=1\r\nLastFmServer=http://127.0.0.1:%d/2.0/\r\n"
+                       "LastFmKey=%s\r\nLastFmSecret=%s\r\nLastFmSession=%s\r\n"
+                       % (service.port, service.port, LASTFM_KEY, LASTFM_SECRET,
+                          LASTFM_SESSION)))
     host = os.path.join(work, "host")
     os.makedirs(host)
     make_host_folder(exe, plugin_dll=dll, ini_text=settings, folder=host)
@@ -219,6 +229,11 @@ def demo(build, work, state, pictures):
             now = service.lb_playing_now()
             say("        ListenBrainz received playing now: %s - %s"
                 % (now["artist_name"], now["track_name"]))
+            session.wait_until(lambda: (service.lfm_now_playing() or {}).get("track")
+                               == e["title"], 20, "Last.fm's playing now", 0.2, DemoFailed)
+            now = service.lfm_now_playing()
+            say("        Last.fm received playing now (signed): %s - %s"
+                % (now["artist"], now["track"]))
 
     step(6, total, "Opening the plugin's settings, as Winamp's Configure button does (config)")
     player.check("config")

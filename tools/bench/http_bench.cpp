@@ -24,6 +24,9 @@
 // the server at the URL, with the user token --token (the service stand-in's own by
 // default), and the baseline is the minimal SChannel client sending the very same bytes
 // as a POST; the URL's host must be a dotted address.
+// --scrobble: the same, with a Last.fm scrobble (`lastFmRequest`, signed with MD5 from
+// CryptoAPI for every request, as the plugin signs each) to the URL's "/2.0/" with the
+// service stand-in's test account.
 #define SECURITY_WIN32
 #include <winsock2.h>
 #include <windows.h>
@@ -41,6 +44,8 @@
 
 #include "common/platform.h"
 #include "net/http_client.h"
+#include "common/md5.h"
+#include "net/lastfm.h"
 #include "net/listenbrainz.h"
 #include "net/listenbrainz_body.h"
 #include "net/tls.h"
@@ -57,6 +62,7 @@ struct Options {
     bool breakdown = false;
     bool secure = false;
     bool playingNow = false;
+    bool scrobble = false;
     std::string token = "lb-test-token";
     std::string trustCa;
 };
@@ -66,7 +72,8 @@ void usage() {
                  "usage: http_bench URL COUNT [--cookie TEXT] [--proxy HOST:PORT] [--each]"
                  " [--baseline] [--breakdown] [--secure [--trust-ca FILE]]\n"
                  "       http_bench https://HOST:PORT COUNT --playing-now [--token TEXT]"
-                 " [--trust-ca FILE]\n");
+                 " [--trust-ca FILE]\n"
+                 "       http_bench https://HOST:PORT COUNT --scrobble [--trust-ca FILE]\n");
 }
 
 bool parseOptions(int argc, char** argv, Options& options) {
@@ -81,8 +88,9 @@ bool parseOptions(int argc, char** argv, Options& options) {
             options.baseline = options.breakdown = true;
         } else if (arg == "--secure") {
             options.secure = options.baseline = true;
-        } else if (arg == "--playing-now") {
+        } else if (arg == "--playing-now" || arg == "--scrobble") {
             options.playingNow = options.secure = options.baseline = true;
+            options.scrobble = arg == "--scrobble";
         } else if (arg == "--trust-ca" && i + 1 < argc) {
             options.trustCa = argv[++i];
         } else if (arg == "--token" && i + 1 < argc) {
@@ -432,6 +440,22 @@ void printFigures(const Side& side, long count) {
     std::printf("%s_over_%d_ms %ld\n", side.name, nimbo::kHttpWaitMs / 5, slow);
 }
 
+// A scrobble as the plugin sends it for a tagged track, signed anew as each is.
+std::optional<nimbo::ApiRequest> scrobbleRequest(const std::string& url) {
+    nimbo::LastFmAuth auth;
+    auth.apiKey = "0123456789abcdef0123456789abcdef";
+    auth.secret = "fedcba9876543210fedcba9876543210";
+    auth.sessionKey = "nimbo-session-key-0123456789abcd";
+    nimbo::LastFmTrack track;
+    track.artist = L"Artist";
+    track.title = L"Title";
+    track.album = L"Album";
+    track.lengthSeconds = 245;
+    track.timestamp = 1796716800;
+    return nimbo::lastFmRequest(nimbo::widen(url + "/2.0/"), nimbo::LastFmCall::scrobble, auth,
+                                {track}, nimbo::md5Hex);
+}
+
 int run(const Options& options) {
     const std::optional<std::string> cookie = options.cookieSetting + "; remixlang=0";
     const Clock clock;
@@ -442,7 +466,9 @@ int run(const Options& options) {
     const bool secure = options.secure;
     // A playing-now as the plugin sends it for a tagged track.
     std::optional<nimbo::ApiRequest> playingNow;
-    if (options.playingNow) {
+    if (options.scrobble) {
+        playingNow = scrobbleRequest(options.url);
+    } else if (options.playingNow) {
         const nimbo::ListenFields fields{L"Artist", L"Title", L"Album", 245};
         playingNow = nimbo::listenBrainzRequest(
             nimbo::widen(options.url), nimbo::widen(options.token),
@@ -450,6 +476,8 @@ int run(const Options& options) {
             nimbo::listensBody(nimbo::ListenType::playingNow, {nimbo::Listen{fields, 0}}));
     }
     const auto exchange = [&](nimbo::HttpReply& reply) {
+        // A scrobble is built and signed for each request, as the plugin does.
+        if (options.scrobble) playingNow = scrobbleRequest(options.url);
         if (playingNow) return nimbo::apiExchange(*playingNow, options.proxy, reply);
         return nimbo::httpExchange(options.url, cookie, options.proxy, reply, nimbo::kTickExchange,
                                    secure);

@@ -156,6 +156,11 @@ if command -v openssl >/dev/null && [ -n "$secure_port" ]; then
   run_client playing-now "https://127.0.0.1:$secure_port" "$secure_count" --playing-now \
     --token lb-test-token --trust-ca "$ca"
   tls_figures playing-now playing_now POST
+  echo "$secure_count Last.fm scrobbles to https://127.0.0.1:$secure_port/2.0/ each way," \
+    "taking turns: the plugin (lastFmRequest, signed each time, and apiExchange) and a" \
+    "minimal SChannel POST of the same bytes"
+  run_client scrobble "https://127.0.0.1:$secure_port" "$secure_count" --scrobble --trust-ca "$ca"
+  tls_figures scrobble scrobble POST
 fi
 
 if awk -v m="$relayed" 'BEGIN { exit !(m >= 1000) }'; then
