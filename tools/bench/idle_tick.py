@@ -9,7 +9,9 @@ returns at its guard), "idle" (Enabled=1, cookie mode with no cookie: after the
 first tick every tick finds the same file and state, so it only probes and compares)
 and "idle-lb" (as "idle" with ListenBrainz on, its server a service stand-in on
 loopback started here: the first tick's playing-now reaches it, measuring starts only
-after that, and no request may arrive while measuring).
+after that, and no request may arrive while measuring), and "idle-all" (as "idle-lb"
+with Last.fm on too, the same stand-in's Last.fm side: both count listens, and Winamp
+must be asked no more a tick than with one).
 For each it measures N seconds of CPU time (ns, from /proc/PID/task/*/schedstat) of
 the player process and of the session's wineserver, and the queries the player
 answered. Prints medians per set-up and the differences per tick; figures only.
@@ -38,6 +40,13 @@ INI = {
     # The same with ListenBrainz on (the stand-in's default token); {server} is filled in.
     "idle-lb": "[Gen_Nimbo]\r\nEnabled=1\r\nNoLogin=1\r\nCookie=\r\nListenBrainz=1\r\n"
                "ListenBrainzToken=lb-test-token\r\nListenBrainzServer={server}\r\n",
+    # Every target on: Last.fm with the stand-in's test account and session as well.
+    "idle-all": "[Gen_Nimbo]\r\nEnabled=1\r\nNoLogin=1\r\nCookie=\r\nListenBrainz=1\r\n"
+                "ListenBrainzToken=lb-test-token\r\nListenBrainzServer={server}\r\n"
+                "LastFm=1\r\nLastFmServer={server}/2.0/\r\n"
+                "LastFmKey=0123456789abcdef0123456789abcdef\r\n"
+                "LastFmSecret=fedcba9876543210fedcba9876543210\r\n"
+                "LastFmSession=nimbo-session-key-0123456789abcd\r\n",
 }
 
 
@@ -114,6 +123,7 @@ def cpu_ns(pid):
 def measure(setup, exe, dll, prefix, seconds, server):
     """One run of a set-up: (player ns, wineserver ns, queries) over `seconds`."""
     folder = tempfile.mkdtemp(prefix="nimbo-idle-")
+    sent_before = server.requests()
     try:
         ini_text = INI.get(setup, "").replace("{server}", server.url)
         player_driver.make_host_folder(exe, plugin_dll=None if setup == "off" else dll,
@@ -126,14 +136,16 @@ def measure(setup, exe, dll, prefix, seconds, server):
             player.add("C:\\music\\idle.mp3", "Artist - Title", 245)
             player.check("play 0")
             time.sleep(2.5)  # the first tick sees the change; later ones are idle
-            if setup == "idle-lb":
-                # Its playing-now goes out on the first tick and must be over (an answer
+            if setup in ("idle-lb", "idle-all"):
+                # Its playing-nows go out on the first tick and must be over (an answer
                 # and the one-second spacing after it) before measuring.
+                wanted = sent_before + (2 if setup == "idle-all" else 1)
                 deadline = time.monotonic() + 10
-                while server.requests() == 0 and time.monotonic() < deadline:
+                while server.requests() < wanted and time.monotonic() < deadline:
                     time.sleep(0.2)
-                if server.requests() == 0:
-                    raise player_driver.PlayerError("idle-lb: no playing-now reached the server")
+                if server.requests() < wanted:
+                    raise player_driver.PlayerError("%s: a playing-now did not reach the server"
+                                                    % setup)
                 time.sleep(1.5)
             requests_before = server.requests()
             procs = processes_of(prefix)
@@ -162,7 +174,7 @@ def main():
     args = parser.parse_args()
     prefix = session_prefix()
 
-    setups = ("off", "disabled", "idle", "idle-lb")
+    setups = ("off", "disabled", "idle", "idle-lb", "idle-all")
     runs = {s: [] for s in setups}
     folder = tempfile.mkdtemp(prefix="nimbo-idle-lb-")
     standin = ListenBrainzServer(folder)
@@ -187,6 +199,7 @@ def main():
     print("idle_tick_us_over_off %.1f" % (per_tick["idle"] - per_tick["off"]))
     print("idle_tick_us_over_disabled %.1f" % (per_tick["idle"] - per_tick["disabled"]))
     print("idle_tick_lb_us_over_idle %.1f" % (per_tick["idle-lb"] - per_tick["idle"]))
+    print("idle_tick_all_us_over_lb %.1f" % (per_tick["idle-all"] - per_tick["idle-lb"]))
     print("idle_rounds %d seconds %.1f (medians of the rounds)" % (args.rounds, args.seconds))
     # Sane: the tick ran and asked the player (three queries a tick today).
     idle_queries = min(statistics.median(r[2] for r in runs[s]) for s in ("idle", "idle-lb"))

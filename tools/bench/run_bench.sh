@@ -127,5 +127,11 @@ echo "4. idle tick:   $(figure idle idle_tick_us_over_off) µs CPU per tick over
   "(player + wineserver) [a few window queries and two comparisons]"
 echo "4. idle, LB on: $(figure idle idle_tick_lb_us_over_idle) µs CPU per tick over ListenBrainz" \
   "off [nothing more]"
+echo "4. idle, all on: $(figure idle idle_tick_all_us_over_lb) µs CPU per tick over ListenBrainz" \
+  "alone, $(sed -n 's/^idle_idle_all_us_per_second .*queries \([0-9.]*\)$/\1/p' "$work/idle.txt")" \
+  "queries a tick [as many as with one target counting listens]"
+echo "2. scrobble:    plugin $(figure http scrobble_plugin_median_ms) ms, minimal SChannel" \
+  "POST $(figure http scrobble_baseline_median_ms) ms; plugin/minimal" \
+  "$(figure http scrobble_ratio_plugin_over_baseline) [<= 1.3]"
 echo "5. catch-up:    $(figure catchup catchup_listens) listens in $(figure catchup catchup_seconds) s," \
   "$(figure catchup catchup_requests) requests [at most 100 a request, one request a second]"
