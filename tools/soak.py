@@ -18,6 +18,7 @@ controls by the ids of ui/control_ids.h. Python 3 standard library only.
 """
 
 import argparse
+import os
 import random
 import sys
 import time
@@ -27,6 +28,7 @@ from harness.host import PluginHost
 from harness.ini import SERVICE_COOKIE, ini, ini_values
 from harness.paths import PLAYER_EXE, PLUGIN_DLL
 from harness.player import PlayerError, parse_window, top_window
+from harness.queue import queue_file
 from harness.service import Service
 
 EMAIL, PASSWORD = "user@example.com", "secret"
@@ -41,7 +43,15 @@ FAULTS = [
     ("huge", {"size": str(3 * 1024 * 1024)}),
     ("empty", {}),
 ]
-FAULT_PATHS = ["/profile.php", "/login.php", "/captcha.php"]
+FAULT_PATHS = ["/profile.php", "/login.php", "/captcha.php", "/1/submit-listens",
+               "/1/playing-now/delete", "/2.0/"]
+
+# ListenBrainz and Last.fm on beside the site, each with the stand-in's own credentials:
+# every listen goes to both, so at the end both hold the same ones, sent or waiting.
+LISTENING = ("ListenBrainz=1\r\nListenBrainzToken=lb-test-token\r\nListenBrainzServer=%s\r\n"
+             "LastFm=1\r\nLastFmServer=%s/2.0/\r\nLastFmKey=0123456789abcdef0123456789abcdef\r\n"
+             "LastFmSecret=fedcba9876543210fedcba9876543210\r\n"
+             "LastFmSession=nimbo-session-key-0123456789abcd\r\n")
 
 # A command answered later than this means the player's window stopped answering.
 # Under Wine without a window manager a visible window takes about 2 s to go away,
@@ -352,7 +362,26 @@ class Soak:
         wrong = {k: (values.get(k), v) for k, v in self.expected.items() if values.get(k) != v}
         if wrong:
             raise SoakFailed("winamp.ini after quit differs (found, set): %r" % wrong)
+        self.nothing_lost()
         return quit_ms
+
+    def nothing_lost(self):
+        """Each listen reached both services or waits in both queue files."""
+        def waiting(name):
+            try:
+                with open(os.path.join(self.host.folder, name), "rb") as f:
+                    lines = f.read().decode("utf-8", "replace").splitlines()
+            except FileNotFoundError:
+                return set()
+            return {(int(p[1]), p[4]) for p in (l.split("\t") for l in lines) if len(p) == 7}
+        lb = {(l["listened_at"], l["track_metadata"]["track_name"])
+              for l in self.service.lb_listens()} | waiting("nimbo-listens.txt")
+        lfm = {(int(s["timestamp"]), s["track"]) for s in self.service.lfm_scrobbles()} | \
+            waiting("nimbo-scrobbles.txt")
+        self.counts["listens"] = len(lb)
+        if len(lb) < 20 or lb != lfm:
+            raise SoakFailed("listens lost: only ListenBrainz %r, only Last.fm %r"
+                             % (sorted(lb - lfm), sorted(lfm - lb)))
 
 
 def flat(samples, limits):
@@ -393,7 +422,12 @@ def main(argv=None):
         settings = ini(no_login=False, cookie=None, status_mask="%artist% - %title%",
                        proxy=service.proxy, show_errors=True, auth_login=EMAIL,
                        auth_pass=PASSWORD)
-        with PluginHost(PLUGIN_DLL, settings) as host:
+        server = "http://127.0.0.1:%d" % service.port
+        settings += (LISTENING % (server, server)).encode("ascii")
+        # Listens an earlier run left waiting for both: they go out through the faults.
+        waiting = queue_file(["Waiting %d" % n for n in range(20)])
+        with PluginHost(PLUGIN_DLL, settings, files={"nimbo-listens.txt": waiting,
+                                                    "nimbo-scrobbles.txt": waiting}) as host:
             soak = Soak(host, service, rng, report_every, ids)
             soak.trace = args.trace
             try:

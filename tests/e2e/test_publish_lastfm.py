@@ -17,7 +17,7 @@ from e2e_support import (LOOPBACK_DLL, LOOPBACK_HOST, PLAYER_EXE, PluginHost,  #
 from harness.certs import TestPki  # noqa: E402
 from harness.ini import SERVICE_COOKIE  # noqa: E402
 from harness.player import windows_path  # noqa: E402
-from test_publish_listenbrainz import queue_line  # noqa: E402
+from harness.queue import queue_file  # noqa: E402
 
 KEY = "0123456789abcdef0123456789abcdef"  # the stand-in's test account
 SECRET = "fedcba9876543210fedcba9876543210"
@@ -33,11 +33,6 @@ def lfm_ini(server, extra="", **kw):
         "LastFm=1\r\nLastFmServer=%s\r\nLastFmKey=%s\r\nLastFmSecret=%s\r\n"
         "LastFmSession=%s\r\nLastFmUser=nimbo-scrobbler\r\n%s"
         % (server, KEY, SECRET, SESSION, extra)), **kw)
-
-
-def waiting(titles):
-    """A scrobble queue an earlier run left, one line a title."""
-    return "".join(queue_line(1796716800 + 60 * n, t) for n, t in enumerate(titles)).encode()
 
 
 def scrobbled(service):
@@ -61,7 +56,7 @@ class LastFm(unittest.TestCase):
             service.lfm_error(16, count=-1)
             service.configure(lfm_ignore="Ignored:1")
             host = PluginHost(LOOPBACK_DLL, lfm_ini(server), files={
-                "nimbo-scrobbles.txt": waiting(["One", "Ignored", "Three"])})
+                "nimbo-scrobbles.txt": queue_file(["One", "Ignored", "Three"])})
             self.addCleanup(host.close)
             wait_until(lambda: "scrobbles not sent: error 16" in activity_log(host), 10,
                        "the failed batch")

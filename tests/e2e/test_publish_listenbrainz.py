@@ -21,6 +21,7 @@ from e2e_support import (LOOPBACK_DLL, LOOPBACK_HOST, LOOPBACK_PORT, PLAYER_EXE,
 from harness.certs import TestPki  # noqa: E402
 from harness.id3 import id3v2  # noqa: E402
 from harness.player import windows_path  # noqa: E402
+from harness.queue import queue_file  # noqa: E402
 from harness.service import is_lb_clear, is_lb_listens, is_lb_playing_now  # noqa: E402
 
 TOKEN = "lb-test-token"
@@ -243,21 +244,12 @@ def titles(listens):
     return [(l["listen_type"], l["track_metadata"]["track_name"]) for l in listens]
 
 
-def queue_line(listened_at, title, seconds=30, artist="Band"):
-    """A listen as the queue file holds it, checksum included."""
-    line = "v1\t%d\t%d\t%s\t%s\t" % (listened_at, seconds, artist, title)
-    checksum = 2166136261
-    for byte in line.encode("utf-8"):
-        checksum = ((checksum ^ byte) * 16777619) & 0xFFFFFFFF
-    return "%s\t%08x\n" % (line, checksum)
-
-
 def seeded(service, titles_waiting, extra="", read_only=False):
     """A Winamp started over a queue file that an earlier run left with `titles_waiting`."""
-    queue = "".join(queue_line(1796716800 + 60 * n, t) for n, t in enumerate(titles_waiting))
     name = "nimbo-listens.txt"
     return PluginHost(LOOPBACK_DLL, lb_ini("http://127.0.0.1:%d" % service.port, extra=extra),
-                      files={name: queue.encode("utf-8")}, read_only=[name] if read_only else [])
+                      files={name: queue_file(titles_waiting)},
+                      read_only=[name] if read_only else [])
 
 
 def assert_spaced(test, service):
