@@ -5,6 +5,7 @@
 
 #include "common/hex.h"
 #include "common/text.h"
+#include "common/version.h"
 
 namespace nimbo {
 
@@ -274,6 +275,13 @@ std::string buildRequest(const ParsedUrl& url, const ProxyParts& proxy,
     if (cookie) appendHeader(request, "Cookie", *cookie);
     appendHeader(request, "User-Agent", kUserAgent);
     return request.append("\r\n");
+}
+
+std::string apiUserAgent() {
+    std::string version = NIMBO_VERSION;
+    for (char& c : version)
+        if (c == ' ') c = '-';
+    return "Nimbo/" + version + " (Winamp plugin that publishes what plays)";
 }
 
 std::string buildApiRequest(const ApiRequest& request, const ProxyParts& proxy) {

@@ -54,6 +54,10 @@ struct ApiRequest {
 };
 std::string buildApiRequest(const ApiRequest& request, const ProxyParts& proxy);
 
+// The plugin's User-Agent for the listening services, which block clients that do not
+// name themselves; a product token holds no blank, so the version's becomes a hyphen.
+std::string apiUserAgent();
+
 // The request that asks a proxy for a tunnel to host:port, Host header alike, with
 // the proxy's credentials when it has some. CR LF line ends, the empty line included.
 std::string buildConnectRequest(const std::string& host, const std::string& port,

@@ -4,7 +4,6 @@
 
 #include "common/text.h"
 #include "common/utf8.h"
-#include "common/version.h"
 #include "core/server_address.h"
 
 namespace nimbo {
@@ -12,15 +11,6 @@ namespace nimbo {
 const char kLastFmRoot[] = "https://ws.audioscrobbler.com/2.0/";
 
 namespace {
-
-// The same product token ListenBrainz gets: services block clients that do not name
-// themselves.
-std::string userAgent() {
-    std::string version = NIMBO_VERSION;
-    for (char& c : version)
-        if (c == ' ') c = '-';
-    return "Nimbo/" + version + " (Winamp plugin that publishes what plays)";
-}
 
 const char* methodOf(LastFmCall call) {
     switch (call) {
@@ -130,7 +120,7 @@ std::optional<ApiRequest> lastFmRequest(const std::wstring& server, LastFmCall c
     ApiRequest request;
     request.method = "POST";
     request.url = serverUrl(server);
-    request.userAgent = userAgent();
+    request.userAgent = apiUserAgent();
     request.headers.emplace_back("Content-Type", "application/x-www-form-urlencoded");
     request.body = formEncode(params);
     return request;

@@ -2,20 +2,10 @@
 
 #include "common/text.h"
 #include "common/utf8.h"
-#include "common/version.h"
 
 namespace nimbo {
 
 namespace {
-
-// The service blocks clients that do not name themselves; a product token holds no
-// blank, so the version's becomes a hyphen.
-std::string userAgent() {
-    std::string version = NIMBO_VERSION;
-    for (char& c : version)
-        if (c == ' ') c = '-';
-    return "Nimbo/" + version + " (Winamp plugin that publishes what plays)";
-}
 
 const char* pathOf(ListenBrainzCall call) {
     switch (call) {
@@ -41,7 +31,7 @@ ApiRequest listenBrainzRequest(const std::wstring& server, const std::wstring& t
     } else {
         request.url.host.clear();
     }
-    request.userAgent = userAgent();
+    request.userAgent = apiUserAgent();
     request.headers.emplace_back("Authorization", "Token " + encodeUtf8(trimBlanks(token)));
     if (call != ListenBrainzCall::validateToken) {
         request.method = "POST";
