@@ -5,6 +5,7 @@
 #include "core/state.h"
 #include "core/winamp_window.h"
 #include "plugin/plugin.h"
+#include "plugin/target_lastfm.h"
 #include "plugin/target_listenbrainz.h"
 #include "plugin/update_cycle.h"
 #include "plugin/winamp_menu.h"
@@ -34,6 +35,8 @@ int init() {
         loadSettings();
         setTokenCheck(checkListenBrainzToken);
         setListensCount(listensWaiting);
+        setLastFmConnect(connectLastFm);
+        setScrobblesCount(scrobblesWaiting);
         gTimerId = startUpdateTimer();
         installWinampMenu(winampWindow(), publishingSwitched);
     } catch (...) {

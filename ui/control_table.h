@@ -13,6 +13,9 @@ enum class Look { Regular, Bold, Underlined };
 constexpr int kLookCount = 3;
 
 const DWORD kLabel = WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY;
+// A text that can outgrow its cell (a result, a server's answer) ends in "..." instead
+// of being cut off mid-letter.
+const DWORD kLongLabel = kLabel | SS_ENDELLIPSIS;
 const DWORD kRadio = WS_CHILD | WS_VISIBLE | BS_AUTORADIOBUTTON;
 const DWORD kCheck = WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX;
 const DWORD kPush = WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON;
