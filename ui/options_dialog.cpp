@@ -26,7 +26,7 @@ const wchar_t kClassName[] = L"NimboOptions";
 const wchar_t kCaption[] = L"Nimbo options";
 const wchar_t kFontFace[] = L"MS Shell Dlg 2";
 const int kFontHeight = 15;
-const int kOuterWidth = 596;
+const int kOuterWidth = 636;
 const int kOuterHeight = 434;
 // Two columns: the plugin's own options at the left, the listening services at the right.
 // clang-format off
@@ -38,33 +38,33 @@ const ControlRow kControls[] = {
     {kIntervalLabel,       L"STATIC", L"Seconds between two statuses:",  8, 322, 206,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
     {kIntervalEdit,        L"EDIT",   nullptr,                         220, 318,  68,  21, kNumberEdit, WS_EX_CLIENTEDGE, 3, Look::Regular, kTextColour},
     {kLogLink,             L"STATIC", L"Open log",                       8, 378,  60,  14, kLabel,     0, kNoTab, Look::Underlined, kLinkBlue},
-    {kOptionsOkButton,     L"BUTTON", L"Ok",                           431, 372,  75,  25, kPush,      0, 16,     Look::Regular,    kTextColour},
-    {kOptionsCancelButton, L"BUTTON", L"Cancel",                       511, 372,  75,  25, kPush,      0, 17,     Look::Regular,    kTextColour},
+    {kOptionsOkButton,     L"BUTTON", L"Ok",                           471, 372,  75,  25, kPush,      0, 16,     Look::Regular,    kTextColour},
+    {kOptionsCancelButton, L"BUTTON", L"Cancel",                       551, 372,  75,  25, kPush,      0, 17,     Look::Regular,    kTextColour},
     {kSecureCheck,         L"BUTTON", L"Secure connection (HTTPS)",      8, 346, 280,  17, kCheck,     0, 4,      Look::Regular,    kTextColour},
-    {kListenBrainzLabel,   L"STATIC", L"ListenBrainz",                 306,   5, 280,  13, kLabel,     0, kNoTab, Look::Bold,       kTextColour},
-    {kListenBrainzCheck,   L"BUTTON", L"Publish to ListenBrainz",      306,  22, 280,  17, kCheck,     0, 5,      Look::Regular,    kTextColour},
-    {kTokenLabel,          L"STATIC", L"User token:",                  306,  48,  76,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
-    {kTokenEdit,           L"EDIT",   nullptr,                         384,  44, 144,  21, kSecretEdit, WS_EX_CLIENTEDGE, 6, Look::Regular, kTextColour},
-    {kCheckTokenButton,    L"BUTTON", L"Check",                        534,  44,  52,  21, kPush,      0, 7,      Look::Regular,    kTextColour},
-    {kTokenResultLabel,    L"STATIC", nullptr,                         384,  69, 202,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
-    {kServerLabel,         L"STATIC", L"Server:",                      306,  90,  76,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
-    {kServerEdit,          L"EDIT",   nullptr,                         384,  86, 202,  21, kLineEdit,  WS_EX_CLIENTEDGE, 8, Look::Regular, kTextColour},
-    {kListenBrainzLastLabel, L"STATIC", nullptr,                       306, 134, 280,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
-    {kSendListensCheck,    L"BUTTON", L"Send listens",                 306, 114, 130,  13, kCheck,     0, 9,      Look::Regular,    kTextColour},
-    {kListensWaitingLabel, L"STATIC", nullptr,                         444, 114, 142,  14, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
-    {kLastFmLabel,         L"STATIC", L"Last.fm",                      306, 160, 280,  13, kLabel,     0, kNoTab, Look::Bold,       kTextColour},
-    {kLastFmCheck,         L"BUTTON", L"Publish to Last.fm",           306, 177, 280,  17, kCheck,     0, 10,     Look::Regular,    kTextColour},
-    {kLastFmServerLabel,   L"STATIC", L"Server:",                      306, 204,  76,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
-    {kLastFmServerEdit,    L"EDIT",   nullptr,                         384, 200, 202,  21, kLineEdit,  WS_EX_CLIENTEDGE, 11, Look::Regular, kTextColour},
-    {kLastFmKeyLabel,      L"STATIC", L"API key:",                     306, 229,  76,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
-    {kLastFmKeyEdit,       L"EDIT",   nullptr,                         384, 225, 202,  21, kLineEdit,  WS_EX_CLIENTEDGE, 12, Look::Regular, kTextColour},
-    {kLastFmSecretLabel,   L"STATIC", L"Shared secret:",               306, 254,  76,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
-    {kLastFmSecretEdit,    L"EDIT",   nullptr,                         384, 250, 202,  21, kSecretEdit, WS_EX_CLIENTEDGE, 13, Look::Regular, kTextColour},
+    {kListenBrainzLabel,   L"STATIC", L"ListenBrainz",                 306,   5, 320,  13, kLabel,     0, kNoTab, Look::Bold,       kTextColour},
+    {kListenBrainzCheck,   L"BUTTON", L"Publish to ListenBrainz",      306,  22, 320,  17, kCheck,     0, 5,      Look::Regular,    kTextColour},
+    {kTokenLabel,          L"STATIC", L"User token:",                  306,  48,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kTokenEdit,           L"EDIT",   nullptr,                         404,  44, 164,  21, kSecretEdit, WS_EX_CLIENTEDGE, 6, Look::Regular, kTextColour},
+    {kCheckTokenButton,    L"BUTTON", L"Check",                        574,  44,  52,  21, kPush,      0, 7,      Look::Regular,    kTextColour},
+    {kTokenResultLabel,    L"STATIC", nullptr,                         404,  69, 222,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kServerLabel,         L"STATIC", L"Server:",                      306,  90,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kServerEdit,          L"EDIT",   nullptr,                         404,  86, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 8, Look::Regular, kTextColour},
+    {kListenBrainzLastLabel, L"STATIC", nullptr,                       306, 134, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kSendListensCheck,    L"BUTTON", L"Send listens",                 306, 114, 116,  13, kCheck,     0, 9,      Look::Regular,    kTextColour},
+    {kListensWaitingLabel, L"STATIC", nullptr,                         428, 114, 198,  14, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmLabel,         L"STATIC", L"Last.fm",                      306, 160, 320,  13, kLabel,     0, kNoTab, Look::Bold,       kTextColour},
+    {kLastFmCheck,         L"BUTTON", L"Publish to Last.fm",           306, 177, 320,  17, kCheck,     0, 10,     Look::Regular,    kTextColour},
+    {kLastFmServerLabel,   L"STATIC", L"Server:",                      306, 204,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmServerEdit,    L"EDIT",   nullptr,                         404, 200, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 11, Look::Regular, kTextColour},
+    {kLastFmKeyLabel,      L"STATIC", L"API key:",                     306, 229,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmKeyEdit,       L"EDIT",   nullptr,                         404, 225, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 12, Look::Regular, kTextColour},
+    {kLastFmSecretLabel,   L"STATIC", L"Shared secret:",               306, 254,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmSecretEdit,    L"EDIT",   nullptr,                         404, 250, 222,  21, kSecretEdit, WS_EX_CLIENTEDGE, 13, Look::Regular, kTextColour},
     {kConnectButton,       L"BUTTON", L"Connect...",                   306, 277,  90,  23, kPush,      0, 14,     Look::Regular,    kTextColour},
-    {kConnectStatusLabel,  L"STATIC", nullptr,                         306, 305, 280,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
-    {kSendScrobblesCheck,  L"BUTTON", L"Send scrobbles",               306, 326, 130,  13, kCheck,     0, 15,     Look::Regular,    kTextColour},
-    {kScrobblesWaitingLabel, L"STATIC", nullptr,                       444, 326, 142,  14, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
-    {kLastFmLastLabel,     L"STATIC", nullptr,                         306, 346, 280,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kConnectStatusLabel,  L"STATIC", nullptr,                         306, 305, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kSendScrobblesCheck,  L"BUTTON", L"Send scrobbles",               306, 326, 116,  13, kCheck,     0, 15,     Look::Regular,    kTextColour},
+    {kScrobblesWaitingLabel, L"STATIC", nullptr,                       428, 326, 198,  14, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmLastLabel,     L"STATIC", nullptr,                         306, 346, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
 };
 // clang-format on
 const int kControlCount = sizeof kControls / sizeof kControls[0];
