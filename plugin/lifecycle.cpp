@@ -16,7 +16,16 @@ namespace nimbo {
 
 namespace {
 UINT gTimerId = 0;
+
+// The options window's "Connect...", in the window's own terms (ui/ does not see net/).
+ConnectResult connectForWindow(const std::wstring& server, const std::wstring& key,
+                               const std::wstring& secret,
+                               const std::function<void(const std::wstring&)>& said,
+                               const std::atomic<bool>& stop) {
+    const LastFmConnection c = connectLastFm(server, key, secret, said, stop);
+    return {c.ok, c.session, c.user, c.words};
 }
+}  // namespace
 
 PluginRecord gPluginRecord = {
     16, "Vkontakte Nimbo v" NIMBO_VERSION, init, config, quit, nullptr, nullptr};
@@ -35,7 +44,7 @@ int init() {
         loadSettings();
         setTokenCheck(checkListenBrainzToken);
         setListensCount(listensWaiting);
-        setLastFmConnect(connectLastFm);
+        setLastFmConnect(connectForWindow);
         setScrobblesCount(scrobblesWaiting);
         gTimerId = startUpdateTimer();
         installWinampMenu(winampWindow(), publishingSwitched);

@@ -19,7 +19,7 @@ struct ConnectJob {
     std::atomic<bool> windowGone{false};
     CriticalSection lock;  // guards `said`: the thread writes it, the window reads it
     std::wstring said;
-    LastFmConnection result;
+    ConnectResult result;
 };
 
 namespace {
@@ -50,7 +50,7 @@ DWORD WINAPI connectOnWorker(void* context) {
             },
             job->stop);
     } catch (...) {
-        job->result = LastFmConnection();
+        job->result = ConnectResult();
     }
     post(*job, job->doneMessage);
     const HMODULE module = job->module;
@@ -107,7 +107,7 @@ std::wstring lastSaid(ConnectJob& job) {
     return job.said;
 }
 
-const LastFmConnection& connectResult(const ConnectJob& job) {
+const ConnectResult& connectResult(const ConnectJob& job) {
     return job.result;
 }
 

@@ -8,16 +8,22 @@
 #include <functional>
 #include <string>
 
-#include "net/lastfm.h"
-
 namespace nimbo {
+
+// What the flow came to: the session and the name it was given for when `ok`, and the
+// label's words either way. ui/ may not see net/, so the plugin fills this from its own.
+struct ConnectResult {
+    bool ok = false;
+    std::wstring session, user;
+    std::wstring words;
+};
 
 // The flow the plugin hands in (ui/ holds no network code): `said` gets each text for
 // the window's label, `stop` asks it to end early.
-using LastFmConnect = LastFmConnection (*)(const std::wstring& server, const std::wstring& key,
-                                           const std::wstring& secret,
-                                           const std::function<void(const std::wstring&)>& said,
-                                           const std::atomic<bool>& stop);
+using LastFmConnect = ConnectResult (*)(const std::wstring& server, const std::wstring& key,
+                                        const std::wstring& secret,
+                                        const std::function<void(const std::wstring&)>& said,
+                                        const std::atomic<bool>& stop);
 
 // One attempt, shared by the window and its thread: whichever lets go last frees it.
 struct ConnectJob;
@@ -33,7 +39,7 @@ ConnectJob* startConnect(LastFmConnect connect, const std::wstring& server, cons
 std::wstring lastSaid(ConnectJob& job);
 
 // The flow's result; read only after `doneMessage` came.
-const LastFmConnection& connectResult(const ConnectJob& job);
+const ConnectResult& connectResult(const ConnectJob& job);
 
 // Asks the flow to end; it says nothing more, but still posts `doneMessage`.
 void stopConnect(ConnectJob& job);

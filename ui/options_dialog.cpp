@@ -394,7 +394,7 @@ void onLastFmSaid(Dialog& d, ConnectJob* job) {
 
 void onLastFmConnected(Dialog& d, ConnectJob* job) {
     if (!job || job != d.connecting) return;
-    const LastFmConnection& result = connectResult(*job);
+    const ConnectResult& result = connectResult(*job);
     if (result.ok) {
         d.session = result.session;
         d.user = result.user;

@@ -845,13 +845,13 @@ namespace {
 HANDLE gAllow = nullptr;
 std::atomic<bool> gSawStop{false};
 std::wstring gConnectedWith;
-LastFmConnection fakeConnect(const std::wstring& server, const std::wstring& key,
-                             const std::wstring& secret,
-                             const std::function<void(const std::wstring&)>& said,
-                             const std::atomic<bool>& stop) {
+ConnectResult fakeConnect(const std::wstring& server, const std::wstring& key,
+                          const std::wstring& secret,
+                          const std::function<void(const std::wstring&)>& said,
+                          const std::atomic<bool>& stop) {
     gConnectedWith = server + L"|" + key + L"|" + secret;
     said(L"Waiting for you to allow Nimbo in the browser...");
-    LastFmConnection c;
+    ConnectResult c;
     for (int i = 0; i < 500 && !stop && WaitForSingleObject(gAllow, 20) != WAIT_OBJECT_0; ++i) {
     }
     gSawStop = stop.load();
