@@ -51,7 +51,7 @@ const ControlRow kControls[] = {
     {kServerEdit,          L"EDIT",   nullptr,                         404,  86, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 8, Look::Regular, kTextColour},
     {kListenBrainzLastLabel, L"STATIC", nullptr,                       306, 134, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
     {kSendListensCheck,    L"BUTTON", L"Send listens",                 306, 114, 116,  13, kCheck,     0, 9,      Look::Regular,    kTextColour},
-    {kListensWaitingLabel, L"STATIC", nullptr,                         428, 114, 198,  14, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kListensWaitingLabel, L"STATIC", nullptr,                         428, 114, 198,  14, kRightLabel, 0, kNoTab, Look::Regular,    kTextColour},
     {kLastFmLabel,         L"STATIC", L"Last.fm",                      306, 160, 320,  13, kLabel,     0, kNoTab, Look::Bold,       kTextColour},
     {kLastFmCheck,         L"BUTTON", L"Publish to Last.fm",           306, 177, 320,  17, kCheck,     0, 10,     Look::Regular,    kTextColour},
     {kLastFmServerLabel,   L"STATIC", L"Server:",                      306, 204,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
@@ -63,7 +63,7 @@ const ControlRow kControls[] = {
     {kConnectButton,       L"BUTTON", L"Connect...",                   306, 277,  90,  23, kPush,      0, 14,     Look::Regular,    kTextColour},
     {kConnectStatusLabel,  L"STATIC", nullptr,                         306, 305, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
     {kSendScrobblesCheck,  L"BUTTON", L"Send scrobbles",               306, 326, 116,  13, kCheck,     0, 15,     Look::Regular,    kTextColour},
-    {kScrobblesWaitingLabel, L"STATIC", nullptr,                       428, 326, 198,  14, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kScrobblesWaitingLabel, L"STATIC", nullptr,                       428, 326, 198,  14, kRightLabel, 0, kNoTab, Look::Regular,    kTextColour},
     {kLastFmLastLabel,     L"STATIC", nullptr,                         306, 346, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
 };
 // clang-format on
