@@ -5,6 +5,7 @@
 #include "core/state.h"
 #include "core/winamp_window.h"
 #include "plugin/plugin.h"
+#include "plugin/target_lastfm.h"
 #include "plugin/target_listenbrainz.h"
 #include "plugin/update_cycle.h"
 #include "plugin/winamp_menu.h"
@@ -15,7 +16,16 @@ namespace nimbo {
 
 namespace {
 UINT gTimerId = 0;
+
+// The options window's "Connect...", in the window's own terms (ui/ does not see net/).
+ConnectResult connectForWindow(const std::wstring& server, const std::wstring& key,
+                               const std::wstring& secret,
+                               const std::function<void(const std::wstring&)>& said,
+                               const std::atomic<bool>& stop) {
+    const LastFmConnection c = connectLastFm(server, key, secret, said, stop);
+    return {c.ok, c.session, c.user, c.words};
 }
+}  // namespace
 
 PluginRecord gPluginRecord = {
     16, "Vkontakte Nimbo v" NIMBO_VERSION, init, config, quit, nullptr, nullptr};
@@ -34,6 +44,8 @@ int init() {
         loadSettings();
         setTokenCheck(checkListenBrainzToken);
         setListensCount(listensWaiting);
+        setLastFmConnect(connectForWindow);
+        setScrobblesCount(scrobblesWaiting);
         gTimerId = startUpdateTimer();
         installWinampMenu(winampWindow(), publishingSwitched);
     } catch (...) {

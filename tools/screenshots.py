@@ -80,7 +80,12 @@ def take_pictures(build, session_file, out_dir, work):
                        auth_login=EMAIL, auth_pass=PASSWORD, cookie="remixsid=" + COOKIE,
                        extra="PrivateWords=Audiobooks{NextString}Podcast\r\nOnPause=1\r\n"
                        "ListenBrainz=1\r\nListenBrainzToken=lb-test-token\r\n"
-                       "ListenBrainzServer=http://127.0.0.1:%d\r\n" % service.port)
+                       "ListenBrainzServer=http://127.0.0.1:%d\r\n"
+                       # A Last.fm session allowed before; Last.fm itself stays off so the
+                       # stand-in's site side alone answers the first track.
+                       "LastFmServer=https://libre.fm/2.0/\r\nLastFmKey=demo-key\r\n"
+                       "LastFmSecret=demo-secret\r\nLastFmSession=demo-session\r\n"
+                       "LastFmUser=nimbo-demo\r\n" % service.port)
         host = os.path.join(work, "pictures-host")
         os.makedirs(host, exist_ok=True)
         make_host_folder(exe, plugin_dll=dll, ini_text=settings, folder=host)
@@ -110,6 +115,8 @@ def take_pictures(build, session_file, out_dir, work):
         session.wait_until(lambda: any(w["text"].startswith("Valid: ") for w in player.windows()
                                        if w.get("parent") == options["hwnd"]),
                            20, "the token check's answer", 0.2, session.Failed)
+        # Ticked in the window only: "Cancel" below drops it.
+        player.check("click %s" % child(player, options, "Publish to Last.fm")["hwnd"])
         player.check("sleep 300")
         capture(display, options, paths[3])
         player.check("click %s" % child(player, options, "Cancel")["hwnd"])

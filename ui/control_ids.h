@@ -55,6 +55,19 @@ enum OptionsControlId : int {
     kListenBrainzLastLabel = 219,
     kSendListensCheck = 220,
     kListensWaitingLabel = 221,
+    kLastFmLabel = 222,
+    kLastFmCheck = 223,
+    kLastFmServerLabel = 224,
+    kLastFmServerEdit = 225,
+    kLastFmKeyLabel = 226,
+    kLastFmKeyEdit = 227,
+    kLastFmSecretLabel = 228,
+    kLastFmSecretEdit = 229,
+    kConnectButton = 230,
+    kConnectStatusLabel = 231,
+    kSendScrobblesCheck = 232,
+    kScrobblesWaitingLabel = 233,
+    kLastFmLastLabel = 234,
 };
 
 // The security-code window, in creation order.

@@ -13,6 +13,11 @@ enum class Look { Regular, Bold, Underlined };
 constexpr int kLookCount = 3;
 
 const DWORD kLabel = WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY;
+// A text that can outgrow its cell (a result, a server's answer) ends in "..." instead
+// of being cut off mid-letter.
+const DWORD kLongLabel = kLabel | SS_ENDELLIPSIS;
+// A short count at a row's right end, clear of the check box that starts the row.
+const DWORD kRightLabel = WS_CHILD | WS_VISIBLE | SS_RIGHT | SS_NOPREFIX | SS_NOTIFY;
 const DWORD kRadio = WS_CHILD | WS_VISIBLE | BS_AUTORADIOBUTTON;
 const DWORD kCheck = WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX;
 const DWORD kPush = WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON;

@@ -26,31 +26,45 @@ const wchar_t kClassName[] = L"NimboOptions";
 const wchar_t kCaption[] = L"Nimbo options";
 const wchar_t kFontFace[] = L"MS Shell Dlg 2";
 const int kFontHeight = 15;
-const int kOuterWidth = 298;
+const int kOuterWidth = 636;
 const int kOuterHeight = 434;
+// Two columns: the plugin's own options at the left, the listening services at the right.
 // clang-format off
 const ControlRow kControls[] = {
-    {kPrivateLabel,        L"STATIC", L"Private tracks, one a line:",    8,   5, 280, 13, kLabel,      0, kNoTab, Look::Bold,       kTextColour},
-    {kPrivateEdit,         L"EDIT",   nullptr,                           8,  22, 280, 89, kBoxEdit,    WS_EX_CLIENTEDGE, 0, Look::Regular, kTextColour},
-    {kOnPauseCheck,        L"BUTTON", L"Clear the status on pause",      8, 118, 280, 17, kCheck,      0, 1,      Look::Regular,    kTextColour},
-    {kOnStopCheck,         L"BUTTON", L"Clear the status on stop",       8, 138, 280, 17, kCheck,      0, 2,      Look::Regular,    kTextColour},
-    {kIntervalLabel,       L"STATIC", L"Seconds between two statuses:",  8, 165, 206, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
-    {kIntervalEdit,        L"EDIT",   nullptr,                         220, 161,  68, 21, kNumberEdit, WS_EX_CLIENTEDGE, 3, Look::Regular, kTextColour},
-    {kLogLink,             L"STATIC", L"Open log",                       8, 350,  60, 14, kLabel,      0, kNoTab, Look::Underlined, kLinkBlue},
-    {kOptionsOkButton,     L"BUTTON", L"Ok",                           133, 372,  75, 25, kPush,       0, 10,     Look::Regular,    kTextColour},
-    {kOptionsCancelButton, L"BUTTON", L"Cancel",                       213, 372,  75, 25, kPush,       0, 11,     Look::Regular,    kTextColour},
-    {kSecureCheck,         L"BUTTON", L"Secure connection (HTTPS)",      8, 188, 280, 17, kCheck,      0, 4,      Look::Regular,    kTextColour},
-    {kListenBrainzLabel,   L"STATIC", L"ListenBrainz",                   8, 214, 280, 13, kLabel,      0, kNoTab, Look::Bold,       kTextColour},
-    {kListenBrainzCheck,   L"BUTTON", L"Publish to ListenBrainz",        8, 231, 280, 17, kCheck,      0, 5,      Look::Regular,    kTextColour},
-    {kTokenLabel,          L"STATIC", L"User token:",                    8, 258,  76, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
-    {kTokenEdit,           L"EDIT",   nullptr,                          86, 254, 144, 21, kSecretEdit, WS_EX_CLIENTEDGE, 6, Look::Regular, kTextColour},
-    {kCheckTokenButton,    L"BUTTON", L"Check",                        236, 254,  52, 21, kPush,       0, 7,      Look::Regular,    kTextColour},
-    {kTokenResultLabel,    L"STATIC", nullptr,                          86, 279, 202, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
-    {kServerLabel,         L"STATIC", L"Server:",                        8, 300,  76, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
-    {kServerEdit,          L"EDIT",   nullptr,                          86, 296, 202, 21, kLineEdit,   WS_EX_CLIENTEDGE, 8, Look::Regular, kTextColour},
-    {kListenBrainzLastLabel, L"STATIC", nullptr,                        86, 350, 202, 13, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
-    {kSendListensCheck,    L"BUTTON", L"Send listens",                   8, 324, 130, 13, kCheck,      0, 9,      Look::Regular,    kTextColour},
-    {kListensWaitingLabel, L"STATIC", nullptr,                         146, 324, 142, 14, kLabel,      0, kNoTab, Look::Regular,    kTextColour},
+    {kPrivateLabel,        L"STATIC", L"Private tracks, one a line:",    8,   5, 280,  13, kLabel,     0, kNoTab, Look::Bold,       kTextColour},
+    {kPrivateEdit,         L"EDIT",   nullptr,                           8,  22, 280, 244, kBoxEdit,   WS_EX_CLIENTEDGE, 0, Look::Regular, kTextColour},
+    {kOnPauseCheck,        L"BUTTON", L"Clear the status on pause",      8, 273, 280,  17, kCheck,     0, 1,      Look::Regular,    kTextColour},
+    {kOnStopCheck,         L"BUTTON", L"Clear the status on stop",       8, 293, 280,  17, kCheck,     0, 2,      Look::Regular,    kTextColour},
+    {kIntervalLabel,       L"STATIC", L"Seconds between two statuses:",  8, 322, 206,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kIntervalEdit,        L"EDIT",   nullptr,                         220, 318,  68,  21, kNumberEdit, WS_EX_CLIENTEDGE, 3, Look::Regular, kTextColour},
+    {kLogLink,             L"STATIC", L"Open log",                       8, 378,  60,  14, kLabel,     0, kNoTab, Look::Underlined, kLinkBlue},
+    {kOptionsOkButton,     L"BUTTON", L"Ok",                           471, 372,  75,  25, kPush,      0, 16,     Look::Regular,    kTextColour},
+    {kOptionsCancelButton, L"BUTTON", L"Cancel",                       551, 372,  75,  25, kPush,      0, 17,     Look::Regular,    kTextColour},
+    {kSecureCheck,         L"BUTTON", L"Secure connection (HTTPS)",      8, 346, 280,  17, kCheck,     0, 4,      Look::Regular,    kTextColour},
+    {kListenBrainzLabel,   L"STATIC", L"ListenBrainz",                 306,   5, 320,  13, kLabel,     0, kNoTab, Look::Bold,       kTextColour},
+    {kListenBrainzCheck,   L"BUTTON", L"Publish to ListenBrainz",      306,  22, 320,  17, kCheck,     0, 5,      Look::Regular,    kTextColour},
+    {kTokenLabel,          L"STATIC", L"User token:",                  306,  48,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kTokenEdit,           L"EDIT",   nullptr,                         404,  44, 164,  21, kSecretEdit, WS_EX_CLIENTEDGE, 6, Look::Regular, kTextColour},
+    {kCheckTokenButton,    L"BUTTON", L"Check",                        574,  44,  52,  21, kPush,      0, 7,      Look::Regular,    kTextColour},
+    {kTokenResultLabel,    L"STATIC", nullptr,                         404,  69, 222,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kServerLabel,         L"STATIC", L"Server:",                      306,  90,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kServerEdit,          L"EDIT",   nullptr,                         404,  86, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 8, Look::Regular, kTextColour},
+    {kListenBrainzLastLabel, L"STATIC", nullptr,                       306, 134, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kSendListensCheck,    L"BUTTON", L"Send listens",                 306, 114, 116,  13, kCheck,     0, 9,      Look::Regular,    kTextColour},
+    {kListensWaitingLabel, L"STATIC", nullptr,                         428, 114, 198,  14, kRightLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmLabel,         L"STATIC", L"Last.fm",                      306, 160, 320,  13, kLabel,     0, kNoTab, Look::Bold,       kTextColour},
+    {kLastFmCheck,         L"BUTTON", L"Publish to Last.fm",           306, 177, 320,  17, kCheck,     0, 10,     Look::Regular,    kTextColour},
+    {kLastFmServerLabel,   L"STATIC", L"Server:",                      306, 204,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmServerEdit,    L"EDIT",   nullptr,                         404, 200, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 11, Look::Regular, kTextColour},
+    {kLastFmKeyLabel,      L"STATIC", L"API key:",                     306, 229,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmKeyEdit,       L"EDIT",   nullptr,                         404, 225, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 12, Look::Regular, kTextColour},
+    {kLastFmSecretLabel,   L"STATIC", L"Shared secret:",               306, 254,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmSecretEdit,    L"EDIT",   nullptr,                         404, 250, 222,  21, kSecretEdit, WS_EX_CLIENTEDGE, 13, Look::Regular, kTextColour},
+    {kConnectButton,       L"BUTTON", L"Connect...",                   306, 277,  90,  23, kPush,      0, 14,     Look::Regular,    kTextColour},
+    {kConnectStatusLabel,  L"STATIC", nullptr,                         306, 305, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kSendScrobblesCheck,  L"BUTTON", L"Send scrobbles",               306, 326, 116,  13, kCheck,     0, 15,     Look::Regular,    kTextColour},
+    {kScrobblesWaitingLabel, L"STATIC", nullptr,                       428, 326, 198,  14, kRightLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmLastLabel,     L"STATIC", nullptr,                         306, 346, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
 };
 // clang-format on
 const int kControlCount = sizeof kControls / sizeof kControls[0];
@@ -60,6 +74,18 @@ const TableWindow kLook = {kClassName,  kCaption,     kFontFace, kFontHeight,
 
 // Posted to the window by the token check's thread once its answer is in.
 const UINT kTokenChecked = WM_APP + 2;
+// Posted by the Last.fm connect thread: a text for the label, then its result.
+const UINT kLastFmSaid = WM_APP + 3;
+const UINT kLastFmConnected = WM_APP + 4;
+
+// Each target's last-result line and the label that shows it.
+const struct {
+    ResultLine line;
+    OptionsControlId label;
+} kResultLabels[] = {
+    {ResultLine::listenBrainz, kListenBrainzLastLabel},
+    {ResultLine::lastFm, kLastFmLastLabel},
+};
 
 // One token check on a thread of its own, so that Winamp's window never waits for the
 // network. Shared by the window and the thread; whichever lets go last frees it.
@@ -99,7 +125,12 @@ struct Dialog {
     bool raisedOpenFlag = false;  // this window switched settingsDialogOpen on
     HWND savedFocus = nullptr;
     int intervalShown = kDefaultMinInterval;
-    TokenCheckJob* check = nullptr;  // the token check under way, shared with its thread
+    TokenCheckJob* check = nullptr;    // the token check under way, shared with its thread
+    ConnectJob* connecting = nullptr;  // Last.fm's connect under way, shared likewise
+    // The Last.fm session "Ok" stores: the one at opening, one Connect gave, or none
+    // after Disconnect; written only when it changed here.
+    std::wstring session, user;
+    bool sessionChanged = false;
 
     HWND operator[](OptionsControlId id) const { return GetDlgItem(window, id); }
 };
@@ -107,6 +138,8 @@ struct Dialog {
 Dialog* gOpen = nullptr;  // only Winamp's thread touches it
 TokenCheck gTokenCheck = nullptr;
 ListensCount gListensCount = nullptr;
+ScrobblesCount gScrobblesCount = nullptr;
+LastFmConnect gLastFmConnect = nullptr;
 WNDPROC gStaticProc = nullptr;
 LogOpener gOpener = nullptr;
 
@@ -137,25 +170,63 @@ void closeDialog(Dialog& d) {
     PostMessageW(d.window, kRetireMessage, 0, 0);
 }
 
-// Says why the server address cannot be used and leaves the window open at that box.
-// Quit can come inside the box's own loop and take the window with its state: after the
-// box only the handle is asked.
-void refuseServer(HWND window, const std::wstring& why) {
-    const std::wstring text = L"The server address cannot be used: " + why + L".";
+// Says why the server address in `editId` cannot be used and leaves the window open at
+// that box. Quit can come inside the box's own loop and take the window with its state:
+// after the box only the handle is asked.
+void refuseServer(HWND window, int editId, const wchar_t* whose, const std::wstring& why) {
+    const std::wstring text =
+        std::wstring(L"The ") + whose + L"server address cannot be used: " + why + L".";
     MessageBoxW(window, text.c_str(), kCaption, MB_OK | MB_ICONWARNING);
     if (!IsWindow(window)) return;
-    HWND edit = GetDlgItem(window, kServerEdit);
+    HWND edit = GetDlgItem(window, editId);
     SetFocus(edit);
     SendMessageW(edit, EM_SETSEL, 0, -1);
 }
 
-void acceptEdits(Dialog& d) {
-    const std::wstring server = windowText(d[kServerEdit]);
-    const ServerAddress address = readServerAddress(server);
+// Both server boxes by the same rule; Last.fm's only when it is used (empty: Last.fm's
+// own). False once one was refused.
+bool serversUsable(Dialog& d) {
+    const ServerAddress address = readServerAddress(windowText(d[kServerEdit]));
     if (!address.ok) {
-        refuseServer(d.window, address.why);
-        return;
+        refuseServer(d.window, kServerEdit, L"", address.why);
+        return false;
     }
+    if (!isChecked(d[kLastFmCheck])) return true;
+    const ServerAddress lastFm = readServerAddress(windowText(d[kLastFmServerEdit]));
+    if (!lastFm.ok) refuseServer(d.window, kLastFmServerEdit, L"Last.fm ", lastFm.why);
+    return lastFm.ok;
+}
+
+// The Last.fm group's values as "Ok" reads them, applied inside the one settings edit.
+struct LastFmEdits {
+    bool on, scrobbles, sessionChanged;
+    std::wstring server, key, secret, session, user;
+
+    explicit LastFmEdits(const Dialog& d)
+        : on(isChecked(d[kLastFmCheck])),
+          scrobbles(isChecked(d[kSendScrobblesCheck])),
+          sessionChanged(d.sessionChanged),
+          server(windowText(d[kLastFmServerEdit])),
+          key(windowText(d[kLastFmKeyEdit])),
+          secret(windowText(d[kLastFmSecretEdit])),
+          session(d.session),
+          user(d.user) {}
+
+    void applyTo(Settings& s) const {
+        s.LastFm = on ? 1 : 0;
+        s.LastFmServer = server;
+        s.LastFmKey = key;
+        s.LastFmSecret = secret;
+        s.LastFmScrobbles = scrobbles ? 1 : 0;
+        if (!sessionChanged) return;
+        s.LastFmSession = session;
+        s.LastFmUser = user;
+    }
+};
+
+void acceptEdits(Dialog& d) {
+    if (!serversUsable(d)) return;
+    const std::wstring server = windowText(d[kServerEdit]);
     const std::wstring words = windowText(d[kPrivateEdit]);
     const bool onPause = isChecked(d[kOnPauseCheck]);
     const bool onStop = isChecked(d[kOnStopCheck]);
@@ -164,7 +235,9 @@ void acceptEdits(Dialog& d) {
     const bool listenBrainz = isChecked(d[kListenBrainzCheck]);
     const bool listens = isChecked(d[kSendListensCheck]);
     const std::wstring token = windowText(d[kTokenEdit]);
+    const LastFmEdits lastFm(d);
     editSettings([&](Settings& s) {
+        lastFm.applyTo(s);
         s.ListenBrainz = listenBrainz ? 1 : 0;
         s.ListenBrainzToken = token;
         s.ListenBrainzServer = server;
@@ -274,6 +347,67 @@ void onTokenChecked(Dialog& d, TokenCheckJob* job) {
     release(job);
 }
 
+// The button offers what a click would do: stop the connect under way, forget the
+// session, or connect.
+void showConnectButton(Dialog& d) {
+    const wchar_t* text = d.connecting        ? L"Stop"
+                          : d.session.empty() ? L"Connect..."
+                                              : L"Disconnect";
+    SetWindowTextW(d[kConnectButton], text);
+}
+
+void startLastFmConnect(Dialog& d) {
+    const std::wstring server = windowText(d[kLastFmServerEdit]);
+    const ServerAddress address = readServerAddress(server);
+    if (!address.ok) {
+        SetWindowTextW(d[kConnectStatusLabel], (L"Not valid: " + address.why).c_str());
+        return;
+    }
+    d.connecting =
+        startConnect(gLastFmConnect, server, windowText(d[kLastFmKeyEdit]),
+                     windowText(d[kLastFmSecretEdit]), d.window, kLastFmSaid, kLastFmConnected);
+    if (!d.connecting) return;
+    SetWindowTextW(d[kConnectStatusLabel], L"Connecting...");
+    showConnectButton(d);
+}
+
+void onConnectClicked(Dialog& d) {
+    if (d.connecting) {
+        stopConnect(*d.connecting);
+        SetWindowTextW(d[kConnectStatusLabel], L"Stopping...");
+        return;
+    }
+    if (!d.session.empty()) {
+        d.session.clear();
+        d.user.clear();
+        d.sessionChanged = true;
+        SetWindowTextW(d[kConnectStatusLabel], L"Not connected");
+        showConnectButton(d);
+        return;
+    }
+    if (gLastFmConnect) startLastFmConnect(d);
+}
+
+void onLastFmSaid(Dialog& d, ConnectJob* job) {
+    if (job && job == d.connecting) SetWindowTextW(d[kConnectStatusLabel], lastSaid(*job).c_str());
+}
+
+void onLastFmConnected(Dialog& d, ConnectJob* job) {
+    if (!job || job != d.connecting) return;
+    const ConnectResult& result = connectResult(*job);
+    if (result.ok) {
+        d.session = result.session;
+        d.user = result.user;
+        d.sessionChanged = true;
+    }
+    // A stopped flow's own words tell why it gave up, which the user knows.
+    const bool quiet = result.words.empty() || (connectStopped(*job) && !result.ok);
+    SetWindowTextW(d[kConnectStatusLabel], quiet ? L"Not connected" : result.words.c_str());
+    d.connecting = nullptr;
+    releaseConnect(job);
+    showConnectButton(d);
+}
+
 void onCommand(Dialog& d, WPARAM wParam, LPARAM lParam) {
     if (HIWORD(wParam) != BN_CLICKED || gOpen != &d) return;
     const int id = LOWORD(wParam);
@@ -281,6 +415,7 @@ void onCommand(Dialog& d, WPARAM wParam, LPARAM lParam) {
     if (id == kOptionsOkButton) acceptEdits(d);
     if (id == kOptionsCancelButton) closeDialog(d);
     if (id == kCheckTokenButton) startTokenCheck(d);
+    if (id == kConnectButton) onConnectClicked(d);
 }
 
 void restoreFocus(Dialog& d) {
@@ -296,6 +431,12 @@ LRESULT handleMessage(Dialog& d, HWND window, UINT message, WPARAM wParam, LPARA
             return 0;
         case kTokenChecked:
             onTokenChecked(d, reinterpret_cast<TokenCheckJob*>(lParam));
+            return 0;
+        case kLastFmSaid:
+            onLastFmSaid(d, reinterpret_cast<ConnectJob*>(lParam));
+            return 0;
+        case kLastFmConnected:
+            onLastFmConnected(d, reinterpret_cast<ConnectJob*>(lParam));
             return 0;
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
@@ -317,10 +458,35 @@ void onDestroyed(Dialog& d) {
     // A check still under way answers to nobody now.
     if (d.check) release(d.check);
     d.check = nullptr;
+    // A connect still waiting for the browser ends: nobody could take its session.
+    if (d.connecting) stopConnect(*d.connecting);
+    releaseConnect(d.connecting);
+    d.connecting = nullptr;
     if (gOpen != &d) return;
     gOpen = nullptr;
     if (d.raisedOpenFlag) settingsDialogOpen = false;
     if (d.owner && IsWindow(d.owner)) EnableWindow(d.owner, TRUE);
+}
+
+std::wstring waitingText(const wchar_t* what, long count) {
+    // Narrow to_string: the wide one links the C library's printf family.
+    return std::wstring(what) + L" waiting: " +
+           (count < 0 ? std::wstring(L"not known") : widen(std::to_string(count)));
+}
+
+void fillLastFm(Dialog& d, const Settings& s) {
+    setChecked(d[kLastFmCheck], s.LastFm == 1);
+    SetWindowTextW(d[kLastFmServerEdit], s.LastFmServer.c_str());
+    SetWindowTextW(d[kLastFmKeyEdit], s.LastFmKey.c_str());
+    SetWindowTextW(d[kLastFmSecretEdit], s.LastFmSecret.c_str());
+    setChecked(d[kSendScrobblesCheck], s.LastFmScrobbles == 1);
+    SetWindowTextW(d[kScrobblesWaitingLabel],
+                   waitingText(L"Scrobbles", gScrobblesCount ? gScrobblesCount() : -1).c_str());
+    d.session = s.LastFmSession;
+    d.user = s.LastFmUser;
+    if (!d.session.empty())
+        SetWindowTextW(d[kConnectStatusLabel], (L"Connected as " + d.user).c_str());
+    showConnectButton(d);
 }
 
 void fillFromSettings(Dialog& d, const Settings& s) {
@@ -332,13 +498,12 @@ void fillFromSettings(Dialog& d, const Settings& s) {
     setChecked(d[kListenBrainzCheck], s.ListenBrainz == 1);
     SetWindowTextW(d[kTokenEdit], s.ListenBrainzToken.c_str());
     SetWindowTextW(d[kServerEdit], s.ListenBrainzServer.c_str());
-    SetWindowTextW(d[kListenBrainzLastLabel], lastResultText(ResultLine::listenBrainz).c_str());
+    for (const auto& result : kResultLabels)
+        SetWindowTextW(d[result.label], lastResultText(result.line).c_str());
     setChecked(d[kSendListensCheck], s.ListenBrainzListens == 1);
-    const long waiting = gListensCount ? gListensCount() : -1;
     SetWindowTextW(d[kListensWaitingLabel],
-                   (L"Listens waiting: " +
-                    (waiting < 0 ? std::wstring(L"not known") : widen(std::to_string(waiting))))
-                       .c_str());
+                   waitingText(L"Listens", gListensCount ? gListensCount() : -1).c_str());
+    fillLastFm(d, s);
     SendMessageW(d[kIntervalEdit], EM_SETLIMITTEXT, 4, 0);  // up to 3600
     // Narrow to_string: the wide one links the C library's printf family.
     SetWindowTextW(d[kIntervalEdit], widen(std::to_string(s.MinInterval)).c_str());
@@ -391,7 +556,10 @@ void showOptionsDialog(HWND owner) {
 }
 
 void closeOptionsDialogAtQuit() {
+    // The window's end stops its connect; quit has raised the flag its waits watch, so
+    // the thread is out of our code within a moment.
     destroyClassWindows(kClassName);
+    waitForConnectThreads(2000);
 }
 
 const TableWindow& optionsWindowTable() {
@@ -408,6 +576,14 @@ void setTokenCheck(TokenCheck check) {
 
 void setListensCount(ListensCount count) {
     gListensCount = count;
+}
+
+void setScrobblesCount(ScrobblesCount count) {
+    gScrobblesCount = count;
+}
+
+void setLastFmConnect(LastFmConnect connect) {
+    gLastFmConnect = connect;
 }
 
 void setLogOpenerForTest(LogOpener opener) {

@@ -1,6 +1,7 @@
 // The options window: private tracks, what a pause and a stop do, the least time
-// between two statuses, and a link to the activity log. The settings window's "More..."
-// button opens it; like that window it lives on Winamp's message loop.
+// between two statuses, a link to the activity log, and beside them the listening
+// services (ListenBrainz, Last.fm and the servers that speak its interface). The settings window's
+// "More..." button opens it; like that window it lives on Winamp's message loop.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "ui/control_table.h"
+#include "ui/lastfm_connect.h"
 
 namespace nimbo {
 
@@ -35,6 +37,14 @@ void setTokenCheck(TokenCheck check);
 // hands it in. Read once as the window opens, on Winamp's thread.
 using ListensCount = long (*)();
 void setListensCount(ListensCount count);
+
+// How many scrobbles wait in their queue file (-1: not known); read like the listens.
+using ScrobblesCount = long (*)();
+void setScrobblesCount(ScrobblesCount count);
+
+// The flow behind "Connect...": a session for the typed server, API key and secret. It
+// runs on a thread of its own, never Winamp's; closing the window sets `stop`.
+void setLastFmConnect(LastFmConnect connect);
 
 // Replaces the call that opens the log (tests keep the editor shut); null restores
 // ShellExecuteW.

@@ -2,7 +2,9 @@
 // buttons, "Ok" and "Cancel", raising, the link and the Tab order.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -463,6 +465,29 @@ long sevenWaiting() {
     return 7;
 }
 
+// Every text a label, a check box or a push button shows fits its cell in the window's
+// font (a result label ends in an ellipsis instead, so it is left out).
+void expectTextsFit(HWND window, const TableWindow& table) {
+    HDC dc = GetDC(window);
+    for (int i = 0; i < table.count; ++i) {
+        const ControlRow& row = table.rows[i];
+        const bool button = lstrcmpiW(row.className, L"BUTTON") == 0;
+        if ((!button && !testutil::isLabel(row)) || (row.style & SS_ENDELLIPSIS)) continue;
+        HWND c = GetDlgItem(window, row.id);
+        const std::wstring text = textOf(c);
+        HGDIOBJ old =
+            SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(c, WM_GETFONT, 0, 0)));
+        SIZE size = {};
+        GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), &size);
+        SelectObject(dc, old);
+        // A check box's square and gap, a push button's edges.
+        const int room = row.width - (testutil::isTextCell(row) && button ? 18 : button ? 8 : 0);
+        EXPECT_LE(size.cx, room) << "control " << row.id << " cuts \"" << testutil::utf8(text)
+                                 << "\"";
+    }
+    ReleaseDC(window, dc);
+}
+
 std::vector<std::wstring> gLogsOpened;
 void recordLog(const std::wstring& path) {
     gLogsOpened.push_back(path);
@@ -505,6 +530,25 @@ TEST_F(OptionsDialog, OpensOverTheDisabledSettingsWindowWithItsLayout) {
     EXPECT_TRUE(settingsDialogOpen);
     EXPECT_FALSE(styleOf(o) & (WS_SYSMENU | WS_THICKFRAME));
     testutil::expectTableWindow(o, optionsWindowTable());
+    expectTextsFit(o, optionsWindowTable());
+    // The Last.fm group as the pictures show it.
+    const struct {
+        int id, x, y, width, height;
+    } lastFm[] = {
+        {kLastFmCheck, 306, 177, 320, 17},        {kLastFmServerEdit, 404, 200, 222, 21},
+        {kLastFmKeyEdit, 404, 225, 222, 21},      {kLastFmSecretEdit, 404, 250, 222, 21},
+        {kConnectButton, 306, 277, 90, 23},       {kConnectStatusLabel, 306, 305, 320, 13},
+        {kSendScrobblesCheck, 306, 326, 116, 13}, {kLastFmLastLabel, 306, 346, 320, 13}};
+    for (const auto& c : lastFm) {
+        const RECT r = testutil::rectIn(item(o, c.id), o);
+        EXPECT_EQ(std::vector<LONG>({r.left, r.top, r.right - r.left, r.bottom - r.top}),
+                  std::vector<LONG>({c.x, c.y, c.width, c.height}))
+            << "control " << c.id;
+    }
+    EXPECT_TRUE(styleOf(item(o, kLastFmSecretEdit)) & ES_PASSWORD);
+    EXPECT_EQ(textOf(item(o, kConnectButton)), L"Connect...");
+    EXPECT_EQ(textOf(item(o, kConnectStatusLabel)), L"");
+    EXPECT_EQ(textOf(item(o, kScrobblesWaitingLabel)), L"Scrobbles waiting: not known");
     EXPECT_EQ(textOf(item(o, kPrivateEdit)), L"Audiobooks\r\nPodcast");
     EXPECT_EQ(textOf(item(o, kIntervalEdit)), L"30");
     EXPECT_TRUE(checked(item(o, kOnPauseCheck)));
@@ -516,12 +560,19 @@ TEST_F(OptionsDialog, OpensOverTheDisabledSettingsWindowWithItsLayout) {
     SendMessageW(item(o, kOptionsCancelButton), BM_CLICK, 0, 0);
     pump();
     setListensCount(sevenWaiting);
+    setScrobblesCount([] { return 3L; });
+    logActivity(L"scrobble", L"scrobbled", L"Artist - Title", ResultLine::lastFm);
     SendMessageW(item(settings_, kMoreButton), BM_CLICK, 0, 0);
     pump();
     o = optionsDialogWindow();
     setListensCount(nullptr);
+    setScrobblesCount(nullptr);
     ASSERT_NE(o, nullptr);
     EXPECT_EQ(textOf(item(o, kListensWaitingLabel)), L"Listens waiting: 7");
+    EXPECT_EQ(textOf(item(o, kScrobblesWaitingLabel)), L"Scrobbles waiting: 3");
+    ASSERT_NE(lastResultText(ResultLine::lastFm), L"");
+    EXPECT_EQ(textOf(item(o, kLastFmLastLabel)), lastResultText(ResultLine::lastFm));
+    EXPECT_EQ(textOf(item(o, kListenBrainzLastLabel)), lastResultText(ResultLine::listenBrainz));
 
     // Asked again, the open window comes up; no second one.
     showOptionsDialog(settings_);
@@ -556,6 +607,11 @@ TEST_F(OptionsDialog, OkAppliesCancelAndCloseDiscard) {
         SendMessageW(item(o, kOnStopCheck), BM_CLICK, 0, 0);
         SendMessageW(item(o, kSecureCheck), BM_CLICK, 0, 0);
         SendMessageW(item(o, kSendListensCheck), BM_CLICK, 0, 0);
+        SendMessageW(item(o, kLastFmCheck), BM_CLICK, 0, 0);
+        SendMessageW(item(o, kSendScrobblesCheck), BM_CLICK, 0, 0);
+        SetWindowTextW(item(o, kLastFmServerEdit), L"https://libre.fm/2.0/");
+        SetWindowTextW(item(o, kLastFmKeyEdit), L"k3y");
+        SetWindowTextW(item(o, kLastFmSecretEdit), L"s3cret");
         SetWindowTextW(item(o, kIntervalEdit), c.interval);
         EXPECT_EQ(currentSettings().MinInterval, 30) << "applied before Ok";
         if (c.button) {
@@ -576,6 +632,10 @@ TEST_F(OptionsDialog, OkAppliesCancelAndCloseDiscard) {
         EXPECT_EQ(s.Secure, c.applied ? 0 : 1);
         EXPECT_EQ(s.ListenBrainzListens, c.applied ? 0 : 1);
         EXPECT_EQ(s.MinInterval, c.intervalAfter);
+        EXPECT_EQ(s.LastFm, c.applied ? 1 : 0);
+        EXPECT_EQ(s.LastFmScrobbles, c.applied ? 0 : 1);
+        EXPECT_EQ(s.LastFmServer, c.applied ? L"https://libre.fm/2.0/" : L"");
+        EXPECT_EQ(s.LastFmKey + L"/" + s.LastFmSecret, c.applied ? L"k3y/s3cret" : L"/");
         // The settings window's own Cancel leaves what the options window applied.
         SendMessageW(item(settings_, kCancelButton), BM_CLICK, 0, 0);
         pump();
@@ -671,6 +731,27 @@ TEST_F(OptionsDialog, OkRefusesAServerAddressItCannotUse) {
     EXPECT_EQ(optionsDialogWindow(), nullptr);
     EXPECT_EQ(currentSettings().ListenBrainzServer, L"music.example.org:8443/apis/listenbrainz");
     EXPECT_EQ(currentSettings().MinInterval, 12);
+
+    // Last.fm's server follows the same rule, but only while Last.fm is used.
+    o = openOptions(optionsSample());
+    ASSERT_NE(o, nullptr);
+    SetWindowTextW(item(o, kLastFmServerEdit), L"libre.fm/2.0/?x=1");
+    SendMessageW(item(o, kOptionsOkButton), BM_CLICK, 0, 0);
+    EXPECT_EQ(optionsDialogWindow(), nullptr) << "refused although Last.fm is off";
+    EXPECT_EQ(currentSettings().LastFmServer, L"libre.fm/2.0/?x=1");
+    o = openOptions(currentSettings());
+    ASSERT_NE(o, nullptr);
+    SendMessageW(item(o, kLastFmCheck), BM_CLICK, 0, 0);
+    {
+        BoxReader box(GetCurrentThreadId());
+        SendMessageW(item(o, kOptionsOkButton), BM_CLICK, 0, 0);
+        EXPECT_EQ(box.text().rfind(L"The Last.fm server address cannot be used: ", 0), 0u)
+            << testutil::utf8(box.text());
+    }
+    pump();
+    EXPECT_EQ(optionsDialogWindow(), o);
+    EXPECT_EQ(GetFocus(), item(o, kLastFmServerEdit));
+    EXPECT_EQ(currentSettings().LastFm, 0);
 }
 
 TEST_F(OptionsDialog, ClosingTheSettingsWindowTakesItAlong) {
@@ -755,5 +836,94 @@ TEST_F(OptionsDialog, KeyboardWorksWhateverTheHostLoopDoes) {
         pump();
         SendMessageW(item(settings_, kCancelButton), BM_CLICK, 0, 0);
         pump();
+    }
+}
+
+namespace {
+
+// A connect flow that says one text, then waits for the test (or the window's stop).
+HANDLE gAllow = nullptr;
+std::atomic<bool> gSawStop{false};
+std::wstring gConnectedWith;
+ConnectResult fakeConnect(const std::wstring& server, const std::wstring& key,
+                          const std::wstring& secret,
+                          const std::function<void(const std::wstring&)>& said,
+                          const std::atomic<bool>& stop) {
+    gConnectedWith = server + L"|" + key + L"|" + secret;
+    said(L"Waiting for you to allow Nimbo in the browser...");
+    ConnectResult c;
+    for (int i = 0; i < 500 && !stop && WaitForSingleObject(gAllow, 20) != WAIT_OBJECT_0; ++i) {
+    }
+    gSawStop = stop.load();
+    if (stop) return c;
+    c.ok = true;
+    c.session = L"s3ss10n";
+    c.user = L"someone";
+    c.words = L"Connected as someone";
+    return c;
+}
+
+}  // namespace
+
+// Connect runs the flow with the typed values off this thread and shows what it says;
+// the session it gives is stored by "Ok" only. Disconnect forgets it the same way, and
+// a window closed mid-flow stops it.
+TEST_F(OptionsDialog, ConnectAndDisconnectTakeEffectOnOk) {
+    gAllow = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    setLastFmConnect(fakeConnect);
+    auto label = [](HWND o) { return textOf(GetDlgItem(o, kConnectStatusLabel)); };
+    auto waitFor = [&](HWND o, const std::wstring& text) {
+        for (int i = 0; i < 200 && label(o) != text; ++i) pump(1), Sleep(10);
+        return label(o);
+    };
+    for (int button : {int(kOptionsOkButton), int(kOptionsCancelButton), 0}) {
+        SCOPED_TRACE(button);
+        ResetEvent(gAllow);
+        HWND o = openOptions(optionsSample());
+        ASSERT_NE(o, nullptr);
+        SetWindowTextW(item(o, kLastFmServerEdit), L"libre.fm");
+        SetWindowTextW(item(o, kLastFmKeyEdit), L"k");
+        SetWindowTextW(item(o, kLastFmSecretEdit), L"s");
+        SendMessageW(item(o, kConnectButton), BM_CLICK, 0, 0);
+        EXPECT_EQ(waitFor(o, L"Waiting for you to allow Nimbo in the browser..."),
+                  L"Waiting for you to allow Nimbo in the browser...");
+        EXPECT_EQ(gConnectedWith, L"libre.fm|k|s");
+        EXPECT_EQ(textOf(item(o, kConnectButton)), L"Stop");
+        if (button == 0) {  // closed while the flow waits
+            gSawStop = false;
+            PostMessageW(o, WM_CLOSE, 0, 0);
+            for (int i = 0; i < 100 && !gSawStop; ++i) pump(1), Sleep(10);
+            EXPECT_TRUE(gSawStop) << "the flow was not stopped";
+            continue;
+        }
+        SetEvent(gAllow);
+        EXPECT_EQ(waitFor(o, L"Connected as someone"), L"Connected as someone");
+        EXPECT_EQ(textOf(item(o, kConnectButton)), L"Disconnect");
+        EXPECT_EQ(currentSettings().LastFmSession, L"") << "stored before Ok";
+        SendMessageW(item(o, button), BM_CLICK, 0, 0);
+        pump();
+        const bool ok = button == kOptionsOkButton;
+        EXPECT_EQ(currentSettings().LastFmSession, ok ? L"s3ss10n" : L"");
+        EXPECT_EQ(currentSettings().LastFmUser, ok ? L"someone" : L"");
+    }
+    setLastFmConnect(nullptr);
+    CloseHandle(gAllow);
+
+    // A stored session: the window says so, and Disconnect forgets it on Ok only.
+    Settings connected = optionsSample();
+    connected.LastFmSession = L"s3ss10n";
+    connected.LastFmUser = L"someone";
+    for (int button : {kOptionsCancelButton, kOptionsOkButton}) {
+        HWND o = openOptions(connected);
+        ASSERT_NE(o, nullptr);
+        EXPECT_EQ(label(o), L"Connected as someone");
+        SendMessageW(item(o, kConnectButton), BM_CLICK, 0, 0);
+        EXPECT_EQ(label(o), L"Not connected");
+        EXPECT_EQ(textOf(item(o, kConnectButton)), L"Connect...");
+        SendMessageW(item(o, button), BM_CLICK, 0, 0);
+        pump();
+        const bool ok = button == kOptionsOkButton;
+        EXPECT_EQ(currentSettings().LastFmSession + currentSettings().LastFmUser,
+                  ok ? L"" : L"s3ss10nsomeone");
     }
 }

@@ -1,0 +1,137 @@
+// The connect flow's thread and the job it shares with the options window.
+#include "ui/lastfm_connect.h"
+
+#include <new>
+#include <vector>
+
+#include "common/critical_section.h"
+
+namespace nimbo {
+
+struct ConnectJob {
+    LastFmConnect connect = nullptr;
+    std::wstring server, key, secret;
+    HWND window = nullptr;
+    UINT saidMessage = 0, doneMessage = 0;
+    HMODULE module = nullptr;  // keeps the code the thread runs loaded
+    LONG references = 2;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> windowGone{false};
+    CriticalSection lock;  // guards `said`: the thread writes it, the window reads it
+    std::wstring said;
+    ConnectResult result;
+};
+
+namespace {
+
+// Every thread started and not yet seen ended; only Winamp's thread touches it.
+std::vector<HANDLE> gThreads;
+
+void release(ConnectJob* job) {
+    if (InterlockedDecrement(&job->references) == 0) delete job;
+}
+
+void post(ConnectJob& job, UINT message) {
+    if (!job.windowGone) PostMessageW(job.window, message, 0, reinterpret_cast<LPARAM>(&job));
+}
+
+DWORD WINAPI connectOnWorker(void* context) {
+    auto* job = static_cast<ConnectJob*>(context);
+    try {
+        job->result = job->connect(
+            job->server, job->key, job->secret,
+            [job](const std::wstring& text) {
+                if (job->stop) return;
+                {
+                    Locked held(job->lock);
+                    job->said = text;
+                }
+                post(*job, job->saidMessage);
+            },
+            job->stop);
+    } catch (...) {
+        job->result = ConnectResult();
+    }
+    post(*job, job->doneMessage);
+    const HMODULE module = job->module;
+    release(job);
+    // The window, and Winamp with it, may have let the library go meanwhile.
+    if (module) FreeLibraryAndExitThread(module, 0);
+    return 0;
+}
+
+// Closes the handles of threads that have ended, so the list stays short.
+void forgetEnded() {
+    std::vector<HANDLE> running;
+    for (HANDLE thread : gThreads) {
+        if (WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) {
+            CloseHandle(thread);
+        } else {
+            running.push_back(thread);
+        }
+    }
+    gThreads.swap(running);
+}
+
+}  // namespace
+
+ConnectJob* startConnect(LastFmConnect connect, const std::wstring& server, const std::wstring& key,
+                         const std::wstring& secret, HWND window, UINT saidMessage,
+                         UINT doneMessage) {
+    if (!connect) return nullptr;
+    forgetEnded();
+    gThreads.reserve(gThreads.size() + 1);
+    auto* job = new (std::nothrow) ConnectJob;
+    if (!job) return nullptr;
+    job->connect = connect;
+    job->server = server;
+    job->key = key;
+    job->secret = secret;
+    job->window = window;
+    job->saidMessage = saidMessage;
+    job->doneMessage = doneMessage;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCWSTR>(&connectOnWorker), &job->module);
+    HANDLE worker = CreateThread(nullptr, 0, connectOnWorker, job, 0, nullptr);
+    if (!worker) {
+        if (job->module) FreeLibrary(job->module);
+        delete job;
+        return nullptr;
+    }
+    gThreads.push_back(worker);
+    return job;
+}
+
+std::wstring lastSaid(ConnectJob& job) {
+    Locked held(job.lock);
+    return job.said;
+}
+
+const ConnectResult& connectResult(const ConnectJob& job) {
+    return job.result;
+}
+
+void stopConnect(ConnectJob& job) {
+    job.stop = true;
+}
+
+bool connectStopped(const ConnectJob& job) {
+    return job.stop;
+}
+
+void releaseConnect(ConnectJob* job) {
+    if (!job) return;
+    job->windowGone = true;
+    release(job);
+}
+
+void waitForConnectThreads(DWORD ms) {
+    const DWORD start = GetTickCount();
+    for (HANDLE thread : gThreads) {
+        const DWORD spent = GetTickCount() - start;
+        WaitForSingleObject(thread, spent < ms ? ms - spent : 0);
+    }
+    forgetEnded();
+}
+
+}  // namespace nimbo
