@@ -99,6 +99,15 @@ bool containsNoCase(const std::string& text, const std::string& part) {
     return false;
 }
 
+std::wstring joined(std::initializer_list<std::wstring_view> parts) {
+    size_t size = 0;
+    for (const std::wstring_view part : parts) size += part.size();
+    std::wstring text;
+    text.reserve(size);
+    for (const std::wstring_view part : parts) text.append(part.data(), part.size());
+    return text;
+}
+
 std::wstring trimBlanks(const std::wstring& text) {
     return trimBlankEnds(text);
 }

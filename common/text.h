@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <optional>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 namespace nimbo {
 
@@ -44,6 +46,10 @@ bool equalsNoCase(const std::string& a, const std::string& b);
 bool equalsNoCase(const std::wstring& a, const std::wstring& b);
 bool startsWithNoCase(const std::string& text, const std::string& prefix);
 bool containsNoCase(const std::string& text, const std::string& part);
+
+// The texts one after another. The log's lines are built from many pieces: one call
+// with a list costs the DLL far less code than a chain of operator+ and its temporaries.
+std::wstring joined(std::initializer_list<std::wstring_view> parts);
 
 // Drops leading spaces and LFs and trailing spaces, LFs and CRs.
 std::wstring trimBlanks(const std::wstring& text);

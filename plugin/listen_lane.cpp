@@ -69,7 +69,7 @@ std::wstring queueWhy(QueueStatus status, unsigned long error) {
                          text[units - 1] == L'.' || text[units - 1] == L' '))
         --units;
     const std::wstring code = L"Windows error " + number(int64_t(error));
-    return units > 0 ? code + L", " + std::wstring(text, units) : code;
+    return units > 0 ? joined({code, L", ", std::wstring_view(text, units)}) : code;
 }
 
 }  // namespace
@@ -92,8 +92,8 @@ void ListenLane::reset() {
 }
 
 std::wstring ListenLane::named(const QueuedListen& q) const {
-    return trimBlanks(q.artist) + L" - " + trimBlanks(q.title) + L" (listened at " +
-           number(q.listenedAt) + L")";
+    return joined({trimBlanks(q.artist), L" - ", trimBlanks(q.title), L" (listened at ",
+                   number(q.listenedAt), L")"});
 }
 
 bool ListenLane::due(uint64_t now) const {
@@ -118,15 +118,15 @@ void ListenLane::listened(const QueuedListen& listen) {
     // On the disk before it goes anywhere: a crash or a day offline loses nothing.
     size_t dropped = 0;
     if (appendListen(path(), listen, dropped) != QueueStatus::done) {
-        logActivity(words_.head + words_.queue + L" could not be written: " + named(listen) +
-                    L" is kept until Winamp quits");
+        logActivity(joined({words_.head, words_.queue, L" could not be written: ", named(listen),
+                            L" is kept until Winamp quits"}));
         unsaved_.push_back(listen);
     } else if (waiting_ >= 0) {
         setWaiting(waiting_ + 1 - long(dropped));
     }
     if (dropped > 0)
-        logActivity(words_.head + words_.queue + L" is full: " + number(int64_t(dropped)) +
-                    L" oldest dropped");
+        logActivity(joined({words_.head, words_.queue, L" is full: ", number(int64_t(dropped)),
+                            L" oldest dropped"}));
     fresh_ = true;
     backlogAt_ = 0;
 }
@@ -148,16 +148,16 @@ bool ListenLane::loadWaiting(QueueContents& queue, uint64_t now) {
     const QueueStatus read = loadListens(path(), queue);
     if (read != QueueStatus::done) {
         if (read == QueueStatus::failed)
-            logActivity(words_.head + words_.queue + L" could not be read");
+            logActivity(joined({words_.head, words_.queue, L" could not be read"}));
         backOff(now);
         return false;
     }
     if (waiting_ < 0 && queue.torn > 0)
-        logActivity(words_.head + words_.queue + L"'s last line was cut off; skipped");
+        logActivity(joined({words_.head, words_.queue, L"'s last line was cut off; skipped"}));
     if (waiting_ < 0 && queue.skipped > 0)
-        logActivity(words_.head + words_.queue + L" holds " + number(int64_t(queue.skipped)) +
-                    L" lines that are no " + words_.many +
-                    L"; they are skipped, and left out when it is next rewritten");
+        logActivity(joined({words_.head, words_.queue, L" holds ", number(int64_t(queue.skipped)),
+                            L" lines that are no ", words_.many,
+                            L"; they are skipped, and left out when it is next rewritten"}));
     if (!taken_.empty()) leaveOut(queue.listens, taken_);
     setWaiting(long(queue.listens.size()));
     return true;
@@ -192,9 +192,11 @@ void ListenLane::answered(const std::vector<QueuedListen>& batch, const BatchOut
     if (outcome.kind == Kind::taken) {
         const size_t leaving = outcome.leaving < batch.size() ? outcome.leaving : batch.size();
         const std::vector<QueuedListen> gone(batch.begin(), batch.begin() + leaving);
-        logActivity(words_.head + (gone.size() == 1 ? words_.one + L" sent: " + named(gone[0])
-                                                    : number(int64_t(gone.size())) + L" " +
-                                                          words_.many + L" sent"));
+        if (gone.size() == 1)
+            logActivity(joined({words_.head, words_.one, L" sent: ", named(gone[0])}));
+        else
+            logActivity(
+                joined({words_.head, number(int64_t(gone.size())), L" ", words_.many, L" sent"}));
         refusedInRow_ = 0;
         failures_ = 0;
         if (splitLeft_ > 0) --splitLeft_;
@@ -221,14 +223,14 @@ void ListenLane::refused(const std::vector<QueuedListen>& batch, const std::wstr
         splitLeft_ = batch.size();
         return;
     }
-    logActivity(words_.head + words_.one + L" refused and dropped: " + named(batch[0]) + L": " +
-                why);
+    logActivity(
+        joined({words_.head, words_.one, L" refused and dropped: ", named(batch[0]), L": ", why}));
     if (splitLeft_ > 0) --splitLeft_;
     settle(batch, now, fromMemory);
     if (++refusedInRow_ < kMostRefusedInRow) return;
-    logActivity(words_.head + number(kMostRefusedInRow) + L" " + words_.many +
-                L" in a row refused: no more are dropped, the rest wait for one the server "
-                L"takes");
+    logActivity(joined({words_.head, number(kMostRefusedInRow), L" ", words_.many,
+                        L" in a row refused: no more are dropped, the rest wait for one the "
+                        L"server takes"}));
     splitLeft_ = 0;
     backOff(now);
 }
@@ -248,9 +250,9 @@ void ListenLane::settle(const std::vector<QueuedListen>& batch, uint64_t now, bo
     const bool first = taken_.empty();
     taken_.insert(taken_.end(), batch.begin(), batch.end());
     if (!first) return;
-    logActivity(words_.head + words_.queue + L" could not be rewritten: " +
-                queueWhy(removed, error) + L"; the " + words_.many +
-                L" sent stay in it until it can be, and are not sent again meanwhile");
+    logActivity(joined({words_.head, words_.queue, L" could not be rewritten: ",
+                        queueWhy(removed, error), L"; the ", words_.many,
+                        L" sent stay in it until it can be, and are not sent again meanwhile"}));
     removeAt_ = now + retryDelayMs(removeFailures_ = 1);
 }
 
@@ -260,8 +262,8 @@ void ListenLane::removeTaken(uint64_t now) {
         removeAt_ = now + retryDelayMs(++removeFailures_);
         return;
     }
-    logActivity(words_.head + words_.queue + L" could be rewritten again: " +
-                number(int64_t(taken_.size())) + L" " + words_.many + L" sent left it");
+    logActivity(joined({words_.head, words_.queue, L" could be rewritten again: ",
+                        number(int64_t(taken_.size())), L" ", words_.many, L" sent left it"}));
     taken_.clear();
     removeFailures_ = 0;
 }

@@ -93,16 +93,17 @@ std::wstring ignoredWhy(int code) {
 std::wstring userErrorBox(const std::wstring& name, int error) {
     switch (error) {
         case 9:
-            return L"Nimbo : " + name +
-                   L" no longer accepts the connection; connect again in the options";
+            return joined({L"Nimbo : ", name,
+                           L" no longer accepts the connection; connect again in the options"});
         case 10:
-            return L"Nimbo : " + name + L" did not accept the API key";
+            return joined({L"Nimbo : ", name, L" did not accept the API key"});
         case 13:
-            return L"Nimbo : " + name + L" did not accept the signature: check the shared secret";
+            return joined(
+                {L"Nimbo : ", name, L" did not accept the signature: check the shared secret"});
         case 26:
-            return L"Nimbo : " + name + L" has suspended the API key";
+            return joined({L"Nimbo : ", name, L" has suspended the API key"});
         case 4:
-            return L"Nimbo : " + name + L" did not accept the authentication";
+            return joined({L"Nimbo : ", name, L" did not accept the authentication"});
     }
     return std::wstring();
 }
@@ -137,7 +138,7 @@ class LastFmTarget : public Target {
         if (s.LastFm != 1 || trimBlanks(s.LastFmSession).empty()) return false;
         const LastFmAuth auth = accountFor(s);
         return !auth.apiKey.empty() && !auth.secret.empty() &&
-               s.LastFmSession + L"|" + s.LastFmKey + L"|" + s.LastFmSecret != refused_;
+               joined({s.LastFmSession, L"|", s.LastFmKey, L"|", s.LastFmSecret}) != refused_;
     }
     bool takesFields() const override { return true; }
     bool send(const Wanted& wanted, const Settings& settings, uint64_t now) override;
@@ -231,7 +232,7 @@ void LastFmTarget::failed(const Settings& settings, const Answer& answer, const 
     else
         words =
             L"the server answered " + number(answer.status) + L" without " + name + L"'s answer";
-    logActivity(headOf(settings) + failedHead + L": " + words, failedHead,
+    logActivity(joined({headOf(settings), failedHead, L": ", words}), failedHead,
                 error ? L"error " + number(error) : L"not reached", ResultLine::lastFm);
     if (error == 29) {
         // Too many requests: a minute, doubled while it goes on, at most 15.
@@ -244,7 +245,7 @@ void LastFmTarget::failed(const Settings& settings, const Answer& answer, const 
     if (!box.empty()) {
         // Said once; nothing more goes until the connection or the account changes.
         refused_ =
-            settings.LastFmSession + L"|" + settings.LastFmKey + L"|" + settings.LastFmSecret;
+            joined({settings.LastFmSession, L"|", settings.LastFmKey, L"|", settings.LastFmSecret});
         showError(box);
     }
 }
@@ -263,7 +264,7 @@ bool LastFmTarget::send(const Wanted& wanted, const Settings& settings, uint64_t
     const std::wstring what = trimBlanks(track.artist) + L" - " + trimBlanks(track.title);
     // A playing-now that failed is not tried again: the next change sends anew.
     if (exchange(settings, LastFmCall::updateNowPlaying, {track}, L"not published").reply.ok)
-        logActivity(headOf(settings) + L"published: " + what, L"published", what,
+        logActivity(joined({headOf(settings), L"published: ", what}), L"published", what,
                     ResultLine::lastFm);
     schedule_.attempted(now, AttemptResult::done);
     return true;
@@ -284,13 +285,13 @@ BatchOutcome LastFmTarget::scrobble(const Settings& settings,
                 // The daily limit: this one and the rest wait an hour.
                 outcome.leaving = i;
                 outcome.holdMs = kDailyLimitWaitMs;
-                logActivity(headOf(settings) + L"the daily scrobble limit is reached; " +
-                            number(int64_t(batch.size() - i)) + L" wait an hour");
+                logActivity(joined({headOf(settings), L"the daily scrobble limit is reached; ",
+                                    number(int64_t(batch.size() - i)), L" wait an hour"}));
                 break;
             }
             if (codes[i] != 0)
-                logActivity(headOf(settings) + L"scrobble ignored: " + lane().named(batch[i]) +
-                            L": " + ignoredWhy(codes[i]));
+                logActivity(joined({headOf(settings), L"scrobble ignored: ", lane().named(batch[i]),
+                                    L": ", ignoredWhy(codes[i])}));
         }
     } else if (answer.reached && answer.reply.error == 6) {
         outcome.kind = BatchOutcome::Kind::refused;

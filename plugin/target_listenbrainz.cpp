@@ -102,18 +102,19 @@ Failure failureOf(const Why& notSent, const Outcome& outcome, const ListenBrainz
         f.result = AttemptResult::needsUser;
     } else if (answer.status == 429) {
         const std::wstring seconds = number(answer.waitSeconds);
-        f.words = L"too many requests, waiting " + seconds + L" s";
-        f.brief = L"waiting " + seconds + L" s";
+        f.words = joined({L"too many requests, waiting ", seconds, L" s"});
+        f.brief = joined({L"waiting ", seconds, L" s"});
     } else if (answer.status >= 500) {
-        f.words = L"the server failed with " + status + said;
+        f.words = joined({L"the server failed with ", status, said});
         f.brief = L"server error " + status;
     } else if (serviceError(answer)) {
-        f.words = L"the server refused it with " + status + said;
+        f.words = joined({L"the server refused it with ", status, said});
         f.brief = L"refused with " + status;
         f.result = AttemptResult::done;
     } else {
         // Not ListenBrainz speaking: a proxy, a front server, a wrong address.
-        f.words = L"the server answered " + status + L" with no error of ListenBrainz's" + said;
+        f.words =
+            joined({L"the server answered ", status, L" with no error of ListenBrainz's", said});
         f.brief = L"answered " + status;
     }
     return f;
@@ -250,7 +251,7 @@ void ListenBrainzTarget::failed(const Settings& settings, const Failure& failure
                                 const std::wstring& failedHead, uint64_t now, bool listens) {
     lastResult_ = failure.result;
     logActivity(
-        kHead + (listens ? std::wstring() : tryPrefix()) + failedHead + L": " + failure.words,
+        joined({kHead, listens ? std::wstring() : tryPrefix(), failedHead, L": ", failure.words}),
         failedHead, failure.brief, ResultLine::listenBrainz);
     if (!listens) schedule_.attempted(now, lastResult_);
     if (lastStatus_ == 429) {
@@ -279,12 +280,12 @@ bool ListenBrainzTarget::noClearHere(ListenBrainzCall call, const Settings& sett
 
 AttemptResult ListenBrainzTarget::clear(const Wanted& wanted, const Settings& settings,
                                         uint64_t now, const ExchangeLimits& limits) {
-    const std::wstring head = L"playing now not cleared (" + wanted.reason + L")";
+    const std::wstring head = joined({L"playing now not cleared (", wanted.reason, L")"});
     if (!exchange(settings, ListenBrainzCall::clearPlayingNow, kClearPlayingNowBody, limits, head,
                   now))
         return lastResult_;
     shown_ = Shown::cleared;
-    logActivity(kHead + tryPrefix() + L"playing now cleared: " + wanted.reason, L"cleared",
+    logActivity(joined({kHead, tryPrefix(), L"playing now cleared: ", wanted.reason}), L"cleared",
                 wanted.reason, ResultLine::listenBrainz);
     schedule_.attempted(now, AttemptResult::done);
     return AttemptResult::done;
@@ -318,7 +319,7 @@ bool ListenBrainzTarget::send(const Wanted& wanted, const Settings& settings, ui
                   L"not published", now))
         return true;
     shown_ = Shown::playing;
-    logActivity(kHead + tryPrefix() + L"published: " + what, L"published", what,
+    logActivity(joined({kHead, tryPrefix(), L"published: ", what}), L"published", what,
                 ResultLine::listenBrainz);
     schedule_.attempted(now, AttemptResult::done);
     return true;

@@ -13,7 +13,10 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_support import (LOOPBACK_DLL, LOOPBACK_HOST, PLAYER_EXE, PluginHost,  # noqa: E402
-                         Service, activity_log, have_binaries, ini, kinds, needs, wait_until)
+                         Service, activity_log, have_binaries, ini, needs, wait_until)
+from harness.ini import ini_values  # noqa: E402
+from harness.player import top_window  # noqa: E402
+from harness import controls  # noqa: E402
 from harness.certs import TestPki  # noqa: E402
 from harness.ini import SERVICE_COOKIE  # noqa: E402
 from harness.player import windows_path  # noqa: E402
@@ -95,6 +98,42 @@ class LastFm(unittest.TestCase):
             self.assertEqual(count, len(service.log()), "a request after error 9")
             self.assertIsNone(host.message_box(0))
             host.quit()
+
+    def test_connect_through_the_browser_flow(self):
+        with Service() as service:
+            service.configure(lfm_auth_delay="4")
+            server = "http://127.0.0.1:%d/2.0/" % service.port
+            host = PluginHost(LOOPBACK_DLL, lfm_ini(server).replace(
+                b"LastFmSession=" + SESSION.encode(), b"LastFmSession="))
+            self.addCleanup(host.close)
+            p = host.player
+            p.check("config")
+            more = top_window(p.windows(), "Nimbo")[1][controls.get("kMoreButton")]
+            p.check("click %s" % more["hwnd"])
+            options = lambda: top_window(p.windows(), "Nimbo options")[1]
+            wait_until(lambda: options(), 10, "the options window")
+            p.check("click %s" % options()[controls.get("kConnectButton")]["hwnd"])
+            label = lambda: options()[controls.get("kConnectStatusLabel")]["text"]
+            wait_until(lambda: "Waiting for you to allow Nimbo in the browser" in label(), 10,
+                       "the wait for the browser")
+            # The stand-in allows the token after 4 s; the session is asked every 3 s.
+            wait_until(lambda: label() == "Connected as nimbo-scrobbler", 20, "the session")
+            methods = [e.get("lfm_method") for e in service.log()]
+            self.assertEqual("auth.getToken", methods[0])
+            self.assertIn("auth.getSession", methods)
+            p.check("click %s" % options()[controls.get("kOptionsOkButton")]["hwnd"])
+            p.check("sleep 500")
+            p.check("click %s" % top_window(p.windows(), "Nimbo")[1][
+                controls.get("kOkButton")]["hwnd"])
+            # The new session publishes at once.
+            host.player.add("C:\\m\\a.ogg", "Band - Connected", 30)
+            host.player.check("play 0")
+            wait_until(service.lfm_now_playing, 10, "the playing-now with the new session")
+            host.quit()
+            values = ini_values(host.ini_bytes(), "Gen_Nimbo")
+            self.assertEqual(b"nimbo-scrobbler", values["LastFmUser"])
+            self.assertNotIn(b"LastFmSession=\r\n", host.ini_bytes())
+            self.assertNotIn("nimbo-session", activity_log(host))
 
     def test_libre_fm_through_the_proxy_and_quit_with_three_targets_hanging(self):
         pki = TestPki()
