@@ -2,7 +2,6 @@
 #include "ui/lastfm_connect.h"
 
 #include <new>
-#include <vector>
 
 #include "common/critical_section.h"
 
@@ -24,8 +23,11 @@ struct ConnectJob {
 
 namespace {
 
-// Every thread started and not yet seen ended; only Winamp's thread touches it.
-std::vector<HANDLE> gThreads;
+// The threads started and not yet seen ended (a few at most: one a window at a time);
+// only Winamp's thread touches them.
+const int kMaxThreads = 8;
+HANDLE gThreads[kMaxThreads];
+int gThreadCount = 0;
 
 void release(ConnectJob* job) {
     if (InterlockedDecrement(&job->references) == 0) delete job;
@@ -62,15 +64,15 @@ DWORD WINAPI connectOnWorker(void* context) {
 
 // Closes the handles of threads that have ended, so the list stays short.
 void forgetEnded() {
-    std::vector<HANDLE> running;
-    for (HANDLE thread : gThreads) {
-        if (WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) {
-            CloseHandle(thread);
+    int kept = 0;
+    for (int i = 0; i < gThreadCount; ++i) {
+        if (WaitForSingleObject(gThreads[i], 0) == WAIT_OBJECT_0) {
+            CloseHandle(gThreads[i]);
         } else {
-            running.push_back(thread);
+            gThreads[kept++] = gThreads[i];
         }
     }
-    gThreads.swap(running);
+    gThreadCount = kept;
 }
 
 }  // namespace
@@ -80,7 +82,8 @@ ConnectJob* startConnect(LastFmConnect connect, const std::wstring& server, cons
                          UINT doneMessage) {
     if (!connect) return nullptr;
     forgetEnded();
-    gThreads.reserve(gThreads.size() + 1);
+    // Past that many flows that ignore their stop, no more are started.
+    if (gThreadCount == kMaxThreads) return nullptr;
     auto* job = new (std::nothrow) ConnectJob;
     if (!job) return nullptr;
     job->connect = connect;
@@ -98,7 +101,7 @@ ConnectJob* startConnect(LastFmConnect connect, const std::wstring& server, cons
         delete job;
         return nullptr;
     }
-    gThreads.push_back(worker);
+    gThreads[gThreadCount++] = worker;
     return job;
 }
 
@@ -127,9 +130,9 @@ void releaseConnect(ConnectJob* job) {
 
 void waitForConnectThreads(DWORD ms) {
     const DWORD start = GetTickCount();
-    for (HANDLE thread : gThreads) {
+    for (int i = 0; i < gThreadCount; ++i) {
         const DWORD spent = GetTickCount() - start;
-        WaitForSingleObject(thread, spent < ms ? ms - spent : 0);
+        WaitForSingleObject(gThreads[i], spent < ms ? ms - spent : 0);
     }
     forgetEnded();
 }

@@ -400,7 +400,7 @@ void onLastFmConnected(Dialog& d, ConnectJob* job) {
         d.user = result.user;
         d.sessionChanged = true;
     }
-    // A stopped flow's own words tell why it gave up, which the user knows.
+    // After Stop the flow's own reason for ending says nothing the user does not know.
     const bool quiet = result.words.empty() || (connectStopped(*job) && !result.ok);
     SetWindowTextW(d[kConnectStatusLabel], quiet ? L"Not connected" : result.words.c_str());
     d.connecting = nullptr;
