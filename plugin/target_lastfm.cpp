@@ -380,7 +380,8 @@ LastFmConnection connectLastFm(const std::wstring& server, const std::wstring& k
             return connection;
         }
     }
-    connection.words = L"Not connected: nobody allowed it in 10 minutes";
+    connection.words = stop || quitRequested() ? L"Not connected"
+                                               : L"Not connected: nobody allowed it in 10 minutes";
     return connection;
 }
 

@@ -18,7 +18,8 @@ while read -r name; do
   if ! grep -qiE "$allowed" <<<"$name"; then echo "imports a non-system DLL: $name"; fail=1; fi
 done < <(awk '/DLL Name:/{print $3}' <<<"$dump")
 size=$(stat -c %s "$dll")
-if [ "$size" -gt 350000 ]; then echo "$size bytes: more than 350 KB"; fail=1; fi
+# The budget the benchmark states, 350 KiB; three targets, TLS and the JPEG decoder fit.
+if [ "$size" -gt $((350 * 1024)) ]; then echo "$size bytes: more than 350 KiB"; fail=1; fi
 echo "size: $size bytes"
 echo "imports: $(awk '/DLL Name:/{printf "%s ", $3}' <<<"$dump")"
 echo "exports: $exports"
