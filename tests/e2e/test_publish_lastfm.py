@@ -20,7 +20,7 @@ from harness import controls  # noqa: E402
 from harness.certs import TestPki  # noqa: E402
 from harness.ini import SERVICE_COOKIE  # noqa: E402
 from harness.player import windows_path  # noqa: E402
-from harness.queue import queue_file  # noqa: E402
+from harness.queue import queue_file, queued as queued_lines  # noqa: E402
 
 KEY = "0123456789abcdef0123456789abcdef"  # the stand-in's test account
 SECRET = "fedcba9876543210fedcba9876543210"
@@ -43,11 +43,7 @@ def scrobbled(service):
 
 
 def queued(host):
-    try:
-        with open(os.path.join(host.folder, "nimbo-scrobbles.txt"), "rb") as f:
-            return f.read().decode("utf-8").splitlines()
-    except FileNotFoundError:
-        return []
+    return queued_lines(host.folder, "nimbo-scrobbles.txt")
 
 
 @needs(have_binaries(PLAYER_EXE, LOOPBACK_DLL), "built stand-in and DLL not given")

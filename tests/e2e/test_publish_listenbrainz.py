@@ -21,7 +21,7 @@ from e2e_support import (LOOPBACK_DLL, LOOPBACK_HOST, LOOPBACK_PORT, PLAYER_EXE,
 from harness.certs import TestPki  # noqa: E402
 from harness.id3 import id3v2  # noqa: E402
 from harness.player import windows_path  # noqa: E402
-from harness.queue import queue_file  # noqa: E402
+from harness.queue import queue_file, queued as queued_lines  # noqa: E402
 from harness.service import is_lb_clear, is_lb_listens, is_lb_playing_now  # noqa: E402
 
 TOKEN = "lb-test-token"
@@ -232,12 +232,7 @@ class ListenBrainzOverTls(unittest.TestCase):
 
 
 def queued(host):
-    """The lines of the listen queue beside nimbo.log."""
-    try:
-        with open(os.path.join(host.folder, "nimbo-listens.txt"), "rb") as f:
-            return f.read().decode("utf-8").splitlines()
-    except FileNotFoundError:
-        return []
+    return queued_lines(host.folder)
 
 
 def titles(listens):
