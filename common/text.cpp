@@ -108,6 +108,11 @@ std::wstring joined(std::initializer_list<std::wstring_view> parts) {
     return text;
 }
 
+std::wstring decimalText(int64_t number) {
+    // std::to_string: the wide one would bring the C library's printf family along.
+    return widen(std::to_string(number));
+}
+
 std::wstring trimBlanks(const std::wstring& text) {
     return trimBlankEnds(text);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <initializer_list>
 #include <string>
@@ -50,6 +51,9 @@ bool containsNoCase(const std::string& text, const std::string& part);
 // The texts one after another. The log's lines are built from many pieces: one call
 // with a list costs the DLL far less code than a chain of operator+ and its temporaries.
 std::wstring joined(std::initializer_list<std::wstring_view> parts);
+
+// A whole number in decimal digits, for the log's lines.
+std::wstring decimalText(int64_t number);
 
 // Drops leading spaces and LFs and trailing spaces, LFs and CRs.
 std::wstring trimBlanks(const std::wstring& text);

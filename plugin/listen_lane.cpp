@@ -22,10 +22,6 @@ constexpr size_t kUnsavedPerTurn = 10;
 // fault: the rest stay.
 constexpr int kMostRefusedInRow = 3;
 
-std::wstring number(int64_t n) {
-    return widen(std::to_string(n));
-}
-
 // A listen as a rewrite failure keeps it apart: its time and its line.
 struct Fingerprint {
     int64_t listenedAt;
@@ -68,7 +64,7 @@ std::wstring queueWhy(QueueStatus status, unsigned long error) {
     while (units > 0 && (text[units - 1] == L'\n' || text[units - 1] == L'\r' ||
                          text[units - 1] == L'.' || text[units - 1] == L' '))
         --units;
-    const std::wstring code = L"Windows error " + number(int64_t(error));
+    const std::wstring code = L"Windows error " + decimalText(int64_t(error));
     return units > 0 ? joined({code, L", ", std::wstring_view(text, units)}) : code;
 }
 
@@ -93,7 +89,7 @@ void ListenLane::reset() {
 
 std::wstring ListenLane::named(const QueuedListen& q) const {
     return joined({trimBlanks(q.artist), L" - ", trimBlanks(q.title), L" (listened at ",
-                   number(q.listenedAt), L")"});
+                   decimalText(q.listenedAt), L")"});
 }
 
 bool ListenLane::due(uint64_t now) const {
@@ -125,7 +121,7 @@ void ListenLane::listened(const QueuedListen& listen) {
         setWaiting(waiting_ + 1 - long(dropped));
     }
     if (dropped > 0)
-        logActivity(joined({words_.head, words_.queue, L" is full: ", number(int64_t(dropped)),
+        logActivity(joined({words_.head, words_.queue, L" is full: ", decimalText(int64_t(dropped)),
                             L" oldest dropped"}));
     fresh_ = true;
     backlogAt_ = 0;
@@ -155,9 +151,10 @@ bool ListenLane::loadWaiting(QueueContents& queue, uint64_t now) {
     if (waiting_ < 0 && queue.torn > 0)
         logActivity(joined({words_.head, words_.queue, L"'s last line was cut off; skipped"}));
     if (waiting_ < 0 && queue.skipped > 0)
-        logActivity(joined({words_.head, words_.queue, L" holds ", number(int64_t(queue.skipped)),
-                            L" lines that are no ", words_.many,
-                            L"; they are skipped, and left out when it is next rewritten"}));
+        logActivity(
+            joined({words_.head, words_.queue, L" holds ", decimalText(int64_t(queue.skipped)),
+                    L" lines that are no ", words_.many,
+                    L"; they are skipped, and left out when it is next rewritten"}));
     if (!taken_.empty()) leaveOut(queue.listens, taken_);
     setWaiting(long(queue.listens.size()));
     return true;
@@ -195,8 +192,8 @@ void ListenLane::answered(const std::vector<QueuedListen>& batch, const BatchOut
         if (gone.size() == 1)
             logActivity(joined({words_.head, words_.one, L" sent: ", named(gone[0])}));
         else
-            logActivity(
-                joined({words_.head, number(int64_t(gone.size())), L" ", words_.many, L" sent"}));
+            logActivity(joined(
+                {words_.head, decimalText(int64_t(gone.size())), L" ", words_.many, L" sent"}));
         refusedInRow_ = 0;
         failures_ = 0;
         if (splitLeft_ > 0) --splitLeft_;
@@ -228,7 +225,7 @@ void ListenLane::refused(const std::vector<QueuedListen>& batch, const std::wstr
     if (splitLeft_ > 0) --splitLeft_;
     settle(batch, now, fromMemory);
     if (++refusedInRow_ < kMostRefusedInRow) return;
-    logActivity(joined({words_.head, number(kMostRefusedInRow), L" ", words_.many,
+    logActivity(joined({words_.head, decimalText(kMostRefusedInRow), L" ", words_.many,
                         L" in a row refused: no more are dropped, the rest wait for one the "
                         L"server takes"}));
     splitLeft_ = 0;
@@ -263,7 +260,7 @@ void ListenLane::removeTaken(uint64_t now) {
         return;
     }
     logActivity(joined({words_.head, words_.queue, L" could be rewritten again: ",
-                        number(int64_t(taken_.size())), L" ", words_.many, L" sent left it"}));
+                        decimalText(int64_t(taken_.size())), L" ", words_.many, L" sent left it"}));
     taken_.clear();
     removeFailures_ = 0;
 }

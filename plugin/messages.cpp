@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "common/platform.h"
+#include "common/text.h"
 #include "core/settings.h"
 #include "core/state.h"
 #include "net/http.h"
@@ -71,7 +72,7 @@ std::wstring stepWords(NetStep step) {
 }
 
 std::wstring secondsWords(unsigned ms) {
-    return widen(std::to_string(ms / 1000)) + L" s";
+    return decimalText(ms / 1000) + L" s";
 }
 
 // The bound on a step's time in all: the handshake's, or a reply's (a proxy's too).
@@ -110,7 +111,7 @@ Why stepWhy(const Outcome& outcome, const std::wstring& peer) {
             return {L"Winamp was closing before " + who + L" answered" + step,
                     L"Winamp was closing"};
         case StepEnd::refused:
-            return {L"the proxy refused the tunnel: " + widen(std::to_string(outcome.proxyStatus)),
+            return {L"the proxy refused the tunnel: " + decimalText(outcome.proxyStatus),
                     L"the proxy refused the tunnel"};
         case StepEnd::protocol:
             return {L"the secure connection failed" + step, L"the secure connection failed"};

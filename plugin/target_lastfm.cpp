@@ -41,10 +41,6 @@ constexpr uint64_t kFirstRateWaitMs = 60000;
 constexpr uint64_t kLongestRateWaitMs = 15 * 60000;
 constexpr uint64_t kDailyLimitWaitMs = 3600000;
 
-std::wstring number(int64_t n) {
-    return widen(std::to_string(n));
-}
-
 // "Last.fm: ", "Libre.fm: " or the host's name.
 std::wstring headOf(const Settings& s) {
     return lastFmServerName(s.LastFmServer) + L": ";
@@ -86,7 +82,7 @@ std::wstring ignoredWhy(int code) {
         case 4:
             return L"timestamp too new";
     }
-    return L"ignored with code " + number(code);
+    return L"ignored with code " + decimalText(code);
 }
 
 // The errors that only the user can mend, and the box each gives (none: not such one).
@@ -227,13 +223,13 @@ void LastFmTarget::failed(const Settings& settings, const Answer& answer, const 
     if (!answer.reached)
         words = whyFailed(outcome, L"the server").words;
     else if (error != 0)
-        words = L"error " + number(error) +
+        words = L"error " + decimalText(error) +
                 (answer.reply.message.empty() ? L"" : L": " + answer.reply.message);
     else
-        words =
-            L"the server answered " + number(answer.status) + L" without " + name + L"'s answer";
+        words = L"the server answered " + decimalText(answer.status) + L" without " + name +
+                L"'s answer";
     logActivity(joined({headOf(settings), failedHead, L": ", words}), failedHead,
-                error ? L"error " + number(error) : L"not reached", ResultLine::lastFm);
+                error ? L"error " + decimalText(error) : L"not reached", ResultLine::lastFm);
     if (error == 29) {
         // Too many requests: a minute, doubled while it goes on, at most 15.
         rateWaitMs_ = rateWaitMs_ == 0                       ? kFirstRateWaitMs
@@ -286,7 +282,7 @@ BatchOutcome LastFmTarget::scrobble(const Settings& settings,
                 outcome.leaving = i;
                 outcome.holdMs = kDailyLimitWaitMs;
                 logActivity(joined({headOf(settings), L"the daily scrobble limit is reached; ",
-                                    number(int64_t(batch.size() - i)), L" wait an hour"}));
+                                    decimalText(int64_t(batch.size() - i)), L" wait an hour"}));
                 break;
             }
             if (codes[i] != 0)
@@ -334,7 +330,7 @@ LastFmReply askOnce(const std::wstring& server, LastFmCall call, const LastFmAut
 }
 
 std::wstring refusedWords(const LastFmReply& reply) {
-    return L"Not connected: error " + number(reply.error) +
+    return L"Not connected: error " + decimalText(reply.error) +
            (reply.message.empty() ? L"" : L", " + reply.message);
 }
 

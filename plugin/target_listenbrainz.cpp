@@ -49,16 +49,6 @@ std::wstring artistAndTitle(const std::wstring& artist, const std::wstring& titl
     return trimBlanks(artist) + L" - " + trimBlanks(title);
 }
 
-std::wstring number(int64_t n) {
-    return widen(std::to_string(n));
-}
-
-// ListenBrainz's own error: JSON with the reply's code and a text. A front server's or
-// a proxy's page (HTML, or anything else) says nothing about the listens.
-bool serviceError(const ListenBrainzReply& answer) {
-    return answer.json.code && *answer.json.code == answer.status && answer.json.error;
-}
-
 // A reply that is not the service's own, quoted for the log: its title when it is a
 // page, else its start, on one line.
 std::wstring quoted(const std::string& body) {
@@ -86,7 +76,7 @@ struct Failure {
 Failure failureOf(const Why& notSent, const Outcome& outcome, const ListenBrainzReply& answer,
                   const std::string& body) {
     Failure f;
-    const std::wstring status = number(answer.status);
+    const std::wstring status = decimalText(answer.status);
     const std::wstring said = answer.json.error ? L": " + *answer.json.error : quoted(body);
     if (!outcome.ok() || cutShort(outcome)) {
         f.words = notSent.words;
@@ -101,13 +91,13 @@ Failure failureOf(const Why& notSent, const Outcome& outcome, const ListenBrainz
         f.brief = L"token not accepted";
         f.result = AttemptResult::needsUser;
     } else if (answer.status == 429) {
-        const std::wstring seconds = number(answer.waitSeconds);
+        const std::wstring seconds = decimalText(answer.waitSeconds);
         f.words = joined({L"too many requests, waiting ", seconds, L" s"});
         f.brief = joined({L"waiting ", seconds, L" s"});
     } else if (answer.status >= 500) {
         f.words = joined({L"the server failed with ", status, said});
         f.brief = L"server error " + status;
-    } else if (serviceError(answer)) {
+    } else if (answer.json.isServiceError(answer.status)) {
         f.words = joined({L"the server refused it with ", status, said});
         f.brief = L"refused with " + status;
         f.result = AttemptResult::done;
@@ -230,7 +220,7 @@ bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall cal
     const ListenBrainzReply answer = readListenBrainzReply(reply);
     const bool reached = outcome.ok() && !cutShort(outcome);
     lastStatus_ = reached ? answer.status : 0;
-    lastServiceError_ = reached && serviceError(answer);
+    lastServiceError_ = reached && answer.json.isServiceError(answer.status);
     lastError_ = answer.json.error.value_or(std::wstring());
     // A clear that finds nothing of ours to clear has done its job.
     const bool fine = answer.status == 200 || (call == ListenBrainzCall::clearPlayingNow &&
@@ -393,7 +383,7 @@ std::wstring checkListenBrainzToken(const std::wstring& server, const std::wstri
     if (answer.status == 401 || (answer.status == 200 && answer.json.valid == false))
         return L"Not valid";
     if (answer.status != 200 || !answer.json.valid)
-        return L"Not reached: the server answered " + widen(std::to_string(answer.status));
+        return L"Not reached: the server answered " + decimalText(answer.status);
     return L"Valid: " + answer.json.userName.value_or(std::wstring());
 }
 

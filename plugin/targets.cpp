@@ -3,6 +3,7 @@
 #include "plugin/target.h"
 
 #include "common/platform.h"
+#include "common/text.h"
 #include "plugin/target_lastfm.h"
 #include "plugin/target_listenbrainz.h"
 #include "plugin/target_site.h"
@@ -19,8 +20,7 @@ Target* const* publishTargets(size_t& count) {
 
 std::wstring Target::tryPrefix() const {
     const int tries = schedule_.failedTries();
-    // std::to_string: the wide one would bring the C library's whole printf family along.
-    return tries > 0 ? L"try " + widen(std::to_string(tries + 1)) + L", " : std::wstring();
+    return tries > 0 ? L"try " + decimalText(tries + 1) + L", " : std::wstring();
 }
 
 }  // namespace nimbo

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "common/platform.h"
+#include "common/text.h"
 #include "core/activity_log.h"
 #include "core/server_address.h"
 #include "core/settings.h"
@@ -471,7 +472,7 @@ void onDestroyed(Dialog& d) {
 std::wstring waitingText(const wchar_t* what, long count) {
     // Narrow to_string: the wide one links the C library's printf family.
     return std::wstring(what) + L" waiting: " +
-           (count < 0 ? std::wstring(L"not known") : widen(std::to_string(count)));
+           (count < 0 ? std::wstring(L"not known") : decimalText(count));
 }
 
 void fillLastFm(Dialog& d, const Settings& s) {
@@ -506,7 +507,7 @@ void fillFromSettings(Dialog& d, const Settings& s) {
     fillLastFm(d, s);
     SendMessageW(d[kIntervalEdit], EM_SETLIMITTEXT, 4, 0);  // up to 3600
     // Narrow to_string: the wide one links the C library's printf family.
-    SetWindowTextW(d[kIntervalEdit], widen(std::to_string(s.MinInterval)).c_str());
+    SetWindowTextW(d[kIntervalEdit], decimalText(s.MinInterval).c_str());
     d.intervalShown = s.MinInterval;
 }
 

@@ -13,7 +13,6 @@ import tempfile
 import time
 import unittest
 import urllib.parse
-import xml.etree.ElementTree as ElementTree
 
 from harness.paths import SERVICE_SCRIPT as SCRIPT
 from harness.service import Service, kinds, lb_json
@@ -592,26 +591,6 @@ class LastFmTest(StandinCase):
         self.assertEqual([e.get("lfm_count") for e in self.svc.log()][-2:], [1, 2])
         self.assertEqual(self.json_call("track.scrobble", sk="wrong", artist="A", track="T",
                                         timestamp="1")[1]["error"], 9)
-
-    def test_refusals_and_the_xml_form(self):
-        code, answer = self.call({"method": "auth.getToken"}, secret="not the secret")
-        self.assertEqual(code, 403)
-        error = ElementTree.fromstring(answer).find("error")
-        self.assertEqual((error.get("code"), error.text), ("13", "Invalid method signature"
-                                                            " supplied"))
-        code, answer = self.call({"method": "auth.getToken"}, path="/libre/2.0/")
-        self.assertEqual(ElementTree.fromstring(answer).get("status"), "ok")
-        self.assertRegex(ElementTree.fromstring(answer).findtext("token"), "^[0-9a-f]{32}$")
-        params = {"method": "track.scrobble", "sk": "nimbo-session-key-0123456789abcd",
-                  "artist[0]": "A", "track[0]": "T", "timestamp[0]": "5"}
-        scrobbles = ElementTree.fromstring(self.call(params)[1]).find("scrobbles")
-        self.assertEqual((scrobbles.get("accepted"), scrobbles.find("scrobble/ignoredMessage")
-                          .get("code")), ("1", "0"))
-        self.svc.lfm_error(11)
-        self.assertEqual(self.json_call("auth.getToken")[1]["error"], 11)
-        too_many = {"artist[%d]" % i: "A" for i in range(51)}
-        self.assertEqual(self.json_call("track.scrobble", sk=params["sk"], **too_many)[1]["error"],
-                         6)
 
 
 class PercentDecodeTest(unittest.TestCase):
