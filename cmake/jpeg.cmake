@@ -31,6 +31,20 @@ endforeach()
 if(NOT trimmed STREQUAL original)
   file(WRITE ${jmorecfg} "${trimmed}")
 endif()
+# The plugin asks for libjpeg's default output, plain RGB (or grey, or CMYK for such
+# files): the colour converters for the other RGB layouts and for RGB565 are never
+# chosen, so their choice is fixed here and the compiler drops them. A text that no
+# longer matches (another source version) leaves the file as it is.
+set(jdcolor ${NIMBO_JPEG_SRC}/jdcolor.c)
+file(READ ${jdcolor} original)
+string(REPLACE "int num_rows)\n{\n  switch (cinfo->out_color_space) {"
+               "int num_rows)\n{\n  switch (JCS_RGB) {" trimmed "${original}")
+string(REPLACE "  case JCS_RGB565:\n    cinfo->out_color_components = 3;\n"
+               "  case JCS_RGB565:\n    ERREXIT(cinfo, JERR_CONVERSION_NOTIMPL);\n    break;\n"
+               trimmed "${trimmed}")
+if(NOT trimmed STREQUAL original)
+  file(WRITE ${jdcolor} "${trimmed}")
+endif()
 # Built for size: the picture is decoded once per login with a security code. No
 # unwind tables (only C frames, and the error exit is a longjmp), no arithmetic
 # decoding (no web server sends it), and msvcrt's own printf/scanf family instead of
