@@ -8,6 +8,7 @@ add_link_options(-static-libgcc -static-libstdc++ -static)
 # std::string and std::wstring are compiled into the objects that use them rather than
 # linked whole from the runtime (see the header).
 add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-include$<SEMICOLON>${CMAKE_SOURCE_DIR}/common/string_code.h>)
+add_compile_options("$<$<COMPILE_LANGUAGE:CXX>:SHELL:-include ${CMAKE_SOURCE_DIR}/common/win32_imports.h>")
 # Programs other than the plugin DLLs link the machine code of the library's objects,
 # not the compiler's own form beside it (the DLLs ask for the linker plugin again).
 add_link_options(-fno-use-linker-plugin)

@@ -60,20 +60,30 @@ int64_t number(const char* p, const char* end) {
     return int64_t(negative ? 0 - value : value);
 }
 
+constexpr int kV1Fields = 7, kV2Fields = 18;
+
+// A v2 line's fields after the album; `field` as parseLine finds them.
+void parseIds(const char* const* field, QueuedListen& listen) {
+    for (int i = 0; i < kTrackIdCount; ++i)
+        listen.ids.texts[i] = unescape(field[6 + i], field[7 + i] - 1);
+    listen.playerVersion = unescape(field[kV2Fields - 2], field[kV2Fields - 1] - 1);
+}
+
 // One line, without its LF (nor a CR before it).
 bool parseLine(const char* begin, const char* end, QueuedListen& listen) {
-    const char* field[8];
+    const char* field[kV2Fields + 1];
     int fields = 0;
     field[fields++] = begin;
-    for (const char* p = begin; p < end && fields < 8; ++p)
+    for (const char* p = begin; p < end && fields <= kV2Fields; ++p)
         if (*p == '\t') field[fields++] = p + 1;
-    if (fields != 7) return false;
+    if (fields != kV1Fields && fields != kV2Fields) return false;
     // field[i + 1] - 1 is the tab that ends field i.
     listen.listenedAt = number(field[1], field[2] - 1);
     listen.lengthSeconds = int(number(field[2], field[3] - 1));
     listen.artist = unescape(field[3], field[4] - 1);
     listen.title = unescape(field[4], field[5] - 1);
     listen.album = unescape(field[5], field[6] - 1);
+    if (fields == kV2Fields) parseIds(field, listen);
     // Only the very bytes this writer gives count: no other spelling of a number or a
     // text passes, and the checksum finds a line that was damaged in the file.
     const std::string line = queueLine(listen);
@@ -90,12 +100,18 @@ uint32_t queueChecksum(const std::string& bytes) {
 }
 
 std::string queueLine(const QueuedListen& listen) {
-    std::string line = "v1";
+    const TrackIds& ids = listen.ids;
+    const bool v2 = !ids.empty() || !listen.playerVersion.empty();
+    std::string line = v2 ? "v2" : "v1";
     appendNumber(line, listen.listenedAt);
     appendNumber(line, listen.lengthSeconds < 0 ? -1 : listen.lengthSeconds);
     appendText(line, listen.artist);
     appendText(line, listen.title);
     appendText(line, listen.album);
+    if (v2) {
+        for (const std::wstring& text : ids.texts) appendText(line, text);
+        appendText(line, listen.playerVersion);
+    }
     const uint32_t sum = queueChecksum(line);
     line += '\t';
     for (int shift = 28; shift >= 0; shift -= 4) line += kDigits[(sum >> shift) & 15];

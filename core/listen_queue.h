@@ -8,18 +8,26 @@
 #include <string>
 #include <vector>
 
+#include "core/track_ids.h"
+
 namespace nimbo {
 
 struct QueuedListen {
     int64_t listenedAt = 0;  // seconds since 1970 (UTC)
     int lengthSeconds = -1;  // -1 or 0: not known
     std::wstring artist, title, album;
+    // Frozen with the rest: the service tells listens apart by their data, so a listen
+    // sent again with other data would count twice.
+    TrackIds ids;
+    std::wstring playerVersion;
 };
 
 // "v1", listened_at, length, artist, title, album and a checksum of what precedes it,
 // separated by tabs and ended by LF. The texts are UTF-8 with "\" and every byte below
 // 0x20 escaped ("\\", "\09"), so no line break or tab is ever inside a field; a lone
-// surrogate goes out as U+FFFD.
+// surrogate goes out as U+FFFD. A listen with IDs or a player version is a "v2" line:
+// after the album come the ten texts of TrackIds in their order, the player version,
+// then the checksum. Every other listen stays a "v1" line.
 std::string queueLine(const QueuedListen& listen);
 
 struct QueueContents {

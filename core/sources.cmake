@@ -8,7 +8,8 @@ list(APPEND NIMBO_PORTABLE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/publish_schedule.cpp
   ${CMAKE_CURRENT_LIST_DIR}/server_address.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings_codec.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/settings_merge.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/settings_merge.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/track_ids.cpp)
 list(APPEND NIMBO_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/activity_log_win.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ini_file.cpp

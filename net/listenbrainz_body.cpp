@@ -97,6 +97,37 @@ std::wstring cutTo(const std::wstring& text, size_t cap) {
     return text.substr(0, kept);
 }
 
+// What names the recording exactly, where the file says: a list as an array of
+// strings, a number as a number (only digits: a queue file may have been edited).
+void addIds(std::string& out, const TrackIds& ids) {
+    for (int i = 0; i < kTrackIdCount; ++i) {
+        const TrackId id = TrackId(i);
+        const std::wstring& text = ids[id];
+        const char* name = kTrackIdNames[i].listenBrainz;
+        const bool number = id == TrackId::trackNumber || id == TrackId::discNumber;
+        if (!name || text.empty() ||
+            (number && text.find_first_not_of(L"0123456789") != std::wstring::npos))
+            continue;
+        out += ",\"";
+        out += name;
+        out += "\":";
+        if (number) {
+            out += encodeUtf8(text);
+        } else if (id == TrackId::artists || id == TrackId::works) {
+            char separator = '[';
+            for (size_t at = 0; at <= text.size();) {
+                const size_t comma = std::min(text.find(L',', at), text.size());
+                out += separator + jsonString(text.substr(at, comma - at));
+                separator = ',';
+                at = comma + 1;
+            }
+            out += ']';
+        } else {
+            out += jsonString(text);
+        }
+    }
+}
+
 // One listen's object, its texts as given.
 std::string listenObject(ListenType type, const Listen& listen) {
     const ListenFields& f = listen.fields;
@@ -114,15 +145,16 @@ std::string listenObject(ListenType type, const Listen& listen) {
         out += ",\"release_name\":";
         out += jsonString(f.album);
     }
-    out +=
-        ",\"additional_info\":{\"media_player\":\"Winamp\",\"submission_client\":\"Nimbo\","
-        "\"submission_client_version\":\"" NIMBO_VERSION "\"";
+    out += ",\"additional_info\":{\"media_player\":\"Winamp\"";
+    if (!f.playerVersion.empty()) out += ",\"media_player_version\":" + jsonString(f.playerVersion);
+    out += ",\"submission_client\":\"Nimbo\",\"submission_client_version\":\"" NIMBO_VERSION "\"";
     if (f.lengthSeconds > 0) {
         // Whole seconds, so the milliseconds are their digits and three zeros.
         out += ",\"duration_ms\":";
         out += std::to_string(f.lengthSeconds);
         out += "000";
     }
+    addIds(out, f.ids);
     return out + "}}}";
 }
 

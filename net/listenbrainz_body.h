@@ -6,11 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "core/track_ids.h"
+
 namespace nimbo {
 
 struct ListenFields {
     std::wstring artist, title, album;
     int lengthSeconds = -1;  // -1 or 0: not known
+    TrackIds ids;            // each sent only where known; the album artist never
+    std::wstring playerVersion;
 };
 
 struct Listen {

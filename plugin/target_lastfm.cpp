@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cwchar>
 #include <vector>
 
 #include "common/md5.h"
@@ -104,12 +105,21 @@ std::wstring userErrorBox(const std::wstring& name, int error) {
     return std::wstring();
 }
 
-LastFmTrack trackOf(const QueuedListen& q) {
+LastFmTrack trackOf(const std::wstring& artist, const std::wstring& title,
+                    const std::wstring& album, int lengthSeconds, const TrackIds& ids) {
     LastFmTrack t;
-    t.artist = q.artist;
-    t.title = q.title;
-    t.album = q.album;
-    t.lengthSeconds = q.lengthSeconds;
+    t.artist = artist;
+    t.title = title;
+    t.album = album;
+    t.lengthSeconds = lengthSeconds;
+    t.mbid = ids[TrackId::recording];
+    t.trackNumber = int(std::wcstol(ids[TrackId::trackNumber].c_str(), nullptr, 10));
+    t.albumArtist = ids[TrackId::albumArtist];
+    return t;
+}
+
+LastFmTrack trackOf(const QueuedListen& q) {
+    LastFmTrack t = trackOf(q.artist, q.title, q.album, q.lengthSeconds, q.ids);
     t.timestamp = q.listenedAt;
     return t;
 }
@@ -251,11 +261,8 @@ bool LastFmTarget::send(const Wanted& wanted, const Settings& settings, uint64_t
     if (wanted.clear || !wanted.playing) return false;
     if (now + kSpacingSlackMs < nextRequestAt_ && nextRequestAt_ - now > kRequestSpacingMs)
         return false;  // error 29's wait: this one is not sent, the next change is
-    LastFmTrack track;
-    track.artist = wanted.fields.artist;
-    track.title = wanted.fields.title;
-    track.album = wanted.fields.album;
-    track.lengthSeconds = wanted.lengthSeconds;
+    const TrackFields& f = wanted.fields;
+    const LastFmTrack track = trackOf(f.artist, f.title, f.album, wanted.lengthSeconds, f.ids);
     if (trimBlanks(track.artist).empty() || trimBlanks(track.title).empty()) return false;
     const std::wstring what = trimBlanks(track.artist) + L" - " + trimBlanks(track.title);
     // A playing-now that failed is not tried again: the next change sends anew.

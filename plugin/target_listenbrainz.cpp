@@ -296,7 +296,7 @@ bool ListenBrainzTarget::send(const Wanted& wanted, const Settings& settings, ui
     // (unless the options clear it) and the service drops it in its time.
     if (!wanted.playing) return false;
     ListenFields fields{wanted.fields.artist, wanted.fields.title, wanted.fields.album,
-                        wanted.lengthSeconds};
+                        wanted.lengthSeconds, wanted.fields.ids,   wanted.fields.playerVersion};
     if (!submittable(fields)) {
         if (schedule_.failedTries() == 0)
             logActivity(std::wstring(kHead) + L"not published: no artist or no title",
@@ -316,7 +316,7 @@ bool ListenBrainzTarget::send(const Wanted& wanted, const Settings& settings, ui
 }
 
 ListenFields fieldsOf(const QueuedListen& q) {
-    return {q.artist, q.title, q.album, q.lengthSeconds};
+    return {q.artist, q.title, q.album, q.lengthSeconds, q.ids, q.playerVersion};
 }
 
 void ListenBrainzTarget::reset() {

@@ -158,8 +158,10 @@ void observeListens(const PlayingEntry& entry, uint64_t now, unsigned counting) 
     const Wanted wanted = wantedNow(currentSettings(), true, &entry);
     // A private track leaves no trace, not even a line in the log.
     if (wanted.clear) return;
-    const QueuedListen listen{gCounter.listenedAt(), wanted.lengthSeconds, wanted.fields.artist,
-                              wanted.fields.title, wanted.fields.album};
+    const QueuedListen listen{gCounter.listenedAt(),      wanted.lengthSeconds,
+                              wanted.fields.artist,       wanted.fields.title,
+                              wanted.fields.album,        wanted.fields.ids,
+                              wanted.fields.playerVersion};
     forPicked(counting, [&](Target& t) { t.listened(listen); });
 }
 

@@ -118,6 +118,15 @@ struct Composition {
     }
 };
 
+// A file other than an MP3: what Winamp's input plugins name for every format, and the
+// MusicBrainz names of Vorbis comments (a plugin that has none answers nothing).
+TrackIds idsFromWinamp(const Composition& c) {
+    TrackIds ids;
+    for (int i = 0; i < kTrackIdCount && c.player.fileInfo; ++i)
+        ids.set(TrackId(i), c.player.fileInfo(c.filePath, kTrackIdNames[i].winamp));
+    return ids;
+}
+
 struct Placeholder {
     const wchar_t* text;
     std::wstring (*value)(Composition&);
@@ -155,7 +164,7 @@ std::wstring compose(const std::wstring& statusMask, const std::wstring& filePat
     c.stream = isStream(filePath);
     c.mp3 = !c.stream && isMp3Name(c.fileName);
     c.tagsWithAlbumAndYear = fields || maskShows(text, L"%album%") || maskShows(text, L"%year%");
-    if (c.mp3) c.tags = readTrackTags(filePath, c.tagsWithAlbumAndYear);
+    if (c.mp3) c.tags = readTrackTags(filePath, c.tagsWithAlbumAndYear, fields != nullptr);
     c.findArtist();
     c.findTitle();
     names.artist = c.artist;
@@ -174,6 +183,7 @@ std::wstring compose(const std::wstring& statusMask, const std::wstring& filePat
             std::string unused;
             fields->album =
                 c.tagValue(&TrackTags::album, &TrackTags::albumSource, L"album", unused);
+            fields->ids = c.mp3 ? c.tags.ids : idsFromWinamp(c);
         }
     }
 

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "core/track_ids.h"
+
 namespace nimbo {
 
 // What the composer asks the player; each is called only when its placeholder occurs.
@@ -36,6 +38,8 @@ struct TrackNames {
 // stream's artist and title are its title split at the first " - ".
 struct TrackFields {
     std::wstring artist, title, album;
+    TrackIds ids;                // a file's: its ID3v2 tag's, or Winamp's answers
+    std::wstring playerVersion;  // Winamp's, "5.9.2"; empty when not known
 };
 
 // filePath: the current entry's full path, as stored for the change test. For a file the
@@ -43,7 +47,7 @@ struct TrackFields {
 // empty (every other name); a stream (see isStream) has only its playlist title. Its
 // name (after the last ":", "\" or "/") serves the ".MP3" test and the name fallbacks.
 // Never throws; an empty result is not published. `fields`, when given, costs the album
-// too (the tags' album frame, or Winamp's answer).
+// and the IDs too (the tags' frames, or for another file Winamp's answers).
 std::wstring composeStatus(const std::wstring& statusMask, const std::wstring& filePath,
                            const PlayerValues& player, ValueSources* sources = nullptr,
                            TrackNames* names = nullptr, TrackFields* fields = nullptr);

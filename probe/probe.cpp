@@ -19,6 +19,7 @@ namespace {
 
 // Winamp's WM_USER queries (the lParam selects, the wParam qualifies).
 enum Query : LPARAM {
+    kVersion = 0,
     kListPosition = 125,
     kEntryFile = 211,
     kEntryTitle = 212,
@@ -154,6 +155,22 @@ std::wstring winampFileInfo(const std::wstring& path, const wchar_t* field) {
     return std::wstring();
 }
 
+std::wstring winampVersion() {
+    // Asked until Winamp answers, then kept: it does not change while it runs. Only the
+    // timer thread asks.
+    static std::wstring version;
+    HWND window = winampWindow();
+    LRESULT answer = 0;
+    if (!version.empty() || !window || !ask(window, 0, kVersion, answer)) return version;
+    // 0x5092 is 5.9.2: the major version, then the two digits of the low byte. A window
+    // that answers below 0x1000 does not know the query.
+    const unsigned v = unsigned(answer);
+    if (v < 0x1000 || v > 0xFFFF) return version;
+    const wchar_t* const hex = L"0123456789abcdef";
+    const wchar_t digits[] = {hex[v >> 12], L'.', hex[(v >> 4) & 15], L'.', hex[v & 15], L'\0'};
+    return version = digits;
+}
+
 std::string lengthText() {
     HWND window = winampWindow();
     LRESULT answer = 0;
@@ -223,7 +240,10 @@ std::wstring composeCurrentStatus(const std::wstring& filePath, const std::wstri
     PlayerValues player{currentTitle, lengthText,    bitrateText,   sampleRateText,
                         channelsText, playStateText, winampFileInfo};
     if (isStream(filePath)) player.currentTitle = [&] { return streamTitle; };
-    return composeStatus(currentSettings().StatusMask, filePath, player, nullptr, names, fields);
+    std::wstring status =
+        composeStatus(currentSettings().StatusMask, filePath, player, nullptr, names, fields);
+    if (fields) fields->playerVersion = winampVersion();
+    return status;
 }
 
 }  // namespace nimbo

@@ -23,6 +23,8 @@ PlayingEntry currentEntry(const std::wstring& lastPath, const std::wstring& last
 // Winamp's answer to its extended file-info query (WM_USER, 3026) for `field` of the
 // file at `path`; empty when it has none or does not know the query.
 std::wstring winampFileInfo(const std::wstring& path, const wchar_t* field);
+// Winamp's version, "5.9.2"; empty when its window does not say.
+std::wstring winampVersion();
 std::string lengthText();
 std::string bitrateText();
 std::string sampleRateText();

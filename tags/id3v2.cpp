@@ -16,7 +16,7 @@ constexpr size_t kBufferBytes = 500;
 constexpr size_t kZeroTail = 8;
 // The first read covers the header and the text frames of nearly every tag.
 constexpr size_t kWindowBytes = 4096;
-constexpr int kSlotCount = 16;
+constexpr int kSlotCount = 21;
 
 struct FrameId {
     const char* modern;  // versions 3 and 4
@@ -25,10 +25,11 @@ struct FrameId {
 
 // Slot order matters: the field derivation below refers to slots by position.
 const FrameId kFrameIds[kSlotCount] = {
-    {"TIT2", "TT2"}, {"TPE1", "TP1"}, {"TALB", "TAL"}, {"TRCK", "TRK"},
-    {"TYER", "TYE"}, {"TCON", "TCO"}, {"COMM", "COM"}, {"TCOM", "TCM"},
-    {"TENC", "TEN"}, {"TCOP", "TCR"}, {"TLAN", "TLA"}, {"WXXX", "WXX"},
-    {"TDRC", "TOR"}, {"TOPE", "TOA"}, {"TIT1", "TT1"}, {"TOAL", "TOT"},
+    {"TIT2", "TT2"}, {"TPE1", "TP1"}, {"TALB", "TAL"}, {"TRCK", "TRK"}, {"TYER", "TYE"},
+    {"TCON", "TCO"}, {"COMM", "COM"}, {"TCOM", "TCM"}, {"TENC", "TEN"}, {"TCOP", "TCR"},
+    {"TLAN", "TLA"}, {"WXXX", "WXX"}, {"TDRC", "TOR"}, {"TOPE", "TOA"}, {"TIT1", "TT1"},
+    {"TOAL", "TOT"}, {"TPE2", "TP2"}, {"TPOS", "TPA"}, {"TSRC", "TRC"}, {"UFID", "UFI"},
+    {"TXXX", "TXX"},
 };
 
 enum Slot {
@@ -47,10 +48,46 @@ enum Slot {
     kRecordingTime,
     kOriginalArtist,
     kGroup,
-    kOriginalAlbum
+    kOriginalAlbum,
+    kAlbumArtist,
+    kDisc,
+    kIsrc,
+    kRecordingId,  // a UFID frame of MusicBrainz's
+    kUserText,     // TXXX frames go to the slot their description names, below
+    kReleaseId = kSlotCount,
+    kArtistIds,
+    kReleaseGroupId,
+    kTrackId,
+    kWorkIds,
+    kAllSlots
 };
 
-using Slots = std::array<std::string, kSlotCount>;
+using Slots = std::array<std::string, kAllSlots>;
+
+// The TXXX descriptions MusicBrainz's tagger writes, in slot order from kReleaseId (the
+// order of TrackId from `release`).
+const wchar_t* const kUserTextNames[] = {L"MusicBrainz Album Id", L"MusicBrainz Artist Id",
+                                         L"MusicBrainz Release Group Id",
+                                         L"MusicBrainz Release Track Id", L"MusicBrainz Work Id"};
+
+const char kMusicBrainzOwner[] = "http://musicbrainz.org";
+
+// The slot a kept frame's content goes to, or -1: a text frame by its id (only with a
+// text encoding first), a UFID frame only when MusicBrainz owns it, a TXXX frame by
+// its description.
+int contentSlot(int slot, const std::string& content) {
+    if (slot == kRecordingId)
+        return content.compare(0, sizeof kMusicBrainzOwner, kMusicBrainzOwner,
+                               sizeof kMusicBrainzOwner) == 0
+                   ? slot
+                   : -1;
+    if (static_cast<unsigned char>(content[0]) > 3) return -1;
+    if (slot != kUserText) return slot;
+    const std::wstring description = id3v2::userTextDescription(content);
+    for (int i = 0; i < kAllSlots - kReleaseId; ++i)
+        if (description == kUserTextNames[i]) return kReleaseId + i;
+    return -1;
+}
 
 uint32_t bigEndian(const unsigned char* b, int count) {
     uint32_t value = 0;
@@ -316,14 +353,13 @@ void walkFrames(FileWindow& window, int64_t fileSize, const TagHeader& tag, uint
             data.assign(taken, '\0');
             if (!area.read(&data[0], taken)) return;
             if (tag.unsynchronisedFrames || frame.unsynchronised) data = id3v2::resynchronise(data);
-            std::string& content = slots[size_t(slot)];
             std::string stored = data.substr(std::min(frame.prefixBytes(), data.size()));
             // Zeros after the data stand for the rest of the fixed buffer the frame is
             // read into: they end a text, complete a last UTF-16 unit and terminate a
             // description just as a buffer full of them would.
             stored.resize(std::min(kBufferBytes, stored.size() + kZeroTail), '\0');
-            if (static_cast<unsigned char>(stored[0]) <= 3)
-                content.swap(stored);  // a text encoding
+            const int target = contentSlot(slot, stored);
+            if (target >= 0) slots[size_t(target)].swap(stored);
         }
         if (!area.skip(frame.size - taken, tagSize)) return;
     }
@@ -332,6 +368,23 @@ void walkFrames(FileWindow& window, int64_t fileSize, const TagHeader& tag, uint
 std::wstring firstNonEmpty(const Slots& slots, Slot primary, Slot fallback) {
     std::wstring text = id3v2::frameText(slots[primary]);
     return text.empty() ? id3v2::frameText(slots[fallback]) : text;
+}
+
+// What a listening service takes beyond the names.
+TrackIds idsOf(const Slots& slots) {
+    TrackIds ids;
+    const std::string& ufid = slots[kRecordingId];
+    if (!ufid.empty())  // the identifier after the owner's terminator, ASCII, zero-ended
+        ids.set(TrackId::recording, widen(ufid.substr(sizeof kMusicBrainzOwner).c_str()));
+    for (int i = 0; i < kAllSlots - kReleaseId; ++i)
+        ids.set(TrackId(int(TrackId::release) + i),
+                id3v2::userTextValues(slots[size_t(kReleaseId + i)]));
+    const std::pair<TrackId, Slot> texts[] = {{TrackId::isrc, kIsrc},
+                                              {TrackId::trackNumber, kTrack},
+                                              {TrackId::discNumber, kDisc},
+                                              {TrackId::albumArtist, kAlbumArtist}};
+    for (const auto& [id, slot] : texts) ids.set(id, id3v2::frameText(slots[slot]));
+    return ids;
 }
 
 }  // namespace
@@ -353,6 +406,7 @@ void TID3v2::clear() {
     copyright.clear();
     language.clear();
     url.clear();
+    ids = TrackIds();
 }
 
 bool TID3v2::load(const std::string& fileName) {
@@ -383,9 +437,12 @@ bool TID3v2::load(ReadOnlyFile& file, int64_t fileSize, Fields fields) {
 
         uint32_t wanted =
             (1u << kTitle) | (1u << kGroup) | (1u << kArtist) | (1u << kOriginalArtist);
-        if (fields == Fields::withAlbumAndYear)
+        if (fields != Fields::artistAndTitle)
             wanted |=
                 (1u << kAlbum) | (1u << kOriginalAlbum) | (1u << kYear) | (1u << kRecordingTime);
+        if (fields == Fields::forListens)
+            wanted |= (1u << kAlbumArtist) | (1u << kTrack) | (1u << kDisc) | (1u << kIsrc) |
+                      (1u << kRecordingId) | (1u << kUserText);
         const bool all = fields == Fields::all;
         Slots slots;
         walkFrames(window, fileSize, tag, all ? ~0u : wanted, slots);
@@ -398,6 +455,8 @@ bool TID3v2::load(ReadOnlyFile& file, int64_t fileSize, Fields fields) {
         // A recording time's year, cut at whole characters: junk after three digits may
         // be a four-byte character, and half its pair is no text.
         if (year.empty()) year = leadingUnits(id3v2::frameText(slots[kRecordingTime]), 4);
+        if (fields == Fields::withAlbumAndYear) return true;
+        ids = idsOf(slots);
         if (!all) return true;
         trackText = id3v2::frameText(slots[kTrack]);
         int32_t number = 0;

@@ -1,9 +1,12 @@
-// The ID3v2 tag at the start of an audio file (major versions 2, 3 and 4): sixteen kinds
-// of frame turned into twelve texts (UTF-16, see id3v2_text.h) and a track number.
+// The ID3v2 tag at the start of an audio file (major versions 2, 3 and 4): twenty-one
+// kinds of frame turned into twelve texts (UTF-16, see id3v2_text.h), a track number and
+// what identifies the recording.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "core/track_ids.h"
 
 namespace nimbo {
 
@@ -29,6 +32,8 @@ class TID3v2 {
     std::wstring copyright;
     std::wstring language;
     std::wstring url;
+    // MusicBrainz's UFID and TXXX frames, TSRC, TPE2, and the numbers of TRCK and TPOS.
+    TrackIds ids;
 
     void clear();
     // True when the first 10 bytes were read, tag or not (see `found`); false when the
@@ -38,8 +43,9 @@ class TID3v2 {
     // The same on a file the caller opened (standing at its start) and its size, so
     // that one opening serves both tag versions. With Fields::artistAndTitle only
     // those two are read (the other fields stay empty): what the status needs; with
-    // Fields::withAlbumAndYear also album and year, for a mask that shows them.
-    enum class Fields { all, artistAndTitle, withAlbumAndYear };
+    // Fields::withAlbumAndYear also album and year, for a mask that shows them; with
+    // Fields::forListens also `ids`, for a listening service.
+    enum class Fields { all, artistAndTitle, withAlbumAndYear, forListens };
     bool load(ReadOnlyFile& file, int64_t fileSize, Fields fields = Fields::all);
 };
 

@@ -86,28 +86,67 @@ std::wstring frameText(const std::string& content) {
     }
 }
 
+namespace {
+
+// Where the text of a described frame starts in `content`, past the description and
+// its terminator (`descriptionEnd` is where the terminator sits). Without a terminator
+// the description cannot be told from the text, so all of it is text, in any encoding.
+size_t describedTextAt(const std::string& content, size_t descriptionAt, size_t& descriptionEnd) {
+    const char encoding = content[0];
+    descriptionEnd = descriptionAt;
+    if (encoding == 1 || encoding == 2) {
+        for (size_t i = descriptionAt; i + 1 < content.size(); i += 2) {
+            if (content[i] == 0 && content[i + 1] == 0) {
+                descriptionEnd = i;
+                return i + 2;
+            }
+        }
+    } else {
+        const size_t zero = content.find('\0', descriptionAt);
+        if (zero != std::string::npos) {
+            descriptionEnd = zero;
+            return zero + 1;
+        }
+    }
+    return descriptionAt;
+}
+
+}  // namespace
+
 std::wstring describedText(const std::string& content, bool withLanguage) {
     if (content.empty()) return std::wstring();
     const char encoding = content[0];
     const size_t descriptionAt = withLanguage ? 4 : 1;
     if (content.size() <= descriptionAt) return frameText(std::string(1, encoding));
-    const std::string rest = content.substr(descriptionAt);
+    size_t descriptionEnd = 0;
+    const size_t textAt = describedTextAt(content, descriptionAt, descriptionEnd);
+    return frameText(std::string(1, encoding) + content.substr(textAt));
+}
 
-    // Without a terminator the description cannot be told from the text, so all of it
-    // is kept, in any encoding.
-    size_t textAt = 0;
-    if (encoding == 1 || encoding == 2) {
-        for (size_t i = 0; i + 1 < rest.size(); i += 2) {
-            if (rest[i] == 0 && rest[i + 1] == 0) {
-                textAt = i + 2;
-                break;
-            }
-        }
-    } else {
-        const size_t zero = rest.find('\0');
-        if (zero != std::string::npos) textAt = zero + 1;
+std::wstring userTextDescription(const std::string& content) {
+    if (content.size() < 2) return std::wstring();
+    size_t descriptionEnd = 0;
+    describedTextAt(content, 1, descriptionEnd);
+    return frameText(content.substr(0, descriptionEnd));
+}
+
+std::wstring userTextValues(const std::string& content) {
+    if (content.size() < 2) return std::wstring();
+    const std::string encoding(1, content[0]);
+    const size_t unit = content[0] == 1 || content[0] == 2 ? 2 : 1;
+    size_t descriptionEnd = 0;
+    size_t start = describedTextAt(content, 1, descriptionEnd);
+    std::wstring values;
+    for (size_t i = start; i + unit <= content.size(); i += unit) {
+        const bool zero = content[i] == 0 && content[i + unit - 1] == 0;
+        const bool last = i + 2 * unit > content.size();
+        if (!zero && !last) continue;
+        const std::wstring value =
+            frameText(encoding + content.substr(start, (zero ? i : content.size()) - start));
+        if (!value.empty()) values += (values.empty() ? L"" : L"/") + value;
+        start = i + unit;
     }
-    return frameText(std::string(1, encoding) + rest.substr(textAt));
+    return values;
 }
 
 bool parseInt32(const std::string& text, int32_t& out) {

@@ -20,6 +20,12 @@ std::wstring frameText(const std::string& content);
 // code) before it, as COMM and WXXX do.
 std::wstring describedText(const std::string& content, bool withLanguage);
 
+// A TXXX frame's description, and its value. Version 2.4 writes several values one
+// after another, each ended by a zero; they come back joined by "/", the way version
+// 2.3 writes such a list.
+std::wstring userTextDescription(const std::string& content);
+std::wstring userTextValues(const std::string& content);
+
 // Integer conversion in the manner of Delphi's StrToInt: leading spaces, a sign, then
 // decimal digits or hexadecimal ones after "$" or "0x". False on any other character,
 // on empty input and outside the signed 32-bit range.

@@ -33,17 +33,20 @@ void pick(std::wstring& out, const char*& source, const std::wstring& v2, const 
 
 }  // namespace
 
-TrackTags readTrackTags(const std::wstring& path, bool withAlbumAndYear) {
+TrackTags readTrackTags(const std::wstring& path, bool withAlbumAndYear, bool withIds) {
     TrackTags tags;
+    withAlbumAndYear = withAlbumAndYear || withIds;
     try {
         ReadOnlyFile file(path);
         int64_t fileSize = 0;
         if (!file.isOpen() || !file.size(fileSize)) return tags;
         TID3v2 v2;
         TID3v1 v1;
-        v2.load(
-            file, fileSize,
-            withAlbumAndYear ? TID3v2::Fields::withAlbumAndYear : TID3v2::Fields::artistAndTitle);
+        v2.load(file, fileSize,
+                withIds            ? TID3v2::Fields::forListens
+                : withAlbumAndYear ? TID3v2::Fields::withAlbumAndYear
+                                   : TID3v2::Fields::artistAndTitle);
+        tags.ids = v2.ids;
         for (std::wstring* field : {&v2.artist, &v2.title, &v2.album, &v2.year})
             *field = statusValue(*field);
         bool gap = v2.artist.empty() || v2.title.empty();

@@ -19,7 +19,7 @@ from e2e_support import (LOOPBACK_DLL, LOOPBACK_HOST, LOOPBACK_PORT, PLAYER_EXE,
                          PluginHost, Service, activity_log, have_binaries, ini, kinds, needs,
                          raw_bytes, statuses, wait_until)
 from harness.certs import TestPki  # noqa: E402
-from harness.id3 import id3v2  # noqa: E402
+from harness.id3 import Raw, id3v2  # noqa: E402
 from harness.player import windows_path  # noqa: E402
 from harness.queue import queue_file, queued as queued_lines  # noqa: E402
 from harness.service import is_lb_clear, is_lb_listens, is_lb_playing_now  # noqa: E402
@@ -380,6 +380,56 @@ class Listens(unittest.TestCase):
             self.assertIn("the listen queue could be rewritten again: 3 listens sent left it",
                           activity_log(host))
             self.assertEqual(13, len(service.lb_listens()))
+            host.quit()
+
+    def test_ids_from_the_tags_go_out_and_survive_a_restart(self):
+        ids = {"recording_mbid": "0b6a7a1c-5d4e-4f3a-9b2c-1d0e9f8a7b6c",
+               "release_mbid": "1c7b8b2d-6e5f-4a4b-8c3d-2e1f0a9b8c7d",
+               "artist_mbids": ["2d8c9c3e-7f6a-4b5c-9d4e-3f2a1b0c9d8e",
+                                "3e9dad4f-8a7b-4c6d-8e5f-4a3b2c1d0e9f"],
+               "release_group_mbid": "4faebe5a-9b8c-4d7e-9f6a-5b4c3d2e1f0a",
+               "track_mbid": "5abfcf6b-ac9d-4e8f-8a7b-6c5d4e3f2a1b",
+               "work_mbids": ["6bc0d07c-bdae-4f9a-9b8c-7d6e5f4a3b2c"],
+               "isrc": "GBAYE0601477", "tracknumber": 3, "discnumber": 1}
+        user_texts = [("Album Id", ids["release_mbid"]),
+                      ("Artist Id", "\0".join(ids["artist_mbids"])),
+                      ("Release Group Id", ids["release_group_mbid"]),
+                      ("Release Track Id", ids["track_mbid"]), ("Work Id", ids["work_mbids"][0])]
+        music = tempfile.mkdtemp(prefix="nimbo-e2e-")
+        self.addCleanup(shutil.rmtree, music, True)
+        path = os.path.join(music, "picard.mp3")
+        with open(path, "wb") as f:  # as MusicBrainz's tagger writes ID3v2.4
+            f.write(id3v2([("TPE1", 3, "Band"), ("TIT2", 3, "Tagged"), ("TALB", 3, "Record"),
+                           ("TRCK", 3, "3/12"), ("TPOS", 3, "1/2"), ("TSRC", 3, ids["isrc"]),
+                           Raw("UFID", b"http://musicbrainz.org\0" +
+                               ids["recording_mbid"].encode())] +
+                          [Raw("TXXX", b"\3MusicBrainz " + d.encode() + b"\0" + v.encode())
+                           for d, v in user_texts], version=4) + b"\xff\xfb" * 200)
+        with Service() as service:
+            host = PluginHost(LOOPBACK_DLL, lb_ini("http://127.0.0.1:%d" % service.port))
+            self.addCleanup(host.close)
+            host.player.check("version 5092")
+            host.player.add(windows_path(path), "Wrong - Title", 30)
+            host.player.check("play 0")
+            expected = playing_now("Band", "Tagged", "Record", 30)
+            info = {"media_player": "Winamp", "media_player_version": "5.9.2"}
+            info.update(expected["payload"][0]["track_metadata"]["additional_info"])
+            info.update(ids)
+            expected["payload"][0]["track_metadata"]["additional_info"] = info
+            self.assertEqual(request("/1/submit-listens", "127.0.0.1:%d" % service.port, expected),
+                             raw_bytes(next_lb(service, 1, "the tagged file's playing-now")))
+
+            # The listen waits in the file while the service is down, and after a restart
+            # goes out with the very data it was counted with.
+            service.lb_status(500, count=-1)
+            wait_until(lambda: len(queued(host)) == 1, 25, "the listen queued")
+            self.assertTrue(queued(host)[0].startswith("v2\t"), queued(host)[0])
+            host.quit()
+            service.control("clear-modes")
+            host.start_again()
+            listen = wait_until(service.lb_listens, 20, "the listen after the restart")[0]
+            self.assertEqual(("import", expected["payload"][0]["track_metadata"]),
+                             (listen["listen_type"], listen["track_metadata"]))
             host.quit()
 
     def test_quit_and_a_kill_while_offline_lose_nothing(self):

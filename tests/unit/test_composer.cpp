@@ -435,3 +435,39 @@ TEST(NameSplitting, ArtistAndTitleFromName) {
     EXPECT_EQ(withoutFolder(L"C:\\a/b:c\\d.mp3"), L"d.mp3");
     EXPECT_EQ(withoutFolder(L"plain"), L"plain");
 }
+
+// What a listening service gets beyond the names: an MP3's from its tag, another file's
+// from Winamp's answers (asked only then), a stream's none.
+TEST(ComposeStatus, ListenFieldsCarryTheIds) {
+    ScratchFolder dir;
+    const std::string rec = "0b6a7a1c-5d4e-4f3a-9b2c-1d0e9f8a7b6c";
+    dir.write("ids.mp3",
+              id3v2Tag(3, frame3("TPE1", latin1("A")) + frame3("TIT2", latin1("T")) +
+                              frame3("UFID", "http://musicbrainz.org" + bytes({0}) + rec) +
+                              frame3("TRCK", latin1("4/9"))));
+    const struct {
+        const char* name;
+        std::string path;
+        std::wstring recording, trackNumber;
+        int winampAsks;
+    } cases[] = {
+        {"MP3", dir.path() + "/ids.mp3", wide(rec), L"4", 0},
+        {"FLAC", dir.path() + "/x.flac", wide(rec), L"7", kTrackIdCount},
+        {"stream", "http://radio.example/s", L"", L"", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePlayer player;
+        player.winamp = {{L"MUSICBRAINZ_TRACKID", wide(" " + rec)}, {L"track", L"07"}};
+        TrackFields fields;
+        composeStatus(L"%title%", wide(c.path), player.values(), nullptr, nullptr, &fields);
+        EXPECT_EQ(fields.ids[TrackId::recording], c.recording);
+        EXPECT_EQ(fields.ids[TrackId::trackNumber], c.trackNumber);
+        int asks = 0;
+        for (const TrackIdNames& name : kTrackIdNames) {
+            const std::wstring field = name.winamp;
+            asks += player.asked["winamp " + std::string(field.begin(), field.end())];
+        }
+        EXPECT_EQ(asks, c.winampAsks);
+    }
+}

@@ -595,3 +595,82 @@ TEST(RealWorldTags, KnownValuesAndNoLeaks) {
     ASSERT_TRUE(tag.load(folder + "/mutagen-id3v24_extended_header.id3"));
     EXPECT_EQ(tag.comment, L"This is a comment!");
 }
+
+namespace {
+
+const std::string kRec = "0b6a7a1c-5d4e-4f3a-9b2c-1d0e9f8a7b6c";
+const std::string kRel = "1c7b8b2d-6e5f-4a4b-8c3d-2e1f0a9b8c7d";
+const std::string kArt1 = "2d8c9c3e-7f6a-4b5c-9d4e-3f2a1b0c9d8e";
+const std::string kArt2 = "3e9dad4f-8a7b-4c6d-8e5f-4a3b2c1d0e9f";
+const std::string kGroup = "4faebe5a-9b8c-4d7e-9f6a-5b4c3d2e1f0a";
+const std::string kTrk = "5abfcf6b-ac9d-4e8f-8a7b-6c5d4e3f2a1b";
+const std::string kWork = "6bc0d07c-bdae-4f9a-9b8c-7d6e5f4a3b2c";
+
+std::string ufid(const std::string& owner, const std::string& id) {
+    return owner + bytes({0}) + id;
+}
+// A TXXX frame's data: description and value in encoding 0 or 3 (UTF-8).
+std::string txxx(const std::string& description, const std::string& value, int encoding = 3) {
+    return bytes({encoding}) + description + bytes({0}) + value;
+}
+std::string utf16Txxx(const std::u16string& description, const std::u16string& value) {
+    return utf16(description) + bytes({0, 0}) + utf16(value).substr(1);
+}
+
+}  // namespace
+
+// As MusicBrainz's tagger writes them: v2.3 in UTF-16 with "/" lists, v2.4 in UTF-8 with
+// zero-separated lists, and v2.2's three-letter frames.
+TEST(ID3v2, MusicBrainzIdsAndNumbers) {
+    const std::u16string art1(kArt1.begin(), kArt1.end()), art2(kArt2.begin(), kArt2.end());
+    const std::string v23 =
+        frame3("UFID", ufid("http://musicbrainz.org", kRec)) +
+        frame3("TXXX", utf16Txxx(u"MusicBrainz Artist Id", art1 + u"/" + art2)) +
+        frame3("TXXX", txxx("MusicBrainz Album Id", kRel, 0)) +
+        frame3("TXXX", txxx("MusicBrainz Release Group Id", kGroup)) +
+        frame3("TXXX", txxx("MusicBrainz Release Track Id", kTrk)) +
+        frame3("TXXX", txxx("MusicBrainz Work Id", kWork)) +
+        frame3("TSRC", latin1("GBAYE0601477")) + frame3("TRCK", latin1("03/12")) +
+        frame3("TPOS", latin1("2/2")) + frame3("TPE2", utf16(u"Various Artists"));
+    const std::string v24 = frame4("UFID", ufid("http://musicbrainz.org", kRec)) +
+                            frame4("TXXX", txxx("MusicBrainz Artist Id", kArt1 + '\0' + kArt2)) +
+                            frame4("TXXX", txxx("MusicBrainz Album Id", kRel)) +
+                            frame4("TXXX", txxx("MusicBrainz Release Group Id", kGroup)) +
+                            frame4("TXXX", txxx("MusicBrainz Release Track Id", kTrk)) +
+                            frame4("TXXX", txxx("MusicBrainz Work Id", kWork + '\0')) +
+                            frame4("TSRC", latin1("GBAYE0601477")) + frame4("TRCK", latin1("3")) +
+                            frame4("TPOS", latin1("2")) + frame4("TPE2", latin1("Various Artists"));
+    const std::string v22 = frame2("UFI", ufid("http://musicbrainz.org", kRec)) +
+                            frame2("TXX", txxx("MusicBrainz Artist Id", kArt1 + "/" + kArt2)) +
+                            frame2("TXX", txxx("MusicBrainz Album Id", kRel)) +
+                            frame2("TXX", txxx("MusicBrainz Release Group Id", kGroup)) +
+                            frame2("TXX", txxx("MusicBrainz Release Track Id", kTrk)) +
+                            frame2("TXX", txxx("MusicBrainz Work Id", kWork)) +
+                            frame2("TRC", latin1("GBAYE0601477")) + frame2("TRK", latin1("3/12")) +
+                            frame2("TPA", latin1("2/2")) + frame2("TP2", latin1("Various Artists"));
+    const std::string all[] = {kRec, kRel, kArt1 + "," + kArt2, kGroup, kTrk, kWork, "GBAYE0601477",
+                               "3",  "2",  "Various Artists"};
+    for (const auto& [version, frames] : {std::pair{3, v23}, {4, v24}, {2, v22}}) {
+        SCOPED_TRACE(version);
+        const TID3v2 tag = loadBytes(id3v2Tag(version, frames, 10)).tag;
+        for (int i = 0; i < kTrackIdCount; ++i) EXPECT_EQ(tag.ids.texts[i], ascii(all[i])) << i;
+    }
+
+    // An ID that is no UUID is left out whole; of a list only its IDs stay, each once;
+    // another owner's UFID and a description of another tagger's count for nothing; of
+    // two frames for one field the later counts; a list cut at the 500 bytes read keeps
+    // the IDs before the cut.
+    const std::string longList = kArt1 + "/" + std::string(430, ' ') + "/" + kArt2 + "/" + kArt1;
+    const TID3v2 odd =
+        v3(frame3("UFID", ufid("http://musicbrainz.org", kRec.substr(0, 35))) +
+           frame3("UFID", ufid("http://other.example", kRel)) +
+           frame3("TXXX", txxx("MusicBrainz Album Id", kRel + "x")) +
+           frame3("TXXX", txxx("MusicBrainz Release Group Id", kRel)) +
+           frame3("TXXX", txxx("MusicBrainz Release Group Id", kGroup)) +
+           frame3("TXXX", txxx("MusicBrainz Work Id", "not-an-id/" + kWork + "/" + kWork)) +
+           frame3("TXXX", txxx("Acoustid Id", kTrk)) +
+           frame3("TXXX", txxx("MusicBrainz Artist Id", longList)) + frame3("TRCK", latin1("A1")) +
+           frame3("TPOS", latin1("12345")));
+    const std::string expected[] = {"", "", kArt1, kGroup, "", kWork, "", "", "", ""};
+    for (int i = 0; i < kTrackIdCount; ++i) EXPECT_EQ(odd.ids.texts[i], ascii(expected[i])) << i;
+}

@@ -127,6 +127,22 @@ TEST(ListenBrainzBody, ExactBytes) {
               R"({"listen_type":"import","payload":[{"listened_at":1700000000,)" + fullMeta +
                   R"(},{"listened_at":1700000001,)" + bareMeta + "}]}");
     EXPECT_STREQ(kClearPlayingNowBody, R"({"client":"Nimbo"})");
+
+    // What names the recording goes as the service's members, lists as arrays, numbers
+    // as numbers; the album artist has no member.
+    Listen tagged{{L"A", L"T", L"", 0}, 0};
+    const wchar_t* const ids[] = {L"r", L"l",   L"a1,a2", L"g",  L"t",
+                                  L"w", L"I\"", L"3",     L"12", L"AA"};
+    for (int i = 0; i < kTrackIdCount; ++i) tagged.fields.ids.texts[i] = ids[i];
+    tagged.fields.playerVersion = L"5.9.2";
+    EXPECT_EQ(listensBody(ListenType::playingNow, {tagged}),
+              R"({"listen_type":"playing_now","payload":[{"track_metadata":{"artist_name":"A",)"
+              R"("track_name":"T","additional_info":{"media_player":"Winamp",)"
+              R"("media_player_version":"5.9.2","submission_client":"Nimbo",)"
+              R"("submission_client_version":")" NIMBO_VERSION
+              R"(","recording_mbid":"r","release_mbid":"l","artist_mbids":["a1","a2"],)"
+              R"("release_group_mbid":"g","track_mbid":"t","work_mbids":["w"],"isrc":"I\"",)"
+              R"("tracknumber":3,"discnumber":12}}}]})");
 }
 
 // How many times `part` occurs in `text`.

@@ -49,6 +49,21 @@ TEST(ListenQueue, TextsComeBackWhole) {
     // A lone surrogate is no character: U+FFFD, as in every text the plugin writes.
     const QueueContents lone = readQueue(queueLine({1, 60, L"a", {wchar_t(0xD83C)}, L""}));
     EXPECT_EQ(lone.listens.at(0).title, L"\uFFFD");
+
+    // IDs and a player version make a v2 line that brings every one of them back; a
+    // listen without them stays the v1 line above.
+    QueuedListen tagged{1765000000, 215, L"A", L"T", L"R"};
+    for (int i = 0; i < kTrackIdCount; ++i) tagged.ids.texts[i] = L"id\t" + std::to_wstring(i);
+    tagged.playerVersion = L"5.9.2";
+    const std::string v2 = queueLine(tagged);
+    EXPECT_EQ(v2.substr(0, 3), "v2\t");
+    EXPECT_EQ(std::count(v2.begin(), v2.end(), '\t'), 17);
+    const QueueContents both = readQueue(first + v2);
+    ASSERT_EQ(both.listens.size(), 2u) << summary(both);
+    EXPECT_TRUE(both.listens[0].ids.empty());
+    for (int i = 0; i < kTrackIdCount; ++i)
+        EXPECT_EQ(both.listens[1].ids.texts[i], tagged.ids.texts[i]);
+    EXPECT_EQ(both.listens[1].playerVersion, L"5.9.2");
 }
 
 TEST(ListenQueue, DamagedLinesAreSkippedAlone) {

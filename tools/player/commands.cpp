@@ -1,4 +1,5 @@
 // The command set (see README.md); every handler runs on the UI thread.
+#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -79,6 +80,16 @@ bool cmdAddRaw(const std::string& rest, Command& command) {
 bool cmdWideQueries(const std::string& rest, Command& command) {
     if (rest != "on" && rest != "off") return fail(command, "usage: widequeries on|off");
     app().model.wideQueries = rest == "on";
+    return true;
+}
+
+// "version <hex>": what query 0 answers, as Winamp gives its version (5092 is 5.9.2).
+bool cmdVersion(const std::string& rest, Command& command) {
+    char* end = nullptr;
+    const unsigned long value = strtoul(rest.c_str(), &end, 16);
+    if (rest.empty() || *end != '\0' || value > 0xFFFF)
+        return fail(command, "usage: version <hex>");
+    app().model.version = LRESULT(value);
     return true;
 }
 
@@ -478,6 +489,7 @@ const std::map<std::string, Handler>& handlers() {
         {"key", cmdKey},
         {"focus", cmdFocus},
         {"widequeries", cmdWideQueries},
+        {"version", cmdVersion},
         {"resources", cmdResources},
         {"tags", cmdTags},
         {"fileinfo", cmdFileInfo},

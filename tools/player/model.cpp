@@ -62,6 +62,8 @@ LRESULT Model::entryTextWide(WPARAM wParam, bool title) {
 
 LRESULT Model::answer(WPARAM wParam, LPARAM query) {
     switch (query) {
+        case 0:
+            return version;
         case kIsPlaying:
             return state;
         case kOutputTime:

@@ -44,6 +44,8 @@ class Model {
     int channels = 0;
     // Off: 213 and 214 get 1, as from a host that predates them.
     bool wideQueries = true;
+    // Query 0's answer: 1 (a window that does not know it) until `version` sets one.
+    LRESULT version = 1;
     // Query 3026 and the tag tables it answers from.
     FileInfo fileInfo;
 
