@@ -24,11 +24,13 @@ add_library(nimbo_core_win STATIC ${NIMBO_PORTABLE_SOURCES} ${NIMBO_WIN32_SOURCE
 # not by the code between them: the idle tick is a few window queries, the tag read a
 # file open and one read (the benchmark measures both against such floors).
 # No unwind tables beyond what exceptions need. Small functions are inlined by the
-# whole-DLL pass, where it sees every caller, not in each file first (3% smaller). The
+# whole-DLL pass, where it sees every caller, not in each file first (3% smaller). No
+# object of the plugin is made on its first use (each is made as the DLL loads, before
+# any of its threads), so no first use needs a lock around it. The
 # objects carry both machine code and the compiler's own form: the plugin DLLs are
 # optimised whole at their link (a tenth smaller), the test programs link the machine
 # code as it is.
-target_compile_options(nimbo_core_win PRIVATE -Os -fno-early-inlining
+target_compile_options(nimbo_core_win PRIVATE -Os -fno-early-inlining -fno-threadsafe-statics
                        -fno-asynchronous-unwind-tables -fno-rtti -flto -ffat-lto-objects)
 target_include_directories(nimbo_core_win PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(nimbo_core_win PRIVATE NIMBO_SERVICE_HOST="${NIMBO_SERVICE_HOST}"

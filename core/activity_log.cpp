@@ -21,9 +21,10 @@ std::wstring twoDigits(int value) {
 
 std::wstring maskSecrets(std::wstring text, std::vector<std::wstring> secrets) {
     // The longest first: a cookie text holds its own value, and masking the value
-    // first would leave the rest of the cookie readable.
-    std::sort(secrets.begin(), secrets.end(),
-              [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
+    // first would leave the rest of the cookie readable. A handful: an insertion sort.
+    for (size_t i = 1; i < secrets.size(); ++i)
+        for (size_t j = i; j > 0 && secrets[j].size() > secrets[j - 1].size(); --j)
+            secrets[j].swap(secrets[j - 1]);
     const std::wstring mask = L"***";
     for (const std::wstring& secret : secrets) {
         if (secret.empty()) continue;

@@ -20,9 +20,10 @@ struct LogState {
     std::wstring path;  // nimbo.log's
 };
 
+LogState gLogState;
+
 LogState& logState() {
-    static LogState s;
-    return s;
+    return gLogState;
 }
 
 LocalTime localNow() {

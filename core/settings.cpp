@@ -75,9 +75,12 @@ struct Store {
     bool unread = false;  // the load could not read the file: values beyond `edited` are defaults
 };
 
+// Made when the DLL loads, before any thread of the plugin's runs (the same for every
+// other such object of the plugin: none is made on its first use).
+Store gStore;
+
 Store& store() {
-    static Store s;
-    return s;
+    return gStore;
 }
 
 // The store's lock, held for the scope it is made in.

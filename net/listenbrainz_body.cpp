@@ -174,7 +174,9 @@ std::string boundedListen(ListenType type, Listen listen) {
     const size_t fixed = counted - sum;
     size_t room = fixed < kMaxListenBytes ? kMaxListenBytes - fixed : 0;
     size_t sorted[3] = {sizes[0], sizes[1], sizes[2]};
-    std::sort(sorted, sorted + 3);
+    for (int i = 1; i < 3; ++i)  // three: an insertion sort
+        for (int j = i; j > 0 && sorted[j] < sorted[j - 1]; --j)
+            std::swap(sorted[j], sorted[j - 1]);
     size_t cap = 0;
     for (int i = 0; i < 3; ++i) {
         cap = room / size_t(3 - i);

@@ -123,9 +123,10 @@ struct TrustMemory {
     DWORD checkedAt = 0;
 };
 
+TrustMemory gTrustMemory;
+
 TrustMemory& trustMemory() {
-    static TrustMemory memory;
-    return memory;
+    return gTrustMemory;
 }
 
 bool sameBytes(const std::string& remembered, PCCERT_CONTEXT certificate) {

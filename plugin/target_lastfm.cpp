@@ -124,11 +124,12 @@ LastFmTrack trackOf(const QueuedListen& q) {
     return t;
 }
 
+ListenLane gScrobbles(L"nimbo-scrobbles.txt",
+                      {L"Last.fm: ", L"scrobble", L"scrobbles", L"the scrobble queue"},
+                      kMaxScrobblesPerRequest);
+
 ListenLane& lane() {
-    static ListenLane scrobbles(L"nimbo-scrobbles.txt",
-                                {L"Last.fm: ", L"scrobble", L"scrobbles", L"the scrobble queue"},
-                                kMaxScrobblesPerRequest);
-    return scrobbles;
+    return gScrobbles;
 }
 
 // What one request came to.
@@ -306,11 +307,12 @@ BatchOutcome LastFmTarget::scrobble(const Settings& settings,
     return outcome;
 }
 
+LastFmTarget gLastFmTarget;
+
 }  // namespace
 
 Target& lastFmTarget() {
-    static LastFmTarget target;
-    return target;
+    return gLastFmTarget;
 }
 
 long scrobblesWaiting() {

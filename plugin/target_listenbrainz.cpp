@@ -27,10 +27,10 @@ constexpr uint64_t kSpacingSlackMs = 250;
 const wchar_t kHead[] = L"ListenBrainz: ";
 
 // The listens that wait for ListenBrainz, in a file of their own.
+ListenLane gListens(L"nimbo-listens.txt", {kHead, L"listen", L"listens", L"the listen queue"}, 100);
+
 ListenLane& lane() {
-    static ListenLane listens(L"nimbo-listens.txt",
-                              {kHead, L"listen", L"listens", L"the listen queue"}, 100);
-    return listens;
+    return gListens;
 }
 
 // What the failure words call the peer.
@@ -363,6 +363,8 @@ BatchOutcome ListenBrainzTarget::sendListens(const Settings& settings, uint64_t 
     return outcome;
 }
 
+ListenBrainzTarget gListenBrainzTarget;
+
 }  // namespace
 
 long listensWaiting() {
@@ -388,8 +390,7 @@ std::wstring checkListenBrainzToken(const std::wstring& server, const std::wstri
 }
 
 Target& listenBrainzTarget() {
-    static ListenBrainzTarget target;
-    return target;
+    return gListenBrainzTarget;
 }
 
 }  // namespace nimbo

@@ -172,11 +172,12 @@ bool SiteTarget::send(const Wanted& wanted, const Settings& settings, uint64_t n
     return true;
 }
 
+SiteTarget gSiteTarget;
+
 }  // namespace
 
 Target& siteTarget() {
-    static SiteTarget target;
-    return target;
+    return gSiteTarget;
 }
 
 }  // namespace nimbo

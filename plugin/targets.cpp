@@ -10,10 +10,11 @@
 
 namespace nimbo {
 
+// The listening services first: their exchanges are bounded, while the site's login may
+// wait for the user in the security-code window.
+Target* const kTargets[] = {&listenBrainzTarget(), &lastFmTarget(), &siteTarget()};
+
 Target* const* publishTargets(size_t& count) {
-    // The listening services first: their exchanges are bounded, while the site's
-    // login may wait for the user in the security-code window.
-    static Target* const kTargets[] = {&listenBrainzTarget(), &lastFmTarget(), &siteTarget()};
     count = sizeof kTargets / sizeof kTargets[0];
     return kTargets;
 }

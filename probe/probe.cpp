@@ -155,10 +155,12 @@ std::wstring winampFileInfo(const std::wstring& path, const wchar_t* field) {
     return std::wstring();
 }
 
+// Asked until Winamp answers, then kept: it does not change while it runs. Only the
+// timer thread asks.
+std::wstring gWinampVersion;
+
 std::wstring winampVersion() {
-    // Asked until Winamp answers, then kept: it does not change while it runs. Only the
-    // timer thread asks.
-    static std::wstring version;
+    std::wstring& version = gWinampVersion;
     HWND window = winampWindow();
     LRESULT answer = 0;
     if (!version.empty() || !window || !ask(window, 0, kVersion, answer)) return version;

@@ -41,12 +41,14 @@ class TID3v2 {
     bool load(const std::wstring& fileName);
     bool load(const std::string& fileName);  // 8-bit path, system code page
     // The same on a file the caller opened (standing at its start) and its size, so
-    // that one opening serves both tag versions. With Fields::artistAndTitle only
-    // those two are read (the other fields stay empty): what the status needs; with
-    // Fields::withAlbumAndYear also album and year, for a mask that shows them; with
-    // Fields::forListens also `ids`, for a listening service.
-    enum class Fields { all, artistAndTitle, withAlbumAndYear, forListens };
-    bool load(ReadOnlyFile& file, int64_t fileSize, Fields fields = Fields::all);
+    // that one opening serves both tag versions.
+    bool loadAll(ReadOnlyFile& file, int64_t fileSize);
+    // What the plugin reads: with Fields::artistAndTitle only those two (the other
+    // fields stay empty), what the status needs; with Fields::withAlbumAndYear also
+    // album and year, for a mask that shows them; with Fields::forListens also `ids`,
+    // for a listening service.
+    enum class Fields { artistAndTitle, withAlbumAndYear, forListens };
+    bool load(ReadOnlyFile& file, int64_t fileSize, Fields fields);
 };
 
 }  // namespace nimbo
