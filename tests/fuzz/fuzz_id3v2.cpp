@@ -20,5 +20,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (tag.title.size() > 500 || tag.artist.size() > 500 || tag.comment.size() > 500 ||
         tag.url.size() > 500 || tag.tagSize < 0 || uint64_t(tag.tagSize) > size)
         std::abort();
+    // An ID is whole or absent; a number is at most four digits.
+    for (const nimbo::TrackId id : {nimbo::TrackId::recording, nimbo::TrackId::release,
+                                    nimbo::TrackId::releaseGroup, nimbo::TrackId::track})
+        if (!tag.ids[id].empty() && !nimbo::isMbid(tag.ids[id])) std::abort();
+    if (tag.ids[nimbo::TrackId::trackNumber].size() > 4 ||
+        tag.ids[nimbo::TrackId::artists].size() > 500)
+        std::abort();
     return 0;
 }

@@ -41,11 +41,13 @@ struct ArtistTitle {
 };
 
 // The adapter: the only place that knows the tag readers' interface, so a change of
-// their signatures stops here. The composer's own read: ID3v2 first, ID3v1 for what
-// it leaves empty. The folder's paths are ASCII.
+// their signatures stops here. The composer's heaviest read, a listening service's:
+// ID3v2 first with album, year and the IDs, ID3v1 for what it leaves empty. The
+// folder's paths are ASCII.
 ArtistTitle nimboTags(const std::string& path) {
-    const nimbo::TrackTags tags = nimbo::readTrackTags(std::wstring(path.begin(), path.end()));
-    return {nimbo::encodeUtf8(tags.artist), nimbo::encodeUtf8(tags.title)};
+    const nimbo::TrackTags tags =
+        nimbo::readTrackTags(std::wstring(path.begin(), path.end()), true, true);
+    return {nimbo::encodeUtf8(tags.artist), nimbo::encodeUtf8(tags.title + tags.ids.texts[0])};
 }
 
 // What any tag reader must at least do. The bytes read are summed into the result so
