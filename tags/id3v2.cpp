@@ -183,10 +183,11 @@ FrameHeader parseFrameHeader(uint8_t version, const unsigned char* bytes) {
     return frame;
 }
 
-// The slot that keeps frames of this id, or -1 when none does.
-int slotOf(uint8_t version, const unsigned char* frameHeader) {
+// The slot among `wanted` that keeps frames of this id, or -1 when none does.
+int slotOf(uint8_t version, const unsigned char* frameHeader, uint32_t wanted) {
     const size_t idBytes = version == 2 ? 3 : 4;
     for (int slot = 0; slot < kSlotCount; ++slot) {
+        if (!(wanted & (1u << slot))) continue;
         const char* wanted = version > 2 ? kFrameIds[slot].modern : kFrameIds[slot].legacy;
         if (frameHeader[0] == static_cast<unsigned char>(wanted[0]) &&
             std::memcmp(frameHeader + 1, wanted + 1, idBytes - 1) == 0)
@@ -345,9 +346,9 @@ void walkFrames(FileWindow& window, int64_t fileSize, const TagHeader& tag, uint
         // damaged and nothing after it can be trusted.
         if (frame.size >= 0x80000000u) return;
 
-        const int slot = slotOf(tag.version, bytes);
+        const int slot = slotOf(tag.version, bytes, wanted);
         // Frames no field wants (pictures among them) are passed by position, unread.
-        const bool kept = slot >= 0 && (wanted & (1u << slot)) && frame.storedAsText();
+        const bool kept = slot >= 0 && frame.storedAsText();
         const size_t taken = kept ? std::min<size_t>(frame.size, kBufferBytes) : 0;
         if (kept) {
             data.assign(taken, '\0');

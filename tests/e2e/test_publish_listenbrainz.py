@@ -383,28 +383,22 @@ class Listens(unittest.TestCase):
             host.quit()
 
     def test_ids_from_the_tags_go_out_and_survive_a_restart(self):
-        ids = {"recording_mbid": "0b6a7a1c-5d4e-4f3a-9b2c-1d0e9f8a7b6c",
-               "release_mbid": "1c7b8b2d-6e5f-4a4b-8c3d-2e1f0a9b8c7d",
-               "artist_mbids": ["2d8c9c3e-7f6a-4b5c-9d4e-3f2a1b0c9d8e",
-                                "3e9dad4f-8a7b-4c6d-8e5f-4a3b2c1d0e9f"],
-               "release_group_mbid": "4faebe5a-9b8c-4d7e-9f6a-5b4c3d2e1f0a",
-               "track_mbid": "5abfcf6b-ac9d-4e8f-8a7b-6c5d4e3f2a1b",
-               "work_mbids": ["6bc0d07c-bdae-4f9a-9b8c-7d6e5f4a3b2c"],
+        mbid = "%08x-5d4e-4f3a-9b2c-1d0e9f8a7b6c".__mod__
+        ids = {"recording_mbid": mbid(1), "release_mbid": mbid(2),
+               "artist_mbids": [mbid(3), mbid(4)], "release_group_mbid": mbid(5),
+               "track_mbid": mbid(6), "work_mbids": [mbid(7)],
                "isrc": "GBAYE0601477", "tracknumber": 3, "discnumber": 1}
-        user_texts = [("Album Id", ids["release_mbid"]),
-                      ("Artist Id", "\0".join(ids["artist_mbids"])),
-                      ("Release Group Id", ids["release_group_mbid"]),
-                      ("Release Track Id", ids["track_mbid"]), ("Work Id", ids["work_mbids"][0])]
+        user_texts = {"Album": mbid(2), "Artist": mbid(3) + "\0" + mbid(4),
+                      "Release Group": mbid(5), "Release Track": mbid(6), "Work": mbid(7)}
         music = tempfile.mkdtemp(prefix="nimbo-e2e-")
         self.addCleanup(shutil.rmtree, music, True)
         path = os.path.join(music, "picard.mp3")
         with open(path, "wb") as f:  # as MusicBrainz's tagger writes ID3v2.4
             f.write(id3v2([("TPE1", 3, "Band"), ("TIT2", 3, "Tagged"), ("TALB", 3, "Record"),
                            ("TRCK", 3, "3/12"), ("TPOS", 3, "1/2"), ("TSRC", 3, ids["isrc"]),
-                           Raw("UFID", b"http://musicbrainz.org\0" +
-                               ids["recording_mbid"].encode())] +
-                          [Raw("TXXX", b"\3MusicBrainz " + d.encode() + b"\0" + v.encode())
-                           for d, v in user_texts], version=4) + b"\xff\xfb" * 200)
+                           Raw("UFID", b"http://musicbrainz.org\0" + mbid(1).encode())] +
+                          [Raw("TXXX", ("\3MusicBrainz %s Id\0%s" % item).encode())
+                           for item in user_texts.items()], version=4) + b"\xff\xfb" * 200)
         with Service() as service:
             host = PluginHost(LOOPBACK_DLL, lb_ini("http://127.0.0.1:%d" % service.port))
             self.addCleanup(host.close)

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <stdexcept>
+#include <tuple>
 
 #include "common/platform.h"
 #include "core/settings_codec.h"
@@ -437,37 +438,26 @@ TEST(NameSplitting, ArtistAndTitleFromName) {
 }
 
 // What a listening service gets beyond the names: an MP3's from its tag, another file's
-// from Winamp's answers (asked only then), a stream's none.
+// from Winamp's answers (asked only then, one query a field), a stream's none.
 TEST(ComposeStatus, ListenFieldsCarryTheIds) {
     ScratchFolder dir;
     const std::string rec = "0b6a7a1c-5d4e-4f3a-9b2c-1d0e9f8a7b6c";
-    dir.write("ids.mp3",
-              id3v2Tag(3, frame3("TPE1", latin1("A")) + frame3("TIT2", latin1("T")) +
-                              frame3("UFID", "http://musicbrainz.org" + bytes({0}) + rec) +
-                              frame3("TRCK", latin1("4/9"))));
-    const struct {
-        const char* name;
-        std::string path;
-        std::wstring recording, trackNumber;
-        int winampAsks;
-    } cases[] = {
-        {"MP3", dir.path() + "/ids.mp3", wide(rec), L"4", 0},
-        {"FLAC", dir.path() + "/x.flac", wide(rec), L"7", kTrackIdCount},
-        {"stream", "http://radio.example/s", L"", L"", 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    dir.write("ids.mp3", id3v2Tag(3, frame3("UFID", "http://musicbrainz.org" + bytes({0}) + rec) +
+                                         frame3("TRCK", latin1("4/9"))));
+    for (const auto& [path, ids, asks] : {std::tuple{dir.path() + "/ids.mp3", wide(rec + "|4"), 0},
+                                          {dir.path() + "/x.flac", wide(rec + "|7"), kTrackIdCount},
+                                          {std::string("http://radio.example/s"), L"|", 0}}) {
+        SCOPED_TRACE(path);
         FakePlayer player;
         player.winamp = {{L"MUSICBRAINZ_TRACKID", wide(" " + rec)}, {L"track", L"07"}};
         TrackFields fields;
-        composeStatus(L"%title%", wide(c.path), player.values(), nullptr, nullptr, &fields);
-        EXPECT_EQ(fields.ids[TrackId::recording], c.recording);
-        EXPECT_EQ(fields.ids[TrackId::trackNumber], c.trackNumber);
-        int asks = 0;
-        for (const TrackIdNames& name : kTrackIdNames) {
-            const std::wstring field = name.winamp;
-            asks += player.asked["winamp " + std::string(field.begin(), field.end())];
-        }
-        EXPECT_EQ(asks, c.winampAsks);
+        composeStatus(L"%title%", wide(path), player.values(), nullptr, nullptr, &fields);
+        EXPECT_EQ(fields.ids[TrackId::recording] + L"|" + fields.ids[TrackId::trackNumber], ids);
+        int asked = 0;
+        for (const TrackIdNames& name : kTrackIdNames)
+            asked +=
+                player
+                    .asked["winamp " + std::string(name.winamp, name.winamp + wcslen(name.winamp))];
+        EXPECT_EQ(asked, asks);
     }
 }

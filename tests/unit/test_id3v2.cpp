@@ -609,50 +609,40 @@ const std::string kWork = "6bc0d07c-bdae-4f9a-9b8c-7d6e5f4a3b2c";
 std::string ufid(const std::string& owner, const std::string& id) {
     return owner + bytes({0}) + id;
 }
-// A TXXX frame's data: description and value in encoding 0 or 3 (UTF-8).
+// A TXXX frame's data in encoding 0, 1 (UTF-16 with its mark) or 3 (UTF-8); ASCII texts.
 std::string txxx(const std::string& description, const std::string& value, int encoding = 3) {
-    return bytes({encoding}) + description + bytes({0}) + value;
+    if (encoding != 1) return bytes({encoding}) + description + bytes({0}) + value;
+    return utf16(std::u16string(description.begin(), description.end())) + bytes({0, 0}) +
+           utf16(std::u16string(value.begin(), value.end())).substr(1);
 }
-std::string utf16Txxx(const std::u16string& description, const std::u16string& value) {
-    return utf16(description) + bytes({0, 0}) + utf16(value).substr(1);
+
+// Every frame MusicBrainz's tagger writes, as it writes them: v2.3 in UTF-16 with "/"
+// lists, v2.4 in UTF-8 with zero-separated lists, v2.2 with three-letter ids.
+std::string picardFrames(int version) {
+    const auto frame = [version](const char* id, const char* legacy, const std::string& data) {
+        return version == 2   ? frame2(legacy, data)
+               : version == 3 ? frame3(id, data)
+                              : frame4(id, data);
+    };
+    const auto user = [&](const std::string& name, const std::string& value) {
+        return frame("TXXX", "TXX", txxx("MusicBrainz " + name, value, version == 4 ? 3 : 1));
+    };
+    return frame("UFID", "UFI", ufid("http://musicbrainz.org", kRec)) +
+           user("Artist Id", kArt1 + (version == 4 ? '\0' : '/') + kArt2) + user("Album Id", kRel) +
+           user("Release Group Id", kGroup) + user("Release Track Id", kTrk) +
+           user("Work Id", kWork) + frame("TSRC", "TRC", latin1("GBAYE0601477")) +
+           frame("TRCK", "TRK", latin1("03/12")) + frame("TPOS", "TPA", latin1("2/2")) +
+           frame("TPE2", "TP2", latin1("Various Artists"));
 }
 
 }  // namespace
 
-// As MusicBrainz's tagger writes them: v2.3 in UTF-16 with "/" lists, v2.4 in UTF-8 with
-// zero-separated lists, and v2.2's three-letter frames.
 TEST(ID3v2, MusicBrainzIdsAndNumbers) {
-    const std::u16string art1(kArt1.begin(), kArt1.end()), art2(kArt2.begin(), kArt2.end());
-    const std::string v23 =
-        frame3("UFID", ufid("http://musicbrainz.org", kRec)) +
-        frame3("TXXX", utf16Txxx(u"MusicBrainz Artist Id", art1 + u"/" + art2)) +
-        frame3("TXXX", txxx("MusicBrainz Album Id", kRel, 0)) +
-        frame3("TXXX", txxx("MusicBrainz Release Group Id", kGroup)) +
-        frame3("TXXX", txxx("MusicBrainz Release Track Id", kTrk)) +
-        frame3("TXXX", txxx("MusicBrainz Work Id", kWork)) +
-        frame3("TSRC", latin1("GBAYE0601477")) + frame3("TRCK", latin1("03/12")) +
-        frame3("TPOS", latin1("2/2")) + frame3("TPE2", utf16(u"Various Artists"));
-    const std::string v24 = frame4("UFID", ufid("http://musicbrainz.org", kRec)) +
-                            frame4("TXXX", txxx("MusicBrainz Artist Id", kArt1 + '\0' + kArt2)) +
-                            frame4("TXXX", txxx("MusicBrainz Album Id", kRel)) +
-                            frame4("TXXX", txxx("MusicBrainz Release Group Id", kGroup)) +
-                            frame4("TXXX", txxx("MusicBrainz Release Track Id", kTrk)) +
-                            frame4("TXXX", txxx("MusicBrainz Work Id", kWork + '\0')) +
-                            frame4("TSRC", latin1("GBAYE0601477")) + frame4("TRCK", latin1("3")) +
-                            frame4("TPOS", latin1("2")) + frame4("TPE2", latin1("Various Artists"));
-    const std::string v22 = frame2("UFI", ufid("http://musicbrainz.org", kRec)) +
-                            frame2("TXX", txxx("MusicBrainz Artist Id", kArt1 + "/" + kArt2)) +
-                            frame2("TXX", txxx("MusicBrainz Album Id", kRel)) +
-                            frame2("TXX", txxx("MusicBrainz Release Group Id", kGroup)) +
-                            frame2("TXX", txxx("MusicBrainz Release Track Id", kTrk)) +
-                            frame2("TXX", txxx("MusicBrainz Work Id", kWork)) +
-                            frame2("TRC", latin1("GBAYE0601477")) + frame2("TRK", latin1("3/12")) +
-                            frame2("TPA", latin1("2/2")) + frame2("TP2", latin1("Various Artists"));
     const std::string all[] = {kRec, kRel, kArt1 + "," + kArt2, kGroup, kTrk, kWork, "GBAYE0601477",
                                "3",  "2",  "Various Artists"};
-    for (const auto& [version, frames] : {std::pair{3, v23}, {4, v24}, {2, v22}}) {
+    for (const int version : {2, 3, 4}) {
         SCOPED_TRACE(version);
-        const TID3v2 tag = loadBytes(id3v2Tag(version, frames, 10)).tag;
+        const TID3v2 tag = loadBytes(id3v2Tag(version, picardFrames(version), 10)).tag;
         for (int i = 0; i < kTrackIdCount; ++i) EXPECT_EQ(tag.ids.texts[i], ascii(all[i])) << i;
     }
 

@@ -109,6 +109,10 @@ echo "1. tags native: nimbo $(figure tags_native tags_nimbo_us_per_file) µs/fil
   "$(figure tags_native tags_floor_us_per_file); TagLib/nimbo" \
   "$(figure tags_native tags_taglib_over_nimbo) [>= 10]," \
   "nimbo/floor $(figure tags_native tags_nimbo_over_floor) [<= 3]"
+echo "1. tags for a listening service (album, year, IDs): TagLib/nimbo" \
+  "$(figure tags_native tags_taglib_over_nimbo_listen), nimbo/floor" \
+  "$(figure tags_native tags_nimbo_listen_over_floor) native," \
+  "$(figure tags_wine tags_nimbo_listen_over_floor) under Wine"
 echo "1. tags Wine:   nimbo $(figure tags_wine tags_nimbo_us_per_file) µs/file," \
   "floor $(figure tags_wine tags_floor_us_per_file); nimbo/floor" \
   "$(figure tags_wine tags_nimbo_over_floor) [<= 3]"
