@@ -1,5 +1,7 @@
 #include "core/track_ids.h"
 
+#include "common/text.h"
+
 namespace nimbo {
 
 const TrackIdNames kTrackIdNames[kTrackIdCount] = {
@@ -22,10 +24,7 @@ bool isBlank(wchar_t c) {
 }
 
 std::wstring trimmed(const std::wstring& text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && isBlank(text[begin])) ++begin;
-    while (end > begin && isBlank(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
+    return trimEnds(text, isBlank);
 }
 
 // The IDs among the items of a list, each once, joined by ",".

@@ -160,17 +160,17 @@ std::wstring winampFileInfo(const std::wstring& path, const wchar_t* field) {
 std::wstring gWinampVersion;
 
 std::wstring winampVersion() {
-    std::wstring& version = gWinampVersion;
     HWND window = winampWindow();
     LRESULT answer = 0;
-    if (!version.empty() || !window || !ask(window, 0, kVersion, answer)) return version;
+    if (!gWinampVersion.empty() || !window || !ask(window, 0, kVersion, answer))
+        return gWinampVersion;
     // 0x5092 is 5.9.2: the major version, then the two digits of the low byte. A window
     // that answers below 0x1000 does not know the query.
     const unsigned v = unsigned(answer);
-    if (v < 0x1000 || v > 0xFFFF) return version;
+    if (v < 0x1000 || v > 0xFFFF) return gWinampVersion;
     const wchar_t* const hex = L"0123456789abcdef";
     const wchar_t digits[] = {hex[v >> 12], L'.', hex[(v >> 4) & 15], L'.', hex[v & 15], L'\0'};
-    return version = digits;
+    return gWinampVersion = digits;
 }
 
 std::string lengthText() {
