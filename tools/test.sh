@@ -19,7 +19,7 @@ native_log=build/host/native-tests.log
 (cd build/host && nice -n 19 ctest --output-on-failure -j2 >native-tests.log 2>&1) &
 native=$!
 status=0
-(cd build/win32 && ctest --output-on-failure) || status=1
+(cd build/win32 && ctest --output-on-failure -j3) || status=1
 wait $native || status=1
 cat "$native_log"
 exit $status

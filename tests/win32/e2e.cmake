@@ -1,7 +1,7 @@
 # End to end: the whole plugin inside the player stand-in against the service
 # stand-in (Python tests, one ctest test per file), and settings changed while the
 # plugin runs (a Win32 program around a service stand-in). All of them start a
-# "Winamp v1.x" window, and several use the port of the loopback build.
+# "Winamp v1.x" window; the files that use the loopback build's fixed port take its lock.
 set(NIMBO_E2E_ENV
   "NIMBO_WINE_SESSION_FILE=${NIMBO_WINE_SESSION_FILE}"
   "NIMBO_PLAYER_EXE=$<TARGET_FILE:nimbo_player>"
@@ -16,19 +16,24 @@ file(GLOB NIMBO_E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_p
      ${CMAKE_SOURCE_DIR}/tests/e2e/test_settings_*.py)
 foreach(script ${NIMBO_E2E_TESTS})
   get_filename_component(name ${script} NAME_WE)
-  add_test(NAME e2e_${name} COMMAND ${NIMBO_PYTHON} ${script})
-  set_tests_properties(e2e_${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600
-    RESOURCE_LOCK "winamp_window;loopback_service_port" ENVIRONMENT "${NIMBO_E2E_ENV}")
+  add_test(NAME e2e_${name} COMMAND ${NIMBO_WINE_LANE} ${NIMBO_PYTHON} ${script})
+  nimbo_in_wine_session(e2e_${name})
+  set_tests_properties(e2e_${name} PROPERTIES TIMEOUT 600 ENVIRONMENT "${NIMBO_E2E_ENV}")
+  file(READ ${script} text)
+  if(text MATCHES "LOOPBACK_(PORT|HOST|TLS_PORT)")
+    set_tests_properties(e2e_${name} PROPERTIES RESOURCE_LOCK loopback_service_port)
+  endif()
 endforeach()
 
 nimbo_wine_test(test_publish_runtime TEST_NAME e2e_test_publish_runtime WITH_SERVICE
-                LOCKS winamp_window ENV ${NIMBO_E2E_ENV}
+                ENV ${NIMBO_E2E_ENV}
                 SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_publish_runtime.cpp)
 target_compile_definitions(test_publish_runtime PRIVATE NIMBO_PLAYER_EXE="$<TARGET_FILE:nimbo_player>")
 add_dependencies(test_publish_runtime nimbo_player)
 
 # A short soak run (the long one is tools/soak.sh --minutes N): random changes and
 # service faults, both windows opened and closed, resources flat, the ini right.
-add_test(NAME e2e_soak_short COMMAND ${NIMBO_PYTHON} ${CMAKE_SOURCE_DIR}/tools/soak.py --seconds 40 --report-every 4)
-set_tests_properties(e2e_soak_short PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 180
-  RESOURCE_LOCK winamp_window ENVIRONMENT "${NIMBO_E2E_ENV}")
+add_test(NAME e2e_soak_short
+         COMMAND ${NIMBO_WINE_LANE} ${NIMBO_PYTHON} ${CMAKE_SOURCE_DIR}/tools/soak.py --seconds 40 --report-every 4)
+nimbo_in_wine_session(e2e_soak_short)
+set_tests_properties(e2e_soak_short PROPERTIES TIMEOUT 180 ENVIRONMENT "${NIMBO_E2E_ENV}")

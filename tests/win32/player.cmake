@@ -1,6 +1,6 @@
 # The player stand-in: raw window queries and its host side, from a Win32 test
-# program and from the Python driver. Every test that starts a stand-in takes the
-# winamp_window lock, because the plugin finds "the" window by its class alone.
+# program and from the Python driver. Every test that starts a stand-in has a Wine
+# session to itself, because the plugin finds "the" window by its class alone.
 add_library(player_fake_plugin SHARED ${CMAKE_CURRENT_SOURCE_DIR}/player_fake_plugin.cpp)
 set_target_properties(player_fake_plugin PROPERTIES PREFIX "")
 target_include_directories(player_fake_plugin PRIVATE ${CMAKE_SOURCE_DIR})
@@ -10,13 +10,13 @@ set(NIMBO_PLAYER_PATHS
   NIMBO_PLUGIN_DLL="$<TARGET_FILE:gen_nimbo>"
   NIMBO_FAKE_PLUGIN_DLL="$<TARGET_FILE:player_fake_plugin>")
 
-nimbo_wine_test(test_player_standin LOCKS winamp_window
+nimbo_wine_test(test_player_standin
                 SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_player_standin.cpp)
 add_dependencies(test_player_standin nimbo_player gen_nimbo player_fake_plugin)
 target_compile_definitions(test_player_standin PRIVATE ${NIMBO_PLAYER_PATHS})
 
 add_test(NAME test_player_driver
-         COMMAND ${NIMBO_PYTHON} ${CMAKE_SOURCE_DIR}/tests/e2e/test_player_driver.py)
-set_tests_properties(test_player_driver PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 180
-  RESOURCE_LOCK winamp_window
+         COMMAND ${NIMBO_WINE_LANE} ${NIMBO_PYTHON} ${CMAKE_SOURCE_DIR}/tests/e2e/test_player_driver.py)
+nimbo_in_wine_session(test_player_driver)
+set_tests_properties(test_player_driver PROPERTIES TIMEOUT 180
   ENVIRONMENT "NIMBO_WINE_SESSION_FILE=${NIMBO_WINE_SESSION_FILE};LC_ALL=en_US.UTF-8;NIMBO_PLAYER_EXE=$<TARGET_FILE:nimbo_player>;NIMBO_PLUGIN_DLL=$<TARGET_FILE:gen_nimbo>")

@@ -1,8 +1,7 @@
 # The plugin shell: settings store under single- and double-byte code pages,
 # lifecycle and the tick.
 foreach(cp 1251 1252 932)
-  # winamp_window: some cases open a "Winamp v1.x" window of their own.
-  nimbo_wine_test(test_settings_store_${cp} CODEPAGE ${cp} LOCKS appdata winamp_window
+  nimbo_wine_test(test_settings_store_${cp} CODEPAGE ${cp}
                   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_settings_store.cpp)
 endforeach()
 # A window of the probe's test answers with the stand-in's own file-info code. Under the
@@ -12,7 +11,7 @@ foreach(cp 1251 1252 932)
   if(cp EQUAL 932)
     set(only ENV GTEST_FILTER=*WholeCharacter)
   endif()
-  nimbo_wine_test(test_probe_${cp} CODEPAGE ${cp} LOCKS winamp_window ${only}
+  nimbo_wine_test(test_probe_${cp} CODEPAGE ${cp} ${only}
                   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_probe.cpp
                           ${CMAKE_SOURCE_DIR}/tools/player/file_info.cpp)
   target_compile_definitions(test_probe_${cp} PRIVATE NIMBO_PLAYER_EXE="$<TARGET_FILE:nimbo_player>")
