@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/text.h"
 #include "common/utf8.h"
 
 namespace nimbo {
@@ -52,12 +53,10 @@ bool activityLogNeedsRotation(uint64_t currentSize, size_t lineBytes) {
     return currentSize > 0 && currentSize + lineBytes > kActivityLogLimit;
 }
 
-std::wstring lastResultLine(const LocalTime& when, const std::wstring& outcome,
-                            const std::wstring& detail) {
-    std::wstring line =
-        L"Last: " + outcome + L" at " + twoDigits(when.hour) + L":" + twoDigits(when.minute);
-    if (!detail.empty()) line += L", " + detail;
-    return line;
+std::wstring lastResultLine(const LocalTime& when, std::wstring_view outcome,
+                            std::wstring_view detail) {
+    return joined({L"Last: ", outcome, L" at ", twoDigits(when.hour), L":", twoDigits(when.minute),
+                   detail.empty() ? L"" : L", ", detail});
 }
 
 }  // namespace nimbo

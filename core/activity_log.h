@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace nimbo {
@@ -29,8 +30,8 @@ bool activityLogNeedsRotation(uint64_t currentSize, size_t lineBytes);
 
 // The settings window's line about the last result: "Last: " + outcome + " at HH:MM",
 // then ", " + detail when there is one.
-std::wstring lastResultLine(const LocalTime& when, const std::wstring& outcome,
-                            const std::wstring& detail);
+std::wstring lastResultLine(const LocalTime& when, std::wstring_view outcome,
+                            std::wstring_view detail);
 
 // Win32 only, below.
 
@@ -51,8 +52,8 @@ void setLogSecrets(std::vector<std::wstring> secrets);
 // Appends one line with the local time and makes `outcome`/`detail` the last result
 // of `line` (when `outcome` is not empty). The secrets handed over and the activity
 // hash are masked. Never throws; a log that cannot be written is skipped silently.
-void logActivity(const std::wstring& what, const std::wstring& outcome = std::wstring(),
-                 const std::wstring& detail = std::wstring(), ResultLine line = ResultLine::site);
+void logActivity(const std::wstring& what, std::wstring_view outcome = {},
+                 std::wstring_view detail = {}, ResultLine line = ResultLine::site);
 
 // The last result as its window shows it; empty before the first one.
 std::wstring lastResultText(ResultLine line = ResultLine::site);

@@ -94,7 +94,7 @@ void setLogBeside(const std::wstring& iniPath) {
     }
 }
 
-void logActivity(const std::wstring& what, const std::wstring& outcome, const std::wstring& detail,
+void logActivity(const std::wstring& what, std::wstring_view outcome, std::wstring_view detail,
                  ResultLine line) {
     try {
         const LocalTime now = localNow();

@@ -157,7 +157,7 @@ QueueStatus removeListens(const std::wstring& path, const std::vector<QueuedList
         if (q.lock.status() != QueueStatus::done) return q.lock.status();
         if (q.read != FileRead::Read)
             return q.read == FileRead::Absent ? QueueStatus::done : QueueStatus::failed;
-        std::vector<bool> taken(gone.size());  // each listen that went takes out one line
+        std::vector<char> taken(gone.size());  // each listen that went takes out one line
         std::vector<QueuedListen> kept;
         for (const QueuedListen& l : q.contents.listens) {
             size_t i = 0;

@@ -16,42 +16,46 @@ namespace nimbo {
 
 namespace {
 
-std::string flag(bool on) {
-    return on ? "1" : "0";
-}
-
-// Each key as saveSettings writes it. A key's bit in `Store::edited` is its place here,
-// and a key counts as changed when its text does.
+// Each key as saveSettings writes it: a flag as "0" or "1", a number in decimal, a text
+// through the stored-text codec. A key's bit in `Store::edited` is its place here, and a
+// key counts as changed when its text does.
 const struct {
     const char* name;
-    std::string (*text)(const Settings&);
+    bool Settings::*flag;
+    int Settings::*number;
+    std::wstring Settings::*text;
 } kKeys[] = {
-    {"Enabled", [](const Settings& s) { return flag(s.Enabled); }},
-    {"ShowErrors", [](const Settings& s) { return flag(s.ShowErrors); }},
-    {"Cookie", [](const Settings& s) { return encodeStoredText(s.Cookie); }},
-    {"AuthLogin", [](const Settings& s) { return encodeStoredText(s.AuthLogin); }},
-    {"AuthPass", [](const Settings& s) { return encodeStoredText(s.AuthPass); }},
-    {"StatusMask", [](const Settings& s) { return encodeStoredText(s.StatusMask); }},
-    {"NoLogin", [](const Settings& s) { return flag(s.NoLogin); }},
-    {"MinInterval", [](const Settings& s) { return std::to_string(s.MinInterval); }},
-    {"PrivateWords", [](const Settings& s) { return encodeStoredText(s.PrivateWords); }},
-    {"OnPause", [](const Settings& s) { return std::to_string(s.OnPause); }},
-    {"OnStop", [](const Settings& s) { return std::to_string(s.OnStop); }},
-    {"Secure", [](const Settings& s) { return std::to_string(s.Secure); }},
-    {"ListenBrainz", [](const Settings& s) { return std::to_string(s.ListenBrainz); }},
-    {"ListenBrainzToken", [](const Settings& s) { return encodeStoredText(s.ListenBrainzToken); }},
-    {"ListenBrainzServer",
-     [](const Settings& s) { return encodeStoredText(s.ListenBrainzServer); }},
-    {"ListenBrainzListens",
-     [](const Settings& s) { return std::to_string(s.ListenBrainzListens); }},
-    {"LastFm", [](const Settings& s) { return std::to_string(s.LastFm); }},
-    {"LastFmServer", [](const Settings& s) { return encodeStoredText(s.LastFmServer); }},
-    {"LastFmKey", [](const Settings& s) { return encodeStoredText(s.LastFmKey); }},
-    {"LastFmSecret", [](const Settings& s) { return encodeStoredText(s.LastFmSecret); }},
-    {"LastFmSession", [](const Settings& s) { return encodeStoredText(s.LastFmSession); }},
-    {"LastFmUser", [](const Settings& s) { return encodeStoredText(s.LastFmUser); }},
-    {"LastFmScrobbles", [](const Settings& s) { return std::to_string(s.LastFmScrobbles); }},
+    {"Enabled", &Settings::Enabled, nullptr, nullptr},
+    {"ShowErrors", &Settings::ShowErrors, nullptr, nullptr},
+    {"Cookie", nullptr, nullptr, &Settings::Cookie},
+    {"AuthLogin", nullptr, nullptr, &Settings::AuthLogin},
+    {"AuthPass", nullptr, nullptr, &Settings::AuthPass},
+    {"StatusMask", nullptr, nullptr, &Settings::StatusMask},
+    {"NoLogin", &Settings::NoLogin, nullptr, nullptr},
+    {"MinInterval", nullptr, &Settings::MinInterval, nullptr},
+    {"PrivateWords", nullptr, nullptr, &Settings::PrivateWords},
+    {"OnPause", nullptr, &Settings::OnPause, nullptr},
+    {"OnStop", nullptr, &Settings::OnStop, nullptr},
+    {"Secure", nullptr, &Settings::Secure, nullptr},
+    {"ListenBrainz", nullptr, &Settings::ListenBrainz, nullptr},
+    {"ListenBrainzToken", nullptr, nullptr, &Settings::ListenBrainzToken},
+    {"ListenBrainzServer", nullptr, nullptr, &Settings::ListenBrainzServer},
+    {"ListenBrainzListens", nullptr, &Settings::ListenBrainzListens, nullptr},
+    {"LastFm", nullptr, &Settings::LastFm, nullptr},
+    {"LastFmServer", nullptr, nullptr, &Settings::LastFmServer},
+    {"LastFmKey", nullptr, nullptr, &Settings::LastFmKey},
+    {"LastFmSecret", nullptr, nullptr, &Settings::LastFmSecret},
+    {"LastFmSession", nullptr, nullptr, &Settings::LastFmSession},
+    {"LastFmUser", nullptr, nullptr, &Settings::LastFmUser},
+    {"LastFmScrobbles", nullptr, &Settings::LastFmScrobbles, nullptr},
 };
+
+std::string keyText(size_t key, const Settings& s) {
+    const auto& k = kKeys[key];
+    if (k.flag) return s.*k.flag ? "1" : "0";
+    if (k.number) return std::to_string(s.*k.number);
+    return encodeStoredText(s.*k.text);
+}
 // One bit a key in `Store::edited`: room for every key the table will hold.
 using KeyBits = uint64_t;
 static_assert(std::size(kKeys) <= 64, "a key without its bit");
@@ -61,7 +65,7 @@ constexpr KeyBits kOriginalKeys = (KeyBits(1) << 7) - 1;
 KeyBits changedKeys(const Settings& a, const Settings& b) {
     KeyBits changed = 0;
     for (size_t i = 0; i < std::size(kKeys); ++i) {
-        if (kKeys[i].text(a) != kKeys[i].text(b)) changed |= KeyBits(1) << i;
+        if (keyText(i, a) != keyText(i, b)) changed |= KeyBits(1) << i;
     }
     return changed;
 }
@@ -94,51 +98,28 @@ const char kSection[] = "Gen_Nimbo";
 // The plugin's keys as the file holds them; defaults for what is absent.
 Settings settingsIn(const IniFile& ini) {
     Settings s;
-    s.Enabled = ini.getBool(kSection, "Enabled", false);
-    s.ShowErrors = ini.getBool(kSection, "ShowErrors", false);
-    const struct {
-        const char* key;
-        std::wstring& value;
-    } texts[] = {{"Cookie", s.Cookie},
-                 {"AuthLogin", s.AuthLogin},
-                 {"AuthPass", s.AuthPass},
-                 {"StatusMask", s.StatusMask}};
     // A missing mask is the built-in default as it stands: passing the default
     // through the stored-text decoding would mangle it in most code pages.
     s.StatusMask = kDefaultStatusMask;
-    for (const auto& text : texts) {
-        std::string stored;
-        if (ini.get(kSection, text.key, stored)) text.value = decodeStoredText(stored);
-    }
-    s.NoLogin = ini.getBool(kSection, "NoLogin", false);
-
-    const long interval = ini.getNumber(kSection, "MinInterval", kDefaultMinInterval);
-    s.MinInterval = interval < 0 ? 0 : interval > kMaxMinInterval ? kMaxMinInterval : int(interval);
-    std::string privateWords;
-    if (ini.get(kSection, "PrivateWords", privateWords))
-        s.PrivateWords = decodeStoredList(privateWords);
-    s.OnPause = ini.getNumber(kSection, "OnPause", 0) == 1 ? 1 : 0;
-    s.OnStop = ini.getNumber(kSection, "OnStop", 0) == 1 ? 1 : 0;
-    s.Secure = ini.getNumber(kSection, "Secure", 0) == 1 ? 1 : 0;
-    s.ListenBrainz = ini.getNumber(kSection, "ListenBrainz", 0) == 1 ? 1 : 0;
-    s.ListenBrainzListens = ini.getNumber(kSection, "ListenBrainzListens", 1) == 0 ? 0 : 1;
     std::string stored;
-    if (ini.get(kSection, "ListenBrainzToken", stored))
-        s.ListenBrainzToken = decodeStoredText(stored);
-    if (ini.get(kSection, "ListenBrainzServer", stored))
-        s.ListenBrainzServer = decodeStoredText(stored);
-    s.LastFm = ini.getNumber(kSection, "LastFm", 0) == 1 ? 1 : 0;
-    s.LastFmScrobbles = ini.getNumber(kSection, "LastFmScrobbles", 1) == 0 ? 0 : 1;
-    const struct {
-        const char* key;
-        std::wstring& value;
-    } lastFm[] = {{"LastFmServer", s.LastFmServer},
-                  {"LastFmKey", s.LastFmKey},
-                  {"LastFmSecret", s.LastFmSecret},
-                  {"LastFmSession", s.LastFmSession},
-                  {"LastFmUser", s.LastFmUser}};
-    for (const auto& text : lastFm)
-        if (ini.get(kSection, text.key, stored)) text.value = decodeStoredText(stored);
+    for (const auto& k : kKeys) {
+        if (k.flag) {
+            s.*k.flag = ini.getBool(kSection, k.name, false);
+        } else if (k.number == &Settings::MinInterval) {
+            const long interval = ini.getNumber(kSection, k.name, kDefaultMinInterval);
+            s.MinInterval = interval < 0                 ? 0
+                            : interval > kMaxMinInterval ? kMaxMinInterval
+                                                         : int(interval);
+        } else if (k.number) {
+            // A switch: anything but the value other than its default is its default.
+            const int byDefault = s.*k.number;
+            const int other = 1 - byDefault;
+            s.*k.number = ini.getNumber(kSection, k.name, byDefault) == other ? other : byDefault;
+        } else if (ini.get(kSection, k.name, stored)) {
+            s.*k.text = k.text == &Settings::PrivateWords ? decodeStoredList(stored)
+                                                          : decodeStoredText(stored);
+        }
+    }
     return s;
 }
 
@@ -174,12 +155,12 @@ Settings currentSettings() {
     return store().values;
 }
 
-void readSettings(const std::function<void(const Settings&)>& read) {
+void readSettings(FunctionRef<void(const Settings&)> read) {
     StoreLock lock;
     read(store().values);
 }
 
-void editSettings(const std::function<void(Settings&)>& edit) {
+void editSettings(FunctionRef<void(Settings&)> edit) {
     StoreLock lock;
     const Settings before = store().values;
     edit(store().values);
@@ -262,7 +243,7 @@ bool saveSettings() {
         return false;
     }
     for (size_t i = 0; i < std::size(kKeys); ++i) {
-        if (written & (KeyBits(1) << i)) ini.set(kSection, kKeys[i].name, kKeys[i].text(s));
+        if (written & (KeyBits(1) << i)) ini.set(kSection, kKeys[i].name, keyText(i, s));
     }
     if (ini.commit()) return true;
     const DWORD attributes = GetFileAttributesW(path.c_str());

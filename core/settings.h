@@ -1,9 +1,9 @@
 // The plugin's settings, kept in winamp.ini's section "Gen_Nimbo", and Winamp's proxy.
 #pragma once
 
-#include <functional>
 #include <string>
 
+#include "common/function_ref.h"
 #include "core/settings_codec.h"
 
 namespace nimbo {
@@ -46,10 +46,10 @@ struct Settings {
 // thread (tick, login). Readers take a consistent copy; writers edit under the lock,
 // so no thread ever sees a half-written text.
 Settings currentSettings();
-void editSettings(const std::function<void(Settings&)>& edit);
+void editSettings(FunctionRef<void(Settings&)> edit);
 // Reads under the lock without copying the texts (the idle tick looks up a word
 // in the mask once a second).
-void readSettings(const std::function<void(const Settings&)>& read);
+void readSettings(FunctionRef<void(const Settings&)> read);
 // Just the on/off switch, for the tick's guard (no copy of the texts).
 bool publishingEnabled();
 

@@ -36,17 +36,19 @@ std::string field(const std::wstring& text) {
 
 void addTrack(LastFmParams& params, const LastFmTrack& track, const std::string& suffix,
               bool scrobbled) {
+    // The optional ones go only when known.
+    const auto add = [&](const char* name, std::string value) {
+        if (!value.empty()) params.emplace_back(name + suffix, std::move(value));
+    };
+    const auto known = [](int64_t n) { return n > 0 ? std::to_string(n) : std::string(); };
     params.emplace_back("artist" + suffix, field(track.artist));
     params.emplace_back("track" + suffix, field(track.title));
     if (scrobbled) params.emplace_back("timestamp" + suffix, std::to_string(track.timestamp));
-    if (!field(track.album).empty()) params.emplace_back("album" + suffix, field(track.album));
-    if (track.lengthSeconds > 0)
-        params.emplace_back("duration" + suffix, std::to_string(track.lengthSeconds));
-    if (!field(track.mbid).empty()) params.emplace_back("mbid" + suffix, field(track.mbid));
-    if (track.trackNumber > 0)
-        params.emplace_back("trackNumber" + suffix, std::to_string(track.trackNumber));
-    if (!field(track.albumArtist).empty())
-        params.emplace_back("albumArtist" + suffix, field(track.albumArtist));
+    add("album", field(track.album));
+    add("duration", known(track.lengthSeconds));
+    add("mbid", field(track.mbid));
+    add("trackNumber", known(track.trackNumber));
+    add("albumArtist", field(track.albumArtist));
 }
 
 // The server's address by the same rule as every server the user types (no scheme

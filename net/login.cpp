@@ -41,7 +41,7 @@ std::string codeLoginUrl(const std::string& email, const std::string& password,
 // The challenge answered: done with the second reply in `reply`, or the outcome
 // that ends the attempt without a cookie rule (no code, wrong code, quit).
 Outcome answerChallenge(const std::string& email, const std::string& password,
-                        const SecurityCodePrompt& askCode, Result<HttpReply>& reply) {
+                        SecurityCodePrompt askCode, Result<HttpReply>& reply) {
     const std::string& body = reply.value->body;
     const std::optional<std::string> sid = extractBetween8(body, L"captcha.php?sid", L"=", L"'");
     // Without a sid the challenge cannot be shown; the cookie rule decides.
@@ -78,7 +78,7 @@ std::optional<std::string> loginCookie(const std::vector<std::string>& headers) 
     return cookie;
 }
 
-Outcome logIn(const SecurityCodePrompt& askCode) {
+Outcome logIn(SecurityCodePrompt askCode) {
     const Settings settings = currentSettings();
     const std::string email = narrow(settings.AuthLogin);
     const std::string password = narrow(settings.AuthPass);

@@ -2,11 +2,11 @@
 // security-code challenge through the prompt the caller hands in.
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "common/function_ref.h"
 #include "net/outcome.h"
 
 namespace nimbo {
@@ -17,7 +17,7 @@ extern const char kWrongCodeMarker[];
 // Shows the security-code picture (the bytes the service sent for it) and returns
 // what the user typed, in the ANSI code page; empty when nothing was typed or the
 // picture could not be shown.
-using SecurityCodePrompt = std::function<std::string(const std::string& pictureBytes)>;
+using SecurityCodePrompt = FunctionRef<std::string(const std::string& pictureBytes)>;
 
 // The session cookie a login reply's header lines set: "remixsid=" and the value of the
 // last "Set-Cookie: remixsid" line, up to its first ";" or the line's end. Nothing when
@@ -30,6 +30,6 @@ std::optional<std::string> loginCookie(const std::vector<std::string>& headers);
 // changes, and the outcome says why: noConnection (a reply cut short without a
 // cookie counts as one: the site's answer never came), loginRejected, wrongCode or
 // codeCancelled. Shows no window of its own.
-Outcome logIn(const SecurityCodePrompt& askCode);
+Outcome logIn(SecurityCodePrompt askCode);
 
 }  // namespace nimbo

@@ -20,7 +20,7 @@ UINT gTimerId = 0;
 // The options window's "Connect...", in the window's own terms (ui/ does not see net/).
 ConnectResult connectForWindow(const std::wstring& server, const std::wstring& key,
                                const std::wstring& secret,
-                               const std::function<void(const std::wstring&)>& said,
+                               FunctionRef<void(const std::wstring&)> said,
                                const std::atomic<bool>& stop) {
     const LastFmConnection c = connectLastFm(server, key, secret, said, stop);
     return {c.ok, c.session, c.user, c.words};

@@ -39,8 +39,12 @@ Fingerprint fingerprintOf(const QueuedListen& listen) {
 void leaveOut(std::vector<QueuedListen>& listens, const std::vector<QueuedListen>& gone) {
     std::vector<Fingerprint> prints;
     for (const QueuedListen& l : gone) prints.push_back(fingerprintOf(l));
-    std::sort(prints.begin(), prints.end());
-    std::vector<bool> used(prints.size());
+    // A batch comes oldest first, so an insertion sort is about one pass, and far less
+    // code in the DLL than the library's sort.
+    for (size_t i = 1; i < prints.size(); ++i)
+        for (size_t j = i; j > 0 && prints[j] < prints[j - 1]; --j)
+            std::swap(prints[j], prints[j - 1]);
+    std::vector<char> used(prints.size());
     std::vector<QueuedListen> kept;
     for (QueuedListen& l : listens) {
         const Fingerprint print = fingerprintOf(l);

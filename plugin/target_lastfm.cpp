@@ -347,7 +347,7 @@ std::wstring refusedWords(const LastFmReply& reply) {
 
 LastFmConnection connectLastFm(const std::wstring& server, const std::wstring& key,
                                const std::wstring& secret,
-                               const std::function<void(const std::wstring&)>& said,
+                               FunctionRef<void(const std::wstring&)> said,
                                const std::atomic<bool>& stop) {
     LastFmConnection connection;
     LastFmAuth auth = accountFor(server, key, secret);

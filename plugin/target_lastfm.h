@@ -4,7 +4,7 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
+#include "common/function_ref.h"
 #include <string>
 
 #include "net/lastfm.h"
@@ -24,7 +24,7 @@ long scrobblesWaiting();
 // closed) or quit end it early.
 LastFmConnection connectLastFm(const std::wstring& server, const std::wstring& key,
                                const std::wstring& secret,
-                               const std::function<void(const std::wstring&)>& said,
+                               FunctionRef<void(const std::wstring&)> said,
                                const std::atomic<bool>& stop);
 
 }  // namespace nimbo

@@ -134,7 +134,8 @@ bool SiteTarget::send(const Wanted& wanted, const Settings& settings, uint64_t n
 
     if (!canPublish(settings)) return false;
     if (!settings.NoLogin) {
-        const Outcome loggedIn = logIn(askSecurityCode);
+        const Outcome loggedIn =
+            logIn([](const std::string& bytes) { return askSecurityCode(bytes); });
         if (!loggedIn) {
             // Tried again, like a publish, only when the site could not be reached; a
             // rejected login or a code needs the user.

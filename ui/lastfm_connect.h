@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
-#include <functional>
+#include "common/function_ref.h"
 #include <string>
 
 namespace nimbo {
@@ -22,7 +22,7 @@ struct ConnectResult {
 // the window's label, `stop` asks it to end early.
 using LastFmConnect = ConnectResult (*)(const std::wstring& server, const std::wstring& key,
                                         const std::wstring& secret,
-                                        const std::function<void(const std::wstring&)>& said,
+                                        FunctionRef<void(const std::wstring&)> said,
                                         const std::atomic<bool>& stop);
 
 // One attempt, shared by the window and its thread: whichever lets go last frees it.

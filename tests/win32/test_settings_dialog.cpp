@@ -830,8 +830,7 @@ HANDLE gAllow = nullptr;
 std::atomic<bool> gSawStop{false};
 std::wstring gConnectedWith;
 ConnectResult fakeConnect(const std::wstring& server, const std::wstring& key,
-                          const std::wstring& secret,
-                          const std::function<void(const std::wstring&)>& said,
+                          const std::wstring& secret, FunctionRef<void(const std::wstring&)> said,
                           const std::atomic<bool>& stop) {
     gConnectedWith = server + L"|" + key + L"|" + secret;
     said(L"Waiting for you to allow Nimbo in the browser...");
