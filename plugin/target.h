@@ -68,6 +68,29 @@ class Target {
     PublishSchedule schedule_;
 };
 
+// A listening service's pace: at most one request a second, as each asks of a client
+// whatever the request carries, or later when the server asked to wait.
+class RequestSpacing {
+  public:
+    // Whether a request may go at `now`: a tick this close to its turn counts as at it.
+    bool dueBy(uint64_t now) const { return now + kSlackMs >= next_; }
+    // Whether `now` falls within a wait longer than the spacing (the server's own).
+    bool serverWaits(uint64_t now) const { return !dueBy(now) && next_ - now > kSpacingMs; }
+    // Before a request: the rest of the second is waited out here, never a longer wait.
+    // With `endsAtQuit` quit ends the wait; without, it holds even then (quit's clear).
+    void waitTurn(bool endsAtQuit) const;
+    // A request started at `at` (the clock's reading when it did).
+    void started(uint64_t at) { next_ = at + kSpacingMs; }
+    void waitUntil(uint64_t at) { next_ = at; }
+    uint64_t next() const { return next_; }
+    void reset() { next_ = 0; }
+
+  private:
+    static constexpr uint64_t kSpacingMs = 1000;
+    static constexpr uint64_t kSlackMs = 250;
+    uint64_t next_ = 0;  // no request before this
+};
+
 // The table of targets, in the order a tick serves them.
 Target* const* publishTargets(size_t& count);
 

@@ -34,9 +34,6 @@ namespace {
 const char kLibreFmKey[] = "6e696d626f2d77696e616d702d706c75";
 const char kLibreFmSecret[] = "6e696d626f2d6c69627265666d2d6b65";
 
-// At most one request a second, as the service asks of a client.
-constexpr uint64_t kRequestSpacingMs = 1000;
-constexpr uint64_t kSpacingSlackMs = 250;
 // Error 29's wait, doubled while it repeats, and the daily limit's.
 constexpr uint64_t kFirstRateWaitMs = 60000;
 constexpr uint64_t kLongestRateWaitMs = 15 * 60000;
@@ -163,8 +160,7 @@ class LastFmTarget : public Target {
         lane().listened(listen);
     }
     bool backlogDue(const Settings& s, uint64_t now) const override {
-        return lane().due(now) && now + kSpacingSlackMs >= nextRequestAt_ && ready(s) &&
-               s.LastFmScrobbles == 1;
+        return lane().due(now) && spacing_.dueBy(now) && ready(s) && s.LastFmScrobbles == 1;
     }
     void sendBacklog(const Settings& settings, uint64_t now) override {
         lane().rename(headOf(settings));
@@ -188,14 +184,15 @@ class LastFmTarget : public Target {
                 const std::wstring& failedHead);
     BatchOutcome scrobble(const Settings& settings, const std::vector<QueuedListen>& batch);
 
-    uint64_t nextRequestAt_ = 0;  // no request before this: the spacing, or error 29's wait
-    uint64_t rateWaitMs_ = 0;     // error 29's last wait
-    std::wstring refused_;        // the session and account the service refused
+    RequestSpacing spacing_;   // the second between requests, or error 29's wait
+    uint64_t rateWaitMs_ = 0;  // error 29's last wait
+    std::wstring refused_;     // the session and account the service refused
 };
 
 void LastFmTarget::reset() {
     schedule_ = PublishSchedule();
-    nextRequestAt_ = rateWaitMs_ = 0;
+    spacing_.reset();
+    rateWaitMs_ = 0;
     refused_.clear();
     lane().reset();
 }
@@ -203,9 +200,7 @@ void LastFmTarget::reset() {
 Answer LastFmTarget::exchange(const Settings& settings, LastFmCall call,
                               const std::vector<LastFmTrack>& tracks,
                               const std::wstring& failedHead) {
-    const uint64_t before = cycleClockMs();
-    if (before < nextRequestAt_ && nextRequestAt_ - before <= kRequestSpacingMs)
-        WaitForSingleObject(quitEvent(), DWORD(nextRequestAt_ - before));
+    spacing_.waitTurn(true);
     const uint64_t started = cycleClockMs();
     Answer answer;
     const std::optional<ApiRequest> request =
@@ -213,7 +208,7 @@ Answer LastFmTarget::exchange(const Settings& settings, LastFmCall call,
     HttpReply reply;
     Outcome outcome = Outcome::failedAt(NetStep::lookUp, StepEnd::failed);
     if (request) outcome = configuredApiExchange(*request, reply, kTickExchange);
-    nextRequestAt_ = started + kRequestSpacingMs;
+    spacing_.started(started);
     answer.reached = outcome.ok() && !cutShort(outcome);
     answer.status = reply.statusCode;
     if (answer.reached) answer.reply = readLastFmReply(reply.body);
@@ -246,7 +241,7 @@ void LastFmTarget::failed(const Settings& settings, const Answer& answer, const 
         rateWaitMs_ = rateWaitMs_ == 0                       ? kFirstRateWaitMs
                       : rateWaitMs_ * 2 > kLongestRateWaitMs ? kLongestRateWaitMs
                                                              : rateWaitMs_ * 2;
-        nextRequestAt_ = cycleClockMs() + rateWaitMs_;
+        spacing_.waitUntil(cycleClockMs() + rateWaitMs_);
     }
     const std::wstring box = userErrorBox(name, error);
     if (!box.empty()) {
@@ -260,7 +255,7 @@ void LastFmTarget::failed(const Settings& settings, const Answer& answer, const 
 bool LastFmTarget::send(const Wanted& wanted, const Settings& settings, uint64_t now) {
     // Nothing to clear, and nothing while paused or stopped.
     if (wanted.clear || !wanted.playing) return false;
-    if (now + kSpacingSlackMs < nextRequestAt_ && nextRequestAt_ - now > kRequestSpacingMs)
+    if (spacing_.serverWaits(now))
         return false;  // error 29's wait: this one is not sent, the next change is
     const TrackFields& f = wanted.fields;
     const LastFmTrack track = trackOf(f.artist, f.title, f.album, wanted.lengthSeconds, f.ids);

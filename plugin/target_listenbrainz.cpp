@@ -7,7 +7,6 @@
 #include "common/utf8.h"
 #include "core/activity_log.h"
 #include "core/listen_queue.h"
-#include "core/state.h"
 #include "net/listenbrainz.h"
 #include "net/listenbrainz_body.h"
 #include "plugin/listen_lane.h"
@@ -18,11 +17,6 @@ namespace nimbo {
 const wchar_t kListenBrainzTokenRejected[] = L"Nimbo : ListenBrainz did not accept the user token";
 
 namespace {
-
-// The service asks for at most one request a second from a client, whatever it carries.
-constexpr uint64_t kRequestSpacingMs = 1000;
-// A tick this close to the second's end counts as at it: the exchange waits out the rest.
-constexpr uint64_t kSpacingSlackMs = 250;
 
 const wchar_t kHead[] = L"ListenBrainz: ";
 
@@ -143,7 +137,7 @@ class ListenBrainzTarget : public Target {
     }
     void listened(const QueuedListen& listen) override;
     bool backlogDue(const Settings& s, uint64_t now) const override {
-        return lane().due(now) && now + kSpacingSlackMs >= nextRequestAt_ && listensOn(s);
+        return lane().due(now) && spacing_.dueBy(now) && listensOn(s);
     }
     void sendBacklog(const Settings& settings, uint64_t now) override {
         struct Turn {
@@ -180,7 +174,7 @@ class ListenBrainzTarget : public Target {
     }
 
     Shown shown_ = Shown::unknown;
-    uint64_t nextRequestAt_ = 0;    // no request before this (spacing, or the server's wait)
+    RequestSpacing spacing_;
     uint64_t serverWaitUntil_ = 0;  // the server's wait alone
     std::wstring rejectedToken_;    // the token the server refused: silent until it changes
     bool noClear_ = false;          // the server at noClearServer_ has no playing-now clear
@@ -201,14 +195,7 @@ bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall cal
                                   const std::wstring& failedHead, uint64_t now, bool listens) {
     // A request due within the second's slack, or a clear that cannot wait for the next
     // tick (switched off, quit), waits out the second here; never the server's own wait.
-    const uint64_t before = cycleClockMs();
-    if (before < nextRequestAt_ && nextRequestAt_ - before <= kRequestSpacingMs) {
-        const DWORD rest = DWORD(nextRequestAt_ - before);
-        if (limits.endsAtQuit)
-            WaitForSingleObject(quitEvent(), rest);
-        else
-            Sleep(rest);
-    }
+    spacing_.waitTurn(limits.endsAtQuit);
     const uint64_t started = cycleClockMs();
     HttpReply reply;
     const Outcome outcome = configuredApiExchange(
@@ -216,7 +203,7 @@ bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall cal
         reply, limits);
     // One second between the starts of any two requests: a catch-up then sends one a
     // tick, and a playing-now waits at most the slack behind listens.
-    nextRequestAt_ = started + kRequestSpacingMs;
+    spacing_.started(started);
     const ListenBrainzReply answer = readListenBrainzReply(reply);
     const bool reached = outcome.ok() && !cutShort(outcome);
     lastStatus_ = reached ? answer.status : 0;
@@ -245,9 +232,10 @@ void ListenBrainzTarget::failed(const Settings& settings, const Failure& failure
         failedHead, failure.brief, ResultLine::listenBrainz);
     if (!listens) schedule_.attempted(now, lastResult_);
     if (lastStatus_ == 429) {
-        nextRequestAt_ = serverWaitUntil_ = cycleClockMs() + uint64_t(waitSeconds) * 1000;
+        serverWaitUntil_ = cycleClockMs() + uint64_t(waitSeconds) * 1000;
+        spacing_.waitUntil(serverWaitUntil_);
         // A try that waits goes no earlier; listens add no try of their own.
-        if (!listens || schedule_.waiting()) schedule_.waitUntil(nextRequestAt_);
+        if (!listens || schedule_.waiting()) schedule_.waitUntil(serverWaitUntil_);
     }
     if (lastStatus_ == 401) {
         rejectedToken_ = settings.ListenBrainzToken;
@@ -282,9 +270,9 @@ AttemptResult ListenBrainzTarget::clear(const Wanted& wanted, const Settings& se
 }
 
 bool ListenBrainzTarget::send(const Wanted& wanted, const Settings& settings, uint64_t now) {
-    if (now + kSpacingSlackMs < nextRequestAt_) {
+    if (!spacing_.dueBy(now)) {
         // Too soon after the last request, or the server asked to wait: this goes then.
-        schedule_.waitUntil(nextRequestAt_);
+        schedule_.waitUntil(spacing_.next());
         return true;
     }
     if (wanted.clear) {
@@ -322,7 +310,8 @@ ListenFields fieldsOf(const QueuedListen& q) {
 void ListenBrainzTarget::reset() {
     schedule_ = PublishSchedule();
     shown_ = Shown::unknown;
-    nextRequestAt_ = serverWaitUntil_ = 0;
+    spacing_.reset();
+    serverWaitUntil_ = 0;
     rejectedToken_.clear();
     noClear_ = false;
     noClearServer_.clear();

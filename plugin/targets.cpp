@@ -2,7 +2,10 @@
 // (a class derived from Target) and a row here.
 #include "plugin/target.h"
 
+#include <windows.h>
+
 #include "common/platform.h"
+#include "core/state.h"
 #include "common/text.h"
 #include "plugin/target_lastfm.h"
 #include "plugin/target_listenbrainz.h"
@@ -22,6 +25,16 @@ Target* const* publishTargets(size_t& count) {
 std::wstring Target::tryPrefix() const {
     const int tries = schedule_.failedTries();
     return tries > 0 ? L"try " + decimalText(tries + 1) + L", " : std::wstring();
+}
+
+void RequestSpacing::waitTurn(bool endsAtQuit) const {
+    const uint64_t now = cycleClockMs();
+    if (now >= next_ || next_ - now > kSpacingMs) return;
+    const DWORD rest = DWORD(next_ - now);
+    if (endsAtQuit)
+        WaitForSingleObject(quitEvent(), rest);
+    else
+        Sleep(rest);
 }
 
 }  // namespace nimbo
