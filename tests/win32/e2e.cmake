@@ -16,8 +16,7 @@ file(GLOB NIMBO_E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_p
      ${CMAKE_SOURCE_DIR}/tests/e2e/test_settings_*.py)
 foreach(script ${NIMBO_E2E_TESTS})
   get_filename_component(name ${script} NAME_WE)
-  add_test(NAME e2e_${name} COMMAND ${NIMBO_WINE_LANE} ${NIMBO_PYTHON} ${script})
-  nimbo_in_wine_session(e2e_${name})
+  nimbo_wine_session_test(e2e_${name} ${NIMBO_PYTHON} ${script})
   set_tests_properties(e2e_${name} PROPERTIES TIMEOUT 600 ENVIRONMENT "${NIMBO_E2E_ENV}")
   file(READ ${script} text)
   if(text MATCHES "LOOPBACK_(PORT|HOST|TLS_PORT)")
@@ -33,7 +32,6 @@ add_dependencies(test_publish_runtime nimbo_player)
 
 # A short soak run (the long one is tools/soak.sh --minutes N): random changes and
 # service faults, both windows opened and closed, resources flat, the ini right.
-add_test(NAME e2e_soak_short
-         COMMAND ${NIMBO_WINE_LANE} ${NIMBO_PYTHON} ${CMAKE_SOURCE_DIR}/tools/soak.py --seconds 40 --report-every 4)
-nimbo_in_wine_session(e2e_soak_short)
+nimbo_wine_session_test(e2e_soak_short ${NIMBO_PYTHON} ${CMAKE_SOURCE_DIR}/tools/soak.py
+                        --seconds 40 --report-every 4)
 set_tests_properties(e2e_soak_short PROPERTIES TIMEOUT 180 ENVIRONMENT "${NIMBO_E2E_ENV}")

@@ -15,8 +15,7 @@ nimbo_wine_test(test_player_standin
 add_dependencies(test_player_standin nimbo_player gen_nimbo player_fake_plugin)
 target_compile_definitions(test_player_standin PRIVATE ${NIMBO_PLAYER_PATHS})
 
-add_test(NAME test_player_driver
-         COMMAND ${NIMBO_WINE_LANE} ${NIMBO_PYTHON} ${CMAKE_SOURCE_DIR}/tests/e2e/test_player_driver.py)
-nimbo_in_wine_session(test_player_driver)
+nimbo_wine_session_test(test_player_driver ${NIMBO_PYTHON}
+                        ${CMAKE_SOURCE_DIR}/tests/e2e/test_player_driver.py)
 set_tests_properties(test_player_driver PROPERTIES TIMEOUT 180
   ENVIRONMENT "NIMBO_WINE_SESSION_FILE=${NIMBO_WINE_SESSION_FILE};LC_ALL=en_US.UTF-8;NIMBO_PLAYER_EXE=$<TARGET_FILE:nimbo_player>;NIMBO_PLUGIN_DLL=$<TARGET_FILE:gen_nimbo>")
