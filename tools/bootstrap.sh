@@ -12,6 +12,30 @@ packages=(
   openssl libgnutls30:i386
 )
 
+# A mirror in the middle of a sync serves an index of the wrong size for a few minutes
+# ("Mirror sync in progress?"): try the update again with a pause, and if an index
+# still fails, say which and what to do before the install is tried on what there is.
+update_indexes() {
+  local log tries=0
+  log=$(mktemp)
+  until apt-get update -q >"$log" 2>&1 && ! grep -q '^[EW]: Failed to fetch' "$log"; do
+    tries=$((tries + 1))
+    if [ "$tries" -ge "${NIMBO_APT_TRIES:-4}" ]; then
+      cat "$log"
+      echo "bootstrap: these package indexes could not be downloaded after $tries tries:" >&2
+      grep -o 'Failed to fetch [^ ]*' "$log" | sed 's/^Failed to fetch /  /' >&2 || true
+      echo "bootstrap: the mirror may be syncing; run this script again in a few minutes." \
+           "Installing from the indexes there are now." >&2
+      rm -f "$log"
+      return 0
+    fi
+    echo "bootstrap: apt-get update failed (try $tries), again in ${NIMBO_APT_PAUSE:-20} s" >&2
+    sleep "${NIMBO_APT_PAUSE:-20}"
+  done
+  cat "$log"
+  rm -f "$log"
+}
+
 need_i386=0
 dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
 
@@ -37,7 +61,7 @@ Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
   fi
-  apt-get update -q
+  update_indexes
   apt-get install -y -q --no-install-recommends "${packages[@]}"
 fi
 
