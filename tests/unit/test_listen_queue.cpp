@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "core/listen_queue.h"
 
@@ -92,4 +93,63 @@ TEST(ListenQueue, DamagedLinesAreSkippedAlone) {
     };
     for (const auto& row : cases)
         EXPECT_EQ(summary(readQueue(row.bytes)), row.expected) << row.name;
+}
+
+// A rewrite takes out only what it is asked to: a line of a newer version, a damaged
+// line and a torn one stay byte for byte in their places, so a downgrade or a second,
+// older Winamp on the same folder loses none of them.
+TEST(ListenQueue, RewritesKeepEveryLineTheyCannotRead) {
+    auto listen = [](int64_t at) { return QueuedListen{at, 200, L"Artist", L"Title", L""}; };
+    const std::string a = queueLine(listen(1)), b = queueLine(listen(2)), c = queueLine(listen(3));
+    QueuedListen tagged = listen(1);
+    tagged.ids.texts[0] = L"0f4f6a1c-7e9b-4a43-9d63-3a1f6b9a2c11";
+    const std::string v2 = queueLine(tagged), v3 = "v3\t1\t200\tArtist\tTitle\t\tnew\t0badcafe\n";
+    std::string changed = b;
+    changed[changed.find("Title")] = 't';
+    const std::string crlf = a.substr(0, a.size() - 1) + "\r\n", torn = c.substr(0, 20);
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::vector<QueuedListen> gone;
+        size_t most;
+        std::string expected;
+        size_t removed, dropped;
+    } cases[] = {
+        {"a listen taken out, the rest in place",
+         v3 + a + changed + c,
+         {listen(1)},
+         kAllListens,
+         v3 + changed + c,
+         1,
+         0},
+        {"one line for each listen gone", a + a + b, {listen(1)}, kAllListens, a + b, 1, 0},
+        {"a listen takes out its own line only, IDs and all",
+         v2 + a,
+         {listen(1)},
+         kAllListens,
+         v2,
+         1,
+         0},
+        {"nothing to take out",
+         crlf + v3 + torn,
+         {listen(2)},
+         kAllListens,
+         crlf + v3 + torn + "\n",
+         0,
+         0},
+        {"blank lines go", "\n\r\n" + a + "\n", {}, kAllListens, a, 0, 0},
+        {"the bound drops the oldest listens, never a line it cannot read",
+         v3 + a + changed + b + crlf + c,
+         {},
+         2,
+         v3 + changed + crlf + c,
+         0,
+         2},
+    };
+    for (const auto& row : cases) {
+        const QueueRewrite r = rewriteQueue(row.bytes, row.gone, row.most);
+        EXPECT_EQ(r.bytes, row.expected) << row.name;
+        EXPECT_EQ(r.removed, row.removed) << row.name;
+        EXPECT_EQ(r.dropped, row.dropped) << row.name;
+    }
 }
