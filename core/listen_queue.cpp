@@ -118,6 +118,50 @@ std::string queueLine(const QueuedListen& listen) {
     return line += '\n';
 }
 
+QueueRewrite rewriteQueue(const std::string& bytes, const std::vector<QueuedListen>& gone,
+                          size_t most) {
+    std::vector<std::string> goneLines;
+    for (const QueuedListen& l : gone) goneLines.push_back(queueLine(l));
+    std::vector<char> taken(gone.size());
+    struct Line {
+        size_t start, end;  // up to its LF: a CR before it stays
+        bool listen;
+    };
+    std::vector<Line> kept;
+    size_t listens = 0;
+    QueueRewrite out;
+    for (size_t start = 0; start < bytes.size();) {
+        size_t end = bytes.find('\n', start);
+        if (end == std::string::npos) end = bytes.size();
+        const size_t size = (end > start && bytes[end - 1] == '\r' ? end - 1 : end) - start;
+        size_t i = 0;
+        while (i < gone.size() && (taken[i] || goneLines[i].size() != size + 1 ||
+                                   goneLines[i].compare(0, size, bytes, start, size) != 0))
+            ++i;
+        if (i < gone.size()) {
+            taken[i] = true;
+            ++out.removed;
+        } else if (size > 0) {  // blank lines go
+            QueuedListen listen;
+            const char* line = bytes.data() + start;
+            kept.push_back(
+                {start, end, most != kAllListens && parseLine(line, line + size, listen)});
+            listens += kept.back().listen;
+        }
+        start = end + 1;
+    }
+    const size_t drop = listens > most ? listens - most : 0;
+    for (const Line& line : kept) {
+        if (line.listen && out.dropped < drop) {
+            ++out.dropped;
+            continue;
+        }
+        out.bytes.append(bytes, line.start, line.end - line.start);
+        out.bytes += '\n';
+    }
+    return out;
+}
+
 QueueContents readQueue(const std::string& bytes) {
     QueueContents contents;
     const char* const all = bytes.data();

@@ -40,6 +40,21 @@ struct QueueContents {
 // writes (a CR before its LF aside); a last line that is whole but lacks its LF counts.
 QueueContents readQueue(const std::string& bytes);
 
+// A rewrite of a queue file's bytes: for each listen of `gone` one line that is the
+// very line queueLine gives for it goes, then the oldest listens past `most`. Every
+// other line stays byte for byte and in its order, whether it is a listen, a line of a
+// version this one does not know ("v3", from a newer Nimbo sharing the folder or before
+// a downgrade) or a line damaged in the file: what this version cannot read is not its
+// to delete. Blank lines go, and each line kept ends with an LF.
+constexpr size_t kAllListens = size_t(-1);
+struct QueueRewrite {
+    std::string bytes;
+    size_t removed = 0;  // lines of `gone`
+    size_t dropped = 0;  // listens past `most`
+};
+QueueRewrite rewriteQueue(const std::string& bytes, const std::vector<QueuedListen>& gone,
+                          size_t most = kAllListens);
+
 // The checksum of the lines (FNV-1a, 32 bits).
 uint32_t queueChecksum(const std::string& bytes);
 
@@ -62,8 +77,9 @@ enum class QueueStatus {
 // around its read, change and write, and never throws.
 
 // Adds one listen at the end and flushes it to the disk. When the file already holds
-// kMaxQueuedListens, it is rewritten without the oldest and `dropped` says how many
-// went (damaged lines go too); otherwise nothing before the new line is touched.
+// kMaxQueuedListens, it is rewritten without the oldest listens and `dropped` says how
+// many went (lines that are no listen of this version stay, as rewriteQueue keeps
+// them); otherwise nothing before the new line is touched.
 QueueStatus appendListen(const std::wstring& path, const QueuedListen& listen, size_t& dropped);
 
 // The file's listens; a file that is not there is an empty queue, one that cannot be
@@ -71,10 +87,10 @@ QueueStatus appendListen(const std::wstring& path, const QueuedListen& listen, s
 QueueStatus loadListens(const std::wstring& path, QueueContents& contents);
 
 // Takes out the listens the service has dealt with, as loadListens gave them (each
-// removes one line that holds the same listen), through a temporary file and one
-// rename; listens appended meanwhile by another Winamp stay. The new file holds whole
-// listens only; nothing to take out leaves the file as it is. A rewrite that failed
-// leaves Windows' error code in `error` when given.
+// removes one line that is that very listen, as rewriteQueue does), through a
+// temporary file and one rename; listens appended meanwhile by another Winamp stay, and
+// so does every line this version cannot read. Nothing to take out leaves the file as
+// it is. A rewrite that failed leaves Windows' error code in `error` when given.
 QueueStatus removeListens(const std::wstring& path, const std::vector<QueuedListen>& gone,
                           unsigned long* error = nullptr);
 

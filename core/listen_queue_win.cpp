@@ -75,10 +75,7 @@ bool appendBytes(const std::wstring& path, const std::string& bytes) {
            written == bytes.size() && FlushFileBuffers(file.get());
 }
 
-bool rewrite(const std::wstring& path, const std::vector<QueuedListen>& listens, size_t from,
-             unsigned long* error = nullptr) {
-    std::string bytes;
-    for (size_t i = from; i < listens.size(); ++i) bytes += queueLine(listens[i]);
+bool rewrite(const std::wstring& path, const std::string& bytes, unsigned long* error = nullptr) {
     if (replaceFileContents(path, bytes)) return true;
     // A read-only file is refused before Windows is asked: say so in Windows' terms.
     const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -101,11 +98,6 @@ struct LockedQueue {
     }
 };
 
-bool same(const QueuedListen& a, const QueuedListen& b) {
-    return a.listenedAt == b.listenedAt && a.lengthSeconds == b.lengthSeconds &&
-           a.artist == b.artist && a.title == b.title && a.album == b.album;
-}
-
 }  // namespace
 
 std::wstring listenQueuePath(const wchar_t* fileName) {
@@ -118,12 +110,10 @@ QueueStatus appendListen(const std::wstring& path, const QueuedListen& listen, s
     try {
         LockedQueue q(path);
         if (q.lock.status() != QueueStatus::done) return q.lock.status();
-        std::vector<QueuedListen>& listens = q.contents.listens;
-        if (listens.size() >= kMaxQueuedListens) {
-            listens.push_back(listen);
-            const size_t oldest = listens.size() - kMaxQueuedListens;
-            if (!rewrite(path, listens, oldest)) return QueueStatus::failed;
-            dropped = oldest;
+        if (q.contents.listens.size() >= kMaxQueuedListens) {
+            const QueueRewrite r = rewriteQueue(q.bytes, {}, kMaxQueuedListens - 1);
+            if (!rewrite(path, r.bytes + queueLine(listen))) return QueueStatus::failed;
+            dropped = r.dropped;
             return QueueStatus::done;
         }
         // A line a crash cut short must not swallow the new one: it gets its own line
@@ -157,18 +147,9 @@ QueueStatus removeListens(const std::wstring& path, const std::vector<QueuedList
         if (q.lock.status() != QueueStatus::done) return q.lock.status();
         if (q.read != FileRead::Read)
             return q.read == FileRead::Absent ? QueueStatus::done : QueueStatus::failed;
-        std::vector<char> taken(gone.size());  // each listen that went takes out one line
-        std::vector<QueuedListen> kept;
-        for (const QueuedListen& l : q.contents.listens) {
-            size_t i = 0;
-            while (i < gone.size() && (taken[i] || !same(gone[i], l))) ++i;
-            if (i < gone.size())
-                taken[i] = true;
-            else
-                kept.push_back(l);
-        }
-        if (kept.size() == q.contents.listens.size()) return QueueStatus::done;
-        return rewrite(path, kept, 0, error) ? QueueStatus::done : QueueStatus::failed;
+        const QueueRewrite r = rewriteQueue(q.bytes, gone);
+        if (r.removed == 0) return QueueStatus::done;
+        return rewrite(path, r.bytes, error) ? QueueStatus::done : QueueStatus::failed;
     } catch (...) {
         return QueueStatus::failed;
     }

@@ -14,10 +14,9 @@ const uint64_t kPlaySlackMs = 1000;
 // Without a position, a tick counts at most this much wall time: a long gap is a
 // stalled timer thread or a sleeping machine, not play.
 const uint64_t kMaxBlindStepMs = 10000;
-// A listened track that goes back to here, or back by more than the jump, is played
-// again (repeat of one entry), however late the first tick after the start came.
+// A listened track that goes back to here is played again (repeat of one entry); a
+// first tick that comes late after the start over finds it further on by that much.
 const int64_t kStartOverMs = 5000;
-const int64_t kRepeatJumpMs = 10000;
 // Without a position, play this far past the length is the entry's next round.
 const uint64_t kRepeatSlackMs = 5000;
 
@@ -44,11 +43,14 @@ void ListenRule::begin(const std::wstring& path, const std::wstring& streamTitle
     playingMs_ = carriedMs;
 }
 
-// Against the last position given, so a tick without one at the start over hides nothing.
+// Back near the start, against the last position given (so a tick without one at the
+// start over hides nothing) and allowing for the time since it came. A jump back
+// anywhere else is a rewind: the same play, which has counted already.
 bool ListenRule::playedAgain(const PlayerSample& now) const {
     if (!spent_ || now.positionMs < 0 || lastKnownMs_ < 0) return false;
-    const int64_t back = lastKnownMs_ - now.positionMs;
-    return back > kRepeatJumpMs || (now.positionMs < kStartOverMs && lastKnownMs_ >= kStartOverMs);
+    const uint64_t sinceMs = now.nowMs > lastKnownAt_ ? now.nowMs - lastKnownAt_ : 0;
+    const bool nearStart = uint64_t(now.positionMs) < uint64_t(kStartOverMs) + sinceMs;
+    return nearStart && now.positionMs + int64_t(kPositionSlackMs) < lastKnownMs_;
 }
 
 void ListenRule::credit(const PlayerSample& last, const PlayerSample& now) {
@@ -74,7 +76,10 @@ bool ListenRule::feed(const std::wstring& path, const std::wstring& streamTitle,
         return false;
     }
     const bool again = playedAgain(now);
-    if (now.positionMs >= 0) lastKnownMs_ = now.positionMs;
+    if (now.positionMs >= 0) {
+        lastKnownMs_ = now.positionMs;
+        lastKnownAt_ = now.nowMs;
+    }
     if (!active_ || path != path_ || streamTitle != title_ || again) {
         begin(path, streamTitle, now);
     } else {

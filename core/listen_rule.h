@@ -41,6 +41,7 @@ class ListenRule {
     uint64_t playingMs_ = 0;  // the clock's time while playing, since the play began
     PlayerSample last_;
     int64_t lastKnownMs_ = -1;  // the last position Winamp gave, however long ago
+    uint64_t lastKnownAt_ = 0;  // and the clock then
 };
 
 }  // namespace nimbo

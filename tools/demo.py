@@ -5,22 +5,27 @@ each track as "playing now" to the stand-in's ListenBrainz and Last.fm sides.
 
     PYTHONPATH=tools python3 tools/demo.py [--build build/win32] [--out build/demo]
 
-Needs the Windows build (gen_nimbo.dll and nimbo_player.exe), Wine and Xvfb.
+Needs the Windows build (gen_nimbo.dll and nimbo_player.exe), Wine and Xvfb. It
+starts a Wine session of its own, unless NIMBO_WINE_SESSION_FILE names one (a test's,
+as ctest's e2e_demo does), which it then uses and leaves running.
 Everything runs in a temporary folder that is removed at the end, also after a
 failure or Ctrl-C; only the pictures of the plugin's windows stay, in the output
-folder (--out). Exit code 0 when every step happened, 1 when one did not.
-Python 3 standard library only.
+folder (--out). What it prints shows no secret: the session key, the signature, the
+token and the shared secret are masked. Exit code 0 when every step happened, 1 when
+one did not. Python 3 standard library only.
 """
 
 import argparse
 import json
 import os
+import re
 import shutil
 import signal
 import sys
 import tempfile
 import time
 import traceback
+import urllib.parse
 
 import screenshots
 from harness import session
@@ -28,7 +33,7 @@ from harness.id3 import id3v1, id3v2, silent_mpeg_frames
 from harness.ini import ini
 from harness.paths import ROOT
 from harness.player import Player, PlayerError, make_host_folder, windows_path
-from harness.service import Service, ServiceError, is_lb_clear, lb_json
+from harness.service import Service, ServiceError, body, is_lb_clear, lb_json
 
 COOKIE = "d3m0c00k1e"
 SECONDS = 3  # length of each generated track
@@ -50,6 +55,11 @@ class Interrupted(Exception):
 LASTFM_KEY = "0123456789abcdef0123456789abcdef"
 LASTFM_SECRET = "fedcba9876543210fedcba9876543210"
 LASTFM_SESSION = "nimbo-session-key-0123456789abcd"
+
+# What the demo never prints as it is: the request fields and winamp.ini keys that hold
+# a secret or are made from one (Last.fm's signature is the shared secret's hash).
+SECRET_FIELDS = ("sk", "api_sig", "token", "password")
+SECRET_KEYS = ("ListenBrainzToken", "LastFmSecret", "LastFmSession", "AuthPass")
 
 
 def say(text=""):
@@ -107,6 +117,41 @@ def wait_for_history(service, since, wanted, timeout, what):
         time.sleep(0.2)
 
 
+def masked(value):
+    return "(masked, %d characters)" % len(value)
+
+
+def masked_line(line):
+    """A request line with the secret fields of its query masked."""
+    return re.sub(r"([?&](?:%s)=)[^&\s]*" % "|".join(SECRET_FIELDS), r"\1(masked)", line)
+
+
+def ini_lines(data):
+    """winamp.ini's lines, the values of the secret keys masked."""
+    out = []
+    for line in data.decode("utf-8", "replace").splitlines():
+        key, sep, value = line.partition("=")
+        out.append(key + sep + masked(value) if sep and value and key in SECRET_KEYS else line)
+    return out
+
+
+def body_lines(entry):
+    """A POST's body in its own form: ListenBrainz's JSON, or Last.fm's form decoded
+    field by field with the secret fields masked."""
+    content_type = next((v for k, v in entry["headers"] if k.lower() == "content-type"), "")
+    content_type = content_type.split(";")[0].strip().lower()
+    data = body(entry)
+    if content_type == "application/x-www-form-urlencoded":
+        fields = urllib.parse.parse_qsl(data.decode("latin-1"), keep_blank_values=True,
+                                        encoding="utf-8", errors="replace")
+        return ["form, decoded:"] + ["  %-10s %s" % (name, masked(value) if name in SECRET_FIELDS
+                                                     else value) for name, value in fields]
+    try:
+        return ["JSON: %s" % json.dumps(lb_json(entry), ensure_ascii=False)[:160]]
+    except ValueError:
+        return ["%d bytes of %s" % (len(data), content_type or "no stated type")]
+
+
 def describe_box(player):
     """The text of a message box the plugin may be showing, for a failure report."""
     try:
@@ -140,11 +185,15 @@ def demo(build, work, state, pictures):
             raise DemoFailed("%s is missing: build the Windows tree first (bash tools/demo.sh)"
                              % path)
 
-    step(1, total, "Starting Wine (a private Windows environment in %s) on a virtual screen"
-         % work)
-    session_file = os.path.join(work, "wine-session.path")
-    state["session_file"] = session_file
-    say("      " + session.start(session_file))
+    session_file = os.environ.get("NIMBO_WINE_SESSION_FILE")
+    if session_file:
+        step(1, total, "Wine: the session %s names, on its virtual screen" % session_file)
+    else:
+        step(1, total, "Starting Wine (a private Windows environment in %s) on a virtual screen"
+             % work)
+        session_file = os.path.join(work, "wine-session.path")
+        state["session_file"] = session_file  # ours: the clean-up stops it
+        say("      " + session.start(session_file))
 
     step(2, total, "Starting the service stand-in: a local web server that answers like the "
          "social network's site and logs every request")
@@ -174,7 +223,7 @@ def demo(build, work, state, pictures):
     make_host_folder(exe, plugin_dll=dll, ini_text=settings, folder=host)
     say("      %s: nimbo_player.exe, Plugins\\gen_nimbo.dll (the shipped plugin, unchanged) "
         "and winamp.ini:" % host)
-    for line in settings.decode("utf-8").splitlines():
+    for line in ini_lines(settings):
         say("        " + line)
     say("      The plugin reaches the service through the player's proxy setting, so the "
         "stand-in sees every request.")
@@ -270,14 +319,15 @@ def demo(build, work, state, pictures):
             say("            (sent when the plugin started: it reports the empty, stopped "
                 "player as a change too)")
 
-    step(9, total, "The requests on the wire (absolute form, since they go through the proxy); "
-         "the clear request in full")
+    step(9, total, "The requests on the wire (absolute form, since they go through the proxy), "
+         "each body as the service reads it, secrets masked; the clear request in full")
     log = service.log()
     for entry in log:
-        line = entry["raw"].split("\r\n", 1)[0]
+        line = masked_line(entry["raw"].split("\r\n", 1)[0])
         if line.startswith("POST "):
             say("      " + line)
-            say("          JSON: %s" % json.dumps(lb_json(entry), ensure_ascii=False)[:160])
+            for text in body_lines(entry):
+                say("          " + text)
             continue
         say("      " + (line if len(line) <= 100 else line[:90] + "... (%d bytes)" % len(line)))
         for key, value in entry["params"]:
@@ -290,11 +340,11 @@ def demo(build, work, state, pictures):
         raise DemoFailed("no clearactivity request in the service's log")
     for line in clear[-1]["raw"].split("\r\n"):
         if line:
-            say("        | " + line)
+            say("        | " + masked_line(line))
 
     step(10, total, "winamp.ini after quit (the plugin writes its settings back)")
     with open(os.path.join(host, "winamp.ini"), "rb") as f:
-        for line in f.read().decode("utf-8", "replace").splitlines():
+        for line in ini_lines(f.read()):
             say("        " + line)
 
     step(11, total, "Pictures of the plugin's windows: the settings in both sign-in modes and "

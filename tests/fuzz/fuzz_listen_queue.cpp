@@ -1,5 +1,6 @@
-// The listen queue's reader. Any bytes: every listen read is a line of the input as the
-// writer spells it. Listens made from the input are written and all read back.
+// The listen queue's reader and rewrite. Any bytes: every listen read is a line of the
+// input as the writer spells it, and a rewrite keeps every other line. Listens made
+// from the input are written and all read back.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -17,6 +18,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string line = nimbo::queueLine(l);
         line.pop_back();  // the last line may lack its LF, any line may end in CR LF
         check(bytes.find(line) != std::string::npos);
+    }
+
+    // A rewrite deletes nothing it cannot read: without the listens, every other line
+    // is left, each a line of the input.
+    const nimbo::QueueRewrite rest = nimbo::rewriteQueue(bytes, read.listens);
+    const nimbo::QueueContents left = nimbo::readQueue(rest.bytes);
+    check(rest.removed == read.listens.size() && left.listens.empty());
+    check(left.torn + left.skipped == read.torn + read.skipped);
+    for (size_t at = 0, end; at < rest.bytes.size(); at = end + 1) {
+        end = rest.bytes.find('\n', at);
+        check(end != std::string::npos &&
+              bytes.find(rest.bytes.substr(at, end - at)) != std::string::npos);
     }
 
     // A listen from each 28 bytes: the times, then 3, 4 and 2 UTF-16 units of text.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "core/listen_queue.h"
 
@@ -92,4 +93,42 @@ TEST(ListenQueue, DamagedLinesAreSkippedAlone) {
     };
     for (const auto& row : cases)
         EXPECT_EQ(summary(readQueue(row.bytes)), row.expected) << row.name;
+}
+
+// A rewrite takes out only what it is asked to: a line of a newer version, a damaged
+// line and a torn one stay byte for byte in their places, so a downgrade or a second,
+// older Winamp on the same folder loses none of them.
+TEST(ListenQueue, RewritesKeepEveryLineTheyCannotRead) {
+    auto listen = [](int64_t at) { return QueuedListen{at, 200, L"Artist", L"Title", L""}; };
+    const std::string a = queueLine(listen(1)), b = queueLine(listen(2)), c = queueLine(listen(3));
+    QueuedListen tagged = listen(1);
+    tagged.ids.texts[0] = L"0f4f6a1c-7e9b-4a43-9d63-3a1f6b9a2c11";
+    const std::string v2 = queueLine(tagged), v3 = "v3\t1\t200\tArtist\tTitle\t\tnew\t0badcafe\n";
+    std::string changed = b;
+    changed[changed.find("Title")] = 't';
+    const std::string crlf = a.substr(0, a.size() - 1) + "\r\n", torn = c.substr(0, 20);
+    const size_t all = kAllListens;
+    const struct {
+        const char* name;
+        std::string bytes;
+        int64_t gone;  // the listen taken out; 0: none
+        size_t most;
+        std::string expected;  // the bytes, then how many were removed and dropped
+    } cases[] = {
+        {"one listen out, the rest in place", v3 + a + changed + c, 1, all,
+         v3 + changed + c + "1 0"},
+        {"one line a listen, its own only: IDs and all", v2 + a + a, 1, all, v2 + a + "1 0"},
+        {"none out; blank lines go, the last gets its LF", "\n" + crlf + v3 + torn, 2, all,
+         crlf + v3 + torn + "\n0 0"},
+        {"the bound drops the oldest listens, nothing else", v3 + a + changed + b + crlf + c, 0, 2,
+         v3 + changed + crlf + c + "0 2"},
+    };
+    for (const auto& row : cases) {
+        std::vector<QueuedListen> gone;
+        if (row.gone) gone.push_back(listen(row.gone));
+        const QueueRewrite r = rewriteQueue(row.bytes, gone, row.most);
+        EXPECT_EQ(r.bytes + std::to_string(r.removed) + " " + std::to_string(r.dropped),
+                  row.expected)
+            << row.name;
+    }
 }

@@ -96,7 +96,9 @@ TEST(ListenRule, ScriptedPlays) {
         {"repeat of one entry, its first tick without a position", 200, "p199rvp150",
          "101:1 301:201 "},
         {"back 8 s after the listen is a seek", 40, "p30b8p30", "21:1 "},
-        {"back 12 s after the listen is a new play", 40, "p30b12p21", "21:1 51:31 "},
+        {"back 12 s after the listen is a seek", 40, "p30b12p21", "21:1 "},
+        {"a 15 s rewind after 2:05 of a 240 s track is a seek", 240, "p125b15p130", "121:1 "},
+        {"repeat of one entry, the first tick 20 s late", 200, "p199rl20p150", "101:1 319:219 "},
         {"skimming counts no faster than the clock", 600, "k300", "240:1 "},
         {"a long pause lends skimming no time", 600, "p10z300k200", ""},
     };

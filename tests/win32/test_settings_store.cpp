@@ -837,9 +837,10 @@ TEST_F(SettingsStore, ListenQueueKeepsWholeLines) {
     EXPECT_EQ(dropped, 0u);
     EXPECT_EQ(loaded(path), "1 2 3 4 torn 0 skipped 1");
 
-    // What the service took leaves; the rest and nothing else stays.
+    // What the service took leaves; the rest stays, the torn line too: a line this
+    // version cannot read is not its to delete.
     EXPECT_EQ(removeListens(path, {queued(2), queued(7)}), QueueStatus::done);
-    EXPECT_EQ(loaded(path), "1 3 4 torn 0 skipped 0");
+    EXPECT_EQ(loaded(path), "1 3 4 torn 0 skipped 1");
     EXPECT_FALSE(fileExists(narrow(replacementPath(path))));
 
     // A failed read is no empty queue, and nothing is rewritten from it.
@@ -852,8 +853,9 @@ TEST_F(SettingsStore, ListenQueueKeepsWholeLines) {
     ASSERT_TRUE(readFile(path, after));
     EXPECT_TRUE(after == bytes);
 
-    // Full: the oldest goes.
-    std::string full;
+    // Full: the oldest listen goes, and a newer version's line stays where it was.
+    const std::string newer = "v3\t1\t200\tfrom a newer Nimbo\t0badcafe\n";
+    std::string full = newer;
     for (size_t i = 1; i <= kMaxQueuedListens; ++i) full += queueLine(queued(int64_t(i)));
     ASSERT_TRUE(writeFile(path, full));
     EXPECT_EQ(appendListen(path, queued(20000), dropped), QueueStatus::done);
@@ -861,7 +863,9 @@ TEST_F(SettingsStore, ListenQueueKeepsWholeLines) {
     const std::string kept = loaded(path);
     EXPECT_EQ(kept.substr(0, 4), "2 3 ");
     EXPECT_EQ(std::count(kept.begin(), kept.end(), ' '), int(kMaxQueuedListens) + 3);
-    EXPECT_TRUE(contains(kept, " 10000 20000 torn 0"));
+    EXPECT_TRUE(contains(kept, " 10000 20000 torn 0 skipped 1"));
+    ASSERT_TRUE(readFile(path, bytes));
+    EXPECT_EQ(bytes.substr(0, newer.size()), newer);
 }
 
 TEST_F(SettingsStore, ListenQueueIsSharedByTwoWinamps) {
