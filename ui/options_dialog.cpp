@@ -483,7 +483,8 @@ void onConnectClicked(Dialog& d) {
 
 void onLastFmSaid(Dialog& d, ConnectJob* job) {
     if (!job || job != d.connecting) return;
-    SetWindowTextW(d[kConnectStatusLabel], lastSaid(*job).c_str());
+    const std::wstring said = lastSaid(*job);
+    if (!said.empty()) SetWindowTextW(d[kConnectStatusLabel], said.c_str());
     // No browser took the page: the user can copy its address into one.
     const std::wstring page = pageToCopy(*job);
     if (page.empty()) return;
