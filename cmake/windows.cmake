@@ -43,7 +43,7 @@ if(NIMBO_LASTFM_API_KEY AND NIMBO_LASTFM_API_SECRET)
                NIMBO_LASTFM_API_KEY="${NIMBO_LASTFM_API_KEY}"
                NIMBO_LASTFM_API_SECRET="${NIMBO_LASTFM_API_SECRET}")
 endif()
-target_link_libraries(nimbo_core_win PUBLIC nimbo_jpeg winmm ws2_32 secur32 crypt32 advapi32 shell32 user32 gdi32 kernel32)
+target_link_libraries(nimbo_core_win PUBLIC nimbo_jpeg winmm ws2_32 secur32 crypt32 advapi32 shell32 ole32 user32 gdi32 kernel32)
 
 # Both plugin DLLs are optimised whole, in one unit (the linker's parallel split loses
 # track of a symbol GCC 12 renames on this target). The whole-DLL pass writes the unwind

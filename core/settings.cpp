@@ -48,6 +48,8 @@ const struct {
     {"LastFmSession", nullptr, nullptr, &Settings::LastFmSession},
     {"LastFmUser", nullptr, nullptr, &Settings::LastFmUser},
     {"LastFmScrobbles", nullptr, &Settings::LastFmScrobbles, nullptr},
+    {"LastFmSessionServer", nullptr, nullptr, &Settings::LastFmSessionServer},
+    {"LastFmSessionApiKey", nullptr, nullptr, &Settings::LastFmSessionApiKey},
 };
 
 std::string keyText(size_t key, const Settings& s) {
@@ -61,6 +63,21 @@ using KeyBits = uint64_t;
 static_assert(std::size(kKeys) <= 64, "a key without its bit");
 // The seven keys every build has written; the later ones are written once changed.
 constexpr KeyBits kOriginalKeys = (KeyBits(1) << 7) - 1;
+
+// The bit of a text key.
+KeyBits bitOf(std::wstring Settings::*text) {
+    for (size_t i = 0; i < std::size(kKeys); ++i)
+        if (kKeys[i].text == text) return KeyBits(1) << i;
+    return 0;
+}
+
+// Whatever session the file holds, the server and API key it belongs to stand beside it
+// (empty ones too): a session without them is taken for one of a build before them.
+KeyBits sessionBinding(const Settings& s) {
+    return s.LastFmSession.empty()
+               ? 0
+               : bitOf(&Settings::LastFmSessionServer) | bitOf(&Settings::LastFmSessionApiKey);
+}
 
 KeyBits changedKeys(const Settings& a, const Settings& b) {
     KeyBits changed = 0;
@@ -119,6 +136,13 @@ Settings settingsIn(const IniFile& ini) {
             s.*k.text = k.text == &Settings::PrivateWords ? decodeStoredList(stored)
                                                           : decodeStoredText(stored);
         }
+    }
+    // A session stored before sessions knew their server belongs to the server and API
+    // key set then: they are its own from now on.
+    if (!s.LastFmSession.empty() && !ini.get(kSection, "LastFmSessionServer", stored) &&
+        !ini.get(kSection, "LastFmSessionApiKey", stored)) {
+        s.LastFmSessionServer = s.LastFmServer;
+        s.LastFmSessionApiKey = s.LastFmKey;
     }
     return s;
 }
@@ -233,7 +257,7 @@ bool saveSettings() {
         // not read them: then memory holds defaults, not the user's settings. The
         // later keys only once changed, so a value this build could not read (or
         // one a text editor wrote) stays as it stands.
-        written = store().edited | (store().unread ? 0 : kOriginalKeys);
+        written = store().edited | (store().unread ? 0 : kOriginalKeys) | sessionBinding(s);
         path = store().path;
     }
     IniFile ini(path);

@@ -40,6 +40,8 @@ struct Settings {
     std::wstring LastFmSession;             // the key the browser's authorisation gave
     std::wstring LastFmUser;                // the name it was given for
     int LastFmScrobbles = 1;                // 1: listened tracks are scrobbled too
+    // The server and API key (as typed) the session was granted for: it goes nowhere else.
+    std::wstring LastFmSessionServer, LastFmSessionApiKey;
 };
 
 // The settings are shared by Winamp's thread (dialog, init, quit) and the timer

@@ -1,5 +1,8 @@
 #include "core/settings_merge.h"
 
+#include "common/text.h"
+#include "core/server_address.h"
+
 namespace nimbo {
 
 Settings settingsOnOk(const Settings& atOpen, const Settings& now,
@@ -20,6 +23,25 @@ Settings settingsOnOk(const Settings& atOpen, const Settings& now,
     out.Enabled = window.Enabled;
     out.ShowErrors = window.ShowErrors;
     return out;
+}
+
+bool sessionFits(const std::wstring& grantedServer, const std::wstring& grantedKey,
+                 const std::wstring& server, const std::wstring& key) {
+    if (trimBlanks(grantedKey) != trimBlanks(key)) return false;
+    const std::wstring a = trimBlanks(grantedServer), b = trimBlanks(server);
+    if (a == b) return true;
+    // Empty means Last.fm's own, which the address rule would read as another service's.
+    if (a.empty() || b.empty()) return false;
+    const ServerAddress x = readServerAddress(a), y = readServerAddress(b);
+    return x.ok && y.ok && equalsNoCase(x.url.scheme, y.url.scheme) &&
+           equalsNoCase(x.url.host, y.url.host) && x.url.port == y.url.port &&
+           x.url.requestUri == y.url.requestUri;
+}
+
+std::wstring lastFmSessionInUse(const Settings& s) {
+    return sessionFits(s.LastFmSessionServer, s.LastFmSessionApiKey, s.LastFmServer, s.LastFmKey)
+               ? s.LastFmSession
+               : std::wstring();
 }
 
 }  // namespace nimbo

@@ -1,4 +1,5 @@
-// What "Ok" in the settings window stores, as a rule on values alone.
+// Rules on settings values alone: what "Ok" in the settings window stores, and which
+// Last.fm session may be used.
 #pragma once
 
 #include "core/settings.h"
@@ -29,5 +30,15 @@ struct SettingsWindowEdits {
 // come from `now`.
 Settings settingsOnOk(const Settings& atOpen, const Settings& now,
                       const SettingsWindowValues& window, const SettingsWindowEdits& edited);
+
+// Whether a session granted for `grantedServer` and `grantedKey` may go to `server` with
+// `key`: the same API key (blanks aside) and the same server (the same text, or the
+// same address as the server boxes read it, letter case of scheme and host aside).
+bool sessionFits(const std::wstring& grantedServer, const std::wstring& grantedKey,
+                 const std::wstring& server, const std::wstring& key);
+
+// The stored Last.fm session when it was granted for the server and API key set now;
+// empty otherwise, as if there were none: it must never reach another server.
+std::wstring lastFmSessionInUse(const Settings& s);
 
 }  // namespace nimbo

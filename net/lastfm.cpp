@@ -131,14 +131,23 @@ std::optional<ApiRequest> lastFmRequest(const std::wstring& server, LastFmCall c
 std::string lastFmAuthUrl(const std::wstring& server, const std::string& apiKey,
                           const std::string& token) {
     const ParsedUrl url = serverUrl(server);
-    std::string site = url.scheme + "://" + hostInUrl(url.host);
-    const bool ownPort =
-        url.port == (equalsNoCase(url.scheme, std::string("https")) ? "443" : "80");
-    if (!ownPort) site += ":" + url.port;
-    // The API host serves no pages: the user allows the token on the web site.
-    if (isHost(url, "ws.audioscrobbler.com")) site = "https://www.last.fm";
-    return site + "/api/auth/?api_key=" + urlEncodeReserved(apiKey) +
-           "&token=" + urlEncodeReserved(token);
+    // Last.fm's API host serves no pages: the user allows the token on the web site.
+    // Elsewhere the pages sit beside the API under the same root (a server installed in
+    // a folder keeps it): its last "2.0/" becomes "api/auth/".
+    std::string page = "https://www.last.fm/api/auth/";
+    if (!isHost(url, "ws.audioscrobbler.com")) {
+        page = url.scheme + "://" + hostInUrl(url.host);
+        if (url.port != (equalsNoCase(url.scheme, std::string("https")) ? "443" : "80"))
+            page += ":" + url.port;
+        std::string path = url.requestUri;
+        const size_t version = path.rfind("2.0/");
+        if (version == std::string::npos)
+            path += "api/auth/";
+        else
+            path.replace(version, 4, "api/auth/");
+        page += path;
+    }
+    return page + "?api_key=" + urlEncodeReserved(apiKey) + "&token=" + urlEncodeReserved(token);
 }
 
 std::wstring lastFmServerName(const std::wstring& server) {

@@ -21,8 +21,9 @@ UINT gTimerId = 0;
 ConnectResult connectForWindow(const std::wstring& server, const std::wstring& key,
                                const std::wstring& secret,
                                FunctionRef<void(const std::wstring&)> said,
+                               FunctionRef<void(const std::wstring&)> showPage,
                                const std::atomic<bool>& stop) {
-    const LastFmConnection c = connectLastFm(server, key, secret, said, stop);
+    const LastFmConnection c = connectLastFm(server, key, secret, said, showPage, stop);
     return {c.ok, c.session, c.user, c.words};
 }
 }  // namespace

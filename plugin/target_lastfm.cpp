@@ -1,7 +1,6 @@
 #include "plugin/target_lastfm.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cwchar>
 #include <vector>
@@ -11,6 +10,7 @@
 #include "common/text.h"
 #include "common/utf8.h"
 #include "core/activity_log.h"
+#include "core/settings_merge.h"
 #include "core/state.h"
 #include "net/http_client.h"
 #include "net/lastfm.h"
@@ -64,7 +64,7 @@ LastFmAuth accountFor(const std::wstring& server, const std::wstring& key,
 
 LastFmAuth accountFor(const Settings& s) {
     LastFmAuth auth = accountFor(s.LastFmServer, s.LastFmKey, s.LastFmSecret);
-    auth.sessionKey = encodeUtf8(trimBlanks(s.LastFmSession));
+    auth.sessionKey = encodeUtf8(trimBlanks(lastFmSessionInUse(s)));
     return auth;
 }
 
@@ -139,7 +139,8 @@ struct Answer {
 class LastFmTarget : public Target {
   public:
     bool ready(const Settings& s) const override {
-        if (s.LastFm != 1 || trimBlanks(s.LastFmSession).empty()) return false;
+        // A session granted for another server or API key counts as none.
+        if (s.LastFm != 1 || trimBlanks(lastFmSessionInUse(s)).empty()) return false;
         const LastFmAuth auth = accountFor(s);
         return !auth.apiKey.empty() && !auth.secret.empty() &&
                joined({s.LastFmSession, L"|", s.LastFmKey, L"|", s.LastFmSecret}) != refused_;
@@ -152,7 +153,8 @@ class LastFmTarget : public Target {
     void clearAtQuit(const Settings&, const ExchangeLimits&) override {}
     void reset() override;
     bool countsListens(const Settings& s) const override {
-        return s.LastFm == 1 && s.LastFmScrobbles == 1 && !trimBlanks(s.LastFmSession).empty();
+        return s.LastFm == 1 && s.LastFmScrobbles == 1 &&
+               !trimBlanks(lastFmSessionInUse(s)).empty();
     }
     void listened(const QueuedListen& listen) override {
         if (trimBlanks(listen.artist).empty() || trimBlanks(listen.title).empty()) return;
@@ -343,6 +345,7 @@ std::wstring refusedWords(const LastFmReply& reply) {
 LastFmConnection connectLastFm(const std::wstring& server, const std::wstring& key,
                                const std::wstring& secret,
                                FunctionRef<void(const std::wstring&)> said,
+                               FunctionRef<void(const std::wstring&)> showPage,
                                const std::atomic<bool>& stop) {
     LastFmConnection connection;
     LastFmAuth auth = accountFor(server, key, secret);
@@ -355,9 +358,13 @@ LastFmConnection connectLastFm(const std::wstring& server, const std::wstring& k
         if (connection.words.empty()) connection.words = refusedWords(reply);
         return connection;
     }
+    // A window closed while the token came opens no browser.
+    if (stop || quitRequested()) {
+        connection.words = L"Not connected";
+        return connection;
+    }
     auth.token = encodeUtf8(reply.token);
-    const std::wstring page = widen(lastFmAuthUrl(server, auth.apiKey, auth.token));
-    ShellExecuteW(nullptr, L"open", page.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    showPage(widen(lastFmAuthUrl(server, auth.apiKey, auth.token)));
     said(L"Waiting for you to allow Nimbo in the browser\x2026");
     // Asked every 3 s for 10 minutes; error 14: not allowed yet.
     for (int asks = 0; asks < 200 && !stop && !quitRequested(); ++asks) {

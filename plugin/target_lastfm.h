@@ -18,13 +18,14 @@ Target& lastFmTarget();
 // be read.
 long scrobblesWaiting();
 
-// The options window's "Connect...": a token from the server, the browser at the page
-// where the user allows it, then the session asked for every 3 s for up to 10 minutes.
-// Runs off Winamp's thread; `said` gets each label for the window, `stop` (the window
-// closed) or quit end it early.
+// The options window's "Connect...": a token from the server, the page where the user
+// allows it handed to `showPage` (which opens the browser), then the session asked for
+// every 3 s for up to 10 minutes. Runs off Winamp's thread; `said` gets each label for
+// the window, `stop` (the window closed) or quit end it early.
 LastFmConnection connectLastFm(const std::wstring& server, const std::wstring& key,
                                const std::wstring& secret,
                                FunctionRef<void(const std::wstring&)> said,
+                               FunctionRef<void(const std::wstring&)> showPage,
                                const std::atomic<bool>& stop);
 
 }  // namespace nimbo

@@ -68,6 +68,9 @@ enum OptionsControlId : int {
     kSendScrobblesCheck = 232,
     kScrobblesWaitingLabel = 233,
     kLastFmLastLabel = 234,
+    kListenBrainzPlainLabel = 235,
+    kLastFmPlainLabel = 236,
+    kConnectAddressEdit = 237,
 };
 
 // The security-code window, in creation order.

@@ -1,6 +1,9 @@
 // The connect flow's thread and the job it shares with the options window.
 #include "ui/lastfm_connect.h"
 
+#include <objbase.h>
+#include <shellapi.h>
+
 #include <new>
 
 #include "common/critical_section.h"
@@ -17,7 +20,7 @@ struct ConnectJob {
     std::atomic<bool> stop{false};
     std::atomic<bool> windowGone{false};
     CriticalSection lock;  // guards `said`: the thread writes it, the window reads it
-    std::wstring said;
+    std::wstring said, page;
     ConnectResult result;
 };
 
@@ -33,27 +36,48 @@ void release(ConnectJob* job) {
     if (InterlockedDecrement(&job->references) == 0) delete job;
 }
 
+BrowserOpener gOpener = nullptr;
+
 void post(ConnectJob& job, UINT message) {
     if (!job.windowGone) PostMessageW(job.window, message, 0, reinterpret_cast<LPARAM>(&job));
 }
 
+// The shell may hand the address to a COM object: the thread is set up for that (a
+// single-threaded apartment) by its caller.
+bool openInBrowser(const std::wstring& address) {
+    if (gOpener) return gOpener(address);
+    const HINSTANCE done =
+        ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    return reinterpret_cast<INT_PTR>(done) > 32;
+}
+
+// The flow's texts for the window; after a stop it says nothing and opens nothing.
+void say(ConnectJob& job, std::wstring ConnectJob::*slot, const std::wstring& text) {
+    if (job.stop) return;
+    {
+        Locked held(job.lock);
+        job.*slot = text;
+    }
+    post(job, job.saidMessage);
+}
+
+void showPage(ConnectJob& job, const std::wstring& address) {
+    // Without a browser the user still can allow it: the window offers the address.
+    if (!job.stop && !openInBrowser(address)) say(job, &ConnectJob::page, address);
+}
+
 DWORD WINAPI connectOnWorker(void* context) {
     auto* job = static_cast<ConnectJob*>(context);
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     try {
         job->result = job->connect(
             job->server, job->key, job->secret,
-            [job](const std::wstring& text) {
-                if (job->stop) return;
-                {
-                    Locked held(job->lock);
-                    job->said = text;
-                }
-                post(*job, job->saidMessage);
-            },
-            job->stop);
+            [job](const std::wstring& text) { say(*job, &ConnectJob::said, text); },
+            [job](const std::wstring& address) { showPage(*job, address); }, job->stop);
     } catch (...) {
         job->result = ConnectResult();
     }
+    if (SUCCEEDED(com)) CoUninitialize();
     post(*job, job->doneMessage);
     const HMODULE module = job->module;
     release(job);
@@ -110,6 +134,11 @@ std::wstring lastSaid(ConnectJob& job) {
     return job.said;
 }
 
+std::wstring pageToCopy(ConnectJob& job) {
+    Locked held(job.lock);
+    return job.page;
+}
+
 const ConnectResult& connectResult(const ConnectJob& job) {
     return job.result;
 }
@@ -135,6 +164,10 @@ void waitForConnectThreads(DWORD ms) {
         WaitForSingleObject(gThreads[i], spent < ms ? ms - spent : 0);
     }
     forgetEnded();
+}
+
+void setBrowserOpenerForTest(BrowserOpener opener) {
+    gOpener = opener;
 }
 
 }  // namespace nimbo

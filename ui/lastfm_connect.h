@@ -19,11 +19,18 @@ struct ConnectResult {
 };
 
 // The flow the plugin hands in (ui/ holds no network code): `said` gets each text for
-// the window's label, `stop` asks it to end early.
+// the window's label, `showPage` the address where the user allows the plugin (opened in
+// the browser here, never after a stop), `stop` asks it to end early.
 using LastFmConnect = ConnectResult (*)(const std::wstring& server, const std::wstring& key,
                                         const std::wstring& secret,
                                         FunctionRef<void(const std::wstring&)> said,
+                                        FunctionRef<void(const std::wstring&)> showPage,
                                         const std::atomic<bool>& stop);
+
+// Opens an address in the browser; false when nothing could open it. Tests replace it
+// (null restores ShellExecuteW).
+using BrowserOpener = bool (*)(const std::wstring& address);
+void setBrowserOpenerForTest(BrowserOpener opener);
 
 // One attempt, shared by the window and its thread: whichever lets go last frees it.
 struct ConnectJob;
@@ -37,6 +44,9 @@ ConnectJob* startConnect(LastFmConnect connect, const std::wstring& server, cons
 
 // The last text the flow said; empty before the first.
 std::wstring lastSaid(ConnectJob& job);
+// The permission page's address when the browser could not open it (the window offers
+// it to copy); empty otherwise. Posted like a text.
+std::wstring pageToCopy(ConnectJob& job);
 
 // The flow's result; read only after `doneMessage` came.
 const ConnectResult& connectResult(const ConnectJob& job);

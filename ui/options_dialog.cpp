@@ -13,6 +13,7 @@
 #include "core/activity_log.h"
 #include "core/server_address.h"
 #include "core/settings.h"
+#include "core/settings_merge.h"
 #include "core/state.h"
 #include "ui/control_ids.h"
 #include "ui/control_table.h"
@@ -29,6 +30,8 @@ const wchar_t kFontFace[] = L"MS Shell Dlg 2";
 const int kFontHeight = 15;
 const int kOuterWidth = 636;
 const int kOuterHeight = 434;
+const COLORREF kWarningRed = RGB(0xB0, 0x00, 0x00);
+const wchar_t kPlainWords[] = L"not encrypted";
 // Two columns: the plugin's own options at the left, the listening services at the right.
 // clang-format off
 const ControlRow kControls[] = {
@@ -39,8 +42,8 @@ const ControlRow kControls[] = {
     {kIntervalLabel,       L"STATIC", L"Seconds between two statuses:",  8, 322, 206,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
     {kIntervalEdit,        L"EDIT",   nullptr,                         220, 318,  68,  21, kNumberEdit, WS_EX_CLIENTEDGE, 3, Look::Regular, kTextColour},
     {kLogLink,             L"STATIC", L"Open log",                       8, 378,  60,  14, kLabel,     0, kNoTab, Look::Underlined, kLinkBlue},
-    {kOptionsOkButton,     L"BUTTON", L"Ok",                           471, 372,  75,  25, kPush,      0, 16,     Look::Regular,    kTextColour},
-    {kOptionsCancelButton, L"BUTTON", L"Cancel",                       551, 372,  75,  25, kPush,      0, 17,     Look::Regular,    kTextColour},
+    {kOptionsOkButton,     L"BUTTON", L"Ok",                           471, 372,  75,  25, kPush,      0, 17,     Look::Regular,    kTextColour},
+    {kOptionsCancelButton, L"BUTTON", L"Cancel",                       551, 372,  75,  25, kPush,      0, 18,     Look::Regular,    kTextColour},
     {kSecureCheck,         L"BUTTON", L"Secure connection (HTTPS)",      8, 346, 280,  17, kCheck,     0, 4,      Look::Regular,    kTextColour},
     {kListenBrainzLabel,   L"STATIC", L"ListenBrainz",                 306,   5, 320,  13, kLabel,     0, kNoTab, Look::Bold,       kTextColour},
     {kListenBrainzCheck,   L"BUTTON", L"Publish to ListenBrainz",      306,  22, 320,  17, kCheck,     0, 5,      Look::Regular,    kTextColour},
@@ -48,14 +51,14 @@ const ControlRow kControls[] = {
     {kTokenEdit,           L"EDIT",   nullptr,                         404,  44, 164,  21, kSecretEdit, WS_EX_CLIENTEDGE, 6, Look::Regular, kTextColour},
     {kCheckTokenButton,    L"BUTTON", L"Check",                        574,  44,  52,  21, kPush,      0, 7,      Look::Regular,    kTextColour},
     {kTokenResultLabel,    L"STATIC", nullptr,                         404,  69, 222,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
-    {kServerLabel,         L"STATIC", L"Server:",                      306,  90,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kServerLabel,         L"STATIC", L"Server:",                      306,  86,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
     {kServerEdit,          L"EDIT",   nullptr,                         404,  86, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 8, Look::Regular, kTextColour},
     {kListenBrainzLastLabel, L"STATIC", nullptr,                       306, 134, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
     {kSendListensCheck,    L"BUTTON", L"Send listens",                 306, 114, 116,  13, kCheck,     0, 9,      Look::Regular,    kTextColour},
     {kListensWaitingLabel, L"STATIC", nullptr,                         428, 114, 198,  14, kRightLabel, 0, kNoTab, Look::Regular,    kTextColour},
     {kLastFmLabel,         L"STATIC", L"Last.fm",                      306, 160, 320,  13, kLabel,     0, kNoTab, Look::Bold,       kTextColour},
     {kLastFmCheck,         L"BUTTON", L"Publish to Last.fm",           306, 177, 320,  17, kCheck,     0, 10,     Look::Regular,    kTextColour},
-    {kLastFmServerLabel,   L"STATIC", L"Server:",                      306, 204,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmServerLabel,   L"STATIC", L"Server:",                      306, 200,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
     {kLastFmServerEdit,    L"EDIT",   nullptr,                         404, 200, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 11, Look::Regular, kTextColour},
     {kLastFmKeyLabel,      L"STATIC", L"API key:",                     306, 229,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
     {kLastFmKeyEdit,       L"EDIT",   nullptr,                         404, 225, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 12, Look::Regular, kTextColour},
@@ -63,9 +66,14 @@ const ControlRow kControls[] = {
     {kLastFmSecretEdit,    L"EDIT",   nullptr,                         404, 250, 222,  21, kSecretEdit, WS_EX_CLIENTEDGE, 13, Look::Regular, kTextColour},
     {kConnectButton,       L"BUTTON", L"Connect...",                   306, 277,  90,  23, kPush,      0, 14,     Look::Regular,    kTextColour},
     {kConnectStatusLabel,  L"STATIC", nullptr,                         306, 305, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
-    {kSendScrobblesCheck,  L"BUTTON", L"Send scrobbles",               306, 326, 116,  13, kCheck,     0, 15,     Look::Regular,    kTextColour},
+    {kSendScrobblesCheck,  L"BUTTON", L"Send scrobbles",               306, 326, 116,  13, kCheck,     0, 16,     Look::Regular,    kTextColour},
     {kScrobblesWaitingLabel, L"STATIC", nullptr,                       428, 326, 198,  14, kRightLabel, 0, kNoTab, Look::Regular,    kTextColour},
     {kLastFmLastLabel,     L"STATIC", nullptr,                         306, 346, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    // Under "Server:" while the address is plain http; beside "Connect..." while the
+    // browser could not open the permission page.
+    {kListenBrainzPlainLabel, L"STATIC", nullptr,                      306, 100,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kWarningRed},
+    {kLastFmPlainLabel,    L"STATIC", nullptr,                         306, 214,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kWarningRed},
+    {kConnectAddressEdit,  L"EDIT",   nullptr,                         404, 277, 222,  23, kLineEdit | ES_READONLY, WS_EX_CLIENTEDGE, 15, Look::Regular, kTextColour},
 };
 // clang-format on
 const int kControlCount = sizeof kControls / sizeof kControls[0];
@@ -78,6 +86,10 @@ const UINT kTokenChecked = WM_APP + 2;
 // Posted by the Last.fm connect thread: a text for the label, then its result.
 const UINT kLastFmSaid = WM_APP + 3;
 const UINT kLastFmConnected = WM_APP + 4;
+// Posted by the counting thread once both counts are in.
+const UINT kCounted = WM_APP + 5;
+// A waiting count still being asked for.
+const long kCounting = -2;
 
 // Each target's last-result line and the label that shows it.
 const struct {
@@ -98,8 +110,47 @@ struct TokenCheckJob {
     LONG references = 2;
 };
 
-void release(TokenCheckJob* job) {
+// The waiting counts, asked on a thread of their own: a count the lane has not made yet
+// reads the queue file, behind another Winamp's lock perhaps, and Winamp's window must
+// never wait for that. Shared like the token check.
+struct CountJob {
+    ListensCount listens = nullptr;
+    ScrobblesCount scrobbles = nullptr;
+    long listensFound = -1, scrobblesFound = -1;
+    HWND window = nullptr;
+    HMODULE module = nullptr;
+    LONG references = 2;
+};
+
+template <class Job>
+void release(Job* job) {
     if (InterlockedDecrement(&job->references) == 0) delete job;
+}
+
+// Runs `run` with `job` on a new thread that keeps the library loaded while it runs;
+// false when none could be started (the job is then the caller's alone).
+template <class Job>
+bool startWorker(Job* job, LPTHREAD_START_ROUTINE run) {
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(run),
+                       &job->module);
+    HANDLE worker = CreateThread(nullptr, 0, run, job, 0, nullptr);
+    if (!worker) {
+        if (job->module) FreeLibrary(job->module);
+        return false;
+    }
+    CloseHandle(worker);
+    return true;
+}
+
+// The worker's end: the window hears of it, the job is let go, and so is the library.
+template <class Job>
+DWORD finishWorker(Job* job, UINT message) {
+    PostMessageW(job->window, message, 0, reinterpret_cast<LPARAM>(job));
+    const HMODULE module = job->module;
+    release(job);
+    // The window, and Winamp with it, may have let the library go meanwhile.
+    if (module) FreeLibraryAndExitThread(module, 0);
+    return 0;
 }
 
 DWORD WINAPI checkOnWorker(void* context) {
@@ -109,12 +160,17 @@ DWORD WINAPI checkOnWorker(void* context) {
     } catch (...) {
         job->answer.clear();
     }
-    PostMessageW(job->window, kTokenChecked, 0, reinterpret_cast<LPARAM>(job));
-    const HMODULE module = job->module;
-    release(job);
-    // The window, and Winamp with it, may have let the library go meanwhile.
-    if (module) FreeLibraryAndExitThread(module, 0);
-    return 0;
+    return finishWorker(job, kTokenChecked);
+}
+
+DWORD WINAPI countOnWorker(void* context) {
+    auto* job = static_cast<CountJob*>(context);
+    try {
+        if (job->listens) job->listensFound = job->listens();
+        if (job->scrobbles) job->scrobblesFound = job->scrobbles();
+    } catch (...) {
+    }
+    return finishWorker(job, kCounted);
 }
 
 struct Dialog {
@@ -128,10 +184,13 @@ struct Dialog {
     int intervalShown = kDefaultMinInterval;
     TokenCheckJob* check = nullptr;    // the token check under way, shared with its thread
     ConnectJob* connecting = nullptr;  // Last.fm's connect under way, shared likewise
-    // The Last.fm session "Ok" stores: the one at opening, one Connect gave, or none
-    // after Disconnect; written only when it changed here.
-    std::wstring session, user;
+    CountJob* count = nullptr;         // the waiting counts being asked for
+    // The Last.fm session "Ok" stores, with the server and API key it was granted for:
+    // the one at opening, one Connect gave, or none after Disconnect; written only when
+    // it changed here.
+    std::wstring session, user, sessionServer, sessionKey;
     bool sessionChanged = false;
+    std::wstring askedServer, askedKey;  // what the connect under way was started with
 
     HWND operator[](OptionsControlId id) const { return GetDlgItem(window, id); }
 };
@@ -201,7 +260,7 @@ bool serversUsable(Dialog& d) {
 // The Last.fm group's values as "Ok" reads them, applied inside the one settings edit.
 struct LastFmEdits {
     bool on, scrobbles, sessionChanged;
-    std::wstring server, key, secret, session, user;
+    std::wstring server, key, secret, session, user, sessionServer, sessionKey;
 
     explicit LastFmEdits(const Dialog& d)
         : on(isChecked(d[kLastFmCheck])),
@@ -211,7 +270,9 @@ struct LastFmEdits {
           key(windowText(d[kLastFmKeyEdit])),
           secret(windowText(d[kLastFmSecretEdit])),
           session(d.session),
-          user(d.user) {}
+          user(d.user),
+          sessionServer(d.sessionServer),
+          sessionKey(d.sessionKey) {}
 
     void applyTo(Settings& s) const {
         s.LastFm = on ? 1 : 0;
@@ -222,6 +283,8 @@ struct LastFmEdits {
         if (!sessionChanged) return;
         s.LastFmSession = session;
         s.LastFmUser = user;
+        s.LastFmSessionServer = sessionServer;
+        s.LastFmSessionApiKey = sessionKey;
     }
 };
 
@@ -326,15 +389,10 @@ void startTokenCheck(Dialog& d) {
     job->server = windowText(d[kServerEdit]);
     job->token = windowText(d[kTokenEdit]);
     job->window = d.window;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                       reinterpret_cast<LPCWSTR>(&checkOnWorker), &job->module);
-    HANDLE worker = CreateThread(nullptr, 0, checkOnWorker, job, 0, nullptr);
-    if (!worker) {
-        if (job->module) FreeLibrary(job->module);
+    if (!startWorker(job, checkOnWorker)) {
         delete job;
         return;
     }
-    CloseHandle(worker);
     d.check = job;
     EnableWindow(d[kCheckTokenButton], FALSE);
     SetWindowTextW(d[kTokenResultLabel], L"Checking...");
@@ -348,13 +406,43 @@ void onTokenChecked(Dialog& d, TokenCheckJob* job) {
     release(job);
 }
 
+// Whether the session the window holds may go to the server and API key typed now.
+bool sessionUsable(const Dialog& d) {
+    return !d.session.empty() &&
+           sessionFits(d.sessionServer, d.sessionKey, windowText(d[kLastFmServerEdit]),
+                       windowText(d[kLastFmKeyEdit]));
+}
+
 // The button offers what a click would do: stop the connect under way, forget the
 // session, or connect.
 void showConnectButton(Dialog& d) {
-    const wchar_t* text = d.connecting        ? L"Stop"
-                          : d.session.empty() ? L"Connect..."
-                                              : L"Disconnect";
+    const wchar_t* text = d.connecting ? L"Stop" : sessionUsable(d) ? L"Disconnect" : L"Connect...";
     SetWindowTextW(d[kConnectButton], text);
+}
+
+// The session as the typed server and key find it (a session for another server is
+// none), unless a connect under way has the label.
+void showSession(Dialog& d) {
+    if (d.connecting) return;
+    if (sessionUsable(d))
+        SetWindowTextW(d[kConnectStatusLabel], (L"Connected as " + d.user).c_str());
+    else if (!d.session.empty())
+        SetWindowTextW(d[kConnectStatusLabel], L"Not connected");
+    showConnectButton(d);
+}
+
+// "not encrypted" under a server box while its address is plain http: the token or
+// session key would cross the network readable.
+void showPlain(Dialog& d, OptionsControlId editId, OptionsControlId labelId) {
+    const ServerAddress address = readServerAddress(windowText(d[editId]));
+    const bool plain = address.ok && equalsNoCase(address.url.scheme, std::string("http"));
+    SetWindowTextW(d[labelId], plain ? kPlainWords : L"");
+}
+
+void onEdited(Dialog& d, int id) {
+    if (id == kServerEdit) showPlain(d, kServerEdit, kListenBrainzPlainLabel);
+    if (id == kLastFmServerEdit) showPlain(d, kLastFmServerEdit, kLastFmPlainLabel);
+    if (id == kLastFmServerEdit || id == kLastFmKeyEdit) showSession(d);
 }
 
 void startLastFmConnect(Dialog& d) {
@@ -364,9 +452,11 @@ void startLastFmConnect(Dialog& d) {
         SetWindowTextW(d[kConnectStatusLabel], (L"Not valid: " + address.why).c_str());
         return;
     }
+    d.askedServer = server;
+    d.askedKey = windowText(d[kLastFmKeyEdit]);
     d.connecting =
-        startConnect(gLastFmConnect, server, windowText(d[kLastFmKeyEdit]),
-                     windowText(d[kLastFmSecretEdit]), d.window, kLastFmSaid, kLastFmConnected);
+        startConnect(gLastFmConnect, server, d.askedKey, windowText(d[kLastFmSecretEdit]), d.window,
+                     kLastFmSaid, kLastFmConnected);
     if (!d.connecting) return;
     SetWindowTextW(d[kConnectStatusLabel], L"Connecting...");
     showConnectButton(d);
@@ -378,9 +468,11 @@ void onConnectClicked(Dialog& d) {
         SetWindowTextW(d[kConnectStatusLabel], L"Stopping...");
         return;
     }
-    if (!d.session.empty()) {
+    if (sessionUsable(d)) {
         d.session.clear();
         d.user.clear();
+        d.sessionServer.clear();
+        d.sessionKey.clear();
         d.sessionChanged = true;
         SetWindowTextW(d[kConnectStatusLabel], L"Not connected");
         showConnectButton(d);
@@ -390,7 +482,14 @@ void onConnectClicked(Dialog& d) {
 }
 
 void onLastFmSaid(Dialog& d, ConnectJob* job) {
-    if (job && job == d.connecting) SetWindowTextW(d[kConnectStatusLabel], lastSaid(*job).c_str());
+    if (!job || job != d.connecting) return;
+    const std::wstring said = lastSaid(*job);
+    if (!said.empty()) SetWindowTextW(d[kConnectStatusLabel], said.c_str());
+    // No browser took the page: the user can copy its address into one.
+    const std::wstring page = pageToCopy(*job);
+    if (page.empty()) return;
+    SetWindowTextW(d[kConnectAddressEdit], page.c_str());
+    ShowWindow(d[kConnectAddressEdit], SW_SHOW);
 }
 
 void onLastFmConnected(Dialog& d, ConnectJob* job) {
@@ -399,8 +498,12 @@ void onLastFmConnected(Dialog& d, ConnectJob* job) {
     if (result.ok) {
         d.session = result.session;
         d.user = result.user;
+        d.sessionServer = d.askedServer;
+        d.sessionKey = d.askedKey;
         d.sessionChanged = true;
     }
+    // The page's token is spent either way.
+    ShowWindow(d[kConnectAddressEdit], SW_HIDE);
     // After Stop the flow's own reason for ending says nothing the user does not know.
     const bool quiet = result.words.empty() || (connectStopped(*job) && !result.ok);
     SetWindowTextW(d[kConnectStatusLabel], quiet ? L"Not connected" : result.words.c_str());
@@ -410,13 +513,54 @@ void onLastFmConnected(Dialog& d, ConnectJob* job) {
 }
 
 void onCommand(Dialog& d, WPARAM wParam, LPARAM lParam) {
-    if (HIWORD(wParam) != BN_CLICKED || gOpen != &d) return;
+    if (gOpen != &d) return;
     const int id = LOWORD(wParam);
     if (reinterpret_cast<HWND>(lParam) != GetDlgItem(d.window, id)) return;
+    if (HIWORD(wParam) == EN_CHANGE) onEdited(d, id);
+    if (HIWORD(wParam) != BN_CLICKED) return;
     if (id == kOptionsOkButton) acceptEdits(d);
     if (id == kOptionsCancelButton) closeDialog(d);
     if (id == kCheckTokenButton) startTokenCheck(d);
     if (id == kConnectButton) onConnectClicked(d);
+}
+
+std::wstring waitingText(const wchar_t* what, long count) {
+    // Narrow to_string: the wide one links the C library's printf family.
+    return std::wstring(what) + L" waiting: " +
+           (count == kCounting ? std::wstring(L"\x2026")
+            : count < 0        ? std::wstring(L"not known")
+                               : decimalText(count));
+}
+
+void showCounts(Dialog& d, long listens, long scrobbles) {
+    SetWindowTextW(d[kListensWaitingLabel], waitingText(L"Listens", listens).c_str());
+    SetWindowTextW(d[kScrobblesWaitingLabel], waitingText(L"Scrobbles", scrobbles).c_str());
+}
+
+void startCounts(Dialog& d) {
+    auto* job = new (std::nothrow) CountJob;
+    if (!job || (!gListensCount && !gScrobblesCount)) {
+        delete job;
+        showCounts(d, -1, -1);
+        return;
+    }
+    job->listens = gListensCount;
+    job->scrobbles = gScrobblesCount;
+    job->window = d.window;
+    if (!startWorker(job, countOnWorker)) {
+        delete job;
+        showCounts(d, -1, -1);
+        return;
+    }
+    d.count = job;
+    showCounts(d, gListensCount ? kCounting : -1, gScrobblesCount ? kCounting : -1);
+}
+
+void onCounted(Dialog& d, CountJob* job) {
+    if (!job || job != d.count) return;
+    showCounts(d, job->listensFound, job->scrobblesFound);
+    d.count = nullptr;
+    release(job);
 }
 
 void restoreFocus(Dialog& d) {
@@ -439,6 +583,9 @@ LRESULT handleMessage(Dialog& d, HWND window, UINT message, WPARAM wParam, LPARA
         case kLastFmConnected:
             onLastFmConnected(d, reinterpret_cast<ConnectJob*>(lParam));
             return 0;
+        case kCounted:
+            onCounted(d, reinterpret_cast<CountJob*>(lParam));
+            return 0;
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
         case WM_CTLCOLOREDIT:
@@ -459,6 +606,8 @@ void onDestroyed(Dialog& d) {
     // A check still under way answers to nobody now.
     if (d.check) release(d.check);
     d.check = nullptr;
+    if (d.count) release(d.count);
+    d.count = nullptr;
     // A connect still waiting for the browser ends: nobody could take its session.
     if (d.connecting) stopConnect(*d.connecting);
     releaseConnect(d.connecting);
@@ -469,25 +618,19 @@ void onDestroyed(Dialog& d) {
     if (d.owner && IsWindow(d.owner)) EnableWindow(d.owner, TRUE);
 }
 
-std::wstring waitingText(const wchar_t* what, long count) {
-    // Narrow to_string: the wide one links the C library's printf family.
-    return std::wstring(what) + L" waiting: " +
-           (count < 0 ? std::wstring(L"not known") : decimalText(count));
-}
-
 void fillLastFm(Dialog& d, const Settings& s) {
     setChecked(d[kLastFmCheck], s.LastFm == 1);
     SetWindowTextW(d[kLastFmServerEdit], s.LastFmServer.c_str());
     SetWindowTextW(d[kLastFmKeyEdit], s.LastFmKey.c_str());
     SetWindowTextW(d[kLastFmSecretEdit], s.LastFmSecret.c_str());
     setChecked(d[kSendScrobblesCheck], s.LastFmScrobbles == 1);
-    SetWindowTextW(d[kScrobblesWaitingLabel],
-                   waitingText(L"Scrobbles", gScrobblesCount ? gScrobblesCount() : -1).c_str());
     d.session = s.LastFmSession;
     d.user = s.LastFmUser;
-    if (!d.session.empty())
-        SetWindowTextW(d[kConnectStatusLabel], (L"Connected as " + d.user).c_str());
-    showConnectButton(d);
+    d.sessionServer = s.LastFmSessionServer;
+    d.sessionKey = s.LastFmSessionApiKey;
+    showSession(d);
+    showPlain(d, kLastFmServerEdit, kLastFmPlainLabel);
+    ShowWindow(d[kConnectAddressEdit], SW_HIDE);
 }
 
 void fillFromSettings(Dialog& d, const Settings& s) {
@@ -502,9 +645,9 @@ void fillFromSettings(Dialog& d, const Settings& s) {
     for (const auto& result : kResultLabels)
         SetWindowTextW(d[result.label], lastResultText(result.line).c_str());
     setChecked(d[kSendListensCheck], s.ListenBrainzListens == 1);
-    SetWindowTextW(d[kListensWaitingLabel],
-                   waitingText(L"Listens", gListensCount ? gListensCount() : -1).c_str());
+    showPlain(d, kServerEdit, kListenBrainzPlainLabel);
     fillLastFm(d, s);
+    startCounts(d);
     SendMessageW(d[kIntervalEdit], EM_SETLIMITTEXT, 4, 0);  // up to 3600
     // Narrow to_string: the wide one links the C library's printf family.
     SetWindowTextW(d[kIntervalEdit], decimalText(s.MinInterval).c_str());

@@ -34,7 +34,8 @@ using TokenCheck = std::wstring (*)(const std::wstring& server, const std::wstri
 void setTokenCheck(TokenCheck check);
 
 // How many listens wait in the queue file for the service (-1: not known); the plugin
-// hands it in. Read once as the window opens, on Winamp's thread.
+// hands it in. Asked once as the window opens, on a thread of its own (a count not made
+// yet reads the file); the window shows "..." (U+2026) until it is in.
 using ListensCount = long (*)();
 void setListensCount(ListensCount count);
 

@@ -21,6 +21,7 @@ from harness.certs import TestPki  # noqa: E402
 from harness.ini import SERVICE_COOKIE  # noqa: E402
 from harness.player import windows_path  # noqa: E402
 from harness.queue import queue_file, queued as queued_lines  # noqa: E402
+from harness.service import param, raw_bytes  # noqa: E402
 
 KEY = "0123456789abcdef0123456789abcdef"  # the stand-in's test account
 SECRET = "fedcba9876543210fedcba9876543210"
@@ -108,6 +109,8 @@ class LastFm(unittest.TestCase):
             p.check("click %s" % more["hwnd"])
             options = lambda: top_window(p.windows(), "Nimbo options")[1]
             wait_until(lambda: options(), 10, "the options window")
+            # The stand-in's address is plain http: the window says so.
+            self.assertEqual("not encrypted", options()[controls.get("kLastFmPlainLabel")]["text"])
             p.check("click %s" % options()[controls.get("kConnectButton")]["hwnd"])
             label = lambda: options()[controls.get("kConnectStatusLabel")]["text"]
             wait_until(lambda: "Waiting for you to allow Nimbo in the browser" in label(), 10,
@@ -125,9 +128,34 @@ class LastFm(unittest.TestCase):
             host.player.add("C:\\m\\a.ogg", "Band - Connected", 30)
             host.player.check("play 0")
             wait_until(service.lfm_now_playing, 10, "the playing-now with the new session")
+            session = [param(e, "sk") for e in service.log()
+                       if e.get("lfm_method") == "track.updateNowPlaying"][0]
+
+            # Another server typed and Ok: the session was granted for the first one, so
+            # no request carries it any more (this one reaches the same stand-in).
+            p.check("config")
+            p.check("click %s" % top_window(p.windows(), "Nimbo")[1][
+                controls.get("kMoreButton")]["hwnd"])
+            wait_until(lambda: options(), 10, "the options window again")
+            self.assertEqual("Connected as nimbo-scrobbler", label())
+            p.check("settext %s %s" % (options()[controls.get("kLastFmServerEdit")]["hwnd"],
+                                       server.replace("127.0.0.1", "localhost")))
+            self.assertEqual("Not connected", label())
+            before = len(service.log())
+            p.check("click %s" % options()[controls.get("kOptionsOkButton")]["hwnd"])
+            p.check("sleep 500")
+            p.check("click %s" % top_window(p.windows(), "Nimbo")[1][
+                controls.get("kOkButton")]["hwnd"])
+            host.player.add("C:\\m\\b.ogg", "Band - Elsewhere", 30)
+            host.player.check("play 1")
+            time.sleep(5)
+            sent = [raw_bytes(e) for e in service.log()[before:]]
+            self.assertFalse([r for r in sent if session.encode() in r], "the old session went")
             host.quit()
             values = ini_values(host.ini_bytes(), "Gen_Nimbo")
             self.assertEqual(b"nimbo-scrobbler", values["LastFmUser"])
+            self.assertEqual(server.encode(), values["LastFmSessionServer"])
+            self.assertEqual(KEY.encode(), values["LastFmSessionApiKey"])
             self.assertNotIn(b"LastFmSession=\r\n", host.ini_bytes())
             self.assertNotIn("nimbo-session", activity_log(host))
 

@@ -117,7 +117,12 @@ TEST(LastFmRequest, ServersAddressesAndNames) {
         {L" https://libre.fm/2.0/ ", "https", "libre.fm", "443", "/2.0/",
          "https://libre.fm/api/auth/?api_key=K%20Y&token=T", L"Libre.fm"},
         {L"http://music.lan:8080/gnufm/2.0", "http", "music.lan", "8080", "/gnufm/2.0/",
-         "http://music.lan:8080/api/auth/?api_key=K%20Y&token=T", L"music.lan"},
+         "http://music.lan:8080/gnufm/api/auth/?api_key=K%20Y&token=T", L"music.lan"},
+        // The last "2.0/" only; a root without one gets the pages below it.
+        {L"https://host/2.0/gnufm/2.0/", "https", "host", "443", "/2.0/gnufm/2.0/",
+         "https://host/2.0/gnufm/api/auth/?api_key=K%20Y&token=T", L"host"},
+        {L"https://host/scrobbler", "https", "host", "443", "/scrobbler/",
+         "https://host/scrobbler/api/auth/?api_key=K%20Y&token=T", L"host"},
         {L"https://Scrobble.Example:443", "https", "Scrobble.Example", "443", "/2.0/",
          "https://Scrobble.Example/api/auth/?api_key=K%20Y&token=T", L"Scrobble.Example"},
         // No scheme means a secure one: the session key never goes out in plain by default.

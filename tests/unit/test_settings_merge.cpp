@@ -124,3 +124,31 @@ TEST(SettingsOnOk, WithNothingBehindTheWindowStoresTheWindow) {
         }
     }
 }
+
+// A Last.fm session goes only to the server and API key it was granted for.
+TEST(LastFmSessionInUse, OnlyForTheServerAndKeyItWasGrantedFor) {
+    const struct {
+        const wchar_t *grantedServer, *grantedKey, *server, *key;
+        bool used;
+    } cases[] = {
+        {L"", L"", L"", L"", true},
+        {L" libre.fm ", L" K", L"HTTPS://Libre.FM:443/", L"K ", true},
+        {L"https://one.example/2.0/", L"K", L"https://two.example/2.0/", L"K", false},
+        {L"https://one.example/2.0/", L"K", L"http://one.example/2.0/", L"K", false},
+        {L"https://one.example/gnufm/2.0/", L"K", L"https://one.example/2.0/", L"K", false},
+        {L"https://one.example:8443/", L"K", L"https://one.example/", L"K", false},
+        {L"https://one.example/2.0/", L"", L"https://one.example/2.0/", L"K", false},
+        // Empty is Last.fm's own, not the address rule's default.
+        {L"", L"", L"api.listenbrainz.org", L"", false},
+        {L"not a url?x", L"", L"not a url?y", L"", false},
+    };
+    for (const auto& c : cases) {
+        Settings s;
+        s.LastFmSession = L"s3ss10n";
+        s.LastFmSessionServer = c.grantedServer;
+        s.LastFmSessionApiKey = c.grantedKey;
+        s.LastFmServer = c.server;
+        s.LastFmKey = c.key;
+        EXPECT_EQ(lastFmSessionInUse(s), c.used ? L"s3ss10n" : L"") << (&c - cases);
+    }
+}

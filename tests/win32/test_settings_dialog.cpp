@@ -10,6 +10,7 @@
 
 #include "core/activity_log.h"
 #include "core/settings.h"
+#include "core/settings_merge.h"
 #include "core/state.h"
 #include "net/http_client.h"
 #include "net/publisher.h"
@@ -461,7 +462,12 @@ Settings optionsSample() {
     return s;
 }
 
+// A count that waits for the test: Winamp's thread must not be the one waiting.
+HANDLE gCountGo = nullptr;
+std::atomic<DWORD> gCountedOn{0};
 long sevenWaiting() {
+    gCountedOn = GetCurrentThreadId();
+    WaitForSingleObject(gCountGo, 5000);
     return 7;
 }
 
@@ -543,6 +549,8 @@ TEST_F(OptionsDialog, OpensOverTheDisabledSettingsWindowWithItsLayout) {
     testutil::saveScreenshot(o, testutil::exeFolder() + "options_dialog.bmp");
     SendMessageW(item(o, kOptionsCancelButton), BM_CLICK, 0, 0);
     pump();
+    // The counts come from a thread of their own; "..." until they are in.
+    gCountGo = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     setListensCount(sevenWaiting);
     setScrobblesCount([] { return 3L; });
     logActivity(L"scrobble", L"scrobbled", L"Artist - Title", ResultLine::lastFm);
@@ -552,6 +560,13 @@ TEST_F(OptionsDialog, OpensOverTheDisabledSettingsWindowWithItsLayout) {
     setListensCount(nullptr);
     setScrobblesCount(nullptr);
     ASSERT_NE(o, nullptr);
+    EXPECT_EQ(textOf(item(o, kListensWaitingLabel)), L"Listens waiting: \x2026");
+    EXPECT_EQ(textOf(item(o, kScrobblesWaitingLabel)), L"Scrobbles waiting: \x2026");
+    SetEvent(gCountGo);
+    for (int i = 0; i < 200 && textOf(item(o, kListensWaitingLabel)) != L"Listens waiting: 7"; ++i)
+        pump(1), Sleep(10);
+    CloseHandle(gCountGo);
+    EXPECT_NE(gCountedOn.load(), GetCurrentThreadId());
     EXPECT_EQ(textOf(item(o, kListensWaitingLabel)), L"Listens waiting: 7");
     EXPECT_EQ(textOf(item(o, kScrobblesWaitingLabel)), L"Scrobbles waiting: 3");
     ASSERT_NE(lastResultText(ResultLine::lastFm), L"");
@@ -825,16 +840,25 @@ TEST_F(OptionsDialog, KeyboardWorksWhateverTheHostLoopDoes) {
 
 namespace {
 
-// A connect flow that says one text, then waits for the test (or the window's stop).
+// A connect flow that asks for a token and then for the session, each until the test
+// allows it (or the window's stop). It hands over the page even after a stop: not
+// opening it then is the window's part.
+HANDLE gToken = nullptr;
 HANDLE gAllow = nullptr;
 std::atomic<bool> gSawStop{false};
 std::wstring gConnectedWith;
+const wchar_t kPage[] = L"https://host/gnufm/api/auth/?api_key=k&token=t";
 ConnectResult fakeConnect(const std::wstring& server, const std::wstring& key,
                           const std::wstring& secret, FunctionRef<void(const std::wstring&)> said,
+                          FunctionRef<void(const std::wstring&)> showPage,
                           const std::atomic<bool>& stop) {
     gConnectedWith = server + L"|" + key + L"|" + secret;
-    said(L"Waiting for you to allow Nimbo in the browser...");
+    said(L"Asking for a token...");
     ConnectResult c;
+    for (int i = 0; i < 500 && !stop && WaitForSingleObject(gToken, 20) != WAIT_OBJECT_0; ++i) {
+    }
+    showPage(kPage);
+    said(L"Waiting for you to allow Nimbo in the browser...");
     for (int i = 0; i < 500 && !stop && WaitForSingleObject(gAllow, 20) != WAIT_OBJECT_0; ++i) {
     }
     gSawStop = stop.load();
@@ -846,14 +870,26 @@ ConnectResult fakeConnect(const std::wstring& server, const std::wstring& key,
     return c;
 }
 
+// The browser as the test has it: it opens pages or there is none.
+std::vector<std::wstring> gBrowsed;
+bool gBrowserWorks = true;
+bool recordBrowser(const std::wstring& address) {
+    gBrowsed.push_back(address);
+    return gBrowserWorks;
+}
+
 }  // namespace
 
 // Connect runs the flow with the typed values off this thread and shows what it says;
-// the session it gives is stored by "Ok" only. Disconnect forgets it the same way, and
-// a window closed mid-flow stops it.
+// the session it gives is stored by "Ok" only, with the server and API key it was given
+// for. Without a browser the page's address is there to copy. Disconnect forgets the
+// session the same way, and a window closed mid-flow stops it before any browser opens.
 TEST_F(OptionsDialog, ConnectAndDisconnectTakeEffectOnOk) {
+    gToken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     gAllow = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     setLastFmConnect(fakeConnect);
+    setBrowserOpenerForTest(recordBrowser);
+    HWND address = nullptr;
     auto label = [](HWND o) { return textOf(GetDlgItem(o, kConnectStatusLabel)); };
     auto waitFor = [&](HWND o, const std::wstring& text) {
         for (int i = 0; i < 200 && label(o) != text; ++i) pump(1), Sleep(10);
@@ -861,35 +897,52 @@ TEST_F(OptionsDialog, ConnectAndDisconnectTakeEffectOnOk) {
     };
     for (int button : {int(kOptionsOkButton), int(kOptionsCancelButton), 0}) {
         SCOPED_TRACE(button);
+        ResetEvent(gToken);
         ResetEvent(gAllow);
+        gBrowsed.clear();
+        gBrowserWorks = button != kOptionsOkButton;
         HWND o = openOptions(optionsSample());
         ASSERT_NE(o, nullptr);
+        address = item(o, kConnectAddressEdit);
         SetWindowTextW(item(o, kLastFmServerEdit), L"libre.fm");
         SetWindowTextW(item(o, kLastFmKeyEdit), L"k");
         SetWindowTextW(item(o, kLastFmSecretEdit), L"s");
         SendMessageW(item(o, kConnectButton), BM_CLICK, 0, 0);
-        EXPECT_EQ(waitFor(o, L"Waiting for you to allow Nimbo in the browser..."),
-                  L"Waiting for you to allow Nimbo in the browser...");
+        EXPECT_EQ(waitFor(o, L"Asking for a token..."), L"Asking for a token...");
         EXPECT_EQ(gConnectedWith, L"libre.fm|k|s");
         EXPECT_EQ(textOf(item(o, kConnectButton)), L"Stop");
-        if (button == 0) {  // closed while the flow waits
+        if (button == 0) {  // closed while the token comes
             gSawStop = false;
             PostMessageW(o, WM_CLOSE, 0, 0);
             for (int i = 0; i < 100 && !gSawStop; ++i) pump(1), Sleep(10);
             EXPECT_TRUE(gSawStop) << "the flow was not stopped";
+            EXPECT_TRUE(gBrowsed.empty()) << "a closed window opened the browser";
             continue;
         }
+        SetEvent(gToken);
+        EXPECT_EQ(waitFor(o, L"Waiting for you to allow Nimbo in the browser..."),
+                  L"Waiting for you to allow Nimbo in the browser...");
+        EXPECT_EQ(gBrowsed, std::vector<std::wstring>{kPage});
+        // No browser: the address, read-only, to copy; the flow keeps waiting.
+        EXPECT_EQ(visible(address), !gBrowserWorks);
+        EXPECT_EQ(textOf(address), gBrowserWorks ? L"" : kPage);
+        EXPECT_TRUE(styleOf(address) & ES_READONLY);
         SetEvent(gAllow);
         EXPECT_EQ(waitFor(o, L"Connected as someone"), L"Connected as someone");
+        EXPECT_FALSE(visible(address)) << "the spent page stays offered";
         EXPECT_EQ(textOf(item(o, kConnectButton)), L"Disconnect");
         EXPECT_EQ(currentSettings().LastFmSession, L"") << "stored before Ok";
         SendMessageW(item(o, button), BM_CLICK, 0, 0);
         pump();
+        const Settings now = currentSettings();
         const bool ok = button == kOptionsOkButton;
-        EXPECT_EQ(currentSettings().LastFmSession, ok ? L"s3ss10n" : L"");
-        EXPECT_EQ(currentSettings().LastFmUser, ok ? L"someone" : L"");
+        EXPECT_EQ(now.LastFmSession + now.LastFmUser, ok ? L"s3ss10nsomeone" : L"");
+        EXPECT_EQ(now.LastFmSessionServer + L"|" + now.LastFmSessionApiKey,
+                  ok ? L"libre.fm|k" : L"|");
     }
     setLastFmConnect(nullptr);
+    setBrowserOpenerForTest(nullptr);
+    CloseHandle(gToken);
     CloseHandle(gAllow);
 
     // A stored session: the window says so, and Disconnect forgets it on Ok only.
@@ -909,4 +962,27 @@ TEST_F(OptionsDialog, ConnectAndDisconnectTakeEffectOnOk) {
         EXPECT_EQ(currentSettings().LastFmSession + currentSettings().LastFmUser,
                   ok ? L"" : L"s3ss10nsomeone");
     }
+}
+
+// "not encrypted" stands under a server box while its address is plain http, as typed;
+// shown, it and the address to copy keep the layout.
+TEST_F(OptionsDialog, PlainHttpServersSayNotEncrypted) {
+    HWND o = openOptions(optionsSample());
+    ASSERT_NE(o, nullptr);
+    const std::pair<const wchar_t*, const wchar_t*> typed[] = {
+        {L" HTTP://[::1]:80 ", L"not encrypted"},
+        {L"https://lan", L""},
+        {L"lan", L""},
+        {L"http://", L""},
+        {L"http://lan/2.0", L"not encrypted"}};
+    for (auto [edit, label] : {std::pair{kLastFmServerEdit, kLastFmPlainLabel},
+                               std::pair{kServerEdit, kListenBrainzPlainLabel}}) {
+        for (auto [address, says] : typed) {
+            SetWindowTextW(item(o, edit), address);
+            EXPECT_EQ(textOf(item(o, label)), says) << edit << testutil::utf8(address);
+        }
+    }
+    ShowWindow(item(o, kConnectAddressEdit), SW_SHOW);
+    testutil::expectTableWindow(o, optionsWindowTable());
+    expectTextsFit(o, optionsWindowTable());
 }

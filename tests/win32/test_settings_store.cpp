@@ -13,6 +13,7 @@
 #include "core/private_tracks.h"
 #include "core/settings.h"
 #include "core/settings_codec.h"
+#include "core/settings_merge.h"
 #include "core/state.h"
 #include "net/http_client.h"
 #include "tests/win32/win32_test_util.h"
@@ -192,6 +193,50 @@ TEST_F(SettingsStore, LaterKeysAreReadClampedAndWrittenOnlyOnceUsed) {
         loadSettings();
         EXPECT_EQ(currentSettings().MinInterval, c.minInterval) << c.stored;
         EXPECT_EQ(currentSettings().OnPause, c.onPause) << c.stored;
+    }
+}
+
+// A Last.fm session is stored with the server and API key it was granted for, always
+// beside it; one stored before (no such keys) belongs to the server and key set then.
+// After the server changes, the session reaches no request, across a restart too.
+TEST_F(SettingsStore, LastFmSessionKeepsItsServerAndKeyBesideIt) {
+    const struct {
+        const char* name;
+        std::string keys;     // of [Gen_Nimbo]
+        std::string written;  // the binding as the save writes it; empty: not written
+        const wchar_t* boundTo;
+    } cases[] = {
+        {"earlier build",
+         "LastFmServer=https://one.example/2.0/\r\nLastFmKey=K\r\nLastFmSession=abc\r\n",
+         "LastFmSessionServer=https://one.example/2.0/\r\nLastFmSessionApiKey=K\r\n",
+         L"https://one.example/2.0/"},
+        {"earlier build, Last.fm's own", "LastFmSession=abc\r\n",
+         "LastFmSessionServer=\r\nLastFmSessionApiKey=\r\n", L""},
+        {"granted for another",
+         "LastFmServer=two.example\r\nLastFmSession=abc\r\n"
+         "LastFmSessionServer=one.example\r\nLastFmSessionApiKey=\r\n",
+         "LastFmSessionServer=one.example\r\nLastFmSessionApiKey=\r\n", L"one.example"},
+        {"no session", "LastFmServer=one.example\r\n", "", L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=1\r\n" + c.keys));
+        resetSettingsForTest();
+        loadSettings();
+        EXPECT_EQ(currentSettings().LastFmSessionServer, c.boundTo);
+        ASSERT_TRUE(saveSettings());
+        std::string bytes;
+        ASSERT_TRUE(readFile(besideIni(), bytes));
+        EXPECT_EQ(contains(bytes, "LastFmSessionServer"), !c.written.empty());
+        EXPECT_TRUE(contains(bytes, c.written)) << bytes;
+
+        // The server changes; after a restart the session still belongs to the old one.
+        editSettings([](Settings& v) { v.LastFmServer = L"https://three.example/2.0/"; });
+        ASSERT_TRUE(saveSettings());
+        resetSettingsForTest();
+        loadSettings();
+        EXPECT_EQ(currentSettings().LastFmSessionServer, c.boundTo);
+        EXPECT_EQ(lastFmSessionInUse(currentSettings()), L"");
     }
 }
 
