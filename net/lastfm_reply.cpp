@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 #include "common/hex.h"
 #include "common/utf8.h"
@@ -166,6 +167,7 @@ struct JsonReader {
     LastFmReply& r;
     std::vector<JsonFrame> frames;
     bool expectKey = false;
+    bool whole = false;  // the top-level object closed
     size_t i = 0;
 
     // One container bracket; false at a fault or at the end of the top-level value.
@@ -179,7 +181,7 @@ struct JsonReader {
         if (frames.empty() || frames.back().array != (c == ']')) return false;
         frames.pop_back();
         expectKey = false;
-        if (frames.empty()) r.ok = r.error == 0 && c == '}';
+        if (frames.empty()) whole = c == '}';
         return !frames.empty();
     }
 
@@ -350,6 +352,27 @@ struct XmlReader {
 
 }  // namespace
 
+BatchOutcome scrobbleOutcome(int status, const LastFmReply& reply, size_t count) {
+    BatchOutcome outcome;
+    if (status >= 200 && status < 300 && reply.accountsFor(count)) {
+        outcome.kind = BatchOutcome::Kind::taken;
+        outcome.leaving = count;
+        const std::vector<int>& codes = reply.ignoredCodes;
+        for (size_t i = 0; i < codes.size() && i < count; ++i) {
+            if (codes[i] != 5) continue;
+            outcome.leaving = i;
+            outcome.holdMs = kDailyLimitWaitMs;
+            break;
+        }
+        return outcome;
+    }
+    static const int kHolding[] = {29, 9, 4, 10, 13, 26};
+    if (status != 0 &&
+        std::find(std::begin(kHolding), std::end(kHolding), reply.error) != std::end(kHolding))
+        outcome.kind = BatchOutcome::Kind::held;
+    return outcome;
+}
+
 LastFmReply readLastFmReply(const std::string& body) {
     LastFmReply reply;
     const size_t first = body.find_first_not_of(" \t\r\n");
@@ -357,6 +380,9 @@ LastFmReply readLastFmReply(const std::string& body) {
         JsonReader reader{body, reply, {}};
         reader.i = first;
         reader.run();
+        // Only the close of the object says it was whole: a "status" member of a reply
+        // cut short says nothing.
+        reply.ok = reader.whole && reply.error == 0;
     } else {
         XmlReader reader{body, reply, {}, {}};
         reader.run();
