@@ -905,6 +905,21 @@ TEST_F(SettingsStore, ListenQueueIsSharedByTwoWinamps) {
     UnlockFileEx(other, 0, 1, 0, &range);
     CloseHandle(other);
     EXPECT_EQ(loaded(path), expected + "torn 0 skipped 0");
+
+    // A lane's turn claims the queue from its load to its removal: another Winamp's turn
+    // finds the claim taken at once, while appends and reads go on beside it.
+    {
+        const QueueTurn mine(path);
+        EXPECT_FALSE(mine.busy());
+        const DWORD start = GetTickCount();
+        EXPECT_TRUE(QueueTurn(path).busy());
+        EXPECT_LT(GetTickCount() - start, 150u);
+        QueueUser during{path, 9100, 1};
+        QueueUser::run(&during);
+        EXPECT_EQ(during.status, QueueStatus::done);
+    }
+    EXPECT_FALSE(QueueTurn(path).busy());
+    EXPECT_EQ(loaded(path), expected + "9100 torn 0 skipped 0");
 }
 
 // Quit ends the tick's other waits too: the queue file held by another program is not
