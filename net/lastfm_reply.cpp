@@ -76,6 +76,7 @@ void take(LastFmReply& r, const std::string& path, const std::string& value) {
     if (path == "session/name") r.userName = replyText(value);
     if (path == "scrobbles/accepted" && isNumber) r.accepted = number;
     if (path == "scrobbles/ignored" && isNumber) r.ignored = number;
+    if (path == "nowplaying" || path.compare(0, 11, "nowplaying/") == 0) r.nowPlaying = true;
     if (path == "nowplaying/ignoredMessage/code" && isNumber) r.nowPlayingIgnored = number;
     if (path == "scrobbles/scrobble/ignoredMessage/code" && isNumber &&
         r.ignoredCodes.size() < kMaxLastFmScrobbleCodes)

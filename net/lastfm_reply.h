@@ -25,6 +25,7 @@ struct LastFmReply {
     std::wstring sessionKey, userName;
     int accepted = -1, ignored = -1;  // the scrobbles' counts; -1 when not given
     std::vector<int> ignoredCodes;    // each scrobble's ignoredMessage code, in order
+    bool nowPlaying = false;          // a "nowplaying" member came
     int nowPlayingIgnored = -1;       // the playing-now's ignoredMessage code, or -1
 
     // The service's own account of a scrobble batch of `count`: whole, no error, and its
@@ -33,8 +34,8 @@ struct LastFmReply {
     bool accountsFor(size_t count) const {
         return ok && accepted >= 0 && ignored >= 0 && size_t(accepted) + size_t(ignored) == count;
     }
-    // The service's own answer to a playing-now: whole, no error, with its ignoredMessage.
-    bool answersNowPlaying() const { return ok && nowPlayingIgnored >= 0; }
+    // The service's own answer to a playing-now: whole, no error, its "nowplaying" there.
+    bool answersNowPlaying() const { return ok && nowPlaying; }
 };
 
 // JSON when the first byte that is not blank is "{", else XML.

@@ -276,7 +276,7 @@ bool LastFmTarget::send(const Wanted& wanted, const Settings& settings, uint64_t
     const Answer answer =
         exchange(settings, LastFmCall::updateNowPlaying, {track}, L"not published");
     const int ignored = answer.reply.nowPlayingIgnored;
-    if (answer.own && ignored == 0)
+    if (answer.own && ignored <= 0)
         logActivity(joined({headOf(settings), L"published: ", what}), L"published", what,
                     ResultLine::lastFm);
     else if (answer.own)

@@ -77,6 +77,10 @@ Failure failureOf(const Why& notSent, const Outcome& outcome, const ListenBrainz
     } else if (answer.status >= 500) {
         f.words = joined({L"the server failed with ", status, said});
         f.brief = L"server error " + status;
+    } else if (answer.status == 200) {
+        // Taken only on ListenBrainz's own "ok": a 200 of another's says nothing.
+        f.words = joined({L"the server answered 200 without ListenBrainz's \"ok\"", said});
+        f.brief = L"answered 200";
     } else if (answer.json.isServiceError(answer.status)) {
         f.words = joined({L"the server refused it with ", status, said});
         f.brief = L"refused with " + status;
