@@ -370,6 +370,17 @@ class Listens(unittest.TestCase):
             self.assertEqual(5, len(queued(host)))
             host.quit()
 
+            # A 200 that is not ListenBrainz's own "ok" (a captive portal's page): none leaves.
+            service.control("clear-modes")
+            service.mode(mode="page", code=200, title="Welcome to the hotel", count=-1)
+            host = seeded(service, ["P", "Q"])
+            self.addCleanup(host.close)
+            wait_until(lambda: "answered 200" in activity_log(host), 20, "the page's 200")
+            self.assertIn("ListenBrainz: listens not sent: the server answered 200 without "
+                          "ListenBrainz's \"ok\": \"Welcome to the hotel\"", activity_log(host))
+            self.assertEqual(2, len(queued(host)))
+            host.quit()
+
             # A queue file that cannot be rewritten: what the service took goes once.
             service.control("clear-modes")
             host = seeded(service, ["X", "Y", "Z"], read_only=True)
