@@ -8,8 +8,8 @@
 // Threads: `listened` (a listen reached) and `due` may be called on one thread (the
 // update tick's) while `sendBacklog` runs a turn on another (the target's worker). The
 // lane's state is under a short lock of its own, never held across the submit (the
-// network), a file read or write, or the claim of the turn; `sendBacklog` itself runs
-// on one thread at a time.
+// network), a call on the queue file (whose lock another Winamp may hold) or the claim
+// of the turn, only across a log line; `sendBacklog` itself runs on one thread at a time.
 #pragma once
 
 #include <atomic>

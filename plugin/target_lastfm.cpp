@@ -34,7 +34,7 @@ namespace {
 const char kLibreFmKey[] = "6e696d626f2d77696e616d702d706c75";
 const char kLibreFmSecret[] = "6e696d626f2d6c69627265666d2d6b65";
 
-// Error 29's wait, doubled while it repeats, and the daily limit's.
+// Error 29's wait, doubled while it repeats.
 constexpr uint64_t kFirstRateWaitMs = 60000;
 constexpr uint64_t kLongestRateWaitMs = 15 * 60000;
 
