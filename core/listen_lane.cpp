@@ -97,6 +97,7 @@ void ListenLane::reset() {
     unsaved_.clear();
     taken_.clear();
     aside_.clear();
+    asideWhy_.clear();
     asideSaid_ = false;
 }
 
@@ -163,7 +164,7 @@ bool ListenLane::saveUnsaved(uint64_t now, Submit submit, void* context) {
         Locked hold(lock_);
         if (unsaved_.empty()) return true;
         if (saved > 0) return false;
-        one.assign(1, unsaved_.front());
+        one = std::vector<QueuedListen>(1, unsaved_.front());
         fresh_ = false;
     }
     const BatchOutcome outcome = submit(context, one, true);
@@ -225,6 +226,7 @@ bool ListenLane::nextBatch(uint64_t now, std::vector<QueuedListen>& batch, bool&
                  L"takes none, and they are tried again later"});
         asideSaid_ = true;
         aside_.clear();
+        asideWhy_.clear();
         splitLeft_ = 0;
         backOff(now);
         return false;
@@ -232,7 +234,7 @@ bool ListenLane::nextBatch(uint64_t now, std::vector<QueuedListen>& batch, bool&
     if (open.empty()) return false;
     size_t count = splitLeft_ > 0 ? 1 : mostPerBatch_;
     if (count > open.size()) count = open.size();
-    batch.assign(open.begin(), open.begin() + long(count));
+    batch = std::vector<QueuedListen>(open.begin(), open.begin() + long(count));
     single = fresh_ && open.size() == 1;
     fresh_ = false;
     return true;
@@ -249,17 +251,17 @@ void ListenLane::loaded(QueueContents& queue) {
              L"; they are skipped, and left out when it is next rewritten"});
     if (!taken_.empty()) leaveOut(queue.listens, taken_);
     setWaiting(long(queue.listens.size()));
-    if (aside_.empty()) return;
-    std::vector<QueuedListen> set;
-    for (const Aside& a : aside_) set.push_back(a.listen);
-    leaveOut(queue.listens, set);
+    if (!aside_.empty()) leaveOut(queue.listens, aside_);
 }
 
 void ListenLane::answered(const std::vector<QueuedListen>& batch, const BatchOutcome& outcome,
                           uint64_t now, std::vector<QueuedListen>& gone) {
     using Kind = BatchOutcome::Kind;
     // Another server's refusals say nothing to this one: those listens go again.
-    if (!aside_.empty() && outcome.server != asideServer_) aside_.clear();
+    if (!aside_.empty() && outcome.server != asideServer_) {
+        aside_.clear();
+        asideWhy_.clear();
+    }
     if (outcome.kind == Kind::taken) {
         took(batch, outcome, now, gone);
     } else if (outcome.kind == Kind::refused) {
@@ -277,16 +279,17 @@ void ListenLane::answered(const std::vector<QueuedListen>& batch, const BatchOut
 void ListenLane::took(const std::vector<QueuedListen>& batch, const BatchOutcome& outcome,
                       uint64_t now, std::vector<QueuedListen>& gone) {
     const size_t leaving = outcome.leaving < batch.size() ? outcome.leaving : batch.size();
-    gone.assign(batch.begin(), batch.begin() + long(leaving));
+    gone = std::vector<QueuedListen>(batch.begin(), batch.begin() + long(leaving));
     if (gone.size() == 1)
         log({words_.head, words_.one, L" sent: ", named(gone[0])});
     else
         log({words_.head, decimalText(int64_t(gone.size())), L" ", words_.many, L" sent"});
-    for (const Aside& a : aside_) {
-        log({words_.head, words_.one, L" refused and dropped: ", named(a.listen), L": ", a.why});
-        gone.push_back(a.listen);
-    }
+    for (size_t i = 0; i < aside_.size(); ++i)
+        log({words_.head, words_.one, L" refused and dropped: ", named(aside_[i]), L": ",
+             asideWhy_[i]});
+    gone.insert(gone.end(), aside_.begin(), aside_.end());
     aside_.clear();
+    asideWhy_.clear();
     asideSaid_ = false;
     failures_ = 0;
     if (splitLeft_ > 0) --splitLeft_;
@@ -302,7 +305,8 @@ void ListenLane::refused(const std::vector<QueuedListen>& batch, const BatchOutc
         return;
     }
     if (batch.empty()) return backOff(now);
-    aside_.push_back({batch[0], outcome.why});
+    aside_.push_back(batch[0]);
+    asideWhy_.push_back(outcome.why);
     asideServer_ = outcome.server;
     if (splitLeft_ > 0) --splitLeft_;
 }

@@ -15,7 +15,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -96,12 +95,6 @@ class ListenLane {
     static std::wstring named(const QueuedListen& q);
 
   private:
-    // A listen refused alone, kept in the file until its server takes another.
-    struct Aside {
-        QueuedListen listen;
-        std::wstring why;
-    };
-
     void log(std::initializer_list<std::wstring_view> parts);
     bool saveUnsaved(uint64_t now, Submit submit, void* context);
     bool nextBatch(uint64_t now, std::vector<QueuedListen>& batch, bool& single);
@@ -135,9 +128,11 @@ class ListenLane {
     std::vector<QueuedListen> taken_;
     int removeFailures_ = 0;
     uint64_t removeAt_ = 0;
-    // Refused alone by `asideServer_`: left out of the loads of this run only, so a
-    // restart sends them again and never drops one on a refusal alone.
-    std::vector<Aside> aside_;
+    // Refused alone by `asideServer_`, each with the server's words: left out of the
+    // loads of this run only, so a restart sends them again and never drops one on a
+    // refusal alone.
+    std::vector<QueuedListen> aside_;
+    std::vector<std::wstring> asideWhy_;
     std::wstring asideServer_;
     bool asideSaid_ = false;  // the line that every one was refused is in the log
 };
@@ -147,7 +142,6 @@ class ListenLane {
 class QueueFileLane final : public LaneFile {
   public:
     explicit QueueFileLane(const wchar_t* fileName);
-    ~QueueFileLane() override;
     QueueStatus append(const QueuedListen& listen, size_t& dropped) override;
     QueueStatus load(QueueContents& contents) override;
     QueueStatus remove(const std::vector<QueuedListen>& gone, std::wstring& why) override;
@@ -158,7 +152,7 @@ class QueueFileLane final : public LaneFile {
 
   private:
     const wchar_t* fileName_;
-    std::unique_ptr<QueueTurn> turn_;
+    QueueTurn turn_;
 };
 
 }  // namespace nimbo

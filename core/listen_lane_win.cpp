@@ -28,8 +28,6 @@ std::wstring queueWhy(QueueStatus status, unsigned long error) {
 
 QueueFileLane::QueueFileLane(const wchar_t* fileName) : fileName_(fileName) {}
 
-QueueFileLane::~QueueFileLane() = default;
-
 QueueStatus QueueFileLane::append(const QueuedListen& listen, size_t& dropped) {
     return appendListen(listenQueuePath(fileName_), listen, dropped);
 }
@@ -46,17 +44,11 @@ QueueStatus QueueFileLane::remove(const std::vector<QueuedListen>& gone, std::ws
 }
 
 bool QueueFileLane::claimTurn() {
-    try {
-        turn_.reset(new QueueTurn(listenQueuePath(fileName_)));
-        if (!turn_->busy()) return true;
-    } catch (...) {
-    }
-    turn_.reset();
-    return false;
+    return turn_.claim(listenQueuePath(fileName_));
 }
 
 void QueueFileLane::endTurn() {
-    turn_.reset();
+    turn_.release();
 }
 
 void QueueFileLane::log(const std::wstring& line) {

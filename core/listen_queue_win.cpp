@@ -128,21 +128,24 @@ bool same(const QueuedListen& a, const QueuedListen& b) {
 
 }  // namespace
 
-QueueTurn::QueueTurn(const std::wstring& path) {
+bool QueueTurn::claim(const std::wstring& path) {
+    release();
     HANDLE file = openLockFile(path);
-    if (file == INVALID_HANDLE_VALUE) return;
+    if (file == INVALID_HANDLE_VALUE) return true;
     if (lockRange(file, kTurnRange)) {
         file_ = file;
-        return;
+        return true;
     }
-    busy_ = heldElsewhere(GetLastError());
+    const bool busy = heldElsewhere(GetLastError());
     CloseHandle(file);
+    return !busy;
 }
 
-QueueTurn::~QueueTurn() {
+void QueueTurn::release() {
     if (!file_) return;
     unlockRange(file_, kTurnRange);
     CloseHandle(file_);
+    file_ = nullptr;
 }
 
 std::wstring listenQueuePath(const wchar_t* fileName) {

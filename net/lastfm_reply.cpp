@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <iterator>
 
 #include "common/hex.h"
 #include "common/utf8.h"
@@ -367,9 +366,8 @@ BatchOutcome scrobbleOutcome(int status, const LastFmReply& reply, size_t count)
         }
         return outcome;
     }
-    static const int kHolding[] = {29, 9, 4, 10, 13, 26};
-    if (status != 0 &&
-        std::find(std::begin(kHolding), std::end(kHolding), reply.error) != std::end(kHolding))
+    const int e = reply.error;
+    if (status != 0 && (e == 29 || e == 9 || e == 4 || e == 10 || e == 13 || e == 26))
         outcome.kind = BatchOutcome::Kind::held;
     return outcome;
 }

@@ -275,14 +275,13 @@ bool LastFmTarget::send(const Wanted& wanted, const Settings& settings, uint64_t
     // A playing-now that failed is not tried again: the next change sends anew.
     const Answer answer =
         exchange(settings, LastFmCall::updateNowPlaying, {track}, L"not published");
+    // Ignored (its ignoredMessage code): the service has it, but will not show it.
     const int ignored = answer.reply.nowPlayingIgnored;
-    if (answer.own && ignored <= 0)
-        logActivity(joined({headOf(settings), L"published: ", what}), L"published", what,
+    const std::wstring why = ignored > 0 ? L": " + ignoredWhy(ignored) : std::wstring();
+    const wchar_t* said = ignored > 0 ? L"not published" : L"published";
+    if (answer.own)
+        logActivity(joined({headOf(settings), said, L": ", what, why}), said, what,
                     ResultLine::lastFm);
-    else if (answer.own)
-        logActivity(
-            joined({headOf(settings), L"not published: ", what, L": ", ignoredWhy(ignored)}),
-            L"not published", ignoredWhy(ignored), ResultLine::lastFm);
     schedule_.attempted(now, AttemptResult::done);
     return true;
 }

@@ -909,16 +909,17 @@ TEST_F(SettingsStore, ListenQueueIsSharedByTwoWinamps) {
     // A lane's turn claims the queue from its load to its removal: another Winamp's turn
     // finds the claim taken at once, while appends and reads go on beside it.
     {
-        const QueueTurn mine(path);
-        EXPECT_FALSE(mine.busy());
+        QueueTurn mine, theirs;
+        EXPECT_TRUE(mine.claim(path));
         const DWORD start = GetTickCount();
-        EXPECT_TRUE(QueueTurn(path).busy());
+        EXPECT_FALSE(theirs.claim(path));
         EXPECT_LT(GetTickCount() - start, 150u);
         QueueUser during{path, 9100, 1};
         QueueUser::run(&during);
         EXPECT_EQ(during.status, QueueStatus::done);
+        mine.release();
+        EXPECT_TRUE(theirs.claim(path));
     }
-    EXPECT_FALSE(QueueTurn(path).busy());
     EXPECT_EQ(loaded(path), expected + "9100 torn 0 skipped 0");
 }
 
