@@ -13,6 +13,8 @@ namespace {
 // At the queue's bound every append rewrites the whole file: listens held in memory go
 // to it a few a turn.
 constexpr size_t kUnsavedPerTurn = 10;
+// Listens refused alone in a row, none taken, after which the lane backs off.
+constexpr size_t kMostRefusedInRow = 3;
 // Another Winamp's turn on the same file: this one waits this long, a few ticks.
 constexpr uint64_t kOtherTurnWaitMs = 2000;
 
@@ -217,18 +219,12 @@ bool ListenLane::nextBatch(uint64_t now, std::vector<QueuedListen>& batch, bool&
     loaded(queue);
     std::vector<QueuedListen>& open = queue.listens;
     if (open.empty() && !aside_.empty()) {
-        // The server refused every one alone and took none: none is dropped, and all go
-        // again after the back-off.
-        if (!asideSaid_)
-            log({words_.head, decimalText(int64_t(aside_.size())), L" ",
-                 aside_.size() == 1 ? words_.one : words_.many,
-                 L" refused one by one and none taken: none is dropped while the server "
-                 L"takes none, and they are tried again later"});
-        asideSaid_ = true;
+        // Every one waiting was refused alone and none taken: none is dropped, and all
+        // go again after the back-off.
+        refusedInRow(now);
         aside_.clear();
         asideWhy_.clear();
         splitLeft_ = 0;
-        backOff(now);
         return false;
     }
     if (open.empty()) return false;
@@ -309,6 +305,20 @@ void ListenLane::refused(const std::vector<QueuedListen>& batch, const BatchOutc
     asideWhy_.push_back(outcome.why);
     asideServer_ = outcome.server;
     if (splitLeft_ > 0) --splitLeft_;
+    // A few refused in a row, none taken: the server may be at fault, so the rest wait
+    // (what is set aside stays so) rather than go one a second.
+    if (aside_.size() % kMostRefusedInRow == 0) refusedInRow(now);
+}
+
+// Refused alone and none taken: said once until the server takes one, and backed off.
+void ListenLane::refusedInRow(uint64_t now) {
+    if (!asideSaid_)
+        log({words_.head, decimalText(int64_t(aside_.size())), L" ",
+             aside_.size() == 1 ? words_.one : words_.many,
+             L" refused one by one and none taken: none is dropped while the server takes "
+             L"none, and they are tried again later"});
+    asideSaid_ = true;
+    backOff(now);
 }
 
 // Listens the server has dealt with leave the queue. When the file cannot be rewritten

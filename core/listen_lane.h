@@ -104,6 +104,7 @@ class ListenLane {
     void took(const std::vector<QueuedListen>& batch, const BatchOutcome& outcome, uint64_t now,
               std::vector<QueuedListen>& gone);
     void refused(const std::vector<QueuedListen>& batch, const BatchOutcome& outcome, uint64_t now);
+    void refusedInRow(uint64_t now);
     void settle(const std::vector<QueuedListen>& gone, uint64_t now);
     void removeTaken(uint64_t now);
     void backOff(uint64_t now, uint64_t atLeastMs = 0);

@@ -148,6 +148,18 @@ TEST(ListenLane, RefusalsDropOnlyOnEvidence) {
          L"LB: listen sent: Band - A (listened at 1700000100)\n"
          L"LB: listen sent: Band - C (listened at 1700000300)\n"
          L"LB: listen refused and dropped: Band - B BAD (listened at 1700000200): bad listen\n"},
+        {"three refused in a row: the lane backs off, then the rest go, and a take drops them",
+         {L"A BAD", L"B BAD", L"C BAD", L"D"},
+         refusesBad,
+         L"[A BAD B BAD C BAD D][A BAD][B BAD][C BAD][D]",
+         L"",
+         L"0 0 0 0 15 ",
+         L"LB: 3 listens refused one by one and none taken: none is dropped while the server "
+         L"takes none, and they are tried again later\n"
+         L"LB: listen sent: Band - D (listened at 1700000700)\n"
+         L"LB: listen refused and dropped: Band - A BAD (listened at 1700000400): bad listen\n"
+         L"LB: listen refused and dropped: Band - B BAD (listened at 1700000500): bad listen\n"
+         L"LB: listen refused and dropped: Band - C BAD (listened at 1700000600): bad listen\n"},
         {"a server that refuses every one keeps them all and backs off",
          {L"A BAD", L"B BAD"},
          refusesBad,
