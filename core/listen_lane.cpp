@@ -166,7 +166,7 @@ bool ListenLane::saveUnsaved(uint64_t now, Submit submit, void* context) {
         Locked hold(lock_);
         if (unsaved_.empty()) return true;
         if (saved > 0) return false;
-        one = std::vector<QueuedListen>(1, unsaved_.front());
+        one.push_back(unsaved_.front());
         fresh_ = false;
     }
     const BatchOutcome outcome = submit(context, one, true);
@@ -230,7 +230,7 @@ bool ListenLane::nextBatch(uint64_t now, std::vector<QueuedListen>& batch, bool&
     if (open.empty()) return false;
     size_t count = splitLeft_ > 0 ? 1 : mostPerBatch_;
     if (count > open.size()) count = open.size();
-    batch = std::vector<QueuedListen>(open.begin(), open.begin() + long(count));
+    batch.insert(batch.end(), open.begin(), open.begin() + long(count));
     single = fresh_ && open.size() == 1;
     fresh_ = false;
     return true;
@@ -275,7 +275,7 @@ void ListenLane::answered(const std::vector<QueuedListen>& batch, const BatchOut
 void ListenLane::took(const std::vector<QueuedListen>& batch, const BatchOutcome& outcome,
                       uint64_t now, std::vector<QueuedListen>& gone) {
     const size_t leaving = outcome.leaving < batch.size() ? outcome.leaving : batch.size();
-    gone = std::vector<QueuedListen>(batch.begin(), batch.begin() + long(leaving));
+    gone.insert(gone.end(), batch.begin(), batch.begin() + long(leaving));
     if (gone.size() == 1)
         log({words_.head, words_.one, L" sent: ", named(gone[0])});
     else
