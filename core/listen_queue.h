@@ -94,4 +94,23 @@ QueueStatus loadListens(const std::wstring& path, QueueContents& contents);
 QueueStatus removeListens(const std::wstring& path, const std::vector<QueuedListen>& gone,
                           unsigned long* error = nullptr);
 
+// A lane's claim on a queue for one turn (load, send, removal), so two Winamps on one
+// folder never send the same batch: a second byte range of the same lock file, taken
+// without waiting and held until released. The calls above keep their own short range,
+// so an append never waits behind another's exchange.
+class QueueTurn {
+  public:
+    QueueTurn() = default;
+    ~QueueTurn() { release(); }
+    QueueTurn(const QueueTurn&) = delete;
+    QueueTurn& operator=(const QueueTurn&) = delete;
+    // False only while another holds the claim of `path`; a lock file that cannot be
+    // opened claims nothing and stops nothing (each call then fails on its own).
+    bool claim(const std::wstring& path);
+    void release();
+
+  private:
+    void* file_ = nullptr;  // the lock file's handle while the range is held
+};
+
 }  // namespace nimbo

@@ -20,6 +20,32 @@ namespace {
 // Another Winamp holds the file only for a read and a write.
 const DWORD kLockWaitMs = 2000;
 const DWORD kLockPollMs = 20;
+// The lock file's byte ranges: each read and write of the queue, and a lane's turn.
+const DWORD kIoRange = 0;
+const DWORD kTurnRange = 1;
+
+HANDLE openLockFile(const std::wstring& path) {
+    return CreateFileW((path + L".lock").c_str(), GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// One byte of the lock file at `offset`, taken at once or not at all.
+bool lockRange(HANDLE file, DWORD offset) {
+    OVERLAPPED range = {};
+    range.Offset = offset;
+    return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range);
+}
+
+void unlockRange(HANDLE file, DWORD offset) {
+    OVERLAPPED range = {};
+    range.Offset = offset;
+    UnlockFileEx(file, 0, 1, 0, &range);
+}
+
+bool heldElsewhere(DWORD error) {
+    return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING;
+}
 
 // A byte-range lock on a file beside the queue, so it holds across login sessions and
 // across PCs that share the folder on a network drive (a named mutex reaches only its
@@ -30,21 +56,16 @@ const DWORD kLockPollMs = 20;
 class QueueLock {
   public:
     explicit QueueLock(const std::wstring& path) {
-        file_ = UniqueHandle(CreateFileW((path + L".lock").c_str(), GENERIC_READ,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        file_ = UniqueHandle(openLockFile(path));
         if (!file_) return;
         const DWORD start = GetTickCount();
         for (;;) {
-            OVERLAPPED range = {};
-            if (LockFileEx(file_.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,
-                           0, &range)) {
+            if (lockRange(file_.get(), kIoRange)) {
                 held_ = true;
                 status_ = QueueStatus::done;
                 return;
             }
-            const DWORD error = GetLastError();
-            if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) return;
+            if (!heldElsewhere(GetLastError())) return;
             status_ = QueueStatus::busy;
             // Quit waits for no other Winamp.
             if (GetTickCount() - start >= kLockWaitMs ||
@@ -53,8 +74,7 @@ class QueueLock {
         }
     }
     ~QueueLock() {
-        OVERLAPPED range = {};
-        if (held_) UnlockFileEx(file_.get(), 0, 1, 0, &range);
+        if (held_) unlockRange(file_.get(), kIoRange);
     }
     QueueLock(const QueueLock&) = delete;
     QueueLock& operator=(const QueueLock&) = delete;
@@ -99,6 +119,26 @@ struct LockedQueue {
 };
 
 }  // namespace
+
+bool QueueTurn::claim(const std::wstring& path) {
+    release();
+    HANDLE file = openLockFile(path);
+    if (file == INVALID_HANDLE_VALUE) return true;
+    if (lockRange(file, kTurnRange)) {
+        file_ = file;
+        return true;
+    }
+    const bool busy = heldElsewhere(GetLastError());
+    CloseHandle(file);
+    return !busy;
+}
+
+void QueueTurn::release() {
+    if (!file_) return;
+    unlockRange(file_, kTurnRange);
+    CloseHandle(file_);
+    file_ = nullptr;
+}
 
 std::wstring listenQueuePath(const wchar_t* fileName) {
     const std::wstring log = activityLogPath();

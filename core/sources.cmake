@@ -2,6 +2,7 @@
 list(APPEND NIMBO_PORTABLE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/activity_log.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ini_text.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/listen_lane.cpp
   ${CMAKE_CURRENT_LIST_DIR}/listen_queue.cpp
   ${CMAKE_CURRENT_LIST_DIR}/listen_rule.cpp
   ${CMAKE_CURRENT_LIST_DIR}/private_tracks.cpp
@@ -14,6 +15,7 @@ list(APPEND NIMBO_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/activity_log_win.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ini_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ini_location.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/listen_lane_win.cpp
   ${CMAKE_CURRENT_LIST_DIR}/listen_queue_win.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/state.cpp

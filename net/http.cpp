@@ -5,6 +5,7 @@
 
 #include "common/hex.h"
 #include "common/text.h"
+#include "common/utf8.h"
 #include "common/version.h"
 
 namespace nimbo {
@@ -275,6 +276,19 @@ std::string buildRequest(const ParsedUrl& url, const ProxyParts& proxy,
     if (cookie) appendHeader(request, "Cookie", *cookie);
     appendHeader(request, "User-Agent", kUserAgent);
     return request.append("\r\n");
+}
+
+std::wstring quotedReply(const std::string& body) {
+    std::string text = body;
+    const size_t title = text.find("<title>");
+    if (title != std::string::npos)
+        text = text.substr(title + 7, text.find("</title>") - title - 7);
+    if (text.size() > 120) text.resize(120);
+    std::wstring line = decodeUtf8(text, Utf8Malformed::replaceEach);
+    for (wchar_t& c : line)
+        if (c < L' ') c = L' ';
+    line = trimBlanks(line);
+    return line.empty() ? line : L": \"" + line + L"\"";
 }
 
 std::string apiUserAgent() {

@@ -58,6 +58,10 @@ std::string buildApiRequest(const ApiRequest& request, const ProxyParts& proxy);
 // name themselves; a product token holds no blank, so the version's becomes a hyphen.
 std::string apiUserAgent();
 
+// A reply that is not the service's own, quoted for the log: ": \"...\"" with its title
+// when it is a page, else its first 120 bytes, on one line; empty for an empty body.
+std::wstring quotedReply(const std::string& body);
+
 // The request that asks a proxy for a tunnel to host:port, Host header alike, with
 // the proxy's credentials when it has some. CR LF line ends, the empty line included.
 std::string buildConnectRequest(const std::string& host, const std::string& port,

@@ -48,12 +48,13 @@ class ReplyReader {
 
     JsonReply read() {
         JsonReply reply;
-        if (!take('{') || take('}')) return reply;
+        if (!take('{')) return reply;
+        if (take('}')) return reply.whole = true, reply;
         for (;;) {
             std::wstring key;
             skipBlanks();
             if (!readString(&key, kMaxKey) || !take(':') || !readMember(key, reply)) return reply;
-            if (!take(',')) return reply;
+            if (!take(',')) return reply.whole = take('}'), reply;
         }
     }
 
@@ -79,6 +80,7 @@ class ReplyReader {
         const char first = atEnd() ? '\0' : *p_;
         std::optional<std::wstring>* text = key == L"error"       ? &reply.error
                                             : key == L"user_name" ? &reply.userName
+                                            : key == L"status"    ? &reply.status
                                                                   : nullptr;
         if (text) {
             text->reset();

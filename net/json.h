@@ -23,10 +23,14 @@ struct JsonReply {
     std::optional<std::wstring> error;
     std::optional<bool> valid;
     std::optional<std::wstring> userName;  // "user_name"
+    std::optional<std::wstring> status;
+    bool whole = false;  // the object closed: nothing of it was cut off
 
     // The service's own error object for a reply of `httpStatus`, {"code":400,"error":"..."}:
     // its code is that status and it says why. A proxy's or a web server's page is not.
     bool isServiceError(int httpStatus) const { return code == httpStatus && error.has_value(); }
+    // The service's own word that it took a submission, {"status":"ok"}, and all of it.
+    bool isServiceOk() const { return whole && status == std::wstring(L"ok"); }
 };
 
 // Other members are passed over; with the top-level object as the first, at most

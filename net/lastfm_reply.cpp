@@ -75,6 +75,7 @@ void take(LastFmReply& r, const std::string& path, const std::string& value) {
     if (path == "session/name") r.userName = replyText(value);
     if (path == "scrobbles/accepted" && isNumber) r.accepted = number;
     if (path == "scrobbles/ignored" && isNumber) r.ignored = number;
+    if (path == "nowplaying" || path.compare(0, 11, "nowplaying/") == 0) r.nowPlaying = true;
     if (path == "nowplaying/ignoredMessage/code" && isNumber) r.nowPlayingIgnored = number;
     if (path == "scrobbles/scrobble/ignoredMessage/code" && isNumber &&
         r.ignoredCodes.size() < kMaxLastFmScrobbleCodes)
@@ -166,6 +167,7 @@ struct JsonReader {
     LastFmReply& r;
     std::vector<JsonFrame> frames;
     bool expectKey = false;
+    bool whole = false;  // the top-level object closed
     size_t i = 0;
 
     // One container bracket; false at a fault or at the end of the top-level value.
@@ -179,7 +181,7 @@ struct JsonReader {
         if (frames.empty() || frames.back().array != (c == ']')) return false;
         frames.pop_back();
         expectKey = false;
-        if (frames.empty()) r.ok = r.error == 0 && c == '}';
+        if (frames.empty()) whole = c == '}';
         return !frames.empty();
     }
 
@@ -350,6 +352,26 @@ struct XmlReader {
 
 }  // namespace
 
+BatchOutcome scrobbleOutcome(int status, const LastFmReply& reply, size_t count) {
+    BatchOutcome outcome;
+    if (status >= 200 && status < 300 && reply.accountsFor(count)) {
+        outcome.kind = BatchOutcome::Kind::taken;
+        outcome.leaving = count;
+        const std::vector<int>& codes = reply.ignoredCodes;
+        for (size_t i = 0; i < codes.size() && i < count; ++i) {
+            if (codes[i] != 5) continue;
+            outcome.leaving = i;
+            outcome.holdMs = kDailyLimitWaitMs;
+            break;
+        }
+        return outcome;
+    }
+    const int e = reply.error;
+    if (status != 0 && (e == 29 || e == 9 || e == 4 || e == 10 || e == 13 || e == 26))
+        outcome.kind = BatchOutcome::Kind::held;
+    return outcome;
+}
+
 LastFmReply readLastFmReply(const std::string& body) {
     LastFmReply reply;
     const size_t first = body.find_first_not_of(" \t\r\n");
@@ -357,6 +379,9 @@ LastFmReply readLastFmReply(const std::string& body) {
         JsonReader reader{body, reply, {}};
         reader.i = first;
         reader.run();
+        // Only the close of the object says it was whole: a "status" member of a reply
+        // cut short says nothing.
+        reply.ok = reader.whole && reply.error == 0;
     } else {
         XmlReader reader{body, reply, {}, {}};
         reader.run();

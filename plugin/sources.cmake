@@ -1,7 +1,6 @@
 # Files of this subsystem (see the top-level CMakeLists.txt).
 list(APPEND NIMBO_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/lifecycle.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/listen_lane.cpp
   ${CMAKE_CURRENT_LIST_DIR}/messages.cpp
   ${CMAKE_CURRENT_LIST_DIR}/play_counter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/target_lastfm.cpp

@@ -10,12 +10,12 @@
 #include "common/text.h"
 #include "common/utf8.h"
 #include "core/activity_log.h"
+#include "core/listen_lane.h"
 #include "core/settings_merge.h"
 #include "core/state.h"
 #include "net/http_client.h"
 #include "net/lastfm.h"
 #include "net/lastfm_reply.h"
-#include "plugin/listen_lane.h"
 #include "plugin/messages.h"
 
 #ifndef NIMBO_LASTFM_API_KEY
@@ -34,10 +34,9 @@ namespace {
 const char kLibreFmKey[] = "6e696d626f2d77696e616d702d706c75";
 const char kLibreFmSecret[] = "6e696d626f2d6c69627265666d2d6b65";
 
-// Error 29's wait, doubled while it repeats, and the daily limit's.
+// Error 29's wait, doubled while it repeats.
 constexpr uint64_t kFirstRateWaitMs = 60000;
 constexpr uint64_t kLongestRateWaitMs = 15 * 60000;
-constexpr uint64_t kDailyLimitWaitMs = 3600000;
 
 // "Last.fm: ", "Libre.fm: " or the host's name.
 std::wstring headOf(const Settings& s) {
@@ -121,7 +120,8 @@ LastFmTrack trackOf(const QueuedListen& q) {
     return t;
 }
 
-ListenLane gScrobbles(L"nimbo-scrobbles.txt",
+QueueFileLane gScrobblesFile(L"nimbo-scrobbles.txt");
+ListenLane gScrobbles(gScrobblesFile,
                       {L"Last.fm: ", L"scrobble", L"scrobbles", L"the scrobble queue"},
                       kMaxScrobblesPerRequest);
 
@@ -132,8 +132,10 @@ ListenLane& lane() {
 // What one request came to.
 struct Answer {
     bool reached = false;  // a whole reply came back
+    bool own = false;      // a 2xx with the service's own account of what was asked
     int status = 0;
     LastFmReply reply;
+    std::wstring quoted;  // the body's start, when it is not the service's answer
 };
 
 class LastFmTarget : public Target {
@@ -214,7 +216,13 @@ Answer LastFmTarget::exchange(const Settings& settings, LastFmCall call,
     answer.reached = outcome.ok() && !cutShort(outcome);
     answer.status = reply.statusCode;
     if (answer.reached) answer.reply = readLastFmReply(reply.body);
-    if (answer.reached && answer.reply.ok) {
+    // Only the service's own word counts: a gateway's or a framework's JSON, or a reply
+    // cut short, leaves every scrobble where it is.
+    answer.own = answer.reached && answer.status >= 200 && answer.status < 300 &&
+                 (call == LastFmCall::scrobble ? answer.reply.accountsFor(tracks.size())
+                                               : answer.reply.answersNowPlaying());
+    if (!answer.own) answer.quoted = quotedReply(reply.body);
+    if (answer.own) {
         rateWaitMs_ = 0;
         lane().goAtOnce();
     } else {
@@ -234,10 +242,13 @@ void LastFmTarget::failed(const Settings& settings, const Answer& answer, const 
         words = L"error " + decimalText(error) +
                 (answer.reply.message.empty() ? L"" : L": " + answer.reply.message);
     else
-        words = L"the server answered " + decimalText(answer.status) + L" without " + name +
-                L"'s answer";
-    logActivity(joined({headOf(settings), failedHead, L": ", words}), failedHead,
-                error ? L"error " + decimalText(error) : L"not reached", ResultLine::lastFm);
+        words = joined({L"the server answered ", decimalText(answer.status), L" without ", name,
+                        L"'s answer", answer.quoted});
+    const std::wstring brief = !answer.reached ? L"not reached"
+                               : error         ? L"error " + decimalText(error)
+                                               : L"answered " + decimalText(answer.status);
+    logActivity(joined({headOf(settings), failedHead, L": ", words}), failedHead, brief,
+                ResultLine::lastFm);
     if (error == 29) {
         // Too many requests: a minute, doubled while it goes on, at most 15.
         rateWaitMs_ = rateWaitMs_ == 0                       ? kFirstRateWaitMs
@@ -264,8 +275,14 @@ bool LastFmTarget::send(const Wanted& wanted, const Settings& settings, uint64_t
     if (trimBlanks(track.artist).empty() || trimBlanks(track.title).empty()) return false;
     const std::wstring what = trimBlanks(track.artist) + L" - " + trimBlanks(track.title);
     // A playing-now that failed is not tried again: the next change sends anew.
-    if (exchange(settings, LastFmCall::updateNowPlaying, {track}, L"not published").reply.ok)
-        logActivity(joined({headOf(settings), L"published: ", what}), L"published", what,
+    const Answer answer =
+        exchange(settings, LastFmCall::updateNowPlaying, {track}, L"not published");
+    // Ignored (its ignoredMessage code): the service has it, but will not show it.
+    const int ignored = answer.reply.nowPlayingIgnored;
+    const std::wstring why = ignored > 0 ? L": " + ignoredWhy(ignored) : std::wstring();
+    const wchar_t* said = ignored > 0 ? L"not published" : L"published";
+    if (answer.own)
+        logActivity(joined({headOf(settings), said, L": ", what, why}), said, what,
                     ResultLine::lastFm);
     schedule_.attempted(now, AttemptResult::done);
     return true;
@@ -276,31 +293,19 @@ BatchOutcome LastFmTarget::scrobble(const Settings& settings,
     std::vector<LastFmTrack> tracks;
     for (const QueuedListen& q : batch) tracks.push_back(trackOf(q));
     const Answer answer = exchange(settings, LastFmCall::scrobble, tracks, L"scrobbles not sent");
-    BatchOutcome outcome;
-    if (answer.reached && answer.reply.ok) {
-        outcome.kind = BatchOutcome::Kind::taken;
-        outcome.leaving = batch.size();
-        const std::vector<int>& codes = answer.reply.ignoredCodes;
-        for (size_t i = 0; i < codes.size() && i < batch.size(); ++i) {
-            if (codes[i] == 5) {
-                // The daily limit: this one and the rest wait an hour.
-                outcome.leaving = i;
-                outcome.holdMs = kDailyLimitWaitMs;
-                logActivity(joined({headOf(settings), L"the daily scrobble limit is reached; ",
-                                    decimalText(int64_t(batch.size() - i)), L" wait an hour"}));
-                break;
-            }
-            if (codes[i] != 0)
-                logActivity(joined({headOf(settings), L"scrobble ignored: ", lane().named(batch[i]),
-                                    L": ", ignoredWhy(codes[i])}));
-        }
-    } else if (answer.reached && answer.reply.error == 6) {
-        outcome.kind = BatchOutcome::Kind::refused;
-        outcome.why = L"error 6: " + answer.reply.message;
-    } else if (answer.reached &&
-               (answer.reply.error == 29 || !userErrorBox(L"", answer.reply.error).empty())) {
-        outcome.kind = BatchOutcome::Kind::held;
-    }
+    BatchOutcome outcome =
+        scrobbleOutcome(answer.reached ? answer.status : 0, answer.reply, batch.size());
+    outcome.server = settings.LastFmServer;
+    if (outcome.kind != BatchOutcome::Kind::taken) return outcome;
+    const std::vector<int>& codes = answer.reply.ignoredCodes;
+    for (size_t i = 0; i < codes.size() && i < outcome.leaving; ++i)
+        if (codes[i] != 0)
+            logActivity(joined({headOf(settings), L"scrobble ignored: ",
+                                ListenLane::named(batch[i]), L": ", ignoredWhy(codes[i])}));
+    if (outcome.leaving < batch.size())
+        logActivity(
+            joined({headOf(settings), L"the daily scrobble limit is reached; ",
+                    decimalText(int64_t(batch.size() - outcome.leaving)), L" wait an hour"}));
     return outcome;
 }
 

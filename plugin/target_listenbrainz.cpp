@@ -9,7 +9,7 @@
 #include "core/listen_queue.h"
 #include "net/listenbrainz.h"
 #include "net/listenbrainz_body.h"
-#include "plugin/listen_lane.h"
+#include "core/listen_lane.h"
 #include "plugin/messages.h"
 
 namespace nimbo {
@@ -21,7 +21,8 @@ namespace {
 const wchar_t kHead[] = L"ListenBrainz: ";
 
 // The listens that wait for ListenBrainz, in a file of their own.
-ListenLane gListens(L"nimbo-listens.txt", {kHead, L"listen", L"listens", L"the listen queue"}, 100);
+QueueFileLane gListensFile(L"nimbo-listens.txt");
+ListenLane gListens(gListensFile, {kHead, L"listen", L"listens", L"the listen queue"}, 100);
 
 ListenLane& lane() {
     return gListens;
@@ -43,21 +44,6 @@ std::wstring artistAndTitle(const std::wstring& artist, const std::wstring& titl
     return trimBlanks(artist) + L" - " + trimBlanks(title);
 }
 
-// A reply that is not the service's own, quoted for the log: its title when it is a
-// page, else its start, on one line.
-std::wstring quoted(const std::string& body) {
-    std::string text = body;
-    const size_t title = text.find("<title>");
-    if (title != std::string::npos)
-        text = text.substr(title + 7, text.find("</title>") - title - 7);
-    if (text.size() > 120) text.resize(120);
-    std::wstring line = decodeUtf8(text, Utf8Malformed::replaceEach);
-    for (wchar_t& c : line)
-        if (c < L' ') c = L' ';
-    line = trimBlanks(line);
-    return line.empty() ? line : L": \"" + line + L"\"";
-}
-
 // What a failed exchange tells the log and the schedule.
 struct Failure {
     std::wstring words, brief;
@@ -71,7 +57,7 @@ Failure failureOf(const Why& notSent, const Outcome& outcome, const ListenBrainz
                   const std::string& body) {
     Failure f;
     const std::wstring status = decimalText(answer.status);
-    const std::wstring said = answer.json.error ? L": " + *answer.json.error : quoted(body);
+    const std::wstring said = answer.json.error ? L": " + *answer.json.error : quotedReply(body);
     if (!outcome.ok() || cutShort(outcome)) {
         f.words = notSent.words;
         f.brief = notSent.brief;
@@ -91,6 +77,10 @@ Failure failureOf(const Why& notSent, const Outcome& outcome, const ListenBrainz
     } else if (answer.status >= 500) {
         f.words = joined({L"the server failed with ", status, said});
         f.brief = L"server error " + status;
+    } else if (answer.status == 200) {
+        // Taken only on ListenBrainz's own "ok": a 200 of another's says nothing.
+        f.words = joined({L"the server answered 200 without ListenBrainz's \"ok\"", said});
+        f.brief = L"answered 200";
     } else if (answer.json.isServiceError(answer.status)) {
         f.words = joined({L"the server refused it with ", status, said});
         f.brief = L"refused with " + status;
@@ -209,9 +199,12 @@ bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall cal
     lastStatus_ = reached ? answer.status : 0;
     lastServiceError_ = reached && answer.json.isServiceError(answer.status);
     lastError_ = answer.json.error.value_or(std::wstring());
-    // A clear that finds nothing of ours to clear has done its job.
-    const bool fine = answer.status == 200 || (call == ListenBrainzCall::clearPlayingNow &&
-                                               answer.status == 404 && lastServiceError_);
+    // A submission counts only on ListenBrainz's own {"status":"ok"}; a clear that finds
+    // nothing of ours to clear has done its job.
+    const bool fine =
+        (answer.status == 200 &&
+         (call != ListenBrainzCall::submitListens || answer.json.isServiceOk())) ||
+        (call == ListenBrainzCall::clearPlayingNow && answer.status == 404 && lastServiceError_);
     if (reached && fine) {
         lastResult_ = AttemptResult::done;
         // Listens that wait go after the next success.
@@ -335,6 +328,7 @@ BatchOutcome ListenBrainzTarget::sendListens(const Settings& settings, uint64_t 
     std::vector<Listen> listens;
     for (const QueuedListen& q : batch) listens.push_back(Listen{fieldsOf(q), q.listenedAt});
     BatchOutcome outcome;
+    outcome.server = settings.ListenBrainzServer;
     if (exchange(settings, ListenBrainzCall::submitListens,
                  listensBody(single ? ListenType::single : ListenType::import, listens),
                  kTickExchange, L"listens not sent", now, true)) {

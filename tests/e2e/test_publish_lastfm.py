@@ -52,14 +52,19 @@ class LastFm(unittest.TestCase):
     def test_playing_now_scrobbles_a_time_offline_and_the_errors(self):
         with Service() as service:
             server = "http://127.0.0.1:%d/2.0/" % service.port
-            # Down at the start: the three that waited stay, then go as one batch.
-            service.lfm_error(16, count=-1)
+            # Down at the start, behind something that answers 503 with JSON of its own:
+            # that is no account of the batch, so the three that waited stay, then go as one.
+            service.lb_status(503, count=-1, path="/2.0/", error="down for maintenance")
             service.configure(lfm_ignore="Ignored:1")
             host = PluginHost(LOOPBACK_DLL, lfm_ini(server), files={
                 "nimbo-scrobbles.txt": queue_file(["One", "Ignored", "Three"])})
             self.addCleanup(host.close)
-            wait_until(lambda: "scrobbles not sent: error 16" in activity_log(host), 10,
-                       "the failed batch")
+            wait_until(lambda: "scrobbles not sent: the server answered 503" in activity_log(host),
+                       10, "the failed batch")
+            self.assertIn("127.0.0.1: scrobbles not sent: the server answered 503 without "
+                          "127.0.0.1's answer: \"{\"code\":503,\"error\":\"down for maintenance\"}\"",
+                          activity_log(host))
+            self.assertNotIn("scrobbles sent", activity_log(host))
             self.assertEqual(3, len(queued(host)))
             service.control("clear-modes")
             host.player.add("C:\\m\\a.ogg", "Band - Thirty", 30)

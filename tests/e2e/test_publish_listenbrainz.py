@@ -355,15 +355,29 @@ class Listens(unittest.TestCase):
                              "a clear after the server's 404")
             self.assertEqual(1, activity_log(host).count("has no playing-now clear"))
 
-            # ListenBrainz refusing every single: three dropped, then the rest stay.
+            # ListenBrainz refusing every single: with no listen taken there is no evidence
+            # against any, so none is dropped; one line, and the lane backs off.
             service.control("clear-modes")
             service.lb_status(400, count=-1, error="refused by this server")
             host = seeded(service, ["A", "B", "C", "D", "E"])
             self.addCleanup(host.close)
-            wait_until(lambda: "3 listens in a row refused" in activity_log(host), 20,
-                       "the third refusal")
+            wait_until(lambda: "refused one by one" in activity_log(host), 20, "the refusals")
             time.sleep(3)
-            self.assertEqual(3, activity_log(host).count("listen refused and dropped"))
+            self.assertIn("ListenBrainz: 3 listens refused one by one and none taken: none is "
+                          "dropped while the server takes none, and they are tried again later",
+                          activity_log(host))
+            self.assertNotIn("dropped:", activity_log(host))
+            self.assertEqual(5, len(queued(host)))
+            host.quit()
+
+            # A 200 that is not ListenBrainz's own "ok" (a captive portal's page): none leaves.
+            service.control("clear-modes")
+            service.mode(mode="page", code=200, title="Welcome to the hotel", count=-1)
+            host = seeded(service, ["P", "Q"])
+            self.addCleanup(host.close)
+            wait_until(lambda: "answered 200" in activity_log(host), 20, "the page's 200")
+            self.assertIn("ListenBrainz: listens not sent: the server answered 200 without "
+                          "ListenBrainz's \"ok\": \"Welcome to the hotel\"", activity_log(host))
             self.assertEqual(2, len(queued(host)))
             host.quit()
 

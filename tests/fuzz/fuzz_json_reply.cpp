@@ -13,7 +13,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const nimbo::JsonReply reply =
         nimbo::readJsonReply(std::string(reinterpret_cast<const char*>(data), size));
-    for (const auto* text : {&reply.error, &reply.userName}) {
+    for (const auto* text : {&reply.error, &reply.userName, &reply.status}) {
         if (!*text) continue;
         check((*text)->size() <= nimbo::kMaxJsonReplyText &&
               (*text)->find(L'\0') == std::wstring::npos);

@@ -105,6 +105,29 @@ TEST(JsonReply, TellsTheServicesOwnError) {
     EXPECT_FALSE(readJsonReply("<html>400 Bad Request</html>").isServiceError(400));
 }
 
+// A listen leaves the queue only on ListenBrainz's own whole {"status":"ok"}; a gateway's,
+// a framework's or a cut reply is no such word.
+TEST(JsonReply, TellsTheServicesOwnOk) {
+    struct Case {
+        std::string body;
+        bool ok;
+    } cases[] = {
+        {R"({"status":"ok"})", true},
+        {R"( { "x" : [1, {"status":"no"}], "status" : "ok" } )", true},
+        {"{}", false},
+        {R"({"message":"Service Unavailable"})", false},
+        {R"({"detail":"Internal Server Error"})", false},
+        {R"({"status":"failed"})", false},
+        {R"({"status":"ok",)", false},
+        {R"({"status":"ok")", false},
+        {R"({"status":"ok","x":[1,2)", false},
+        {R"({"code":503,"error":"The service is down for maintenance"})", false},
+        {R"({"status":1})", false},
+        {"<html><title>200 OK</title></html>", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(readJsonReply(c.body).isServiceOk(), c.ok) << c.body;
+}
+
 TEST(ListenBrainzBody, ExactBytes) {
     const std::string info =
         R"("additional_info":{"media_player":"Winamp","submission_client":"Nimbo",)"

@@ -174,9 +174,43 @@ TEST(LastFmReply, BothFormsOfEachAnswer) {
         {"<html><body>502 Bad Gateway</body></html>", L"not ok"},
         {"<lfm status=\"ok\"><token>0a1b</token>", L"not ok token=0a1b"},
         {R"({"error":"13","message":"x"})", L"not ok error=13 x"},
+        {R"({"status":"ok","token":"0a1b")", L"not ok token=0a1b"},
         {"", L"not ok"},
     };
     for (const Case& c : cases) EXPECT_EQ(summary(readLastFmReply(c.body)), c.read) << c.body;
+}
+
+// A batch of three leaves the queue, and a playing-now counts as published, only on the
+// service's own account of it; any other JSON, however whole, is none.
+TEST(LastFmReply, OnlyTheServicesOwnAccountCounts) {
+    const std::string three = R"({"scrobbles":{"@attr":{"accepted":2,"ignored":1},"scrobble":[]}})";
+    struct Case {
+        std::string body;
+        bool scrobbles, nowPlaying;
+    } cases[] = {
+        {three, true, false},
+        {"<lfm status=\"ok\"><scrobbles accepted=\"3\" ignored=\"0\"></scrobbles></lfm>", true,
+         false},
+        {R"({"nowplaying":{"ignoredMessage":{"code":"0","#text":""}}})", false, true},
+        {"<lfm status=\"ok\"><nowplaying><track>T</track></nowplaying></lfm>", false, true},
+        {R"({"scrobbles":{"@attr":{"accepted":1,"ignored":1}}})", false, false},
+        {"<lfm status=\"failed\"><scrobbles accepted=\"3\" ignored=\"0\"/></lfm>", false, false},
+        {"<lfm status=\"ok\"><scrobbles accepted=\"3\" ignored=\"0\"></scrobbles>", false, false},
+        {R"({"error":6,"message":"Invalid parameters","scrobbles":{"@attr":{"accepted":3,"ignored":0}}})",
+         false, false},
+        {"{}", false, false},
+        {R"({"message":"Service Unavailable"})", false, false},
+        {R"({"detail":"Internal Server Error"})", false, false},
+        {R"({"status":"failed"})", false, false},
+        {R"({"status":"ok",)", false, false},
+        {three.substr(0, three.size() - 1), false, false},
+        {R"({"code":503,"error":"The service is down"})", false, false},
+    };
+    for (const Case& c : cases) {
+        const LastFmReply reply = readLastFmReply(c.body);
+        EXPECT_EQ(reply.accountsFor(3), c.scrobbles) << c.body;
+        EXPECT_EQ(reply.answersNowPlaying(), c.nowPlaying) << c.body;
+    }
 }
 
 TEST(LastFmReply, DepthAndTextBounds) {

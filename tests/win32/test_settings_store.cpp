@@ -954,6 +954,22 @@ TEST_F(SettingsStore, ListenQueueIsSharedByTwoWinamps) {
     UnlockFileEx(other, 0, 1, 0, &range);
     CloseHandle(other);
     EXPECT_EQ(loaded(path), expected + "torn 0 skipped 0");
+
+    // A lane's turn claims the queue from its load to its removal: another Winamp's turn
+    // finds the claim taken at once, while appends and reads go on beside it.
+    {
+        QueueTurn mine, theirs;
+        EXPECT_TRUE(mine.claim(path));
+        const DWORD start = GetTickCount();
+        EXPECT_FALSE(theirs.claim(path));
+        EXPECT_LT(GetTickCount() - start, 150u);
+        QueueUser during{path, 9100, 1};
+        QueueUser::run(&during);
+        EXPECT_EQ(during.status, QueueStatus::done);
+        mine.release();
+        EXPECT_TRUE(theirs.claim(path));
+    }
+    EXPECT_EQ(loaded(path), expected + "9100 torn 0 skipped 0");
 }
 
 // Quit ends the tick's other waits too: the queue file held by another program is not
