@@ -243,8 +243,7 @@ void ListenLane::loaded(QueueContents& queue) {
         log({words_.head, words_.queue, L"'s last line was cut off; skipped"});
     if (waiting_ < 0 && queue.skipped > 0)
         log({words_.head, words_.queue, L" holds ", decimalText(int64_t(queue.skipped)),
-             L" lines that are no ", words_.many,
-             L"; they are skipped and kept as they are"});
+             L" lines that are no ", words_.many, L"; they are skipped and kept as they are"});
     if (!taken_.empty()) leaveOut(queue.listens, taken_);
     setWaiting(long(queue.listens.size()));
     if (!aside_.empty()) leaveOut(queue.listens, aside_);
