@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # check_dll_tables.sh DLL: a 32-bit PE whose only export is the plugin entry, whose
 # imports are system DLLs alone (the C++ runtime is linked in), and which stays within
-# 330,000 bytes (a wide std::to_wstring or a stream alone would link the C library's
+# 350,000 bytes (a wide std::to_wstring or a stream alone would link the C library's
 # printf family, some 25 KB).
 set -euo pipefail
 dll=$1
@@ -19,7 +19,7 @@ while read -r name; do
 done < <(awk '/DLL Name:/{print $3}' <<<"$dump")
 size=$(stat -c %s "$dll")
 # The budget: the site and three listening targets, TLS and the JPEG decoder fit in it.
-if [ "$size" -gt 330000 ]; then echo "$size bytes: more than 330,000"; fail=1; fi
+if [ "$size" -gt 350000 ]; then echo "$size bytes: more than 350,000"; fail=1; fi
 echo "size: $size bytes"
 echo "imports: $(awk '/DLL Name:/{printf "%s ", $3}' <<<"$dump")"
 echo "exports: $exports"
