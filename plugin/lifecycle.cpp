@@ -35,6 +35,7 @@ int init() {
         securityCodePending = false;
         settingsDialogOpen = false;
         activityHash.clear();
+        setLogActivityHash(activityHash);
         lastTrackFile.clear();
         lastStreamTitle.clear();
         resetLastResult();
