@@ -22,7 +22,7 @@ from harness.certs import TestPki  # noqa: E402
 from harness.id3 import Raw, id3v2  # noqa: E402
 from harness.player import windows_path  # noqa: E402
 from harness.queue import queue_file, queued as queued_lines  # noqa: E402
-from harness.service import is_lb_clear, is_lb_listens, is_lb_playing_now  # noqa: E402
+from harness.service import is_lb_clear, is_lb_listens, is_lb_playing_now, lb_json  # noqa: E402
 
 TOKEN = "lb-test-token"
 VERSION = re.search(r'NIMBO_VERSION "([^"]+)"', open(os.path.join(
@@ -175,6 +175,38 @@ class ListenBrainz(unittest.TestCase):
             self.assertEqual(1, activity_log(host).count("the user token was not accepted"))
             host.quit()
             self.assertEqual(count, len(lb_requests(service)), "a request after the 401")
+
+    def test_a_slow_site_holds_back_neither_listenbrainz_nor_the_last_of_a_burst(self):
+        with Service(port=LOOPBACK_PORT) as service:
+            host = PluginHost(LOOPBACK_DLL, lb_ini("http://%s" % LOOPBACK_HOST,
+                                                   cookie="remixsid=5f2e8a91c04b"))
+            self.addCleanup(host.close)
+            for name in ("One", "Two", "Three", "Four"):
+                host.player.add("C:\\m\\%s.ogg" % name, "A - " + name, 100)
+            wait_until(lambda: statuses(service), 15, "the status at start")
+            before = len(statuses(service))
+
+            def burst(*entries):
+                # The site's status for the first answers after 4 s; each change meanwhile
+                # reaches ListenBrainz at once.
+                service.mode(mode="delay", seconds=4, path="/profile.php", param="setactivity")
+                for n in entries:
+                    host.player.check("play %d" % n)
+                    time.sleep(1.3)
+                time.sleep(4)
+
+            # The first and the last go to the site, not the one between.
+            burst(0, 1, 2)
+            self.assertEqual(["One", "Two", "Three"],
+                             [lb_json(e)["payload"][0]["track_metadata"]["track_name"]
+                              for e in lb_requests(service)])
+            wait_until(lambda: len(statuses(service)) == before + 2, 10, "the last of the burst")
+            # Back to what the site shows before its worker is free: nothing more goes.
+            burst(3, 2, 3)
+            self.assertEqual(["One playing", "Three playing", "Four playing"],
+                             statuses(service)[before:])
+            self.assertEqual(6, len(lb_requests(service)))
+            host.quit()
 
     def test_site_and_listenbrainz_fail_apart_and_quit_while_both_hang(self):
         with Service(port=LOOPBACK_PORT) as service:
