@@ -16,8 +16,9 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_support import (LOOPBACK_DLL, LOOPBACK_HOST, LOOPBACK_PORT, PLAYER_EXE,  # noqa: E402
-                         PluginHost, Service, activity_log, have_binaries, ini, kinds, needs,
-                         raw_bytes, statuses, wait_until)
+                         PluginHost, Service, activity_log, answer_security_code, have_binaries,
+                         ini, kinds, needs, raw_bytes, security_code_window, statuses,
+                         wait_until)
 from harness.certs import TestPki  # noqa: E402
 from harness.id3 import Raw, id3v2  # noqa: E402
 from harness.player import windows_path  # noqa: E402
@@ -206,6 +207,26 @@ class ListenBrainz(unittest.TestCase):
             self.assertEqual(["One playing", "Three playing", "Four playing"],
                              statuses(service)[before:])
             self.assertEqual(6, len(lb_requests(service)))
+            host.quit()
+
+    def test_the_security_code_window_holds_only_the_site(self):
+        with Service(port=LOOPBACK_PORT, args=("--captcha", "1")) as service:
+            host = PluginHost(LOOPBACK_DLL, lb_ini(
+                "http://%s" % LOOPBACK_HOST, no_login=False,
+                extra="AuthLogin=user@example.com\r\nAuthPass=secret\r\n"))
+            self.addCleanup(host.close)
+            host.player.add("C:\\m\\one.ogg", "A - One", 100)
+            host.player.add("C:\\m\\two.ogg", "B - Two", 100)
+            host.player.check("play 0")
+            wait_until(lambda: security_code_window(host), 20, "the security-code window")
+            host.player.check("play 1")
+            wait_until(lambda: (service.lb_playing_now() or {}).get("track_name") == "Two", 10,
+                       "ListenBrainz while the window waits")
+            self.assertEqual([], statuses(service))
+            answer_security_code(host, "4821")
+            # The site's own order stays: the status it logged in for, then the change.
+            wait_until(lambda: len(statuses(service)) == 2, 15, "the site after the code")
+            self.assertEqual(["One playing", "Two playing"], statuses(service))
             host.quit()
 
     def test_site_and_listenbrainz_fail_apart_and_quit_while_both_hang(self):
