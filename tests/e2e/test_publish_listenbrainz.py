@@ -17,8 +17,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_support import (LOOPBACK_DLL, LOOPBACK_HOST, LOOPBACK_PORT, PLAYER_EXE,  # noqa: E402
                          PluginHost, Service, activity_log, answer_security_code, have_binaries,
-                         ini, kinds, needs, raw_bytes, security_code_window, statuses,
-                         wait_until)
+                         ini, is_clear_activity, kinds, needs, raw_bytes, security_code_window,
+                         statuses, wait_until)
 from harness.certs import TestPki  # noqa: E402
 from harness.id3 import Raw, id3v2  # noqa: E402
 from harness.player import windows_path  # noqa: E402
@@ -227,6 +227,29 @@ class ListenBrainz(unittest.TestCase):
             # The site's own order stays: the status it logged in for, then the change.
             wait_until(lambda: len(statuses(service)) == 2, 15, "the site after the code")
             self.assertEqual(["One playing", "Two playing"], statuses(service))
+            host.quit()
+
+    def test_switched_off_while_listenbrainz_is_slow(self):
+        with Service(port=LOOPBACK_PORT) as service:
+            host = PluginHost(LOOPBACK_DLL, lb_ini("http://%s" % LOOPBACK_HOST,
+                                                   cookie="remixsid=5f2e8a91c04b"))
+            self.addCleanup(host.close)
+            host.player.add("C:\\m\\one.ogg", "A - One", 100)
+            host.player.add("C:\\m\\two.ogg", "B - Two", 100)
+            host.player.check("play 0")
+            wait_until(lambda: service.lb_playing_now() and statuses(service), 10, "both")
+            service.mode(mode="delay", seconds=4, path="/1/submit-listens")
+            host.player.check("play 1")
+            wait_until(lambda: statuses(service)[-1:] == ["Two playing"], 3, "the site at once")
+            host.player.check("menu pick Publish status")
+            # The site clears at once; ListenBrainz once its playing-now is answered.
+            wait_until(lambda: [e for e in service.log() if is_clear_activity(e)], 3,
+                       "the site's clear")
+            wait_until(lambda: [e for e in lb_requests(service) if is_lb_clear(e)], 10,
+                       "ListenBrainz's clear")
+            self.assertEqual(["One", "Two", None], [
+                None if is_lb_clear(e) else lb_json(e)["payload"][0]["track_metadata"]["track_name"]
+                for e in lb_requests(service)])
             host.quit()
 
     def test_site_and_listenbrainz_fail_apart_and_quit_while_both_hang(self):
