@@ -65,7 +65,12 @@ DWORD WINAPI workerMain(void* context) {
         reinterpret_cast<LPCWSTR>(&workerMain), &module);
     while (gRun.load() == run) {
         WaitForSingleObject(slot.wake, INFINITE);
-        if (gRun.load() != run) break;
+        if (gRun.load() != run) {
+            // A wake meant for the next run's worker, which waits on the same event,
+            // passes on to it.
+            SetEvent(slot.wake);
+            break;
+        }
         takeJob(index);
     }
     // The reference startWorkers took for this thread goes with it.
