@@ -49,6 +49,10 @@ enum class ResultLine { site, listenBrainz, lastFm, count };
 // new secret needs no edit here. Replaces the texts handed over before.
 void setLogSecrets(std::vector<std::wstring> secrets);
 
+// The site's activity hash, handed over by the exchange that learnt it: the log masks
+// it without reading the site's state, which its worker writes while others log.
+void setLogActivityHash(const std::string& hash);
+
 // Appends one line with the local time and makes `outcome`/`detail` the last result
 // of `line` (when `outcome` is not empty). The secrets handed over and the activity
 // hash are masked. Never throws; a log that cannot be written is skipped silently.

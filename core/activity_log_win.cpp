@@ -7,7 +7,6 @@
 #include "common/critical_section.h"
 #include "common/platform.h"
 #include "core/activity_log.h"
-#include "core/state.h"
 
 namespace nimbo {
 
@@ -17,6 +16,7 @@ struct LogState {
     CriticalSection lock;
     std::wstring lastResult[int(ResultLine::count)];
     std::vector<std::wstring> secrets;
+    std::wstring activityHash;
     std::wstring path;  // nimbo.log's
 };
 
@@ -101,7 +101,7 @@ void logActivity(const std::wstring& what, std::wstring_view outcome, std::wstri
         Locked lock(logState().lock);
         const std::wstring& path = logState().path;
         std::vector<std::wstring> secrets = logState().secrets;
-        secrets.push_back(widen(activityHash));
+        secrets.push_back(logState().activityHash);
         const std::string text = activityLogLine(now, what, secrets);
         if (!outcome.empty())
             logState().lastResult[int(line)] = lastResultLine(now, outcome, detail);
@@ -117,6 +117,16 @@ void setLogSecrets(std::vector<std::wstring> secrets) {
         logState().secrets = std::move(secrets);
     } catch (...) {
         // Out of memory: the texts handed over before stay masked.
+    }
+}
+
+void setLogActivityHash(const std::string& hash) {
+    try {
+        const std::wstring wide = widen(hash);
+        Locked lock(logState().lock);
+        logState().activityHash = wide;
+    } catch (...) {
+        // Out of memory: the hash handed over before stays masked.
     }
 }
 

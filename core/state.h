@@ -1,4 +1,5 @@
-// Runtime state shared by Winamp's thread and the timer thread, and the quit signal.
+// Runtime state shared by Winamp's thread, the timer thread and the targets' workers,
+// and the quit signal.
 #pragma once
 
 #include <windows.h>
@@ -10,13 +11,15 @@ namespace nimbo {
 
 // One-byte flags, each written on one thread and read on the other.
 extern std::atomic<bool> settingsDialogOpen;   // Winamp's thread writes
-extern std::atomic<bool> securityCodePending;  // timer thread writes
+extern std::atomic<bool> securityCodePending;  // the site's worker writes
 
 // Touched by the tick on the timer thread; by init before the timer starts and by
 // quit after it has stopped.
 extern std::wstring lastTrackFile;    // the current entry's full path
 extern std::wstring lastStreamTitle;  // for a stream, its playlist title; else empty
 extern std::string lastPlayState;
+// The site's: touched by its worker's jobs, by init and by quit's clear (never while
+// a job of the site runs).
 extern std::string activityHash;
 
 // Raised by quit before it waits for the tick, lowered when the timer starts: a

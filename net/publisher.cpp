@@ -2,6 +2,7 @@
 
 #include "common/text.h"
 #include "common/utf8.h"
+#include "core/activity_log.h"
 #include "core/state.h"
 #include "net/http_client.h"
 
@@ -31,12 +32,14 @@ Outcome fetchActivityHash() {
         } else if (const std::optional<std::string> hash =
                        extractBetween8(body, L"activityhash", L"value='", L"'>")) {
             activityHash = *hash;
+            setLogActivityHash(activityHash);
             return outcome;
         } else {
             outcome.kind = OutcomeKind::noHash;
         }
     }
     activityHash.clear();
+    setLogActivityHash(activityHash);
     return outcome;
 }
 

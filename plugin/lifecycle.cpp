@@ -36,6 +36,7 @@ int init() {
         securityCodePending = false;
         settingsDialogOpen = false;
         activityHash.clear();
+        setLogActivityHash(activityHash);
         lastTrackFile.clear();
         lastStreamTitle.clear();
         resetLastResult();

@@ -3,6 +3,11 @@
 // it gets there, and keeps its own schedule (tries again, waits), log lines and state,
 // so one target's failure or wait never holds another back. The cycle names none of
 // them: it serves the table `publishTargets()` (plugin/targets.cpp).
+//
+// Threads: send, sendBacklog and switchedOff run on the target's own worker
+// (plugin/target_worker.h), one at a time; a message box there waits for that target
+// alone. The tick asks ready, takesFields, backlogDue, reset and the schedule only
+// while the worker has no job; countsListens and listened at any time.
 #pragma once
 
 #include <cstddef>
@@ -40,7 +45,7 @@ class Target {
     // Sends what `wanted` asks for, then tells its schedule how that went. False when
     // nothing went out (nothing to clear, nothing it could send).
     virtual bool send(const Wanted& wanted, const Settings& settings, uint64_t now) = 0;
-    // Publishing was switched off: what it shows is cleared (on the timer thread).
+    // Publishing was switched off: what it shows is cleared.
     virtual void switchedOff(const Settings& settings) = 0;
     // Whether quit has a clear to send.
     virtual bool clearsAtQuit(const Settings& settings) const = 0;
@@ -52,12 +57,13 @@ class Target {
     // Listens (plays that count), for a target that keeps them. countsListens runs
     // under the settings lock, so it only looks. The cycle counts plays once for all
     // such targets and hands each the same listen, composed once, when one is reached
-    // (a private track never).
+    // (a private track never). Both run on the tick, even while the worker sends: they
+    // read only the settings and the lane (which keeps its turns and this apart).
     virtual bool countsListens(const Settings&) const { return false; }
     virtual void listened(const QueuedListen&) {}
     // Work kept beside what plays now (listens that wait), asked only of a target that
-    // counts listens: whether it goes now (under the settings lock), and the going, on
-    // an idle tick.
+    // counts listens: whether it goes now (under the settings lock, on the tick), and
+    // the going (on the worker), after an idle tick.
     virtual bool backlogDue(const Settings&, uint64_t) const { return false; }
     virtual void sendBacklog(const Settings&, uint64_t) {}
 
@@ -79,6 +85,9 @@ class RequestSpacing {
     // Before a request: the rest of the second is waited out here, never a longer wait.
     // With `endsAtQuit` quit ends the wait; without, it holds even then (quit's clear).
     void waitTurn(bool endsAtQuit) const;
+    // The same before a request with `limits`; a wait that holds at quit comes out of
+    // their total, so quit's clear keeps its bound. Returns the limits left.
+    ExchangeLimits waitTurn(const ExchangeLimits& limits) const;
     // A request started at `at` (the clock's reading when it did).
     void started(uint64_t at) { next_ = at + kSpacingMs; }
     void waitUntil(uint64_t at) { next_ = at; }

@@ -185,12 +185,12 @@ bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall cal
                                   const std::wstring& failedHead, uint64_t now, bool listens) {
     // A request due within the second's slack, or a clear that cannot wait for the next
     // tick (switched off, quit), waits out the second here; never the server's own wait.
-    spacing_.waitTurn(limits.endsAtQuit);
+    const ExchangeLimits left = spacing_.waitTurn(limits);
     const uint64_t started = cycleClockMs();
     HttpReply reply;
     const Outcome outcome = configuredApiExchange(
         listenBrainzRequest(settings.ListenBrainzServer, settings.ListenBrainzToken, call, body),
-        reply, limits);
+        reply, left);
     // One second between the starts of any two requests: a catch-up then sends one a
     // tick, and a playing-now waits at most the slack behind listens.
     spacing_.started(started);

@@ -37,4 +37,14 @@ void RequestSpacing::waitTurn(bool endsAtQuit) const {
         Sleep(rest);
 }
 
+ExchangeLimits RequestSpacing::waitTurn(const ExchangeLimits& limits) const {
+    const uint64_t asked = cycleClockMs();
+    waitTurn(limits.endsAtQuit);
+    ExchangeLimits left = limits;
+    const uint64_t waited = cycleClockMs() - asked;
+    if (!limits.endsAtQuit)
+        left.totalMs = waited < left.totalMs ? unsigned(left.totalMs - waited) : 0;
+    return left;
+}
+
 }  // namespace nimbo

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Last.fm and the servers that speak its interface, end to end: the playing-now and
 the scrobbles signed as the service checks them, scrobbles that waited offline going as
-one batch, an ignored one, the session the service no longer accepts, Libre.fm through
-the proxy's tunnel, and quit with three targets hanging."""
+one batch, an ignored one, the session the service no longer accepts, a box of one
+target that holds neither the count nor the others, Libre.fm through the proxy's tunnel,
+and quit with three targets hanging and a box up."""
 
 import os
 import shutil
@@ -101,6 +102,31 @@ class LastFm(unittest.TestCase):
             self.assertIsNone(host.message_box(0))
             host.quit()
 
+    def test_a_box_up_holds_neither_the_count_nor_listenbrainz(self):
+        with Service() as service:
+            server = "http://127.0.0.1:%d/2.0/" % service.port
+            service.lfm_error(9, count=-1, path="/2.0/")
+            host = PluginHost(LOOPBACK_DLL, lfm_ini(server, extra=(
+                "ListenBrainz=1\r\nListenBrainzToken=lb-test-token\r\n"
+                "ListenBrainzServer=http://127.0.0.1:%d\r\n" % service.port)))
+            self.addCleanup(host.close)
+            host.player.add("C:\\m\\a.ogg", "Band - Thirty", 30)
+            host.player.check("play 0")
+            box = host.message_box(10000)
+            self.assertEqual("Nimbo : 127.0.0.1 no longer accepts the connection; connect "
+                             "again in the options", box and box["text"])
+            # Half of the 30 s track plays while nobody answers the box: the count goes
+            # on, ListenBrainz gets its listen, Last.fm's waits in its file.
+            listens = wait_until(service.lb_listens, 30, "ListenBrainz's listen")
+            self.assertEqual(["Thirty"], [l["track_metadata"]["track_name"] for l in listens])
+            self.assertEqual(1, len(queued(host)))
+            self.assertIn("\tBand\tThirty\t", queued(host)[0])
+            self.assertEqual(box["hwnd"], (host.message_box(0) or {}).get("hwnd"))
+            self.assertEqual([], scrobbled(service))
+            host.dismiss(box)
+            self.assertIsNone(host.message_box(1000))
+            host.quit()
+
     def test_connect_through_the_browser_flow(self):
         with Service() as service:
             service.configure(lfm_auth_delay="4")
@@ -182,11 +208,20 @@ class LastFm(unittest.TestCase):
                                "the playing-now through the tunnel")[0]
             self.assertEqual(("libre.fm:443", "libre.fm"), (entry.get("tunnel"), entry.get("sni")))
             self.assertIn("Libre.fm: published: A - One", activity_log(host))
-            service.mode(mode="hang", count=-1)
-            host.player.check("pause")
-            host.player.check("pause")
-            time.sleep(1)
+            # Each target stuck: ListenBrainz and the site on a server that never answers,
+            # Last.fm in its box, which the others' waits do not hold back.
+            service.mode(mode="hang", count=-1, path="/1/submit-listens")
+            service.mode(mode="hang", count=-1, path="/profile.php")
+            service.lfm_error(9, count=-1, path="/2.0/")
+            host.player.add("C:\\m\\two.ogg", "A - Two", 100)
+            host.player.check("play 1")
+            box = host.message_box(3000)
+            self.assertEqual("Nimbo : Libre.fm no longer accepts the connection; connect "
+                             "again in the options", box and box["text"])
+            wait_until(lambda: {"/1/submit-listens", "/profile.php"} <= {
+                e.get("path") for e in service.log()[-6:]}, 10, "the requests left hanging")
             self.assertLess(host.timed_quit(), 6500)
+            self.assertIsNone(host.message_box(0))
 
 
 if __name__ == "__main__":

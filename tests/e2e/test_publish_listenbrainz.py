@@ -16,13 +16,14 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_support import (LOOPBACK_DLL, LOOPBACK_HOST, LOOPBACK_PORT, PLAYER_EXE,  # noqa: E402
-                         PluginHost, Service, activity_log, have_binaries, ini, kinds, needs,
-                         raw_bytes, statuses, wait_until)
+                         PluginHost, Service, activity_log, answer_security_code, have_binaries,
+                         ini, is_clear_activity, kinds, needs, raw_bytes, security_code_window,
+                         statuses, wait_until)
 from harness.certs import TestPki  # noqa: E402
 from harness.id3 import Raw, id3v2  # noqa: E402
 from harness.player import windows_path  # noqa: E402
 from harness.queue import queue_file, queued as queued_lines  # noqa: E402
-from harness.service import is_lb_clear, is_lb_listens, is_lb_playing_now  # noqa: E402
+from harness.service import is_lb_clear, is_lb_listens, is_lb_playing_now, lb_json  # noqa: E402
 
 TOKEN = "lb-test-token"
 VERSION = re.search(r'NIMBO_VERSION "([^"]+)"', open(os.path.join(
@@ -175,6 +176,81 @@ class ListenBrainz(unittest.TestCase):
             self.assertEqual(1, activity_log(host).count("the user token was not accepted"))
             host.quit()
             self.assertEqual(count, len(lb_requests(service)), "a request after the 401")
+
+    def test_a_slow_site_holds_back_neither_listenbrainz_nor_the_last_of_a_burst(self):
+        with Service(port=LOOPBACK_PORT) as service:
+            host = PluginHost(LOOPBACK_DLL, lb_ini("http://%s" % LOOPBACK_HOST,
+                                                   cookie="remixsid=5f2e8a91c04b"))
+            self.addCleanup(host.close)
+            for name in ("One", "Two", "Three", "Four"):
+                host.player.add("C:\\m\\%s.ogg" % name, "A - " + name, 100)
+            wait_until(lambda: statuses(service), 15, "the status at start")
+            before = len(statuses(service))
+
+            def burst(*entries):
+                # The site's status for the first answers after 4 s; each change meanwhile
+                # reaches ListenBrainz at once.
+                service.mode(mode="delay", seconds=4, path="/profile.php", param="setactivity")
+                for n in entries:
+                    host.player.check("play %d" % n)
+                    time.sleep(1.3)
+                time.sleep(4)
+
+            # The first and the last go to the site, not the one between.
+            burst(0, 1, 2)
+            self.assertEqual(["One", "Two", "Three"],
+                             [lb_json(e)["payload"][0]["track_metadata"]["track_name"]
+                              for e in lb_requests(service)])
+            wait_until(lambda: len(statuses(service)) == before + 2, 10, "the last of the burst")
+            # Back to what the site shows before its worker is free: nothing more goes.
+            burst(3, 2, 3)
+            self.assertEqual(["One playing", "Three playing", "Four playing"],
+                             statuses(service)[before:])
+            self.assertEqual(6, len(lb_requests(service)))
+            host.quit()
+
+    def test_the_security_code_window_holds_only_the_site(self):
+        with Service(port=LOOPBACK_PORT, args=("--captcha", "1")) as service:
+            host = PluginHost(LOOPBACK_DLL, lb_ini(
+                "http://%s" % LOOPBACK_HOST, no_login=False,
+                extra="AuthLogin=user@example.com\r\nAuthPass=secret\r\n"))
+            self.addCleanup(host.close)
+            host.player.add("C:\\m\\one.ogg", "A - One", 100)
+            host.player.add("C:\\m\\two.ogg", "B - Two", 100)
+            host.player.check("play 0")
+            wait_until(lambda: security_code_window(host), 20, "the security-code window")
+            host.player.check("play 1")
+            wait_until(lambda: (service.lb_playing_now() or {}).get("track_name") == "Two", 10,
+                       "ListenBrainz while the window waits")
+            self.assertEqual([], statuses(service))
+            answer_security_code(host, "4821")
+            # The site's own order stays: the status it logged in for, then the change.
+            wait_until(lambda: len(statuses(service)) == 2, 15, "the site after the code")
+            self.assertEqual(["One playing", "Two playing"], statuses(service))
+            host.quit()
+
+    def test_switched_off_while_listenbrainz_is_slow(self):
+        with Service(port=LOOPBACK_PORT) as service:
+            host = PluginHost(LOOPBACK_DLL, lb_ini("http://%s" % LOOPBACK_HOST,
+                                                   cookie="remixsid=5f2e8a91c04b"))
+            self.addCleanup(host.close)
+            host.player.add("C:\\m\\one.ogg", "A - One", 100)
+            host.player.add("C:\\m\\two.ogg", "B - Two", 100)
+            host.player.check("play 0")
+            wait_until(lambda: service.lb_playing_now() and statuses(service), 10, "both")
+            service.mode(mode="delay", seconds=4, path="/1/submit-listens")
+            host.player.check("play 1")
+            wait_until(lambda: statuses(service)[-1:] == ["Two playing"], 3, "the site at once")
+            host.player.check("menu pick Publish status")
+            # The site clears at once; ListenBrainz once its playing-now is answered.
+            wait_until(lambda: [e for e in service.log() if is_clear_activity(e)], 3,
+                       "the site's clear")
+            wait_until(lambda: [e for e in lb_requests(service) if is_lb_clear(e)], 10,
+                       "ListenBrainz's clear")
+            self.assertEqual(["One", "Two", None], [
+                None if is_lb_clear(e) else lb_json(e)["payload"][0]["track_metadata"]["track_name"]
+                for e in lb_requests(service)])
+            host.quit()
 
     def test_site_and_listenbrainz_fail_apart_and_quit_while_both_hang(self):
         with Service(port=LOOPBACK_PORT) as service:

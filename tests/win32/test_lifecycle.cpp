@@ -146,7 +146,9 @@ TEST_F(Lifecycle, InitReturnsZeroAndTheTimerTicksOnlyWhileEnabled) {
     quit();
 }
 
-TEST_F(Lifecycle, TicksStayIdleWhileADialogIsOpen) {
+// The settings window holds the tick; the security-code window only the site's worker,
+// which waits in it: the tick goes on.
+TEST_F(Lifecycle, TicksStayIdleWhileTheSettingsWindowIsOpen) {
     testutil::WindowThread winamp(makeWinampWindow);
     ASSERT_TRUE(writeFile(besideIni(), "[Gen_Nimbo]\r\nEnabled=1\r\n"));
     init();
@@ -155,10 +157,8 @@ TEST_F(Lifecycle, TicksStayIdleWhileADialogIsOpen) {
     EXPECT_EQ(gQueries.load(), 0);
     settingsDialogOpen = false;
     securityCodePending = true;
-    ASSERT_TRUE(waitForTicks(2));
-    EXPECT_EQ(gQueries.load(), 0);
-    securityCodePending = false;
     EXPECT_EQ(WaitForSingleObject(gFirstQuery, 3000), WAIT_OBJECT_0);
+    securityCodePending = false;
     quit();
 }
 
