@@ -534,6 +534,18 @@ class ListenBrainzTest(StandinCase):
                           for x in self.svc.lb_listens()],
                          [("import", 1, "A"), ("import", 2, "B"), ("single", 3, "C")])
 
+    def test_an_import_takes_up_to_1000_listens_within_their_bound(self):
+        many = [listen("T%d" % n, at=n) for n in range(1001)]
+        # A listen within its bound whose request, envelope and blanks included, is not.
+        long_one = [listen("x" * 10110, at=1)]
+        for listens in (many, long_one):
+            with self.subTest(count=len(listens)):
+                code, _, answer = self.submit("import", listens)
+                self.assertEqual((code, answer["code"]), (400, 400))
+        self.assertEqual(self.svc.lb_listens(), [])
+        self.assertEqual(self.submit("import", many[:1000])[2], {"status": "ok"})
+        self.assertEqual(len(self.svc.lb_listens()), 1000)
+
     def test_rate_limit_mode(self):
         self.svc.lb_status(429, reset_in="7")
         code, headers, answer = self.submit("playing_now", [listen("A")])
