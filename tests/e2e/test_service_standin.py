@@ -536,12 +536,9 @@ class ListenBrainzTest(StandinCase):
 
     def test_an_import_takes_up_to_1000_listens_within_their_bound(self):
         many = [listen("T%d" % n, at=n) for n in range(1001)]
-        # A listen within its bound whose request, envelope and blanks included, is not.
-        long_one = [listen("x" * 10110, at=1)]
-        for listens in (many, long_one):
-            with self.subTest(count=len(listens)):
-                code, _, answer = self.submit("import", listens)
-                self.assertEqual((code, answer["code"]), (400, 400))
+        # The second: a listen within its bound whose body, envelope included, is not.
+        for listens in (many, [listen("x" * 10110, at=1)]):
+            self.assertEqual(self.submit("import", listens)[2]["code"], 400)
         self.assertEqual(self.svc.lb_listens(), [])
         self.assertEqual(self.submit("import", many[:1000])[2], {"status": "ok"})
         self.assertEqual(len(self.svc.lb_listens()), 1000)
