@@ -105,16 +105,17 @@ bool rewrite(const std::wstring& path, const std::string& bytes, unsigned long* 
     return false;
 }
 
-// The file's bytes and listens, read under the lock (Absent: none).
+// The file's bytes and (unless `bytesOnly`: a removal works on the bytes alone) its
+// listens, read under the lock (Absent: none).
 struct LockedQueue {
     QueueLock lock;
     FileRead read = FileRead::Unreadable;
     std::string bytes;
     QueueContents contents;
-    explicit LockedQueue(const std::wstring& path) : lock(path) {
+    explicit LockedQueue(const std::wstring& path, bool bytesOnly = false) : lock(path) {
         if (lock.status() != QueueStatus::done) return;
         read = readFileContents(path, bytes, quitEvent());
-        if (read == FileRead::Read) contents = readQueue(bytes);
+        if (read == FileRead::Read && !bytesOnly) contents = readQueue(bytes);
     }
 };
 
@@ -183,7 +184,7 @@ QueueStatus loadListens(const std::wstring& path, QueueContents& contents) {
 QueueStatus removeListens(const std::wstring& path, const std::vector<QueuedListen>& gone,
                           unsigned long* error) {
     try {
-        LockedQueue q(path);
+        LockedQueue q(path, true);
         if (q.lock.status() != QueueStatus::done) return q.lock.status();
         if (q.read != FileRead::Read)
             return q.read == FileRead::Absent ? QueueStatus::done : QueueStatus::failed;

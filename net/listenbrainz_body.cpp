@@ -158,8 +158,9 @@ std::string listenObject(ListenType type, const Listen& listen) {
     return out + "}}}";
 }
 
-// The listen's object within kMaxListenBytes: the texts that count most are cut to one
-// cap, the largest with which all three fit, so shorter texts stay whole.
+// The listen's object within its share of the request (see kListenEnvelopeBytes): the
+// texts that count most are cut to one cap, the largest with which all three fit, so
+// shorter texts stay whole.
 std::string boundedListen(ListenType type, Listen listen) {
     ListenFields& f = listen.fields;
     std::wstring* texts[] = {&f.artist, &f.title, &f.album};
@@ -170,9 +171,10 @@ std::string boundedListen(ListenType type, Listen listen) {
     }
     std::string json = listenObject(type, listen);
     const size_t counted = countedSize(json);
-    if (counted <= kMaxListenBytes) return json;
+    const size_t bound = kMaxListenBytes - kListenEnvelopeBytes;
+    if (counted <= bound) return json;
     const size_t fixed = counted - sum;
-    size_t room = fixed < kMaxListenBytes ? kMaxListenBytes - fixed : 0;
+    size_t room = fixed < bound ? bound - fixed : 0;
     size_t sorted[3] = {sizes[0], sizes[1], sizes[2]};
     for (int i = 1; i < 3; ++i)  // three: an insertion sort
         for (int j = i; j > 0 && sorted[j] < sorted[j - 1]; --j)

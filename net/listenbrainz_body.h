@@ -35,6 +35,13 @@ bool submittable(const ListenFields& fields);
 // length that fits.
 constexpr size_t kMaxListenBytes = 10240;
 
+// The most listens one import may carry. The service also refuses a request whose body
+// is larger than its listens' count times kMaxListenBytes (and any past 10,240,000
+// bytes): each listen is kept kListenEnvelopeBytes short of the bound, room for its
+// separator and the request's envelope, so a body of bounded listens always passes.
+constexpr size_t kMaxListensPerRequest = 1000;
+constexpr size_t kListenEnvelopeBytes = 43;
+
 std::string listensBody(ListenType type, const std::vector<Listen>& listens);
 
 // Clears what this client shows as playing now.

@@ -20,9 +20,11 @@ namespace {
 
 const wchar_t kHead[] = L"ListenBrainz: ";
 
-// The listens that wait for ListenBrainz, in a file of their own.
+// The listens that wait for ListenBrainz, in a file of their own; a catch-up goes in
+// imports as large as the service takes.
 QueueFileLane gListensFile(L"nimbo-listens.txt");
-ListenLane gListens(gListensFile, {kHead, L"listen", L"listens", L"the listen queue"}, 100);
+ListenLane gListens(gListensFile, {kHead, L"listen", L"listens", L"the listen queue"},
+                    kMaxListensPerRequest);
 
 ListenLane& lane() {
     return gListens;

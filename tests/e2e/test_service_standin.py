@@ -534,6 +534,15 @@ class ListenBrainzTest(StandinCase):
                           for x in self.svc.lb_listens()],
                          [("import", 1, "A"), ("import", 2, "B"), ("single", 3, "C")])
 
+    def test_an_import_takes_up_to_1000_listens_within_their_bound(self):
+        many = [listen("T%d" % n, at=n) for n in range(1001)]
+        # The second: a listen within its bound whose body, envelope included, is not.
+        for listens in (many, [listen("x" * 10110, at=1)]):
+            self.assertEqual(self.submit("import", listens)[2]["code"], 400)
+        self.assertEqual(self.svc.lb_listens(), [])
+        self.assertEqual(self.submit("import", many[:1000])[2], {"status": "ok"})
+        self.assertEqual(len(self.svc.lb_listens()), 1000)
+
     def test_rate_limit_mode(self):
         self.svc.lb_status(429, reset_in="7")
         code, headers, answer = self.submit("playing_now", [listen("A")])

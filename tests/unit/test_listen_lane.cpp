@@ -6,6 +6,7 @@
 
 #include "core/listen_lane.h"
 #include "net/lastfm_reply.h"
+#include "net/listenbrainz_body.h"
 
 using namespace nimbo;
 
@@ -17,6 +18,7 @@ class MemoryFile : public LaneFile {
     std::vector<std::wstring> logged;
     bool otherTurn = false;  // another Winamp's turn holds the claim
     int claims = 0;          // claims held now
+    int loads = 0, removals = 0;
 
     QueueStatus append(const QueuedListen& listen, size_t& dropped) override {
         dropped = 0;
@@ -26,9 +28,11 @@ class MemoryFile : public LaneFile {
     QueueStatus load(QueueContents& contents) override {
         contents = QueueContents();
         contents.listens = lines;
+        ++loads;
         return QueueStatus::done;
     }
     QueueStatus remove(const std::vector<QueuedListen>& gone, std::wstring&) override {
+        ++removals;
         for (const QueuedListen& g : gone)
             for (size_t i = 0; i < lines.size(); ++i)
                 if (queueLine(lines[i]) == queueLine(g)) {
@@ -279,5 +283,24 @@ TEST(ListenLane, AnotherWinampsTurnIsWaitedFor) {
     run.turns(lane, refusesBad, 2);
     EXPECT_EQ(run.sent, L"[A B]");
     EXPECT_EQ(run.waits, L"0 2 0 ");
+    EXPECT_EQ(run.lines(), L"");
+}
+
+// A catch-up goes in imports as large as ListenBrainz takes, each turn one load of the
+// file, one request and one removal.
+TEST(ListenLane, ACatchUpGoesInTheServicesLargestImports) {
+    LaneRun run;
+    for (int i = 0; i < 1250; ++i) run.file.lines.push_back(listen(L"L"));
+    ListenLane lane(run.file, kWords, kMaxListensPerRequest);
+    std::vector<size_t> batches;
+    run.turns(
+        lane,
+        [&batches](const std::vector<QueuedListen>& b) {
+            batches.push_back(b.size());
+            return outcome(BatchOutcome::Kind::taken, b.size());
+        },
+        4);
+    EXPECT_EQ(batches, (std::vector<size_t>{1000, 250}));
+    EXPECT_EQ(run.file.loads + run.file.removals, 4);
     EXPECT_EQ(run.lines(), L"");
 }

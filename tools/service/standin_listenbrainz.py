@@ -155,6 +155,10 @@ def submit(state, cfg, req, note):
         raise Refused(400, "a %s request carries exactly one listen" % listen_type)
     if len(payload) > MAX_LISTENS_PER_REQUEST:
         raise Refused(400, "more than %d listens in one request" % MAX_LISTENS_PER_REQUEST)
+    # As the service: the whole body holds no more than its listens' bound, whatever the
+    # listens themselves weigh.
+    if len(req.body) > len(payload) * MAX_LISTEN_SIZE:
+        raise Refused(400, "the body is larger than %d bytes a listen" % MAX_LISTEN_SIZE)
     # One bad listen refuses the whole request; none of it is kept.
     for index, listen in enumerate(payload):
         try:
