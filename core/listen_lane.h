@@ -87,9 +87,8 @@ class ListenLane {
     // A fresh start: nothing known.
     void reset();
 
-    // The listens waiting, for the options window (any thread); -1: not read yet.
-    long waitingNow() const { return waitingShown_; }
-    // The same, reading the file when no turn has counted them yet.
+    // The listens waiting, for the options window (any thread but Winamp's): the lane's
+    // count, or the file's when no turn has counted them yet; -1 when unknown.
     long waitingCount() const;
 
     static std::wstring named(const QueuedListen& q);
