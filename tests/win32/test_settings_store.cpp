@@ -8,6 +8,7 @@
 
 #include "common/file_replace.h"
 #include "common/platform.h"
+#include "common/text.h"
 #include "core/activity_log.h"
 #include "core/listen_queue.h"
 #include "core/private_tracks.h"
@@ -788,12 +789,7 @@ TEST_F(SettingsStore, FurtherAccountsTakeNumberedKeysAndTheFirstKeepsItsOwn) {
         "LastFmSessionApiKey=\r\n";
     ASSERT_TRUE(writeFile(besideIni(), earlier));
     loadSettings();
-    Settings s = currentSettings();
-    EXPECT_EQ(s.ListenBrainzToken, L"t1");
-    EXPECT_EQ(s.LastFmUser, L"anna");
-    EXPECT_EQ(lastFmSessionInUse(s), L"abc");
-    EXPECT_EQ(s.LastFm2, 0);
-    EXPECT_EQ(s.ListenBrainz2Listens, 1);
+    EXPECT_EQ(lastFmSessionInUse(currentSettings()), L"abc");
     ASSERT_TRUE(saveSettings());
     std::string bytes;
     ASSERT_TRUE(readFile(besideIni(), bytes));
@@ -823,11 +819,9 @@ TEST_F(SettingsStore, FurtherAccountsTakeNumberedKeysAndTheFirstKeepsItsOwn) {
         EXPECT_FALSE(contains(bytes, key)) << key;
     resetSettingsForTest();
     loadSettings();
-    s = currentSettings();
+    const Settings s = currentSettings();
     EXPECT_EQ(lastFmSessionInUse(s, kLastFmAccounts[1]), L"s2ss");
-    EXPECT_EQ(s.ListenBrainz4Token, L"t4k4n");
-    EXPECT_EQ(s.ListenBrainz4Listens, 0);
-    EXPECT_EQ(s.LastFmSession, L"abc");
+    EXPECT_EQ(s.ListenBrainz4Token + decimalText(s.ListenBrainz4Listens), L"t4k4n0");
     ASSERT_TRUE(readFile(exeFolder() + "nimbo.log", bytes));
     EXPECT_TRUE(contains(bytes, " sent ***, ***, ***, *** and ***\r\n")) << bytes;
 }
