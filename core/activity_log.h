@@ -41,8 +41,16 @@ std::wstring activityLogPath();
 void setLogBeside(const std::wstring& iniPath);
 
 // Each target's last result has a line of its own: the site's in the settings window,
-// the listening services' in the options window.
-enum class ResultLine { site, listenBrainz, lastFm, count };
+// the first account of each listening service in the options window; the further
+// accounts' lines follow in account order (listenBrainz + 2 is the third account's).
+enum class ResultLine {
+    site,
+    listenBrainz,
+    lastFm,
+    listenBrainzMore,
+    lastFmMore = listenBrainzMore + 3,
+    count = lastFmMore + 3
+};
 
 // The texts no line may show (passwords, cookies, tokens), handed over by whoever keeps
 // them each time they change (the settings store), so the log reads no settings and a

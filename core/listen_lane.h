@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/critical_section.h"
@@ -141,7 +142,7 @@ class ListenLane {
 // the activity log.
 class QueueFileLane final : public LaneFile {
   public:
-    explicit QueueFileLane(const wchar_t* fileName);
+    explicit QueueFileLane(std::wstring fileName) : fileName_(std::move(fileName)) {}
     QueueStatus append(const QueuedListen& listen, size_t& dropped) override;
     QueueStatus load(QueueContents& contents) override;
     QueueStatus remove(const std::vector<QueuedListen>& gone, std::wstring& why) override;
@@ -151,7 +152,7 @@ class QueueFileLane final : public LaneFile {
     bool quitting() const override;
 
   private:
-    const wchar_t* fileName_;
+    const std::wstring fileName_;
     QueueTurn turn_;
 };
 

@@ -26,25 +26,23 @@ std::wstring queueWhy(QueueStatus status, unsigned long error) {
 
 }  // namespace
 
-QueueFileLane::QueueFileLane(const wchar_t* fileName) : fileName_(fileName) {}
-
 QueueStatus QueueFileLane::append(const QueuedListen& listen, size_t& dropped) {
-    return appendListen(listenQueuePath(fileName_), listen, dropped);
+    return appendListen(listenQueuePath(fileName_.c_str()), listen, dropped);
 }
 
 QueueStatus QueueFileLane::load(QueueContents& contents) {
-    return loadListens(listenQueuePath(fileName_), contents);
+    return loadListens(listenQueuePath(fileName_.c_str()), contents);
 }
 
 QueueStatus QueueFileLane::remove(const std::vector<QueuedListen>& gone, std::wstring& why) {
     unsigned long error = 0;
-    const QueueStatus removed = removeListens(listenQueuePath(fileName_), gone, &error);
+    const QueueStatus removed = removeListens(listenQueuePath(fileName_.c_str()), gone, &error);
     if (removed != QueueStatus::done) why = queueWhy(removed, error);
     return removed;
 }
 
 bool QueueFileLane::claimTurn() {
-    return turn_.claim(listenQueuePath(fileName_));
+    return turn_.claim(listenQueuePath(fileName_.c_str()));
 }
 
 void QueueFileLane::endTurn() {

@@ -8,49 +8,18 @@
 #include <vector>
 
 #include "common/critical_section.h"
+#include "core/accounts.h"
 #include "core/activity_log.h"
 #include "core/ini_file.h"
 #include "core/ini_location.h"
+#include "core/settings_keys.h"
 
 namespace nimbo {
 
 namespace {
 
-// Each key as saveSettings writes it: a flag as "0" or "1", a number in decimal, a text
-// through the stored-text codec. A key's bit in `Store::edited` is its place here, and a
-// key counts as changed when its text does.
-const struct {
-    const char* name;
-    bool Settings::*flag;
-    int Settings::*number;
-    std::wstring Settings::*text;
-} kKeys[] = {
-    {"Enabled", &Settings::Enabled, nullptr, nullptr},
-    {"ShowErrors", &Settings::ShowErrors, nullptr, nullptr},
-    {"Cookie", nullptr, nullptr, &Settings::Cookie},
-    {"AuthLogin", nullptr, nullptr, &Settings::AuthLogin},
-    {"AuthPass", nullptr, nullptr, &Settings::AuthPass},
-    {"StatusMask", nullptr, nullptr, &Settings::StatusMask},
-    {"NoLogin", &Settings::NoLogin, nullptr, nullptr},
-    {"MinInterval", nullptr, &Settings::MinInterval, nullptr},
-    {"PrivateWords", nullptr, nullptr, &Settings::PrivateWords},
-    {"OnPause", nullptr, &Settings::OnPause, nullptr},
-    {"OnStop", nullptr, &Settings::OnStop, nullptr},
-    {"Secure", nullptr, &Settings::Secure, nullptr},
-    {"ListenBrainz", nullptr, &Settings::ListenBrainz, nullptr},
-    {"ListenBrainzToken", nullptr, nullptr, &Settings::ListenBrainzToken},
-    {"ListenBrainzServer", nullptr, nullptr, &Settings::ListenBrainzServer},
-    {"ListenBrainzListens", nullptr, &Settings::ListenBrainzListens, nullptr},
-    {"LastFm", nullptr, &Settings::LastFm, nullptr},
-    {"LastFmServer", nullptr, nullptr, &Settings::LastFmServer},
-    {"LastFmKey", nullptr, nullptr, &Settings::LastFmKey},
-    {"LastFmSecret", nullptr, nullptr, &Settings::LastFmSecret},
-    {"LastFmSession", nullptr, nullptr, &Settings::LastFmSession},
-    {"LastFmUser", nullptr, nullptr, &Settings::LastFmUser},
-    {"LastFmScrobbles", nullptr, &Settings::LastFmScrobbles, nullptr},
-    {"LastFmSessionServer", nullptr, nullptr, &Settings::LastFmSessionServer},
-    {"LastFmSessionApiKey", nullptr, nullptr, &Settings::LastFmSessionApiKey},
-};
+// The key table's; a key's bit in `Store::edited` is its place there.
+const SettingsKey* const kKeys = kSettingsKeys;
 
 std::string keyText(size_t key, const Settings& s) {
     const auto& k = kKeys[key];
@@ -58,15 +27,16 @@ std::string keyText(size_t key, const Settings& s) {
     if (k.number) return std::to_string(s.*k.number);
     return encodeStoredText(s.*k.text);
 }
-// One bit a key in `Store::edited`: room for every key the table will hold.
+// One bit a key in `Store::edited`. The four accounts of each interface fill all 64: a
+// key more needs a wider type (std::bitset costs the DLL some 300 bytes).
 using KeyBits = uint64_t;
-static_assert(std::size(kKeys) <= 64, "a key without its bit");
+static_assert(kSettingsKeyCount <= 64, "a key without its bit");
 // The seven keys every build has written; the later ones are written once changed.
 constexpr KeyBits kOriginalKeys = (KeyBits(1) << 7) - 1;
 
 // The bit of a text key.
 KeyBits bitOf(std::wstring Settings::*text) {
-    for (size_t i = 0; i < std::size(kKeys); ++i)
+    for (size_t i = 0; i < kSettingsKeyCount; ++i)
         if (kKeys[i].text == text) return KeyBits(1) << i;
     return 0;
 }
@@ -74,14 +44,15 @@ KeyBits bitOf(std::wstring Settings::*text) {
 // Whatever session the file holds, the server and API key it belongs to stand beside it
 // (empty ones too): a session without them is taken for one of a build before them.
 KeyBits sessionBinding(const Settings& s) {
-    return s.LastFmSession.empty()
-               ? 0
-               : bitOf(&Settings::LastFmSessionServer) | bitOf(&Settings::LastFmSessionApiKey);
+    KeyBits bound = 0;
+    for (const LastFmKeys& k : kLastFmAccounts)
+        if (!(s.*k.session).empty()) bound |= bitOf(k.sessionServer) | bitOf(k.sessionApiKey);
+    return bound;
 }
 
 KeyBits changedKeys(const Settings& a, const Settings& b) {
     KeyBits changed = 0;
-    for (size_t i = 0; i < std::size(kKeys); ++i) {
+    for (size_t i = 0; i < kSettingsKeyCount; ++i) {
         if (keyText(i, a) != keyText(i, b)) changed |= KeyBits(1) << i;
     }
     return changed;
@@ -119,7 +90,8 @@ Settings settingsIn(const IniFile& ini) {
     // through the stored-text decoding would mangle it in most code pages.
     s.StatusMask = kDefaultStatusMask;
     std::string stored;
-    for (const auto& k : kKeys) {
+    for (size_t i = 0; i < kSettingsKeyCount; ++i) {
+        const SettingsKey& k = kKeys[i];
         if (k.flag) {
             s.*k.flag = ini.getBool(kSection, k.name, false);
         } else if (k.number == &Settings::MinInterval) {
@@ -138,7 +110,7 @@ Settings settingsIn(const IniFile& ini) {
         }
     }
     // A session stored before sessions knew their server belongs to the server and API
-    // key set then: they are its own from now on.
+    // key set then: they are its own from now on. (Only the first account is that old.)
     if (!s.LastFmSession.empty() && !ini.get(kSection, "LastFmSessionServer", stored) &&
         !ini.get(kSection, "LastFmSessionApiKey", stored)) {
         s.LastFmSessionServer = s.LastFmServer;
@@ -150,8 +122,12 @@ Settings settingsIn(const IniFile& ini) {
 // What the log must never show of the settings: each target's credentials. A cookie's
 // value alone too, should a reply or a message quote it without its name.
 void handSecretsToLog(const Settings& s) {
-    std::vector<std::wstring> secrets = {s.AuthPass, s.Cookie, s.ListenBrainzToken, s.LastFmSecret,
-                                         s.LastFmSession};
+    std::vector<std::wstring> secrets = {s.AuthPass, s.Cookie};
+    for (const ListenBrainzKeys& k : kListenBrainzAccounts) secrets.push_back(s.*k.token);
+    for (const LastFmKeys& k : kLastFmAccounts) {
+        secrets.push_back(s.*k.secret);
+        secrets.push_back(s.*k.session);
+    }
     const size_t equals = s.Cookie.find(L'=');
     if (equals != std::wstring::npos) {
         const size_t end = s.Cookie.find(L';', equals);
@@ -266,7 +242,7 @@ bool saveSettings() {
         logActivity(L"settings not saved: winamp.ini could not be read");
         return false;
     }
-    for (size_t i = 0; i < std::size(kKeys); ++i) {
+    for (size_t i = 0; i < kSettingsKeyCount; ++i) {
         if (written & (KeyBits(1) << i)) ini.set(kSection, kKeys[i].name, keyText(i, s));
     }
     if (ini.commit()) return true;

@@ -14,6 +14,13 @@ constexpr int kMaxMinInterval = 3600;
 
 // Named after their ini keys.
 struct Settings {
+    Settings() = default;
+    // Copied key by key through the key table (core/settings_keys.cpp): one loop rather
+    // than a copy of every text at each copy, which the accounts' keys made the DLL's
+    // largest growth. So every member is a key of that table.
+    Settings(const Settings& other);
+    Settings& operator=(const Settings& other);
+
     bool Enabled = false;
     bool ShowErrors = false;
     bool NoLogin = false;  // on: cookie mode
@@ -42,6 +49,29 @@ struct Settings {
     int LastFmScrobbles = 1;                // 1: listened tracks are scrobbled too
     // The server and API key (as typed) the session was granted for: it goes nowhere else.
     std::wstring LastFmSessionServer, LastFmSessionApiKey;
+
+    // Accounts 2 to 4 of each interface: the same keys, numbered (core/accounts.h).
+    int ListenBrainz2 = 0;
+    std::wstring ListenBrainz2Token, ListenBrainz2Server;
+    int ListenBrainz2Listens = 1;
+    int ListenBrainz3 = 0;
+    std::wstring ListenBrainz3Token, ListenBrainz3Server;
+    int ListenBrainz3Listens = 1;
+    int ListenBrainz4 = 0;
+    std::wstring ListenBrainz4Token, ListenBrainz4Server;
+    int ListenBrainz4Listens = 1;
+    int LastFm2 = 0;
+    std::wstring LastFm2Server, LastFm2Key, LastFm2Secret, LastFm2Session, LastFm2User;
+    int LastFm2Scrobbles = 1;
+    std::wstring LastFm2SessionServer, LastFm2SessionApiKey;
+    int LastFm3 = 0;
+    std::wstring LastFm3Server, LastFm3Key, LastFm3Secret, LastFm3Session, LastFm3User;
+    int LastFm3Scrobbles = 1;
+    std::wstring LastFm3SessionServer, LastFm3SessionApiKey;
+    int LastFm4 = 0;
+    std::wstring LastFm4Server, LastFm4Key, LastFm4Secret, LastFm4Session, LastFm4User;
+    int LastFm4Scrobbles = 1;
+    std::wstring LastFm4SessionServer, LastFm4SessionApiKey;
 };
 
 // The settings are shared by Winamp's thread (dialog, init, quit) and the timer

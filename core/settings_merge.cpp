@@ -38,10 +38,14 @@ bool sessionFits(const std::wstring& grantedServer, const std::wstring& grantedK
            x.url.requestUri == y.url.requestUri;
 }
 
-std::wstring lastFmSessionInUse(const Settings& s) {
-    return sessionFits(s.LastFmSessionServer, s.LastFmSessionApiKey, s.LastFmServer, s.LastFmKey)
-               ? s.LastFmSession
+std::wstring lastFmSessionInUse(const Settings& s, const LastFmKeys& k) {
+    return sessionFits(s.*k.sessionServer, s.*k.sessionApiKey, s.*k.server, s.*k.key)
+               ? s.*k.session
                : std::wstring();
+}
+
+std::wstring lastFmSessionInUse(const Settings& s) {
+    return lastFmSessionInUse(s, kLastFmAccounts[0]);
 }
 
 }  // namespace nimbo

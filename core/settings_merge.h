@@ -2,6 +2,7 @@
 // Last.fm session may be used.
 #pragma once
 
+#include "core/accounts.h"
 #include "core/settings.h"
 
 namespace nimbo {
@@ -39,6 +40,8 @@ bool sessionFits(const std::wstring& grantedServer, const std::wstring& grantedK
 
 // The stored Last.fm session when it was granted for the server and API key set now;
 // empty otherwise, as if there were none: it must never reach another server.
+std::wstring lastFmSessionInUse(const Settings& s, const LastFmKeys& account);
+// The first account's.
 std::wstring lastFmSessionInUse(const Settings& s);
 
 }  // namespace nimbo

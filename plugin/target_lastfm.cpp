@@ -9,6 +9,7 @@
 #include "common/platform.h"
 #include "common/text.h"
 #include "common/utf8.h"
+#include "core/accounts.h"
 #include "core/activity_log.h"
 #include "core/listen_lane.h"
 #include "core/settings_merge.h"
@@ -38,9 +39,13 @@ const char kLibreFmSecret[] = "6e696d626f2d6c69627265666d2d6b65";
 constexpr uint64_t kFirstRateWaitMs = 60000;
 constexpr uint64_t kLongestRateWaitMs = 15 * 60000;
 
-// "Last.fm: ", "Libre.fm: " or the host's name.
-std::wstring headOf(const Settings& s) {
-    return lastFmServerName(s.LastFmServer) + L": ";
+// What account `account` is called: "Last.fm", "Libre.fm" or the host's name, with its
+// user where another account in use has the same server.
+std::wstring accountNameOf(const Settings& s, size_t account) {
+    return accountName(kAccounts, account, [&s](size_t i) {
+        const LastFmKeys& k = kLastFmAccounts[i];
+        return AccountLabel{lastFmServerName(s.*k.server), s.*k.user, s.*k.on == 1};
+    });
 }
 
 // The API account: the user's own when pasted in the options, else the build's (or the
@@ -61,9 +66,9 @@ LastFmAuth accountFor(const std::wstring& server, const std::wstring& key,
     return auth;
 }
 
-LastFmAuth accountFor(const Settings& s) {
-    LastFmAuth auth = accountFor(s.LastFmServer, s.LastFmKey, s.LastFmSecret);
-    auth.sessionKey = encodeUtf8(trimBlanks(lastFmSessionInUse(s)));
+LastFmAuth accountFor(const Settings& s, const LastFmKeys& k) {
+    LastFmAuth auth = accountFor(s.*k.server, s.*k.key, s.*k.secret);
+    auth.sessionKey = encodeUtf8(trimBlanks(lastFmSessionInUse(s, k)));
     return auth;
 }
 
@@ -120,14 +125,8 @@ LastFmTrack trackOf(const QueuedListen& q) {
     return t;
 }
 
-QueueFileLane gScrobblesFile(L"nimbo-scrobbles.txt");
-ListenLane gScrobbles(gScrobblesFile,
-                      {L"Last.fm: ", L"scrobble", L"scrobbles", L"the scrobble queue"},
-                      kMaxScrobblesPerRequest);
-
-ListenLane& lane() {
-    return gScrobbles;
-}
+// The log's words for a lane; each account's file is its own (queueFileName).
+const LaneWords kScrobbleWords = {L"Last.fm: ", L"scrobble", L"scrobbles", L"the scrobble queue"};
 
 // What one request came to.
 struct Answer {
@@ -138,14 +137,22 @@ struct Answer {
     std::wstring quoted;  // the body's start, when it is not the service's answer
 };
 
+// One account's playing-now and scrobbles.
 class LastFmTarget : public Target {
   public:
+    explicit LastFmTarget(size_t account)
+        : account_(account),
+          k_(kLastFmAccounts[account]),
+          line_(account == 0 ? ResultLine::lastFm
+                             : ResultLine(int(ResultLine::lastFmMore) + int(account) - 1)),
+          file_(queueFileName(L"nimbo-scrobbles", account)),
+          lane_(file_, kScrobbleWords, kMaxScrobblesPerRequest) {}
+
     bool ready(const Settings& s) const override {
         // A session granted for another server or API key counts as none.
-        if (s.LastFm != 1 || trimBlanks(lastFmSessionInUse(s)).empty()) return false;
-        const LastFmAuth auth = accountFor(s);
-        return !auth.apiKey.empty() && !auth.secret.empty() &&
-               joined({s.LastFmSession, L"|", s.LastFmKey, L"|", s.LastFmSecret}) != refused_;
+        if (s.*k_.on != 1 || trimBlanks(lastFmSessionInUse(s, k_)).empty()) return false;
+        const LastFmAuth auth = accountFor(s, k_);
+        return !auth.apiKey.empty() && !auth.secret.empty() && credentials(s) != refused_;
     }
     bool takesFields() const override { return true; }
     bool send(const Wanted& wanted, const Settings& settings, uint64_t now) override;
@@ -155,24 +162,24 @@ class LastFmTarget : public Target {
     void clearAtQuit(const Settings&, const ExchangeLimits&) override {}
     void reset() override;
     bool countsListens(const Settings& s) const override {
-        return s.LastFm == 1 && s.LastFmScrobbles == 1 &&
-               !trimBlanks(lastFmSessionInUse(s)).empty();
+        return s.*k_.on == 1 && s.*k_.scrobbles == 1 &&
+               !trimBlanks(lastFmSessionInUse(s, k_)).empty();
     }
     void listened(const QueuedListen& listen) override {
         if (trimBlanks(listen.artist).empty() || trimBlanks(listen.title).empty()) return;
-        lane().rename(headOf(currentSettings()));
-        lane().listened(listen);
+        lane_.rename(headOf(currentSettings()));
+        lane_.listened(listen);
     }
     bool backlogDue(const Settings& s, uint64_t now) const override {
-        return lane().due(now) && spacing_.dueBy(now) && ready(s) && s.LastFmScrobbles == 1;
+        return lane_.due(now) && spacing_.dueBy(now) && ready(s) && s.*k_.scrobbles == 1;
     }
     void sendBacklog(const Settings& settings, uint64_t now) override {
-        lane().rename(headOf(settings));
+        lane_.rename(headOf(settings));
         struct Turn {
             LastFmTarget* target;
             const Settings* settings;
         } turn{this, &settings};
-        lane().sendBacklog(
+        lane_.sendBacklog(
             now,
             [](void* c, const std::vector<QueuedListen>& batch, bool) {
                 const Turn& t = *static_cast<Turn*>(c);
@@ -181,7 +188,16 @@ class LastFmTarget : public Target {
             &turn);
     }
 
+    long waiting() const { return lane_.waitingCount(); }
+
   private:
+    // "Last.fm: ", "Libre.fm: ", the host's, or "Last.fm (anna): " before its log lines.
+    std::wstring headOf(const Settings& s) const { return accountNameOf(s, account_) + L": "; }
+    // What a refusal holds back until it changes.
+    std::wstring credentials(const Settings& s) const {
+        return joined({s.*k_.session, L"|", s.*k_.key, L"|", s.*k_.secret});
+    }
+
     Answer exchange(const Settings& settings, LastFmCall call,
                     const std::vector<LastFmTrack>& tracks, const std::wstring& failedHead);
     void failed(const Settings& settings, const Answer& answer, const Outcome& outcome,
@@ -191,6 +207,12 @@ class LastFmTarget : public Target {
     RequestSpacing spacing_;   // the second between requests, or error 29's wait
     uint64_t rateWaitMs_ = 0;  // error 29's last wait
     std::wstring refused_;     // the session and account the service refused
+
+    const size_t account_;
+    const LastFmKeys& k_;
+    const ResultLine line_;
+    QueueFileLane file_;
+    ListenLane lane_;
 };
 
 void LastFmTarget::reset() {
@@ -198,7 +220,7 @@ void LastFmTarget::reset() {
     spacing_.reset();
     rateWaitMs_ = 0;
     refused_.clear();
-    lane().reset();
+    lane_.reset();
 }
 
 Answer LastFmTarget::exchange(const Settings& settings, LastFmCall call,
@@ -208,7 +230,7 @@ Answer LastFmTarget::exchange(const Settings& settings, LastFmCall call,
     const uint64_t started = cycleClockMs();
     Answer answer;
     const std::optional<ApiRequest> request =
-        lastFmRequest(settings.LastFmServer, call, accountFor(settings), tracks, md5Hex);
+        lastFmRequest(settings.*k_.server, call, accountFor(settings, k_), tracks, md5Hex);
     HttpReply reply;
     Outcome outcome = Outcome::failedAt(NetStep::lookUp, StepEnd::failed);
     if (request) outcome = configuredApiExchange(*request, reply, kTickExchange);
@@ -224,7 +246,7 @@ Answer LastFmTarget::exchange(const Settings& settings, LastFmCall call,
     if (!answer.own) answer.quoted = quotedReply(reply.body);
     if (answer.own) {
         rateWaitMs_ = 0;
-        lane().goAtOnce();
+        lane_.goAtOnce();
     } else {
         failed(settings, answer, outcome, failedHead);
     }
@@ -233,7 +255,7 @@ Answer LastFmTarget::exchange(const Settings& settings, LastFmCall call,
 
 void LastFmTarget::failed(const Settings& settings, const Answer& answer, const Outcome& outcome,
                           const std::wstring& failedHead) {
-    const std::wstring name = lastFmServerName(settings.LastFmServer);
+    const std::wstring name = accountNameOf(settings, account_);
     const int error = answer.reply.error;
     std::wstring words;
     if (!answer.reached)
@@ -247,8 +269,7 @@ void LastFmTarget::failed(const Settings& settings, const Answer& answer, const 
     const std::wstring brief = !answer.reached ? L"not reached"
                                : error         ? L"error " + decimalText(error)
                                                : L"answered " + decimalText(answer.status);
-    logActivity(joined({headOf(settings), failedHead, L": ", words}), failedHead, brief,
-                ResultLine::lastFm);
+    logActivity(joined({headOf(settings), failedHead, L": ", words}), failedHead, brief, line_);
     if (error == 29) {
         // Too many requests: a minute, doubled while it goes on, at most 15.
         rateWaitMs_ = rateWaitMs_ == 0                       ? kFirstRateWaitMs
@@ -259,8 +280,7 @@ void LastFmTarget::failed(const Settings& settings, const Answer& answer, const 
     const std::wstring box = userErrorBox(name, error);
     if (!box.empty()) {
         // Said once; nothing more goes until the connection or the account changes.
-        refused_ =
-            joined({settings.LastFmSession, L"|", settings.LastFmKey, L"|", settings.LastFmSecret});
+        refused_ = credentials(settings);
         showError(box);
     }
 }
@@ -282,8 +302,7 @@ bool LastFmTarget::send(const Wanted& wanted, const Settings& settings, uint64_t
     const std::wstring why = ignored > 0 ? L": " + ignoredWhy(ignored) : std::wstring();
     const wchar_t* said = ignored > 0 ? L"not published" : L"published";
     if (answer.own)
-        logActivity(joined({headOf(settings), said, L": ", what, why}), said, what,
-                    ResultLine::lastFm);
+        logActivity(joined({headOf(settings), said, L": ", what, why}), said, what, line_);
     schedule_.attempted(now, AttemptResult::done);
     return true;
 }
@@ -295,7 +314,7 @@ BatchOutcome LastFmTarget::scrobble(const Settings& settings,
     const Answer answer = exchange(settings, LastFmCall::scrobble, tracks, L"scrobbles not sent");
     BatchOutcome outcome =
         scrobbleOutcome(answer.reached ? answer.status : 0, answer.reply, batch.size());
-    outcome.server = settings.LastFmServer;
+    outcome.server = settings.*k_.server;
     if (outcome.kind != BatchOutcome::Kind::taken) return outcome;
     const std::vector<int>& codes = answer.reply.ignoredCodes;
     for (size_t i = 0; i < codes.size() && i < outcome.leaving; ++i)
@@ -309,16 +328,17 @@ BatchOutcome LastFmTarget::scrobble(const Settings& settings,
     return outcome;
 }
 
-LastFmTarget gLastFmTarget;
+LastFmTarget gLastFmTargets[kAccounts] = {LastFmTarget(0), LastFmTarget(1), LastFmTarget(2),
+                                          LastFmTarget(3)};
 
 }  // namespace
 
-Target& lastFmTarget() {
-    return gLastFmTarget;
+Target& lastFmTarget(size_t account) {
+    return gLastFmTargets[account];
 }
 
 long scrobblesWaiting() {
-    return lane().waitingCount();
+    return gLastFmTargets[0].waiting();
 }
 
 namespace {

@@ -12,10 +12,11 @@
 
 namespace nimbo {
 
-Target& lastFmTarget();
+// The target of account `account` (0 to kAccounts - 1).
+Target& lastFmTarget(size_t account);
 
-// The scrobbles waiting in their queue file, for the options window; -1 when it cannot
-// be read.
+// The scrobbles waiting in the first account's queue file, for the options window; -1 when it
+// cannot be read.
 long scrobblesWaiting();
 
 // The options window's "Connect...": a token from the server, the page where the user

@@ -5,6 +5,7 @@
 #include "common/platform.h"
 #include "common/text.h"
 #include "common/utf8.h"
+#include "core/accounts.h"
 #include "core/activity_log.h"
 #include "core/listen_queue.h"
 #include "net/listenbrainz.h"
@@ -14,29 +15,18 @@
 
 namespace nimbo {
 
-const wchar_t kListenBrainzTokenRejected[] = L"Nimbo : ListenBrainz did not accept the user token";
-
 namespace {
 
-const wchar_t kHead[] = L"ListenBrainz: ";
-
-// The listens that wait for ListenBrainz, in a file of their own; a catch-up goes in
-// imports as large as the service takes.
-QueueFileLane gListensFile(L"nimbo-listens.txt");
-ListenLane gListens(gListensFile, {kHead, L"listen", L"listens", L"the listen queue"},
-                    kMaxListensPerRequest);
-
-ListenLane& lane() {
-    return gListens;
-}
+// The log's words for a lane; each account's file is its own (queueFileName).
+const LaneWords kListenWords = {L"ListenBrainz: ", L"listen", L"listens", L"the listen queue"};
 
 // What the failure words call the peer.
 const wchar_t kServer[] = L"the server";
 
 // Why an exchange failed. An address the setting cannot give (an ini edited by hand) sent
 // nothing anywhere: that is the reason, not the network.
-Why whyNotSent(const Settings& settings, const Outcome& outcome) {
-    const ServerAddress address = readServerAddress(settings.ListenBrainzServer);
+Why whyNotSent(const std::wstring& server, const Outcome& outcome) {
+    const ServerAddress address = readServerAddress(server);
     if (address.ok) return whyFailed(outcome, kServer);
     return {L"the server address cannot be used: " + address.why, L"server address not usable"};
 }
@@ -96,11 +86,20 @@ Failure failureOf(const Why& notSent, const Outcome& outcome, const ListenBrainz
     return f;
 }
 
+// One account's playing-now and listens.
 class ListenBrainzTarget : public Target {
   public:
+    explicit ListenBrainzTarget(size_t account)
+        : account_(account),
+          k_(kListenBrainzAccounts[account]),
+          line_(account == 0 ? ResultLine::listenBrainz
+                             : ResultLine(int(ResultLine::listenBrainzMore) + int(account) - 1)),
+          file_(queueFileName(L"nimbo-listens", account)),
+          lane_(file_, kListenWords, kMaxListensPerRequest) {}
+
     bool ready(const Settings& settings) const override {
-        return settings.ListenBrainz == 1 && !trimBlanks(settings.ListenBrainzToken).empty() &&
-               settings.ListenBrainzToken != rejectedToken_;
+        return settings.*k_.on == 1 && !trimBlanks(token(settings)).empty() &&
+               token(settings) != rejectedToken_;
     }
     bool takesFields() const override { return true; }
     bool send(const Wanted& wanted, const Settings& settings, uint64_t now) override;
@@ -124,20 +123,20 @@ class ListenBrainzTarget : public Target {
     void reset() override;
     // Counted with a token the server refused too: they wait for the user's new one.
     bool countsListens(const Settings& s) const override {
-        return s.ListenBrainz == 1 && s.ListenBrainzListens == 1 &&
-               !trimBlanks(s.ListenBrainzToken).empty();
+        return s.*k_.on == 1 && s.*k_.listens == 1 && !trimBlanks(token(s)).empty();
     }
     void listened(const QueuedListen& listen) override;
     bool backlogDue(const Settings& s, uint64_t now) const override {
-        return lane().due(now) && spacing_.dueBy(now) && listensOn(s);
+        return lane_.due(now) && spacing_.dueBy(now) && listensOn(s);
     }
     void sendBacklog(const Settings& settings, uint64_t now) override {
+        lane_.rename(head(settings));
         struct Turn {
             ListenBrainzTarget* target;
             const Settings* settings;
             uint64_t now;
         } turn{this, &settings, now};
-        lane().sendBacklog(
+        lane_.sendBacklog(
             now,
             [](void* c, const std::vector<QueuedListen>& batch, bool single) {
                 const Turn& t = *static_cast<Turn*>(c);
@@ -146,7 +145,16 @@ class ListenBrainzTarget : public Target {
             &turn);
     }
 
+    long waiting() const { return lane_.waitingCount(); }
+
   private:
+    const std::wstring& token(const Settings& s) const { return s.*k_.token; }
+    const std::wstring& server(const Settings& s) const { return s.*k_.server; }
+    // "ListenBrainz: ", or the account's own name, before its log lines.
+    std::wstring head(const Settings& s) const {
+        return listenBrainzAccountName(s, account_) + L": ";
+    }
+
     // As the site's: unknown at start, when a playing-now of an earlier run may stand.
     enum class Shown { unknown, playing, cleared };
 
@@ -162,7 +170,7 @@ class ListenBrainzTarget : public Target {
                         const ExchangeLimits& limits);
     bool clearable(const Settings& settings) const {
         return ready(settings) && shown_ != Shown::cleared &&
-               !(noClear_ && settings.ListenBrainzServer == noClearServer_);
+               !(noClear_ && server(settings) == noClearServer_);
     }
 
     Shown shown_ = Shown::unknown;
@@ -177,9 +185,15 @@ class ListenBrainzTarget : public Target {
     std::wstring lastError_;         // and the error it gave
 
     // Listens: what waits in the queue file goes through the lane.
-    bool listensOn(const Settings& s) const { return ready(s) && s.ListenBrainzListens == 1; }
+    bool listensOn(const Settings& s) const { return ready(s) && s.*k_.listens == 1; }
     BatchOutcome sendListens(const Settings& settings, uint64_t now,
                              const std::vector<QueuedListen>& batch, bool single);
+
+    const size_t account_;
+    const ListenBrainzKeys& k_;
+    const ResultLine line_;
+    QueueFileLane file_;
+    ListenLane lane_;
 };
 
 bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall call,
@@ -191,8 +205,7 @@ bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall cal
     const uint64_t started = cycleClockMs();
     HttpReply reply;
     const Outcome outcome = configuredApiExchange(
-        listenBrainzRequest(settings.ListenBrainzServer, settings.ListenBrainzToken, call, body),
-        reply, left);
+        listenBrainzRequest(server(settings), token(settings), call, body), reply, left);
     // One second between the starts of any two requests: a catch-up then sends one a
     // tick, and a playing-now waits at most the slack behind listens.
     spacing_.started(started);
@@ -210,11 +223,11 @@ bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall cal
     if (reached && fine) {
         lastResult_ = AttemptResult::done;
         // Listens that wait go after the next success.
-        lane().goAtOnce();
+        lane_.goAtOnce();
         return true;
     }
     if (reached && answer.status == 404 && noClearHere(call, settings)) return false;
-    failed(settings, failureOf(whyNotSent(settings, outcome), outcome, answer, reply.body),
+    failed(settings, failureOf(whyNotSent(server(settings), outcome), outcome, answer, reply.body),
            int(answer.waitSeconds), failedHead, now, listens);
     return false;
 }
@@ -222,9 +235,9 @@ bool ListenBrainzTarget::exchange(const Settings& settings, ListenBrainzCall cal
 void ListenBrainzTarget::failed(const Settings& settings, const Failure& failure, int waitSeconds,
                                 const std::wstring& failedHead, uint64_t now, bool listens) {
     lastResult_ = failure.result;
-    logActivity(
-        joined({kHead, listens ? std::wstring() : tryPrefix(), failedHead, L": ", failure.words}),
-        failedHead, failure.brief, ResultLine::listenBrainz);
+    logActivity(joined({head(settings), listens ? std::wstring() : tryPrefix(), failedHead, L": ",
+                        failure.words}),
+                failedHead, failure.brief, line_);
     if (!listens) schedule_.attempted(now, lastResult_);
     if (lastStatus_ == 429) {
         serverWaitUntil_ = cycleClockMs() + uint64_t(waitSeconds) * 1000;
@@ -233,8 +246,9 @@ void ListenBrainzTarget::failed(const Settings& settings, const Failure& failure
         if (!listens || schedule_.waiting()) schedule_.waitUntil(serverWaitUntil_);
     }
     if (lastStatus_ == 401) {
-        rejectedToken_ = settings.ListenBrainzToken;
-        showError(kListenBrainzTokenRejected);
+        rejectedToken_ = token(settings);
+        showError(joined({L"Nimbo : ", listenBrainzAccountName(settings, account_),
+                          L" did not accept the user token"}));
     }
 }
 
@@ -243,23 +257,23 @@ void ListenBrainzTarget::failed(const Settings& settings, const Failure& failure
 bool ListenBrainzTarget::noClearHere(ListenBrainzCall call, const Settings& settings) {
     if (call != ListenBrainzCall::clearPlayingNow || lastServiceError_) return false;
     noClear_ = true;
-    noClearServer_ = settings.ListenBrainzServer;
+    noClearServer_ = server(settings);
     lastResult_ = AttemptResult::done;
-    logActivity(std::wstring(kHead) + L"the server has no playing-now clear", L"not cleared",
-                L"the server has no clear", ResultLine::listenBrainz);
+    logActivity(head(settings) + L"the server has no playing-now clear", L"not cleared",
+                L"the server has no clear", line_);
     schedule_.attempted(cycleClockMs(), AttemptResult::done);
     return true;
 }
 
 AttemptResult ListenBrainzTarget::clear(const Wanted& wanted, const Settings& settings,
                                         uint64_t now, const ExchangeLimits& limits) {
-    const std::wstring head = joined({L"playing now not cleared (", wanted.reason, L")"});
-    if (!exchange(settings, ListenBrainzCall::clearPlayingNow, kClearPlayingNowBody, limits, head,
-                  now))
+    const std::wstring failedHead = joined({L"playing now not cleared (", wanted.reason, L")"});
+    if (!exchange(settings, ListenBrainzCall::clearPlayingNow, kClearPlayingNowBody, limits,
+                  failedHead, now))
         return lastResult_;
     shown_ = Shown::cleared;
-    logActivity(joined({kHead, tryPrefix(), L"playing now cleared: ", wanted.reason}), L"cleared",
-                wanted.reason, ResultLine::listenBrainz);
+    logActivity(joined({head(settings), tryPrefix(), L"playing now cleared: ", wanted.reason}),
+                L"cleared", wanted.reason, line_);
     schedule_.attempted(now, AttemptResult::done);
     return AttemptResult::done;
 }
@@ -282,8 +296,8 @@ bool ListenBrainzTarget::send(const Wanted& wanted, const Settings& settings, ui
                         wanted.lengthSeconds, wanted.fields.ids,   wanted.fields.playerVersion};
     if (!submittable(fields)) {
         if (schedule_.failedTries() == 0)
-            logActivity(std::wstring(kHead) + L"not published: no artist or no title",
-                        L"not published", L"no artist or title", ResultLine::listenBrainz);
+            logActivity(head(settings) + L"not published: no artist or no title", L"not published",
+                        L"no artist or title", line_);
         return false;
     }
     const std::wstring what = artistAndTitle(fields.artist, fields.title);
@@ -292,8 +306,8 @@ bool ListenBrainzTarget::send(const Wanted& wanted, const Settings& settings, ui
                   L"not published", now))
         return true;
     shown_ = Shown::playing;
-    logActivity(joined({kHead, tryPrefix(), L"published: ", what}), L"published", what,
-                ResultLine::listenBrainz);
+    logActivity(joined({head(settings), tryPrefix(), L"published: ", what}), L"published", what,
+                line_);
     schedule_.attempted(now, AttemptResult::done);
     return true;
 }
@@ -314,15 +328,17 @@ void ListenBrainzTarget::reset() {
     lastStatus_ = 0;
     lastServiceError_ = false;
     lastError_.clear();
-    lane().reset();
+    lane_.reset();
 }
 
 void ListenBrainzTarget::listened(const QueuedListen& listen) {
+    const std::wstring named = head(currentSettings());
     if (!submittable(fieldsOf(listen))) {
-        logActivity(std::wstring(kHead) + L"listen not kept: no artist or no title");
+        logActivity(named + L"listen not kept: no artist or no title");
         return;
     }
-    lane().listened(listen);
+    lane_.rename(named);
+    lane_.listened(listen);
 }
 
 BatchOutcome ListenBrainzTarget::sendListens(const Settings& settings, uint64_t now,
@@ -330,7 +346,7 @@ BatchOutcome ListenBrainzTarget::sendListens(const Settings& settings, uint64_t 
     std::vector<Listen> listens;
     for (const QueuedListen& q : batch) listens.push_back(Listen{fieldsOf(q), q.listenedAt});
     BatchOutcome outcome;
-    outcome.server = settings.ListenBrainzServer;
+    outcome.server = server(settings);
     if (exchange(settings, ListenBrainzCall::submitListens,
                  listensBody(single ? ListenType::single : ListenType::import, listens),
                  kTickExchange, L"listens not sent", now, true)) {
@@ -348,12 +364,13 @@ BatchOutcome ListenBrainzTarget::sendListens(const Settings& settings, uint64_t 
     return outcome;
 }
 
-ListenBrainzTarget gListenBrainzTarget;
+ListenBrainzTarget gListenBrainzTargets[kAccounts] = {ListenBrainzTarget(0), ListenBrainzTarget(1),
+                                                      ListenBrainzTarget(2), ListenBrainzTarget(3)};
 
 }  // namespace
 
 long listensWaiting() {
-    return lane().waitingCount();
+    return gListenBrainzTargets[0].waiting();
 }
 
 std::wstring checkListenBrainzToken(const std::wstring& server, const std::wstring& token) {
@@ -374,8 +391,8 @@ std::wstring checkListenBrainzToken(const std::wstring& server, const std::wstri
     return L"Valid: " + answer.json.userName.value_or(std::wstring());
 }
 
-Target& listenBrainzTarget() {
-    return gListenBrainzTarget;
+Target& listenBrainzTarget(size_t account) {
+    return gListenBrainzTargets[account];
 }
 
 }  // namespace nimbo

@@ -26,8 +26,9 @@ struct TargetJob {
     uint64_t now = 0;
 };
 
-// The most targets a table may hold.
-const size_t kMaxTargets = 8;
+// The most targets a table may hold: four accounts of each listening service and the
+// site. A target is one bit of the tick's `unsigned` masks.
+const size_t kMaxTargets = 16;
 
 // Starts a worker for each of the `count` targets (init). A target whose worker of an
 // earlier run is still in a job keeps that job until it ends.

@@ -4,21 +4,28 @@
 
 #include <windows.h>
 
+#include <iterator>
+
 #include "common/platform.h"
 #include "core/state.h"
 #include "common/text.h"
 #include "plugin/target_lastfm.h"
 #include "plugin/target_listenbrainz.h"
 #include "plugin/target_site.h"
+#include "plugin/target_worker.h"
 
 namespace nimbo {
 
-// The listening services first: their exchanges are bounded, while the site's login may
-// wait for the user in the security-code window.
-Target* const kTargets[] = {&listenBrainzTarget(), &lastFmTarget(), &siteTarget()};
+// The listening services first, each account a target: their exchanges are bounded,
+// while the site's login may wait for the user in the security-code window. The first
+// accounts lead, in the order of old.
+Target* const kTargets[] = {&listenBrainzTarget(0), &lastFmTarget(0),       &listenBrainzTarget(1),
+                            &lastFmTarget(1),       &listenBrainzTarget(2), &lastFmTarget(2),
+                            &listenBrainzTarget(3), &lastFmTarget(3),       &siteTarget()};
+static_assert(std::size(kTargets) <= kMaxTargets, "a target without its worker");
 
 Target* const* publishTargets(size_t& count) {
-    count = sizeof kTargets / sizeof kTargets[0];
+    count = std::size(kTargets);
     return kTargets;
 }
 

@@ -85,8 +85,9 @@ void switchPublishing() {
     showChecked(enabled);
     // An open settings window shows the new state, so its "Ok" keeps it.
     if (HWND settings = settingsDialogWindow()) {
-        SendDlgItemMessageW(settings, kEnabledCheck, BM_SETCHECK,
-                            enabled ? BST_CHECKED : BST_UNCHECKED, 0);
+        // Through the calls the plugin imports anyway: each import costs the DLL bytes.
+        SendMessageW(GetDlgItem(settings, kEnabledCheck), BM_SETCHECK,
+                     enabled ? BST_CHECKED : BST_UNCHECKED, 0);
     }
     if (gSwitched) gSwitched(enabled);
 }

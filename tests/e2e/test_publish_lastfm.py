@@ -190,6 +190,50 @@ class LastFm(unittest.TestCase):
             self.assertNotIn(b"LastFmSession=\r\n", host.ini_bytes())
             self.assertNotIn("nimbo-session", activity_log(host))
 
+    def test_two_last_fm_style_accounts_and_listenbrainz_at_once(self):
+        with Service() as service:
+            first = "http://127.0.0.1:%d/2.0/" % service.port
+            second = "http://127.0.0.1:%d/libre/2.0/" % service.port
+            # The second account's server is down; the first and ListenBrainz's
+            # second account (the first is off) are not.
+            service.lb_status(503, count=-1, path="/libre/2.0/", error="down")
+            host = PluginHost(LOOPBACK_DLL, lfm_ini(first, extra=(
+                "LastFm2=1\r\nLastFm2Server=%s\r\nLastFm2Key=%s\r\nLastFm2Secret=%s\r\n"
+                "LastFm2Session=%s\r\nLastFm2User=libre-user\r\nLastFm2SessionServer=%s\r\n"
+                "LastFm2SessionApiKey=%s\r\nListenBrainz2=1\r\nListenBrainz2Token=lb-test-token\r\n"
+                "ListenBrainz2Server=http://127.0.0.1:%d\r\n"
+                % (second, KEY, SECRET, SESSION, second, KEY, service.port))))
+            self.addCleanup(host.close)
+            host.player.add("C:\\m\\a.ogg", "Band - Thirty", 30)
+            host.player.check("play 0")
+            wait_until(lambda: service.lfm_scrobbles_at("/2.0/"), 25, "the first's scrobble")
+            listens = wait_until(service.lb_listens, 10, "ListenBrainz's listen")
+            self.assertEqual(["Thirty"], [t["track"] for t in service.lfm_scrobbles_at("/2.0/")])
+            self.assertEqual(["Thirty"], [x["track_metadata"]["track_name"] for x in listens])
+            # Its own file each: the listen that waits, waits for the account that is down.
+            wait_until(lambda: len(queued_lines(host.folder, "nimbo-scrobbles-2.txt")) == 1, 10,
+                       "the second's scrobble kept")
+            for name in ("nimbo-scrobbles.txt", "nimbo-listens.txt", "nimbo-listens-2.txt"):
+                self.assertEqual([], queued_lines(host.folder, name), name)
+            log = activity_log(host)
+            # Two accounts on one host: each named with its user.
+            self.assertIn("127.0.0.1 (nimbo-scrobbler): published: Band - Thirty", log)
+            self.assertIn("127.0.0.1 (libre-user): not published: the server answered 503", log)
+            self.assertIn("127.0.0.1 (libre-user): scrobbles not sent: the server answered 503",
+                          log)
+
+            # Back up: the next playing-now gets through and lets the kept one go.
+            service.control("clear-modes")
+            host.player.add("C:\\m\\b.ogg", "Band - Next", 30)
+            host.player.check("play 1")
+            wait_until(lambda: service.lfm_scrobbles_at("/libre/2.0/"), 15, "the kept scrobble")
+            wait_until(lambda: not queued_lines(host.folder, "nimbo-scrobbles-2.txt"), 10,
+                       "the second's file emptied")
+            for root in ("/2.0/", "/libre/2.0/"):
+                self.assertEqual(["Thirty"], [t["track"] for t in service.lfm_scrobbles_at(root)])
+            self.assertEqual(1, len(service.lb_listens()))
+            host.quit()
+
     def test_libre_fm_through_the_proxy_and_quit_with_three_targets_hanging(self):
         pki = TestPki()
         self.addCleanup(pki.close)

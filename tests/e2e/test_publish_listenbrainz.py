@@ -29,7 +29,7 @@ TOKEN = "lb-test-token"
 VERSION = re.search(r'NIMBO_VERSION "([^"]+)"', open(os.path.join(
     os.path.dirname(__file__), "..", "..", "common", "version.h")).read()).group(1)
 USER_AGENT = "Nimbo/%s (Winamp plugin that publishes what plays)" % VERSION.replace(" ", "-")
-REJECTED = "Nimbo : ListenBrainz did not accept the user token"
+REJECTED = "Nimbo : 127.0.0.1 did not accept the user token"
 LOOPBACK_TLS_PORT = int(os.environ.get("NIMBO_LOOPBACK_SECURE_PORT", "18443"))
 
 
@@ -132,9 +132,9 @@ class ListenBrainz(unittest.TestCase):
             self.assertEqual(6, len(lb_requests(service)))
             self.assertEqual([], [e for e in service.log() if not e["path"].startswith("/1/")])
             log = activity_log(host)
-            self.assertIn("ListenBrainz: published: %s - %s" % (artist, title), log)
-            self.assertIn("ListenBrainz: playing now cleared: paused", log)
-            self.assertIn("ListenBrainz: playing now cleared: private track", log)
+            self.assertIn("127.0.0.1: published: %s - %s" % (artist, title), log)
+            self.assertIn("127.0.0.1: playing now cleared: paused", log)
+            self.assertIn("127.0.0.1: playing now cleared: private track", log)
             self.assertNotIn(TOKEN, log)
             self.assertIn(b"ListenBrainzToken=" + TOKEN.encode(), host.ini_bytes())
 
@@ -150,9 +150,9 @@ class ListenBrainz(unittest.TestCase):
             next_lb(service, 1, "the first playing-now")
             wait_until(lambda: service.lb_playing_now(), 25, "the try again after the 500")
             self.assertIsNone(host.message_box(0))
-            self.assertIn("ListenBrainz: not published: the server failed with 500",
+            self.assertIn("127.0.0.1: not published: the server failed with 500",
                           activity_log(host))
-            self.assertIn("ListenBrainz: try 2, published: Band - Song 0", activity_log(host))
+            self.assertIn("127.0.0.1: try 2, published: Band - Song 0", activity_log(host))
 
             # 429: nothing more until the wait the header gives has passed.
             service.lb_status(429, reset_in=20)
@@ -263,7 +263,7 @@ class ListenBrainz(unittest.TestCase):
             host.player.check("play 0")
             # ListenBrainz fails and waits for its try; the site publishes at once.
             wait_until(lambda: "One playing" in statuses(service), 10, "the site's status")
-            self.assertIn("ListenBrainz: not published: the server failed with 500",
+            self.assertIn("localhost: not published: the server failed with 500",
                           activity_log(host))
             service.control("clear-modes")
             service.mode(mode="reset", path="/profile.php", count=100)
@@ -380,7 +380,7 @@ class Listens(unittest.TestCase):
                        "the listens that waited")
             self.assertEqual([("import", "Off 1"), ("import", "Off 3")],
                              titles(service.lb_listens()[1:]))
-            self.assertIn("ListenBrainz: listen refused and dropped: Band - Off 2 BAD",
+            self.assertIn("127.0.0.1: listen refused and dropped: Band - Off 2 BAD",
                           activity_log(host))
             self.assertEqual(1, activity_log(host).count("refused and dropped"))
             host.quit()
@@ -408,7 +408,7 @@ class Listens(unittest.TestCase):
             host.player.check("play 0")
             time.sleep(25)
             self.assertEqual(5, len(queued(host)), "a listen was dropped")
-            self.assertIn("ListenBrainz: listens not sent: the server answered 400 with no error "
+            self.assertIn("127.0.0.1: listens not sent: the server answered 400 with no error "
                           "of ListenBrainz's: \"400 The plain HTTP request was sent to HTTPS port\"",
                           activity_log(host))
             self.assertNotIn("dropped", activity_log(host))
@@ -439,7 +439,7 @@ class Listens(unittest.TestCase):
             self.addCleanup(host.close)
             wait_until(lambda: "refused one by one" in activity_log(host), 20, "the refusals")
             time.sleep(3)
-            self.assertIn("ListenBrainz: 3 listens refused one by one and none taken: none is "
+            self.assertIn("127.0.0.1: 3 listens refused one by one and none taken: none is "
                           "dropped while the server takes none, and they are tried again later",
                           activity_log(host))
             self.assertNotIn("dropped:", activity_log(host))
@@ -452,7 +452,7 @@ class Listens(unittest.TestCase):
             host = seeded(service, ["P", "Q"])
             self.addCleanup(host.close)
             wait_until(lambda: "answered 200" in activity_log(host), 20, "the page's 200")
-            self.assertIn("ListenBrainz: listens not sent: the server answered 200 without "
+            self.assertIn("127.0.0.1: listens not sent: the server answered 200 without "
                           "ListenBrainz's \"ok\": \"Welcome to the hotel\"", activity_log(host))
             self.assertEqual(2, len(queued(host)))
             host.quit()

@@ -1,6 +1,7 @@
 // What "Ok" stores when a login finished while the settings window was open.
 #include <gtest/gtest.h>
 
+#include "core/settings_keys.h"
 #include "core/settings_merge.h"
 
 using namespace nimbo;
@@ -142,13 +143,78 @@ TEST(LastFmSessionInUse, OnlyForTheServerAndKeyItWasGrantedFor) {
         {L"", L"", L"api.listenbrainz.org", L"", false},
         {L"not a url?x", L"", L"not a url?y", L"", false},
     };
-    for (const auto& c : cases) {
-        Settings s;
-        s.LastFmSession = L"s3ss10n";
-        s.LastFmSessionServer = c.grantedServer;
-        s.LastFmSessionApiKey = c.grantedKey;
-        s.LastFmServer = c.server;
-        s.LastFmKey = c.key;
-        EXPECT_EQ(lastFmSessionInUse(s), c.used ? L"s3ss10n" : L"") << (&c - cases);
+    // Each account's session by its own server and key alone; the others' stand apart.
+    for (size_t n = 0; n < kAccounts; ++n) {
+        const LastFmKeys& k = kLastFmAccounts[n];
+        const LastFmKeys& other = kLastFmAccounts[(n + 1) % kAccounts];
+        for (const auto& c : cases) {
+            Settings s;
+            s.*k.session = L"s3ss10n";
+            s.*k.sessionServer = c.grantedServer;
+            s.*k.sessionApiKey = c.grantedKey;
+            s.*k.server = c.server;
+            s.*k.key = c.key;
+            s.*other.server = L"https://elsewhere.example/2.0/";
+            EXPECT_EQ(lastFmSessionInUse(s, k), c.used ? L"s3ss10n" : L"") << n << (&c - cases);
+            EXPECT_EQ(lastFmSessionInUse(s, other), L"") << n << (&c - cases);
+        }
     }
+}
+
+// A copy takes every key: it goes through the key table.
+TEST(SettingsKeys, ACopyTakesEveryKey) {
+    Settings s;
+    for (size_t i = 0; i < kSettingsKeyCount; ++i) {
+        const SettingsKey& k = kSettingsKeys[i];
+        if (k.flag) s.*k.flag = !(s.*k.flag);
+        if (k.number) s.*k.number = int(i) + 7;
+        if (k.text) s.*k.text = std::wstring(L"key ") + wchar_t(L'A' + i);
+    }
+    Settings assigned;
+    assigned = s;
+    for (const Settings& c : {assigned, Settings(s)})
+        for (size_t i = 0; i < kSettingsKeyCount; ++i) {
+            const SettingsKey& k = kSettingsKeys[i];
+            EXPECT_TRUE(k.flag     ? c.*k.flag == s.*k.flag
+                        : k.number ? c.*k.number == int(i) + 7
+                                   : c.*k.text == s.*k.text)
+                << k.name;
+        }
+}
+
+// What the log, the result lines and the windows call an account, and its queue file.
+TEST(AccountNames, ByServerThenUserThenNumber) {
+    const struct {
+        const wchar_t *server1, *user1, *server2, *user2;
+        bool on2;
+        const wchar_t *name1, *name2;
+    } cases[] = {
+        {L"Last.fm", L"anna", L"Libre.fm", L"anna", true, L"Last.fm", L"Libre.fm"},
+        {L"Last.fm", L"anna", L"Last.fm", L"ben", true, L"Last.fm (anna)", L"Last.fm (ben)"},
+        // An account switched off shares nothing.
+        {L"Last.fm", L"anna", L"Last.fm", L"ben", false, L"Last.fm", L"Last.fm (ben)"},
+        {L"Last.fm", L"", L"Last.fm", L"ben", true, L"Last.fm (1)", L"Last.fm (ben)"},
+        {L"Last.fm", L"anna", L"Last.fm", L"anna", true, L"Last.fm (1)", L"Last.fm (2)"},
+    };
+    for (const auto& c : cases) {
+        const AccountLabel labels[] = {{c.server1, c.user1, true}, {c.server2, c.user2, c.on2}};
+        const auto label = [&labels](size_t i) { return labels[i]; };
+        EXPECT_EQ(accountName(2, 0, label), c.name1) << (&c - cases);
+        EXPECT_EQ(accountName(2, 1, label), c.name2) << (&c - cases);
+    }
+
+    Settings s;
+    s.ListenBrainz = s.ListenBrainz3 = 1;
+    s.ListenBrainz3Server = L"HTTPS://API.ListenBrainz.org/";
+    EXPECT_EQ(listenBrainzAccountName(s, 0), L"ListenBrainz (1)");
+    EXPECT_EQ(listenBrainzAccountName(s, 2), L"ListenBrainz (3)");
+    s.ListenBrainz3Server = L"maloja.example:42010";
+    EXPECT_EQ(listenBrainzAccountName(s, 0), L"ListenBrainz");
+    EXPECT_EQ(listenBrainzAccountName(s, 2), L"maloja.example");
+    s.ListenBrainz2Server = L"ftp://x";
+    EXPECT_EQ(listenBrainzAccountName(s, 1), L"ftp://x");
+
+    EXPECT_EQ(queueFileName(L"nimbo-listens", 0), L"nimbo-listens.txt");
+    EXPECT_EQ(queueFileName(L"nimbo-scrobbles", 1), L"nimbo-scrobbles-2.txt");
+    EXPECT_EQ(queueFileName(L"nimbo-listens", 3), L"nimbo-listens-4.txt");
 }

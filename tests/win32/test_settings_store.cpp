@@ -8,6 +8,7 @@
 
 #include "common/file_replace.h"
 #include "common/platform.h"
+#include "common/text.h"
 #include "core/activity_log.h"
 #include "core/listen_queue.h"
 #include "core/private_tracks.h"
@@ -777,6 +778,54 @@ TEST_F(SettingsStore, UnreadableIniIsNeverOverwrittenWithDefaults) {
 }
 
 // The log masks the secrets the settings hold as they stand, a changed one as well.
+// An ini of the build before accounts is the first account of each interface, read and
+// written back byte for byte; accounts 2 to 4 go to the numbered keys, written once set,
+// a session with its binding, and every account's secrets stay out of the log.
+TEST_F(SettingsStore, FurtherAccountsTakeNumberedKeysAndTheFirstKeepsItsOwn) {
+    const std::string earlier =
+        "[Gen_Nimbo]\r\nEnabled=1\r\nShowErrors=0\r\nCookie=\r\nAuthLogin=\r\nAuthPass=\r\n"
+        "StatusMask=X\r\nNoLogin=1\r\nListenBrainz=1\r\nListenBrainzToken=t1\r\nLastFm=1\r\n"
+        "LastFmSession=abc\r\nLastFmUser=anna\r\nLastFmSessionServer=\r\n"
+        "LastFmSessionApiKey=\r\n";
+    ASSERT_TRUE(writeFile(besideIni(), earlier));
+    loadSettings();
+    EXPECT_EQ(lastFmSessionInUse(currentSettings()), L"abc");
+    ASSERT_TRUE(saveSettings());
+    std::string bytes;
+    ASSERT_TRUE(readFile(besideIni(), bytes));
+    EXPECT_EQ(bytes, earlier);
+
+    editSettings([](Settings& v) {
+        v.LastFm2 = 1;
+        v.LastFm2Server = L"https://libre.example/2.0/";
+        v.LastFm2Secret = L"s3cr2t";
+        v.LastFm2Session = L"s2ss";
+        v.LastFm2SessionServer = v.LastFm2Server;
+        v.ListenBrainz4Token = L"t4k4n";
+        v.ListenBrainz4Listens = 0;
+    });
+    logActivity(L"sent t1, abc, s3cr2t, s2ss and t4k4n");
+    ASSERT_TRUE(saveSettings());
+    ASSERT_TRUE(readFile(besideIni(), bytes));
+    EXPECT_TRUE(contains(bytes, earlier.substr(0, earlier.size() - 2))) << bytes;
+    for (const char* line :
+         {"LastFm2=1\r\n", "LastFm2Server=https://libre.example/2.0/\r\n",
+          "LastFm2Secret=s3cr2t\r\n", "LastFm2Session=s2ss\r\n",
+          "LastFm2SessionServer=https://libre.example/2.0/\r\n", "LastFm2SessionApiKey=\r\n",
+          "ListenBrainz4Token=t4k4n\r\n", "ListenBrainz4Listens=0\r\n"})
+        EXPECT_TRUE(contains(bytes, line)) << line;
+    for (const char* key :
+         {"LastFm2Key", "LastFm2User", "LastFm3", "ListenBrainz2", "ListenBrainz4="})
+        EXPECT_FALSE(contains(bytes, key)) << key;
+    resetSettingsForTest();
+    loadSettings();
+    const Settings s = currentSettings();
+    EXPECT_EQ(lastFmSessionInUse(s, kLastFmAccounts[1]), L"s2ss");
+    EXPECT_EQ(s.ListenBrainz4Token + decimalText(s.ListenBrainz4Listens), L"t4k4n0");
+    ASSERT_TRUE(readFile(exeFolder() + "nimbo.log", bytes));
+    EXPECT_TRUE(contains(bytes, " sent ***, ***, ***, *** and ***\r\n")) << bytes;
+}
+
 TEST_F(SettingsStore, LogMasksTheSecretsOfTheSettings) {
     loadSettings();
     editSettings([](Settings& s) {

@@ -242,6 +242,10 @@ class Service:
         """The scrobbles the Last.fm side accepted, in order, each as its fields."""
         return self.status()["lfm_scrobbles"]
 
+    def lfm_scrobbles_at(self, root):
+        """The scrobbles accepted at the API root `root` ("/2.0/"), in order."""
+        return self.status()["lfm_scrobbles_by_root"].get(root, [])
+
     def lfm_error(self, code, count=1, **options):
         """The next `count` Last.fm requests get the service's error `code` (options:
         error=TEXT, path=P)."""

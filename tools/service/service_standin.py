@@ -201,7 +201,8 @@ def _help_epilog():
                  " track.scrobble (artist[i], track[i], timestamp[i], ... for i < 50). Every"
                  " request is signed with lfm_secret (13 when not), lfm_key (10) and, for the"
                  " track methods, a session key (9). The state shows in /__control/status"
-                 " (lfm_now_playing, lfm_scrobbles); example: --mode 'mode=lfm_error&code=11'")
+                 " (lfm_now_playing, lfm_scrobbles, and lfm_scrobbles_by_root by the path"
+                 " they came to); example: --mode 'mode=lfm_error&code=11'")
     return "\n".join(lines)
 
 

@@ -207,7 +207,7 @@ def scrobble(state, cfg, params, note):
         echoed.append(dict(_echo(fields, ignored), timestamp=fields["timestamp"]))
         if ignored["code"] == "0":
             kept.append(fields)
-    state.lfm_add_scrobbles(kept)
+    state.lfm_add_scrobbles(kept, note.get("lfm_root"))
     attr = {"accepted": len(kept), "ignored": len(tracks) - len(kept)}
     # The real service gives one scrobble as an object, more as an array.
     return {"scrobbles": {"@attr": attr, "scrobble": echoed[0] if len(echoed) == 1 else echoed}}
@@ -234,7 +234,7 @@ def _checked(cfg, req, params):
 def answer(state, cfg, req):
     params = _params(req)
     fmt = _format(req)
-    note = {"lfm_method": _text(params, "method"), "lfm_format": fmt}
+    note = {"lfm_method": _text(params, "method"), "lfm_format": fmt, "lfm_root": req.path}
     try:
         reply = _reply(fmt, 200, _checked(cfg, req, params)(state, cfg, params, note))
         note["lfm_code"] = 0

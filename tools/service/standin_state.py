@@ -255,7 +255,9 @@ class State:
             return {"status": self.status, "history": list(self.history),
                     "lb_playing_now": self.lb_playing_now, "lb_listens": list(self.lb_listens),
                     "lfm_now_playing": self.lfm_now_playing,
-                    "lfm_scrobbles": list(self.lfm_scrobbles)}
+                    "lfm_scrobbles": list(self.lfm_scrobbles),
+                    "lfm_scrobbles_by_root": {k: list(v) for k, v in
+                                              self.lfm_scrobbles_by_root.items()}}
 
     # ListenBrainz: what plays now and the listens accepted, in arrival order
     def lb_play(self, track_metadata):
@@ -279,6 +281,8 @@ class State:
         self.lfm_sessions = {}
         self.lfm_now_playing = None
         self.lfm_scrobbles = []
+        # The same, by the API root they came to: two accounts on one stand-in apart.
+        self.lfm_scrobbles_by_root = {}
 
     def lfm_new_token(self):
         with self.lock:
@@ -309,9 +313,10 @@ class State:
         with self.lock:
             self.lfm_now_playing = fields
 
-    def lfm_add_scrobbles(self, scrobbles):
+    def lfm_add_scrobbles(self, scrobbles, root=None):
         with self.lock:
             self.lfm_scrobbles += scrobbles
+            self.lfm_scrobbles_by_root.setdefault(root, []).extend(scrobbles)
 
     # request log
     def record(self, req, mode=None, problem=None, note=None):
