@@ -144,6 +144,13 @@ class LastFm(unittest.TestCase):
             self.assertEqual("not encrypted", options()[controls.get("kLastFmPlainLabel")]["text"])
             p.check("click %s" % options()[controls.get("kConnectButton")]["hwnd"])
             label = lambda: options()[controls.get("kConnectStatusLabel")]["text"]
+
+            def ok_in_both_windows():
+                p.check("click %s" % options()[controls.get("kOptionsOkButton")]["hwnd"])
+                p.check("sleep 500")
+                p.check("click %s" % top_window(p.windows(), "Nimbo")[1][
+                    controls.get("kOkButton")]["hwnd"])
+
             wait_until(lambda: "Waiting for you to allow Nimbo in the browser" in label(), 10,
                        "the wait for the browser")
             # The stand-in allows the token after 4 s; the session is asked every 3 s.
@@ -151,10 +158,7 @@ class LastFm(unittest.TestCase):
             methods = [e.get("lfm_method") for e in service.log()]
             self.assertEqual("auth.getToken", methods[0])
             self.assertIn("auth.getSession", methods)
-            p.check("click %s" % options()[controls.get("kOptionsOkButton")]["hwnd"])
-            p.check("sleep 500")
-            p.check("click %s" % top_window(p.windows(), "Nimbo")[1][
-                controls.get("kOkButton")]["hwnd"])
+            ok_in_both_windows()
             # The new session publishes at once.
             host.player.add("C:\\m\\a.ogg", "Band - Connected", 30)
             host.player.check("play 0")
@@ -173,10 +177,7 @@ class LastFm(unittest.TestCase):
                                        server.replace("127.0.0.1", "localhost")))
             self.assertEqual("Not connected", label())
             before = len(service.log())
-            p.check("click %s" % options()[controls.get("kOptionsOkButton")]["hwnd"])
-            p.check("sleep 500")
-            p.check("click %s" % top_window(p.windows(), "Nimbo")[1][
-                controls.get("kOkButton")]["hwnd"])
+            ok_in_both_windows()
             host.player.add("C:\\m\\b.ogg", "Band - Elsewhere", 30)
             host.player.check("play 1")
             time.sleep(5)

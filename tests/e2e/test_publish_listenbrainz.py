@@ -87,6 +87,19 @@ def next_lb(service, count, what, timeout=10):
 
 @needs(have_binaries(PLAYER_EXE, LOOPBACK_DLL), "built stand-in and DLL not given")
 class ListenBrainz(unittest.TestCase):
+    def with_site(self):
+        """The loopback plugin with ListenBrainz on and the site's cookie."""
+        host = PluginHost(LOOPBACK_DLL, lb_ini("http://%s" % LOOPBACK_HOST,
+                                               cookie="remixsid=5f2e8a91c04b"))
+        self.addCleanup(host.close)
+        return host
+
+    def with_site_and_two_tracks(self):
+        host = self.with_site()
+        host.player.add("C:\\m\\one.ogg", "A - One", 100)
+        host.player.add("C:\\m\\two.ogg", "B - Two", 100)
+        return host
+
     def test_alone_exact_bytes_clears_and_quit(self):
         music = tempfile.mkdtemp(prefix="nimbo-e2e-")
         self.addCleanup(shutil.rmtree, music, True)
@@ -179,9 +192,7 @@ class ListenBrainz(unittest.TestCase):
 
     def test_a_slow_site_holds_back_neither_listenbrainz_nor_the_last_of_a_burst(self):
         with Service(port=LOOPBACK_PORT) as service:
-            host = PluginHost(LOOPBACK_DLL, lb_ini("http://%s" % LOOPBACK_HOST,
-                                                   cookie="remixsid=5f2e8a91c04b"))
-            self.addCleanup(host.close)
+            host = self.with_site()
             for name in ("One", "Two", "Three", "Four"):
                 host.player.add("C:\\m\\%s.ogg" % name, "A - " + name, 100)
             wait_until(lambda: statuses(service), 15, "the status at start")
@@ -231,11 +242,7 @@ class ListenBrainz(unittest.TestCase):
 
     def test_switched_off_while_listenbrainz_is_slow(self):
         with Service(port=LOOPBACK_PORT) as service:
-            host = PluginHost(LOOPBACK_DLL, lb_ini("http://%s" % LOOPBACK_HOST,
-                                                   cookie="remixsid=5f2e8a91c04b"))
-            self.addCleanup(host.close)
-            host.player.add("C:\\m\\one.ogg", "A - One", 100)
-            host.player.add("C:\\m\\two.ogg", "B - Two", 100)
+            host = self.with_site_and_two_tracks()
             host.player.check("play 0")
             wait_until(lambda: service.lb_playing_now() and statuses(service), 10, "both")
             service.mode(mode="delay", seconds=4, path="/1/submit-listens")
@@ -255,11 +262,7 @@ class ListenBrainz(unittest.TestCase):
     def test_site_and_listenbrainz_fail_apart_and_quit_while_both_hang(self):
         with Service(port=LOOPBACK_PORT) as service:
             service.lb_status(500, count=100)
-            host = PluginHost(LOOPBACK_DLL, lb_ini("http://%s" % LOOPBACK_HOST,
-                                                   cookie="remixsid=5f2e8a91c04b"))
-            self.addCleanup(host.close)
-            host.player.add("C:\\m\\one.ogg", "A - One", 100)
-            host.player.add("C:\\m\\two.ogg", "B - Two", 100)
+            host = self.with_site_and_two_tracks()
             host.player.check("play 0")
             # ListenBrainz fails and waits for its try; the site publishes at once.
             wait_until(lambda: "One playing" in statuses(service), 10, "the site's status")
