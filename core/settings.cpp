@@ -27,33 +27,45 @@ std::string keyText(size_t key, const Settings& s) {
     if (k.number) return std::to_string(s.*k.number);
     return encodeStoredText(s.*k.text);
 }
-// One bit a key in `Store::edited`. The four accounts of each interface fill all 64: a
-// key more needs a wider type (std::bitset costs the DLL some 300 bytes).
-using KeyBits = uint64_t;
-static_assert(kSettingsKeyCount <= 64, "a key without its bit");
+// One bit a key in `Store::edited`, a word for each 32 keys.
+struct KeyBits {
+    uint32_t words[(kSettingsKeyCount + 31) / 32] = {};
+
+    static KeyBits of(size_t key) {
+        KeyBits bits;
+        bits.words[key / 32] = uint32_t(1) << key % 32;
+        return bits;
+    }
+    bool has(size_t key) const { return words[key / 32] >> key % 32 & 1; }
+    KeyBits& operator|=(const KeyBits& other) {
+        for (size_t i = 0; i < std::size(words); ++i) words[i] |= other.words[i];
+        return *this;
+    }
+    KeyBits operator|(KeyBits other) const { return other |= *this; }
+};
 // The seven keys every build has written; the later ones are written once changed.
-constexpr KeyBits kOriginalKeys = (KeyBits(1) << 7) - 1;
+const KeyBits kOriginalKeys = {{0x7F}};
 
 // The bit of a text key.
 KeyBits bitOf(std::wstring Settings::*text) {
     for (size_t i = 0; i < kSettingsKeyCount; ++i)
-        if (kKeys[i].text == text) return KeyBits(1) << i;
-    return 0;
+        if (kKeys[i].text == text) return KeyBits::of(i);
+    return KeyBits();
 }
 
 // Whatever session the file holds, the server and API key it belongs to stand beside it
 // (empty ones too): a session without them is taken for one of a build before them.
 KeyBits sessionBinding(const Settings& s) {
-    KeyBits bound = 0;
+    KeyBits bound;
     for (const LastFmKeys& k : kLastFmAccounts)
         if (!(s.*k.session).empty()) bound |= bitOf(k.sessionServer) | bitOf(k.sessionApiKey);
     return bound;
 }
 
 KeyBits changedKeys(const Settings& a, const Settings& b) {
-    KeyBits changed = 0;
+    KeyBits changed;
     for (size_t i = 0; i < kSettingsKeyCount; ++i) {
-        if (keyText(i, a) != keyText(i, b)) changed |= KeyBits(1) << i;
+        if (keyText(i, a) != keyText(i, b)) changed |= KeyBits::of(i);
     }
     return changed;
 }
@@ -63,7 +75,7 @@ struct Store {
     Settings values;
     ProxyConfig proxy;
     std::wstring path;
-    KeyBits edited = 0;   // keys changed since the load (by the user or a login)
+    KeyBits edited;       // keys changed since the load (by the user or a login)
     bool unread = false;  // the load could not read the file: values beyond `edited` are defaults
 };
 
@@ -210,7 +222,7 @@ void loadSettings() {
         // Settings moved over from a guessed file are all news to Winamp's file; but
         // only settings that were read, never the defaults standing in for them.
         store().edited =
-            places.movedFile && !unread ? kOriginalKeys | changedKeys(Settings(), s) : 0;
+            places.movedFile && !unread ? kOriginalKeys | changedKeys(Settings(), s) : KeyBits();
         store().unread = unread;
         store().proxy = proxyIn(winamp);
         handSecretsToLog(s);
@@ -224,7 +236,7 @@ void loadSettings() {
 
 bool saveSettings() {
     Settings s;
-    KeyBits written = 0;
+    KeyBits written;
     std::wstring path;
     {
         StoreLock lock;
@@ -233,7 +245,7 @@ bool saveSettings() {
         // not read them: then memory holds defaults, not the user's settings. The
         // later keys only once changed, so a value this build could not read (or
         // one a text editor wrote) stays as it stands.
-        written = store().edited | (store().unread ? 0 : kOriginalKeys) | sessionBinding(s);
+        written = store().edited | (store().unread ? KeyBits() : kOriginalKeys) | sessionBinding(s);
         path = store().path;
     }
     IniFile ini(path);
@@ -243,7 +255,7 @@ bool saveSettings() {
         return false;
     }
     for (size_t i = 0; i < kSettingsKeyCount; ++i) {
-        if (written & (KeyBits(1) << i)) ini.set(kSection, kKeys[i].name, keyText(i, s));
+        if (written.has(i)) ini.set(kSection, kKeys[i].name, keyText(i, s));
     }
     if (ini.commit()) return true;
     const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -258,7 +270,7 @@ void resetSettingsForTest() {
     store().values = Settings();
     store().proxy = ProxyConfig();
     store().path.clear();
-    store().edited = 0;
+    store().edited = KeyBits();
     store().unread = false;
     handSecretsToLog(store().values);
     setLogBeside(std::wstring());

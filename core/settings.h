@@ -72,6 +72,14 @@ struct Settings {
     std::wstring LastFm4Server, LastFm4Key, LastFm4Secret, LastFm4Session, LastFm4User;
     int LastFm4Scrobbles = 1;
     std::wstring LastFm4SessionServer, LastFm4SessionApiKey;
+    // Discord's "Listening to" presence, over the desktop client's local pipe.
+    int Discord = 0;          // 1: what plays shows in Discord
+    std::wstring DiscordApp;  // the application ID; empty: the build's own
+    int DiscordShows = 1;     // after "Listening to": 0 the application, 1 artist, 2 title
+    // A file that holds what plays, for stream overlays; empty: none.
+    std::wstring NowPlayingFile;
+    std::wstring NowPlayingMask;  // its text, as the status mask; empty: "%artist% - %title%"
+    std::wstring NowPlayingIdle;  // its text while nothing plays
 };
 
 // The settings are shared by Winamp's thread (dialog, init, quit) and the timer

@@ -71,6 +71,12 @@ const SettingsKey kSettingsKeys[] = {
     {"LastFm4Scrobbles", nullptr, &Settings::LastFm4Scrobbles, nullptr},
     {"LastFm4SessionServer", nullptr, nullptr, &Settings::LastFm4SessionServer},
     {"LastFm4SessionApiKey", nullptr, nullptr, &Settings::LastFm4SessionApiKey},
+    {"Discord", nullptr, &Settings::Discord, nullptr},
+    {"DiscordApp", nullptr, nullptr, &Settings::DiscordApp},
+    {"DiscordShows", nullptr, &Settings::DiscordShows, nullptr},
+    {"NowPlayingFile", nullptr, nullptr, &Settings::NowPlayingFile},
+    {"NowPlayingMask", nullptr, nullptr, &Settings::NowPlayingMask},
+    {"NowPlayingIdle", nullptr, nullptr, &Settings::NowPlayingIdle},
 };
 static_assert(std::size(kSettingsKeys) == kSettingsKeyCount, "a key left out of the count");
 

@@ -16,8 +16,9 @@ struct SettingsKey {
     std::wstring Settings::*text;
 };
 
-// The seven original keys first; then the later ones; then accounts 2 to 4.
-constexpr size_t kSettingsKeyCount = 64;
+// The seven original keys first; then the later ones; then accounts 2 to 4; then Discord's
+// and the now-playing file's.
+constexpr size_t kSettingsKeyCount = 70;
 extern const SettingsKey kSettingsKeys[kSettingsKeyCount];
 
 }  // namespace nimbo

@@ -803,6 +803,7 @@ TEST_F(SettingsStore, FurtherAccountsTakeNumberedKeysAndTheFirstKeepsItsOwn) {
         v.LastFm2SessionServer = v.LastFm2Server;
         v.ListenBrainz4Token = L"t4k4n";
         v.ListenBrainz4Listens = 0;
+        v.NowPlayingIdle = L"-";
     });
     logActivity(L"sent t1, abc, s3cr2t, s2ss and t4k4n");
     ASSERT_TRUE(saveSettings());
@@ -812,10 +813,10 @@ TEST_F(SettingsStore, FurtherAccountsTakeNumberedKeysAndTheFirstKeepsItsOwn) {
          {"LastFm2=1\r\n", "LastFm2Server=https://libre.example/2.0/\r\n",
           "LastFm2Secret=s3cr2t\r\n", "LastFm2Session=s2ss\r\n",
           "LastFm2SessionServer=https://libre.example/2.0/\r\n", "LastFm2SessionApiKey=\r\n",
-          "ListenBrainz4Token=t4k4n\r\n", "ListenBrainz4Listens=0\r\n"})
+          "ListenBrainz4Token=t4k4n\r\n", "ListenBrainz4Listens=0\r\n", "NowPlayingIdle=-\r\n"})
         EXPECT_TRUE(contains(bytes, line)) << line;
     for (const char* key :
-         {"LastFm2Key", "LastFm2User", "LastFm3", "ListenBrainz2", "ListenBrainz4="})
+         {"LastFm2Key", "LastFm2User", "LastFm3", "ListenBrainz2", "ListenBrainz4=", "Discord"})
         EXPECT_FALSE(contains(bytes, key)) << key;
     resetSettingsForTest();
     loadSettings();
