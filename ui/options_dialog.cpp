@@ -48,41 +48,41 @@ const ControlRow kControls[] = {
     {kOptionsOkButton,     L"BUTTON", L"Ok",                           471, 372,  75,  25, kPush,      0, 23,     Look::Regular,    kTextColour},
     {kOptionsCancelButton, L"BUTTON", L"Cancel",                       551, 372,  75,  25, kPush,      0, 24,     Look::Regular,    kTextColour},
     {kSecureCheck,         L"BUTTON", L"Secure connection (HTTPS)",      8, 346, 280,  17, kCheck,     0, 4,      Look::Regular,    kTextColour},
-    {kListenBrainzCheck,   L"BUTTON", L"Publish to this account",      306, 140, 320,  17, kCheck,     0, 11,     Look::Regular,    kTextColour},
-    {kTokenLabel,          L"STATIC", L"User token:",                  306, 166,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
-    {kTokenEdit,           L"EDIT",   nullptr,                         404, 162, 164,  21, kSecretEdit, WS_EX_CLIENTEDGE, 12, Look::Regular, kTextColour},
-    {kCheckTokenButton,    L"BUTTON", L"Check",                        574, 162,  52,  21, kPush,      0, 13,     Look::Regular,    kTextColour},
-    {kTokenResultLabel,    L"STATIC", nullptr,                         404, 187, 222,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
-    {kServerLabel,         L"STATIC", L"Server:",                      306, 204,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
-    {kServerEdit,          L"EDIT",   nullptr,                         404, 204, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 14, Look::Regular, kTextColour},
-    {kListenBrainzLastLabel, L"STATIC", nullptr,                       306, 252, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
-    {kSendListensCheck,    L"BUTTON", L"Send listens",                 306, 232, 116,  13, kCheck,     0, 15,     Look::Regular,    kTextColour},
-    {kListensWaitingLabel, L"STATIC", nullptr,                         428, 232, 198,  14, kRightLabel, 0, kNoTab, Look::Regular,    kTextColour},
-    {kLastFmCheck,         L"BUTTON", L"Publish to this account",      306, 140, 320,  17, kCheck,     0, 16,     Look::Regular,    kTextColour},
-    {kLastFmServerLabel,   L"STATIC", L"Server:",                      306, 163,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
-    {kLastFmServerEdit,    L"EDIT",   nullptr,                         404, 163, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 17, Look::Regular, kTextColour},
-    {kLastFmKeyLabel,      L"STATIC", L"API key:",                     306, 192,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
-    {kLastFmKeyEdit,       L"EDIT",   nullptr,                         404, 188, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 18, Look::Regular, kTextColour},
-    {kLastFmSecretLabel,   L"STATIC", L"Shared secret:",               306, 217,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
-    {kLastFmSecretEdit,    L"EDIT",   nullptr,                         404, 213, 222,  21, kSecretEdit, WS_EX_CLIENTEDGE, 19, Look::Regular, kTextColour},
-    {kConnectButton,       L"BUTTON", L"Connect...",                   306, 240,  90,  23, kPush,      0, 20,     Look::Regular,    kTextColour},
-    {kConnectStatusLabel,  L"STATIC", nullptr,                         306, 268, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
-    {kSendScrobblesCheck,  L"BUTTON", L"Send scrobbles",               306, 289, 116,  13, kCheck,     0, 22,     Look::Regular,    kTextColour},
-    {kScrobblesWaitingLabel, L"STATIC", nullptr,                       428, 289, 198,  14, kRightLabel, 0, kNoTab, Look::Regular,    kTextColour},
-    {kLastFmLastLabel,     L"STATIC", nullptr,                         306, 309, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kListenBrainzCheck,   L"BUTTON", L"Publish to this account",      306, 169, 320,  17, kCheck,     0, 11,     Look::Regular,    kTextColour},
+    {kTokenLabel,          L"STATIC", L"User token:",                  306, 195,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kTokenEdit,           L"EDIT",   nullptr,                         404, 191, 164,  21, kSecretEdit, WS_EX_CLIENTEDGE, 12, Look::Regular, kTextColour},
+    {kCheckTokenButton,    L"BUTTON", L"Check",                        574, 191,  52,  21, kPush,      0, 13,     Look::Regular,    kTextColour},
+    {kTokenResultLabel,    L"STATIC", nullptr,                         404, 216, 222,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kServerLabel,         L"STATIC", L"Server:",                      306, 233,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kServerEdit,          L"EDIT",   nullptr,                         404, 233, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 14, Look::Regular, kTextColour},
+    {kListenBrainzLastLabel, L"STATIC", nullptr,                       306, 281, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kSendListensCheck,    L"BUTTON", L"Send listens",                 306, 261, 116,  13, kCheck,     0, 15,     Look::Regular,    kTextColour},
+    {kListensWaitingLabel, L"STATIC", nullptr,                         428, 261, 198,  14, kRightLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmCheck,         L"BUTTON", L"Publish to this account",      306, 169, 320,  17, kCheck,     0, 16,     Look::Regular,    kTextColour},
+    {kLastFmServerLabel,   L"STATIC", L"Server:",                      306, 192,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmServerEdit,    L"EDIT",   nullptr,                         404, 192, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 17, Look::Regular, kTextColour},
+    {kLastFmKeyLabel,      L"STATIC", L"API key:",                     306, 221,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmKeyEdit,       L"EDIT",   nullptr,                         404, 217, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 18, Look::Regular, kTextColour},
+    {kLastFmSecretLabel,   L"STATIC", L"Shared secret:",               306, 246,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmSecretEdit,    L"EDIT",   nullptr,                         404, 242, 222,  21, kSecretEdit, WS_EX_CLIENTEDGE, 19, Look::Regular, kTextColour},
+    {kConnectButton,       L"BUTTON", L"Connect...",                   306, 269,  90,  23, kPush,      0, 20,     Look::Regular,    kTextColour},
+    {kConnectStatusLabel,  L"STATIC", nullptr,                         306, 297, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kSendScrobblesCheck,  L"BUTTON", L"Send scrobbles",               306, 318, 116,  13, kCheck,     0, 22,     Look::Regular,    kTextColour},
+    {kScrobblesWaitingLabel, L"STATIC", nullptr,                       428, 318, 198,  14, kRightLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmLastLabel,     L"STATIC", nullptr,                         306, 338, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
     // Under "Server:" while the address is plain http; beside "Connect..." while the
     // browser could not open the permission page.
-    {kListenBrainzPlainLabel, L"STATIC", nullptr,                      306, 218,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kWarningRed},
-    {kLastFmPlainLabel,    L"STATIC", nullptr,                         306, 177,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kWarningRed},
-    {kConnectAddressEdit,  L"EDIT",   nullptr,                         404, 240, 222,  23, kLineEdit | ES_READONLY, WS_EX_CLIENTEDGE, 21, Look::Regular, kTextColour},
+    {kListenBrainzPlainLabel, L"STATIC", nullptr,                      306, 247,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kWarningRed},
+    {kLastFmPlainLabel,    L"STATIC", nullptr,                         306, 206,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kWarningRed},
+    {kConnectAddressEdit,  L"EDIT",   nullptr,                         404, 269, 222,  23, kLineEdit | ES_READONLY, WS_EX_CLIENTEDGE, 21, Look::Regular, kTextColour},
     {kAccountsLabel,       L"STATIC", L"Accounts:",                    306,   5, 320,  13, kLabel,     0, kNoTab, Look::Bold,       kTextColour},
-    {kAccountList,         L"LISTBOX", nullptr,                        306,  22, 230,  92, kList,      WS_EX_CLIENTEDGE, 5, Look::Regular, kTextColour},
-    {kAddButton,           L"BUTTON", L"Add...",                       542,  22,  84,  23, kPush,      0, 6,      Look::Regular,    kTextColour},
-    {kEditButton,          L"BUTTON", L"Edit...",                      542,  50,  84,  23, kPush,      0, 7,      Look::Regular,    kTextColour},
-    {kRemoveButton,        L"BUTTON", L"Remove",                       542,  78,  84,  23, kPush,      0, 8,      Look::Regular,    kTextColour},
+    {kAccountList,         L"LISTBOX", nullptr,                        306,  22, 320,  92, kList,      WS_EX_CLIENTEDGE, 5, Look::Regular, kTextColour},
+    {kAddButton,           L"BUTTON", L"Add...",                       306, 119,  84,  23, kPush,      0, 6,      Look::Regular,    kTextColour},
+    {kEditButton,          L"BUTTON", L"Edit...",                      395, 119,  84,  23, kPush,      0, 7,      Look::Regular,    kTextColour},
+    {kRemoveButton,        L"BUTTON", L"Remove",                       484, 119,  84,  23, kPush,      0, 8,      Look::Regular,    kTextColour},
     // The interface of the selected account; a choice only while it was added just now.
-    {kListenBrainzKindRadio, L"BUTTON", L"ListenBrainz",               306, 119, 116,  17, kRadio,     0, 9,      Look::Regular,    kTextColour},
-    {kLastFmKindRadio,     L"BUTTON", L"Last.fm-style server",         428, 119, 198,  17, kRadio,     0, 10,     Look::Regular,    kTextColour},
+    {kListenBrainzKindRadio, L"BUTTON", L"ListenBrainz",               306, 147, 116,  17, kRadio,     0, 9,      Look::Regular,    kTextColour},
+    {kLastFmKindRadio,     L"BUTTON", L"Last.fm-style server",         428, 147, 198,  17, kRadio,     0, 10,     Look::Regular,    kTextColour},
 };
 // clang-format on
 const int kControlCount = sizeof kControls / sizeof kControls[0];
@@ -276,10 +276,12 @@ bool configured(const Settings& s, int slot) {
     return any;
 }
 
-void copyAccount(Settings& to, const Settings& from, int slot) {
+// Copies the account's keys, or with no `from` empties them to their defaults (off,
+// listens on).
+void copyAccount(Settings& to, const Settings* from, int slot) {
     const SlotKeys k = keysOf(slot);
-    for (auto number : k.numbers) to.*number = from.*number;
-    for (int i = 0; i < k.textCount; ++i) to.*k.texts[i] = from.*k.texts[i];
+    for (int i = 0; i < 2; ++i) to.*k.numbers[i] = from ? from->*k.numbers[i] : i;
+    for (int i = 0; i < k.textCount; ++i) to.*k.texts[i] = from ? from->*k.texts[i] : L"";
 }
 
 bool listed(const Dialog& d, int slot) {
@@ -387,55 +389,42 @@ void showPlain(Dialog& d, OptionsControlId editId, OptionsControlId labelId);
 void showSession(Dialog& d);
 void startCounts(Dialog& d, unsigned dropping);
 
-// The group's boxes into the shown account's keys.
-void storeGroup(Dialog& d) {
-    if (d.shown < 0 || d.loading) return;
+// Each interface's group as it maps onto SlotKeys: the two check boxes onto the
+// numbers, the boxes onto the first texts; a Last.fm-style account's session makes the
+// rest.
+const struct {
+    OptionsControlId checks[2], edits[3];
+    int editCount;
+} kGroups[2] = {
+    {{kListenBrainzCheck, kSendListensCheck}, {kTokenEdit, kServerEdit}, 2},
+    {{kLastFmCheck, kSendScrobblesCheck}, {kLastFmServerEdit, kLastFmKeyEdit, kLastFmSecretEdit}, 3},
+};
+
+// The group's boxes into the shown account's keys, or (`load`) the other way.
+void moveGroup(Dialog& d, bool load) {
+    const SlotKeys k = keysOf(d.shown);
+    const auto& g = kGroups[isLastFm(d.shown)];
     Settings& w = d.work;
-    const size_t account = accountOf(d.shown);
-    if (!isLastFm(d.shown)) {
-        const ListenBrainzKeys& k = kListenBrainzAccounts[account];
-        w.*k.on = isChecked(d[kListenBrainzCheck]) ? 1 : 0;
-        w.*k.token = windowText(d[kTokenEdit]);
-        w.*k.server = windowText(d[kServerEdit]);
-        w.*k.listens = isChecked(d[kSendListensCheck]) ? 1 : 0;
-        return;
+    std::wstring* granted[] = {&d.session, &d.user, &d.sessionServer, &d.sessionKey};
+    for (int i = 0; i < 2; ++i) {
+        if (load)
+            setChecked(d[g.checks[i]], w.*k.numbers[i] == 1);
+        else
+            w.*k.numbers[i] = isChecked(d[g.checks[i]]) ? 1 : 0;
     }
-    const LastFmKeys& k = kLastFmAccounts[account];
-    w.*k.on = isChecked(d[kLastFmCheck]) ? 1 : 0;
-    w.*k.server = windowText(d[kLastFmServerEdit]);
-    w.*k.key = windowText(d[kLastFmKeyEdit]);
-    w.*k.secret = windowText(d[kLastFmSecretEdit]);
-    w.*k.scrobbles = isChecked(d[kSendScrobblesCheck]) ? 1 : 0;
-    w.*k.session = d.session;
-    w.*k.user = d.user;
-    w.*k.sessionServer = d.sessionServer;
-    w.*k.sessionApiKey = d.sessionKey;
+    for (int i = 0; i < k.textCount; ++i) {
+        std::wstring& text = w.*k.texts[i];
+        if (i >= g.editCount)
+            load ? void(*granted[i - g.editCount] = text) : void(text = *granted[i - g.editCount]);
+        else if (load)
+            SetWindowTextW(d[g.edits[i]], text.c_str());
+        else
+            text = windowText(d[g.edits[i]]);
+    }
 }
 
-void fillListenBrainz(Dialog& d, const ListenBrainzKeys& k) {
-    const Settings& w = d.work;
-    setChecked(d[kListenBrainzCheck], w.*k.on == 1);
-    SetWindowTextW(d[kTokenEdit], (w.*k.token).c_str());
-    SetWindowTextW(d[kServerEdit], (w.*k.server).c_str());
-    setChecked(d[kSendListensCheck], w.*k.listens == 1);
-    SetWindowTextW(d[kTokenResultLabel], L"");
-    showPlain(d, kServerEdit, kListenBrainzPlainLabel);
-}
-
-void fillLastFm(Dialog& d, const LastFmKeys& k) {
-    const Settings& w = d.work;
-    setChecked(d[kLastFmCheck], w.*k.on == 1);
-    SetWindowTextW(d[kLastFmServerEdit], (w.*k.server).c_str());
-    SetWindowTextW(d[kLastFmKeyEdit], (w.*k.key).c_str());
-    SetWindowTextW(d[kLastFmSecretEdit], (w.*k.secret).c_str());
-    setChecked(d[kSendScrobblesCheck], w.*k.scrobbles == 1);
-    d.session = w.*k.session;
-    d.user = w.*k.user;
-    d.sessionServer = w.*k.sessionServer;
-    d.sessionKey = w.*k.sessionApiKey;
-    SetWindowTextW(d[kConnectStatusLabel], L"");
-    showSession(d);
-    showPlain(d, kLastFmServerEdit, kLastFmPlainLabel);
+void storeGroup(Dialog& d) {
+    if (d.shown >= 0 && !d.loading) moveGroup(d, false);
 }
 
 // The shown account's count under its group.
@@ -466,10 +455,12 @@ void loadGroup(Dialog& d) {
                                    (mine || freeSlot(d, radio == kLastFmKindRadio) >= 0));
     }
     if (any) {
-        if (lastFm)
-            fillLastFm(d, kLastFmAccounts[accountOf(d.shown)]);
-        else
-            fillListenBrainz(d, kListenBrainzAccounts[d.shown]);
+        moveGroup(d, true);
+        SetWindowTextW(d[kTokenResultLabel], L"");
+        SetWindowTextW(d[kConnectStatusLabel], L"");
+        showSession(d);
+        showPlain(d, kServerEdit, kListenBrainzPlainLabel);
+        showPlain(d, kLastFmServerEdit, kLastFmPlainLabel);
         SetWindowTextW(d[lastFm ? kLastFmLastLabel : kListenBrainzLastLabel],
                        lastResultText(resultLineOf(d.shown)).c_str());
         showWaiting(d);
@@ -522,7 +513,7 @@ void chooseKind(Dialog& d, bool lastFm) {
     const int to = freeSlot(d, lastFm);
     if (to < 0) return;
     storeGroup(d);
-    copyAccount(d.work, Settings(), from);
+    copyAccount(d.work, nullptr, from);
     d.added = (d.added & ~(1u << from)) | 1u << to;
     d.work.*keysOf(to).numbers[0] = 1;
     d.shown = -1;  // nothing of the old group is stored
@@ -554,7 +545,7 @@ void removeAccount(Dialog& d) {
         if (ownedState<Dialog>(window) != &d || answer != IDYES) return;
         drop = true;
     }
-    copyAccount(d.work, Settings(), slot);
+    copyAccount(d.work, nullptr, slot);
     d.added &= ~(1u << slot);
     d.refused &= ~(1u << slot);
     if (drop) {
@@ -593,7 +584,7 @@ void acceptEdits(Dialog& d) {
     const bool secure = isChecked(d[kSecureCheck]);
     const Settings& work = d.work;
     editSettings([&](Settings& s) {
-        for (int slot = 0; slot < kSlots; ++slot) copyAccount(s, work, slot);
+        for (int slot = 0; slot < kSlots; ++slot) copyAccount(s, &work, slot);
         s.PrivateWords = words;
         s.OnPause = onPause ? 1 : 0;
         s.OnStop = onStop ? 1 : 0;
