@@ -210,10 +210,10 @@ struct Dialog {
     CountJob* count = nullptr;         // the waiting counts being asked for
     // The accounts as edited here, in their keys (core/accounts.h); "Ok" copies them.
     Settings work;
-    int shown = -1;        // the slot the group edits; -1: none (no account)
-    bool loading = false;  // the group is being filled: its boxes' changes are no edits
-    unsigned added = 0;    // slots added here: their interface is still to choose
-    unsigned refused = 0;  // slots whose token or session the server refused
+    int shown = -1;         // the slot the group edits; -1: none (no account)
+    bool loading = false;   // the group is being filled: its boxes' changes are no edits
+    unsigned added = 0;     // slots added here: their interface is still to choose
+    unsigned refused = 0;   // slots whose token or session the server refused
     unsigned dropping = 0;  // slots removed with their queues: "Ok" drops those
     long waiting[kSlots];
     int rowSlot[kSlots];  // the list's rows
@@ -298,7 +298,8 @@ int freeSlot(const Dialog& d, bool lastFm) {
 ResultLine resultLineOf(int slot) {
     const int account = int(accountOf(slot));
     if (isLastFm(slot))
-        return account == 0 ? ResultLine::lastFm : ResultLine(int(ResultLine::lastFmMore) + account - 1);
+        return account == 0 ? ResultLine::lastFm
+                            : ResultLine(int(ResultLine::lastFmMore) + account - 1);
     return account == 0 ? ResultLine::listenBrainz
                         : ResultLine(int(ResultLine::listenBrainzMore) + account - 1);
 }
@@ -330,8 +331,8 @@ std::wstring rowText(const Dialog& d, int slot) {
     } else if (!trimBlanks(w.*kListenBrainzAccounts[account].token).empty()) {
         state = L"valid";
     }
-    return joined({nameOf(d, slot), w.*keysOf(slot).numbers[0] == 1 ? L": on, " : L": off, ",
-                   state, L", waiting: ", waitingWords(d.waiting[slot])});
+    return joined({nameOf(d, slot), w.*keysOf(slot).numbers[0] == 1 ? L": on, " : L": off, ", state,
+                   L", waiting: ", waitingWords(d.waiting[slot])});
 }
 
 // The rows anew, the shown account's selected; a row wider than the list scrolls.
@@ -339,7 +340,8 @@ void fillList(Dialog& d) {
     HWND list = d[kAccountList];
     SendMessageW(list, LB_RESETCONTENT, 0, 0);
     HDC dc = GetDC(list);
-    HGDIOBJ font = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)));
+    HGDIOBJ font =
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)));
     int rows = 0, widest = 0;
     for (int slot = 0; slot < kSlots; ++slot) {
         if (!listed(d, slot)) continue;
@@ -397,7 +399,9 @@ const struct {
     int editCount;
 } kGroups[2] = {
     {{kListenBrainzCheck, kSendListensCheck}, {kTokenEdit, kServerEdit}, 2},
-    {{kLastFmCheck, kSendScrobblesCheck}, {kLastFmServerEdit, kLastFmKeyEdit, kLastFmSecretEdit}, 3},
+    {{kLastFmCheck, kSendScrobblesCheck},
+     {kLastFmServerEdit, kLastFmKeyEdit, kLastFmSecretEdit},
+     3},
 };
 
 // The group's boxes into the shown account's keys, or (`load`) the other way.
@@ -523,8 +527,8 @@ void chooseKind(Dialog& d, bool lastFm) {
 // "12 scrobbles wait for Libre.fm. Remove them too?"
 std::wstring removeQuestion(const Dialog& d, int slot, long count) {
     const bool one = count == 1;
-    const wchar_t* what = isLastFm(slot) ? (one ? L" scrobble" : L" scrobbles")
-                                         : (one ? L" listen" : L" listens");
+    const wchar_t* what =
+        isLastFm(slot) ? (one ? L" scrobble" : L" scrobbles") : (one ? L" listen" : L" listens");
     return joined({decimalText(count), what, one ? L" waits for " : L" wait for ", nameOf(d, slot),
                    one ? L". Remove it too?" : L". Remove them too?"});
 }

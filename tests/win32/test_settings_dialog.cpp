@@ -511,7 +511,8 @@ void expectRowsFit(HWND o) {
     HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)));
     RECT client;
     GetClientRect(list, &client);
-    const LRESULT room = std::max<LRESULT>(client.right, SendMessageW(list, LB_GETHORIZONTALEXTENT, 0, 0));
+    const LRESULT room =
+        std::max<LRESULT>(client.right, SendMessageW(list, LB_GETHORIZONTALEXTENT, 0, 0));
     for (const std::wstring& row : rows(o)) {
         SIZE size = {};
         GetTextExtentPoint32W(dc, row.c_str(), int(row.size()), &size);
@@ -704,7 +705,8 @@ TEST_F(OptionsDialog, OkAppliesCancelAndCloseDiscard) {
         EXPECT_EQ(s.MinInterval, c.intervalAfter);
         EXPECT_EQ(s.LastFm, c.applied ? 1 : 0);
         EXPECT_EQ(s.LastFmScrobbles, c.applied ? 0 : 1);
-        EXPECT_EQ(s.LastFmServer, c.applied ? L"https://libre.fm/2.0/" : L"https://lastfm.example/2.0/");
+        EXPECT_EQ(s.LastFmServer,
+                  c.applied ? L"https://libre.fm/2.0/" : L"https://lastfm.example/2.0/");
         EXPECT_EQ(s.LastFmKey + L"/" + s.LastFmSecret, c.applied ? L"k3y/s3cret" : L"/");
         // The settings window's own Cancel leaves what the options window applied.
         SendMessageW(item(settings_, kCancelButton), BM_CLICK, 0, 0);
@@ -918,7 +920,8 @@ TEST_F(OptionsDialog, KeyboardWorksWhateverTheHostLoopDoes) {
         EXPECT_EQ(GetFocus(), item(o, kLastFmCheck));
         SetFocus(item(o, kAccountList));
         press(VK_DELETE);
-        EXPECT_EQ(rows(o), std::vector<std::wstring>{L"ListenBrainz: off, valid, waiting: not known"});
+        EXPECT_EQ(rows(o),
+                  std::vector<std::wstring>{L"ListenBrainz: off, valid, waiting: not known"});
         EXPECT_EQ(GetFocus(), item(o, kAccountList));
         press(VK_ESCAPE);
         EXPECT_EQ(optionsDialogWindow(), nullptr) << "Escape left the window open";
@@ -1097,10 +1100,10 @@ TEST_F(OptionsDialog, AddAsksTheInterfaceUpToFourOfEach) {
     EXPECT_EQ(rows(o)[1], L"ListenBrainz: on, not connected, waiting: not known");
     SendMessageW(lastFm, BM_CLICK, 0, 0);
     EXPECT_TRUE(visible(item(o, kLastFmKeyEdit)));
-    EXPECT_EQ(rows(o), (std::vector<std::wstring>{
-                           L"ListenBrainz: off, valid, waiting: not known",
-                           L"lastfm.example: off, not connected, waiting: not known",
-                           L"Last.fm: on, not connected, waiting: not known"}));
+    EXPECT_EQ(rows(o),
+              (std::vector<std::wstring>{L"ListenBrainz: off, valid, waiting: not known",
+                                         L"lastfm.example: off, not connected, waiting: not known",
+                                         L"Last.fm: on, not connected, waiting: not known"}));
     EXPECT_EQ(SendMessageW(item(o, kAccountList), LB_GETCURSEL, 0, 0), 2);
     SetWindowTextW(item(o, kLastFmServerEdit), L"https://libre.example/2.0/");
     SetWindowTextW(item(o, kLastFmKeyEdit), L"k");
