@@ -321,17 +321,18 @@ std::wstring nameOf(const Dialog& d, int slot) {
 // A row of the list: "Libre.fm: on, connected as anna, waiting: 12".
 std::wstring rowText(const Dialog& d, int slot) {
     const Settings& w = d.work;
-    const size_t account = accountOf(slot);
-    std::wstring state = L"not connected";
-    if (d.refused >> slot & 1) {
-        state = L"refused";
-    } else if (isLastFm(slot)) {
-        const LastFmKeys& k = kLastFmAccounts[account];
-        if (!trimBlanks(lastFmSessionInUse(w, k)).empty()) state = L"connected as " + w.*k.user;
-    } else if (!trimBlanks(w.*kListenBrainzAccounts[account].token).empty()) {
-        state = L"valid";
-    }
-    return joined({nameOf(d, slot), w.*keysOf(slot).numbers[0] == 1 ? L": on, " : L": off, ", state,
+    const SlotKeys k = keysOf(slot);
+    const bool lastFm = isLastFm(slot), refused = d.refused >> slot & 1;
+    // A Last.fm-style session counts only for the server and key it was granted for.
+    const bool in = !trimBlanks(lastFm ? lastFmSessionInUse(w, kLastFmAccounts[accountOf(slot)])
+                                       : w.*k.texts[0])
+                         .empty();
+    const wchar_t* state = refused ? L"refused"
+                           : !in   ? L"not connected"
+                           : lastFm ? L"connected as "
+                                    : L"valid";
+    return joined({nameOf(d, slot), w.*k.numbers[0] == 1 ? L": on, " : L": off, ", state,
+                   lastFm && in && !refused ? std::wstring_view(w.*k.texts[4]) : L"",
                    L", waiting: ", waitingWords(d.waiting[slot])});
 }
 
