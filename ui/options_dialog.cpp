@@ -327,8 +327,8 @@ std::wstring rowText(const Dialog& d, int slot) {
     const bool in = !trimBlanks(lastFm ? lastFmSessionInUse(w, kLastFmAccounts[accountOf(slot)])
                                        : w.*k.texts[0])
                          .empty();
-    const wchar_t* state = refused ? L"refused"
-                           : !in   ? L"not connected"
+    const wchar_t* state = refused  ? L"refused"
+                           : !in    ? L"not connected"
                            : lastFm ? L"connected as "
                                     : L"valid";
     return joined({nameOf(d, slot), w.*k.numbers[0] == 1 ? L": on, " : L": off, ", state,
@@ -359,7 +359,8 @@ void fillList(Dialog& d) {
     SendMessageW(list, LB_SETHORIZONTALEXTENT, widest + 6, 0);
     EnableWindow(d[kAddButton], freeSlot(d, false) >= 0 || freeSlot(d, true) >= 0);
     EnableWindow(d[kEditButton], d.shown >= 0);
-    EnableWindow(d[kRemoveButton], d.shown >= 0);
+    // Whether to ask waits for the account's count.
+    EnableWindow(d[kRemoveButton], d.shown >= 0 && d.waiting[d.shown] != kCounting);
 }
 
 void closeDialog(Dialog& d) {
@@ -538,7 +539,7 @@ std::wstring removeQuestion(const Dialog& d, int slot, long count) {
 // its queue; No and Cancel keep it.
 void removeAccount(Dialog& d) {
     const int slot = d.shown;
-    if (slot < 0) return;
+    if (slot < 0 || d.waiting[slot] == kCounting) return;
     storeGroup(d);
     const long count = d.waiting[slot];
     bool drop = false;
