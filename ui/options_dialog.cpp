@@ -457,7 +457,7 @@ void loadGroup(Dialog& d) {
         ShowWindow(d[radio], any ? SW_SHOW : SW_HIDE);
         setChecked(d[radio], mine);
         // Added here: the other interface may still be chosen while it has room.
-        EnableWindow(d[radio], (d.added >> d.shown & 1) &&
+        EnableWindow(d[radio], any && (d.added >> d.shown & 1) &&
                                    (mine || freeSlot(d, radio == kLastFmKindRadio) >= 0));
     }
     if (any) {
@@ -518,7 +518,6 @@ void chooseKind(Dialog& d, bool lastFm) {
     if (from < 0 || isLastFm(from) == lastFm || !(d.added >> from & 1)) return;
     const int to = freeSlot(d, lastFm);
     if (to < 0) return;
-    storeGroup(d);
     copyAccount(d.work, nullptr, from);
     d.added = (d.added & ~(1u << from)) | 1u << to;
     d.work.*keysOf(to).numbers[0] = 1;
@@ -730,7 +729,8 @@ void onEdited(Dialog& d, int id) {
     if (id == kLastFmServerEdit) showPlain(d, kLastFmServerEdit, kLastFmPlainLabel);
     if (id == kLastFmServerEdit || id == kLastFmKeyEdit) showSession(d);
     // Other credentials than those refused: the refusal no longer says anything.
-    if (!d.loading && (id == kTokenEdit || id == kLastFmKeyEdit || id == kLastFmSecretEdit))
+    if (!d.loading && d.shown >= 0 &&
+        (id == kTokenEdit || id == kLastFmKeyEdit || id == kLastFmSecretEdit))
         d.refused &= ~(1u << d.shown);
 }
 
@@ -739,15 +739,13 @@ void editAccount(Dialog& d) {
     if (d.shown >= 0) SetFocus(d[isLastFm(d.shown) ? kLastFmCheck : kListenBrainzCheck]);
 }
 
-// The keyboard on the list: Enter edits, Delete removes, Escape cancels; -1: the list's
-// own key. Remove's question waits until the list's key is over: quit may come in it.
+// The keyboard on the list: Enter edits, Delete removes; -1: the list's own key.
+// Remove's question waits until the list's key is over: quit may come in it.
 LRESULT onListKey(Dialog& d, WPARAM key) {
-    const int button = LOWORD(key) == VK_DELETE   ? kRemoveButton
-                       : LOWORD(key) == VK_ESCAPE ? kOptionsCancelButton
-                                                  : 0;
     if (LOWORD(key) == VK_RETURN) editAccount(d);
-    if (button) PostMessageW(d.window, WM_COMMAND, button, LPARAM(GetDlgItem(d.window, button)));
-    return button || LOWORD(key) == VK_RETURN ? -2 : -1;
+    if (LOWORD(key) == VK_DELETE)
+        PostMessageW(d.window, WM_COMMAND, kRemoveButton, LPARAM(d[kRemoveButton]));
+    return LOWORD(key) == VK_RETURN || LOWORD(key) == VK_DELETE ? -2 : -1;
 }
 
 void onListCommand(Dialog& d, int code) {

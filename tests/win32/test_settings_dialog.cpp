@@ -897,7 +897,7 @@ TEST_F(OptionsDialog, KeyboardWorksWhateverTheHostLoopDoes) {
         pump(2);
         EXPECT_EQ(textOf(item(o, kPrivateEdit)), L"Audiobooks\r\nPodcast");
         // On the list the arrows choose the account, Enter edits it, Delete removes it
-        // (nothing waits: no question) and Escape cancels all.
+        // (nothing waits: no question); Escape anywhere cancels all.
         SetFocus(item(o, kAccountList));
         press(VK_DOWN);
         EXPECT_TRUE(visible(item(o, kLastFmKeyEdit))) << "the arrow chose no account";
@@ -908,6 +908,7 @@ TEST_F(OptionsDialog, KeyboardWorksWhateverTheHostLoopDoes) {
         EXPECT_EQ(rows(o),
                   std::vector<std::wstring>{L"ListenBrainz: off, valid, waiting: not known"});
         EXPECT_EQ(GetFocus(), item(o, kAccountList));
+        SetFocus(item(o, kIntervalEdit));
         press(VK_ESCAPE);
         EXPECT_EQ(optionsDialogWindow(), nullptr) << "Escape left the window open";
         EXPECT_EQ(currentSettings().LastFmServer, L"https://lastfm.example/2.0/");
