@@ -48,6 +48,8 @@ int init() {
         setListensCount(listensWaiting);
         setLastFmConnect(connectForWindow);
         setScrobblesCount(scrobblesWaiting);
+        setQueueDrops(dropListens, dropScrobbles);
+        setLastFmName(lastFmAccountName);
         gTimerId = startUpdateTimer();
         installWinampMenu(winampWindow(), publishingSwitched);
     } catch (...) {

@@ -10,6 +10,7 @@
 // while the worker has no job; countsListens and listened at any time.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -99,6 +100,27 @@ class RequestSpacing {
     static constexpr uint64_t kSlackMs = 250;
     uint64_t next_ = 0;  // no request before this
 };
+
+// A refusal the options window asks about from its own thread while a worker may set
+// it: a checksum of the credentials the server refused (0: none).
+class RefusalMark {
+  public:
+    void set(const std::wstring& credentials) { mark_ = markOf(credentials); }
+    void clear() { mark_ = 0; }
+    bool matches(const std::wstring& credentials) const {
+        const uint32_t mark = mark_;
+        return mark != 0 && mark == markOf(credentials);
+    }
+
+  private:
+    static uint32_t markOf(const std::wstring& text);
+    std::atomic<uint32_t> mark_{0};
+};
+
+class ListenLane;
+// A removed account's queue: its listens out of the file `fileName`, the file deleted
+// when nothing else is in it, the lane starting afresh.
+void dropQueueFile(const std::wstring& fileName, ListenLane& lane);
 
 // The table of targets, in the order a tick serves them.
 Target* const* publishTargets(size_t& count);

@@ -188,7 +188,12 @@ class LastFmTarget : public Target {
             &turn);
     }
 
-    long waiting() const { return lane_.waitingCount(); }
+    // For the options window, on its own thread.
+    long waiting(bool& refused) const {
+        readSettings([&](const Settings& s) { refused = refusedMark_.matches(credentials(s)); });
+        return lane_.waitingCount();
+    }
+    void dropQueue() { dropQueueFile(queueFileName(L"nimbo-scrobbles", account_), lane_); }
 
   private:
     // "Last.fm: ", "Libre.fm: ", the host's, or "Last.fm (anna): " before its log lines.
@@ -207,6 +212,7 @@ class LastFmTarget : public Target {
     RequestSpacing spacing_;   // the second between requests, or error 29's wait
     uint64_t rateWaitMs_ = 0;  // error 29's last wait
     std::wstring refused_;     // the session and account the service refused
+    RefusalMark refusedMark_;  // and its mark for the options window
 
     const size_t account_;
     const LastFmKeys& k_;
@@ -220,6 +226,7 @@ void LastFmTarget::reset() {
     spacing_.reset();
     rateWaitMs_ = 0;
     refused_.clear();
+    refusedMark_.clear();
     lane_.reset();
 }
 
@@ -281,6 +288,7 @@ void LastFmTarget::failed(const Settings& settings, const Answer& answer, const 
     if (!box.empty()) {
         // Said once; nothing more goes until the connection or the account changes.
         refused_ = credentials(settings);
+        refusedMark_.set(refused_);
         showError(box);
     }
 }
@@ -337,8 +345,16 @@ Target& lastFmTarget(size_t account) {
     return gLastFmTargets[account];
 }
 
-long scrobblesWaiting() {
-    return gLastFmTargets[0].waiting();
+long scrobblesWaiting(size_t account, bool& refused) {
+    return gLastFmTargets[account].waiting(refused);
+}
+
+void dropScrobbles(size_t account) {
+    gLastFmTargets[account].dropQueue();
+}
+
+std::wstring lastFmAccountName(const Settings& s, size_t account) {
+    return accountNameOf(s, account);
 }
 
 namespace {

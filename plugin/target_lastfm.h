@@ -15,9 +15,12 @@ namespace nimbo {
 // The target of account `account` (0 to kAccounts - 1).
 Target& lastFmTarget(size_t account);
 
-// The scrobbles waiting in the first account's queue file, for the options window; -1 when it
-// cannot be read.
-long scrobblesWaiting();
+// For the options window, off Winamp's thread: the scrobbles waiting in account
+// `account`'s queue file (-1 when it cannot be read) and whether the service refused the
+// account's present session; the queue emptied for a removed account; its name.
+long scrobblesWaiting(size_t account, bool& refused);
+void dropScrobbles(size_t account);
+std::wstring lastFmAccountName(const Settings& s, size_t account);
 
 // The options window's "Connect...": a token from the server, the page where the user
 // allows it handed to `showPage` (which opens the browser), then the session asked for

@@ -145,7 +145,12 @@ class ListenBrainzTarget : public Target {
             &turn);
     }
 
-    long waiting() const { return lane_.waitingCount(); }
+    // For the options window, on its own thread.
+    long waiting(bool& refused) const {
+        readSettings([&](const Settings& s) { refused = rejectedMark_.matches(token(s)); });
+        return lane_.waitingCount();
+    }
+    void dropQueue() { dropQueueFile(queueFileName(L"nimbo-listens", account_), lane_); }
 
   private:
     const std::wstring& token(const Settings& s) const { return s.*k_.token; }
@@ -177,6 +182,7 @@ class ListenBrainzTarget : public Target {
     RequestSpacing spacing_;
     uint64_t serverWaitUntil_ = 0;  // the server's wait alone
     std::wstring rejectedToken_;    // the token the server refused: silent until it changes
+    RefusalMark rejectedMark_;      // and its mark for the options window
     bool noClear_ = false;          // the server at noClearServer_ has no playing-now clear
     std::wstring noClearServer_;
     AttemptResult lastResult_ = AttemptResult::done;
@@ -247,6 +253,7 @@ void ListenBrainzTarget::failed(const Settings& settings, const Failure& failure
     }
     if (lastStatus_ == 401) {
         rejectedToken_ = token(settings);
+        rejectedMark_.set(rejectedToken_);
         showError(joined({L"Nimbo : ", listenBrainzAccountName(settings, account_),
                           L" did not accept the user token"}));
     }
@@ -322,6 +329,7 @@ void ListenBrainzTarget::reset() {
     spacing_.reset();
     serverWaitUntil_ = 0;
     rejectedToken_.clear();
+    rejectedMark_.clear();
     noClear_ = false;
     noClearServer_.clear();
     lastResult_ = AttemptResult::done;
@@ -369,8 +377,12 @@ ListenBrainzTarget gListenBrainzTargets[kAccounts] = {ListenBrainzTarget(0), Lis
 
 }  // namespace
 
-long listensWaiting() {
-    return gListenBrainzTargets[0].waiting();
+long listensWaiting(size_t account, bool& refused) {
+    return gListenBrainzTargets[account].waiting(refused);
+}
+
+void dropListens(size_t account) {
+    gListenBrainzTargets[account].dropQueue();
 }
 
 std::wstring checkListenBrainzToken(const std::wstring& server, const std::wstring& token) {

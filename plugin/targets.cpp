@@ -9,6 +9,8 @@
 #include "common/platform.h"
 #include "core/state.h"
 #include "common/text.h"
+#include "common/utf8.h"
+#include "core/listen_lane.h"
 #include "plugin/target_lastfm.h"
 #include "plugin/target_listenbrainz.h"
 #include "plugin/target_site.h"
@@ -27,6 +29,21 @@ static_assert(std::size(kTargets) <= kMaxTargets, "a target without its worker")
 Target* const* publishTargets(size_t& count) {
     count = std::size(kTargets);
     return kTargets;
+}
+
+uint32_t RefusalMark::markOf(const std::wstring& text) {
+    return queueChecksum(encodeUtf8(text)) | 1;
+}
+
+void dropQueueFile(const std::wstring& fileName, ListenLane& lane) {
+    const std::wstring path = listenQueuePath(fileName.c_str());
+    QueueContents queue, rest;
+    if (!path.empty() && loadListens(path, queue) == QueueStatus::done &&
+        removeListens(path, queue.listens) == QueueStatus::done &&
+        loadListens(path, rest) == QueueStatus::done && rest.listens.empty() && !rest.skipped &&
+        !rest.torn)
+        DeleteFileW(path.c_str());
+    lane.reset();
 }
 
 std::wstring Target::tryPrefix() const {

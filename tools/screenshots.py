@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Pictures of the plugin's windows for the documentation: the settings window in
-both sign-in modes, the security-code window, the options window, the plugin's
-item in Winamp's main menu and the setup's folder page, each saved as a PNG.
+both sign-in modes, the security-code window, the options window with a ListenBrainz
+and a Last.fm-style account selected, the plugin's item in Winamp's main menu and the
+setup's folder page, each saved as a PNG.
 
     PYTHONPATH=tools python3 tools/screenshots.py [--build build/win32] [--out docs/images]
 
@@ -30,7 +31,7 @@ from harness.player import Player, make_host_folder, windows_path
 from harness.service import Service
 
 PICTURES = ("settings-login.png", "settings-cookie.png", "security-code.png", "options.png",
-            "menu.png")
+            "menu.png", "options-lastfm.png")
 EMAIL = "user@example.com"
 PASSWORD = "secret"
 COOKIE = "d3m0c00k1e"
@@ -85,7 +86,9 @@ def take_pictures(build, session_file, out_dir, work):
                        # stand-in's site side alone answers the first track.
                        "LastFmServer=https://libre.fm/2.0/\r\nLastFmKey=demo-key\r\n"
                        "LastFmSecret=demo-secret\r\nLastFmSession=demo-session\r\n"
-                       "LastFmUser=nimbo-demo\r\n" % service.port)
+                       "LastFmUser=nimbo-demo\r\n"
+                       # And Last.fm itself as a second account, not connected yet.
+                       "LastFm2Key=demo-key-2\r\n" % service.port)
         host = os.path.join(work, "pictures-host")
         os.makedirs(host, exist_ok=True)
         make_host_folder(exe, plugin_dll=dll, ini_text=settings, folder=host)
@@ -115,10 +118,19 @@ def take_pictures(build, session_file, out_dir, work):
         session.wait_until(lambda: any(w["text"].startswith("Valid: ") for w in player.windows()
                                        if w.get("parent") == options["hwnd"]),
                            20, "the token check's answer", 0.2, session.Failed)
-        # Ticked in the window only: "Cancel" below drops it.
-        player.check("click %s" % child(player, options, "Publish to Last.fm")["hwnd"])
-        player.check("sleep 300")
         capture(display, options, paths[3])
+        # The account list's second row, Libre.fm's, by the keyboard; switched on in the
+        # window only: "Cancel" below drops it.
+        account_list = next(w for w in player.windows() if w.get("parent") == options["hwnd"]
+                            and w["class"].lower() == "listbox")
+        player.check("click %s" % account_list["hwnd"])
+        for key in ("up", "up", "up", "down"):
+            player.check("key " + key)
+        publish = [w for w in player.windows() if w.get("parent") == options["hwnd"]
+                   and w["text"] == "Publish to this account" and w.get("visible") == "1"][0]
+        player.check("click %s" % publish["hwnd"])
+        player.check("sleep 300")
+        capture(display, options, paths[5])
         player.check("click %s" % child(player, options, "Cancel")["hwnd"])
         player.check("sleep 300")
         player.check("click %s" % child(player, dialog, "Cancel")["hwnd"])

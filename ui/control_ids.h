@@ -32,7 +32,8 @@ enum SettingsControlId : int {
 };
 
 // The options window that the settings window's "More..." button opens, in creation
-// order.
+// order. The group below the account list edits the selected account: the ListenBrainz
+// rows (212 to 221, 235) or the Last.fm-style ones (223 to 234, 236, 237), one set shown.
 enum OptionsControlId : int {
     kPrivateLabel = 201,
     kPrivateEdit = 202,
@@ -44,7 +45,6 @@ enum OptionsControlId : int {
     kOptionsOkButton = 208,
     kOptionsCancelButton = 209,
     kSecureCheck = 210,
-    kListenBrainzLabel = 211,
     kListenBrainzCheck = 212,
     kTokenLabel = 213,
     kTokenEdit = 214,
@@ -55,7 +55,6 @@ enum OptionsControlId : int {
     kListenBrainzLastLabel = 219,
     kSendListensCheck = 220,
     kListensWaitingLabel = 221,
-    kLastFmLabel = 222,
     kLastFmCheck = 223,
     kLastFmServerLabel = 224,
     kLastFmServerEdit = 225,
@@ -71,6 +70,13 @@ enum OptionsControlId : int {
     kListenBrainzPlainLabel = 235,
     kLastFmPlainLabel = 236,
     kConnectAddressEdit = 237,
+    kAccountsLabel = 238,
+    kAccountList = 239,
+    kAddButton = 240,
+    kEditButton = 241,
+    kRemoveButton = 242,
+    kListenBrainzKindRadio = 243,
+    kLastFmKindRadio = 244,
 };
 
 // The security-code window, in creation order.

@@ -32,7 +32,10 @@ const int kOuterWidth = 636;
 const int kOuterHeight = 434;
 const COLORREF kWarningRed = RGB(0xB0, 0x00, 0x00);
 const wchar_t kPlainWords[] = L"not encrypted";
-// Two columns: the plugin's own options at the left, the listening services at the right.
+// Two columns: the plugin's own options at the left, the listening services' accounts at
+// the right. One of the two account groups shows at a time; they share their place.
+const DWORD kList = WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY |
+                    LBS_NOINTEGRALHEIGHT | LBS_WANTKEYBOARDINPUT;
 // clang-format off
 const ControlRow kControls[] = {
     {kPrivateLabel,        L"STATIC", L"Private tracks, one a line:",    8,   5, 280,  13, kLabel,     0, kNoTab, Look::Bold,       kTextColour},
@@ -42,38 +45,44 @@ const ControlRow kControls[] = {
     {kIntervalLabel,       L"STATIC", L"Seconds between two statuses:",  8, 322, 206,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
     {kIntervalEdit,        L"EDIT",   nullptr,                         220, 318,  68,  21, kNumberEdit, WS_EX_CLIENTEDGE, 3, Look::Regular, kTextColour},
     {kLogLink,             L"STATIC", L"Open log",                       8, 378,  60,  14, kLabel,     0, kNoTab, Look::Underlined, kLinkBlue},
-    {kOptionsOkButton,     L"BUTTON", L"Ok",                           471, 372,  75,  25, kPush,      0, 17,     Look::Regular,    kTextColour},
-    {kOptionsCancelButton, L"BUTTON", L"Cancel",                       551, 372,  75,  25, kPush,      0, 18,     Look::Regular,    kTextColour},
+    {kOptionsOkButton,     L"BUTTON", L"Ok",                           471, 372,  75,  25, kPush,      0, 23,     Look::Regular,    kTextColour},
+    {kOptionsCancelButton, L"BUTTON", L"Cancel",                       551, 372,  75,  25, kPush,      0, 24,     Look::Regular,    kTextColour},
     {kSecureCheck,         L"BUTTON", L"Secure connection (HTTPS)",      8, 346, 280,  17, kCheck,     0, 4,      Look::Regular,    kTextColour},
-    {kListenBrainzLabel,   L"STATIC", L"ListenBrainz",                 306,   5, 320,  13, kLabel,     0, kNoTab, Look::Bold,       kTextColour},
-    {kListenBrainzCheck,   L"BUTTON", L"Publish to ListenBrainz",      306,  22, 320,  17, kCheck,     0, 5,      Look::Regular,    kTextColour},
-    {kTokenLabel,          L"STATIC", L"User token:",                  306,  48,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
-    {kTokenEdit,           L"EDIT",   nullptr,                         404,  44, 164,  21, kSecretEdit, WS_EX_CLIENTEDGE, 6, Look::Regular, kTextColour},
-    {kCheckTokenButton,    L"BUTTON", L"Check",                        574,  44,  52,  21, kPush,      0, 7,      Look::Regular,    kTextColour},
-    {kTokenResultLabel,    L"STATIC", nullptr,                         404,  69, 222,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
-    {kServerLabel,         L"STATIC", L"Server:",                      306,  86,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
-    {kServerEdit,          L"EDIT",   nullptr,                         404,  86, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 8, Look::Regular, kTextColour},
-    {kListenBrainzLastLabel, L"STATIC", nullptr,                       306, 134, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
-    {kSendListensCheck,    L"BUTTON", L"Send listens",                 306, 114, 116,  13, kCheck,     0, 9,      Look::Regular,    kTextColour},
-    {kListensWaitingLabel, L"STATIC", nullptr,                         428, 114, 198,  14, kRightLabel, 0, kNoTab, Look::Regular,    kTextColour},
-    {kLastFmLabel,         L"STATIC", L"Last.fm",                      306, 160, 320,  13, kLabel,     0, kNoTab, Look::Bold,       kTextColour},
-    {kLastFmCheck,         L"BUTTON", L"Publish to Last.fm",           306, 177, 320,  17, kCheck,     0, 10,     Look::Regular,    kTextColour},
-    {kLastFmServerLabel,   L"STATIC", L"Server:",                      306, 200,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
-    {kLastFmServerEdit,    L"EDIT",   nullptr,                         404, 200, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 11, Look::Regular, kTextColour},
-    {kLastFmKeyLabel,      L"STATIC", L"API key:",                     306, 229,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
-    {kLastFmKeyEdit,       L"EDIT",   nullptr,                         404, 225, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 12, Look::Regular, kTextColour},
-    {kLastFmSecretLabel,   L"STATIC", L"Shared secret:",               306, 254,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
-    {kLastFmSecretEdit,    L"EDIT",   nullptr,                         404, 250, 222,  21, kSecretEdit, WS_EX_CLIENTEDGE, 13, Look::Regular, kTextColour},
-    {kConnectButton,       L"BUTTON", L"Connect...",                   306, 277,  90,  23, kPush,      0, 14,     Look::Regular,    kTextColour},
-    {kConnectStatusLabel,  L"STATIC", nullptr,                         306, 305, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
-    {kSendScrobblesCheck,  L"BUTTON", L"Send scrobbles",               306, 326, 116,  13, kCheck,     0, 16,     Look::Regular,    kTextColour},
-    {kScrobblesWaitingLabel, L"STATIC", nullptr,                       428, 326, 198,  14, kRightLabel, 0, kNoTab, Look::Regular,    kTextColour},
-    {kLastFmLastLabel,     L"STATIC", nullptr,                         306, 346, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kListenBrainzCheck,   L"BUTTON", L"Publish to this account",      306, 169, 320,  17, kCheck,     0, 11,     Look::Regular,    kTextColour},
+    {kTokenLabel,          L"STATIC", L"User token:",                  306, 195,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kTokenEdit,           L"EDIT",   nullptr,                         404, 191, 164,  21, kSecretEdit, WS_EX_CLIENTEDGE, 12, Look::Regular, kTextColour},
+    {kCheckTokenButton,    L"BUTTON", L"Check",                        574, 191,  52,  21, kPush,      0, 13,     Look::Regular,    kTextColour},
+    {kTokenResultLabel,    L"STATIC", nullptr,                         404, 216, 222,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kServerLabel,         L"STATIC", L"Server:",                      306, 233,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kServerEdit,          L"EDIT",   nullptr,                         404, 233, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 14, Look::Regular, kTextColour},
+    {kListenBrainzLastLabel, L"STATIC", nullptr,                       306, 281, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kSendListensCheck,    L"BUTTON", L"Send listens",                 306, 261, 116,  13, kCheck,     0, 15,     Look::Regular,    kTextColour},
+    {kListensWaitingLabel, L"STATIC", nullptr,                         428, 261, 198,  14, kRightLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmCheck,         L"BUTTON", L"Publish to this account",      306, 169, 320,  17, kCheck,     0, 16,     Look::Regular,    kTextColour},
+    {kLastFmServerLabel,   L"STATIC", L"Server:",                      306, 192,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmServerEdit,    L"EDIT",   nullptr,                         404, 192, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 17, Look::Regular, kTextColour},
+    {kLastFmKeyLabel,      L"STATIC", L"API key:",                     306, 221,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmKeyEdit,       L"EDIT",   nullptr,                         404, 217, 222,  21, kLineEdit,  WS_EX_CLIENTEDGE, 18, Look::Regular, kTextColour},
+    {kLastFmSecretLabel,   L"STATIC", L"Shared secret:",               306, 246,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmSecretEdit,    L"EDIT",   nullptr,                         404, 242, 222,  21, kSecretEdit, WS_EX_CLIENTEDGE, 19, Look::Regular, kTextColour},
+    {kConnectButton,       L"BUTTON", L"Connect...",                   306, 269,  90,  23, kPush,      0, 20,     Look::Regular,    kTextColour},
+    {kConnectStatusLabel,  L"STATIC", nullptr,                         306, 297, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kSendScrobblesCheck,  L"BUTTON", L"Send scrobbles",               306, 318, 116,  13, kCheck,     0, 22,     Look::Regular,    kTextColour},
+    {kScrobblesWaitingLabel, L"STATIC", nullptr,                       428, 318, 198,  14, kRightLabel, 0, kNoTab, Look::Regular,    kTextColour},
+    {kLastFmLastLabel,     L"STATIC", nullptr,                         306, 338, 320,  13, kLongLabel, 0, kNoTab, Look::Regular,    kTextColour},
     // Under "Server:" while the address is plain http; beside "Connect..." while the
     // browser could not open the permission page.
-    {kListenBrainzPlainLabel, L"STATIC", nullptr,                      306, 100,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kWarningRed},
-    {kLastFmPlainLabel,    L"STATIC", nullptr,                         306, 214,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kWarningRed},
-    {kConnectAddressEdit,  L"EDIT",   nullptr,                         404, 277, 222,  23, kLineEdit | ES_READONLY, WS_EX_CLIENTEDGE, 15, Look::Regular, kTextColour},
+    {kListenBrainzPlainLabel, L"STATIC", nullptr,                      306, 247,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kWarningRed},
+    {kLastFmPlainLabel,    L"STATIC", nullptr,                         306, 206,  96,  13, kLabel,     0, kNoTab, Look::Regular,    kWarningRed},
+    {kConnectAddressEdit,  L"EDIT",   nullptr,                         404, 269, 222,  23, kLineEdit | ES_READONLY, WS_EX_CLIENTEDGE, 21, Look::Regular, kTextColour},
+    {kAccountsLabel,       L"STATIC", L"Accounts:",                    306,   5, 320,  13, kLabel,     0, kNoTab, Look::Bold,       kTextColour},
+    {kAccountList,         L"LISTBOX", nullptr,                        306,  22, 320,  92, kList,      WS_EX_CLIENTEDGE, 5, Look::Regular, kTextColour},
+    {kAddButton,           L"BUTTON", L"Add...",                       306, 119,  84,  23, kPush,      0, 6,      Look::Regular,    kTextColour},
+    {kEditButton,          L"BUTTON", L"Edit...",                      395, 119,  84,  23, kPush,      0, 7,      Look::Regular,    kTextColour},
+    {kRemoveButton,        L"BUTTON", L"Remove",                       484, 119,  84,  23, kPush,      0, 8,      Look::Regular,    kTextColour},
+    // The interface of the selected account; a choice only while it was added just now.
+    {kListenBrainzKindRadio, L"BUTTON", L"ListenBrainz",               306, 147, 116,  17, kRadio,     0, 9,      Look::Regular,    kTextColour},
+    {kLastFmKindRadio,     L"BUTTON", L"Last.fm-style server",         428, 147, 198,  17, kRadio,     0, 10,     Look::Regular,    kTextColour},
 };
 // clang-format on
 const int kControlCount = sizeof kControls / sizeof kControls[0];
@@ -86,19 +95,20 @@ const UINT kTokenChecked = WM_APP + 2;
 // Posted by the Last.fm connect thread: a text for the label, then its result.
 const UINT kLastFmSaid = WM_APP + 3;
 const UINT kLastFmConnected = WM_APP + 4;
-// Posted by the counting thread once both counts are in.
+// Posted by the counting thread once every count is in.
 const UINT kCounted = WM_APP + 5;
 // A waiting count still being asked for.
 const long kCounting = -2;
 
-// Each target's last-result line and the label that shows it.
-const struct {
-    ResultLine line;
-    OptionsControlId label;
-} kResultLabels[] = {
-    {ResultLine::listenBrainz, kListenBrainzLastLabel},
-    {ResultLine::lastFm, kLastFmLastLabel},
-};
+// The accounts as the window numbers them: ListenBrainz's first, then Last.fm's.
+constexpr int kSlots = int(2 * kAccounts);
+constexpr int kLb = int(kAccounts);  // the first Last.fm-style slot
+bool isLastFm(int slot) {
+    return slot >= kLb;
+}
+size_t accountOf(int slot) {
+    return size_t(isLastFm(slot) ? slot - kLb : slot);
+}
 
 // One token check on a thread of its own, so that Winamp's window never waits for the
 // network. Shared by the window and the thread; whichever lets go last frees it.
@@ -112,11 +122,14 @@ struct TokenCheckJob {
 
 // The waiting counts, asked on a thread of their own: a count the lane has not made yet
 // reads the queue file, behind another Winamp's lock perhaps, and Winamp's window must
-// never wait for that. Shared like the token check.
+// never wait for that. Shared like the token check. The queue drops after "Ok" go the
+// same way, with nobody left to hear of them.
 struct CountJob {
-    ListensCount listens = nullptr;
-    ScrobblesCount scrobbles = nullptr;
-    long listensFound = -1, scrobblesFound = -1;
+    WaitingCount counts[2] = {};
+    QueueDrop drops[2] = {};
+    unsigned dropping = 0;  // the slots whose queues go
+    long found[kSlots];
+    unsigned refused = 0;  // the slots whose token or session the server refused
     HWND window = nullptr;
     HMODULE module = nullptr;
     LONG references = 2;
@@ -165,10 +178,20 @@ DWORD WINAPI checkOnWorker(void* context) {
 
 DWORD WINAPI countOnWorker(void* context) {
     auto* job = static_cast<CountJob*>(context);
-    try {
-        if (job->listens) job->listensFound = job->listens();
-        if (job->scrobbles) job->scrobblesFound = job->scrobbles();
-    } catch (...) {
+    for (int slot = 0; slot < kSlots; ++slot) {
+        const WaitingCount count = job->counts[isLastFm(slot)];
+        const QueueDrop drop = job->drops[isLastFm(slot)];
+        bool refused = false;
+        job->found[slot] = -1;
+        try {
+            if (job->dropping >> slot & 1) {
+                if (drop) drop(accountOf(slot));
+            } else if (count && !job->dropping) {
+                job->found[slot] = count(accountOf(slot), refused);
+            }
+        } catch (...) {
+        }
+        if (refused) job->refused |= 1u << slot;
     }
     return finishWorker(job, kCounted);
 }
@@ -185,11 +208,18 @@ struct Dialog {
     TokenCheckJob* check = nullptr;    // the token check under way, shared with its thread
     ConnectJob* connecting = nullptr;  // Last.fm's connect under way, shared likewise
     CountJob* count = nullptr;         // the waiting counts being asked for
-    // The Last.fm session "Ok" stores, with the server and API key it was granted for:
-    // the one at opening, one Connect gave, or none after Disconnect; written only when
-    // it changed here.
+    // The accounts as edited here, in their keys (core/accounts.h); "Ok" copies them.
+    Settings work;
+    int shown = -1;         // the slot the group edits; -1: none (no account)
+    bool loading = false;   // the group is being filled: its boxes' changes are no edits
+    unsigned added = 0;     // slots added here: their interface is still to choose
+    unsigned refused = 0;   // slots whose token or session the server refused
+    unsigned dropping = 0;  // slots removed with their queues: "Ok" drops those
+    long waiting[kSlots];
+    int rowSlot[kSlots];  // the list's rows
+    // The shown Last.fm-style account's session, with the server and API key it was
+    // granted for: the one at opening, one Connect gave, or none after Disconnect.
     std::wstring session, user, sessionServer, sessionKey;
-    bool sessionChanged = false;
     std::wstring askedServer, askedKey;  // what the connect under way was started with
 
     HWND operator[](OptionsControlId id) const { return GetDlgItem(window, id); }
@@ -197,8 +227,9 @@ struct Dialog {
 
 Dialog* gOpen = nullptr;  // only Winamp's thread touches it
 TokenCheck gTokenCheck = nullptr;
-ListensCount gListensCount = nullptr;
-ScrobblesCount gScrobblesCount = nullptr;
+WaitingCount gCounts[2] = {};
+QueueDrop gDrops[2] = {};
+LastFmName gLastFmName = nullptr;
 LastFmConnect gLastFmConnect = nullptr;
 WNDPROC gStaticProc = nullptr;
 LogOpener gOpener = nullptr;
@@ -215,6 +246,121 @@ int intervalFrom(const std::wstring& text, int fallback) {
     }
     if (!digits) return fallback;
     return value > kMaxMinInterval ? kMaxMinInterval : int(value);
+}
+
+// An account's keys in `Settings`: its two numbers (on, and listens or scrobbles) and
+// its texts, for copying, emptying and asking whether it is set at all.
+struct SlotKeys {
+    int Settings::*numbers[2];
+    std::wstring Settings::*texts[7];
+    int textCount;
+};
+
+SlotKeys keysOf(int slot) {
+    if (!isLastFm(slot)) {
+        const ListenBrainzKeys& k = kListenBrainzAccounts[slot];
+        return {{k.on, k.listens}, {k.token, k.server}, 2};
+    }
+    const LastFmKeys& k = kLastFmAccounts[accountOf(slot)];
+    return {{k.on, k.scrobbles},
+            {k.server, k.key, k.secret, k.session, k.user, k.sessionServer, k.sessionApiKey},
+            7};
+}
+
+// An account is there while it is switched on or holds any text; a removed one is
+// emptied back to the defaults, so an earlier version reads it as never set.
+bool configured(const Settings& s, int slot) {
+    const SlotKeys k = keysOf(slot);
+    bool any = s.*k.numbers[0] == 1;
+    for (int i = 0; i < k.textCount; ++i) any = any || !(s.*k.texts[i]).empty();
+    return any;
+}
+
+// Copies the account's keys, or with no `from` empties them to their defaults (off,
+// listens on).
+void copyAccount(Settings& to, const Settings* from, int slot) {
+    const SlotKeys k = keysOf(slot);
+    for (int i = 0; i < 2; ++i) to.*k.numbers[i] = from ? from->*k.numbers[i] : i;
+    for (int i = 0; i < k.textCount; ++i) to.*k.texts[i] = from ? from->*k.texts[i] : L"";
+}
+
+bool listed(const Dialog& d, int slot) {
+    return configured(d.work, slot) || (d.added >> slot & 1);
+}
+
+// The first slot of that interface with no account, or -1.
+int freeSlot(const Dialog& d, bool lastFm) {
+    for (int slot = lastFm ? kLb : 0; slot < (lastFm ? kSlots : kLb); ++slot)
+        if (!listed(d, slot)) return slot;
+    return -1;
+}
+
+ResultLine resultLineOf(int slot) {
+    const int account = int(accountOf(slot));
+    if (isLastFm(slot))
+        return account == 0 ? ResultLine::lastFm
+                            : ResultLine(int(ResultLine::lastFmMore) + account - 1);
+    return account == 0 ? ResultLine::listenBrainz
+                        : ResultLine(int(ResultLine::listenBrainzMore) + account - 1);
+}
+
+std::wstring waitingWords(long count) {
+    // Narrow to_string: the wide one links the C library's printf family.
+    return count == kCounting ? std::wstring(L"\x2026")
+           : count < 0        ? std::wstring(L"not known")
+                              : decimalText(count);
+}
+
+// What the log and the windows call the account: "ListenBrainz", "Libre.fm", a host.
+std::wstring nameOf(const Dialog& d, int slot) {
+    const size_t account = accountOf(slot);
+    if (!isLastFm(slot)) return listenBrainzAccountName(d.work, account);
+    return gLastFmName ? gLastFmName(d.work, account) : std::wstring(L"Last.fm");
+}
+
+// A row of the list: "Libre.fm: on, connected as anna, waiting: 12".
+std::wstring rowText(const Dialog& d, int slot) {
+    const Settings& w = d.work;
+    const SlotKeys k = keysOf(slot);
+    const bool lastFm = isLastFm(slot), refused = d.refused >> slot & 1;
+    // A Last.fm-style session counts only for the server and key it was granted for.
+    const bool in = !trimBlanks(lastFm ? lastFmSessionInUse(w, kLastFmAccounts[accountOf(slot)])
+                                       : w.*k.texts[0])
+                         .empty();
+    const wchar_t* state = refused  ? L"refused"
+                           : !in    ? L"not connected"
+                           : lastFm ? L"connected as "
+                                    : L"valid";
+    return joined({nameOf(d, slot), w.*k.numbers[0] == 1 ? L": on, " : L": off, ", state,
+                   lastFm && in && !refused ? std::wstring_view(w.*k.texts[4]) : L"",
+                   L", waiting: ", waitingWords(d.waiting[slot])});
+}
+
+// The rows anew, the shown account's selected; a row wider than the list scrolls.
+void fillList(Dialog& d) {
+    HWND list = d[kAccountList];
+    SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    HDC dc = GetDC(list);
+    HGDIOBJ font =
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)));
+    int rows = 0, widest = 0;
+    for (int slot = 0; slot < kSlots; ++slot) {
+        if (!listed(d, slot)) continue;
+        const std::wstring text = rowText(d, slot);
+        SIZE size = {};
+        GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), &size);
+        if (size.cx > widest) widest = size.cx;
+        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        if (slot == d.shown) SendMessageW(list, LB_SETCURSEL, rows, 0);
+        d.rowSlot[rows++] = slot;
+    }
+    SelectObject(dc, font);
+    ReleaseDC(list, dc);
+    SendMessageW(list, LB_SETHORIZONTALEXTENT, widest + 6, 0);
+    EnableWindow(d[kAddButton], freeSlot(d, false) >= 0 || freeSlot(d, true) >= 0);
+    EnableWindow(d[kEditButton], d.shown >= 0);
+    // Whether to ask waits for the account's count.
+    EnableWindow(d[kRemoveButton], d.shown >= 0 && d.waiting[d.shown] != kCounting);
 }
 
 void closeDialog(Dialog& d) {
@@ -243,75 +389,214 @@ void refuseServer(HWND window, int editId, const wchar_t* whose, const std::wstr
     SendMessageW(edit, EM_SETSEL, 0, -1);
 }
 
-// Both server boxes by the same rule; Last.fm's only when it is used (empty: Last.fm's
-// own). False once one was refused.
-bool serversUsable(Dialog& d) {
-    const ServerAddress address = readServerAddress(windowText(d[kServerEdit]));
-    if (!address.ok) {
-        refuseServer(d.window, kServerEdit, L"", address.why);
-        return false;
-    }
-    if (!isChecked(d[kLastFmCheck])) return true;
-    const ServerAddress lastFm = readServerAddress(windowText(d[kLastFmServerEdit]));
-    if (!lastFm.ok) refuseServer(d.window, kLastFmServerEdit, L"Last.fm ", lastFm.why);
-    return lastFm.ok;
-}
+void showPlain(Dialog& d, OptionsControlId editId, OptionsControlId labelId);
+void showSession(Dialog& d);
+void startCounts(Dialog& d, unsigned dropping);
 
-// The Last.fm group's values as "Ok" reads them, applied inside the one settings edit.
-struct LastFmEdits {
-    bool on, scrobbles, sessionChanged;
-    std::wstring server, key, secret, session, user, sessionServer, sessionKey;
-
-    explicit LastFmEdits(const Dialog& d)
-        : on(isChecked(d[kLastFmCheck])),
-          scrobbles(isChecked(d[kSendScrobblesCheck])),
-          sessionChanged(d.sessionChanged),
-          server(windowText(d[kLastFmServerEdit])),
-          key(windowText(d[kLastFmKeyEdit])),
-          secret(windowText(d[kLastFmSecretEdit])),
-          session(d.session),
-          user(d.user),
-          sessionServer(d.sessionServer),
-          sessionKey(d.sessionKey) {}
-
-    void applyTo(Settings& s) const {
-        s.LastFm = on ? 1 : 0;
-        s.LastFmServer = server;
-        s.LastFmKey = key;
-        s.LastFmSecret = secret;
-        s.LastFmScrobbles = scrobbles ? 1 : 0;
-        if (!sessionChanged) return;
-        s.LastFmSession = session;
-        s.LastFmUser = user;
-        s.LastFmSessionServer = sessionServer;
-        s.LastFmSessionApiKey = sessionKey;
-    }
+// Each interface's group as it maps onto SlotKeys: the two check boxes onto the
+// numbers, the boxes onto the first texts; a Last.fm-style account's session makes the
+// rest.
+const struct {
+    OptionsControlId checks[2], edits[3];
+    int editCount;
+} kGroups[2] = {
+    {{kListenBrainzCheck, kSendListensCheck}, {kTokenEdit, kServerEdit}, 2},
+    {{kLastFmCheck, kSendScrobblesCheck},
+     {kLastFmServerEdit, kLastFmKeyEdit, kLastFmSecretEdit},
+     3},
 };
 
+// The group's boxes into the shown account's keys, or (`load`) the other way.
+void moveGroup(Dialog& d, bool load) {
+    const SlotKeys k = keysOf(d.shown);
+    const auto& g = kGroups[isLastFm(d.shown)];
+    Settings& w = d.work;
+    std::wstring* granted[] = {&d.session, &d.user, &d.sessionServer, &d.sessionKey};
+    for (int i = 0; i < 2; ++i) {
+        if (load)
+            setChecked(d[g.checks[i]], w.*k.numbers[i] == 1);
+        else
+            w.*k.numbers[i] = isChecked(d[g.checks[i]]) ? 1 : 0;
+    }
+    for (int i = 0; i < k.textCount; ++i) {
+        std::wstring& text = w.*k.texts[i];
+        if (i >= g.editCount)
+            load ? void(*granted[i - g.editCount] = text) : void(text = *granted[i - g.editCount]);
+        else if (load)
+            SetWindowTextW(d[g.edits[i]], text.c_str());
+        else
+            text = windowText(d[g.edits[i]]);
+    }
+}
+
+void storeGroup(Dialog& d) {
+    if (d.shown >= 0 && !d.loading) moveGroup(d, false);
+}
+
+// The shown account's count under its group.
+void showWaiting(Dialog& d) {
+    if (d.shown < 0) return;
+    const bool lastFm = isLastFm(d.shown);
+    SetWindowTextW(d[lastFm ? kScrobblesWaitingLabel : kListensWaitingLabel],
+                   joined({lastFm ? L"Scrobbles" : L"Listens", L" waiting: ",
+                           waitingWords(d.waiting[d.shown])})
+                       .c_str());
+}
+
+// The group of the shown account's interface, filled from its keys; the other hidden.
+void loadGroup(Dialog& d) {
+    const bool any = d.shown >= 0, lastFm = isLastFm(d.shown);
+    d.loading = true;
+    for (int id = kListenBrainzCheck; id <= kLastFmPlainLabel; ++id) {
+        const bool lastFmRow = id >= kLastFmCheck && id != kListenBrainzPlainLabel;
+        ShowWindow(GetDlgItem(d.window, id), any && lastFmRow == lastFm ? SW_SHOW : SW_HIDE);
+    }
+    ShowWindow(d[kConnectAddressEdit], SW_HIDE);
+    for (OptionsControlId radio : {kListenBrainzKindRadio, kLastFmKindRadio}) {
+        const bool mine = (radio == kLastFmKindRadio) == lastFm;
+        ShowWindow(d[radio], any ? SW_SHOW : SW_HIDE);
+        setChecked(d[radio], mine);
+        // Added here: the other interface may still be chosen while it has room.
+        EnableWindow(d[radio], any && (d.added >> d.shown & 1) &&
+                                   (mine || freeSlot(d, radio == kLastFmKindRadio) >= 0));
+    }
+    if (any) {
+        moveGroup(d, true);
+        SetWindowTextW(d[kTokenResultLabel], L"");
+        SetWindowTextW(d[kConnectStatusLabel], L"");
+        showSession(d);
+        showPlain(d, kServerEdit, kListenBrainzPlainLabel);
+        showPlain(d, kLastFmServerEdit, kLastFmPlainLabel);
+        SetWindowTextW(d[lastFm ? kLastFmLastLabel : kListenBrainzLastLabel],
+                       lastResultText(resultLineOf(d.shown)).c_str());
+        showWaiting(d);
+    }
+    d.loading = false;
+}
+
+// A check or a connect answers for the account it was started for: switching drops it.
+void dropPending(Dialog& d) {
+    if (d.check) release(d.check);
+    d.check = nullptr;
+    EnableWindow(d[kCheckTokenButton], TRUE);
+    if (d.connecting) stopConnect(*d.connecting);
+    releaseConnect(d.connecting);
+    d.connecting = nullptr;
+}
+
+// The group edits `slot` from now on (-1: none).
+void showSlot(Dialog& d, int slot) {
+    storeGroup(d);
+    dropPending(d);
+    d.shown = slot;
+    fillList(d);
+    loadGroup(d);
+}
+
+// The account with the first row, after one went.
+int firstListed(const Dialog& d) {
+    for (int slot = 0; slot < kSlots; ++slot)
+        if (listed(d, slot)) return slot;
+    return -1;
+}
+
+// Add...: a ListenBrainz account while one is free, else a Last.fm-style one, switched
+// on; the focus goes to the interface choice, which the two buttons ask for.
+void addAccount(Dialog& d) {
+    int slot = freeSlot(d, false);
+    if (slot < 0) slot = freeSlot(d, true);
+    if (slot < 0) return;
+    d.added |= 1u << slot;
+    d.work.*keysOf(slot).numbers[0] = 1;
+    showSlot(d, slot);
+    SetFocus(d[isLastFm(slot) ? kLastFmKindRadio : kListenBrainzKindRadio]);
+}
+
+// An account added here takes the other interface: it moves to that one's free slot.
+void chooseKind(Dialog& d, bool lastFm) {
+    const int from = d.shown;
+    if (from < 0 || isLastFm(from) == lastFm || !(d.added >> from & 1)) return;
+    const int to = freeSlot(d, lastFm);
+    if (to < 0) return;
+    copyAccount(d.work, nullptr, from);
+    d.added = (d.added & ~(1u << from)) | 1u << to;
+    d.work.*keysOf(to).numbers[0] = 1;
+    d.shown = -1;  // nothing of the old group is stored
+    showSlot(d, to);
+}
+
+// "12 scrobbles wait for Libre.fm. Remove them too?"
+std::wstring removeQuestion(const Dialog& d, int slot, long count) {
+    const bool one = count == 1;
+    const wchar_t* what =
+        isLastFm(slot) ? (one ? L" scrobble" : L" scrobbles") : (one ? L" listen" : L" listens");
+    return joined({decimalText(count), what, one ? L" waits for " : L" wait for ", nameOf(d, slot),
+                   one ? L". Remove it too?" : L". Remove them too?"});
+}
+
+// Remove: an account whose queue holds listens asks first. Yes removes it and, on "Ok",
+// its queue; No and Cancel keep it.
+void removeAccount(Dialog& d) {
+    const int slot = d.shown;
+    if (slot < 0 || d.waiting[slot] == kCounting) return;
+    storeGroup(d);
+    const long count = d.waiting[slot];
+    bool drop = false;
+    if (count > 0) {
+        const HWND window = d.window;
+        const int answer = MessageBoxW(window, removeQuestion(d, slot, count).c_str(), kCaption,
+                                       MB_YESNOCANCEL | MB_ICONQUESTION);
+        // Quit can come inside the box's loop and take the window with this state.
+        if (ownedState<Dialog>(window) != &d || answer != IDYES) return;
+        drop = true;
+    }
+    copyAccount(d.work, nullptr, slot);
+    d.added &= ~(1u << slot);
+    d.refused &= ~(1u << slot);
+    if (drop) {
+        d.dropping |= 1u << slot;
+        d.waiting[slot] = 0;
+    }
+    d.shown = -1;
+    showSlot(d, firstListed(d));
+    SetFocus(d[kAccountList]);
+}
+
+// Every server box by the same rule, ListenBrainz's always, a Last.fm-style one while
+// it is on (empty: the service's own). False once one was refused; its account shows.
+bool serversUsable(Dialog& d) {
+    for (int slot = 0; slot < kSlots; ++slot) {
+        const bool lastFm = isLastFm(slot);
+        const SlotKeys k = keysOf(slot);
+        if (lastFm && d.work.*k.numbers[0] != 1) continue;
+        const ServerAddress address = readServerAddress(d.work.*k.texts[lastFm ? 0 : 1]);
+        if (address.ok) continue;
+        showSlot(d, slot);
+        refuseServer(d.window, lastFm ? kLastFmServerEdit : kServerEdit, lastFm ? L"Last.fm " : L"",
+                     address.why);
+        return false;
+    }
+    return true;
+}
+
 void acceptEdits(Dialog& d) {
+    storeGroup(d);
     if (!serversUsable(d)) return;
-    const std::wstring server = windowText(d[kServerEdit]);
     const std::wstring words = windowText(d[kPrivateEdit]);
     const bool onPause = isChecked(d[kOnPauseCheck]);
     const bool onStop = isChecked(d[kOnStopCheck]);
     const int interval = intervalFrom(windowText(d[kIntervalEdit]), d.intervalShown);
     const bool secure = isChecked(d[kSecureCheck]);
-    const bool listenBrainz = isChecked(d[kListenBrainzCheck]);
-    const bool listens = isChecked(d[kSendListensCheck]);
-    const std::wstring token = windowText(d[kTokenEdit]);
-    const LastFmEdits lastFm(d);
+    const Settings& work = d.work;
     editSettings([&](Settings& s) {
-        lastFm.applyTo(s);
-        s.ListenBrainz = listenBrainz ? 1 : 0;
-        s.ListenBrainzToken = token;
-        s.ListenBrainzServer = server;
-        s.ListenBrainzListens = listens ? 1 : 0;
+        for (int slot = 0; slot < kSlots; ++slot) copyAccount(s, &work, slot);
         s.PrivateWords = words;
         s.OnPause = onPause ? 1 : 0;
         s.OnStop = onStop ? 1 : 0;
         s.MinInterval = interval;
         s.Secure = secure ? 1 : 0;
     });
+    if (d.dropping) startCounts(d, d.dropping);
     closeDialog(d);
 }
 
@@ -443,6 +728,31 @@ void onEdited(Dialog& d, int id) {
     if (id == kServerEdit) showPlain(d, kServerEdit, kListenBrainzPlainLabel);
     if (id == kLastFmServerEdit) showPlain(d, kLastFmServerEdit, kLastFmPlainLabel);
     if (id == kLastFmServerEdit || id == kLastFmKeyEdit) showSession(d);
+    // Other credentials than those refused: the refusal no longer says anything.
+    if (!d.loading && d.shown >= 0 &&
+        (id == kTokenEdit || id == kLastFmKeyEdit || id == kLastFmSecretEdit))
+        d.refused &= ~(1u << d.shown);
+}
+
+// Edit...: into the selected account's group.
+void editAccount(Dialog& d) {
+    if (d.shown >= 0) SetFocus(d[isLastFm(d.shown) ? kLastFmCheck : kListenBrainzCheck]);
+}
+
+// The keyboard on the list: Enter edits, Delete removes; -1: the list's own key.
+// Remove's question waits until the list's key is over: quit may come in it.
+LRESULT onListKey(Dialog& d, WPARAM key) {
+    if (LOWORD(key) == VK_RETURN) editAccount(d);
+    if (LOWORD(key) == VK_DELETE)
+        PostMessageW(d.window, WM_COMMAND, kRemoveButton, LPARAM(d[kRemoveButton]));
+    return LOWORD(key) == VK_RETURN || LOWORD(key) == VK_DELETE ? -2 : -1;
+}
+
+void onListCommand(Dialog& d, int code) {
+    const LRESULT row = SendMessageW(d[kAccountList], LB_GETCURSEL, 0, 0);
+    if (code == LBN_SELCHANGE && row >= 0 && row < kSlots && d.rowSlot[row] != d.shown)
+        showSlot(d, d.rowSlot[row]);
+    if (code == LBN_DBLCLK) editAccount(d);
 }
 
 void startLastFmConnect(Dialog& d) {
@@ -473,7 +783,6 @@ void onConnectClicked(Dialog& d) {
         d.user.clear();
         d.sessionServer.clear();
         d.sessionKey.clear();
-        d.sessionChanged = true;
         SetWindowTextW(d[kConnectStatusLabel], L"Not connected");
         showConnectButton(d);
         return;
@@ -500,7 +809,7 @@ void onLastFmConnected(Dialog& d, ConnectJob* job) {
         d.user = result.user;
         d.sessionServer = d.askedServer;
         d.sessionKey = d.askedKey;
-        d.sessionChanged = true;
+        d.refused &= ~(1u << d.shown);
     }
     // The page's token is spent either way.
     ShowWindow(d[kConnectAddressEdit], SW_HIDE);
@@ -510,57 +819,67 @@ void onLastFmConnected(Dialog& d, ConnectJob* job) {
     d.connecting = nullptr;
     releaseConnect(job);
     showConnectButton(d);
+    storeGroup(d);
+    fillList(d);
 }
 
 void onCommand(Dialog& d, WPARAM wParam, LPARAM lParam) {
     if (gOpen != &d) return;
-    const int id = LOWORD(wParam);
+    const int id = LOWORD(wParam), code = HIWORD(wParam);
     if (reinterpret_cast<HWND>(lParam) != GetDlgItem(d.window, id)) return;
-    if (HIWORD(wParam) == EN_CHANGE) onEdited(d, id);
-    if (HIWORD(wParam) != BN_CLICKED) return;
+    if (id == kAccountList) return onListCommand(d, code);
+    if (code == EN_CHANGE) onEdited(d, id);
+    // The group's edits show in the account's row at once.
+    if ((code == EN_CHANGE || code == BN_CLICKED) && id >= kListenBrainzCheck &&
+        id <= kConnectAddressEdit && !d.loading) {
+        storeGroup(d);
+        fillList(d);
+    }
+    if (code != BN_CLICKED) return;
+    // Enter and Escape as a host's IsDialogMessage turns them into commands.
+    if (id == IDOK && GetFocus() == d[kAccountList]) editAccount(d);
     if (id == kOptionsOkButton) acceptEdits(d);
-    if (id == kOptionsCancelButton) closeDialog(d);
+    if (id == kOptionsCancelButton || id == IDCANCEL) closeDialog(d);
     if (id == kCheckTokenButton) startTokenCheck(d);
     if (id == kConnectButton) onConnectClicked(d);
+    if (id == kAddButton) addAccount(d);
+    if (id == kEditButton) editAccount(d);
+    if (id == kRemoveButton) removeAccount(d);
+    if (id == kListenBrainzKindRadio || id == kLastFmKindRadio)
+        chooseKind(d, id == kLastFmKindRadio);
 }
 
-std::wstring waitingText(const wchar_t* what, long count) {
-    // Narrow to_string: the wide one links the C library's printf family.
-    return std::wstring(what) + L" waiting: " +
-           (count == kCounting ? std::wstring(L"\x2026")
-            : count < 0        ? std::wstring(L"not known")
-                               : decimalText(count));
-}
-
-void showCounts(Dialog& d, long listens, long scrobbles) {
-    SetWindowTextW(d[kListensWaitingLabel], waitingText(L"Listens", listens).c_str());
-    SetWindowTextW(d[kScrobblesWaitingLabel], waitingText(L"Scrobbles", scrobbles).c_str());
-}
-
-void startCounts(Dialog& d) {
+// Asks every account's count, or (`dropping`, after "Ok") empties those slots' queues.
+void startCounts(Dialog& d, unsigned dropping) {
+    for (long& count : d.waiting) count = gCounts[0] || gCounts[1] ? kCounting : -1;
+    if (!dropping && !gCounts[0] && !gCounts[1]) return;
     auto* job = new (std::nothrow) CountJob;
-    if (!job || (!gListensCount && !gScrobblesCount)) {
-        delete job;
-        showCounts(d, -1, -1);
-        return;
-    }
-    job->listens = gListensCount;
-    job->scrobbles = gScrobblesCount;
+    if (!job) return;
+    for (int i = 0; i < 2; ++i) job->counts[i] = gCounts[i], job->drops[i] = gDrops[i];
+    job->dropping = dropping;
     job->window = d.window;
     if (!startWorker(job, countOnWorker)) {
         delete job;
-        showCounts(d, -1, -1);
+        for (long& count : d.waiting) count = -1;
         return;
     }
-    d.count = job;
-    showCounts(d, gListensCount ? kCounting : -1, gScrobblesCount ? kCounting : -1);
+    if (dropping)
+        release(job);  // nobody waits for the answer
+    else
+        d.count = job;
 }
 
 void onCounted(Dialog& d, CountJob* job) {
     if (!job || job != d.count) return;
-    showCounts(d, job->listensFound, job->scrobblesFound);
+    for (int slot = 0; slot < kSlots; ++slot) {
+        // A count of an interface nobody counts stays not known.
+        if (!(d.dropping >> slot & 1)) d.waiting[slot] = job->found[slot];
+    }
+    d.refused |= job->refused;
     d.count = nullptr;
     release(job);
+    fillList(d);
+    showWaiting(d);
 }
 
 void restoreFocus(Dialog& d) {
@@ -586,6 +905,8 @@ LRESULT handleMessage(Dialog& d, HWND window, UINT message, WPARAM wParam, LPARA
         case kCounted:
             onCounted(d, reinterpret_cast<CountJob*>(lParam));
             return 0;
+        case WM_VKEYTOITEM:
+            return onListKey(d, wParam);
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
         case WM_CTLCOLOREDIT:
@@ -618,36 +939,17 @@ void onDestroyed(Dialog& d) {
     if (d.owner && IsWindow(d.owner)) EnableWindow(d.owner, TRUE);
 }
 
-void fillLastFm(Dialog& d, const Settings& s) {
-    setChecked(d[kLastFmCheck], s.LastFm == 1);
-    SetWindowTextW(d[kLastFmServerEdit], s.LastFmServer.c_str());
-    SetWindowTextW(d[kLastFmKeyEdit], s.LastFmKey.c_str());
-    SetWindowTextW(d[kLastFmSecretEdit], s.LastFmSecret.c_str());
-    setChecked(d[kSendScrobblesCheck], s.LastFmScrobbles == 1);
-    d.session = s.LastFmSession;
-    d.user = s.LastFmUser;
-    d.sessionServer = s.LastFmSessionServer;
-    d.sessionKey = s.LastFmSessionApiKey;
-    showSession(d);
-    showPlain(d, kLastFmServerEdit, kLastFmPlainLabel);
-    ShowWindow(d[kConnectAddressEdit], SW_HIDE);
-}
-
 void fillFromSettings(Dialog& d, const Settings& s) {
     SendMessageW(d[kPrivateEdit], EM_SETLIMITTEXT, 0, 0);
     SetWindowTextW(d[kPrivateEdit], s.PrivateWords.c_str());
     setChecked(d[kOnPauseCheck], s.OnPause == 1);
     setChecked(d[kOnStopCheck], s.OnStop == 1);
     setChecked(d[kSecureCheck], s.Secure == 1);
-    setChecked(d[kListenBrainzCheck], s.ListenBrainz == 1);
-    SetWindowTextW(d[kTokenEdit], s.ListenBrainzToken.c_str());
-    SetWindowTextW(d[kServerEdit], s.ListenBrainzServer.c_str());
-    for (const auto& result : kResultLabels)
-        SetWindowTextW(d[result.label], lastResultText(result.line).c_str());
-    setChecked(d[kSendListensCheck], s.ListenBrainzListens == 1);
-    showPlain(d, kServerEdit, kListenBrainzPlainLabel);
-    fillLastFm(d, s);
-    startCounts(d);
+    d.work = s;
+    startCounts(d, 0);
+    d.shown = firstListed(d);
+    fillList(d);
+    loadGroup(d);
     SendMessageW(d[kIntervalEdit], EM_SETLIMITTEXT, 4, 0);  // up to 3600
     // Narrow to_string: the wide one links the C library's printf family.
     SetWindowTextW(d[kIntervalEdit], decimalText(s.MinInterval).c_str());
@@ -718,12 +1020,21 @@ void setTokenCheck(TokenCheck check) {
     gTokenCheck = check;
 }
 
-void setListensCount(ListensCount count) {
-    gListensCount = count;
+void setListensCount(WaitingCount count) {
+    gCounts[0] = count;
 }
 
-void setScrobblesCount(ScrobblesCount count) {
-    gScrobblesCount = count;
+void setScrobblesCount(WaitingCount count) {
+    gCounts[1] = count;
+}
+
+void setQueueDrops(QueueDrop listens, QueueDrop scrobbles) {
+    gDrops[0] = listens;
+    gDrops[1] = scrobbles;
+}
+
+void setLastFmName(LastFmName name) {
+    gLastFmName = name;
 }
 
 void setLastFmConnect(LastFmConnect connect) {

@@ -135,6 +135,11 @@ LRESULT CALLBACK dialogKeyProc(HWND control, UINT message, WPARAM wParam, LPARAM
                 SendMessageW(parent, WM_NEXTDLGCTL, GetKeyState(VK_SHIFT) < 0, 0);
                 return 0;
             }
+            // As IsDialogMessage would: a window with a cancel answers IDCANCEL.
+            if (wParam == VK_ESCAPE) {
+                SendMessageW(parent, WM_COMMAND, IDCANCEL, 0);
+                return 0;
+            }
             if ((wParam == VK_LEFT || wParam == VK_RIGHT || wParam == VK_UP || wParam == VK_DOWN) &&
                 isRadioButton(control)) {
                 HWND next =

@@ -59,8 +59,9 @@ void setChecked(HWND button, bool on);
 void moveFocus(HWND window, WPARAM wParam, LPARAM lParam);
 
 // Makes a tab stop move the focus on Tab and Shift+Tab (through its parent's
-// WM_NEXTDLGCTL) and, for a radio button, on the arrow keys within its group, and
-// drop TAB characters, whether or not the host's loop calls IsDialogMessage.
+// WM_NEXTDLGCTL) and, for a radio button, on the arrow keys within its group, send its
+// parent IDCANCEL on Escape, and drop TAB characters, whether or not the host's loop
+// calls IsDialogMessage.
 void handleDialogKeys(HWND control);
 
 }  // namespace nimbo

@@ -3,7 +3,8 @@
 the scrobbles signed as the service checks them, scrobbles that waited offline going as
 one batch, an ignored one, the session the service no longer accepts, a box of one
 target that holds neither the count nor the others, Libre.fm through the proxy's tunnel,
-and quit with three targets hanging and a box up."""
+quit with three targets hanging and a box up, an account added in the options window and
+connected there scrobbling at once, and a removed account's scrobbles kept on No."""
 
 import os
 import shutil
@@ -46,6 +47,24 @@ def scrobbled(service):
 
 def queued(host):
     return queued_lines(host.folder, "nimbo-scrobbles.txt")
+
+
+def open_options(p):
+    """The settings window, then More...: a function giving the options window's controls."""
+    p.check("config")
+    more = top_window(p.windows(), "Nimbo")[1][controls.get("kMoreButton")]
+    p.check("click %s" % more["hwnd"])
+    options = lambda: top_window(p.windows(), "Nimbo options")[1]
+    wait_until(options, 10, "the options window")
+    return options
+
+
+def ok_in_both_windows(p):
+    p.check("click %s" % top_window(p.windows(), "Nimbo options")[1][
+        controls.get("kOptionsOkButton")]["hwnd"])
+    p.check("sleep 500")
+    p.check("click %s" % top_window(p.windows(), "Nimbo")[1][controls.get("kOkButton")]["hwnd"])
+    p.check("sleep 500")
 
 
 @needs(have_binaries(PLAYER_EXE, LOOPBACK_DLL), "built stand-in and DLL not given")
@@ -234,6 +253,74 @@ class LastFm(unittest.TestCase):
                 self.assertEqual(["Thirty"], [t["track"] for t in service.lfm_scrobbles_at(root)])
             self.assertEqual(1, len(service.lb_listens()))
             host.quit()
+
+    def test_an_account_added_in_the_options_window_scrobbles_at_once(self):
+        with Service() as service:
+            service.configure(lfm_auth_delay="2")
+            first = "http://127.0.0.1:%d/2.0/" % service.port
+            second = "http://127.0.0.1:%d/libre/2.0/" % service.port
+            host = PluginHost(LOOPBACK_DLL, lfm_ini(first))
+            self.addCleanup(host.close)
+            p = host.player
+            options = open_options(p)
+            control = lambda name: options()[controls.get(name)]
+            p.check("click %s" % control("kAddButton")["hwnd"])
+            # ListenBrainz's while it has room; the other interface is the next button.
+            self.assertEqual("1", control("kListenBrainzKindRadio")["check"])
+            p.check("click %s" % control("kLastFmKindRadio")["hwnd"])
+            for name, text in (("kLastFmServerEdit", second), ("kLastFmKeyEdit", KEY),
+                               ("kLastFmSecretEdit", SECRET)):
+                p.check("settext %s %s" % (control(name)["hwnd"], text))
+            p.check("click %s" % control("kConnectButton")["hwnd"])
+            wait_until(lambda: control("kConnectStatusLabel")["text"]
+                       == "Connected as nimbo-scrobbler", 20, "the new account's session")
+            ok_in_both_windows(p)
+            # The next play scrobbles to both accounts, each at its own server.
+            host.player.add("C:\\m\\a.ogg", "Band - Thirty", 30)
+            host.player.check("play 0")
+            wait_until(lambda: service.lfm_scrobbles_at("/libre/2.0/"), 25, "the new one's")
+            wait_until(lambda: service.lfm_scrobbles_at("/2.0/"), 10, "the first one's")
+            host.quit()
+            values = ini_values(host.ini_bytes(), "Gen_Nimbo")
+            self.assertEqual((b"1", second.encode(), second.encode(), first.encode()),
+                             (values["LastFm2"], values["LastFm2Server"],
+                              values["LastFm2SessionServer"], values["LastFmServer"]))
+
+    def test_removing_an_account_asks_and_no_keeps_its_scrobbles(self):
+        with Service() as service:
+            second = "http://127.0.0.1:%d/libre/2.0/" % service.port
+            # Not connected yet: its three scrobbles wait in its file.
+            host = PluginHost(LOOPBACK_DLL, ini(cookie=None, extra=(
+                "LastFm2=1\r\nLastFm2Server=%s\r\nLastFm2Key=%s\r\nLastFm2Secret=%s\r\n"
+                % (second, KEY, SECRET))), files={
+                "nimbo-scrobbles-2.txt": queue_file(["One", "Two", "Three"])})
+            self.addCleanup(host.close)
+            p = host.player
+            for answer in (7, 6):  # No, then Yes
+                options = open_options(p)
+                control = lambda name: options()[controls.get(name)]
+                wait_until(lambda: control("kScrobblesWaitingLabel")["text"]
+                           == "Scrobbles waiting: 3", 10, "the count")
+                p.check("click %s" % control("kRemoveButton")["hwnd"])
+                box = host.message_box(10000)
+                self.assertEqual("3 scrobbles wait for 127.0.0.1. Remove them too?",
+                                 box and box["text"])
+                p.check("click %s" % [w for w in p.windows() if w.get("parent") == box["hwnd"]
+                                      and int(w.get("id", 0)) == answer][0]["hwnd"])
+                wait_until(lambda: host.message_box(0) is None, 10, "the question answered")
+                ok_in_both_windows(p)
+                kept = queued_lines(host.folder, "nimbo-scrobbles-2.txt")
+                if answer == 7:
+                    self.assertEqual(3, len(kept), "No lost the waiting scrobbles")
+            wait_until(lambda: not os.path.exists(os.path.join(host.folder,
+                                                               "nimbo-scrobbles-2.txt")),
+                       10, "the queue file removed with its account")
+            host.quit()
+            values = ini_values(host.ini_bytes(), "Gen_Nimbo")
+            # Emptied, not gone: an earlier version reads the account as never set.
+            self.assertEqual((b"0", b"", b""), (values["LastFm2"], values["LastFm2Server"],
+                                                values["LastFm2Key"]))
+            self.assertEqual([], service.lfm_scrobbles())
 
     def test_libre_fm_through_the_proxy_and_quit_with_three_targets_hanging(self):
         pki = TestPki()

@@ -37,8 +37,8 @@ inline bool isTextCell(const nimbo::ControlRow& row) {
                             (type == BS_AUTOCHECKBOX || type == BS_AUTORADIOBUTTON));
 }
 
-// The stops the Tab key visits, in order: the visible rows by Tab place, a radio group
-// entered at its checked button only (as Windows' dialog manager does).
+// The stops the Tab key visits, in order: the visible and enabled rows by Tab place, a
+// radio group entered at its checked button only (as Windows' dialog manager does).
 inline std::vector<HWND> tabOrder(HWND window, const nimbo::TableWindow& table) {
     std::vector<const nimbo::ControlRow*> rows;
     for (int i = 0; i < table.count; ++i) {
@@ -50,7 +50,7 @@ inline std::vector<HWND> tabOrder(HWND window, const nimbo::TableWindow& table) 
         HWND c = GetDlgItem(window, row->id);
         const bool radio = (row->style & BS_TYPEMASK) == BS_AUTORADIOBUTTON &&
                            lstrcmpiW(row->className, L"BUTTON") == 0;
-        if (!IsWindowVisible(c)) continue;
+        if (!IsWindowVisible(c) || !IsWindowEnabled(c)) continue;
         if (radio && SendMessageW(c, BM_GETCHECK, 0, 0) != BST_CHECKED) continue;
         order.push_back(c);
     }
@@ -73,7 +73,9 @@ inline void expectControlAsItsRow(HWND window, const nimbo::TableWindow& table,
     EXPECT_EQ(r.top, row.y);
     EXPECT_EQ(r.right - r.left, row.width);
     EXPECT_EQ(r.bottom - r.top, row.height);
-    const DWORD style = DWORD(GetWindowLongW(c, GWL_STYLE)) | WS_VISIBLE;
+    // A list shows its scroll bars only while it needs them.
+    const DWORD own = lstrcmpiW(row.className, L"LISTBOX") == 0 ? WS_HSCROLL | WS_VSCROLL : 0;
+    const DWORD style = DWORD(GetWindowLongW(c, GWL_STYLE)) | WS_VISIBLE | own;
     EXPECT_EQ(style & row.style, row.style);
     EXPECT_EQ(DWORD(GetWindowLongW(c, GWL_EXSTYLE)) & row.exStyle, row.exStyle);
     LOGFONTW lf = {};

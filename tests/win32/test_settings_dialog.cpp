@@ -452,6 +452,8 @@ TEST_F(SettingsDialog, OpeningClosesTheSecurityCodeWindow) {
 
 namespace {
 
+// The first ListenBrainz account and the first Last.fm-style one, both off: the list's
+// first row is ListenBrainz's, the second Last.fm's.
 Settings optionsSample() {
     Settings s = sample(false);
     s.PrivateWords = L"Audiobooks\r\nPodcast";
@@ -459,16 +461,50 @@ Settings optionsSample() {
     s.OnStop = 0;
     s.MinInterval = 30;
     s.Secure = 1;
+    s.ListenBrainzToken = L"t0ken";
+    s.LastFmServer = L"https://lastfm.example/2.0/";
     return s;
 }
 
 // A count that waits for the test: Winamp's thread must not be the one waiting.
 HANDLE gCountGo = nullptr;
 std::atomic<DWORD> gCountedOn{0};
-long sevenWaiting() {
+long sevenWaiting(size_t account, bool&) {
     gCountedOn = GetCurrentThreadId();
     WaitForSingleObject(gCountGo, 5000);
-    return 7;
+    return 7 + long(account);
+}
+
+// The list's rows, as the window shows them.
+std::vector<std::wstring> rows(HWND o) {
+    HWND list = GetDlgItem(o, kAccountList);
+    std::vector<std::wstring> out;
+    for (LRESULT i = 0; i < SendMessageW(list, LB_GETCOUNT, 0, 0); ++i) {
+        wchar_t text[256] = {0};
+        SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+        out.push_back(text);
+    }
+    return out;
+}
+
+// Picks a row as a click would.
+void selectRow(HWND o, int row) {
+    HWND list = GetDlgItem(o, kAccountList);
+    SendMessageW(list, LB_SETCURSEL, row, 0);
+    SendMessageW(o, WM_COMMAND, MAKEWPARAM(kAccountList, LBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(list));
+}
+
+// Every row fits the list, or the list scrolls to its end.
+void expectRowsFit(HWND list, const std::vector<std::wstring>& rows) {
+    HDC dc = GetDC(list);
+    SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)));
+    for (const std::wstring& row : rows) {
+        SIZE size = {};
+        GetTextExtentPoint32W(dc, row.c_str(), int(row.size()), &size);
+        EXPECT_LE(size.cx, SendMessageW(list, LB_GETHORIZONTALEXTENT, 0, 0)) << testutil::utf8(row);
+    }
+    ReleaseDC(list, dc);
 }
 
 // Every text a label, a check box or a push button shows fits its cell in the window's
@@ -535,24 +571,36 @@ TEST_F(OptionsDialog, OpensOverTheDisabledSettingsWindowWithItsLayout) {
     EXPECT_FALSE(IsWindowEnabled(settings_)) << "the settings window takes clicks meanwhile";
     EXPECT_TRUE(settingsDialogOpen);
     EXPECT_FALSE(styleOf(o) & (WS_SYSMENU | WS_THICKFRAME));
-    testutil::expectTableWindow(o, optionsWindowTable());
-    expectTextsFit(o, optionsWindowTable());
-    EXPECT_EQ(textOf(item(o, kConnectStatusLabel)), L"");
-    EXPECT_EQ(textOf(item(o, kScrobblesWaitingLabel)), L"Scrobbles waiting: not known");
+    // Either account's group, the other hidden, by the same table.
+    for (int row : {1, 0}) {
+        selectRow(o, row);
+        testutil::expectTableWindow(o, optionsWindowTable());
+        expectTextsFit(o, optionsWindowTable());
+        EXPECT_EQ(visible(item(o, kTokenEdit)), row == 0);
+        EXPECT_EQ(visible(item(o, kLastFmKeyEdit)), row == 1);
+    }
+    EXPECT_EQ(rows(o),
+              (std::vector<std::wstring>{L"ListenBrainz: off, valid, waiting: not known",
+                                         L"Last.fm: off, not connected, waiting: not known"}));
     EXPECT_EQ(textOf(item(o, kPrivateEdit)), L"Audiobooks\r\nPodcast");
     EXPECT_EQ(textOf(item(o, kIntervalEdit)), L"30");
     EXPECT_TRUE(checked(item(o, kOnPauseCheck)));
     EXPECT_FALSE(checked(item(o, kOnStopCheck)));
     EXPECT_TRUE(checked(item(o, kSecureCheck)));
     EXPECT_TRUE(checked(item(o, kSendListensCheck)));
+    EXPECT_EQ(textOf(item(o, kTokenEdit)), L"t0ken");
     EXPECT_EQ(textOf(item(o, kListensWaitingLabel)), L"Listens waiting: not known");
     testutil::saveScreenshot(o, testutil::exeFolder() + "options_dialog.bmp");
     SendMessageW(item(o, kOptionsCancelButton), BM_CLICK, 0, 0);
     pump();
-    // The counts come from a thread of their own; "..." until they are in.
+    // The counts come from a thread of their own, every account's; "..." until they are
+    // in. The second's session was refused.
     gCountGo = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     setListensCount(sevenWaiting);
-    setScrobblesCount([] { return 3L; });
+    setScrobblesCount([](size_t account, bool& refused) {
+        refused = account == 0;
+        return 3L;
+    });
     logActivity(L"scrobble", L"scrobbled", L"Artist - Title", ResultLine::lastFm);
     SendMessageW(item(settings_, kMoreButton), BM_CLICK, 0, 0);
     pump();
@@ -560,18 +608,26 @@ TEST_F(OptionsDialog, OpensOverTheDisabledSettingsWindowWithItsLayout) {
     setListensCount(nullptr);
     setScrobblesCount(nullptr);
     ASSERT_NE(o, nullptr);
+    EXPECT_EQ(rows(o)[0], L"ListenBrainz: off, valid, waiting: \x2026");
     EXPECT_EQ(textOf(item(o, kListensWaitingLabel)), L"Listens waiting: \x2026");
-    EXPECT_EQ(textOf(item(o, kScrobblesWaitingLabel)), L"Scrobbles waiting: \x2026");
+    EXPECT_FALSE(IsWindowEnabled(item(o, kRemoveButton))) << "Remove before the count is in";
     SetEvent(gCountGo);
     for (int i = 0; i < 200 && textOf(item(o, kListensWaitingLabel)) != L"Listens waiting: 7"; ++i)
         pump(1), Sleep(10);
     CloseHandle(gCountGo);
     EXPECT_NE(gCountedOn.load(), GetCurrentThreadId());
     EXPECT_EQ(textOf(item(o, kListensWaitingLabel)), L"Listens waiting: 7");
+    EXPECT_EQ(rows(o), (std::vector<std::wstring>{L"ListenBrainz: off, valid, waiting: 7",
+                                                  L"Last.fm: off, refused, waiting: 3"}));
+    EXPECT_EQ(textOf(item(o, kListenBrainzLastLabel)), lastResultText(ResultLine::listenBrainz));
+    EXPECT_TRUE(IsWindowEnabled(item(o, kRemoveButton)));
+    selectRow(o, 1);
     EXPECT_EQ(textOf(item(o, kScrobblesWaitingLabel)), L"Scrobbles waiting: 3");
     ASSERT_NE(lastResultText(ResultLine::lastFm), L"");
     EXPECT_EQ(textOf(item(o, kLastFmLastLabel)), lastResultText(ResultLine::lastFm));
-    EXPECT_EQ(textOf(item(o, kListenBrainzLastLabel)), lastResultText(ResultLine::listenBrainz));
+    // A new secret is no longer the one refused.
+    SetWindowTextW(item(o, kLastFmSecretEdit), L"an0ther");
+    EXPECT_EQ(rows(o)[1], L"Last.fm: off, not connected, waiting: 3");
 
     // Asked again, the open window comes up; no second one.
     showOptionsDialog(settings_);
@@ -606,6 +662,7 @@ TEST_F(OptionsDialog, OkAppliesCancelAndCloseDiscard) {
         SendMessageW(item(o, kOnStopCheck), BM_CLICK, 0, 0);
         SendMessageW(item(o, kSecureCheck), BM_CLICK, 0, 0);
         SendMessageW(item(o, kSendListensCheck), BM_CLICK, 0, 0);
+        selectRow(o, 1);
         SendMessageW(item(o, kLastFmCheck), BM_CLICK, 0, 0);
         SendMessageW(item(o, kSendScrobblesCheck), BM_CLICK, 0, 0);
         SetWindowTextW(item(o, kLastFmServerEdit), L"https://libre.fm/2.0/");
@@ -633,7 +690,8 @@ TEST_F(OptionsDialog, OkAppliesCancelAndCloseDiscard) {
         EXPECT_EQ(s.MinInterval, c.intervalAfter);
         EXPECT_EQ(s.LastFm, c.applied ? 1 : 0);
         EXPECT_EQ(s.LastFmScrobbles, c.applied ? 0 : 1);
-        EXPECT_EQ(s.LastFmServer, c.applied ? L"https://libre.fm/2.0/" : L"");
+        EXPECT_EQ(s.LastFmServer,
+                  c.applied ? L"https://libre.fm/2.0/" : L"https://lastfm.example/2.0/");
         EXPECT_EQ(s.LastFmKey + L"/" + s.LastFmSecret, c.applied ? L"k3y/s3cret" : L"/");
         // The settings window's own Cancel leaves what the options window applied.
         SendMessageW(item(settings_, kCancelButton), BM_CLICK, 0, 0);
@@ -645,10 +703,11 @@ TEST_F(OptionsDialog, OkAppliesCancelAndCloseDiscard) {
 
 namespace {
 
-// From a thread of its own, reads and dismisses the first message box `thread` shows.
+// From a thread of its own, reads the first message box `thread` shows and answers it
+// with `button`.
 class BoxReader {
   public:
-    explicit BoxReader(DWORD thread) : thread_(thread) {
+    explicit BoxReader(DWORD thread, int button = IDOK) : thread_(thread), button_(button) {
         reader_ = CreateThread(nullptr, 0, run, this, 0, nullptr);
     }
     ~BoxReader() { text(); }
@@ -676,13 +735,14 @@ class BoxReader {
             // Visible a moment before it is filled: read once it holds its text.
             if (!box || GetDlgItemTextW(box, 0xFFFF, text, 512) == 0) continue;
             reader->text_ = text;
-            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(reader->button_, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(box, reader->button_)));
             return 0;
         }
         return 0;
     }
     DWORD thread_;
+    int button_;
     HANDLE reader_ = nullptr;
     std::wstring text_;
 };
@@ -734,13 +794,16 @@ TEST_F(OptionsDialog, OkRefusesAServerAddressItCannotUse) {
     // Last.fm's server follows the same rule, but only while Last.fm is used.
     o = openOptions(optionsSample());
     ASSERT_NE(o, nullptr);
+    selectRow(o, 1);
     SetWindowTextW(item(o, kLastFmServerEdit), L"libre.fm/2.0/?x=1");
     SendMessageW(item(o, kOptionsOkButton), BM_CLICK, 0, 0);
     EXPECT_EQ(optionsDialogWindow(), nullptr) << "refused although Last.fm is off";
     EXPECT_EQ(currentSettings().LastFmServer, L"libre.fm/2.0/?x=1");
     o = openOptions(currentSettings());
     ASSERT_NE(o, nullptr);
+    selectRow(o, 1);
     SendMessageW(item(o, kLastFmCheck), BM_CLICK, 0, 0);
+    selectRow(o, 0);  // Ok shows the account it refuses
     {
         BoxReader box(GetCurrentThreadId());
         SendMessageW(item(o, kOptionsOkButton), BM_CLICK, 0, 0);
@@ -750,6 +813,8 @@ TEST_F(OptionsDialog, OkRefusesAServerAddressItCannotUse) {
     pump();
     EXPECT_EQ(optionsDialogWindow(), o);
     EXPECT_EQ(GetFocus(), item(o, kLastFmServerEdit));
+    EXPECT_TRUE(visible(item(o, kLastFmServerEdit)));
+    EXPECT_EQ(SendMessageW(item(o, kAccountList), LB_GETCURSEL, 0, 0), 1);
     EXPECT_EQ(currentSettings().LastFm, 0);
 }
 
@@ -831,8 +896,22 @@ TEST_F(OptionsDialog, KeyboardWorksWhateverTheHostLoopDoes) {
         PostMessageW(item(o, kPrivateEdit), WM_CHAR, L'\t', 1);
         pump(2);
         EXPECT_EQ(textOf(item(o, kPrivateEdit)), L"Audiobooks\r\nPodcast");
-        SendMessageW(item(o, kOptionsCancelButton), BM_CLICK, 0, 0);
-        pump();
+        // On the list the arrows choose the account, Enter edits it, Delete removes it
+        // (nothing waits: no question); Escape anywhere cancels all.
+        SetFocus(item(o, kAccountList));
+        press(VK_DOWN);
+        EXPECT_TRUE(visible(item(o, kLastFmKeyEdit))) << "the arrow chose no account";
+        press(VK_RETURN);
+        EXPECT_EQ(GetFocus(), item(o, kLastFmCheck));
+        SetFocus(item(o, kAccountList));
+        press(VK_DELETE);
+        EXPECT_EQ(rows(o),
+                  std::vector<std::wstring>{L"ListenBrainz: off, valid, waiting: not known"});
+        EXPECT_EQ(GetFocus(), item(o, kAccountList));
+        SetFocus(item(o, kIntervalEdit));
+        press(VK_ESCAPE);
+        EXPECT_EQ(optionsDialogWindow(), nullptr) << "Escape left the window open";
+        EXPECT_EQ(currentSettings().LastFmServer, L"https://lastfm.example/2.0/");
         SendMessageW(item(settings_, kCancelButton), BM_CLICK, 0, 0);
         pump();
     }
@@ -904,6 +983,7 @@ TEST_F(OptionsDialog, ConnectAndDisconnectTakeEffectOnOk) {
         HWND o = openOptions(optionsSample());
         ASSERT_NE(o, nullptr);
         address = item(o, kConnectAddressEdit);
+        selectRow(o, 1);
         SetWindowTextW(item(o, kLastFmServerEdit), L"libre.fm");
         SetWindowTextW(item(o, kLastFmKeyEdit), L"k");
         SetWindowTextW(item(o, kLastFmSecretEdit), L"s");
@@ -949,10 +1029,13 @@ TEST_F(OptionsDialog, ConnectAndDisconnectTakeEffectOnOk) {
     Settings connected = optionsSample();
     connected.LastFmSession = L"s3ss10n";
     connected.LastFmUser = L"someone";
+    connected.LastFmServer.clear();
     for (int button : {kOptionsCancelButton, kOptionsOkButton}) {
         HWND o = openOptions(connected);
         ASSERT_NE(o, nullptr);
+        selectRow(o, 1);
         EXPECT_EQ(label(o), L"Connected as someone");
+        EXPECT_EQ(rows(o)[1], L"Last.fm: off, connected as someone, waiting: not known");
         SendMessageW(item(o, kConnectButton), BM_CLICK, 0, 0);
         EXPECT_EQ(label(o), L"Not connected");
         EXPECT_EQ(textOf(item(o, kConnectButton)), L"Connect...");
@@ -977,12 +1060,102 @@ TEST_F(OptionsDialog, PlainHttpServersSayNotEncrypted) {
         {L"http://lan/2.0", L"not encrypted"}};
     for (auto [edit, label] : {std::pair{kLastFmServerEdit, kLastFmPlainLabel},
                                std::pair{kServerEdit, kListenBrainzPlainLabel}}) {
+        selectRow(o, edit == kServerEdit ? 0 : 1);
         for (auto [address, says] : typed) {
             SetWindowTextW(item(o, edit), address);
             EXPECT_EQ(textOf(item(o, label)), says) << edit << testutil::utf8(address);
         }
     }
+    selectRow(o, 1);
     ShowWindow(item(o, kConnectAddressEdit), SW_SHOW);
     testutil::expectTableWindow(o, optionsWindowTable());
     expectTextsFit(o, optionsWindowTable());
+}
+
+// Add... takes a ListenBrainz account while one is free; the interface buttons move an
+// account added here to the other one. Up to four of each: a full interface cannot be
+// chosen, and Add... greys out once both are full. "Ok" stores the added account in its
+// numbered keys and leaves the first accounts' keys alone; "Cancel" drops every add.
+TEST_F(OptionsDialog, AddAsksTheInterfaceUpToFourOfEach) {
+    HWND o = openOptions(optionsSample());
+    ASSERT_NE(o, nullptr);
+    SendMessageW(item(o, kAddButton), BM_CLICK, 0, 0);
+    HWND lb = item(o, kListenBrainzKindRadio), lastFm = item(o, kLastFmKindRadio);
+    EXPECT_EQ(GetFocus(), lb) << "the interface is asked first";
+    EXPECT_TRUE(checked(lb) && IsWindowEnabled(lb) && IsWindowEnabled(lastFm));
+    EXPECT_EQ(rows(o)[1], L"ListenBrainz: on, not connected, waiting: not known");
+    SendMessageW(lastFm, BM_CLICK, 0, 0);
+    EXPECT_TRUE(visible(item(o, kLastFmKeyEdit)));
+    EXPECT_EQ(rows(o)[2], L"Last.fm: on, not connected, waiting: not known");
+    EXPECT_EQ(SendMessageW(item(o, kAccountList), LB_GETCURSEL, 0, 0), 2);
+    SetWindowTextW(item(o, kLastFmServerEdit), L"https://libre.example/2.0/");
+    SetWindowTextW(item(o, kLastFmKeyEdit), L"k");
+    SendMessageW(item(o, kOptionsOkButton), BM_CLICK, 0, 0);
+    pump();
+    Settings s = currentSettings();
+    EXPECT_EQ(s.LastFm2, 1);
+    EXPECT_EQ(s.LastFm2Server + L"|" + s.LastFm2Key, L"https://libre.example/2.0/|k");
+    EXPECT_EQ(s.LastFmServer + L"|" + s.LastFmKey, L"https://lastfm.example/2.0/|");
+    EXPECT_EQ(s.LastFm + s.ListenBrainz2, 0) << "the account stayed ListenBrainz's too";
+
+    o = openOptions(optionsSample());
+    ASSERT_NE(o, nullptr);
+    for (int i = 0; i < 6; ++i) SendMessageW(item(o, kAddButton), BM_CLICK, 0, 0);
+    EXPECT_EQ(rows(o).size(), 8u);
+    EXPECT_FALSE(IsWindowEnabled(item(o, kAddButton)));
+    lastFm = item(o, kLastFmKindRadio);
+    EXPECT_TRUE(checked(lastFm) && IsWindowEnabled(lastFm));
+    EXPECT_FALSE(IsWindowEnabled(item(o, kListenBrainzKindRadio))) << "a fifth ListenBrainz";
+    // A stored account keeps its interface.
+    selectRow(o, 0);
+    EXPECT_FALSE(IsWindowEnabled(item(o, kListenBrainzKindRadio)) ||
+                 IsWindowEnabled(item(o, kLastFmKindRadio)));
+    testutil::expectTableWindow(o, optionsWindowTable());
+    expectRowsFit(item(o, kAccountList), rows(o));
+    SendMessageW(item(o, kOptionsCancelButton), BM_CLICK, 0, 0);
+    pump();
+    EXPECT_EQ(currentSettings().ListenBrainz4 + currentSettings().LastFm4, 0);
+}
+
+namespace {
+std::atomic<int> gDropped{-1};
+std::atomic<DWORD> gDroppedOn{0};
+void recordDrop(size_t account) {
+    gDroppedOn = GetCurrentThreadId();
+    gDropped = int(account);
+}
+}  // namespace
+
+// Remove asks while listens wait for the account, in those words: Cancel and No keep it,
+// Yes removes it, and "Ok" then empties its queue off this thread. (Escape's cancel
+// of a removal: the keyboard case.)
+TEST_F(OptionsDialog, RemoveAsksWhileListensWaitAndOkDropsThem) {
+    setListensCount([](size_t, bool&) { return 1L; });
+    setScrobblesCount([](size_t account, bool&) { return account == 0 ? 12L : 0L; });
+    setQueueDrops(recordDrop, recordDrop);
+    HWND o = openOptions(optionsSample());
+    ASSERT_NE(o, nullptr);
+    for (int i = 0; i < 200 && rows(o)[1].back() != L'2'; ++i) pump(1), Sleep(10);
+    const std::pair<int, const wchar_t*> answers[] = {
+        {IDCANCEL, L"1 listen waits for ListenBrainz. Remove it too?"},
+        {IDNO, L"12 scrobbles wait for Last.fm. Remove them too?"},
+        {IDYES, L"12 scrobbles wait for Last.fm. Remove them too?"}};
+    for (auto [button, question] : answers) {
+        if (button != IDCANCEL) selectRow(o, 1);
+        BoxReader box(GetCurrentThreadId(), button);
+        SendMessageW(item(o, kRemoveButton), BM_CLICK, 0, 0);
+        EXPECT_EQ(box.text(), question);
+        EXPECT_EQ(rows(o).size(), button == IDYES ? 1u : 2u) << button;
+    }
+    EXPECT_EQ(gDropped.load(), -1) << "dropped before Ok";
+    SendMessageW(item(o, kOptionsOkButton), BM_CLICK, 0, 0);
+    pump();
+    for (int i = 0; i < 200 && gDropped < 0; ++i) Sleep(10);
+    EXPECT_EQ(gDropped.load(), 0);
+    EXPECT_NE(gDroppedOn.load(), GetCurrentThreadId());
+    EXPECT_EQ(currentSettings().LastFmServer, L"");
+    EXPECT_EQ(currentSettings().ListenBrainzToken, L"t0ken");
+    setListensCount(nullptr);
+    setScrobblesCount(nullptr);
+    setQueueDrops(nullptr, nullptr);
 }
