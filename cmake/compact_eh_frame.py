@@ -1,0 +1,421 @@
+#!/usr/bin/env python3
+"""compact_eh_frame.py IMAGE [COPY]: rewrite a linked 32-bit PE's .eh_frame smaller.
+
+The whole-DLL pass writes the unwind tables itself (cmake/windows.cmake says why), and
+not knowing instruction lengths it moves each row's address on with a 5-byte
+DW_CFA_advance_loc4 where a 1-byte DW_CFA_advance_loc nearly always serves. This
+rewrites every advance in its shortest form and lets FDEs share one copy of identical
+CIEs. The rows the unwinder computes stay exactly the same: it re-reads the new table
+and compares them, and stops the build on any difference or on anything it does not
+know (an encoding, an opcode, a base relocation in or into the table). COPY, if
+given, keeps the image as linked, for the test that compares both with objdump.
+
+Every pointer in the table is relative to its own place (pcrel), so a record that
+moves has its pointers adjusted; a zero pointer means none and stays zero. The
+section keeps its address and virtual size (sections stay adjacent; the loader fills
+the rest with zeros, which also ends the table); its raw data shrinks, and the
+sections after it move down in the file.
+"""
+import shutil
+import struct
+import sys
+
+
+class Bad(Exception):
+    pass
+
+
+def uleb(b, i):
+    r = s = 0
+    while True:
+        c = b[i]
+        i += 1
+        r |= (c & 0x7F) << s
+        s += 7
+        if c < 0x80:
+            return r, i
+
+
+def sleb(b, i):
+    r = s = 0
+    while True:
+        c = b[i]
+        i += 1
+        r |= (c & 0x7F) << s
+        s += 7
+        if c < 0x80:
+            return (r - (1 << s) if c & 0x40 else r), i
+
+
+def enc_uleb(v):
+    out = bytearray()
+    while True:
+        c = v & 0x7F
+        v >>= 7
+        out.append(c | (0x80 if v else 0))
+        if not v:
+            return bytes(out)
+
+
+# Operand kinds of the call frame opcodes (low 6 bits zero): u uleb, s sleb, b block.
+OPERANDS = {0x00: "", 0x05: "uu", 0x06: "u", 0x07: "u", 0x08: "u", 0x09: "uu", 0x0A: "",
+            0x0B: "", 0x0C: "uu", 0x0D: "u", 0x0E: "u", 0x0F: "b", 0x10: "ub", 0x11: "us",
+            0x12: "us", 0x13: "s", 0x14: "uu", 0x15: "us", 0x16: "ub", 0x2E: "u",
+            0x2F: "uu"}
+ADVANCE_SIZE = {0x02: 1, 0x03: 2, 0x04: 4}
+
+
+def split_ops(b):
+    """The program as (advance, None) and (None, bytes of one other op) items."""
+    ops, i = [], 0
+    while i < len(b):
+        op = b[i]
+        if op & 0xC0 == 0x40:
+            ops.append((op & 0x3F, None))
+            i += 1
+            continue
+        start = i
+        i += 1
+        if op & 0xC0 == 0x80:
+            _, i = uleb(b, i)
+        elif op & 0xC0 == 0xC0:
+            pass
+        elif op in ADVANCE_SIZE:
+            n = ADVANCE_SIZE[op]
+            ops.append((int.from_bytes(b[i:i + n], "little"), None))
+            i += n
+            continue
+        elif op in OPERANDS:
+            for kind in OPERANDS[op]:
+                if kind == "s":
+                    _, i = sleb(b, i)
+                else:
+                    v, i = uleb(b, i)
+                    if kind == "b":
+                        i += v
+        else:
+            raise Bad("call frame opcode 0x%02x" % op)
+        ops.append((None, bytes(b[start:i])))
+    return ops
+
+
+def encode_ops(ops):
+    out = bytearray()
+    for delta, raw in ops:
+        if raw is not None:
+            out += raw
+        elif delta < 0x40:
+            out.append(0x40 | delta)
+        elif delta < 0x100:
+            out += bytes([0x02, delta])
+        elif delta < 0x10000:
+            out += b"\x03" + struct.pack("<H", delta)
+        else:
+            out += b"\x04" + struct.pack("<I", delta)
+    return bytes(out)
+
+
+def rows(ops):
+    """What the unwinder sees: each non-advance op with the code offset it applies at."""
+    at, out = 0, []
+    for delta, raw in ops:
+        if raw is None:
+            at += delta
+        elif raw != b"\x00":
+            out.append((at, raw))
+    return out
+
+
+def pcrel_field(enc):
+    """Whether a pointer of this encoding is a 4-byte pcrel value (else it must be absent)."""
+    if enc == 0xFF:
+        return False
+    if enc & 0x7F == 0x1B:
+        return True
+    raise Bad("pointer encoding 0x%02x" % enc)
+
+
+class Cie:
+    def __init__(self, data, off, base):
+        end = off + 4 + struct.unpack_from("<I", data, off)[0]
+        i = off + 8
+        self.version = data[i]
+        i += 1
+        aug_end = data.index(b"\x00", i)
+        self.aug = bytes(data[i:aug_end])
+        i = aug_end + 1
+        if self.version not in (1, 3) or (self.aug and not self.aug.startswith(b"z")):
+            raise Bad("CIE version %d augmentation %r" % (self.version, self.aug))
+        head_start = i
+        _, i = uleb(data, i)
+        _, i = sleb(data, i)
+        if self.version == 1:
+            i += 1
+        else:
+            _, i = uleb(data, i)
+        self.head = bytes(data[head_start:i])
+        self.fde_enc, self.lsda_enc, self.personality = 0x00, 0xFF, None
+        self.aug_data = b""
+        if self.aug:
+            n, i = uleb(data, i)
+            aug_end, j = i + n, i
+            self.aug_data = bytes(data[i:aug_end])
+            for c in self.aug[1:].decode():
+                if c == "P":
+                    enc = data[j]
+                    if not pcrel_field(enc):
+                        raise Bad("CIE without a personality pointer")
+                    v = struct.unpack_from("<i", data, j + 1)[0]
+                    self.personality = (enc, j + 1 - i, base + j + 1 + v if v else 0)
+                    j += 5
+                elif c in "LR":
+                    if c == "L":
+                        self.lsda_enc = data[j]
+                    else:
+                        self.fde_enc = data[j]
+                    j += 1
+                elif c != "S":
+                    raise Bad("augmentation %r" % self.aug)
+            i = aug_end
+        if not pcrel_field(self.fde_enc):
+            raise Bad("FDE pointers not pcrel")
+        self.ops = split_ops(data[i:end])
+        # Identity for sharing: everything, with the personality as an address.
+        self.key = (self.version, self.aug, self.head, self.fde_enc, self.lsda_enc,
+                    self.personality and (self.personality[0], self.personality[2]),
+                    tuple(rows(self.ops)))
+        self.end = end
+
+    def encode(self, at, base):
+        """The record as it goes at table offset `at` (address base + at)."""
+        body = bytearray(struct.pack("<I", 0) + bytes([self.version]) + self.aug + b"\x00")
+        body += self.head
+        if self.aug:
+            body += enc_uleb(len(self.aug_data))
+            aug = bytearray(self.aug_data)
+            if self.personality:
+                _, pos, target = self.personality
+                field = base + at + 4 + len(body) + pos
+                struct.pack_into("<i", aug, pos, target - field if target else 0)
+            body += aug
+        return pad(body + encode_ops(self.ops))
+
+
+def pad(body):
+    body = bytearray(body)
+    while (len(body) + 4) % 4:
+        body.append(0)
+    return struct.pack("<I", len(body)) + bytes(body)
+
+
+class Fde:
+    def __init__(self, data, off, cie_of, base):
+        end = off + 4 + struct.unpack_from("<I", data, off)[0]
+        cie_off = off + 4 - struct.unpack_from("<I", data, off + 4)[0]
+        if cie_off not in cie_of:
+            raise Bad("FDE at 0x%x without a CIE read before it" % off)
+        self.cie = cie_of[cie_off]
+        i = off + 8
+        v, self.pc_range = struct.unpack_from("<iI", data, i)
+        self.pc_begin = base + i + v if v else 0
+        i += 8
+        self.lsda = None
+        if self.cie.aug:
+            n, i = uleb(data, i)
+            if self.cie.lsda_enc != 0xFF:
+                if n != 4 or not pcrel_field(self.cie.lsda_enc):
+                    raise Bad("LSDA pointer of %d bytes" % n)
+                v = struct.unpack_from("<i", data, i)[0]
+                self.lsda = base + i + v if v else 0
+            elif n:
+                raise Bad("FDE augmentation without an LSDA")
+            i += n
+        self.ops = split_ops(data[i:end])
+        self.end = end
+
+    def encode(self, at, base, cie_at):
+        field = at + 8
+        body = bytearray(struct.pack("<I", field - 4 - cie_at))
+        body += struct.pack("<iI", self.pc_begin - (base + field) if self.pc_begin else 0,
+                            self.pc_range)
+        if self.cie.aug:
+            if self.lsda is None:
+                body += b"\x00"
+            else:
+                lsda_field = at + 4 + len(body) + 1
+                body += b"\x04" + struct.pack(
+                    "<i", self.lsda - (base + lsda_field) if self.lsda else 0)
+        return pad(body + encode_ops(self.ops))
+
+
+def parse(data, base):
+    """The records of a table up to its zero terminator, and the terminator's end."""
+    records, cie_of, off = [], {}, 0
+    while True:
+        length = struct.unpack_from("<I", data, off)[0]
+        if length == 0:
+            return records, off + 4
+        if length == 0xFFFFFFFF:
+            raise Bad("64-bit record")
+        if struct.unpack_from("<I", data, off + 4)[0] == 0:
+            rec = Cie(data, off, base)
+            cie_of[off] = rec
+        else:
+            rec = Fde(data, off, cie_of, base)
+        records.append(rec)
+        off = rec.end
+
+
+def rebuild(records, base):
+    out, placed = bytearray(), {}
+    for rec in records:
+        if isinstance(rec, Cie):
+            if rec.key in placed:
+                continue
+            placed[rec.key] = len(out)
+            out += rec.encode(len(out), base)
+        else:
+            out += rec.encode(len(out), base, placed[rec.cie.key])
+    return bytes(out + b"\x00\x00\x00\x00")
+
+
+def meaning(records):
+    """Per FDE what the unwinder reads from it and its CIE."""
+    return [(r.pc_begin, r.pc_range, r.lsda, r.cie.key, tuple(rows(r.ops)))
+            for r in records if isinstance(r, Fde)]
+
+
+def sections(img):
+    pe = struct.unpack_from("<I", img, 0x3C)[0]
+    if img[pe:pe + 4] != b"PE\x00\x00":
+        raise Bad("not a PE image")
+    count, = struct.unpack_from("<H", img, pe + 6)
+    sym_ptr, sym_count = struct.unpack_from("<II", img, pe + 12)
+    opt = pe + 24
+    table = opt + struct.unpack_from("<H", img, pe + 20)[0]
+    strings = sym_ptr + 18 * sym_count
+    out = []
+    for k in range(count):
+        h = table + 40 * k
+        name = img[h:h + 8].rstrip(b"\x00")
+        if name.startswith(b"/") and sym_ptr:
+            at = strings + int(name[1:])
+            name = img[at:img.index(b"\x00", at)]
+        vsize, rva, rsize, rptr = struct.unpack_from("<IIII", img, h + 8)
+        out.append((h, name, vsize, rva, rsize, rptr))
+    return pe, opt, out
+
+
+def base_relocations(img, opt, secs):
+    """The image offsets (as RVAs) that the loader patches, and the values there."""
+    rva, size = struct.unpack_from("<II", img, opt + 96 + 5 * 8)
+
+    def file_off(r):
+        for _, _, vs, va, rs, rp in secs:
+            if va <= r < va + max(vs, rs):
+                return rp + r - va
+        raise Bad("RVA 0x%x outside the sections" % r)
+
+    out, at = [], file_off(rva)
+    end = at + size
+    while at < end:
+        page, block = struct.unpack_from("<II", img, at)
+        for k in range((block - 8) // 2):
+            e = struct.unpack_from("<H", img, at + 8 + 2 * k)[0]
+            if e >> 12 == 3:
+                r = page + (e & 0xFFF)
+                out.append((r, struct.unpack_from("<I", img, file_off(r))[0]))
+            elif e >> 12:
+                raise Bad("base relocation type %d" % (e >> 12))
+        at += block
+    return out
+
+
+def checksum(img):
+    """The optional header's CheckSum of an image whose CheckSum field holds zero."""
+    s = 0
+    data = img + (b"\x00" if len(img) % 2 else b"")
+    for (w,) in struct.iter_unpack("<H", data):
+        s += w
+    while s >> 16:
+        s = (s & 0xFFFF) + (s >> 16)
+    return s + len(img)
+
+
+def registered_start(img, opt, secs, image_base, eh):
+    """Where the table the runtime registers begins: the one place the code points at."""
+    _, _, vsize, rva, rsize, _ = eh
+    lo, hi = image_base + rva, image_base + rva + max(vsize, rsize)
+    starts = set()
+    for r, value in base_relocations(img, opt, secs):
+        if rva <= r < rva + max(vsize, rsize):
+            raise Bad("base relocation inside .eh_frame")
+        if lo <= value < hi:
+            starts.add(value - lo)
+    if len(starts) != 1:
+        raise Bad("%d places in .eh_frame pointed at" % len(starts))
+    return starts.pop()
+
+
+def resize(img, pe, opt, secs, eh, table):
+    """The image with the section's raw data replaced by a shorter table."""
+    head, _, _, _, rsize, rptr = eh
+    falign = struct.unpack_from("<I", img, opt + 36)[0]
+    new_rsize = -(-len(table) // falign) * falign
+    shrink = rsize - new_rsize
+    img[rptr:rptr + rsize] = table + bytes(new_rsize - len(table))
+    struct.pack_into("<I", img, head + 16, new_rsize)
+    for h, _, _, _, _, p in secs:
+        if p > rptr:
+            struct.pack_into("<I", img, h + 20, p - shrink)
+    sym_ptr = struct.unpack_from("<I", img, pe + 12)[0]
+    if sym_ptr > rptr:
+        struct.pack_into("<I", img, pe + 12, sym_ptr - shrink)
+    init = struct.unpack_from("<I", img, opt + 8)[0]
+    struct.pack_into("<I", img, opt + 8, init - shrink)
+    struct.pack_into("<I", img, opt + 64, 0)
+    struct.pack_into("<I", img, opt + 64, checksum(bytes(img)))
+
+
+def compact(img):
+    """The image with its .eh_frame compacted, and how many bytes the table lost."""
+    img = bytearray(img)
+    pe, opt, secs = sections(img)
+    image_base = struct.unpack_from("<I", img, opt + 28)[0]
+    eh = [s for s in secs if s[1] in (b".eh_frame", b".eh_fram")]
+    if len(eh) != 1:
+        raise Bad("no single .eh_frame section")
+    eh = eh[0]
+    _, _, vsize, rva, rsize, rptr = eh
+    # Records linked ahead of the registered start are never read and stay as they are;
+    # what follows the terminator (crtend's own records) is never read either: dropped.
+    start = registered_start(img, opt, secs, image_base, eh)
+    base = image_base + rva + start
+    records, used = parse(bytes(img[rptr + start:rptr + min(vsize, rsize)]), base)
+    table = bytes(img[rptr:rptr + start]) + rebuild(records, base)
+    again, _ = parse(table[start:], base)
+    if meaning(again) != meaning(records):
+        raise Bad("rewritten table reads differently")
+    if len(table) >= start + used:
+        return bytes(img), 0
+    resize(img, pe, opt, secs, eh, table)
+    return bytes(img), start + used - len(table)
+
+
+def main():
+    path = sys.argv[1]
+    with open(path, "rb") as f:
+        img = f.read()
+    if len(sys.argv) > 2:
+        shutil.copyfile(path, sys.argv[2])
+    try:
+        out, saved = compact(img)
+    except Bad as e:
+        sys.exit("%s: .eh_frame left as linked would be wrong to rewrite: %s" % (path, e))
+    with open(path, "wb") as f:
+        f.write(out)
+    print("%s: .eh_frame %d bytes shorter, image %d bytes" % (path, saved, len(out)))
+
+
+if __name__ == "__main__":
+    main()
