@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
-"""compact_eh_frame.py IMAGE [COPY]: rewrite a linked 32-bit PE's .eh_frame smaller.
+"""compact_eh_frame.py OBJDUMP IMAGE [COPY]: rewrite a linked 32-bit PE's .eh_frame smaller.
 
 The whole-DLL pass writes the unwind tables itself (cmake/windows.cmake says why), and
 not knowing instruction lengths it moves each row's address on with a 5-byte
 DW_CFA_advance_loc4 where a 1-byte DW_CFA_advance_loc nearly always serves. This
-rewrites every advance in its shortest form and lets FDEs share one copy of identical
-CIEs. The rows the unwinder computes stay exactly the same: it re-reads the new table
-and compares them, and stops the build on any difference or on anything it does not
-know (an encoding, an opcode, a base relocation in or into the table). COPY, if
-given, keeps the image as linked, for the test that compares both with objdump.
+rewrites every step in its shortest form, lets FDEs share one copy of identical CIEs,
+and leaves out what the unwinder never reads: it looks a frame up only at a call (the
+return address less one), so the rows of an epilogue (where no call returns) and the
+FDE of a function that calls nothing are dead. The calls come from OBJDUMP's
+disassembly. The rows in force at every call stay exactly the same: the script
+re-reads the new table and compares them, and stops the build on any difference or on
+anything it does not know (an encoding, an opcode, a base relocation in or into the
+table). COPY, if given, keeps the image as linked, for the test that compares both.
 
 Every pointer in the table is relative to its own place (pcrel), so a record that
 moves has its pointers adjusted; a zero pointer means none and stays zero. The
@@ -16,8 +19,11 @@ section keeps its address and virtual size (sections stay adjacent; the loader f
 the rest with zeros, which also ends the table); its raw data shrinks, and the
 sections after it move down in the file.
 """
+import bisect
+import re
 import shutil
 import struct
+import subprocess
 import sys
 
 
@@ -66,12 +72,12 @@ ADVANCE_SIZE = {0x02: 1, 0x03: 2, 0x04: 4}
 
 
 def split_ops(b):
-    """The program as (advance, None) and (None, bytes of one other op) items."""
-    ops, i = [], 0
+    """The program as (code offset, bytes of one op) rows; advances and nops folded in."""
+    rows, at, i = [], 0, 0
     while i < len(b):
         op = b[i]
         if op & 0xC0 == 0x40:
-            ops.append((op & 0x3F, None))
+            at += op & 0x3F
             i += 1
             continue
         start = i
@@ -82,7 +88,7 @@ def split_ops(b):
             pass
         elif op in ADVANCE_SIZE:
             n = ADVANCE_SIZE[op]
-            ops.append((int.from_bytes(b[i:i + n], "little"), None))
+            at += int.from_bytes(b[i:i + n], "little")
             i += n
             continue
         elif op in OPERANDS:
@@ -95,15 +101,19 @@ def split_ops(b):
                         i += v
         else:
             raise Bad("call frame opcode 0x%02x" % op)
-        ops.append((None, bytes(b[start:i])))
-    return ops
+        if op:
+            rows.append((at, bytes(b[start:i])))
+    return rows
 
 
-def encode_ops(ops):
-    out = bytearray()
-    for delta, raw in ops:
-        if raw is not None:
-            out += raw
+def encode_rows(rows):
+    """The rows as a program, each step to the next row's offset in its shortest form."""
+    out, at = bytearray(), 0
+    for off, raw in rows:
+        delta = off - at
+        at = off
+        if not delta:
+            pass
         elif delta < 0x40:
             out.append(0x40 | delta)
         elif delta < 0x100:
@@ -112,18 +122,108 @@ def encode_ops(ops):
             out += b"\x03" + struct.pack("<H", delta)
         else:
             out += b"\x04" + struct.pack("<I", delta)
+        out += raw
     return bytes(out)
 
 
-def rows(ops):
-    """What the unwinder sees: each non-advance op with the code offset it applies at."""
-    at, out = 0, []
-    for delta, raw in ops:
-        if raw is None:
-            at += delta
-        elif raw != b"\x00":
-            out.append((at, raw))
+def run_rows(rows, state, initial):
+    """Apply rows to a state (CFA, register rules, args size, remembered states)."""
+    cfa, regs, args, stack = state
+    regs = dict(regs)
+    for _, raw in rows:
+        op, hi = raw[0], raw[0] & 0xC0
+        v = list(operands(raw))
+        if hi == 0x80:
+            regs[op & 0x3F] = ("at", v[0])
+        elif hi == 0xC0 or op == 0x06:
+            reg = op & 0x3F if hi else v[0]
+            if reg in initial:
+                regs[reg] = initial[reg]
+            else:
+                regs.pop(reg, None)
+        elif op == 0x0C:
+            cfa = (v[0], v[1])
+        elif op == 0x0D:
+            cfa = (v[0], cfa[1])
+        elif op == 0x0E:
+            cfa = (cfa[0], v[0])
+        elif op in (0x05, 0x07, 0x08, 0x09):
+            regs[v[0]] = (op, tuple(v[1:]))
+        elif op == 0x2E:
+            args = v[0]
+        elif op == 0x0A:
+            stack = stack + ((cfa, tuple(sorted(regs.items())), args),)
+        elif op == 0x0B:
+            cfa, saved, args = stack[-1]
+            regs, stack = dict(saved), stack[:-1]
+        else:
+            raise Bad("no rule for call frame opcode 0x%02x" % op)
+    return cfa, tuple(sorted(regs.items())), args, stack
+
+
+def operands(raw):
+    """The unsigned operands of a CFA op the interpreter knows."""
+    i = 1
+    while i < len(raw):
+        v, i = uleb(raw, i)
+        yield v
+
+
+def states_at(cie, rows, sites):
+    """What the unwinder reads at each looked-up code offset: the rows up to it applied."""
+    start = run_rows(cie.rows, (None, (), 0, ()), {})
+    initial = dict(start[1])
+    out = []
+    for pc in sites:
+        cfa, regs, args, _ = run_rows([r for r in rows if r[0] <= pc], start, initial)
+        out.append((pc, cfa, regs, args))
+    return tuple(out)
+
+
+def epilogue_op(raw):
+    return raw[0] & 0xC0 == 0xC0 or raw[0] in (0x06, 0x0C, 0x0D, 0x0E)
+
+
+def trim_epilogues(rows, length, sites):
+    """The rows without the epilogues' own: a run of CFA and restore rows that lasts to
+    the function's end, or from a remember_state to its restore_state, where no call
+    returns. Nothing looks the frame up there (the unwinder only asks at a call), so
+    the rows that describe a frame being torn down are never read."""
+    out, i = [], 0
+    while i < len(rows):
+        j = i + 1 if rows[i][1] == b"\x0a" else i
+        k = j
+        while k < len(rows) and epilogue_op(rows[k][1]):
+            k += 1
+        to_end = k == len(rows) and j == i
+        bracketed = j > i and k < len(rows) and rows[k][1] == b"\x0b"
+        if k > j and (to_end or bracketed):
+            stop = length if to_end else rows[k][0]
+            if not any(rows[j][0] <= pc < stop for pc in sites):
+                i = k + 1 if bracketed else k
+                continue
+        out.append(rows[i])
+        i += 1
     return out
+
+
+def call_sites(objdump, path):
+    """Where the unwinder looks frames up, the last byte of each call instruction, and
+    where instructions start. The disassembly runs straight through; a function whose
+    start is not among the starts was read out of step and is left as it is."""
+    text = subprocess.run([objdump, "-d", "--no-show-raw-insn", path], check=True,
+                          capture_output=True, text=True).stdout
+    sites, starts, after_call = [], set(), False
+    for line in text.splitlines():
+        m = re.match(r"\s*([0-9a-f]+):\s+(\S+)", line)
+        if not m:
+            continue
+        at = int(m.group(1), 16)
+        starts.add(at)
+        if after_call:
+            sites.append(at - 1)
+        after_call = m.group(2).startswith("call")
+    return sorted(sites), starts
 
 
 def pcrel_field(enc):
@@ -179,11 +279,13 @@ class Cie:
             i = aug_end
         if not pcrel_field(self.fde_enc):
             raise Bad("FDE pointers not pcrel")
-        self.ops = split_ops(data[i:end])
+        self.rows = split_ops(data[i:end])
+        if any(off for off, _ in self.rows):
+            raise Bad("CIE with an address step")
         # Identity for sharing: everything, with the personality as an address.
         self.key = (self.version, self.aug, self.head, self.fde_enc, self.lsda_enc,
                     self.personality and (self.personality[0], self.personality[2]),
-                    tuple(rows(self.ops)))
+                    tuple(self.rows))
         self.end = end
 
     def encode(self, at, base):
@@ -198,7 +300,7 @@ class Cie:
                 field = base + at + 4 + len(body) + pos
                 struct.pack_into("<i", aug, pos, target - field if target else 0)
             body += aug
-        return pad(body + encode_ops(self.ops))
+        return pad(body + encode_rows(self.rows))
 
 
 def pad(body):
@@ -230,8 +332,9 @@ class Fde:
             elif n:
                 raise Bad("FDE augmentation without an LSDA")
             i += n
-        self.ops = split_ops(data[i:end])
+        self.rows = split_ops(data[i:end])
         self.end = end
+        self.dropped = False
 
     def encode(self, at, base, cie_at):
         field = at + 8
@@ -245,7 +348,7 @@ class Fde:
                 lsda_field = at + 4 + len(body) + 1
                 body += b"\x04" + struct.pack(
                     "<i", self.lsda - (base + lsda_field) if self.lsda else 0)
-        return pad(body + encode_ops(self.ops))
+        return pad(body + encode_rows(self.rows))
 
 
 def parse(data, base):
@@ -274,15 +377,52 @@ def rebuild(records, base):
                 continue
             placed[rec.key] = len(out)
             out += rec.encode(len(out), base)
-        else:
+        elif not rec.dropped:
             out += rec.encode(len(out), base, placed[rec.cie.key])
     return bytes(out + b"\x00\x00\x00\x00")
 
 
-def meaning(records):
-    """Per FDE what the unwinder reads from it and its CIE."""
-    return [(r.pc_begin, r.pc_range, r.lsda, r.cie.key, tuple(rows(r.ops)))
-            for r in records if isinstance(r, Fde)]
+def trim(records, code):
+    """Each FDE's epilogue rows dropped where the rows at its calls read the same, and
+    the FDEs of functions that call nothing dropped whole (never looked up)."""
+    sites, starts = code
+    for r in records:
+        if not isinstance(r, Fde) or not r.pc_begin or r.pc_begin not in starts:
+            continue
+        lo = bisect.bisect_left(sites, r.pc_begin)
+        hi = bisect.bisect_left(sites, r.pc_begin + r.pc_range)
+        local = [pc - r.pc_begin for pc in sites[lo:hi]]
+        if not local:
+            if r.lsda:
+                raise Bad("no call found in a function with handlers at 0x%x" % r.pc_begin)
+            r.dropped = True
+            continue
+        try:
+            states_at(r.cie, r.rows, local)
+        except Bad:
+            continue  # an op the interpreter does not know: the rows stay as they are
+        rows = trim_epilogues(r.rows, r.pc_range, local)
+        if rows != r.rows:
+            r.linked, r.sites, r.rows = r.rows, local, rows
+
+
+def same_meaning(old, new):
+    """Whether the unwinder reads the new table as the old: every FDE with the same code,
+    LSDA and CIE, and the same rows, or where epilogues went, the same rows at each call."""
+    old = [r for r in old if isinstance(r, Fde) and not r.dropped]
+    new = [r for r in new if isinstance(r, Fde)]
+    if len(old) != len(new):
+        return False
+    for a, b in zip(old, new):
+        if (a.pc_begin, a.pc_range, a.lsda, a.cie.key) != (b.pc_begin, b.pc_range, b.lsda,
+                                                           b.cie.key):
+            return False
+        if not hasattr(a, "linked"):
+            if a.rows != b.rows:
+                return False
+        elif states_at(a.cie, a.linked, a.sites) != states_at(b.cie, b.rows, a.sites):
+            return False
+    return True
 
 
 def sections(img):
@@ -377,7 +517,7 @@ def resize(img, pe, opt, secs, eh, table):
     struct.pack_into("<I", img, opt + 64, checksum(bytes(img)))
 
 
-def compact(img):
+def compact(img, code):
     """The image with its .eh_frame compacted, and how many bytes the table lost."""
     img = bytearray(img)
     pe, opt, secs = sections(img)
@@ -392,9 +532,10 @@ def compact(img):
     start = registered_start(img, opt, secs, image_base, eh)
     base = image_base + rva + start
     records, used = parse(bytes(img[rptr + start:rptr + min(vsize, rsize)]), base)
+    trim(records, code)
     table = bytes(img[rptr:rptr + start]) + rebuild(records, base)
     again, _ = parse(table[start:], base)
-    if meaning(again) != meaning(records):
+    if not same_meaning(records, again):
         raise Bad("rewritten table reads differently")
     if len(table) >= start + used:
         return bytes(img), 0
@@ -403,13 +544,13 @@ def compact(img):
 
 
 def main():
-    path = sys.argv[1]
+    objdump, path = sys.argv[1], sys.argv[2]
     with open(path, "rb") as f:
         img = f.read()
-    if len(sys.argv) > 2:
-        shutil.copyfile(path, sys.argv[2])
+    if len(sys.argv) > 3:
+        shutil.copyfile(path, sys.argv[3])
     try:
-        out, saved = compact(img)
+        out, saved = compact(img, call_sites(objdump, path))
     except Bad as e:
         sys.exit("%s: .eh_frame left as linked would be wrong to rewrite: %s" % (path, e))
     with open(path, "wb") as f:

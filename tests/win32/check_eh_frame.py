@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""check_eh_frame.py (LINKED REWRITTEN)...: each rewritten unwind table reads as the linked one.
+"""check_eh_frame.py OBJDUMP (LINKED REWRITTEN)...: each rewritten unwind table reads as the linked one.
 
 Read through objdump, not through cmake/compact_eh_frame.py's own parser: every FDE
-from the table's start to its terminator must cover the same code with the same rows
-(CFA and saved registers at each address), the same CIE text and the same LSDA
-address, and the rewritten table must use no 5-byte steps.
+from the table's start to its terminator must cover the same code with the same CIE
+text and LSDA address, and at each call in it (the only places the unwinder looks a
+frame up) the same row: CFA and saved registers. The rewritten table must use no 5-byte
+steps and have dropped epilogue rows somewhere.
 """
+import bisect
 import re
 import subprocess
 import sys
@@ -44,8 +46,9 @@ def pcrel(base, field, hex_bytes):
     return base + field + value if value else 0
 
 
-def fdes(path):
-    """Each FDE as (pc range, CIE text with the personality's address, rows, LSDA address)."""
+def fdes(path, sites):
+    """Each FDE as (start, size, CIE text with the personality's address, rows at the
+    calls, LSDA address)."""
     base = eh_frame_address(path)
     interp, raw = records(dump(path, "frames-interp")), records(dump(path, "frames"))
     out = []
@@ -70,31 +73,71 @@ def fdes(path):
         # shows it as the field's own address.
         begin, end = (int(x, 16) for x in re.search(r"pc=(\w+)\.\.(\w+)", head).groups())
         pc = "dropped" if begin == base + off + 8 else "%x" % begin
-        rows = re.sub(r"^[0-9a-f]{8}\b", lambda m: "+%x" % (int(m.group(0), 16) - begin), body,
-                      flags=re.M)
-        out.append((pc, end - begin, cie_text, rows, lsda))
+        out.append((pc, end - begin, cie_text, at_calls(body, begin, end, sites), lsda))
+    return out
+
+
+def call_ends(path):
+    """The address after each call instruction, counted from the bytes objdump shows."""
+    text = subprocess.run([OBJDUMP, "-d", path], check=True, capture_output=True,
+                          text=True).stdout
+    ends = []
+    for m in re.finditer(r"^ *([0-9a-f]+):\t((?:[0-9a-f]{2} )+)\s*\tcall", text, re.M):
+        ends.append(int(m.group(1), 16) + len(m.group(2).split()))
+    return sorted(ends)
+
+
+def at_calls(body, begin, end, sites):
+    """The row (non-undefined rules by column) in force at each call's last byte."""
+    lines = body.splitlines() or [""]  # objdump shows no table for a program of nops
+    columns = lines[0].split()
+    rows = []
+    for line in lines[1:]:
+        cells = line.split()
+        rows.append((int(cells[0], 16), {c: v for c, v in zip(columns[1:], cells[1:])
+                                         if v != "u"}))
+    out = []
+    for site in sites[bisect.bisect_right(sites, begin):bisect.bisect_right(sites, end)]:
+        pc = site - 1
+        row = [r for loc, r in rows if loc <= pc]
+        out.append((pc - begin, row[-1] if row else None))
     return out
 
 
 def check(linked, rewritten):
-    before, after = fdes(linked), fdes(rewritten)
+    sites = call_ends(linked)
+    before, after = fdes(linked, sites), fdes(rewritten, sites)
     fail = 0
-    if not before or before != after:
-        changed = [b[0] for b, a in zip(before, after) if b != a]
+    blind = [f[0] for f in before if f[4] and not f[3] and f[0] != "dropped"]
+    if not sites or blind:
+        print("no calls found in %d functions with handlers, as %s" % (len(blind), blind[:3]))
+        fail = 1
+    # A function that calls nothing is never looked up: its FDE may go.
+    kept = [f for f in before if f[3] or f[0] == "dropped"]
+    gone = len(before) - len(after)
+    if not before or kept != [f for f in after if f[3] or f[0] == "dropped"] or \
+            [f for f in after if f not in before]:
+        changed = [b[0] for b, a in zip(kept, after) if b != a]
         print("FDEs differ: %d linked, %d rewritten; first changed %s"
               % (len(before), len(after), changed[:5]))
         fail = 1
-    steps = dump(rewritten, "frames").count("DW_CFA_advance_loc4")
+    raw = dump(rewritten, "frames")
+    steps = raw.count("DW_CFA_advance_loc4")
     if steps:
         print("%d 5-byte steps left" % steps)
         fail = 1
+    if raw.count("DW_CFA_restore:") >= dump(linked, "frames").count("DW_CFA_restore:"):
+        print("no epilogue rows dropped")
+        fail = 1
     if not fail:
-        print("%s: %d FDEs read the same" % (rewritten, len(after)))
+        print("%s: %d FDEs read the same, %d of functions without calls gone"
+              % (rewritten, len(after), gone))
     return fail
 
 
 def main():
-    pairs = sys.argv[1:]
+    global OBJDUMP
+    OBJDUMP, pairs = sys.argv[1], sys.argv[2:]
     sys.exit(max(check(pairs[k], pairs[k + 1]) for k in range(0, len(pairs), 2)))
 
 
