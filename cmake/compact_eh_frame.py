@@ -3,23 +3,28 @@
 
 The whole-DLL pass writes the unwind tables itself (cmake/windows.cmake says why), and
 not knowing instruction lengths it moves each row's address on with a 5-byte
-DW_CFA_advance_loc4 where a 1-byte DW_CFA_advance_loc nearly always serves. This
-rewrites every step in its shortest form, lets FDEs share one copy of identical CIEs,
-and leaves out what the unwinder never reads: it looks a frame up only at a call (the
-return address less one), so the rows of an epilogue (where no call returns) and the
-FDE of a function that calls nothing are dead. The calls come from OBJDUMP's
-disassembly. The rows in force at every call stay exactly the same: the script
-re-reads the new table and compares them, and stops the build on any difference or on
-anything it does not know (an encoding, an opcode, a base relocation in or into the
-table). COPY, if given, keeps the image as linked, for the test that compares both.
+DW_CFA_advance_loc4, at every push and pop of every prologue and epilogue. The
+unwinder, though, looks a frame up only at a call (the return address less one), so
+this keeps only what a call reads: each FDE's rows are written again as the changes
+from one call to the next, made right after the earlier call; a function that calls
+nothing loses its FDE; an FDE without an LSDA goes to a CIE without personality (that
+would only answer "continue unwinding"); steps take their shortest form and identical
+CIEs are one. The calls come from OBJDUMP's disassembly. The rows in force at every
+call stay exactly the same: the script re-reads the new table and compares them, and
+stops the build on any difference or on anything it does not know (an encoding, an
+opcode, a base relocation in the table). COPY, if given, keeps the image as linked,
+for the test that compares both.
 
 Every pointer in the table is relative to its own place (pcrel), so a record that
 moves has its pointers adjusted; a zero pointer means none and stays zero. The
 section keeps its address and virtual size (sections stay adjacent; the loader fills
 the rest with zeros, which also ends the table); its raw data shrinks, and the
-sections after it move down in the file.
+sections after it move down in the file. The table the runtime registers begins at
+crtbegin's part: the records linked ahead of it and behind its terminator are never
+read, so the table moves to the section's start and the code's two pointers to it.
 """
 import bisect
+import copy
 import re
 import shutil
 import struct
@@ -180,30 +185,45 @@ def states_at(cie, rows, sites):
     return tuple(out)
 
 
-def epilogue_op(raw):
-    return raw[0] & 0xC0 == 0xC0 or raw[0] in (0x06, 0x0C, 0x0D, 0x0E)
+def transition(old, new, initial):
+    """The ops that take the unwinder from state `old` to state `new`."""
+    ops = bytearray()
+    if new[0] != old[0]:
+        if old[0] and new[0][0] == old[0][0]:
+            ops += b"\x0e" + enc_uleb(new[0][1])
+        elif old[0] and new[0][1] == old[0][1]:
+            ops += b"\x0d" + enc_uleb(new[0][0])
+        else:
+            ops += b"\x0c" + enc_uleb(new[0][0]) + enc_uleb(new[0][1])
+    if new[2] != old[2]:
+        ops += b"\x2e" + enc_uleb(new[2])
+    was, now = dict(old[1]), dict(new[1])
+    for reg in sorted(set(was) | set(now)):
+        rule = now.get(reg)
+        if rule == was.get(reg):
+            continue
+        if rule == initial.get(reg):
+            ops += bytes([0xC0 | reg]) if reg < 0x40 else b"\x06" + enc_uleb(reg)
+        elif rule[0] == "at" and reg < 0x40:
+            ops += bytes([0x80 | reg]) + enc_uleb(rule[1])
+        elif rule[0] == "at":
+            ops += b"\x05" + enc_uleb(reg) + enc_uleb(rule[1])
+        else:
+            ops += bytes([rule[0]]) + enc_uleb(reg) + b"".join(enc_uleb(v) for v in rule[1])
+    return split_ops(bytes(ops))
 
 
-def trim_epilogues(rows, length, sites):
-    """The rows without the epilogues' own: a run of CFA and restore rows that lasts to
-    the function's end, or from a remember_state to its restore_state, where no call
-    returns. Nothing looks the frame up there (the unwinder only asks at a call), so
-    the rows that describe a frame being torn down are never read."""
-    out, i = [], 0
-    while i < len(rows):
-        j = i + 1 if rows[i][1] == b"\x0a" else i
-        k = j
-        while k < len(rows) and epilogue_op(rows[k][1]):
-            k += 1
-        to_end = k == len(rows) and j == i
-        bracketed = j > i and k < len(rows) and rows[k][1] == b"\x0b"
-        if k > j and (to_end or bracketed):
-            stop = length if to_end else rows[k][0]
-            if not any(rows[j][0] <= pc < stop for pc in sites):
-                i = k + 1 if bracketed else k
-                continue
-        out.append(rows[i])
-        i += 1
+def rows_for_calls(cie, rows, sites):
+    """Rows that give the same state at each call and say nothing elsewhere: each change
+    made right after the call before it (the first at the function's start), none after
+    the last call. Prologue steps fold into one place, and epilogues go."""
+    start = run_rows(cie.rows, (None, (), 0, ()), {})
+    initial = dict(start[1])
+    out, prev, at = [], start, 0
+    for pc in sorted(set(sites)):
+        state = run_rows([r for r in rows if r[0] <= pc], start, initial)
+        out += [(at, raw) for _, raw in transition(prev, state, initial)]
+        prev, at = state, pc + 1
     return out
 
 
@@ -282,11 +302,27 @@ class Cie:
         self.rows = split_ops(data[i:end])
         if any(off for off, _ in self.rows):
             raise Bad("CIE with an address step")
-        # Identity for sharing: everything, with the personality as an address.
-        self.key = (self.version, self.aug, self.head, self.fde_enc, self.lsda_enc,
-                    self.personality and (self.personality[0], self.personality[2]),
-                    tuple(self.rows))
+        self.key = self.identity()
         self.end = end
+        self.plain = None
+
+    def identity(self):
+        """What makes two CIEs the same: everything, with the personality as an address."""
+        return (self.version, self.aug, self.head, self.fde_enc, self.lsda_enc,
+                self.personality and (self.personality[0], self.personality[2]),
+                tuple(self.rows))
+
+    def without_handler(self):
+        """This CIE without personality and LSDA, for the FDEs whose LSDA is none. The
+        personality asked about such a frame answers "continue unwinding", as the
+        unwinder does for a frame without one; the FDE saves its 4-byte LSDA field."""
+        if not self.plain:
+            self.plain = copy.copy(self)
+            self.plain.aug = bytes(c for c in self.aug if c not in b"PL")
+            self.plain.aug_data = bytes([self.fde_enc]) if b"R" in self.aug else b""
+            self.plain.personality, self.plain.lsda_enc = None, 0xFF
+            self.plain.key = self.plain.identity()
+        return self.plain
 
     def encode(self, at, base):
         """The record as it goes at table offset `at` (address base + at)."""
@@ -370,21 +406,22 @@ def parse(data, base):
 
 
 def rebuild(records, base):
+    """The table: each FDE kept, each CIE once, ahead of the first FDE that uses it."""
     out, placed = bytearray(), {}
     for rec in records:
-        if isinstance(rec, Cie):
-            if rec.key in placed:
-                continue
-            placed[rec.key] = len(out)
-            out += rec.encode(len(out), base)
-        elif not rec.dropped:
-            out += rec.encode(len(out), base, placed[rec.cie.key])
+        if not isinstance(rec, Fde) or rec.dropped:
+            continue
+        if rec.cie.key not in placed:
+            placed[rec.cie.key] = len(out)
+            out += rec.cie.encode(len(out), base)
+        out += rec.encode(len(out), base, placed[rec.cie.key])
     return bytes(out + b"\x00\x00\x00\x00")
 
 
 def trim(records, code):
-    """Each FDE's epilogue rows dropped where the rows at its calls read the same, and
-    the FDEs of functions that call nothing dropped whole (never looked up)."""
+    """Each FDE cut to what its calls read (rows_for_calls), moved to a CIE without
+    personality when it has no LSDA, and dropped whole when its function calls nothing.
+    An FDE whose start the disassembly did not reach in step stays as it is."""
     sites, starts = code
     for r in records:
         if not isinstance(r, Fde) or not r.pc_begin or r.pc_begin not in starts:
@@ -392,6 +429,8 @@ def trim(records, code):
         lo = bisect.bisect_left(sites, r.pc_begin)
         hi = bisect.bisect_left(sites, r.pc_begin + r.pc_range)
         local = [pc - r.pc_begin for pc in sites[lo:hi]]
+        if r.lsda == 0 and r.cie.personality:
+            r.cie, r.lsda = r.cie.without_handler(), None
         if not local:
             if r.lsda:
                 raise Bad("no call found in a function with handlers at 0x%x" % r.pc_begin)
@@ -401,14 +440,14 @@ def trim(records, code):
             states_at(r.cie, r.rows, local)
         except Bad:
             continue  # an op the interpreter does not know: the rows stay as they are
-        rows = trim_epilogues(r.rows, r.pc_range, local)
-        if rows != r.rows:
+        rows = rows_for_calls(r.cie, r.rows, local)
+        if len(encode_rows(rows)) < len(encode_rows(r.rows)):
             r.linked, r.sites, r.rows = r.rows, local, rows
 
 
 def same_meaning(old, new):
-    """Whether the unwinder reads the new table as the old: every FDE with the same code,
-    LSDA and CIE, and the same rows, or where epilogues went, the same rows at each call."""
+    """Whether the unwinder reads the new table as the old: every FDE kept with the same
+    code, LSDA and CIE, and the same rows, or where they were cut, the same at each call."""
     old = [r for r in old if isinstance(r, Fde) and not r.dropped]
     new = [r for r in new if isinstance(r, Fde)]
     if len(old) != len(new):
@@ -446,25 +485,25 @@ def sections(img):
     return pe, opt, out
 
 
+def file_offset(secs, r):
+    for _, _, vs, va, rs, rp in secs:
+        if va <= r < va + max(vs, rs):
+            return rp + r - va
+    raise Bad("RVA 0x%x outside the sections" % r)
+
+
 def base_relocations(img, opt, secs):
-    """The image offsets (as RVAs) that the loader patches, and the values there."""
+    """The places (file offsets) the loader patches, and the addresses they hold."""
     rva, size = struct.unpack_from("<II", img, opt + 96 + 5 * 8)
-
-    def file_off(r):
-        for _, _, vs, va, rs, rp in secs:
-            if va <= r < va + max(vs, rs):
-                return rp + r - va
-        raise Bad("RVA 0x%x outside the sections" % r)
-
-    out, at = [], file_off(rva)
+    out, at = [], file_offset(secs, rva)
     end = at + size
     while at < end:
         page, block = struct.unpack_from("<II", img, at)
         for k in range((block - 8) // 2):
             e = struct.unpack_from("<H", img, at + 8 + 2 * k)[0]
             if e >> 12 == 3:
-                r = page + (e & 0xFFF)
-                out.append((r, struct.unpack_from("<I", img, file_off(r))[0]))
+                place = file_offset(secs, page + (e & 0xFFF))
+                out.append((place, struct.unpack_from("<I", img, place)[0]))
             elif e >> 12:
                 raise Bad("base relocation type %d" % (e >> 12))
         at += block
@@ -483,18 +522,20 @@ def checksum(img):
 
 
 def registered_start(img, opt, secs, image_base, eh):
-    """Where the table the runtime registers begins: the one place the code points at."""
-    _, _, vsize, rva, rsize, _ = eh
+    """Where the table the runtime registers begins, the one address into the section
+    the code holds, and the places that hold it."""
+    _, _, vsize, rva, rsize, rptr = eh
     lo, hi = image_base + rva, image_base + rva + max(vsize, rsize)
-    starts = set()
-    for r, value in base_relocations(img, opt, secs):
-        if rva <= r < rva + max(vsize, rsize):
+    starts, places = set(), []
+    for place, value in base_relocations(img, opt, secs):
+        if rptr <= place < rptr + rsize:
             raise Bad("base relocation inside .eh_frame")
         if lo <= value < hi:
             starts.add(value - lo)
+            places.append(place)
     if len(starts) != 1:
         raise Bad("%d places in .eh_frame pointed at" % len(starts))
-    return starts.pop()
+    return starts.pop(), places
 
 
 def resize(img, pe, opt, secs, eh, table):
@@ -527,18 +568,21 @@ def compact(img, code):
         raise Bad("no single .eh_frame section")
     eh = eh[0]
     _, _, vsize, rva, rsize, rptr = eh
-    # Records linked ahead of the registered start are never read and stay as they are;
-    # what follows the terminator (crtend's own records) is never read either: dropped.
-    start = registered_start(img, opt, secs, image_base, eh)
-    base = image_base + rva + start
-    records, used = parse(bytes(img[rptr + start:rptr + min(vsize, rsize)]), base)
+    # The table starts where crtbegin's part does: the records linked ahead of it, and
+    # those behind its terminator (crtend's own), are never read. The table moves to
+    # the section's start, and the two places that hand it to the runtime with it.
+    start, places = registered_start(img, opt, secs, image_base, eh)
+    base = image_base + rva
+    records, used = parse(bytes(img[rptr + start:rptr + min(vsize, rsize)]), base + start)
     trim(records, code)
-    table = bytes(img[rptr:rptr + start]) + rebuild(records, base)
-    again, _ = parse(table[start:], base)
+    table = rebuild(records, base)
+    again, _ = parse(table, base)
     if not same_meaning(records, again):
         raise Bad("rewritten table reads differently")
     if len(table) >= start + used:
         return bytes(img), 0
+    for place in places:
+        struct.pack_into("<I", img, place, base)
     resize(img, pe, opt, secs, eh, table)
     return bytes(img), start + used - len(table)
 

@@ -46,14 +46,21 @@ def pcrel(base, field, hex_bytes):
     return base + field + value if value else 0
 
 
-def fdes(path, sites):
-    """Each FDE as (start, size, CIE text with the personality's address, rows at the
-    calls, LSDA address)."""
+def table_start(path):
+    """Where the table the runtime registers begins (crtbegin's part)."""
+    out = subprocess.run([OBJDUMP.replace("objdump", "nm"), path], check=True,
+                         capture_output=True, text=True).stdout
+    return int(re.search(r"^([0-9a-f]+) d ___EH_FRAME_BEGIN__$", out, re.M).group(1), 16)
+
+
+def fdes(path, sites, start):
+    """Each FDE of the registered table as (start, size, CIE text with the personality's
+    address, rows at the calls, LSDA address)."""
     base = eh_frame_address(path)
     interp, raw = records(dump(path, "frames-interp")), records(dump(path, "frames"))
     out = []
     for off, (kind, head, body) in sorted(interp.items()):
-        if kind != "FDE":
+        if kind != "FDE" or base + off < start:
             continue
         cie = int(re.search(r"cie=([0-9a-f]+)", head).group(1), 16)
         cie_body = raw[cie][2]
@@ -69,6 +76,15 @@ def fdes(path, sites):
         aug = re.search(r"Augmentation data:\s+((?:[0-9a-f]{2} ?){4})\n", raw[off][2])
         if aug:  # after the length, CIE pointer, start, size and augmentation length
             lsda = pcrel(base, off + 17, aug.group(1))
+        if not lsda:
+            # Nothing to catch or clean up: the personality would only say "continue
+            # unwinding", as the unwinder does for a frame without one.
+            lsda = None
+            cie_text = re.sub(r" personality \w+$", "", cie_text)
+            cie_text = re.sub(r'Augmentation:(\s+)"(\w*)"',
+                              lambda m: 'Augmentation:%s"%s"' % (m.group(1),
+                                                                  re.sub("[PL]", "", m.group(2))),
+                              cie_text)
         # A start of zero is a function the link dropped (the runtime skips it); objdump
         # shows it as the field's own address.
         begin, end = (int(x, 16) for x in re.search(r"pc=(\w+)\.\.(\w+)", head).groups())
@@ -104,10 +120,25 @@ def at_calls(body, begin, end, sites):
     return out
 
 
+def moved_start(linked, rewritten, start, base):
+    """Whether each instruction that took the linked table's start now takes the section's."""
+    def users(path, address):
+        text = subprocess.run([OBJDUMP, "-d", path], check=True, capture_output=True,
+                              text=True).stdout
+        return {m.group(1) for m in re.finditer(r"^ *([0-9a-f]+):.*\$0x%x\b" % address, text,
+                                                re.M)}
+    old = users(linked, start)
+    return bool(old) and old == users(rewritten, base)
+
+
 def check(linked, rewritten):
     sites = call_ends(linked)
-    before, after = fdes(linked, sites), fdes(rewritten, sites)
+    start, base = table_start(linked), eh_frame_address(rewritten)
+    before, after = fdes(linked, sites, start), fdes(rewritten, sites, base)
     fail = 0
+    if not moved_start(linked, rewritten, start, base):
+        print("the code does not hand the runtime the rewritten table's start")
+        fail = 1
     blind = [f[0] for f in before if f[4] and not f[3] and f[0] != "dropped"]
     if not sites or blind:
         print("no calls found in %d functions with handlers, as %s" % (len(blind), blind[:3]))
