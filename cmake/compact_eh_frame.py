@@ -233,7 +233,7 @@ def call_sites(objdump, path):
     start is not among the starts was read out of step and is left as it is."""
     text = subprocess.run([objdump, "-d", "--no-show-raw-insn", path], check=True,
                           capture_output=True, text=True).stdout
-    sites, starts, after_call = [], set(), False
+    sites, starts, jumps, after_call = [], set(), [], False
     for line in text.splitlines():
         m = re.match(r"\s*([0-9a-f]+):\s+(\S+)", line)
         if not m:
@@ -243,7 +243,9 @@ def call_sites(objdump, path):
         if after_call:
             sites.append(at - 1)
         after_call = m.group(2).startswith("call")
-    return sorted(sites), starts
+        if m.group(2) == "jmp":
+            jumps.append(at)
+    return sorted(sites), starts, jumps
 
 
 def pcrel_field(enc):
@@ -267,7 +269,9 @@ class Cie:
         if self.version not in (1, 3) or (self.aug and not self.aug.startswith(b"z")):
             raise Bad("CIE version %d augmentation %r" % (self.version, self.aug))
         head_start = i
-        _, i = uleb(data, i)
+        code_align, i = uleb(data, i)
+        if code_align != 1:  # steps are then bytes, as the call addresses are
+            raise Bad("code alignment factor %d" % code_align)
         _, i = sleb(data, i)
         if self.version == 1:
             i += 1
@@ -422,7 +426,7 @@ def trim(records, code):
     """Each FDE cut to what its calls read (rows_for_calls), moved to a CIE without
     personality when it has no LSDA, and dropped whole when its function calls nothing.
     An FDE whose start the disassembly did not reach in step stays as it is."""
-    sites, starts = code
+    sites, starts, _ = code
     for r in records:
         if not isinstance(r, Fde) or not r.pc_begin or r.pc_begin not in starts:
             continue
@@ -443,6 +447,53 @@ def trim(records, code):
         rows = rows_for_calls(r.cie, r.rows, local)
         if len(encode_rows(rows)) < len(encode_rows(r.rows)):
             r.linked, r.sites, r.rows = r.rows, local, rows
+
+
+def lsda_calls(img, secs, image_base, lsda):
+    """The code ranges (from the function's start) of an LSDA's call-site records: the
+    compiler's own list of the places in the function that call something."""
+    at = file_offset(secs, lsda - image_base)
+    if img[at] != 0xFF:
+        raise Bad("LSDA with a landing pad base")
+    at += 1
+    ttype = img[at]
+    at += 1
+    if ttype != 0xFF:
+        _, at = uleb(img, at)
+    encoding = img[at]
+    size, at = uleb(img, at + 1)
+    end, out = at + size, []
+    while at < end:
+        if encoding == 0x01:
+            start, at = uleb(img, at)
+            length, at = uleb(img, at)
+            _, at = uleb(img, at)
+        elif encoding == 0x03:
+            start, length = struct.unpack_from("<II", img, at)
+            at += 12
+        else:
+            raise Bad("LSDA call-site encoding 0x%02x" % encoding)
+        _, at = uleb(img, at)
+        out.append((start, start + length))
+    return out
+
+
+def check_calls_seen(img, secs, image_base, records, code):
+    """Each call-site record of every LSDA holds a call (or a tail call's jump) the
+    disassembly found: else it read the code out of step, and the rows it would keep
+    could miss a call."""
+    sites, _, jumps = code
+    for r in records:
+        if not isinstance(r, Fde) or not r.lsda or not r.pc_begin:
+            continue
+        for start, end in lsda_calls(img, secs, image_base, r.lsda):
+            start, end = r.pc_begin + start, r.pc_begin + end
+            if not found_in(sites, start, end) and not found_in(jumps, start, end):
+                raise Bad("no call found at 0x%x, where the LSDA says one is" % start)
+
+
+def found_in(addresses, start, end):
+    return addresses[bisect.bisect_left(addresses, start):bisect.bisect_left(addresses, end)]
 
 
 def same_meaning(old, new):
@@ -568,12 +619,16 @@ def compact(img, code):
         raise Bad("no single .eh_frame section")
     eh = eh[0]
     _, _, vsize, rva, rsize, rptr = eh
+    for entry, what in ((4, "certificate"), (6, "debug directory")):
+        if struct.unpack_from("<I", img, opt + 96 + 8 * entry + 4)[0]:
+            raise Bad("a %s, whose file offsets would move" % what)
     # The table starts where crtbegin's part does: the records linked ahead of it, and
     # those behind its terminator (crtend's own), are never read. The table moves to
     # the section's start, and the two places that hand it to the runtime with it.
     start, places = registered_start(img, opt, secs, image_base, eh)
     base = image_base + rva
     records, used = parse(bytes(img[rptr + start:rptr + min(vsize, rsize)]), base + start)
+    check_calls_seen(img, secs, image_base, records, code)
     trim(records, code)
     table = rebuild(records, base)
     again, _ = parse(table, base)
