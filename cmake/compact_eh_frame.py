@@ -8,8 +8,8 @@ unwinder, though, looks a frame up only at a call (the return address less one),
 this keeps only what a call reads: each FDE's rows are written again as the changes
 from one call to the next, made right after the earlier call; a function that calls
 nothing loses its FDE; an FDE without an LSDA goes to a CIE without personality (that
-would only answer "continue unwinding"); steps take their shortest form and identical
-CIEs are one. The calls come from OBJDUMP's disassembly. The rows in force at every
+would only answer "continue unwinding"), and two such side by side on one CIE become
+one; steps take their shortest form and identical CIEs are one. The calls come from OBJDUMP's disassembly. The rows in force at every
 call stay exactly the same: the script re-reads the new table and compares them, and
 stops the build on any difference or on anything it does not know (an encoding, an
 opcode, a base relocation in the table). COPY, if given, keeps the image as linked,
@@ -175,14 +175,15 @@ def operands(raw):
 
 
 def states_at(cie, rows, sites):
-    """What the unwinder reads at each looked-up code offset: the rows up to it applied."""
+    """What the unwinder reads at each looked-up code offset: the rows up to it applied,
+    as (offset, (CFA, register rules, args size))."""
     start = run_rows(cie.rows, (None, (), 0, ()), {})
     initial = dict(start[1])
     out = []
     for pc in sites:
         cfa, regs, args, _ = run_rows([r for r in rows if r[0] <= pc], start, initial)
-        out.append((pc, cfa, regs, args))
-    return tuple(out)
+        out.append((pc, (cfa, regs, args)))
+    return out
 
 
 def transition(old, new, initial):
@@ -213,15 +214,14 @@ def transition(old, new, initial):
     return split_ops(bytes(ops))
 
 
-def rows_for_calls(cie, rows, sites):
-    """Rows that give the same state at each call and say nothing elsewhere: each change
-    made right after the call before it (the first at the function's start), none after
-    the last call. Prologue steps fold into one place, and epilogues go."""
+def rows_for_calls(cie, calls):
+    """Rows that give each call (offset, state) its state and say nothing elsewhere: each
+    change made right after the call before it (the first at the function's start), none
+    after the last call. Prologue steps fold into one place, and epilogues go."""
     start = run_rows(cie.rows, (None, (), 0, ()), {})
     initial = dict(start[1])
-    out, prev, at = [], start, 0
-    for pc in sorted(set(sites)):
-        state = run_rows([r for r in rows if r[0] <= pc], start, initial)
+    out, prev, at = [], start[:3], 0
+    for pc, state in calls:
         out += [(at, raw) for _, raw in transition(prev, state, initial)]
         prev, at = state, pc + 1
     return out
@@ -424,15 +424,17 @@ def rebuild(records, base):
 
 def trim(records, code):
     """Each FDE cut to what its calls read (rows_for_calls), moved to a CIE without
-    personality when it has no LSDA, and dropped whole when its function calls nothing.
-    An FDE whose start the disassembly did not reach in step stays as it is."""
+    personality when it has no LSDA, and dropped whole when its function calls nothing
+    or was dropped by the link (start zero, skipped by the runtime). An FDE whose start
+    the disassembly did not reach in step stays as it is."""
     sites, starts, _ = code
     for r in records:
-        if not isinstance(r, Fde) or not r.pc_begin or r.pc_begin not in starts:
+        if not isinstance(r, Fde):
             continue
-        lo = bisect.bisect_left(sites, r.pc_begin)
-        hi = bisect.bisect_left(sites, r.pc_begin + r.pc_range)
-        local = [pc - r.pc_begin for pc in sites[lo:hi]]
+        r.dropped = not r.pc_begin
+        if r.pc_begin not in starts:
+            continue
+        local = [pc - r.pc_begin for pc in found_in(sites, r.pc_begin, r.pc_begin + r.pc_range)]
         if r.lsda == 0 and r.cie.personality:
             r.cie, r.lsda = r.cie.without_handler(), None
         if not local:
@@ -441,12 +443,49 @@ def trim(records, code):
             r.dropped = True
             continue
         try:
-            states_at(r.cie, r.rows, local)
+            r.calls = states_at(r.cie, r.rows, sorted(set(local)))
         except Bad:
             continue  # an op the interpreter does not know: the rows stay as they are
-        rows = rows_for_calls(r.cie, r.rows, local)
-        if len(encode_rows(rows)) < len(encode_rows(r.rows)):
-            r.linked, r.sites, r.rows = r.rows, local, rows
+        r.rows = rows_for_calls(r.cie, r.calls)
+
+
+def merge(records):
+    """Neighbouring FDEs made one where only their rows tell them apart: the same CIE,
+    no LSDA, the second starting where the first ends. The rows of the one give each
+    call the state of its own function."""
+    fdes = [r for r in records if isinstance(r, Fde) and not r.dropped and hasattr(r, "calls")]
+    first = None
+    for r in sorted(fdes, key=lambda r: r.pc_begin):
+        if (first and not first.lsda and not r.lsda and first.cie.key == r.cie.key
+                and first.pc_begin + first.pc_range == r.pc_begin):
+            first.calls += [(first.pc_range + pc, state) for pc, state in r.calls]
+            first.pc_range += r.pc_range
+            first.rows = rows_for_calls(first.cie, first.calls)
+            r.dropped = True
+        else:
+            first = r
+
+
+def reading(records, sites):
+    """What the unwinder reads at each call: the LSDA, CIE and state the FDE that covers it
+    gives (an FDE without LSDA as on a CIE without personality); and each FDE whose ops
+    the interpreter does not know, whole."""
+    out = {}
+    for r in records:
+        if not isinstance(r, Fde) or not r.pc_begin:
+            continue
+        local = [pc - r.pc_begin for pc in found_in(sites, r.pc_begin, r.pc_begin + r.pc_range)]
+        if not local:
+            continue
+        cie, lsda = r.cie, r.lsda
+        if not lsda and cie.personality:
+            cie, lsda = cie.without_handler(), None
+        try:
+            for pc, state in states_at(cie, r.rows, sorted(set(local))):
+                out[r.pc_begin + pc] = (lsda, cie.key, state)
+        except Bad:
+            out[("FDE", r.pc_begin)] = (r.pc_range, lsda, cie.key, tuple(r.rows))
+    return out
 
 
 def lsda_calls(img, secs, image_base, lsda):
@@ -494,25 +533,6 @@ def check_calls_seen(img, secs, image_base, records, code):
 
 def found_in(addresses, start, end):
     return addresses[bisect.bisect_left(addresses, start):bisect.bisect_left(addresses, end)]
-
-
-def same_meaning(old, new):
-    """Whether the unwinder reads the new table as the old: every FDE kept with the same
-    code, LSDA and CIE, and the same rows, or where they were cut, the same at each call."""
-    old = [r for r in old if isinstance(r, Fde) and not r.dropped]
-    new = [r for r in new if isinstance(r, Fde)]
-    if len(old) != len(new):
-        return False
-    for a, b in zip(old, new):
-        if (a.pc_begin, a.pc_range, a.lsda, a.cie.key) != (b.pc_begin, b.pc_range, b.lsda,
-                                                           b.cie.key):
-            return False
-        if not hasattr(a, "linked"):
-            if a.rows != b.rows:
-                return False
-        elif states_at(a.cie, a.linked, a.sites) != states_at(b.cie, b.rows, a.sites):
-            return False
-    return True
 
 
 def sections(img):
@@ -629,10 +649,12 @@ def compact(img, code):
     base = image_base + rva
     records, used = parse(bytes(img[rptr + start:rptr + min(vsize, rsize)]), base + start)
     check_calls_seen(img, secs, image_base, records, code)
+    linked = reading(records, code[0])
     trim(records, code)
+    merge(records)
     table = rebuild(records, base)
     again, _ = parse(table, base)
-    if not same_meaning(records, again):
+    if reading(again, code[0]) != linked:
         raise Bad("rewritten table reads differently")
     if len(table) >= start + used:
         return bytes(img), 0

@@ -53,12 +53,13 @@ def table_start(path):
     return int(re.search(r"^([0-9a-f]+) d ___EH_FRAME_BEGIN__$", out, re.M).group(1), 16)
 
 
-def fdes(path, sites, start):
-    """Each FDE of the registered table as (start, size, CIE text with the personality's
-    address, rows at the calls, LSDA address)."""
+def reading(path, sites, start):
+    """What the unwinder reads at each call of the registered table's FDEs: (CIE text with
+    the personality's address, LSDA address, row), by the call's last byte; and the
+    starts of FDEs with an LSDA but no call."""
     base = eh_frame_address(path)
     interp, raw = records(dump(path, "frames-interp")), records(dump(path, "frames"))
-    out = []
+    out, blind = {}, []
     for off, (kind, head, body) in sorted(interp.items()):
         if kind != "FDE" or base + off < start:
             continue
@@ -88,9 +89,16 @@ def fdes(path, sites, start):
         # A start of zero is a function the link dropped (the runtime skips it); objdump
         # shows it as the field's own address.
         begin, end = (int(x, 16) for x in re.search(r"pc=(\w+)\.\.(\w+)", head).groups())
-        pc = "dropped" if begin == base + off + 8 else "%x" % begin
-        out.append((pc, end - begin, cie_text, at_calls(body, begin, end, sites), lsda))
-    return out
+        if begin == base + off + 8:
+            continue
+        rows = at_calls(body, begin, end, sites)
+        if lsda and not rows:
+            blind.append("%x" % begin)
+        for pc, row in rows:
+            if pc in out:
+                raise SystemExit("%s: two FDEs cover 0x%x" % (path, pc))
+            out[pc] = (cie_text, lsda, row)
+    return out, blind
 
 
 def call_ends(path):
@@ -116,7 +124,7 @@ def at_calls(body, begin, end, sites):
     for site in sites[bisect.bisect_right(sites, begin):bisect.bisect_right(sites, end)]:
         pc = site - 1
         row = [r for loc, r in rows if loc <= pc]
-        out.append((pc - begin, row[-1] if row else None))
+        out.append((pc, sorted(row[-1].items()) if row else None))
     return out
 
 
@@ -134,35 +142,29 @@ def moved_start(linked, rewritten, start, base):
 def check(linked, rewritten):
     sites = call_ends(linked)
     start, base = table_start(linked), eh_frame_address(rewritten)
-    before, after = fdes(linked, sites, start), fdes(rewritten, sites, base)
+    (before, blind), (after, _) = reading(linked, sites, start), reading(rewritten, sites, base)
     fail = 0
     if not moved_start(linked, rewritten, start, base):
         print("the code does not hand the runtime the rewritten table's start")
         fail = 1
-    blind = [f[0] for f in before if f[4] and not f[3] and f[0] != "dropped"]
     if not sites or blind:
         print("no calls found in %d functions with handlers, as %s" % (len(blind), blind[:3]))
         fail = 1
-    # A function that calls nothing is never looked up: its FDE may go.
-    kept = [f for f in before if f[3] or f[0] == "dropped"]
-    gone = len(before) - len(after)
-    if not before or kept != [f for f in after if f[3] or f[0] == "dropped"] or \
-            [f for f in after if f not in before]:
-        changed = [b[0] for b, a in zip(kept, after) if b != a]
-        print("FDEs differ: %d linked, %d rewritten; first changed %s"
-              % (len(before), len(after), changed[:5]))
+    if not before or before != after:
+        changed = sorted(pc for pc in set(before) | set(after) if before.get(pc) != after.get(pc))
+        print("%d calls read differently, as at %s" % (len(changed), [hex(pc) for pc in changed[:5]]))
         fail = 1
-    raw = dump(rewritten, "frames")
+    raw, linked_raw = dump(rewritten, "frames"), dump(linked, "frames")
     steps = raw.count("DW_CFA_advance_loc4")
     if steps:
         print("%d 5-byte steps left" % steps)
         fail = 1
-    if raw.count("DW_CFA_restore:") >= dump(linked, "frames").count("DW_CFA_restore:"):
+    if raw.count("DW_CFA_restore:") >= linked_raw.count("DW_CFA_restore:"):
         print("no epilogue rows dropped")
         fail = 1
     if not fail:
-        print("%s: %d FDEs read the same, %d of functions without calls gone"
-              % (rewritten, len(after), gone))
+        print("%s: %d calls read the same; FDEs %d, linked %d"
+              % (rewritten, len(after), raw.count(" FDE "), linked_raw.count(" FDE ")))
     return fail
 
 

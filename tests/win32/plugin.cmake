@@ -34,7 +34,7 @@ add_test(NAME package COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_package.sh ${CMA
 # the same way.
 nimbo_wine_test(test_unwind SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_unwind.cpp)
 set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/test_unwind.cpp PROPERTIES COMPILE_OPTIONS
-                            "-Os;-fexceptions;-fno-asynchronous-unwind-tables;-fno-dwarf2-cfi-asm")
+                            "-Os;-fno-function-sections;-fexceptions;-fno-asynchronous-unwind-tables;-fno-dwarf2-cfi-asm")
 add_custom_command(TARGET test_unwind POST_BUILD
                    COMMAND ${NIMBO_COMPACT_EH_FRAME} $<TARGET_FILE:test_unwind>
                            $<TARGET_FILE_DIR:test_unwind>/test_unwind.linked.exe VERBATIM)
