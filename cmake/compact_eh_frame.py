@@ -673,7 +673,7 @@ def main():
     try:
         out, saved = compact(img, call_sites(objdump, path))
     except Bad as e:
-        sys.exit("%s: .eh_frame left as linked would be wrong to rewrite: %s" % (path, e))
+        sys.exit("%s: .eh_frame not rewritten: %s" % (path, e))
     with open(path, "wb") as f:
         f.write(out)
     print("%s: .eh_frame %d bytes shorter, image %d bytes" % (path, saved, len(out)))
