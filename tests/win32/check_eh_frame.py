@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """check_eh_frame.py OBJDUMP (LINKED REWRITTEN)...: each rewritten unwind table reads as the linked one.
 
-Read through objdump, not through cmake/compact_eh_frame.py's own parser: every FDE
-from the table's start to its terminator must cover the same code with the same CIE
-text and LSDA address, and at each call in it (the only places the unwinder looks a
-frame up) the same row: CFA and saved registers. The rewritten table must use no 5-byte
-steps and have dropped epilogue rows somewhere.
+Read through objdump, not through cmake/compact_eh_frame.py's own parser: at every call
+(the only places the unwinder looks a frame up) the table the runtime registers must
+give the same CIE text, LSDA address and row (CFA and saved registers), or no FDE in
+both; the code must hand the runtime the table's new start; the rewritten table must
+use no 5-byte steps and have dropped epilogue rows.
 """
 import bisect
 import re
