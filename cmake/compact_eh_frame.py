@@ -8,8 +8,9 @@ unwinder, though, looks a frame up only at a call (the return address less one),
 this keeps only what a call reads: each FDE's rows are written again as the changes
 from one call to the next, made right after the earlier call; a function that calls
 nothing loses its FDE; an FDE without an LSDA goes to a CIE without personality (that
-would only answer "continue unwinding"), and two such side by side on one CIE become
-one; steps take their shortest form and identical CIEs are one. The calls come from OBJDUMP's disassembly. The rows in force at every
+would only answer "continue unwinding"), and two such on one CIE with no call and no
+other FDE between them become one; steps take their shortest form and identical CIEs
+are one. The calls come from OBJDUMP's disassembly. The rows in force at every
 call stay exactly the same: the script re-reads the new table and compares them, and
 stops the build on any difference or on anything it does not know (an encoding, an
 opcode, a base relocation in the table). COPY, if given, keeps the image as linked,
@@ -449,17 +450,22 @@ def trim(records, code):
         r.rows = rows_for_calls(r.cie, r.calls)
 
 
-def merge(records):
-    """Neighbouring FDEs made one where only their rows tell them apart: the same CIE,
-    no LSDA, the second starting where the first ends. The rows of the one give each
-    call the state of its own function."""
-    fdes = [r for r in records if isinstance(r, Fde) and not r.dropped and hasattr(r, "calls")]
+def merge(records, sites):
+    """FDEs made one where only their rows tell them apart: the same CIE, no LSDA, and
+    between the two no call and no other FDE (a function there that calls nothing is
+    never looked up either). The rows of the one give each call the state of its own
+    function."""
+    kept = [r for r in records if isinstance(r, Fde) and not r.dropped]
+    starts = sorted(r.pc_begin for r in kept)
     first = None
-    for r in sorted(fdes, key=lambda r: r.pc_begin):
+    for r in sorted((r for r in kept if hasattr(r, "calls")), key=lambda r: r.pc_begin):
+        end = first and first.pc_begin + first.pc_range
         if (first and not first.lsda and not r.lsda and first.cie.key == r.cie.key
-                and first.pc_begin + first.pc_range == r.pc_begin):
-            first.calls += [(first.pc_range + pc, state) for pc, state in r.calls]
-            first.pc_range += r.pc_range
+                and end <= r.pc_begin and not found_in(sites, end, r.pc_begin)
+                and not found_in(starts, end, r.pc_begin)):
+            shift = r.pc_begin - first.pc_begin
+            first.calls += [(shift + pc, state) for pc, state in r.calls]
+            first.pc_range = shift + r.pc_range
             first.rows = rows_for_calls(first.cie, first.calls)
             r.dropped = True
         else:
@@ -651,7 +657,7 @@ def compact(img, code):
     check_calls_seen(img, secs, image_base, records, code)
     linked = reading(records, code[0])
     trim(records, code)
-    merge(records)
+    merge(records, code[0])
     table = rebuild(records, base)
     again, _ = parse(table, base)
     if reading(again, code[0]) != linked:
