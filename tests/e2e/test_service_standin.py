@@ -602,7 +602,8 @@ class LastFmTest(StandinCase):
         self.assertEqual(self.svc.lfm_now_playing()["track"], "Звезда")
         self.assertEqual([(s["track"], s.get("album")) for s in self.svc.lfm_scrobbles()],
                          [("T1", None), ("T2", "Alb")])
-        self.assertEqual(["T1", "T2"], [s["track"] for s in self.svc.lfm_scrobbles_to("libre.test")])
+        self.assertEqual(["T1", "T2"],
+                         [s["track"] for s in self.svc.lfm_scrobbles_to("libre.test")])
         self.assertEqual([], self.svc.lfm_scrobbles_to("127.0.0.1"))
         self.assertEqual(kinds(self.svc.log())[-3:], ["lfm_track.updateNowPlaying",
                                                       "lfm_track.scrobble", "lfm_track.scrobble"])

@@ -204,7 +204,8 @@ def _help_epilog():
                  " request is signed with lfm_secret (13 when not), lfm_key (10) and, for the"
                  " track methods, a session key (9). The state shows in /__control/status"
                  " (lfm_now_playing, lfm_scrobbles, and lfm_scrobbles_by_root and"
-                 " lfm_scrobbles_by_host by the path and the host they came to); example: --mode 'mode=lfm_error&code=11'")
+                 " lfm_scrobbles_by_host by the path and the host they came to); example:"
+                 " --mode 'mode=lfm_error&code=11'")
     return "\n".join(lines)
 
 
