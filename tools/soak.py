@@ -7,7 +7,10 @@ misbehaves at random, for a given time.
 Thousands of track and state changes; the settings window opened through config
 and closed (Cancel, or new values and Ok) and the security-code window brought up
 by login mode and closed (empty or wrong code, or config while it shows), hundreds
-of times each; message boxes dismissed as a user would. Throughout, the player must
+of times each; message boxes dismissed as a user would. Three listening accounts
+(ListenBrainz, and Last.fm and Libre.fm at two API roots of the stand-in) take every
+listen through faults of their own; at the end each holds every listen, taken or
+waiting in its own queue file. Throughout, the player must
 keep answering at once. The player's private memory, handles, GDI and USER objects
 and windows are printed at intervals and must stay flat; after quit no message box
 is left and winamp.ini holds what was set last. Exit code 0 when all of that holds.
