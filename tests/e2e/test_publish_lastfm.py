@@ -250,11 +250,13 @@ class LastFm(unittest.TestCase):
         files = {"Last.fm": "nimbo-scrobbles.txt", "Libre.fm": "nimbo-scrobbles-2.txt",
                  "ListenBrainz": "nimbo-listens.txt"}
         with Service() as service:
-            received = {"Last.fm": lambda: service.lfm_scrobbles_to("ws.audioscrobbler.com"),
-                        "Libre.fm": lambda: service.lfm_scrobbles_to("libre.fm"),
-                        "ListenBrainz": lambda: [dict(l["track_metadata"], track=l[
-                            "track_metadata"]["track_name"]) for l in service.lb_listens()]}
-            tracks = lambda name: [t["track"] for t in received[name]()]
+            received = {
+                "Last.fm": lambda: [t["track"] for t in
+                                    service.lfm_scrobbles_to("ws.audioscrobbler.com")],
+                "Libre.fm": lambda: [t["track"] for t in service.lfm_scrobbles_to("libre.fm")],
+                "ListenBrainz": lambda: [l["track_metadata"]["track_name"]
+                                         for l in service.lb_listens()]}
+            tracks = lambda name: received[name]()
             waiting = lambda name: len(queued_lines(host.folder, files[name]))
             service.mode(mode="refuse", count=-1, host="libre.fm")  # Libre.fm is down
             host = PluginHost(LOOPBACK_DLL, ini(proxy=service.proxy, cookie=None,
