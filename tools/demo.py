@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Shows the plugin doing its job: a player plays three tracks and the plugin
 publishes each change as the user's status on a local stand-in for the service, and
-each track as "playing now" to the stand-in's ListenBrainz and Last.fm sides.
+each track as "playing now" to three listening accounts (ListenBrainz, and Last.fm
+and Libre.fm, two accounts of Last.fm's interface), which the stand-in answers too;
+a fourth play long enough to count gives each account one listen.
 
     PYTHONPATH=tools python3 tools/demo.py [--build build/win32] [--out build/demo]
 
@@ -56,10 +58,27 @@ LASTFM_KEY = "0123456789abcdef0123456789abcdef"
 LASTFM_SECRET = "fedcba9876543210fedcba9876543210"
 LASTFM_SESSION = "nimbo-session-key-0123456789abcd"
 
+# The listening accounts, by their real servers: the player's proxy setting brings
+# their requests to the stand-in as well. (name, host, winamp.ini's lines)
+LASTFM_ACCOUNT = ("LastFm{n}=1\r\nLastFm{n}Server=http://{host}/2.0/\r\nLastFm{n}Key=%s\r\n"
+                  "LastFm{n}Secret=%s\r\nLastFm{n}Session=%s\r\nLastFm{n}User={user}\r\n"
+                  "LastFm{n}SessionServer=http://{host}/2.0/\r\nLastFm{n}SessionApiKey=%s\r\n"
+                  % (LASTFM_KEY, LASTFM_SECRET, LASTFM_SESSION, LASTFM_KEY))
+ACCOUNTS = [
+    ("ListenBrainz", "api.listenbrainz.org",
+     "ListenBrainz=1\r\nListenBrainzToken=lb-test-token\r\n"
+     "ListenBrainzServer=http://api.listenbrainz.org\r\n"),
+    ("Last.fm", "ws.audioscrobbler.com",
+     LASTFM_ACCOUNT.format(n="", host="ws.audioscrobbler.com", user="demo-listener")),
+    ("Libre.fm", "libre.fm", LASTFM_ACCOUNT.format(n="2", host="libre.fm", user="demo-listener")),
+]
+LISTEN_SECONDS = 30  # the length the fourth play's playlist entry gives: its half counts
+
 # What the demo never prints as it is: the request fields and winamp.ini keys that hold
-# a secret or are made from one (Last.fm's signature is the shared secret's hash).
+# a secret or are made from one (Last.fm's signature is the shared secret's hash), of
+# every account.
 SECRET_FIELDS = ("sk", "api_sig", "token", "password")
-SECRET_KEYS = ("ListenBrainzToken", "LastFmSecret", "LastFmSession", "AuthPass")
+SECRET_KEYS = re.compile(r"^(ListenBrainz\d?Token|LastFm\d?Secret|LastFm\d?Session|AuthPass)$")
 
 
 def say(text=""):
@@ -131,7 +150,8 @@ def ini_lines(data):
     out = []
     for line in data.decode("utf-8", "replace").splitlines():
         key, sep, value = line.partition("=")
-        out.append(key + sep + masked(value) if sep and value and key in SECRET_KEYS else line)
+        out.append(key + sep + masked(value) if sep and value and SECRET_KEYS.match(key)
+                   else line)
     return out
 
 
@@ -150,6 +170,82 @@ def body_lines(entry):
         return ["JSON: %s" % json.dumps(lb_json(entry), ensure_ascii=False)[:160]]
     except ValueError:
         return ["%d bytes of %s" % (len(data), content_type or "no stated type")]
+
+
+def receiver(entry):
+    """The account a logged request went to, by its host; None for the site."""
+    host = (entry.get("host") or "").rsplit(":", 1)[0].lower()
+    return next((name for name, account_host, _ in ACCOUNTS if host == account_host), None)
+
+
+def form_fields(entry):
+    return dict(urllib.parse.parse_qsl(body(entry).decode("latin-1"), keep_blank_values=True,
+                                       encoding="utf-8", errors="replace"))
+
+
+def playing_now(service, name):
+    """(artist, title) of what an account took as playing now last, or None."""
+    if name == "ListenBrainz":
+        now = service.lb_playing_now() or {}
+        return (now.get("artist_name"), now.get("track_name")) if now else None
+    taken = [form_fields(e) for e in service.log() if receiver(e) == name
+             and e.get("lfm_method") == "track.updateNowPlaying" and e.get("lfm_code") == 0]
+    return (taken[-1].get("artist"), taken[-1].get("track")) if taken else None
+
+
+def listens_taken(service, name, host):
+    """(artist, title, listened at) of each listen an account took."""
+    if name == "ListenBrainz":
+        return [(l["track_metadata"]["artist_name"], l["track_metadata"]["track_name"],
+                 l["listened_at"]) for l in service.lb_listens()]
+    return [(s["artist"], s["track"], int(s["timestamp"])) for s in service.lfm_scrobbles_to(host)]
+
+
+def say_request(entry):
+    """One request as its receiver reads it: the request line (long ones cut), a POST's
+    body in its own form, the site's status text decoded."""
+    line = masked_line(entry["raw"].split("\r\n", 1)[0])
+    if line.startswith("POST "):
+        say("        " + line)
+        for text in body_lines(entry):
+            say("            " + text)
+        return
+    say("        " + (line if len(line) <= 100 else line[:90] + "... (%d bytes)" % len(line)))
+    for key, value in entry["params"]:
+        if key == "setactivity":
+            # The log holds the decoded bytes as latin-1 text; they are UTF-8.
+            text = value.encode("latin-1").decode("utf-8", "replace")
+            say("            setactivity, percent-decoded: " + text)
+
+
+def say_wire(log):
+    """Every request, by who received it: the site, then each account."""
+    for name, host in [("The site", None)] + [(n, h) for n, h, _ in ACCOUNTS]:
+        mine = [e for e in log if receiver(e) == (host and name)]
+        say("      %s%s, %d requests:" % (name, " (%s)" % host if host else "", len(mine)))
+        for entry in mine:
+            say_request(entry)
+    clear = [e for e in log if any(k == "clearactivity" for k, _ in e["params"])]
+    if not clear:
+        raise DemoFailed("no clearactivity request in the service's log")
+    say("      The site's clear request in full:")
+    for line in clear[-1]["raw"].split("\r\n"):
+        if line:
+            say("        | " + masked_line(line))
+
+
+def play_a_listen(service, player, entry):
+    """The fourth play, past the half of its 30 s: one listen for every account."""
+    say("      > play 3 Track 1 again, its playlist entry %d s long: played past its half it "
+        "is a listen, and each account gets it" % LISTEN_SECONDS)
+    player.check("play 3")
+    for name, host, _ in ACCOUNTS:
+        taken = session.wait_until(lambda: listens_taken(service, name, host), 40,
+                                   "%s's listen" % name, 0.5, DemoFailed)
+        if [t[:2] for t in taken] != [(entry["artist"], entry["title"])]:
+            raise DemoFailed("%s took %r" % (name, taken))
+        say("        %s received a listen: %s - %s, listened at %d (Unix time)"
+            % ((name,) + taken[0]))
 
 
 def describe_box(player):
@@ -211,13 +307,7 @@ def demo(build, work, state, pictures):
     for e in entries:
         say("      %-36s %6d bytes, %s" % (e["name"], e["bytes"], e["kind"]))
     settings = ini(proxy=service.proxy, show_errors=True, cookie="remixsid=" + COOKIE,
-                   status_mask=STATUS_MASK, extra=(
-                       "ListenBrainz=1\r\nListenBrainzToken=lb-test-token\r\n"
-                       "ListenBrainzServer=http://127.0.0.1:%d\r\n"
-                       "LastFm=1\r\nLastFmServer=http://127.0.0.1:%d/2.0/\r\n"
-                       "LastFmKey=%s\r\nLastFmSecret=%s\r\nLastFmSession=%s\r\n"
-                       % (service.port, service.port, LASTFM_KEY, LASTFM_SECRET,
-                          LASTFM_SESSION)))
+                   status_mask=STATUS_MASK, extra="".join(a[2] for a in ACCOUNTS))
     host = os.path.join(work, "host")
     os.makedirs(host)
     make_host_folder(exe, plugin_dll=dll, ini_text=settings, folder=host)
@@ -226,7 +316,8 @@ def demo(build, work, state, pictures):
     for line in ini_lines(settings):
         say("        " + line)
     say("      The plugin reaches the service through the player's proxy setting, so the "
-        "stand-in sees every request.")
+        "stand-in sees every request, also those to the three listening accounts: "
+        + ", ".join("%s at %s" % (name, host) for name, host, _ in ACCOUNTS) + ".")
 
     step(4, total, "Starting the player stand-in; it loads the plugin as the media player would")
     env = {"NIMBO_WINE_SESSION_FILE": session_file}
@@ -241,6 +332,8 @@ def demo(build, work, state, pictures):
     say("      player ready, plugin loaded: %s" % player.check("plugin")[-1])
     for e in entries:
         player.add(windows_path(e["path"]), e["playlist_title"], SECONDS, 128, 44, 2)
+    player.add(windows_path(entries[0]["path"]), entries[0]["playlist_title"], LISTEN_SECONDS,
+               128, 44, 2)
     say("      playlist: " + "; ".join(e["playlist_title"] for e in entries))
     say("      (playlist titles carry no artist for the tagged files: what the status shows "
         "comes from their tags)")
@@ -271,18 +364,14 @@ def demo(build, work, state, pictures):
         since += 1
         say("        service received: %s" % entry["text"])
         if word == "play":
-            # ListenBrainz takes the fields, not the sentence, and only while it plays.
-            e = entries[index]
-            session.wait_until(lambda: (service.lb_playing_now() or {}).get("track_name")
-                               == e["title"], 20, "ListenBrainz's playing now", 0.2, DemoFailed)
-            now = service.lb_playing_now()
-            say("        ListenBrainz received playing now: %s - %s"
-                % (now["artist_name"], now["track_name"]))
-            session.wait_until(lambda: (service.lfm_now_playing() or {}).get("track")
-                               == e["title"], 20, "Last.fm's playing now", 0.2, DemoFailed)
-            now = service.lfm_now_playing()
-            say("        Last.fm received playing now (signed): %s - %s"
-                % (now["artist"], now["track"]))
+            # The accounts take the fields, not the sentence, and only while it plays.
+            wanted = (entries[index]["artist"], entries[index]["title"])
+            for name, _, _ in ACCOUNTS:
+                session.wait_until(lambda: playing_now(service, name) == wanted, 20,
+                                   "%s's playing now" % name, 0.2, DemoFailed)
+                say("        %s received playing now%s: %s - %s"
+                    % ((name, "" if name == "ListenBrainz" else " (signed)") + wanted))
+    play_a_listen(service, player, entries[0])
 
     step(6, total, "Opening the plugin's settings, as Winamp's Configure button does (config)")
     player.check("config")
@@ -319,28 +408,9 @@ def demo(build, work, state, pictures):
             say("            (sent when the plugin started: it reports the empty, stopped "
                 "player as a change too)")
 
-    step(9, total, "The requests on the wire (absolute form, since they go through the proxy), "
-         "each body as the service reads it, secrets masked; the clear request in full")
-    log = service.log()
-    for entry in log:
-        line = masked_line(entry["raw"].split("\r\n", 1)[0])
-        if line.startswith("POST "):
-            say("      " + line)
-            for text in body_lines(entry):
-                say("          " + text)
-            continue
-        say("      " + (line if len(line) <= 100 else line[:90] + "... (%d bytes)" % len(line)))
-        for key, value in entry["params"]:
-            if key == "setactivity":
-                # The log holds the decoded bytes as latin-1 text; they are UTF-8.
-                text = value.encode("latin-1").decode("utf-8", "replace")
-                say("          setactivity, percent-decoded: " + text)
-    clear = [e for e in log if any(k == "clearactivity" for k, _ in e["params"])]
-    if not clear:
-        raise DemoFailed("no clearactivity request in the service's log")
-    for line in clear[-1]["raw"].split("\r\n"):
-        if line:
-            say("        | " + masked_line(line))
+    step(9, total, "What each one received on the wire (absolute form, since it all goes "
+         "through the proxy), each body in its receiver's own form, secrets masked")
+    say_wire(service.log())
 
     step(10, total, "winamp.ini after quit (the plugin writes its settings back)")
     with open(os.path.join(host, "winamp.ini"), "rb") as f:

@@ -7,7 +7,10 @@ misbehaves at random, for a given time.
 Thousands of track and state changes; the settings window opened through config
 and closed (Cancel, or new values and Ok) and the security-code window brought up
 by login mode and closed (empty or wrong code, or config while it shows), hundreds
-of times each; message boxes dismissed as a user would. Throughout, the player must
+of times each; message boxes dismissed as a user would. Three listening accounts
+(ListenBrainz, and Last.fm and Libre.fm at two API roots of the stand-in) take every
+listen through faults of their own; at the end each holds every listen, taken or
+waiting in its own queue file. Throughout, the player must
 keep answering at once. The player's private memory, handles, GDI and USER objects
 and windows are printed at intervals and must stay flat; after quit no message box
 is left and winamp.ini holds what was set last. Exit code 0 when all of that holds.
@@ -44,14 +47,44 @@ FAULTS = [
     ("empty", {}),
 ]
 FAULT_PATHS = ["/profile.php", "/login.php", "/captcha.php", "/1/submit-listens",
-               "/1/playing-now/delete", "/2.0/"]
+               "/1/playing-now/delete", "/2.0/", "/libre/2.0/"]
+# Each listening service's own refusals, for its own path: a server busy or offline.
+SERVICE_FAULTS = [
+    ("lb_status", {"code": "503", "error": "down"}, "/1/submit-listens"),
+    ("lb_status", {"code": "429", "reset_in": "2"}, "/1/submit-listens"),
+    ("lfm_error", {"code": "16"}, "/2.0/"),
+    ("lfm_error", {"code": "11"}, "/2.0/"),
+    ("lfm_error", {"code": "16"}, "/libre/2.0/"),
+    ("lfm_error", {"code": "11"}, "/libre/2.0/"),
+]
 
-# ListenBrainz and Last.fm on beside the site, each with the stand-in's own credentials:
-# every listen goes to both, so at the end both hold the same ones, sent or waiting.
-LISTENING = ("ListenBrainz=1\r\nListenBrainzToken=lb-test-token\r\nListenBrainzServer=%s\r\n"
-             "LastFm=1\r\nLastFmServer=%s/2.0/\r\nLastFmKey=0123456789abcdef0123456789abcdef\r\n"
-             "LastFmSecret=fedcba9876543210fedcba9876543210\r\n"
-             "LastFmSession=nimbo-session-key-0123456789abcd\r\n")
+# Three accounts beside the site, each with the stand-in's own credentials: ListenBrainz,
+# and Last.fm and Libre.fm as two Last.fm-style accounts at two API roots of the
+# stand-in. Every listen goes to all three, so at the end each holds the same ones,
+# sent or waiting in its own file.
+LFM_ACCOUNT = ("LastFm{n}=1\r\nLastFm{n}Server={root}\r\n"
+               "LastFm{n}Key=0123456789abcdef0123456789abcdef\r\n"
+               "LastFm{n}Secret=fedcba9876543210fedcba9876543210\r\n"
+               "LastFm{n}Session=nimbo-session-key-0123456789abcd\r\nLastFm{n}User={user}\r\n"
+               "LastFm{n}SessionServer={root}\r\n"
+               "LastFm{n}SessionApiKey=0123456789abcdef0123456789abcdef\r\n")
+ACCOUNTS = [  # name, where the stand-in keeps what it took, the account's queue file
+    ("ListenBrainz", None, "nimbo-listens.txt"),
+    ("Last.fm", "/2.0/", "nimbo-scrobbles.txt"),
+    ("Libre.fm", "/libre/2.0/", "nimbo-scrobbles-2.txt"),
+]
+
+
+def listening(server):
+    return ("ListenBrainz=1\r\nListenBrainzToken=lb-test-token\r\nListenBrainzServer=%s\r\n"
+            % server + LFM_ACCOUNT.format(n="", root=server + "/2.0/", user="nimbo-scrobbler")
+            + LFM_ACCOUNT.format(n="2", root=server + "/libre/2.0/", user="libre-user"))
+
+# The playlist's 30 s entry, played past its half once a minute (the rest of the run's
+# changes come too fast for any listen).
+LISTEN_ENTRY = 6
+LISTEN_HOLD_S = 17
+LISTEN_EVERY_S = 60
 
 # A command answered later than this means the player's window stopped answering.
 # Under Wine without a window manager a visible window takes about 2 s to go away,
@@ -73,7 +106,7 @@ class Soak:
         self.report_every = report_every
         self.counts = {"changes": 0, "settings windows": 0, "options windows": 0,
                        "menu switches": 0, "security-code windows": 0, "message boxes": 0,
-                       "faults": 0}
+                       "faults": 0, "service faults": 0, "listens played": 0}
         self.slowest = 0.0
         self.samples = []
         # What the settings window set last: what winamp.ini must hold after quit.
@@ -230,6 +263,9 @@ class Soak:
         # for in its current mode would pile up and then hit it all at once.
         self.service.control("clear-modes")
         path = self.rng.choice(FAULT_PATHS)
+        if self.rng.random() < 0.4:
+            mode, options, path = self.rng.choice(SERVICE_FAULTS)
+            self.counts["service faults"] += 1
         self.service.mode(mode=mode, path=path, **options)
         if self.trace:
             self.actions.append("fault %s %s" % (mode, path))
@@ -298,14 +334,32 @@ class Soak:
                 self.dismiss_boxes()
                 quiet_since = time.monotonic()
 
+    def listen(self):
+        """A 30 s track played past its half, with one account's service refusing
+        meanwhile: a new listen for each account, the refused one's through its file."""
+        self.service.control("clear-modes")
+        mode, options, path = self.rng.choice(SERVICE_FAULTS)
+        self.service.mode(mode=mode, path=path, count=self.rng.choice([1, 3]), **options)
+        self.counts["service faults"] += 1
+        self.check("play %d" % LISTEN_ENTRY)
+        self.counts["listens played"] += 1
+        deadline = time.monotonic() + LISTEN_HOLD_S
+        while time.monotonic() < deadline:
+            self.command("sleep 300")
+            window, controls = self.find_top(self.windows(), "Security code")
+            if window is not None:
+                self.answer_security_code(window, controls)
+            self.dismiss_boxes()
+
     def run(self, seconds):
         for i in range(6):
             self.check("add C:\\music\\Artist %d - Track %d.mp3|Artist %d - Track %d|%d"
                        % (i, i, i, i, 100 + i))
+        self.check("add C:\\music\\Listened.mp3|Band - Listened|30")
         self.check("play 0")
         self.warm_up()
         started = time.monotonic()
-        next_report = 0.0
+        next_report, next_listen = 0.0, min(10.0, seconds / 4)
         while True:
             elapsed = time.monotonic() - started
             if elapsed >= seconds:
@@ -317,6 +371,9 @@ class Soak:
             if elapsed >= next_report:
                 self.sample(elapsed)
                 next_report += self.report_every
+            if elapsed >= next_listen:
+                self.listen()
+                next_listen += LISTEN_EVERY_S
             # A burst of changes: the tick sees the last of them.
             for _ in range(self.rng.randint(2, 12)):
                 self.change()
@@ -365,23 +422,43 @@ class Soak:
         self.nothing_lost()
         return quit_ms
 
+    def waiting(self, name):
+        """The listens a queue file holds, as (listened at, title)."""
+        try:
+            with open(os.path.join(self.host.folder, name), "rb") as f:
+                lines = f.read().decode("utf-8", "replace").splitlines()
+        except FileNotFoundError:
+            return set()
+        return {(int(p[1]), p[4]) for p in (l.split("\t") for l in lines) if len(p) == 7}
+
+    def received(self, root):
+        """What the stand-in took for an account, as (listened at, title)."""
+        if root is None:
+            return {(l["listened_at"], l["track_metadata"]["track_name"])
+                    for l in self.service.lb_listens()}
+        return {(int(s["timestamp"]), s["track"]) for s in self.service.lfm_scrobbles_at(root)}
+
     def nothing_lost(self):
-        """Each listen reached both services or waits in both queue files."""
-        def waiting(name):
-            try:
-                with open(os.path.join(self.host.folder, name), "rb") as f:
-                    lines = f.read().decode("utf-8", "replace").splitlines()
-            except FileNotFoundError:
-                return set()
-            return {(int(p[1]), p[4]) for p in (l.split("\t") for l in lines) if len(p) == 7}
-        lb = {(l["listened_at"], l["track_metadata"]["track_name"])
-              for l in self.service.lb_listens()} | waiting("nimbo-listens.txt")
-        lfm = {(int(s["timestamp"]), s["track"]) for s in self.service.lfm_scrobbles()} | \
-            waiting("nimbo-scrobbles.txt")
-        self.counts["listens"] = len(lb)
-        if len(lb) < 20 or lb != lfm:
-            raise SoakFailed("listens lost: only ListenBrainz %r, only Last.fm %r"
-                             % (sorted(lb - lfm), sorted(lfm - lb)))
+        """Each listen reached every account or waits in that account's queue file; and
+        each account took some (one stuck for the whole run is no soak of it)."""
+        held = {}
+        for name, root, queue in ACCOUNTS:
+            sent, waiting = self.received(root), self.waiting(queue)
+            held[name] = sent | waiting
+            self.counts[name] = "%d sent, %d waiting" % (len(sent), len(waiting - sent))
+            if not sent:
+                raise SoakFailed("%s took nothing in the whole run" % name)
+        first = held[ACCOUNTS[0][0]]
+        played = len([1 for _, title in first if title == "Listened"])
+        if len(first) < 20 or played < self.counts["listens played"]:
+            raise SoakFailed("only %d listens in all, %d of the %d played"
+                             % (len(first), played, self.counts["listens played"]))
+        for name in held:
+            if held[name] != first:
+                raise SoakFailed("listens lost: %s lacks %r, %s lacks %r"
+                                 % (name, sorted(first - held[name]), ACCOUNTS[0][0],
+                                    sorted(held[name] - first)))
+        self.counts["listens"] = len(first)
 
 
 def flat(samples, limits):
@@ -423,11 +500,11 @@ def main(argv=None):
                        proxy=service.proxy, show_errors=True, auth_login=EMAIL,
                        auth_pass=PASSWORD)
         server = "http://127.0.0.1:%d" % service.port
-        settings += (LISTENING % (server, server)).encode("ascii")
-        # Listens an earlier run left waiting for both: they go out through the faults.
+        settings += listening(server).encode("ascii")
+        # Listens an earlier run left waiting for each: they go out through the faults.
         waiting = queue_file(["Waiting %d" % n for n in range(20)])
-        with PluginHost(PLUGIN_DLL, settings, files={"nimbo-listens.txt": waiting,
-                                                    "nimbo-scrobbles.txt": waiting}) as host:
+        with PluginHost(PLUGIN_DLL, settings,
+                        files={queue: waiting for _, _, queue in ACCOUNTS}) as host:
             soak = Soak(host, service, rng, report_every, ids)
             soak.trace = args.trace
             try:
@@ -438,7 +515,7 @@ def main(argv=None):
                 return 1
     start, peak, end, complaints = flat(soak.samples, {
         "private": 8 * 1024 * 1024, "handles": 20, "gdi": 40, "user": 20, "windows": 2})
-    print("soak: %s" % ", ".join("%s %d" % kv for kv in soak.counts.items()))
+    print("soak: %s" % ", ".join("%s %s" % kv for kv in soak.counts.items()))
     print("soak: slowest answer %.2f s, quit took %d ms" % (soak.slowest, quit_ms))
     print("soak: %-8s %10s %10s %10s" % ("", "start", "1st-half", "end"))
     for key in ("private", "handles", "gdi", "user", "windows"):

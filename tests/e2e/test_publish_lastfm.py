@@ -322,6 +322,78 @@ class LastFm(unittest.TestCase):
                                                 values["LastFm2Key"]))
             self.assertEqual([], service.lfm_scrobbles())
 
+    def test_last_fm_libre_fm_and_listenbrainz_lose_nothing_through_a_fall_and_a_refusal(self):
+        # The three by their real names through the proxy, the stand-in behind each host.
+        lfm = "http://ws.audioscrobbler.com/2.0/"
+        libre = "http://libre.fm/2.0/"
+        accounts = "".join(
+            "LastFm%s=1\r\nLastFm%sServer=%s\r\nLastFm%sKey=%s\r\nLastFm%sSecret=%s\r\n"
+            "LastFm%sSession=%s\r\nLastFm%sUser=%s\r\nLastFm%sSessionServer=%s\r\n"
+            "LastFm%sSessionApiKey=%s\r\n" % (n, n, server, n, KEY, n, SECRET, n, SESSION, n,
+                                             user, n, server, n, KEY)
+            for n, server, user in (("", lfm, "nimbo-scrobbler"), ("2", libre, "anna")))
+        accounts += ("ListenBrainz=1\r\nListenBrainzToken=lb-test-token\r\n"
+                     "ListenBrainzServer=http://api.listenbrainz.org\r\n")
+        files = {"Last.fm": "nimbo-scrobbles.txt", "Libre.fm": "nimbo-scrobbles-2.txt",
+                 "ListenBrainz": "nimbo-listens.txt"}
+        with Service() as service:
+            received = {
+                "Last.fm": lambda: [t["track"] for t in
+                                    service.lfm_scrobbles_to("ws.audioscrobbler.com")],
+                "Libre.fm": lambda: [t["track"] for t in service.lfm_scrobbles_to("libre.fm")],
+                "ListenBrainz": lambda: [l["track_metadata"]["track_name"]
+                                         for l in service.lb_listens()]}
+            tracks = lambda name: received[name]()
+            waiting = lambda name: len(queued_lines(host.folder, files[name]))
+            service.mode(mode="refuse", count=-1, host="libre.fm")  # Libre.fm is down
+            host = PluginHost(LOOPBACK_DLL, ini(proxy=service.proxy, cookie=None,
+                                                extra=accounts))
+            self.addCleanup(host.close)
+            for n, title in enumerate(("One", "Two", "Three")):
+                host.player.add("C:\\m\\%d.ogg" % n, "Band - " + title, 30)
+            host.player.check("play 0")
+            wait_until(lambda: tracks("Last.fm") == ["One"] and tracks("ListenBrainz") == ["One"],
+                       30, "One at Last.fm and ListenBrainz")
+            wait_until(lambda: waiting("Libre.fm") == 1, 10, "One kept for Libre.fm")
+            self.assertIn("Libre.fm: scrobbles not sent", activity_log(host))
+
+            # Last.fm refuses the session while Libre.fm is still down: its box alone.
+            service.lfm_error(9, count=-1, host="ws.audioscrobbler.com")
+            host.player.check("play 1")
+            box = host.message_box(10000)
+            self.assertEqual("Nimbo : Last.fm no longer accepts the connection; connect again "
+                             "in the options", box and box["text"])
+            wait_until(lambda: tracks("ListenBrainz") == ["One", "Two"], 30, "Two at ListenBrainz")
+            wait_until(lambda: waiting("Last.fm") == 1 and waiting("Libre.fm") == 2, 10,
+                       "Two kept for Last.fm and Libre.fm")
+            # Libre.fm back with the box still up: the next playing-now lets its two go.
+            service.control("clear-modes")
+            service.lfm_error(9, count=-1, host="ws.audioscrobbler.com")
+            host.player.check("play 2")
+            wait_until(lambda: tracks("Libre.fm") == ["One", "Two"], 20, "Libre.fm's two")
+            wait_until(lambda: tracks("ListenBrainz") == ["One", "Two", "Three"], 30,
+                       "Three at ListenBrainz")
+            wait_until(lambda: tracks("Libre.fm") == ["One", "Two", "Three"], 10,
+                       "Three at Libre.fm")
+            self.assertEqual(box["hwnd"], (host.message_box(0) or {}).get("hwnd"))
+            wait_until(lambda: waiting("Last.fm") == 2, 10, "Three kept for Last.fm")
+            refused = [e for e in service.log() if e.get("lfm_code") == 9]
+            self.assertEqual(1, len(refused), "Last.fm asked again after its refusal")
+            host.dismiss(box)
+            host.player.check("stop")
+
+            # Connected again (a new start with the session the service takes again):
+            # the two that waited go; nothing went twice, nothing is left anywhere.
+            service.control("clear-modes")
+            host.quit()
+            host.start_again()
+            wait_until(lambda: not waiting("Last.fm"), 20, "Last.fm's file emptied")
+            for name in files:
+                self.assertEqual(["One", "Two", "Three"], tracks(name), name)
+                self.assertEqual(0, waiting(name), name)
+            self.assertIsNone(host.message_box(0))
+            host.quit()
+
     def test_libre_fm_through_the_proxy_and_quit_with_three_targets_hanging(self):
         pki = TestPki()
         self.addCleanup(pki.close)

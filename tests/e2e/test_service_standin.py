@@ -440,6 +440,13 @@ class MisbehaviourTest(StandinCase):
         self.assertEqual(self.svc.get(target, self.cookie())[2], b"OK")
         self.assertEqual(self.svc.control("status")["status"], "Hi")
         self.assertEqual(self.svc.control("modes")["rules"], [])
+        # The host, its port aside and in any case, as the Host line or the absolute form
+        # names it.
+        self.add(mode="empty", host="VK.test", count=-1)
+        self.add(mode="status", code=404, host="other.test", count=-1)
+        self.assertEqual(self.svc.get(target, self.cookie())[2], b"")
+        absolute = plugin_request("http://other.test:80" + target, self.cookie(), "x.test")
+        self.assertTrue(split_reply(self.svc.exchange(absolute))[0].startswith("HTTP/1.0 404"))
 
     def test_bad_rules_are_refused(self):
         for rule in ({"mode": "explode"}, {"mode": "delay", "seconds": "soon"},
@@ -595,6 +602,9 @@ class LastFmTest(StandinCase):
         self.assertEqual(self.svc.lfm_now_playing()["track"], "Звезда")
         self.assertEqual([(s["track"], s.get("album")) for s in self.svc.lfm_scrobbles()],
                          [("T1", None), ("T2", "Alb")])
+        self.assertEqual(["T1", "T2"],
+                         [s["track"] for s in self.svc.lfm_scrobbles_to("libre.test")])
+        self.assertEqual([], self.svc.lfm_scrobbles_to("127.0.0.1"))
         self.assertEqual(kinds(self.svc.log())[-3:], ["lfm_track.updateNowPlaying",
                                                       "lfm_track.scrobble", "lfm_track.scrobble"])
         self.assertEqual([e.get("lfm_count") for e in self.svc.log()][-2:], [1, 2])

@@ -11,7 +11,9 @@ and "idle-lb" (as "idle" with ListenBrainz on, its server a service stand-in on
 loopback started here: the first tick's playing-now reaches it, measuring starts only
 after that, and no request may arrive while measuring), and "idle-all" (as "idle-lb"
 with Last.fm on too, the same stand-in's Last.fm side: both count listens, and Winamp
-must be asked no more a tick than with one).
+must be asked no more a tick than with one) and "idle-8" (every account on: four
+ListenBrainz ones and four Last.fm-style ones at four API roots, all valid, nothing
+due: it must cost what one account costs, and ask Winamp the same).
 For each it measures N seconds of CPU time (ns, from /proc/PID/task/*/schedstat) of
 the player process and of the session's wineserver, and the queries the player
 answered. Prints medians per set-up and the differences per tick; figures only.
@@ -48,6 +50,27 @@ INI = {
                 "LastFmSecret=fedcba9876543210fedcba9876543210\r\n"
                 "LastFmSession=nimbo-session-key-0123456789abcd\r\n",
 }
+
+
+def eight_accounts():
+    """Four ListenBrainz accounts and four Last.fm-style ones on the stand-in, each
+    Last.fm one at an API root of its own with a session granted there."""
+    text = "[Gen_Nimbo]\r\nEnabled=1\r\nNoLogin=1\r\nCookie=\r\n"
+    for n in ("", "2", "3", "4"):
+        root = "{server}/%s2.0/" % (n + "/" if n else "")
+        text += ("ListenBrainz%s=1\r\nListenBrainz%sToken=lb-test-token\r\n"
+                 "ListenBrainz%sServer={server}\r\n" % (n, n, n))
+        text += "".join("LastFm%s%s=%s\r\n" % (n, key, value) for key, value in (
+            ("", "1"), ("Server", root), ("Key", "0123456789abcdef0123456789abcdef"),
+            ("Secret", "fedcba9876543210fedcba9876543210"),
+            ("Session", "nimbo-session-key-0123456789abcd"), ("User", "user" + (n or "1")),
+            ("SessionServer", root), ("SessionApiKey", "0123456789abcdef0123456789abcdef")))
+    return text
+
+
+INI["idle-8"] = eight_accounts()
+# The playing-nows each set-up sends on its first tick, before the idle ones.
+PLAYING_NOWS = {"idle-lb": 1, "idle-all": 2, "idle-8": 8}
 
 
 class ListenBrainzServer:
@@ -136,10 +159,10 @@ def measure(setup, exe, dll, prefix, seconds, server):
             player.add("C:\\music\\idle.mp3", "Artist - Title", 245)
             player.check("play 0")
             time.sleep(2.5)  # the first tick sees the change; later ones are idle
-            if setup in ("idle-lb", "idle-all"):
+            if setup in PLAYING_NOWS:
                 # Its playing-nows go out on the first tick and must be over (an answer
                 # and the one-second spacing after it) before measuring.
-                wanted = sent_before + (2 if setup == "idle-all" else 1)
+                wanted = sent_before + PLAYING_NOWS[setup]
                 deadline = time.monotonic() + 10
                 while server.requests() < wanted and time.monotonic() < deadline:
                     time.sleep(0.2)
@@ -174,7 +197,7 @@ def main():
     args = parser.parse_args()
     prefix = session_prefix()
 
-    setups = ("off", "disabled", "idle", "idle-lb", "idle-all")
+    setups = ("off", "disabled", "idle", "idle-lb", "idle-all", "idle-8")
     runs = {s: [] for s in setups}
     folder = tempfile.mkdtemp(prefix="nimbo-idle-lb-")
     standin = ListenBrainzServer(folder)
@@ -200,6 +223,7 @@ def main():
     print("idle_tick_us_over_disabled %.1f" % (per_tick["idle"] - per_tick["disabled"]))
     print("idle_tick_lb_us_over_idle %.1f" % (per_tick["idle-lb"] - per_tick["idle"]))
     print("idle_tick_all_us_over_lb %.1f" % (per_tick["idle-all"] - per_tick["idle-lb"]))
+    print("idle_tick_8_us_over_lb %.1f" % (per_tick["idle-8"] - per_tick["idle-lb"]))
     print("idle_rounds %d seconds %.1f (medians of the rounds)" % (args.rounds, args.seconds))
     # Sane: the tick ran and asked the player (three queries a tick today).
     idle_queries = min(statistics.median(r[2] for r in runs[s]) for s in ("idle", "idle-lb"))

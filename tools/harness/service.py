@@ -246,9 +246,13 @@ class Service:
         """The scrobbles accepted at the API root `root` ("/2.0/"), in order."""
         return self.status()["lfm_scrobbles_by_root"].get(root, [])
 
+    def lfm_scrobbles_to(self, host):
+        """The scrobbles accepted that were sent to `host` ("libre.fm", no port), in order."""
+        return self.status()["lfm_scrobbles_by_host"].get(host, [])
+
     def lfm_error(self, code, count=1, **options):
         """The next `count` Last.fm requests get the service's error `code` (options:
-        error=TEXT, path=P)."""
+        error=TEXT, path=P, host=H)."""
         return self.mode(mode="lfm_error", code=code, count=count, **options)
 
     def stop(self, timeout=10):

@@ -171,7 +171,9 @@ def _help_epilog():
     lines = ["misbehaviour modes (--mode or /__control/mode):"]
     lines += ["  %-12s %s" % item for item in MODES.items()]
     lines.append("  rule fields: mode, count (default 1, negative = unlimited), path (exact"
-                 " request path), param (a query parameter that must be present); options: "
+                 " request path), param (a query parameter that must be present), host (the"
+                 " request's host without its port: two servers behind the proxy apart);"
+                 " options: "
                  + ", ".join(RULE_OPTIONS))
     lines.append("  example: --mode 'mode=empty&path=/profile.php&param=setactivity'")
     lines.append("")
@@ -201,8 +203,9 @@ def _help_epilog():
                  " track.scrobble (artist[i], track[i], timestamp[i], ... for i < 50). Every"
                  " request is signed with lfm_secret (13 when not), lfm_key (10) and, for the"
                  " track methods, a session key (9). The state shows in /__control/status"
-                 " (lfm_now_playing, lfm_scrobbles, and lfm_scrobbles_by_root by the path"
-                 " they came to); example: --mode 'mode=lfm_error&code=11'")
+                 " (lfm_now_playing, lfm_scrobbles, and lfm_scrobbles_by_root and"
+                 " lfm_scrobbles_by_host by the path and the host they came to); example:"
+                 " --mode 'mode=lfm_error&code=11'")
     return "\n".join(lines)
 
 

@@ -11,6 +11,7 @@ import json
 import re
 from xml.sax.saxutils import escape, quoteattr
 
+import standin_state
 from standin_wire import Reply, parse_query
 
 ROOT_SUFFIXES = ("/2.0/", "/2.0")
@@ -207,7 +208,7 @@ def scrobble(state, cfg, params, note):
         echoed.append(dict(_echo(fields, ignored), timestamp=fields["timestamp"]))
         if ignored["code"] == "0":
             kept.append(fields)
-    state.lfm_add_scrobbles(kept, note.get("lfm_root"))
+    state.lfm_add_scrobbles(kept, note.get("lfm_root"), note.get("lfm_host"))
     attr = {"accepted": len(kept), "ignored": len(tracks) - len(kept)}
     # The real service gives one scrobble as an object, more as an array.
     return {"scrobbles": {"@attr": attr, "scrobble": echoed[0] if len(echoed) == 1 else echoed}}
@@ -234,7 +235,8 @@ def _checked(cfg, req, params):
 def answer(state, cfg, req):
     params = _params(req)
     fmt = _format(req)
-    note = {"lfm_method": _text(params, "method"), "lfm_format": fmt, "lfm_root": req.path}
+    note = {"lfm_method": _text(params, "method"), "lfm_format": fmt, "lfm_root": req.path,
+            "lfm_host": standin_state.bare_host(req.host)}
     try:
         reply = _reply(fmt, 200, _checked(cfg, req, params)(state, cfg, params, note))
         note["lfm_code"] = 0

@@ -122,13 +122,20 @@ CONFIG_FIELDS = {
 }
 
 
+def bare_host(host):
+    """A request's host without its port, in lower case ("libre.fm:80" -> "libre.fm")."""
+    return host.rsplit(":", 1)[0].lower() if host.count(":") == 1 else host.lower()
+
+
 class Rule:
-    def __init__(self, mode, count=1, path=None, param=None, options=None):
+    def __init__(self, mode, count=1, path=None, param=None, options=None, host=None):
         self.mode = mode
         self.count = count  # remaining uses; negative means unlimited
         self.path = path
         self.param = param
         self.options = options or {}
+        # Through the proxy two servers can share a path: the host tells them apart.
+        self.host = host.lower() if host else None
 
     def matches(self, req):
         if self.count == 0:
@@ -137,11 +144,13 @@ class Rule:
             return False
         if self.param is not None and (req is None or not req.has_param(self.param)):
             return False
+        if self.host is not None and (req is None or bare_host(req.host) != self.host):
+            return False
         return True
 
     def as_dict(self):
         return {"mode": self.mode, "count": self.count, "path": self.path,
-                "param": self.param, "options": self.options}
+                "param": self.param, "host": self.host, "options": self.options}
 
 
 def make_rule(values):
@@ -156,6 +165,7 @@ def make_rule(values):
         raise ConfigError("count must be a number")
     path = values.pop("path", None) or None
     param = values.pop("param", None) or None
+    host = values.pop("host", None) or None
     options = {}
     for key, text in values.items():
         if key not in RULE_OPTIONS:
@@ -166,7 +176,7 @@ def make_rule(values):
             raise ConfigError("bad value %r for %s" % (text, key))
     if mode == "chunked" and not options.get("chunks", [3, 2]):
         raise ConfigError("chunks needs at least one size")
-    return Rule(mode, count, path, param, options)
+    return Rule(mode, count, path, param, options, host)
 
 
 class State:
@@ -228,7 +238,7 @@ class State:
         with self.lock:
             for rule in self.rules:
                 at_accept = rule.mode == "refuse" or (tls and rule.mode == "paced")
-                if accept_time and (not at_accept or rule.path or rule.param):
+                if accept_time and (not at_accept or rule.path or rule.param or rule.host):
                     continue
                 if not accept_time and rule.mode == "paced":
                     continue
@@ -236,7 +246,8 @@ class State:
                     if rule.count > 0:
                         rule.count -= 1
                     self.rules = [r for r in self.rules if r.count != 0]
-                    return Rule(rule.mode, 1, rule.path, rule.param, dict(rule.options))
+                    return Rule(rule.mode, 1, rule.path, rule.param, dict(rule.options),
+                                rule.host)
             return None
 
     # published status
@@ -257,7 +268,9 @@ class State:
                     "lfm_now_playing": self.lfm_now_playing,
                     "lfm_scrobbles": list(self.lfm_scrobbles),
                     "lfm_scrobbles_by_root": {k: list(v) for k, v in
-                                              self.lfm_scrobbles_by_root.items()}}
+                                              self.lfm_scrobbles_by_root.items()},
+                    "lfm_scrobbles_by_host": {k: list(v) for k, v in
+                                              self.lfm_scrobbles_by_host.items()}}
 
     # ListenBrainz: what plays now and the listens accepted, in arrival order
     def lb_play(self, track_metadata):
@@ -283,6 +296,8 @@ class State:
         self.lfm_scrobbles = []
         # The same, by the API root they came to: two accounts on one stand-in apart.
         self.lfm_scrobbles_by_root = {}
+        # And by the host they were sent to (through the proxy, one path on two hosts).
+        self.lfm_scrobbles_by_host = {}
 
     def lfm_new_token(self):
         with self.lock:
@@ -313,10 +328,11 @@ class State:
         with self.lock:
             self.lfm_now_playing = fields
 
-    def lfm_add_scrobbles(self, scrobbles, root=None):
+    def lfm_add_scrobbles(self, scrobbles, root=None, host=None):
         with self.lock:
             self.lfm_scrobbles += scrobbles
             self.lfm_scrobbles_by_root.setdefault(root, []).extend(scrobbles)
+            self.lfm_scrobbles_by_host.setdefault(host, []).extend(scrobbles)
 
     # request log
     def record(self, req, mode=None, problem=None, note=None):
